@@ -1,0 +1,54 @@
+// The one error type of VelaBackup.
+//
+// A failure carries an automation error number (an HRESULT), the source that raised it and a description.
+// As the failure passes up through the component's procedures each one appends its failure suffix (see
+// Procedure.h), so the host receives the innermost description first, followed by one suffix per procedure.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace vela {
+
+// Error numbers used across the library.
+inline constexpr std::int32_t kComponentError = static_cast<std::int32_t>(0x80040001u);  // object-defined + 1
+inline constexpr std::int32_t kGeneralFailure = static_cast<std::int32_t>(0x80004005u);  // E_FAIL
+inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000Eu);     // E_OUTOFMEMORY
+inline constexpr std::int32_t kInvalidArgument = static_cast<std::int32_t>(0x80070057u); // E_INVALIDARG
+inline constexpr std::int32_t kObjectRequired = static_cast<std::int32_t>(0x800A01A8u);  // call on Nothing (424)
+inline constexpr std::int32_t kTypeMismatch = static_cast<std::int32_t>(0x800A000Du);    // conversion failed (13)
+inline constexpr std::int32_t kFileNotFound = static_cast<std::int32_t>(0x800A0035u);    // file not found (53)
+inline constexpr std::int32_t kPathAccess = static_cast<std::int32_t>(0x800A004Bu);      // path/file access (75)
+inline constexpr std::int32_t kBadFileFormat = static_cast<std::int32_t>(0x800A0141u);   // invalid file format (321)
+inline constexpr std::int32_t kCommandError = static_cast<std::int32_t>(0x80040E14u);    // DB_E_ERRORSINCOMMAND
+inline constexpr std::int32_t kIntegrityViolation = static_cast<std::int32_t>(0x80040E2Fu);  // constraint
+inline constexpr std::int32_t kAuthenticationFailed = static_cast<std::int32_t>(0x80040E4Du);
+inline constexpr std::int32_t kNoSuchTable = static_cast<std::int32_t>(0x80040E37u);   // DB_E_NOTABLE
+inline constexpr std::int32_t kItemNotFound = static_cast<std::int32_t>(0x800A0CC1u);  // item not in collection
+inline constexpr std::int32_t kNotSupported = static_cast<std::int32_t>(0x80040E53u);  // DB_E_NOTSUPPORTED
+
+class Error : public std::exception {
+ public:
+  Error(std::int32_t number, std::string source, std::string description)
+      : number_(number), source_(std::move(source)), description_(std::move(description)) {}
+
+  std::int32_t Number() const noexcept { return number_; }
+  const std::string& Source() const noexcept { return source_; }
+  const std::string& Description() const noexcept { return description_; }
+  const char* what() const noexcept override { return description_.c_str(); }
+
+  // Extends the description; used by the failure convention as the error passes up.
+  void AppendToDescription(std::string_view text) { description_.append(text); }
+
+ private:
+  std::int32_t number_;
+  std::string source_;
+  std::string description_;
+};
+
+// "0x80040001": the form the host and the logs show an error number in.
+std::string FormatErrorNumber(std::int32_t number);
+
+}  // namespace vela

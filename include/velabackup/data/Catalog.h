@@ -1,0 +1,126 @@
+// The catalog objects of the data-access layer: tables, columns, indexes and keys with their provider
+// properties, in the manner of the automation catalog (ADOX).
+//
+// Table, Column, Index and Key are plain values: reading the catalog fills them, appending hands them to
+// the provider. Name lookups are without regard to case.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "velabackup/data/Types.h"
+#include "velabackup/data/Value.h"
+
+namespace vela::data {
+
+struct Property {
+  std::string name;
+  Value value;
+};
+
+// Provider properties of a column, in the provider's own order ("Autoincrement", "Default",
+// "Description", "Nullable", "Seed", ...).
+class Properties {
+ public:
+  Properties() = default;
+  explicit Properties(std::vector<Property> items) : items_(std::move(items)) {}
+
+  bool Has(std::string_view name) const { return Find(name) != nullptr; }
+  // The named property; an unknown name fails with kItemNotFound.
+  Value& operator[](std::string_view name);
+  const Value& operator[](std::string_view name) const;
+  // Adds the property or replaces its value.
+  void Set(std::string_view name, Value value);
+
+  std::vector<Property>::iterator begin() { return items_.begin(); }
+  std::vector<Property>::iterator end() { return items_.end(); }
+  std::vector<Property>::const_iterator begin() const { return items_.begin(); }
+  std::vector<Property>::const_iterator end() const { return items_.end(); }
+  std::size_t size() const { return items_.size(); }
+
+ private:
+  const Property* Find(std::string_view name) const;
+  std::vector<Property> items_;
+};
+
+struct Column {
+  std::string name;
+  int type = adVarWChar;  // DataTypeEnum
+  std::int64_t definedSize = 0;
+  int numericScale = 0;
+  int precision = 0;
+  std::string relatedColumn;  // key columns only
+  Properties properties;
+};
+
+struct Index {
+  std::string name;
+  bool clustered = false;
+  bool unique = false;
+  bool primaryKey = false;
+  int indexNulls = adIndexNullsAllow;
+  std::vector<Column> columns;  // names only
+};
+
+struct Key {
+  std::string name;
+  int type = adKeyPrimary;  // KeyTypeEnum
+  std::string relatedTable;
+  int deleteRule = adRINone;
+  int updateRule = adRINone;
+  std::vector<Column> columns;  // name and relatedColumn
+};
+
+struct Table {
+  std::string name;
+  std::string type;  // "TABLE", "VIEW", "SYSTEM TABLE", ...
+  std::vector<Column> columns;
+  std::vector<Index> indexes;
+  std::vector<Key> keys;
+};
+
+// Catalog names compare without regard to letter case.
+bool NamesEqual(std::string_view a, std::string_view b);
+
+// Finds an element by name; nullptr when absent.
+template <class Item>
+const Item* FindByName(const std::vector<Item>& items, std::string_view name) {
+  for (const Item& item : items)
+    if (NamesEqual(item.name, name)) return &item;
+  return nullptr;
+}
+
+class Catalog {
+ public:
+  virtual ~Catalog() = default;
+
+  // Name and type of every table, view and system table, in the provider's order.
+  struct Entry {
+    std::string name;
+    std::string type;
+  };
+  virtual std::vector<Entry> ListTables() = 0;
+
+  // A table with its columns (and their properties), indexes and keys; an unknown name fails with
+  // kItemNotFound.
+  virtual Table GetTable(std::string_view name) = 0;
+
+  // Creates the table with its columns (and any indexes and keys it carries).
+  virtual void AppendTable(const Table& table) = 0;
+  // Adds a key to an existing table, keeping its rows.
+  virtual void AppendKey(std::string_view tableName, const Key& key) = 0;
+  // Sets one provider property of an existing column ("Seed").
+  virtual void SetColumnProperty(std::string_view tableName, std::string_view columnName,
+                                 std::string_view property, const Value& value) = 0;
+  // Rereads the database's schema.
+  virtual void Refresh() = 0;
+
+  // The properties a new column gets from this provider (its ParentCatalog), in the provider's order,
+  // with their default values.
+  virtual Properties NewColumnProperties() const = 0;
+};
+
+}  // namespace vela::data

@@ -1,0 +1,151 @@
+// The data-access layer: connections, recordsets and parameterised commands.
+//
+// The component speaks to databases only through these interfaces; a provider realises them for one
+// engine and is chosen by the "Provider" value of the connection string (OpenConnection). Every failure
+// is a vela::Error carrying a number, a source naming the provider, and the engine's own message.
+//
+// Ownership: a Recordset or Catalog borrows its Connection, which must outlive it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "velabackup/data/Types.h"
+#include "velabackup/data/Value.h"
+
+namespace vela::data {
+
+class Catalog;
+
+// What a recordset knows of one of its fields.
+struct FieldInfo {
+  std::string name;
+  int type = adEmpty;            // DataTypeEnum
+  std::int64_t definedSize = 0;  // characters for texts, bytes for binaries, 0 when not applicable
+  int precision = 0;
+  int numericScale = 0;
+};
+
+// A rowset. The forward-only, read-only, server-side cursor streams rows from the engine one at a time;
+// nothing beyond the current row is held. A client-side cursor (adUseClient) knows its RecordCount.
+// The updatable cursor (adOpenDynamic / adOpenKeyset with adLockOptimistic) offers AddNew ... Update.
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+
+  virtual bool Eof() const = 0;
+  virtual void MoveNext() = 0;
+  // Rows in the rowset when the cursor knows them (client-side cursors); -1 otherwise.
+  virtual std::int64_t RecordCount() const = 0;
+
+  virtual std::size_t FieldCount() const = 0;
+  virtual const FieldInfo& Field(std::size_t index) const = 0;
+  // The current row's value of a field (of the pending row while an AddNew is in progress).
+  virtual const Value& GetValue(std::size_t index) const = 0;
+
+  // Field by name, without regard to case; an unknown name fails with kItemNotFound.
+  std::size_t FieldIndex(std::string_view name) const;
+  const Value& GetValue(std::string_view name) const { return GetValue(FieldIndex(name)); }
+
+  // Orders the rows of a client-side rowset by the named field ("ORDINAL_POSITION").
+  virtual void Sort(std::string_view fieldName) = 0;
+
+  // Updatable cursors only; other cursors fail with kNotSupported.
+  virtual void AddNew() = 0;
+  virtual void SetValue(std::size_t index, const Value& value) = 0;
+  virtual void Update() = 0;
+  virtual void CancelUpdate() = 0;
+  virtual EditModeEnum EditMode() const = 0;
+
+  // Releases the cursor; an updatable cursor makes its added rows durable here.
+  virtual void Close() = 0;
+};
+
+// One parameter of a command.
+struct Parameter {
+  std::string name;
+  int type = adVarWChar;
+  int direction = adParamInput;
+  std::int64_t size = 0;
+  Value value;
+  int precision = 0;
+  int numericScale = 0;
+};
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+
+  // The connection string as opened, never with its password.
+  virtual std::string ConnectionString() const = 0;
+  // The provider's name, as given in the connection string ("Microsoft.Jet.OLEDB.4.0", "SQLOLEDB.1").
+  virtual std::string Provider() const = 0;
+
+  virtual bool IsOpen() const = 0;
+  virtual void Close() = 0;
+
+  virtual int CommandTimeout() const = 0;
+  virtual void SetCommandTimeout(int seconds) = 0;
+  virtual CursorLocationEnum CursorLocation() const = 0;
+  virtual void SetCursorLocation(CursorLocationEnum location) = 0;
+
+  // Runs a statement that returns no rows.
+  virtual void Execute(std::string_view sql) = 0;
+  // Runs a statement with "?" placeholders bound, in order, to the parameters.
+  virtual void Execute(std::string_view sql, std::span<const Parameter> parameters, bool prepared) = 0;
+
+  virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view sql, CursorTypeEnum cursorType,
+                                                   LockTypeEnum lockType,
+                                                   CursorLocationEnum location) = 0;
+
+  // The COLUMNS schema rowset restricted to one table: COLUMN_NAME, DESCRIPTION, NUMERIC_SCALE,
+  // NUMERIC_PRECISION, CHARACTER_MAXIMUM_LENGTH, DATETIME_PRECISION, COLUMN_FLAGS, IS_NULLABLE,
+  // COLUMN_HASDEFAULT, COLUMN_DEFAULT, ORDINAL_POSITION (Null where the engine has no value).
+  virtual std::unique_ptr<Recordset> OpenSchemaColumns(std::string_view tableName) = 0;
+
+  // A catalog bound to this connection.
+  virtual std::unique_ptr<Catalog> OpenCatalog() = 0;
+
+  // Writes a consistent copy of the whole database to a file (file databases only; others fail with
+  // kNotSupported).
+  virtual void SnapshotTo(const std::filesystem::path& file) = 0;
+};
+
+// A command with parameters, in the manner of the automation Command object.
+class Command {
+ public:
+  explicit Command(Connection& connection) : connection_(&connection) {}
+
+  void SetCommandText(std::string text) { text_ = std::move(text); }
+  const std::string& CommandText() const { return text_; }
+  void SetPrepared(bool prepared) { prepared_ = prepared; }
+  bool Prepared() const { return prepared_; }
+
+  Parameter CreateParameter(std::string name, int type, int direction, std::int64_t size, Value value) const {
+    return Parameter{std::move(name), type, direction, size, std::move(value), 0, 0};
+  }
+  std::vector<Parameter>& Parameters() { return parameters_; }
+
+  void Execute() { connection_->Execute(text_, parameters_, prepared_); }
+
+ private:
+  Connection* connection_;
+  std::string text_;
+  bool prepared_ = false;
+  std::vector<Parameter> parameters_;
+};
+
+// Opens a connection; the "Provider" value chooses the provider. An unknown provider fails with
+// kComponentError.
+std::unique_ptr<Connection> OpenConnection(std::string_view connectionString);
+
+// Creates a new, empty database (the catalog's Create): a file database at "Data Source", protected
+// with "Jet OLEDB:Database Password" when one is given.
+void CreateDatabase(std::string_view connectionString);
+
+}  // namespace vela::data

@@ -1,0 +1,64 @@
+// The codes of the data-access layer: ADO data types, cursor options, ADOX key types, rules and null
+// handling. The numbers are those of the automation data-access objects; the backup document stores them.
+#pragma once
+
+namespace vela::data {
+
+enum DataTypeEnum : int {
+  adEmpty = 0,
+  adSmallInt = 2,
+  adInteger = 3,
+  adSingle = 4,
+  adDouble = 5,
+  adCurrency = 6,
+  adDate = 7,
+  adBSTR = 8,
+  adBoolean = 11,
+  adDecimal = 14,
+  adTinyInt = 16,
+  adUnsignedTinyInt = 17,
+  adBigInt = 20,
+  adGUID = 72,
+  adBinary = 128,
+  adChar = 129,
+  adWChar = 130,
+  adNumeric = 131,
+  adDBDate = 133,
+  adDBTime = 134,
+  adDBTimeStamp = 135,
+  adVarNumeric = 139,
+  adVarChar = 200,
+  adLongVarChar = 201,
+  adVarWChar = 202,
+  adLongVarWChar = 203,
+  adVarBinary = 204,
+  adLongVarBinary = 205,
+};
+
+enum CursorTypeEnum : int { adOpenForwardOnly = 0, adOpenKeyset = 1, adOpenDynamic = 2, adOpenStatic = 3 };
+enum LockTypeEnum : int {
+  adLockReadOnly = 1,
+  adLockPessimistic = 2,
+  adLockOptimistic = 3,
+  adLockBatchOptimistic = 4
+};
+enum CursorLocationEnum : int { adUseServer = 2, adUseClient = 3 };
+enum EditModeEnum : int { adEditNone = 0, adEditInProgress = 1, adEditAdd = 2 };
+enum ParameterDirectionEnum : int { adParamInput = 1 };
+
+enum KeyTypeEnum : int { adKeyPrimary = 1, adKeyForeign = 2, adKeyUnique = 3 };
+enum RuleEnum : int { adRINone = 0, adRICascade = 1, adRISetNull = 2, adRISetDefault = 3 };
+enum AllowNullsEnum : int { adIndexNullsAllow = 0, adIndexNullsDisallow = 1, adIndexNullsIgnore = 2,
+                            adIndexNullsIgnoreAny = 4 };
+
+// OLE DB COLUMN_FLAGS bits reported by the COLUMNS schema rowset.
+enum ColumnFlags : int {
+  DBCOLUMNFLAGS_ISFIXEDLENGTH = 0x10,
+  DBCOLUMNFLAGS_ISNULLABLE = 0x20,
+  DBCOLUMNFLAGS_MAYBENULL = 0x40,
+  DBCOLUMNFLAGS_ISLONG = 0x80,
+  DBCOLUMNFLAGS_WRITE = 0x4,
+  DBCOLUMNFLAGS_WRITEUNKNOWN = 0x8,
+};
+
+}  // namespace vela::data

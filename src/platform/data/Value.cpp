@@ -1,0 +1,108 @@
+#include "velabackup/data/Value.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/text/Strings.h"
+#include "velabackup/Error.h"
+
+namespace vela::data {
+namespace {
+
+[[noreturn]] void Mismatch(std::string_view what) {
+  throw Error(kTypeMismatch, "VelaBackup", "Type mismatch: cannot convert " + std::string(what));
+}
+
+bool ParseDouble(std::string_view text, double& out) {
+  text = text::Trim(text);
+  if (text.empty()) return false;
+  if (text.front() == '+') text.remove_prefix(1);
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+bool Value::AsBool() const {
+  switch (kind_) {
+    case Kind::Boolean: return std::get<bool>(data_);
+    case Kind::Integer: return std::get<std::int64_t>(data_) != 0;
+    case Kind::Double: return std::get<double>(data_) != 0.0;
+    case Kind::Text:
+    case Kind::Decimal: {
+      const std::string& t = std::get<std::string>(data_);
+      if (text::EqualsNoCase(t, "True") || text::EqualsNoCase(t, "Yes")) return true;
+      if (text::EqualsNoCase(t, "False") || text::EqualsNoCase(t, "No")) return false;
+      double d;
+      if (ParseDouble(t, d)) return d != 0.0;
+      Mismatch("\"" + t + "\" to Boolean");
+    }
+    default: Mismatch("a value without a Boolean form");
+  }
+}
+
+std::int64_t Value::AsInt() const {
+  switch (kind_) {
+    case Kind::Boolean: return std::get<bool>(data_) ? -1 : 0;
+    case Kind::Integer: return std::get<std::int64_t>(data_);
+    case Kind::Double: return static_cast<std::int64_t>(std::nearbyint(std::get<double>(data_)));
+    case Kind::Text:
+    case Kind::Decimal: {
+      std::string_view t = text::Trim(std::get<std::string>(data_));
+      std::string_view digits = (!t.empty() && t.front() == '+') ? t.substr(1) : t;
+      std::int64_t v;
+      auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+      if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty()) return v;
+      double d;
+      if (ParseDouble(t, d) && std::fabs(d) < 9.2e18) return static_cast<std::int64_t>(std::nearbyint(d));
+      Mismatch("\"" + std::string(t) + "\" to a number");
+    }
+    default: Mismatch("a value without a numeric form");
+  }
+}
+
+double Value::AsDouble() const {
+  switch (kind_) {
+    case Kind::Boolean: return std::get<bool>(data_) ? -1.0 : 0.0;
+    case Kind::Integer: return static_cast<double>(std::get<std::int64_t>(data_));
+    case Kind::Double: return std::get<double>(data_);
+    case Kind::Text:
+    case Kind::Decimal: {
+      double d;
+      if (ParseDouble(std::get<std::string>(data_), d)) return d;
+      Mismatch("\"" + std::get<std::string>(data_) + "\" to a number");
+    }
+    default: Mismatch("a value without a numeric form");
+  }
+}
+
+std::string Value::AsText() const {
+  switch (kind_) {
+    case Kind::Empty:
+    case Kind::Null: return {};
+    case Kind::Boolean: return std::get<bool>(data_) ? "-1" : "0";
+    case Kind::Integer: return std::to_string(std::get<std::int64_t>(data_));
+    case Kind::Double: {
+      // The shortest text that reads back as the same double.
+      char buffer[64];
+      auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::get<double>(data_));
+      return ec == std::errc() ? std::string(buffer, end) : std::string();
+    }
+    case Kind::Text:
+    case Kind::Date:
+    case Kind::Decimal: return std::get<std::string>(data_);
+    case Kind::Binary: {
+      const Bytes& b = std::get<Bytes>(data_);
+      return std::string(b.begin(), b.end());
+    }
+  }
+  return {};
+}
+
+const Bytes& Value::AsBytes() const {
+  if (kind_ != Kind::Binary) Mismatch("a non-binary value to bytes");
+  return std::get<Bytes>(data_);
+}
+
+}  // namespace vela::data

@@ -1,0 +1,18 @@
+// Reading "key=value" items out of a connection string.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vela::utils {
+
+// The value of `key` among the items of `text` separated by `separator`. Keys match without regard to
+// case; blanks around keys and values are trimmed; a value may be enclosed in double quotes (which may
+// then hold the separator, a doubled quote standing for one). Empty when the key is absent. The first
+// occurrence wins.
+std::string KeyValue(std::string_view text, std::string_view key, std::string_view separator);
+
+// The same text with the named key's item removed (passwords, before a connection string is recorded).
+std::string RemoveKey(std::string_view text, std::string_view key, std::string_view separator);
+
+}  // namespace vela::utils
