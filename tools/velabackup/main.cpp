@@ -1,1 +1,94 @@
-int main() { return 0; }
+// velabackup: the command-line host of the backup component.
+//
+// Exit status: 0 when the operation returned True, 1 when it returned False (cancelled, refused, nothing
+// to do), 2 on a failure (number and description on standard error), 64 on a usage error.
+#include <CLI/CLI.hpp>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "Commands.h"
+#include "Host.h"
+#include "platform/text/Strings.h"
+#include "velabackup/Error.h"
+
+namespace {
+
+constexpr int kExitUsage = 64;
+
+// Adds the options every operation shares.
+void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
+  command.add_option("--language", common.language, "message catalogue (default: the English catalogue)");
+  command.add_option("--answer", common.answers, "answer for ShowMessage questions with that MessageGUID (GUID=N)");
+  command.add_option("--answer-all", common.answerAll, "answer for every ShowMessage question not named by --answer");
+  command.add_option("--cancel-after", common.cancelAfter, "call Cancel from inside the Nth UpdateProgress event");
+  command.add_option("--events", common.events, "write every event as one JSON object per line (jsonl)")
+      ->check(CLI::IsMember({"jsonl"}));
+  command.add_flag("--quiet", common.quiet, "no progress bar");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"VelaBackup: back a database up into one file and restore it, into the same engine or another."};
+  app.require_subcommand(1);
+  app.set_help_all_flag("--help-all", "help for every command");
+
+  vela::cli::SaveOptions save;
+  CLI::App* saveCommand = app.add_subcommand("save", "back the database up into a backup file (not built yet)");
+  saveCommand->add_option("-c,--connection", save.connection, "connection string")->required();
+  saveCommand->add_option("-f,--file", save.file, "backup file to write")->required();
+  saveCommand->add_option("--mode", save.mode, "compressed, uncompressed or direct")
+      ->check(CLI::IsMember({"compressed", "uncompressed", "direct"}));
+  saveCommand->add_option("--no-data", save.noData, "table whose rows are not saved (repeatable)");
+  saveCommand->add_option("--add-file", save.addFiles, "file of the host to pack with the backup (repeatable)");
+  AddCommon(*saveCommand, save.common);
+
+  vela::cli::RestoreOptions restore;
+  CLI::App* restoreCommand = app.add_subcommand("restore", "restore a backup file into a new database (not built yet)");
+  restoreCommand->add_option("-c,--connection", restore.connection, "connection string of the target")->required();
+  restoreCommand->add_option("-f,--file", restore.file, "backup file to read")->required();
+  restoreCommand->add_flag("--intelligent", restore.intelligent, "keep the stored names of keys");
+  restoreCommand->add_option("--ignore-relations", restore.ignoreRelations,
+                             "relations to leave out, as table.column items separated by ';'");
+  restoreCommand->add_option("--db-password", restore.dbPassword, "password of the new file database");
+  restoreCommand->add_option("--select-folder", restore.selectFolder, "folder for the files of older backups");
+  AddCommon(*restoreCommand, restore.common);
+
+  vela::cli::InspectOptions inspect;
+  CLI::App* inspectCommand =
+      app.add_subcommand("inspect", "members, mode, source engine, tables with row counts (not built yet)");
+  inspectCommand->add_option("-f,--file", inspect.file, "backup file")->required();
+
+  vela::cli::SampleOptions sample;
+  CLI::App* sampleCommand =
+      app.add_subcommand("sample", "a sample database with every supported type (demos, tests, benchmarks) (not built yet)");
+  sampleCommand->add_option("-c,--connection", sample.connection, "connection string of the new database")
+      ->required();
+  sampleCommand->add_option("--rows", sample.rows, "rows in the large table");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    int code = app.exit(error);
+    return code == 0 ? 0 : kExitUsage;
+  }
+
+  try {
+    if (saveCommand->parsed()) return vela::cli::RunSave(save);
+    if (restoreCommand->parsed()) return vela::cli::RunRestore(restore);
+    if (inspectCommand->parsed()) return vela::cli::RunInspect(inspect);
+    if (sampleCommand->parsed()) return vela::cli::RunSample(sample);
+  } catch (const vela::cli::UsageError& error) {
+    std::cerr << "velabackup: " << error.what() << "\n";
+    return kExitUsage;
+  } catch (const vela::Error& error) {
+    std::cerr << "velabackup: error " << vela::FormatErrorNumber(error.Number()) << " (" << error.Source()
+              << "): " << error.Description() << "\n";
+    return 2;
+  } catch (const std::exception& error) {
+    std::cerr << "velabackup: " << error.what() << "\n";
+    return 2;
+  }
+  return kExitUsage;
+}

@@ -1,0 +1,63 @@
+// CBackup: backs the database of an open connection up into one backup file (Save) and rebuilds a
+// database from such a file (Restore).
+//
+// The host creates the object, hands it the message catalogue (LanguageResources; every operation needs
+// it for its texts), chooses a BackupMode and calls Save or Restore. While an operation runs, the object
+// talks back only through the events of the sink set with SetEvents; the host may call Cancel from inside
+// any event. An operation runs to its end on the caller's thread. Failures reach the host as vela::Error,
+// whose description carries one " (VelaBackup.CBackup.<procedure> component failure at line:<n>)" suffix
+// per procedure it passed through; False is returned only on orderly paths (cancel, refusal, nothing to
+// do).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "velabackup/CBackupEvents.h"
+#include "velabackup/Enums.h"
+#include "velabackup/LanguageResources.h"
+#include "velabackup/Utils.h"
+
+namespace vela {
+
+namespace data {
+class Connection;
+}
+
+class Component;
+
+class CBackup {
+ public:
+  // `utils` replaces the platform services (tests); by default the object uses its own.
+  explicit CBackup(std::shared_ptr<Utils> utils = nullptr);
+  // Removes the work folder.
+  ~CBackup();
+  CBackup(const CBackup&) = delete;
+  CBackup& operator=(const CBackup&) = delete;
+
+  // The members of the automation interface, in its order.
+
+  // 1, 2: the message catalogue, shared by every CBackup object of the calling thread.
+  std::shared_ptr<LanguageResources> GetLanguageResources() const;
+  void SetLanguageResources(std::shared_ptr<LanguageResources> resources);
+  // 3, 4, 5: the backup mode; any value is stored as given.
+  BackupModeEnum BackupMode() const;
+  void SetBackupMode(BackupModeEnum value);
+  // 6: asks the running operation to stop; returns at once.
+  void Cancel();
+  // 7: Save (see Save.cpp) appears with the backup writer.
+  // 8: raises UpdateProgress with `value` and the caption of the running native operation.
+  void SetSQLBackupProgress(std::int16_t value);
+  // 9: Restore appears with the restore driver.
+
+  // Where events go; the sink must outlive the operations. nullptr: no events are handled.
+  void SetEvents(CBackupEvents* events);
+
+  Component& Internals() { return *component_; }
+
+ private:
+  std::unique_ptr<Component> component_;
+};
+
+}  // namespace vela

@@ -1,0 +1,30 @@
+// Reading connection strings: which engine, which server and database, and name lists.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "velabackup/Enums.h"
+#include "velabackup/Utils.h"
+
+namespace vela {
+
+// The engine named by the "Provider" value, compared exactly ("SQLOLEDB.1", "Microsoft.Jet.OLEDB.4.0").
+// Anything else fails with kComponentError, source "CBackup::GetDBMS", "Unknown Provider".
+DataProvider GetDBMS(const Utils& utils, std::string_view connectionString);
+
+struct ConnectionParts {
+  std::string dataSource, initialCatalog, user, password;
+};
+// "Data Source", "Initial Catalog", "UserID" (one word) and "Password"; absent keys give empty texts.
+ConnectionParts GetConnectionParts(const Utils& utils, std::string_view connectionString);
+
+// True for "Local", "(Local)", this computer's name, and each of them followed by "\" and an instance
+// name, without regard to case.
+bool IsLocalServer(const Utils& utils, std::string_view server);
+
+// True when one of the ";"-separated items of `list` (untrimmed, empty items kept) equals `value` without
+// regard to case.
+bool IsInList(std::string_view value, std::string_view list);
+
+}  // namespace vela

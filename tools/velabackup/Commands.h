@@ -1,0 +1,52 @@
+// The commands of the command-line host.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vela::cli {
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct CommonOptions {
+  std::string language;
+  std::vector<std::string> answers;  // GUID=N
+  std::optional<std::int32_t> answerAll;
+  std::int64_t cancelAfter = 0;
+  std::string events;
+  bool quiet = false;
+};
+
+struct SaveOptions {
+  std::string connection, file, mode = "compressed";
+  std::vector<std::string> noData, addFiles;
+  CommonOptions common;
+};
+
+struct RestoreOptions {
+  std::string connection, file, ignoreRelations, dbPassword;
+  std::optional<std::string> selectFolder;
+  bool intelligent = false;
+  CommonOptions common;
+};
+
+struct InspectOptions {
+  std::string file;
+};
+
+struct SampleOptions {
+  std::string connection;
+  std::int64_t rows = 1000;
+};
+
+int RunSave(const SaveOptions& options);
+int RunRestore(const RestoreOptions& options);
+int RunInspect(const InspectOptions& options);
+int RunSample(const SampleOptions& options);
+
+}  // namespace vela::cli
