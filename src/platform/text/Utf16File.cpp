@@ -1,0 +1,172 @@
+#include "platform/text/Utf16File.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+
+#include "velabackup/Error.h"
+
+namespace vela::text {
+namespace {
+
+constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};  // U+FEFF as the file's first unit
+
+// The file holds little-endian units; on a big-endian host they are swapped on the way in and out.
+void ToLittleEndian(char16_t* units, std::size_t count) {
+  if constexpr (std::endian::native == std::endian::big) {
+    for (std::size_t i = 0; i < count; ++i)
+      units[i] = static_cast<char16_t>((units[i] >> 8) | (units[i] << 8));
+  } else {
+    (void)units;
+    (void)count;
+  }
+}
+
+[[noreturn]] void Fail(std::int32_t number, const std::string& what, const std::filesystem::path& path,
+                       int error) {
+  throw Error(number, "VelaBackup", what + " " + path.string() + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+FileDescriptor::~FileDescriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Utf16OutputFile
+
+Utf16OutputFile::Utf16OutputFile(std::filesystem::path path)
+    : path_(std::move(path)), buffer_(new char16_t[kCapacity]) {
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) Fail(kPathAccess, "Cannot create the file", path_, errno);
+  fd_ = FileDescriptor(fd);
+  buffer_[fill_++] = u'\xFEFF';
+}
+
+void Utf16OutputFile::WriteBytes(const void* data, std::size_t size) {
+  if (fd_.Get() < 0) throw Error(kPathAccess, "VelaBackup", "The file " + path_.string() + " is closed");
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t written = ::write(fd_.Get(), p, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      Fail(kPathAccess, "Cannot write the file", path_, errno);
+    }
+    p += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+void Utf16OutputFile::Flush() {
+  ToLittleEndian(buffer_.get(), fill_);
+  const std::size_t fill = fill_;
+  fill_ = 0;  // a failed write leaves nothing to flush again
+  WriteBytes(buffer_.get(), fill * sizeof(char16_t));
+}
+
+void Utf16OutputFile::WriteLong(std::u16string_view units) {
+  while (!units.empty()) {
+    if (fill_ == kCapacity) Flush();
+    const std::size_t n = std::min(units.size(), kCapacity - fill_);
+    std::memcpy(buffer_.get() + fill_, units.data(), n * sizeof(char16_t));
+    fill_ += n;
+    units.remove_prefix(n);
+  }
+}
+
+void Utf16OutputFile::Close() {
+  Flush();
+  const int fd = fd_.Release();
+  if (::close(fd) != 0 && errno != EINTR) Fail(kPathAccess, "Cannot write the file", path_, errno);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Utf16InputFile
+
+Utf16InputFile::Utf16InputFile(std::filesystem::path path)
+    : path_(std::move(path)), buffer_(new char16_t[kCapacity]) {
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail(errno == ENOENT ? kFileNotFound : kPathAccess, "Cannot open the file", path_, errno);
+  fd_ = FileDescriptor(fd);
+  struct stat status;
+  if (::fstat(fd, &status) != 0) Fail(kPathAccess, "Cannot read the file", path_, errno);
+  if (!S_ISREG(status.st_mode)) Fail(kPathAccess, "Cannot read the file", path_, EINVAL);
+  std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
+
+  unsigned char start[2] = {0, 0};
+  if (size >= 2) {
+    ReadBytes(start, 2);
+    bom_ = start[0] == kByteOrderMark[0] && start[1] == kByteOrderMark[1];
+    if (bom_) {
+      size -= 2;
+    } else if (::lseek(fd, 0, SEEK_SET) != 0) {
+      Fail(kPathAccess, "Cannot read the file", path_, errno);
+    }
+  }
+  total_ = remaining_ = size / 2;
+  next_ = end_ = buffer_.get();
+}
+
+void Utf16InputFile::ReadBytes(void* data, std::size_t size) {
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t got = ::read(fd_.Get(), p, size);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      Fail(kPathAccess, "Cannot read the file", path_, errno);
+    }
+    if (got == 0) {
+      throw Error(kBadFileFormat, "VelaBackup",
+                  "The file " + path_.string() + " ended while it was being read");
+    }
+    p += got;
+    size -= static_cast<std::size_t>(got);
+  }
+}
+
+void Utf16InputFile::Refill() {
+  // `remaining_` still counts what the buffer holds, so here it is exactly what the file has left.
+  if (remaining_ == 0) {
+    throw Error(kBadFileFormat, "VelaBackup", "Read past the end of the file " + path_.string());
+  }
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, kCapacity));
+  ReadBytes(buffer_.get(), n * sizeof(char16_t));
+  ToLittleEndian(buffer_.get(), n);
+  next_ = buffer_.get();
+  end_ = next_ + n;
+}
+
+void Utf16InputFile::Read(std::size_t count, std::u16string& out) {
+  if (count > remaining_) {
+    throw Error(kBadFileFormat, "VelaBackup",
+                "Read of " + std::to_string(count) + " characters at byte offset " +
+                    std::to_string(ByteOffset(Position())) + " runs past the end of the file " +
+                    path_.string() + " (" + std::to_string(remaining_) + " characters remain)");
+  }
+  out.resize(count);
+  const std::size_t buffered = std::min(count, static_cast<std::size_t>(end_ - next_));
+  std::memcpy(out.data(), next_, buffered * sizeof(char16_t));
+  next_ += buffered;
+  remaining_ -= buffered;
+  if (buffered < count) {  // the buffer is empty now: read the rest of a long value straight into `out`
+    const std::size_t rest = count - buffered;
+    ReadBytes(out.data() + buffered, rest * sizeof(char16_t));
+    ToLittleEndian(out.data() + buffered, rest);
+    remaining_ -= rest;
+  }
+}
+
+}  // namespace vela::text

@@ -1,0 +1,69 @@
+// A private temporary folder for one test, removed with everything in it when the test ends; and the raw
+// bytes of the files the tests write and read.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vela::testing {
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string name = (std::filesystem::temp_directory_path() / "vela-datafile-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = name;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+using ByteString = std::vector<unsigned char>;
+
+// UTF-16LE bytes of `units`, after the byte-order mark when `bom` is set.
+inline ByteString Utf16Le(std::u16string_view units, bool bom = true) {
+  ByteString bytes;
+  if (bom) bytes = {0xFF, 0xFE};
+  for (char16_t u : units) {
+    bytes.push_back(static_cast<unsigned char>(u & 0xFF));
+    bytes.push_back(static_cast<unsigned char>(u >> 8));
+  }
+  return bytes;
+}
+
+// The same for an ASCII text, built without the code under test.
+inline ByteString AsciiLe(std::string_view ascii) {
+  ByteString bytes;
+  for (char c : ascii) {
+    bytes.push_back(static_cast<unsigned char>(c));
+    bytes.push_back(0);
+  }
+  return bytes;
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const ByteString& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+inline ByteString ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return ByteString(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace vela::testing
