@@ -1,0 +1,279 @@
+#include "backup/TableDataFile.h"
+
+#include <limits>
+
+#include "platform/text/CodePage.h"
+#include "platform/text/Utf16.h"
+#include "velabackup/Error.h"
+
+namespace vela::backup {
+namespace {
+
+using namespace datafile;
+
+constexpr bool IsDigit(char16_t c) {
+  return c >= u'0' && c <= u'9';
+}
+
+// A marker must pass a reader of the plain rules unseen: none of the characters that reader acts on.
+constexpr bool SkippedByPlainReaders(std::u16string_view marker) {
+  for (char16_t c : marker.substr(1, marker.size() - 2)) {
+    if (IsDigit(c) || c == kIndexEnd || c == kCorruptionFlag || c == kOpen || c == kClose) return false;
+  }
+  return marker.front() == kOpen && marker.back() == kClose;
+}
+static_assert(SkippedByPlainReaders(kRowMarker) && SkippedByPlainReaders(kTrailer));
+static_assert(kRowMarker.size() == 5 && kTrailer.size() == 5, "the reader matches three-letter markers");
+
+constexpr std::uint64_t kMaxNumber = std::numeric_limits<std::uint32_t>::max();
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// Writer
+
+TableDataFileWriter::TableDataFileWriter(std::filesystem::path path, std::uint32_t recordCount)
+    : file_(std::move(path)) {
+  file_.Put(kOpen);
+  PutNumber(recordCount);
+  file_.Put(kClose);
+}
+
+void TableDataFileWriter::RequireRow(bool inRow, const char* call) const {
+  if (inRow_ != inRow || finished_) {
+    throw Error(kInvalidArgument, "VelaBackup",
+                std::string(call) +
+                    (finished_ ? " after Finish"
+                     : inRow_  ? " inside a row"
+                               : " outside a row") +
+                    " of the table data file " + Path().string());
+  }
+}
+
+void TableDataFileWriter::PutNumber(std::uint64_t number) {
+  char16_t digits[20];
+  std::size_t first = sizeof digits / sizeof digits[0];
+  do {
+    digits[--first] = static_cast<char16_t>(u'0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  file_.Write(std::u16string_view(digits + first, sizeof digits / sizeof digits[0] - first));
+}
+
+void TableDataFileWriter::BeginRow() {
+  RequireRow(false, "BeginRow");
+  inRow_ = true;
+  rowHasField_ = false;
+}
+
+void TableDataFileWriter::BeginField(std::uint32_t index, bool binary, std::size_t length) {
+  if (rowHasField_ && index <= lastIndexInRow_) {
+    throw Error(kInvalidArgument, "VelaBackup",
+                "Field index " + std::to_string(index) + " written after index " +
+                    std::to_string(lastIndexInRow_) + " in one row of the table data file " +
+                    Path().string());
+  }
+  if (length > kMaxNumber) {
+    throw Error(kInvalidArgument, "VelaBackup",
+                "A value of " + std::to_string(length) + " characters does not fit the table data file " +
+                    Path().string());
+  }
+  if (!rowHasField_ && !rows_.StartsRow(index)) {
+    file_.Write(kRowMarker);
+    rows_.RowMarker();
+  }
+  rows_.Field(index);
+  rowHasField_ = true;
+  lastIndexInRow_ = index;
+
+  file_.Put(kOpen);
+  PutNumber(index);
+  file_.Put(kIndexEnd);
+  if (binary) file_.Put(kBinaryFlag);
+  PutNumber(length);
+  file_.Put(kClose);
+}
+
+void TableDataFileWriter::WriteText(std::uint32_t index, std::string_view utf8) {
+  RequireRow(true, "WriteText");
+  scratch_.clear();
+  text::AppendUtf16(utf8, scratch_);
+  BeginField(index, false, scratch_.size());
+  file_.Write(scratch_);
+}
+
+void TableDataFileWriter::WriteBinary(std::uint32_t index, std::span<const std::uint8_t> bytes) {
+  RequireRow(true, "WriteBinary");
+  if (bytes.empty()) return;
+  scratch_.clear();
+  text::AppendBytesAsText(bytes, scratch_);
+  BeginField(index, true, scratch_.size());
+  file_.Write(scratch_);
+}
+
+void TableDataFileWriter::EndRow(bool corrupted) {
+  RequireRow(true, "EndRow");
+  // A row without fields needs the marker to exist at all; a fieldless corrupted row needs it so that its
+  // "[!CORRUPTED]" drops this row and not the one before, which the reader is still assembling.
+  if (!rowHasField_ && (!corrupted || rows_.RowOpen())) {
+    file_.Write(kRowMarker);
+    rows_.RowMarker();
+  }
+  if (corrupted) {
+    file_.Write(kCorruptionMarker);
+    rows_.Corruption();
+  }
+  inRow_ = false;
+}
+
+void TableDataFileWriter::Finish() {
+  RequireRow(false, "Finish");
+  finished_ = true;
+  file_.Write(kTrailer);
+  file_.Close();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Reader
+
+TableDataFileReader::TableDataFileReader(std::filesystem::path path, std::uint32_t columnCount)
+    : file_(std::move(path)), columnCount_(columnCount) {
+  if (file_.AtEnd() || file_.Get() != kOpen) return;
+  while (!file_.AtEnd()) {
+    const std::uint64_t at = file_.Position();
+    const char16_t c = file_.Get();
+    if (IsDigit(c)) {
+      AddDigit(c, at, "record count");
+    } else if (c == kClose) {
+      recordCount_ = TakeNumber(at, "record count");
+      hasRows_ = true;
+      return;
+    }
+  }
+  Malformed("the file ends inside its header", file_.Position());
+}
+
+void TableDataFileReader::Malformed(const std::string& what, std::uint64_t position) const {
+  throw Error(kBadFileFormat, "VelaBackup",
+              "Table data file " + Path().string() + ", character " + std::to_string(position) +
+                  " (byte offset " + std::to_string(file_.ByteOffset(position)) + "): " + what);
+}
+
+void TableDataFileReader::AddDigit(char16_t digit, std::uint64_t position, const char* what) {
+  if (digits_++ == 0) numberStart_ = position;
+  number_ = number_ * 10 + (digit - u'0');
+  if (number_ > kMaxNumber) Malformed(std::string(what) + " does not fit in 32 bits", numberStart_);
+}
+
+std::uint32_t TableDataFileReader::TakeNumber(std::uint64_t position, const char* what) {
+  if (digits_ == 0) Malformed(std::string(what) + " missing", position);
+  const auto number = static_cast<std::uint32_t>(number_);
+  number_ = 0;
+  digits_ = 0;
+  return number;
+}
+
+TableDataFileReader::Token TableDataFileReader::Next() {
+  startsRow_ = false;
+  if (!hasRows_) return Token::kEnd;
+  while (!file_.AtEnd()) {
+    const std::uint64_t at = file_.Position();
+    const char16_t c = file_.Get();
+    if (IsDigit(c)) {
+      AddDigit(c, at, inLength_ ? "field length" : "field index");
+      markerLength_ = kNoMarker;
+      continue;
+    }
+    if (inLength_) {
+      if (c == kBinaryFlag) {
+        binary_ = true;
+      } else if (c == kClose) {
+        const std::uint32_t length = TakeNumber(at, "field length");
+        if (length > file_.Remaining()) {
+          Malformed("field length " + std::to_string(length) + " runs past the end of the file (" +
+                        std::to_string(file_.Remaining()) + " characters remain)",
+                    at);
+        }
+        valueStart_ = file_.Position();
+        if (length == 0) {
+          value_.clear();
+        } else {
+          file_.Read(length, value_);
+        }
+        inLength_ = false;
+        trailerSeen_ = false;
+        startsRow_ = rows_.Field(index_);
+        return Token::kField;
+      }
+      continue;
+    }
+    switch (c) {
+      case kCorruptionFlag:
+        markerLength_ = kNoMarker;
+        trailerSeen_ = false;
+        rows_.Corruption();
+        return Token::kCorruption;
+      case kIndexEnd:
+        markerLength_ = kNoMarker;
+        index_ = TakeNumber(at, "field index");
+        if (index_ >= columnCount_) {
+          Malformed("field index " + std::to_string(index_) + " beyond the table's " +
+                        std::to_string(columnCount_) + " columns",
+                    numberStart_);
+        }
+        fieldStart_ = numberStart_;
+        inLength_ = true;
+        binary_ = false;
+        continue;
+      case kOpen:
+        markerLength_ = 0;
+        continue;
+      case kClose:
+        if (markerLength_ == 3) {
+          const std::u16string_view letters(marker_, 3);
+          if (letters == kRowMarker.substr(1, 3)) {
+            markerLength_ = kNoMarker;
+            trailerSeen_ = false;
+            rows_.RowMarker();
+            startsRow_ = true;
+            return Token::kRowMarker;
+          }
+          trailerSeen_ = trailerSeen_ || letters == kTrailer.substr(1, 3);
+        }
+        markerLength_ = kNoMarker;
+        continue;
+      default:
+        if (markerLength_ < 3) {
+          marker_[markerLength_++] = c;
+        } else {
+          markerLength_ = kNoMarker;
+        }
+        continue;
+    }
+  }
+  if (inLength_) Malformed("the file ends inside this field", fieldStart_);
+  if (digits_ != 0) Malformed("the file ends inside this field index", numberStart_);
+  return Token::kEnd;
+}
+
+std::string TableDataFileReader::Text() const {
+  std::string text;
+  text::AppendUtf8(value_, text);
+  return text;
+}
+
+void TableDataFileReader::AppendText(std::string& out) const {
+  text::AppendUtf8(value_, out);
+}
+
+std::vector<std::uint8_t> TableDataFileReader::Bytes() const {
+  try {
+    return text::TextToBytes(value_);
+  } catch (const Error& error) {
+    Malformed(
+        "the binary value of field " + std::to_string(index_) + " starting here: " + error.Description(),
+        valueStart_);
+  }
+}
+
+}  // namespace vela::backup

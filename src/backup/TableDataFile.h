@@ -1,0 +1,195 @@
+// The table data file: the rows of one table, written by the save while it walks the table and read back
+// by the restore, one file per table beside the backup document.
+//
+// Format. A UTF-16LE text starting with the byte-order mark FF FE, without line breaks or separators:
+//
+//   file    = header { row } trailer
+//   header  = "[" count "]"                        the rows the save counted; used for progress only
+//   row     = [ "[ROW]" ] { field } [ "[!CORRUPTED]" ]
+//   field   = "[" index "." length "]" value        text, number, date or Boolean in its text form
+//           | "[" index ".B" length "]" value       binary: one character per byte (platform/text/CodePage.h)
+//   trailer = "[EOF]"
+//   count, index, length = unsigned decimal "0".."9", no sign, no grouping, no leading zeros
+//   value   = exactly `length` UTF-16 code units, verbatim: any character, "[", "]" and digits included
+//
+// `index` is the column's zero-based position in the table; within a row indexes strictly increase. A NULL
+// and an empty byte array are not written at all. No separator stands between rows: a field starts a new
+// row when its index is 0 or lower than the index before it, or when it is the first field of the file or
+// the first after "[!CORRUPTED]". "[!CORRUPTED]" ends a row the save judged corrupted (no usable value);
+// the restore drops the row it is assembling there.
+//
+// The row marker "[ROW]". The index rule alone loses rows: a row whose first written index is neither 0 nor
+// lower than the last index of the row before reads as part of that row (a row ending at column 3 and a
+// next row whose columns 0 to 2 are NULL); a row that writes no field at all (every value an empty byte
+// array) vanishes; and a bare "[!CORRUPTED]" (an all-NULL row) drops the row before it, which is still
+// being assembled. The writer therefore puts "[ROW]" before the first field of a row the index rule would
+// merge, in place of a row that writes no field, and before a fieldless "[!CORRUPTED]" that follows an
+// uncorrupted row. This reader takes the marker as the start of a row, to which the fields after it belong.
+// The marker holds no digit, "!" or ".", so a reader built to the plain rules below skips it like the "["
+// and letters of the other markers. A file without markers reads exactly by the index rule.
+//
+// Reading rules. After the header (first character not "[": no rows; digits collected up to "]"; any other
+// character skipped), between fields "!" is a corruption marker, "." ends a field index, digits are
+// collected and every other character is skipped; in a length "B" flags a binary value, digits are
+// collected, "]" ends the length and every other character is skipped; a value is read by its length and
+// never scanned, so values holding "[!CORRUPTED]" or "[EOF]" read correctly. A value of length 0 is empty.
+// A data file is untrusted input: a number of more than 32 bits, a field index beyond the table's columns,
+// a length beyond what the file still holds, a missing number, or a file that ends inside its header or a
+// field fails with vela::Error (kBadFileFormat) giving the path and the position.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/text/Utf16File.h"
+
+namespace vela::backup {
+
+namespace datafile {
+inline constexpr char16_t kOpen = u'[';
+inline constexpr char16_t kClose = u']';
+inline constexpr char16_t kIndexEnd = u'.';
+inline constexpr char16_t kBinaryFlag = u'B';
+inline constexpr char16_t kCorruptionFlag = u'!';
+inline constexpr std::u16string_view kCorruptionMarker = u"[!CORRUPTED]";
+inline constexpr std::u16string_view kRowMarker = u"[ROW]";
+inline constexpr std::u16string_view kTrailer = u"[EOF]";
+}  // namespace datafile
+
+// Where rows begin: the one place that decides it. The reader feeds it every token; the writer runs the
+// same rule ahead of the reader to know where a row marker is needed.
+class RowBoundary {
+ public:
+  // Whether a field with this index would start a new row.
+  bool StartsRow(std::uint32_t index) const noexcept {
+    return !open_ || (hasField_ && (index == 0 || index < previous_));
+  }
+  // Takes a field; true when it starts a new row.
+  bool Field(std::uint32_t index) noexcept {
+    const bool starts = StartsRow(index);
+    open_ = hasField_ = true;
+    previous_ = index;
+    return starts;
+  }
+  // A row marker always starts a new row, which the fields after it fill.
+  void RowMarker() noexcept {
+    open_ = true;
+    hasField_ = false;
+  }
+  // "[!CORRUPTED]" drops the row being assembled; the next field starts a new one.
+  void Corruption() noexcept { open_ = hasField_ = false; }
+  // Whether a row is being assembled, one that "[!CORRUPTED]" would drop.
+  bool RowOpen() const noexcept { return open_; }
+
+ private:
+  bool open_ = false;
+  bool hasField_ = false;
+  std::uint32_t previous_ = 0;
+};
+
+// Writes one table data file in a single pass. Calls per row: BeginRow, WriteText / WriteBinary for each
+// non-NULL value in increasing index order, EndRow; then Finish once. Write errors (a full disk) throw from
+// whichever call flushes, at the latest from Finish, naming the path. A writer destroyed without Finish
+// leaves an incomplete file without trailer. Calls out of this order throw kInvalidArgument.
+class TableDataFileWriter {
+ public:
+  // Creates the file (replacing one of that name) and writes the byte-order mark and the header.
+  TableDataFileWriter(std::filesystem::path path, std::uint32_t recordCount);
+
+  void BeginRow();
+  void WriteText(std::uint32_t index, std::string_view utf8);
+  void WriteBinary(std::uint32_t index, std::span<const std::uint8_t> bytes);  // empty: writes nothing
+  void EndRow(bool corrupted);  // a corrupted row gets "[!CORRUPTED]"
+  void Finish();                // writes the trailer and closes the file
+
+  const std::filesystem::path& Path() const noexcept { return file_.Path(); }
+
+ private:
+  void BeginField(std::uint32_t index, bool binary, std::size_t length);
+  void PutNumber(std::uint64_t number);
+  void RequireRow(bool inRow, const char* call) const;
+
+  text::Utf16OutputFile file_;
+  RowBoundary rows_;
+  std::u16string scratch_;  // the value in UTF-16, reused from field to field
+  bool inRow_ = false;
+  bool finished_ = false;
+  bool rowHasField_ = false;
+  std::uint32_t lastIndexInRow_ = 0;
+};
+
+// Reads one table data file token by token, never holding more than one value.
+//
+//   TableDataFileReader reader(path, columnCount);
+//   for (auto token = reader.Next(); token != Token::kEnd; token = reader.Next()) {
+//     if (reader.StartsRow()) { store the row assembled so far, begin a new one }
+//     if (token == Token::kField) { put the value at reader.FieldIndex() into the row }
+//     if (token == Token::kCorruption) { drop the row assembled so far }
+//   }
+//   store the row assembled so far
+class TableDataFileReader {
+ public:
+  enum class Token { kField, kCorruption, kRowMarker, kEnd };
+
+  // Opens the file and reads its header. `columnCount`: the table's columns in the backup document; a field
+  // index at or beyond it fails. A missing file throws kFileNotFound (the restore checks first).
+  TableDataFileReader(std::filesystem::path path, std::uint32_t columnCount);
+
+  // False when the file is empty or does not start with "[": the table gets no rows, and Next() gives kEnd.
+  bool HasRows() const noexcept { return hasRows_; }
+  std::uint32_t RecordCount() const noexcept { return recordCount_; }
+
+  Token Next();
+
+  // About the token Next() returned last.
+  // A row marker, or a field that starts a new row (RowBoundary).
+  bool StartsRow() const noexcept { return startsRow_; }
+  // Of a field:
+  std::uint32_t FieldIndex() const noexcept { return index_; }
+  bool IsBinary() const noexcept { return binary_; }
+  std::u16string_view Units() const noexcept { return value_; }
+  std::string Text() const;                 // UTF-8 (platform/text/Utf16.h)
+  void AppendText(std::string& out) const;  // the same, into a buffer the caller reuses
+  std::vector<std::uint8_t> Bytes() const;  // through TextToBytes; a character outside the code page fails
+  // Of kEnd: whether "[EOF]" was the last thing in the file. The plain rules do not need the trailer, so a
+  // file cut between two fields reads without error; this tells the caller that it was cut.
+  bool EndedWithTrailer() const noexcept { return trailerSeen_; }
+
+  const std::filesystem::path& Path() const noexcept { return file_.Path(); }
+
+ private:
+  static constexpr unsigned kNoMarker = 4;  // not inside a "[" + three letters + "]" marker
+
+  void AddDigit(char16_t digit, std::uint64_t position, const char* what);
+  std::uint32_t TakeNumber(std::uint64_t position, const char* what);
+  [[noreturn]] void Malformed(const std::string& what, std::uint64_t position) const;
+
+  text::Utf16InputFile file_;
+  std::uint32_t columnCount_;
+  bool hasRows_ = false;
+  std::uint32_t recordCount_ = 0;
+
+  // Framing state.
+  bool inLength_ = false;
+  std::uint64_t number_ = 0;
+  unsigned digits_ = 0;
+  std::uint64_t numberStart_ = 0;
+  std::uint64_t fieldStart_ = 0;
+  char16_t marker_[3] = {};
+  unsigned markerLength_ = kNoMarker;
+  RowBoundary rows_;
+
+  // The last token.
+  bool startsRow_ = false;
+  bool trailerSeen_ = false;
+  std::uint32_t index_ = 0;
+  bool binary_ = false;
+  std::uint64_t valueStart_ = 0;
+  std::u16string value_;
+};
+
+}  // namespace vela::backup
