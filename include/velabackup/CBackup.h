@@ -46,10 +46,21 @@ class CBackup {
   void SetBackupMode(BackupModeEnum value);
   // 6: asks the running operation to stop; returns at once.
   void Cancel();
-  // 7: Save (see Save.cpp) appears with the backup writer.
+  // 7: backs the database of the open connection up into DestinationFilePath. True when the backup file
+  // was written; False when cancelled, refused or there was nothing to write. The rows of the tables named
+  // in DoNotSaveDataTables (an array of strings) are not saved; their structure is.
+  bool Save(data::Connection& connection, const std::string& destinationFilePath,
+            const TableList& doNotSaveDataTables = {});
   // 8: raises UpdateProgress with `value` and the caption of the running native operation.
   void SetSQLBackupProgress(std::int16_t value);
-  // 9: Restore appears with the restore driver.
+  // 9: restores the backup file SourceFilePath into the database named by ConnectionString (a new
+  // database is made; an existing one is replaced). True when the restore ran to its end.
+  // IntelligentTableStructure keeps the stored names of primary keys and foreign keys;
+  // MSAccessIgnoreRelations lists relations to leave out of a file database ("table.column;...");
+  // MSAccessDBPassword protects a new file database.
+  bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
+               bool intelligentTableStructure = false, const std::string& msAccessIgnoreRelations = {},
+               const std::string& msAccessDBPassword = {});
 
   // Where events go; the sink must outlive the operations. nullptr: no events are handled.
   void SetEvents(CBackupEvents* events);

@@ -5,6 +5,16 @@
 
 namespace vela {
 
+std::int64_t RoundHalfEven(std::int64_t numerator, std::int64_t denominator) {
+  std::int64_t quotient = numerator / denominator, remainder = numerator % denominator;
+  if (remainder < 0) {
+    remainder += denominator;
+    --quotient;
+  }
+  if (2 * remainder > denominator || (2 * remainder == denominator && quotient % 2 != 0)) ++quotient;
+  return quotient;
+}
+
 Component::Component(std::shared_ptr<Utils> utils)
     : utils_(utils ? std::move(utils) : std::make_shared<Utils>()) {}
 

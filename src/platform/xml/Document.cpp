@@ -1,0 +1,134 @@
+#include "platform/xml/Document.h"
+
+#include <sstream>
+
+#include "velabackup/Error.h"
+
+namespace vela::xml {
+namespace {
+
+constexpr const char* kSource = "VelaBackup.XML";
+
+// Elements are created detached: pugixml has no detached nodes, so new elements wait as children of a
+// hidden holder at the document's end until they are appended where they belong.
+constexpr const char* kHolder = "vela-detached";
+
+pugi::xml_node Holder(pugi::xml_document& document) {
+  pugi::xml_node holder = document.child(kHolder);
+  return holder ? holder : document.append_child(kHolder);
+}
+
+}  // namespace
+
+Element Element::CreateElement(std::string_view name) const {
+  pugi::xml_node root = node_.root();
+  pugi::xml_node holder = root.child(kHolder);
+  if (!holder) holder = root.append_child(kHolder);
+  return Element(holder.append_child(std::string(name).c_str()));
+}
+
+Element Element::AppendChild(Element child) {
+  pugi::xml_node moved = node_.append_move(child.node_);
+  if (!moved) throw Error(kInvalidArgument, kSource, "Cannot append element " + child.NodeName());
+  return Element(moved);
+}
+
+void Element::SetAttribute(std::string_view name, std::string_view value) {
+  std::string key(name);
+  pugi::xml_attribute attribute = node_.attribute(key.c_str());
+  if (!attribute) attribute = node_.append_attribute(key.c_str());
+  attribute.set_value(std::string(value).c_str());
+}
+
+void Element::SetAttribute(std::string_view name, std::int64_t value) { SetAttribute(name, std::to_string(value)); }
+
+void Element::SetBooleanAttribute(std::string_view name, bool value) { SetAttribute(name, value ? "True" : "False"); }
+
+std::optional<std::string> Element::Attribute(std::string_view name) const {
+  pugi::xml_attribute attribute = node_.attribute(std::string(name).c_str());
+  if (!attribute) return std::nullopt;
+  return std::string(attribute.value());
+}
+
+Element Element::FirstChild() const {
+  for (pugi::xml_node child = node_.first_child(); child; child = child.next_sibling())
+    if (child.type() == pugi::node_element) return Element(child);
+  return Element();
+}
+
+std::vector<Element> Element::Children() const {
+  std::vector<Element> children;
+  for (pugi::xml_node child = node_.first_child(); child; child = child.next_sibling())
+    if (child.type() == pugi::node_element) children.emplace_back(child);
+  return children;
+}
+
+Element Element::Child(std::string_view name) const {
+  for (pugi::xml_node child = node_.first_child(); child; child = child.next_sibling())
+    if (child.type() == pugi::node_element && name == child.name()) return Element(child);
+  return Element();
+}
+
+Document::Document() : document_(std::make_unique<pugi::xml_document>()) {}
+Document::~Document() = default;
+Document::Document(Document&&) noexcept = default;
+Document& Document::operator=(Document&&) noexcept = default;
+
+Element Document::CreateElement(std::string_view name) {
+  return Element(Holder(*document_).append_child(std::string(name).c_str()));
+}
+
+Element Document::SetDocumentElement(Element root) {
+  pugi::xml_node holder = document_->child(kHolder);
+  pugi::xml_node moved = document_->prepend_move(root.Node());
+  if (holder && !holder.first_child()) document_->remove_child(holder);
+  return Element(moved);
+}
+
+Element Document::DocumentElement() const {
+  for (pugi::xml_node child = document_->first_child(); child; child = child.next_sibling())
+    if (child.type() == pugi::node_element && std::string_view(child.name()) != kHolder) return Element(child);
+  return Element();
+}
+
+namespace {
+
+// Writes the document without the holder of detached elements.
+void Write(const pugi::xml_document& document, pugi::xml_writer& writer) {
+  for (pugi::xml_node child = document.first_child(); child; child = child.next_sibling()) {
+    if (std::string_view(child.name()) == kHolder) continue;
+    child.print(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  }
+}
+
+}  // namespace
+
+void Document::Save(const std::string& path) const {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) throw Error(kPathAccess, kSource, "Cannot write the backup document " + path);
+  pugi::xml_writer_file writer(file);
+  Write(*document_, writer);
+  bool failed = std::ferror(file) != 0;
+  failed |= std::fclose(file) != 0;
+  if (failed) throw Error(kPathAccess, kSource, "Cannot write the backup document " + path);
+}
+
+std::string Document::ToString() const {
+  std::ostringstream out;
+  pugi::xml_writer_stream writer(out);
+  Write(*document_, writer);
+  return out.str();
+}
+
+Document Document::Load(const std::string& path) {
+  Document document;
+  pugi::xml_parse_result result =
+      document.document_->load_file(path.c_str(), pugi::parse_default & ~pugi::parse_doctype, pugi::encoding_auto);
+  if (!result)
+    throw Error(kBadFileFormat, kSource,
+                "The backup document " + path + " cannot be read: " + result.description() + " at offset " +
+                    std::to_string(result.offset));
+  return document;
+}
+
+}  // namespace vela::xml

@@ -1,0 +1,270 @@
+// Data restoration: the rows of one table data file into the freshly created table. File databases take
+// the rows through one updatable cursor (the provider batches them in transactions); server databases
+// through one parameterised INSERT per row. Identity values are kept as stored, and a file database's
+// next autoincrement value is moved past the highest restored one.
+#include <charconv>
+#include <filesystem>
+
+#include "backup/ColumnCapture.h"
+#include "backup/FormatNumericValue.h"
+#include "backup/TableDataFile.h"
+#include "component/Component.h"
+#include "component/Messages.h"
+#include "component/Procedure.h"
+#include "component/SqlText.h"
+#include "platform/text/Strings.h"
+#include "velabackup/data/Catalog.h"
+#include "velabackup/data/Connection.h"
+
+namespace vela {
+
+using namespace data;
+
+namespace {
+
+// What the restore needs of one column element, read once per table.
+struct ColumnInfo {
+  std::string name;
+  int dataType = 0;
+  bool autoincrement = false;
+  int precision = 0;
+  int numericScale = 0;
+};
+
+std::vector<ColumnInfo> ReadColumns(xml::Element columns) {
+  std::vector<ColumnInfo> infos;
+  for (xml::Element element : columns.Children()) {
+    ColumnInfo info;
+    info.name = element.Attribute("Name").value_or("");
+    std::string type = element.Attribute("DataType").value_or("");
+    auto [end, ec] = std::from_chars(type.data(), type.data() + type.size(), info.dataType);
+    if (type.empty() || ec != std::errc() || end != type.data() + type.size())
+      throw Error(kTypeMismatch, "VelaBackup",
+                  "Type mismatch: column " + info.name + " has the DataType \"" + type + "\", which is not a number");
+    if (auto a = element.Attribute("Autoincrement")) info.autoincrement = DocumentBoolean(*a, "Autoincrement");
+    auto byte = [&](const char* name) {
+      std::string text = element.Attribute(name).value_or("0");
+      int value = 0;
+      std::from_chars(text.data(), text.data() + text.size(), value);
+      return value & 0xFF;
+    };
+    info.precision = byte("Precision");
+    info.numericScale = byte("NumericScale");
+    infos.push_back(std::move(info));
+  }
+  return infos;
+}
+
+bool IsNumericText(std::string_view text) {
+  text = text::Trim(text);
+  double number;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+bool IsIntegerType(int type) {
+  return type == adSmallInt || type == adInteger || type == adTinyInt || type == adUnsignedTinyInt || type == adBigInt;
+}
+
+// A date text the server takes: "YYYY-MM-DD..." from 1753 on; anything else becomes 1753-01-01.
+std::string ServerDate(const std::string& text) {
+  std::string_view t = text::Trim(text);
+  bool shaped = t.size() >= 10 && t[4] == '-' && t[7] == '-';
+  for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u})
+    shaped = shaped && t[i] >= '0' && t[i] <= '9';
+  if (!shaped || t.substr(0, 4) < "1753") return "1753-01-01";
+  return std::string(t);
+}
+
+}  // namespace
+
+void Component::RestoreData(xml::Element columnsElement, const std::string& dataFilePath, Connection& connection,
+                            const std::string& tableName, Catalog& catalog, const Separators& separators,
+                            std::int32_t progress) {
+  Trapped("RestoreData [" + tableName + ".]", [&](Procedure& at) {
+    std::string currentColumn;
+    try {
+      at();
+      const std::string caption = GetMessageText(11, tableName);
+      RaiseUpdateProgress(progress, caption);
+      if (!utils().FileExists(dataFilePath)) return;
+      at();
+      const std::vector<ColumnInfo> columns = ReadColumns(columnsElement);
+      backup::TableDataFileReader reader(dataFilePath, static_cast<std::uint32_t>(columns.size()));
+      if (!reader.HasRows()) return;
+      const std::int64_t declared = reader.RecordCount();
+
+      const ColumnInfo* identity = nullptr;
+      for (const ColumnInfo& column : columns)
+        if (column.autoincrement) {
+          identity = &column;
+          break;
+        }
+      std::optional<Column> identityColumn;
+      if (identity != nullptr && m_Provider == dpAccess) {
+        at();
+        Table table = catalog.GetTable(tableName);
+        if (const Column* found = FindByName(table.columns, identity->name)) identityColumn = *found;
+      }
+
+      std::unique_ptr<Recordset> rows;
+      std::optional<Command> command;
+      std::string columnList, placeholders;
+      if (m_Provider == dpAccess) {
+        at();
+        rows = connection.OpenRecordset("SELECT * FROM " + BracketName(tableName), adOpenDynamic, adLockOptimistic,
+                                        adUseServer);
+      } else if (m_Provider == dpSQLServer && identity != nullptr) {
+        at();
+        connection.Execute("SET IDENTITY_INSERT " + BracketName(tableName) + " ON");
+      }
+      auto pendingAdd = [&] { return rows && !rows->Eof() && rows->EditMode() == adEditAdd; };
+      auto finishCommand = [&](bool prepared) {
+        columnList.resize(columnList.size() - 2);
+        placeholders.resize(placeholders.size() - 2);
+        command->SetCommandText("INSERT INTO " + BracketName(tableName) + " (" + columnList + ") VALUES(" +
+                                placeholders + ")");
+        command->SetPrepared(prepared);
+        command->Execute();
+      };
+
+      std::int64_t rowCounter = 0;
+      std::string value;
+      using Token = backup::TableDataFileReader::Token;
+      while (!m_Cancel) {
+        at();
+        Token token = reader.Next();
+        if (token == Token::kEnd) break;
+        if (reader.StartsRow()) {
+          at();
+          if (m_Provider == dpAccess) {
+            if (pendingAdd()) rows->Update();
+            rows->AddNew();
+          } else {
+            if (command && !columnList.empty()) finishCommand(true);
+            command.emplace(connection);
+            columnList.clear();
+            placeholders.clear();
+          }
+          ++rowCounter;
+          if (rowCounter > declared && declared > 0) {
+            RaiseUpdateProgress(progress, caption + " (" + std::to_string(declared) + "/" + std::to_string(declared) + ")");
+          } else if (rowCounter % 100 == 0) {
+            RaiseUpdateProgress(progress, caption + " (" + std::to_string(rowCounter) + "/" + std::to_string(declared) + ")");
+          }
+        }
+        if (token == Token::kCorruption) {
+          at();
+          m_CorruptionFound = true;
+          if (m_Provider == dpAccess) {
+            if (pendingAdd()) rows->CancelUpdate();
+          } else if (command) {
+            command.emplace(connection);
+            columnList.clear();
+            placeholders.clear();
+          }
+          continue;
+        }
+        if (token != Token::kField) continue;
+
+        at();
+        const std::uint32_t index = reader.FieldIndex();
+        const ColumnInfo& column = columns[index];
+        currentColumn = column.name;
+        value.clear();
+        const int type = column.dataType;
+        if (m_Provider == dpAccess) {
+          Value stored;
+          if (reader.IsBinary()) {
+            stored = Value(reader.Bytes());
+          } else {
+            reader.AppendText(value);
+            if (type == adSingle || type == adDouble) {
+              std::string number = backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", "");
+              stored = IsNumericText(number) ? Value(Value(number).AsDouble()) : Value(number);
+            } else if (type == adDecimal || type == adNumeric || type == adVarNumeric) {
+              stored = Value::Decimal(backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", ""));
+            } else if (type == adCurrency) {
+              stored = Value::Decimal(backup::FormatNumericValue(value, separators.monetaryDecimal,
+                                                                 separators.monetaryThousands, ".", ""));
+            } else if (type == adBoolean) {
+              stored = Value(IsNumericText(value) && Value(value).AsDouble() != 0.0);
+            } else if (type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp) {
+              stored = Value::Date(value);
+            } else if (IsIntegerType(type) && IsNumericText(value)) {
+              stored = Value(Value(value).AsInt());
+            } else {
+              stored = Value(value);
+            }
+          }
+          at();
+          rows->SetValue(index, stored);
+        } else {
+          columnList += BracketName(column.name) + ", ";
+          placeholders += "?, ";
+          const std::int64_t size = static_cast<std::int64_t>(reader.Units().size()) + 1;
+          Parameter parameter;
+          if (type == adBinary || type == adVarBinary || type == adLongVarBinary) {
+            parameter = command->CreateParameter(column.name, type, adParamInput, 99999999, Value(reader.Bytes()));
+          } else {
+            reader.AppendText(value);
+            Value stored;
+            if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric || type == adNumeric)
+              stored = Value(backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", ""));
+            else if (type == adCurrency)
+              stored = Value(backup::FormatNumericValue(value, separators.monetaryDecimal, separators.monetaryThousands,
+                                                        ".", ""));
+            else if (type == adBoolean)
+              stored = Value(IsNumericText(value) && Value(value).AsDouble() != 0.0);
+            else if (type == adDate || type == adDBDate)
+              stored = Value::Date(ServerDate(value));
+            else
+              stored = Value(value);
+            parameter = command->CreateParameter(column.name, type, adParamInput, size, std::move(stored));
+            if (type == adNumeric) {
+              parameter.precision = column.precision;
+              parameter.numericScale = column.numericScale;
+            }
+          }
+          command->Parameters().push_back(std::move(parameter));
+        }
+      }
+      if (m_Cancel) return;
+
+      at();
+      if (m_Provider == dpAccess) {
+        if (pendingAdd()) rows->Update();
+        rows->Close();
+      } else if (command && !columnList.empty()) {
+        finishCommand(false);
+      }
+
+      if (identity != nullptr) {
+        if (m_Provider == dpAccess && identityColumn) {
+          at();
+          catalog.Refresh();
+          Table table = catalog.GetTable(tableName);
+          const Column* column = FindByName(table.columns, identityColumn->name);
+          std::int64_t seed = column != nullptr ? column->properties["Seed"].AsInt() : 1;
+          at();
+          std::unique_ptr<Recordset> maximum = connection.OpenRecordset(
+              "SELECT MAX(" + BracketName(identityColumn->name) + ") AS MaxIdentity FROM " + BracketName(tableName),
+              adOpenDynamic, adLockReadOnly, adUseClient);
+          const Value& highest = maximum->GetValue("MaxIdentity");
+          std::int64_t newSeed = highest.IsNullOrEmpty() ? 1 : highest.AsInt() + 1;
+          maximum->Close();
+          at();
+          if (seed < newSeed) catalog.SetColumnProperty(tableName, identityColumn->name, "Seed", Value(newSeed));
+        } else if (m_Provider == dpSQLServer) {
+          at();
+          connection.Execute("SET IDENTITY_INSERT " + BracketName(tableName) + " OFF");
+        }
+      }
+    } catch (...) {
+      at.SetName("RestoreData [" + tableName + "." + currentColumn + "]");
+      throw;
+    }
+  });
+}
+
+}  // namespace vela

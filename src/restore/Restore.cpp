@@ -1,0 +1,171 @@
+// The restore driver: a backup file into a new database.
+//
+// The archive is unpacked into the work folder; a text backup gets a new, empty target database that is
+// rebuilt table by table (structure, rows, defaults, indexes), then its foreign keys; a direct copy is put
+// back whole. A cancelled restore drops the partly built target. A failure leaves the work folder and the
+// partly built target as they are; the next restore of the same object starts from a clean work folder.
+#include "component/Component.h"
+#include "component/ConnectionStrings.h"
+#include "component/Messages.h"
+#include "component/Procedure.h"
+#include "platform/text/Strings.h"
+#include "velabackup/CBackup.h"
+#include "velabackup/data/Catalog.h"
+#include "velabackup/data/Connection.h"
+
+namespace vela {
+
+using namespace data;
+
+Component::RestorationObjects::RestorationObjects() = default;
+Component::RestorationObjects::~RestorationObjects() = default;
+
+void Component::InitializeRestorationObjects(const std::string& connectionString, RestorationObjects& objects) {
+  Trapped("InitializeRestorationObjects", [&](Procedure& at) {
+    at();
+    objects.document.emplace();
+    at();
+    objects.connection = OpenConnection(connectionString);
+    objects.connection->SetCommandTimeout(240);
+    objects.connection->SetCursorLocation(adUseClient);
+    at();
+    objects.catalog = objects.connection->OpenCatalog();
+  });
+}
+
+namespace {
+
+// The decimal number a marker file holds; a file without one counts as 0.
+std::int32_t ReadNumberFile(const Utils& utils, const std::string& path) {
+  std::string_view text = text::Trim(utils.ReadTextFile(path));
+  std::int32_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    number = number * 10 + (c - '0');
+    if (number > 1000000) break;
+  }
+  return number;
+}
+
+}  // namespace
+
+bool Component::Restore(const std::string& connectionString, const std::string& sourceFilePath,
+                        bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
+                        const std::string& msAccessDBPassword) {
+  return Trapped("Restore", [&](Procedure& at) {
+    bool result = false;
+    bool success = false;
+    RestorationObjects objects;
+    at();
+    m_IntelligentTableStructure = intelligentTableStructure;
+    m_Cancel = false;
+    m_Provider = GetDBMS(utils(), connectionString);
+    m_RestoreFolder.clear();
+    if (m_Provider == dpUnknown) return false;
+
+    // A work folder left behind by a failed operation holds nothing this restore may read.
+    at();
+    if (!WorkFolderPath().empty()) utils().RemoveFolder(WorkFolderPath(), true);
+    at();
+    UnzipFiles(sourceFilePath);
+    if (m_Cancel) {
+      // Cancelled while unpacking: the target has not been touched and stays so.
+      at();
+      utils().RemoveFolder(GetWorkFolder(), true);
+      return false;
+    }
+
+    if (m_RestoreFolder.empty()) {
+      at();
+      HandleObsoleteBackupVersion(connectionString, sourceFilePath);
+    } else {
+      at();
+      std::string modePath = utils().JoinPath(m_RestoreFolder, kModeFileName);
+      if (utils().FileExists(modePath)) m_BackupMode = static_cast<BackupModeEnum>(ReadNumberFile(utils(), modePath));
+
+      if (m_BackupMode == bmDirectCopy) {
+        at();
+        std::string providerPath = utils().JoinPath(m_RestoreFolder, kProviderFileName);
+        std::int32_t backupProvider = utils().FileExists(providerPath) ? ReadNumberFile(utils(), providerPath) : 0;
+        if (backupProvider != m_Provider) {
+          std::int32_t answer = kAnswerOk;
+          at();
+          RaiseShowMessage(GetMessageText(35), 64, "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}", answer);
+        } else if (m_Provider == dpAccess) {
+          at();
+          std::string copy = utils().JoinPath(GetWorkFolder(), kNativeBackupFileName);
+          std::string target = utils().KeyValue(connectionString, "Data Source", ";");
+          if (utils().CopyFile(copy, target)) {
+            at();
+            InitializeRestorationObjects(connectionString, objects);
+            objects.document.reset();
+            objects.catalog.reset();
+            success = true;
+          }
+        } else {
+          at();
+          throw Error(kNotSupported, "VelaBackup", "A direct copy of a server database cannot be restored by this build");
+        }
+      } else {
+        at();
+        if (CreateDatabase(connectionString, msAccessDBPassword)) {
+          at();
+          InitializeRestorationObjects(connectionString, objects);
+          at();
+          RaiseUpdateProgress(0, GetMessageText(41));
+          std::string documentPath = utils().JoinPath(m_RestoreFolder, kDocumentFileName);
+          std::optional<xml::Document> loaded;
+          at();
+          if (utils().FileExists(documentPath)) {
+            try {
+              loaded = xml::Document::Load(documentPath);
+            } catch (const Error&) {
+              loaded.reset();  // a document that does not load ends the restore without a target change
+            }
+          }
+          if (!loaded) {
+            at();
+            RaiseUpdateProgress(100, GetMessageText(8));
+          } else {
+            objects.document = std::move(loaded);
+            at();
+            RestoreTables(*objects.document, *objects.connection, *objects.catalog);
+            at();
+            if (RestoreForeignKeys(*objects.document, *objects.connection, *objects.catalog, msAccessIgnoreRelations))
+              success = true;
+            else
+              m_Cancel = true;
+          }
+        }
+      }
+
+      if (success) {
+        at();
+        if (!m_Cancel) RaiseRestoreAdditionalFiles(GetWorkFolder(), m_RestoreFolder, connectionString);
+        RaiseUpdateProgress(100, GetMessageText(m_Cancel ? 6 : 7));
+      }
+      if (!m_Cancel) result = success;
+      if (m_Cancel) {
+        // The caller's connection string still logs in; the one the open connection reports has no password.
+        at();
+        bool opened = objects.connection != nullptr;
+        objects.catalog.reset();
+        if (objects.connection) objects.connection->Close();
+        objects.connection.reset();
+        if (opened) DropDatabase(connectionString);
+      }
+    }
+    at();
+    if (!WorkFolderPath().empty()) utils().RemoveFolder(WorkFolderPath(), true);
+    return result;
+  });
+}
+
+bool CBackup::Restore(const std::string& connectionString, const std::string& sourceFilePath,
+                      bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
+                      const std::string& msAccessDBPassword) {
+  return component_->Restore(connectionString, sourceFilePath, intelligentTableStructure, msAccessIgnoreRelations,
+                             msAccessDBPassword);
+}
+
+}  // namespace vela
