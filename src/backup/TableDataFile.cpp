@@ -1,5 +1,6 @@
 #include "backup/TableDataFile.h"
 
+#include <iterator>
 #include <limits>
 
 #include "platform/text/CodePage.h"
@@ -51,13 +52,17 @@ void TableDataFileWriter::RequireRow(bool inRow, const char* call) const {
 }
 
 void TableDataFileWriter::PutNumber(std::uint64_t number) {
+  if (number < 10) {  // most field indexes and many lengths
+    file_.Put(static_cast<char16_t>(u'0' + number));
+    return;
+  }
   char16_t digits[20];
-  std::size_t first = sizeof digits / sizeof digits[0];
+  std::size_t first = std::size(digits);
   do {
     digits[--first] = static_cast<char16_t>(u'0' + number % 10);
     number /= 10;
   } while (number != 0);
-  file_.Write(std::u16string_view(digits + first, sizeof digits / sizeof digits[0] - first));
+  file_.Write(std::u16string_view(digits + first, std::size(digits) - first));
 }
 
 void TableDataFileWriter::BeginRow() {
@@ -162,7 +167,9 @@ void TableDataFileReader::Malformed(const std::string& what, std::uint64_t posit
 void TableDataFileReader::AddDigit(char16_t digit, std::uint64_t position, const char* what) {
   if (digits_++ == 0) numberStart_ = position;
   number_ = number_ * 10 + (digit - u'0');
-  if (number_ > kMaxNumber) Malformed(std::string(what) + " does not fit in 32 bits", numberStart_);
+  if (number_ > kMaxNumber) [[unlikely]] {
+    Malformed(std::string(what) + " does not fit in 32 bits", numberStart_);
+  }
 }
 
 std::uint32_t TableDataFileReader::TakeNumber(std::uint64_t position, const char* what) {
@@ -267,8 +274,14 @@ void TableDataFileReader::AppendText(std::string& out) const {
 }
 
 std::vector<std::uint8_t> TableDataFileReader::Bytes() const {
+  std::vector<std::uint8_t> bytes;
+  AppendBytes(bytes);
+  return bytes;
+}
+
+void TableDataFileReader::AppendBytes(std::vector<std::uint8_t>& out) const {
   try {
-    return text::TextToBytes(value_);
+    text::AppendTextAsBytes(value_, out);
   } catch (const Error& error) {
     Malformed(
         "the binary value of field " + std::to_string(index_) + " starting here: " + error.Description(),

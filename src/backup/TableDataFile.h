@@ -155,6 +155,7 @@ class TableDataFileReader {
   std::string Text() const;                 // UTF-8 (platform/text/Utf16.h)
   void AppendText(std::string& out) const;  // the same, into a buffer the caller reuses
   std::vector<std::uint8_t> Bytes() const;  // through TextToBytes; a character outside the code page fails
+  void AppendBytes(std::vector<std::uint8_t>& out) const;  // the same, into a buffer the caller reuses
   // Of kEnd: whether "[EOF]" was the last thing in the file. The plain rules do not need the trailer, so a
   // file cut between two fields reads without error; this tells the caller that it was cut.
   bool EndedWithTrailer() const noexcept { return trailerSeen_; }
