@@ -10,7 +10,6 @@
 namespace vela::backup {
 namespace {
 
-using testing::AsciiLe;
 using testing::ByteString;
 using testing::ReadBytes;
 using testing::TempFolder;
@@ -92,8 +91,9 @@ TEST_F(TableDataFileTest, WorkedExampleIsWrittenByteForByteAndReadBack) {
   writer.Finish();
 
   ByteString expected = {0xFF, 0xFE};
-  for (const ByteString& piece : {AsciiLe("[2][0.1]1[1.3]Ann[3.2]-1[0.1]2[2.B3]"),
-                                  ByteString{0x00, 0x00, 0xAC, 0x20, 0xFF, 0x00}, AsciiLe("[3.1]0[EOF]")}) {
+  for (const ByteString& piece :
+       {Utf16Le(u"[2][0.1]1[1.3]Ann[3.2]-1[0.1]2[2.B3]", false),
+        ByteString{0x00, 0x00, 0xAC, 0x20, 0xFF, 0x00}, Utf16Le(u"[3.1]0[EOF]", false)}) {
     expected.insert(expected.end(), piece.begin(), piece.end());
   }
   EXPECT_EQ(ReadBytes(path_), expected);

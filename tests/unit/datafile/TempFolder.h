@@ -47,16 +47,6 @@ inline ByteString Utf16Le(std::u16string_view units, bool bom = true) {
   return bytes;
 }
 
-// The same for an ASCII text, built without the code under test.
-inline ByteString AsciiLe(std::string_view ascii) {
-  ByteString bytes;
-  for (char c : ascii) {
-    bytes.push_back(static_cast<unsigned char>(c));
-    bytes.push_back(0);
-  }
-  return bytes;
-}
-
 inline void WriteBytes(const std::filesystem::path& path, const ByteString& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
