@@ -1,0 +1,174 @@
+#include "platform/zip/Drive.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace vela::zip {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::error_code LastError() { return {errno, std::generic_category()}; }
+
+// The nearest folder of `path` that exists: a destination file usually does not exist yet.
+fs::path ExistingAncestor(const fs::path& path) {
+  std::error_code ignored;
+  fs::path probe = fs::absolute(path, ignored);
+  if (ignored) probe = path;
+  while (!probe.empty()) {
+    struct stat info {};
+    if (::stat(probe.c_str(), &info) == 0) return probe;
+    if (probe == probe.parent_path()) break;
+    probe = probe.parent_path();
+  }
+  return {};
+}
+
+// Writes go through a buffer because libzip hands over headers and data in small pieces.
+class SystemArchiveFile final : public ArchiveFile {
+ public:
+  SystemArchiveFile(int fd, fs::path temporary, fs::path destination)
+      : fd_(fd), temporary_(std::move(temporary)), destination_(std::move(destination)) {
+    buffer_.reserve(kBufferSize);
+  }
+  ~SystemArchiveFile() override { Rollback(); }
+
+  std::error_code Write(std::span<const std::byte> data) override {
+    if (fd_ < 0) return std::make_error_code(std::errc::bad_file_descriptor);
+    if (buffer_.size() + data.size() > kBufferSize) {
+      if (auto error = Flush()) return error;
+    }
+    if (data.size() >= kBufferSize) return WriteAll(data.data(), data.size());
+    buffer_.insert(buffer_.end(), data.begin(), data.end());
+    position_ += data.size();
+    return {};
+  }
+
+  std::error_code Seek(std::uint64_t offset) override {
+    if (auto error = Flush()) return error;
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return LastError();
+    position_ = offset;
+    return {};
+  }
+
+  std::uint64_t Tell() const override { return position_; }
+
+  std::error_code Commit() override {
+    if (fd_ < 0) return std::make_error_code(std::errc::bad_file_descriptor);
+    if (auto error = Flush()) return error;
+    // A backup is only worth having once it is on the disk: sync before it replaces the old one.
+    if (::fsync(fd_) != 0) return LastError();
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return LastError();
+    if (::rename(temporary_.c_str(), destination_.c_str()) != 0) return LastError();
+    temporary_.clear();
+    int folder = ::open(destination_.parent_path().empty() ? "." : destination_.parent_path().c_str(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+      ::fsync(folder);
+      ::close(folder);
+    }
+    return {};
+  }
+
+  void Rollback() noexcept override {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kBufferSize = 256 * 1024;
+
+  std::error_code Flush() {
+    if (buffer_.empty()) return {};
+    std::error_code error = WriteAll(buffer_.data(), buffer_.size(), false);
+    buffer_.clear();
+    return error;
+  }
+
+  std::error_code WriteAll(const std::byte* data, std::size_t size, bool advance = true) {
+    std::size_t done = 0;
+    while (done < size) {
+      ssize_t written = ::write(fd_, data + done, size - done);
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        return LastError();
+      }
+      if (written == 0) return std::make_error_code(std::errc::no_space_on_device);
+      done += static_cast<std::size_t>(written);
+    }
+    if (advance) position_ += size;
+    return {};
+  }
+
+  int fd_;
+  fs::path temporary_;
+  fs::path destination_;
+  std::vector<std::byte> buffer_;
+  std::uint64_t position_ = 0;
+};
+
+}  // namespace
+
+bool SystemDrive::IsRemovableDevice(std::uint64_t device) const {
+  std::error_code error;
+  fs::path entry = sysRoot_ / "dev" / "block" /
+                   (std::to_string(major(device)) + ":" + std::to_string(minor(device)));
+  fs::path node = fs::canonical(entry, error);
+  if (error) return false;
+  // A partition has no flag of its own; its disk is the folder above it.
+  if (fs::exists(node / "partition", error)) node = node.parent_path();
+  std::ifstream flag(node / "removable");
+  char value = '0';
+  return flag.get(value) && value == '1';
+}
+
+bool SystemDrive::IsRemovable(const fs::path& path) const {
+  fs::path existing = ExistingAncestor(path);
+  struct stat info {};
+  if (existing.empty() || ::stat(existing.c_str(), &info) != 0) return false;
+  return IsRemovableDevice(info.st_dev);
+}
+
+std::optional<std::uint64_t> SystemDrive::FreeSpace(const fs::path& path) const {
+  fs::path existing = ExistingAncestor(path);
+  struct statvfs info {};
+  if (existing.empty() || ::statvfs(existing.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+std::unique_ptr<ArchiveFile> SystemDrive::CreateArchiveFile(const fs::path& destination,
+                                                            std::error_code& error) const {
+  error.clear();
+  // The temporary file lies beside the destination so that the final rename stays on one file system.
+  std::string pattern = destination.string() + ".part-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    error = LastError();
+    return nullptr;
+  }
+  // A new archive stays private to its owner (it holds a whole database); a replaced one keeps its mode.
+  struct stat existing {};
+  if (::stat(destination.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
+  return std::make_unique<SystemArchiveFile>(fd, fs::path(name.data()), destination);
+}
+
+const Drive& DefaultDrive() {
+  static const SystemDrive drive;
+  return drive;
+}
+
+}  // namespace vela::zip

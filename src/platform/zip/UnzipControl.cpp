@@ -1,0 +1,327 @@
+#include "platform/zip/UnzipControl.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/zip/MemberName.h"
+#include "platform/zip/StatusReport.h"
+
+namespace vela::zip {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kSource[] = "VelaBackup.Unzip";
+constexpr std::size_t kPieceSize = 1 << 20;
+
+std::string Quote(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+struct DiscardArchive {
+  void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct CloseMember {
+  void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+using Archive = std::unique_ptr<zip_t, DiscardArchive>;
+
+struct Member {
+  zip_uint64_t index = 0;
+  std::string name;
+  std::vector<std::string> parts;
+  bool folder = false;
+  std::uint64_t size = 0;
+  time_t mtime = 0;
+};
+
+UnzipEvents& NoEvents() {
+  static UnzipEvents none;
+  return none;
+}
+
+std::int32_t WriteErrorNumber(int error) { return error == ENOSPC || error == EDQUOT ? kDiskFull : kPathAccess; }
+
+// Opens the folder `name` inside `parent`, creating it when missing, without following a symbolic link.
+UniqueFd OpenFolder(int parent, const std::string& name, const fs::path& shown) {
+  if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST)
+    throw Error(WriteErrorNumber(errno), kSource, "Cannot create the folder " + shown.string() + ": " + std::strerror(errno));
+  UniqueFd folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.Get() < 0) {
+    int error = errno;
+    if (error == ELOOP || error == ENOTDIR)
+      throw Error(kUnsafeMember, kSource, "Cannot unpack into " + shown.string() + ": it is a symbolic link or a file, not a folder");
+    throw Error(kPathAccess, kSource, "Cannot open the folder " + shown.string() + ": " + std::strerror(error));
+  }
+  return folder;
+}
+
+class Unpacker {
+ public:
+  Unpacker(UnzipEvents& events, const fs::path& archivePath, const fs::path& destination)
+      : events_(events), archivePath_(archivePath), destination_(destination) {}
+
+  // Null with `number` and `why` set when the archive cannot be opened.
+  Archive Open(std::int32_t& number, std::string& why) const {
+    const std::string path = archivePath_.string();
+    struct stat info {};
+    if (::stat(archivePath_.c_str(), &info) != 0) {
+      int error = errno;
+      number = error == ENOENT || error == ENOTDIR ? kArchiveNotFound : kArchiveUnreadable;
+      why = error == ENOENT || error == ENOTDIR ? "The backup file " + path + " does not exist"
+                                                : "Cannot read the backup file " + path + ": " + std::strerror(error);
+      return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      number = kArchiveUnreadable;
+      why = "Cannot read the backup file " + path + ": it is not a regular file";
+      return nullptr;
+    }
+    UniqueFd fd(::open(archivePath_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+      number = kArchiveUnreadable;
+      why = "Cannot read the backup file " + path + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    if (info.st_size == 0) {
+      number = kNotZipArchive;
+      why = "The backup file " + path + " is empty, not a zip archive";
+      return nullptr;
+    }
+    int code = 0;
+    zip_t* archive = zip_fdopen(fd.Get(), ZIP_CHECKCONS, &code);
+    if (archive != nullptr) {
+      fd.Release();  // now owned by the archive
+      return Archive(archive);
+    }
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    std::string detail = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    switch (code) {
+      case ZIP_ER_NOZIP:
+        number = kNotZipArchive;
+        why = "The backup file " + path + " is not a zip archive";
+        break;
+      case ZIP_ER_OPEN:
+      case ZIP_ER_READ:
+      case ZIP_ER_SEEK:
+        number = kArchiveUnreadable;
+        why = "Cannot read the backup file " + path + ": " + detail;
+        break;
+      case ZIP_ER_MEMORY:
+        number = kOutOfMemory;
+        why = "Out of memory while opening the backup file " + path;
+        break;
+      default:
+        number = kDamagedArchive;
+        why = "The backup file " + path + " is a damaged zip archive: " + detail;
+        break;
+    }
+    return nullptr;
+  }
+
+  // Checks every member before anything is written: one bad name refuses the whole archive.
+  std::vector<Member> Plan(zip_t* archive) const {
+    zip_int64_t count = zip_get_num_entries(archive, 0);
+    std::vector<Member> members;
+    for (zip_uint64_t index = 0; count > 0 && index < static_cast<zip_uint64_t>(count); ++index) {
+      Member member;
+      member.index = index;
+      const char* name = zip_get_name(archive, index, ZIP_FL_ENC_GUESS);
+      if (name == nullptr) Damaged("member " + std::to_string(index) + " has no readable name: " + zip_strerror(archive));
+      member.name = name;
+      std::string problem = CheckMemberName(member.name, member.parts);
+      if (!problem.empty()) Unsafe(member.name, problem);
+      member.folder = member.name.back() == '/';
+      zip_uint8_t system = 0;
+      zip_uint32_t attributes = 0;
+      if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) == 0 && system == ZIP_OPSYS_UNIX) {
+        mode_t type = (attributes >> 16) & S_IFMT;
+        if (type == S_IFLNK) Unsafe(member.name, "is a symbolic link");
+        if (type != 0 && type != S_IFREG && type != S_IFDIR) Unsafe(member.name, "is a device, pipe or socket");
+        if (type == S_IFDIR) member.folder = true;
+      }
+      zip_stat_t stat;
+      if (zip_stat_index(archive, index, 0, &stat) != 0) Damaged("member " + Quote(member.name) + ": " + zip_strerror(archive));
+      if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 && stat.encryption_method != ZIP_EM_NONE)
+        Damaged("member " + Quote(member.name) + " is encrypted");
+      if (!member.folder && (stat.valid & ZIP_STAT_COMP_METHOD) != 0 &&
+          !zip_compression_method_supported(stat.comp_method, 0))
+        Damaged("member " + Quote(member.name) + " uses compression method " + std::to_string(stat.comp_method) +
+                ", which cannot be read");
+      member.size = (stat.valid & ZIP_STAT_SIZE) != 0 ? stat.size : 0;
+      member.mtime = (stat.valid & ZIP_STAT_MTIME) != 0 ? stat.mtime : 0;
+      members.push_back(std::move(member));
+    }
+    return members;
+  }
+
+  void Unpack(zip_t* archive, const std::vector<Member>& members) {
+    std::error_code error;
+    fs::create_directories(destination_, error);
+    if (error)
+      throw Error(kPathAccess, kSource, "Cannot create the folder " + destination_.string() + ": " + error.message());
+    UniqueFd root(::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.Get() < 0)
+      throw Error(kPathAccess, kSource, "Cannot open the folder " + destination_.string() + ": " + std::strerror(errno));
+    std::uint64_t total = 0;
+    for (const Member& member : members) total += member.size;
+    StatusReport<UnzipEvents> progress(events_, total);
+    std::vector<char> buffer(kPieceSize);
+    for (const Member& member : members) {
+      std::vector<std::string> parts = TargetParts(member);
+      fs::path target = destination_;
+      for (const std::string& part : parts) target /= part;
+      progress.Report(member.name, 0, 0, true);
+
+      std::size_t folders = member.folder ? parts.size() : parts.size() - 1;
+      UniqueFd folder;
+      int parent = root.Get();
+      fs::path shown = destination_;
+      for (std::size_t i = 0; i < folders; ++i) {
+        shown /= parts[i];
+        folder = OpenFolder(parent, parts[i], shown);
+        parent = folder.Get();
+      }
+      std::uint64_t done = 0;
+      if (!member.folder) done = WriteFile(archive, member, parent, parts.back(), target, progress, buffer);
+      progress.Report(member.name, done, 100, false);
+      progress.ItemFinished(done);
+    }
+    progress.Complete();
+  }
+
+ private:
+  [[noreturn]] void Damaged(const std::string& what) const {
+    throw Error(kDamagedArchive, kSource, "The backup file " + archivePath_.string() + " is damaged: " + what);
+  }
+  [[noreturn]] void Unsafe(const std::string& name, const std::string& problem) const {
+    throw Error(kUnsafeMember, kSource,
+                "The backup file " + archivePath_.string() + " holds the member " + Quote(name) + ", whose name " +
+                    problem + "; nothing was unpacked");
+  }
+
+  // The member's place in the destination, after the rename callback had its say.
+  std::vector<std::string> TargetParts(const Member& member) const {
+    fs::path target = destination_;
+    for (const std::string& part : member.parts) target /= part;
+    std::string proposed = target.string();
+    std::string chosen = proposed;
+    events_.RenameCallback(chosen);
+    if (chosen == proposed) return member.parts;
+    fs::path relative = fs::path(chosen).lexically_normal().lexically_relative(destination_.lexically_normal());
+    std::vector<std::string> parts;
+    std::string problem = relative.empty() ? "names no file" : CheckMemberName(relative.generic_string(), parts);
+    if (!problem.empty())
+      throw Error(kUnsafeMember, kSource,
+                  "The member " + Quote(member.name) + " was renamed to " + chosen + ", which lies outside " +
+                      destination_.string());
+    return parts;
+  }
+
+  std::uint64_t WriteFile(zip_t* archive, const Member& member, int parent, const std::string& name,
+                          const fs::path& target, StatusReport<UnzipEvents>& progress, std::vector<char>& buffer) {
+    UniqueFd file(::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (file.Get() < 0) {
+      int error = errno;
+      if (error == ELOOP) throw Error(kUnsafeMember, kSource, "Cannot unpack into " + target.string() + ": it is a symbolic link");
+      throw Error(WriteErrorNumber(error), kSource, "Cannot create the file " + target.string() + ": " + std::strerror(error));
+    }
+    std::unique_ptr<zip_file_t, CloseMember> data(zip_fopen_index(archive, member.index, 0));
+    if (!data) Damaged("member " + Quote(member.name) + ": " + zip_strerror(archive));
+    std::uint64_t done = 0;
+    for (;;) {
+      zip_int64_t count = zip_fread(data.get(), buffer.data(), buffer.size());
+      if (count < 0) Damaged("member " + Quote(member.name) + ": " + zip_file_strerror(data.get()));
+      if (count == 0) break;
+      for (zip_int64_t written = 0; written < count;) {
+        ssize_t step = ::write(file.Get(), buffer.data() + written, static_cast<std::size_t>(count - written));
+        if (step < 0 && errno == EINTR) continue;
+        if (step <= 0) {
+          int error = step < 0 ? errno : ENOSPC;
+          throw Error(WriteErrorNumber(error), kSource, "Cannot write the file " + target.string() + ": " + std::strerror(error));
+        }
+        written += step;
+      }
+      done += static_cast<std::uint64_t>(count);
+      progress.Report(member.name, done, Percent(done, member.size), false);
+    }
+    if (member.mtime != 0) {
+      struct timespec times[2] = {{member.mtime, 0}, {member.mtime, 0}};
+      ::futimens(file.Get(), times);
+    }
+    if (::close(file.Release()) != 0)
+      throw Error(WriteErrorNumber(errno), kSource, "Cannot write the file " + target.string() + ": " + std::strerror(errno));
+    return done;
+  }
+
+  UnzipEvents& events_;
+  const fs::path& archivePath_;
+  const fs::path& destination_;
+};
+
+}  // namespace
+
+void UnzipEvents::MajorStatus(std::string&, std::int32_t&, std::int32_t&) {}
+void UnzipEvents::MinorStatus(std::string&, std::int32_t&, std::int32_t&) {}
+void UnzipEvents::MessageCallback(std::int32_t&, std::int32_t&, std::int32_t&, std::int32_t&) {}
+void UnzipEvents::RenameCallback(std::string&) {}
+
+UnzipControl::UnzipControl(UnzipEvents* events, const Drive& drive)
+    : events_(events != nullptr ? events : &NoEvents()), drive_(drive) {}
+
+UnzipOutcome UnzipControl::Unpack() {
+  if (archivePath_.empty()) throw Error(kInvalidArgument, kSource, "No backup file was given to unpack");
+  if (destination_.empty()) throw Error(kInvalidArgument, kSource, "No folder was given to unpack into");
+  Unpacker unpacker(*events_, archivePath_, destination_);
+  Archive archive;
+  for (int prompts = 0;;) {
+    std::int32_t number = 0;
+    std::string why;
+    archive = unpacker.Open(number, why);
+    if (archive) break;
+    // A backup on a removable disk may simply not be in the drive yet.
+    if (number != kArchiveNotFound || ++prompts > kMaxDiskPrompts || !drive_.IsRemovable(archivePath_))
+      throw Error(number, kSource, why);
+    std::int32_t message = kDiskWanted;
+    std::int32_t style = kDiskPromptStyle;
+    std::int32_t disk = 0;
+    std::int32_t reply = kReplyOk;
+    events_->MessageCallback(message, style, disk, reply);
+    if (reply == kReplyCancel) return UnzipOutcome::kStopped;
+  }
+  std::vector<Member> members = unpacker.Plan(archive.get());
+  try {
+    unpacker.Unpack(archive.get(), members);
+  } catch (const StopRequested&) {
+    return UnzipOutcome::kStopped;
+  }
+  return UnzipOutcome::kCompleted;
+}
+
+}  // namespace vela::zip

@@ -1,0 +1,78 @@
+// The unzip control: unpacks every member of a zip archive into a destination folder.
+//
+// Use: construct with an events sink (may be null) and a drive, set the archive path and the destination,
+// then Unpack(). Everything runs on the caller's thread inside Unpack().
+//
+// An archive is untrusted input. Before anything is written, every member name is checked (MemberName.h):
+// absolute names, drive letters, backslashes, ".." parts, symbolic links and other special files, encrypted
+// members and unknown compression methods refuse the whole archive. Files are then created through folder
+// handles opened without following symbolic links, so nothing already in the destination can redirect a
+// write outside it. Members are streamed in 1 MiB pieces; none is held whole in memory. The destination
+// folder is created if needed; new folders get mode 0700 and files 0600 (it is a private work folder), and
+// files keep the member's modification time. A member already present is overwritten.
+//
+// Events (all arguments by reference):
+//   MajorStatus(item, progress, stop)   item = the member being written, progress = percent of all bytes
+//                                        (0..100); set stop non-zero to stop.
+//   MinorStatus(item, progress, stop)   percent of the current member; raised at its start, after every
+//                                        piece and at its end.
+//   MessageCallback(message, style, number, reply)   when the archive is missing and its drive is removable:
+//                                        kDiskWanted with number 0 (insert the disk that holds it), reply
+//                                        preset to kReplyOk; kReplyCancel stops, anything else looks again,
+//                                        at most kMaxDiskPrompts times.
+//   RenameCallback(targetPath)          before each member is written, with the full path it will get; the
+//                                        handler may change it to another place inside the destination.
+//
+// Stop: Unpack returns kStopped and leaves what was written so far (the caller removes the folder).
+// Failures are vela::Error with the numbers below, naming the archive, the member or the file written.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "platform/zip/Drive.h"
+#include "platform/zip/ZipControl.h"
+#include "velabackup/Error.h"
+
+namespace vela::zip {
+
+// What an unpacking failure means to the caller.
+inline constexpr std::int32_t kArchiveNotFound = kFileNotFound;  // no file at the archive path
+inline constexpr std::int32_t kArchiveUnreadable = kPathAccess;  // there, but cannot be read (or not a file)
+inline constexpr std::int32_t kNotZipArchive = kBadFileFormat;   // readable, but not a zip archive at all
+inline constexpr std::int32_t kDamagedArchive = static_cast<std::int32_t>(0x80070570u);  // a zip, but corrupt
+inline constexpr std::int32_t kUnsafeMember = static_cast<std::int32_t>(0x8007007Bu);    // name refused
+// Writing into the destination fails with kPathAccess, or kDiskFull when the disk is full.
+
+class UnzipEvents {
+ public:
+  virtual ~UnzipEvents() = default;
+  virtual void MajorStatus(std::string& item, std::int32_t& progress, std::int32_t& stop);
+  virtual void MinorStatus(std::string& item, std::int32_t& progress, std::int32_t& stop);
+  virtual void MessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
+                               std::int32_t& reply);
+  virtual void RenameCallback(std::string& targetPath);
+};
+
+enum class UnzipOutcome { kCompleted, kStopped };
+
+class UnzipControl {
+ public:
+  explicit UnzipControl(UnzipEvents* events = nullptr, const Drive& drive = DefaultDrive());
+
+  void SetArchivePath(std::filesystem::path path) { archivePath_ = std::move(path); }
+  const std::filesystem::path& ArchivePath() const { return archivePath_; }
+  void SetDestination(std::filesystem::path folder) { destination_ = std::move(folder); }
+  const std::filesystem::path& Destination() const { return destination_; }
+
+  UnzipOutcome Unpack();
+
+ private:
+  UnzipEvents* events_;
+  const Drive& drive_;
+  std::filesystem::path archivePath_;
+  std::filesystem::path destination_;
+};
+
+}  // namespace vela::zip

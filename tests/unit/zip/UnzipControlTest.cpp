@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "unit/zip/ZipTestSupport.h"
+
+namespace vela::zip::test {
+namespace {
+
+struct Entry {
+  std::string name;
+  std::string content;
+  zip_uint32_t unixMode = 0;  // 0: leave libzip's default attributes
+};
+
+// Writes an archive with whatever names it is given, as a hostile tool would.
+void MakeArchive(const fs::path& path, const std::vector<Entry>& entries) {
+  int error = 0;
+  zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  ASSERT_NE(zip, nullptr);
+  for (const Entry& entry : entries) {
+    zip_source_t* source = zip_source_buffer(zip, entry.content.data(), entry.content.size(), 0);
+    zip_int64_t index = zip_file_add(zip, entry.name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    ASSERT_GE(index, 0) << entry.name;
+    if (entry.unixMode != 0)
+      zip_file_set_external_attributes(zip, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX, entry.unixMode << 16);
+  }
+  ASSERT_EQ(zip_close(zip), 0);
+}
+
+class UnzipControlTest : public ::testing::Test {
+ protected:
+  UnzipControl Control(UnzipEvents* events, const Drive& drive = DefaultDrive()) {
+    UnzipControl control(events, drive);
+    control.SetArchivePath(archive);
+    control.SetDestination(destination);
+    return control;
+  }
+
+  // The error Unpack fails with, or a test failure when it does not fail.
+  Error FailureOf(UnzipControl control) {
+    try {
+      control.Unpack();
+    } catch (const Error& error) {
+      return error;
+    }
+    ADD_FAILURE() << "unpacked without an error";
+    return Error(0, "", "");
+  }
+
+  TempFolder folder;
+  fs::path archive = folder / "backup.zip";
+  fs::path destination = folder / "work";
+};
+
+TEST_F(UnzipControlTest, WritesFoldersAndFilesAndReportsTheirTargets) {
+  std::string big = SampleData(2'500'000);
+  MakeArchive(archive, {{"{622494E8-4265-4A3E-81A7-8E785532AC06}", "<Database/>"},
+                        {"sub/", ""},
+                        {"sub/deeper/big.dat", big},
+                        {"./dot.txt", "dot"}});
+  struct Events : Recorder<UnzipEvents> {
+    void RenameCallback(std::string& target) override {
+      targets.push_back(target);
+      if (target.ends_with("dot.txt")) target = (fs::path(target).parent_path() / "renamed.txt").string();
+    }
+    std::vector<std::string> targets;
+  } events;
+  ASSERT_EQ(Control(&events).Unpack(), UnzipOutcome::kCompleted);
+  EXPECT_EQ(Listing(destination), (std::vector<std::string>{"renamed.txt", "sub", "sub/deeper", "sub/deeper/big.dat",
+                                                            "{622494E8-4265-4A3E-81A7-8E785532AC06}"}));
+  EXPECT_EQ(ReadFile(destination / "sub" / "deeper" / "big.dat"), big);
+  EXPECT_EQ(events.targets.front(), (destination / "{622494E8-4265-4A3E-81A7-8E785532AC06}").string());
+  EXPECT_EQ(fs::status(destination / "sub").permissions(), fs::perms::owner_all);
+
+  std::int32_t last = 0;
+  int piecesOfBig = 0;
+  for (const StatusEvent& event : events.status) {
+    if (event.major) {
+      EXPECT_GE(event.progress, last);
+      last = event.progress;
+    }
+    if (!event.major && event.item == "sub/deeper/big.dat" && event.progress > 0 && event.progress < 100) ++piecesOfBig;
+  }
+  EXPECT_EQ(last, 100);
+  EXPECT_GE(piecesOfBig, 2);
+
+  events.targets.clear();
+  struct Escaper : UnzipEvents {
+    void RenameCallback(std::string& target) override { target = (fs::path(target).parent_path() / ".." / "x").string(); }
+  } escaper;
+  EXPECT_EQ(FailureOf(Control(&escaper)).Number(), kUnsafeMember);
+  EXPECT_FALSE(fs::exists(folder / "x"));
+}
+
+TEST_F(UnzipControlTest, HostileNamesRefuseTheWholeArchive) {
+  fs::create_directories(folder / "outside");
+  const std::vector<Entry> hostile = {{"../x", "x"},    {"/tmp/vela-zip-absolute-x", "x"}, {"a/../../x", "x"},
+                                      {"C:\\x", "x"},   {"..\\x", "x"},                    {"C:x", "x"},
+                                      {"ln", "../x", S_IFLNK | 0777}};
+  for (const Entry& entry : hostile) {
+    SCOPED_TRACE(entry.name);
+    MakeArchive(archive, {{"good.txt", "fine"}, entry});
+    Error error = FailureOf(Control(nullptr));
+    EXPECT_EQ(error.Number(), kUnsafeMember);
+    EXPECT_NE(error.Description().find("'" + entry.name + "'"), std::string::npos) << error.Description();
+    EXPECT_FALSE(fs::exists(destination)) << "nothing is written, not even the good member";
+    EXPECT_FALSE(fs::exists(folder / "x"));
+    EXPECT_FALSE(fs::exists("/tmp/vela-zip-absolute-x"));
+  }
+  // A symbolic link already in the destination does not lead a member out of it either.
+  fs::create_directories(destination);
+  fs::create_directory_symlink(folder / "outside", destination / "link");
+  MakeArchive(archive, {{"link/x", "x"}});
+  EXPECT_EQ(FailureOf(Control(nullptr)).Number(), kUnsafeMember);
+  EXPECT_TRUE(fs::is_empty(folder / "outside"));
+}
+
+TEST_F(UnzipControlTest, EachKindOfBadFileHasItsOwnClearError) {
+  auto expectFailure = [&](std::int32_t number, const std::string& what) {
+    SCOPED_TRACE(what);
+    Error error = FailureOf(Control(nullptr));
+    EXPECT_EQ(error.Number(), number);
+    EXPECT_NE(error.Description().find(archive.string()), std::string::npos) << error.Description();
+  };
+  expectFailure(kArchiveNotFound, "missing");
+  fs::create_directories(archive);
+  expectFailure(kArchiveUnreadable, "a folder");
+  fs::remove(archive);
+  WriteFile(archive, "");
+  expectFailure(kNotZipArchive, "empty");
+  WriteFile(archive, "[2][0.1]1[EOF] this is an older layout, not a zip");
+  expectFailure(kNotZipArchive, "garbage");
+
+  MakeArchive(archive, {{"a.txt", SampleData(100'000)}, {"b.txt", "bbb"}});
+  std::string whole = ReadFile(archive);
+  WriteFile(archive, whole.substr(0, whole.size() / 2));
+  expectFailure(kNotZipArchive, "truncated");
+  std::string damaged = whole;
+  damaged[damaged.size() / 3] = static_cast<char>(damaged[damaged.size() / 3] ^ 0x55);  // inside a.txt's data
+  WriteFile(archive, damaged);
+  expectFailure(kDamagedArchive, "a flipped byte");
+}
+
+TEST_F(UnzipControlTest, StopKeepsWhatWasWritten) {
+  MakeArchive(archive, {{"first.txt", "1"}, {"second.dat", SampleData(3'000'000)}, {"third.txt", "3"}});
+  Recorder<UnzipEvents> events;
+  events.stopAt = 5;  // inside second.dat
+  EXPECT_EQ(Control(&events).Unpack(), UnzipOutcome::kStopped);
+  EXPECT_EQ(events.status.size(), 5u);
+  EXPECT_EQ(events.status.back().item, "second.dat");
+  EXPECT_EQ(ReadFile(destination / "first.txt"), "1");
+  EXPECT_FALSE(fs::exists(destination / "third.txt"));
+}
+
+TEST_F(UnzipControlTest, MissingArchiveOnRemovableMediaAsksForTheDisk) {
+  FakeDrive drive;
+  drive.removable = true;
+  Recorder<UnzipEvents> events;
+  events.onPrompt = [&] { MakeArchive(archive, {{"a.txt", "a"}}); };  // the user inserts the disk
+  ASSERT_EQ(Control(&events, drive).Unpack(), UnzipOutcome::kCompleted);
+  EXPECT_EQ(events.prompts, (std::vector<std::vector<std::int32_t>>{{kDiskWanted, kDiskPromptStyle, 0, kReplyOk}}));
+  EXPECT_EQ(ReadFile(destination / "a.txt"), "a");
+
+  fs::remove(archive);
+  events = {};
+  events.replies = {kReplyCancel};
+  EXPECT_EQ(Control(&events, drive).Unpack(), UnzipOutcome::kStopped);
+}
+
+}  // namespace
+}  // namespace vela::zip::test

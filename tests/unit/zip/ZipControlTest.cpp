@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "unit/zip/ZipTestSupport.h"
+
+namespace vela::zip::test {
+namespace {
+
+class ZipControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(folder / "in" / "big.dat", big);
+    WriteFile(folder / "in" / "empty.dat", "");
+    WriteFile(folder / "in" / "Ünïcode name.txt", "small text");
+    files = {folder / "in" / "big.dat", folder / "in" / "empty.dat", folder / "in" / "Ünïcode name.txt"};
+  }
+
+  // Chunks of 256 KiB so that the 3 MB member crosses many piece joins and progress steps.
+  ZipControl Control(ZipEvents* events, const Drive& drive = DefaultDrive()) {
+    ZipControl control(events, drive);
+    control.SetArchivePath(archive);
+    control.SetFiles(files);
+    control.SetChunkSize(256 * 1024);
+    control.SetThreads(2);
+    return control;
+  }
+
+  void ExpectUnpacksToTheInput() {
+    UnzipControl unzip;
+    unzip.SetArchivePath(archive);
+    unzip.SetDestination(folder / "out");
+    ASSERT_EQ(unzip.Unpack(), UnzipOutcome::kCompleted);
+    EXPECT_EQ(Listing(folder / "out"), (std::vector<std::string>{"big.dat", "empty.dat", "Ünïcode name.txt"}));
+    EXPECT_EQ(ReadFile(folder / "out" / "big.dat"), big);
+    EXPECT_EQ(ReadFile(folder / "out" / "empty.dat"), "");
+    EXPECT_EQ(ReadFile(folder / "out" / "Ünïcode name.txt"), "small text");
+  }
+
+  // Only the archive (or nothing) may be left beside the inputs: no temporary file survives.
+  void ExpectOnly(const std::string& content) {
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder.Path())) {
+      std::string name = entry.path().filename().string();
+      if (name != "in" && name != "out") left.push_back(name);
+    }
+    if (content.empty()) {
+      EXPECT_TRUE(left.empty()) << left.front();
+    } else {
+      EXPECT_EQ(left, std::vector<std::string>{"backup.zip"});
+      EXPECT_EQ(ReadFile(archive), content);
+    }
+  }
+
+  TempFolder folder;
+  fs::path archive = folder / "backup.zip";
+  std::string big = SampleData(3'000'000);
+  std::vector<fs::path> files;
+};
+
+TEST_F(ZipControlTest, DeflatedAndStoredArchivesUnpackToTheInput) {
+  for (int level : {9, 0}) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    ZipControl control = Control(nullptr);
+    control.SetCompressionLevel(level);
+    ASSERT_EQ(control.Pack(), ZipOutcome::kCompleted);
+    std::int32_t method = level == 0 ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
+    EXPECT_EQ(Members(archive), (std::vector<std::pair<std::string, std::int32_t>>{
+                                    {"big.dat", method}, {"empty.dat", method}, {"Ünïcode name.txt", method}}));
+    if (level == 9) {
+      EXPECT_LT(fs::file_size(archive), big.size() * 3 / 4);
+    }
+    if (std::system("command -v unzip >/dev/null 2>&1") == 0) {
+      EXPECT_EQ(std::system(("unzip -tq '" + archive.string() + "' >/dev/null").c_str()), 0) << "unzip -t refuses it";
+    }
+    ExpectUnpacksToTheInput();
+    fs::remove_all(folder / "out");
+  }
+}
+
+TEST_F(ZipControlTest, ProgressRisesToOneHundredAndReachesIntoLargeMembers) {
+  for (int level : {9, 0}) {
+    Recorder<ZipEvents> events;
+    ZipControl control = Control(&events);
+    control.SetCompressionLevel(level);
+    ASSERT_EQ(control.Pack(), ZipOutcome::kCompleted);
+    std::int32_t last = 0;
+    int majors = 0;
+    int minorsInBig = 0;
+    for (const StatusEvent& event : events.status) {
+      if (event.major) {
+        EXPECT_GE(event.progress, last) << "level " << level;
+        last = event.progress;
+        ++majors;
+      } else if (event.item == "big.dat" && event.progress > 0 && event.progress < 100) {
+        ++minorsInBig;
+      }
+    }
+    EXPECT_EQ(last, 100);
+    EXPECT_GE(majors, 4);
+    EXPECT_GE(minorsInBig, 2) << "a large member must report while it is packed, level " << level;
+    EXPECT_TRUE(events.prompts.empty()) << "a fixed disk never prompts";
+  }
+}
+
+TEST_F(ZipControlTest, StopAtAnyStatusEventLeavesNoArchiveAndKeepsTheOldOne) {
+  Recorder<ZipEvents> counter;
+  ASSERT_EQ(Control(&counter).Pack(), ZipOutcome::kCompleted);
+  std::size_t events = counter.status.size();
+  ASSERT_GT(events, 8u);
+  for (bool existing : {false, true}) {
+    for (std::size_t stopAt = 1; stopAt <= events; ++stopAt) {
+      SCOPED_TRACE("stop at event " + std::to_string(stopAt) + (existing ? " over an old archive" : ""));
+      fs::remove(archive);
+      if (existing) WriteFile(archive, "old backup");
+      Recorder<ZipEvents> stopper;
+      stopper.stopAt = stopAt;
+      EXPECT_EQ(Control(&stopper).Pack(), ZipOutcome::kStopped);
+      EXPECT_EQ(stopper.status.size(), stopAt) << "no event after the stop";
+      ExpectOnly(existing ? "old backup" : "");
+    }
+  }
+}
+
+TEST_F(ZipControlTest, RenameCallbackNamesTheMember) {
+  struct Renamer : ZipEvents {
+    void RenameCallback(std::string& name, std::string& path) override {
+      paths.push_back(path);
+      if (name == "big.dat") name = newName;
+    }
+    std::string newName;
+    std::vector<std::string> paths;
+  } events;
+  events.newName = "{066C4DE0-84D3-4FB9-B7A2-F24DA4609734}";
+  ZipControl control = Control(&events);
+  ASSERT_EQ(control.Pack(), ZipOutcome::kCompleted);
+  EXPECT_EQ(events.paths.front(), files.front().string());
+  EXPECT_EQ(Members(archive).front().first, events.newName);
+
+  for (std::string refused : {"../big.dat", "/big.dat", "empty.dat"}) {  // unsafe, absolute, duplicate
+    events.newName = refused;
+    ZipControl again = Control(&events);
+    try {
+      again.Pack();
+      ADD_FAILURE() << refused << " was accepted";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.Number(), kInvalidArgument);
+      EXPECT_NE(error.Description().find(refused), std::string::npos) << error.Description();
+    }
+  }
+}
+
+TEST_F(ZipControlTest, MissingFileFailsBeforeTheArchiveIsTouched) {
+  WriteFile(archive, "old backup");
+  files.push_back(folder / "in" / "gone.dat");
+  try {
+    Control(nullptr).Pack();
+    FAIL() << "packed a missing file";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Number(), kFileNotFound);
+    EXPECT_NE(error.Description().find("gone.dat"), std::string::npos) << error.Description();
+  }
+  ExpectOnly("old backup");
+}
+
+// Fault injection: every write of the archive fails once in turn; each failure is a clean error that names
+// the archive, keeps the old backup and leaves no temporary file.
+TEST_F(ZipControlTest, AFailedWriteAtAnyPointKeepsTheOldArchive) {
+  files.erase(files.begin());  // small archive, few writes
+  FakeDrive drive;
+  for (int failAt = 1;; ++failAt) {
+    SCOPED_TRACE("write " + std::to_string(failAt) + " fails");
+    WriteFile(archive, "old backup");
+    drive.failWriteAt = failAt;
+    try {
+      ASSERT_EQ(Control(nullptr, drive).Pack(), ZipOutcome::kCompleted);
+      EXPECT_GT(failAt, 2);
+      EXPECT_EQ(Members(archive).size(), 2u);
+      break;
+    } catch (const Error& error) {
+      EXPECT_EQ(error.Number(), kPathAccess);
+      EXPECT_NE(error.Description().find(archive.string()), std::string::npos) << error.Description();
+      ExpectOnly("old backup");
+    }
+    ASSERT_LT(failAt, 100);
+  }
+}
+
+TEST_F(ZipControlTest, FullRemovableDiskPromptsUntilCancelled) {
+  FakeDrive drive;
+  drive.removable = true;
+  drive.freeSpace = 0;
+  Recorder<ZipEvents> events;
+  events.replies = {kReplyOk, kReplyCancel};
+  EXPECT_EQ(Control(&events, drive).Pack(), ZipOutcome::kStopped);
+  using Prompt = std::vector<std::int32_t>;
+  EXPECT_EQ(events.prompts, (std::vector<Prompt>{{kDiskWanted, kDiskPromptStyle, kFirstDisk, kReplyOk},
+                                                 {kDiskWanted, kDiskPromptStyle, kFirstDisk, kReplyOk}}));
+  EXPECT_EQ(drive.created, 0) << "nothing is written to a full disk";
+  ExpectOnly("");
+
+  events = {};  // a host that never cancels gets a clear failure in the end
+  try {
+    Control(&events, drive).Pack();
+    FAIL() << "packed onto a full disk";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Number(), kDiskFull);
+    EXPECT_EQ(events.prompts.size(), static_cast<std::size_t>(kMaxDiskPrompts));
+  }
+}
+
+TEST_F(ZipControlTest, DiskFilledDuringWritingAsksForAnotherDisk) {
+  FakeDrive drive;
+  drive.removable = true;
+  drive.failWith = std::make_error_code(std::errc::no_space_on_device);
+  Recorder<ZipEvents> events;
+  events.onPrompt = [&] {
+    if (events.prompts.size() == 1) drive.failWriteAt = 3;  // the first disk fills up
+  };
+  ASSERT_EQ(Control(&events, drive).Pack(), ZipOutcome::kCompleted);
+  EXPECT_EQ(events.prompts.size(), 2u);
+  EXPECT_EQ(drive.created, 2);
+  ExpectUnpacksToTheInput();
+
+  fs::remove(archive);
+  events = {};
+  events.replies = {kReplyOk, kReplyCancel};
+  events.onPrompt = [&] { drive.failWriteAt = 3; };
+  EXPECT_EQ(Control(&events, drive).Pack(), ZipOutcome::kStopped);
+  ExpectOnly("");
+
+  drive.removable = false;  // a full fixed disk is a failure, without a prompt
+  drive.failWriteAt = 3;
+  events = {};
+  try {
+    Control(&events, drive).Pack();
+    FAIL() << "packed onto a full disk";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Number(), kDiskFull);
+    EXPECT_TRUE(events.prompts.empty());
+  }
+}
+
+TEST(FileList, ParsesTheQuotedListAndRefusesAnythingElse) {
+  EXPECT_EQ(ParseFileList("\"/w/a b\" \"/w/c\" \"/w/{E5D9691B}\""),
+            (std::vector<fs::path>{"/w/a b", "/w/c", "/w/{E5D9691B}"}));
+  EXPECT_EQ(ParseFileList(QuoteFileListEntry("/x/1") + QuoteFileListEntry("/x/2")), (std::vector<fs::path>{"/x/1", "/x/2"}));
+  EXPECT_TRUE(ParseFileList("").empty());
+  for (std::string bad : {"/w/a", "\"/w/a\" x", "\"/w/a", "\"\""}) {
+    EXPECT_THROW(ParseFileList(bad), Error) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace vela::zip::test
