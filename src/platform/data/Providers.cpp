@@ -2,10 +2,14 @@
 
 #include <vector>
 
+#include "platform/data/sqlite/JetProvider.h"
+
 namespace vela::data {
 
 std::span<const ProviderEntry> RegisteredProviders() {
-  static const std::vector<ProviderEntry> providers = {};
+  static const std::vector<ProviderEntry> providers = {
+      sqlite::JetProviderEntry(),
+  };
   return providers;
 }
 

@@ -1,0 +1,281 @@
+#include "platform/data/sqlite/JetRecordset.h"
+
+#include <algorithm>
+
+#include "platform/data/sqlite/JetConnection.h"
+#include "platform/data/sqlite/JetTypes.h"
+#include "platform/text/Strings.h"
+
+namespace vela::data::sqlite {
+namespace {
+
+[[noreturn]] void NoCurrentRow() {
+  throw Error(kGeneralFailure, kSource,
+              "Either BOF or EOF is True, or the current record has been deleted; the operation needs a current record");
+}
+
+[[noreturn]] void NotUpdatable() {
+  throw Error(kNotSupported, kSource, "The operation is not allowed: the recordset is read-only");
+}
+
+[[noreturn]] void NoSuchField(std::size_t index) {
+  throw Error(kItemNotFound, kSource, "Item cannot be found in the collection: field " + std::to_string(index));
+}
+
+// Orders values for Sort: Null first, numbers by value, everything else by its text without regard to case.
+bool Less(const Value& a, const Value& b) {
+  if (a.IsNullOrEmpty() || b.IsNullOrEmpty()) return a.IsNullOrEmpty() && !b.IsNullOrEmpty();
+  auto numeric = [](const Value& v) {
+    return v.GetKind() == Value::Kind::Integer || v.GetKind() == Value::Kind::Double ||
+           v.GetKind() == Value::Kind::Boolean;
+  };
+  if (numeric(a) && numeric(b)) return a.AsDouble() < b.AsDouble();
+  return text::ToLower(a.AsText()) < text::ToLower(b.AsText());
+}
+
+}  // namespace
+
+std::vector<FieldInfo> DescribeFields(JetConnection& connection, sqlite3_stmt* stmt, bool hasRow) {
+  std::vector<FieldInfo> fields;
+  int count = sqlite3_column_count(stmt);
+  for (int i = 0; i < count; ++i) {
+    FieldInfo field;
+    field.name = sqlite3_column_name(stmt, i);
+    std::optional<ColumnType> type;
+    const char* table = sqlite3_column_table_name(stmt, i);
+    const char* origin = sqlite3_column_origin_name(stmt, i);
+    if (table != nullptr && origin != nullptr) {
+      if (const TableInfo* info = connection.Schema().FindTable(table))
+        if (const ColumnInfo* column = info->Find(origin)) type = column->type;
+    }
+    if (!type) {
+      if (const char* declared = sqlite3_column_decltype(stmt, i)) type = TypeFromDeclaration(declared);
+    }
+    if (!type) {
+      // An expression: the engine only knows the type of its value.
+      int storage = hasRow ? sqlite3_column_type(stmt, i) : SQLITE_NULL;
+      ColumnType t;
+      if (storage == SQLITE_INTEGER) {
+        std::int64_t v = sqlite3_column_int64(stmt, i);
+        t.type = (v >= INT32_MIN && v <= INT32_MAX) ? adInteger : adBigInt;
+      } else if (storage == SQLITE_FLOAT) {
+        t.type = adDouble;
+      } else if (storage == SQLITE_BLOB) {
+        t.type = adLongVarBinary;
+      } else {
+        t.type = adVarWChar;
+        t.definedSize = 255;
+      }
+      t.precision = NaturalPrecision(t.type);
+      type = t;
+    }
+    field.type = type->type;
+    field.definedSize = type->definedSize;
+    field.precision = type->precision;
+    field.numericScale = type->numericScale;
+    fields.push_back(std::move(field));
+  }
+  return fields;
+}
+
+// ---- BufferedRecordset ----------------------------------------------------------------------------------
+
+void BufferedRecordset::MoveNext() {
+  if (Eof()) NoCurrentRow();
+  ++position_;
+}
+
+const FieldInfo& BufferedRecordset::Field(std::size_t index) const {
+  if (index >= fields_.size()) NoSuchField(index);
+  return fields_[index];
+}
+
+const Value& BufferedRecordset::GetValue(std::size_t index) const {
+  if (index >= fields_.size()) NoSuchField(index);
+  if (Eof()) NoCurrentRow();
+  return rows_[position_][index];
+}
+
+void BufferedRecordset::Sort(std::string_view fieldName) {
+  std::size_t field = FieldIndex(fieldName);
+  std::stable_sort(rows_.begin(), rows_.end(),
+                   [field](const std::vector<Value>& a, const std::vector<Value>& b) { return Less(a[field], b[field]); });
+  position_ = 0;
+}
+
+void BufferedRecordset::AddNew() { NotUpdatable(); }
+
+// ---- StreamingRecordset ---------------------------------------------------------------------------------
+
+StreamingRecordset::StreamingRecordset(JetConnection& connection, Statement statement)
+    : connection_(connection), statement_(std::move(statement)) {
+  eof_ = !statement_.Step();
+  fields_ = DescribeFields(connection_, statement_.get(), !eof_);
+  row_.resize(fields_.size());
+  if (!eof_) {
+    ReadRow();
+    LookAhead();
+  }
+}
+
+// The statement is always one row ahead of the current row, so that it finishes (and releases the
+// engine for schema changes) as soon as the last row has been read, not when the caller moves past it.
+void StreamingRecordset::LookAhead() {
+  hasNext_ = statement_.Step();
+  if (!hasNext_) statement_.Reset();
+}
+
+void StreamingRecordset::ReadRow() {
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    row_[i] = ReadValue(statement_.get(), static_cast<int>(i), fields_[i].type);
+}
+
+void StreamingRecordset::MoveNext() {
+  if (eof_ || !statement_) NoCurrentRow();
+  if (!hasNext_) {
+    eof_ = true;
+    return;
+  }
+  ReadRow();
+  LookAhead();
+}
+
+const FieldInfo& StreamingRecordset::Field(std::size_t index) const {
+  if (index >= fields_.size()) NoSuchField(index);
+  return fields_[index];
+}
+
+const Value& StreamingRecordset::GetValue(std::size_t index) const {
+  if (index >= fields_.size()) NoSuchField(index);
+  if (eof_) NoCurrentRow();
+  return row_[index];
+}
+
+void StreamingRecordset::Sort(std::string_view) {
+  throw Error(kNotSupported, kSource, "Sort needs a client-side cursor (adUseClient)");
+}
+
+void StreamingRecordset::AddNew() { NotUpdatable(); }
+void StreamingRecordset::SetValue(std::size_t, const Value&) { NotUpdatable(); }
+void StreamingRecordset::Update() { NotUpdatable(); }
+void StreamingRecordset::CancelUpdate() { NotUpdatable(); }
+
+void StreamingRecordset::Close() {
+  statement_ = Statement();
+  eof_ = true;
+  hasNext_ = false;
+}
+
+// ---- UpdatableRecordset ---------------------------------------------------------------------------------
+
+UpdatableRecordset::UpdatableRecordset(JetConnection& connection, Statement statement)
+    : StreamingRecordset(connection, std::move(statement)) {
+  sqlite3_stmt* stmt = statement_.get();
+  for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+    const char* table = sqlite3_column_table_name(stmt, i);
+    const char* origin = sqlite3_column_origin_name(stmt, i);
+    if (table == nullptr || origin == nullptr || (!table_.empty() && !text::EqualsNoCase(table_, table)))
+      throw Error(kNotSupported, kSource,
+                  "The recordset cannot be updated: its fields are not the columns of one table (" +
+                      std::string(sqlite3_sql(stmt)) + ")");
+    table_ = table;
+    columns_.push_back(origin);
+  }
+  if (table_.empty()) throw Error(kNotSupported, kSource, "The recordset cannot be updated: it has no fields");
+}
+
+UpdatableRecordset::~UpdatableRecordset() {
+  try {
+    Close();
+  } catch (...) {
+    // A destructor cannot report; Close() is where failures surface.
+  }
+}
+
+void UpdatableRecordset::MoveNext() {
+  if (editMode_ == adEditAdd) Update();
+  if (readerDone_) {
+    eof_ = true;
+    return;
+  }
+  StreamingRecordset::MoveNext();
+}
+
+const Value& UpdatableRecordset::GetValue(std::size_t index) const {
+  if (editMode_ != adEditAdd) return StreamingRecordset::GetValue(index);
+  if (index >= pending_.size()) NoSuchField(index);
+  return pending_[index];
+}
+
+void UpdatableRecordset::AddNew() {
+  if (closed_) NoCurrentRow();
+  if (editMode_ == adEditAdd) Update();
+  if (!readerDone_) {
+    // New rows go to the end; the reading statement is done with, so no read is open while rows are added.
+    statement_.Reset();
+    readerDone_ = true;
+  }
+  pending_.assign(fields_.size(), Value::Null());
+  assigned_.assign(fields_.size(), false);
+  editMode_ = adEditAdd;
+}
+
+void UpdatableRecordset::SetValue(std::size_t index, const Value& value) {
+  if (index >= fields_.size()) NoSuchField(index);
+  if (editMode_ != adEditAdd)
+    throw Error(kNotSupported, kSource, "Only a row begun with AddNew can be given values (table " + table_ + ")");
+  pending_[index] = value;
+  assigned_[index] = true;
+}
+
+void UpdatableRecordset::Update() {
+  if (editMode_ != adEditAdd) return;
+  auto found = inserts_.find(assigned_);
+  if (found == inserts_.end()) {
+    if (inserts_.size() >= 64) inserts_.clear();  // a bound on statements for tables with many null patterns
+    std::string names, marks;
+    for (std::size_t i = 0; i < assigned_.size(); ++i) {
+      if (!assigned_[i]) continue;
+      if (!names.empty()) {
+        names += ", ";
+        marks += ", ";
+      }
+      names += QuoteName(columns_[i]);
+      marks += "?";
+    }
+    std::string sql = "INSERT INTO " + QuoteName(table_) +
+                      (names.empty() ? std::string(" DEFAULT VALUES") : " (" + names + ") VALUES (" + marks + ")");
+    found = inserts_.emplace(assigned_, Statement(connection_.Db(), sql, "table " + table_)).first;
+  }
+  Statement& insert = found->second;
+  insert.Reset();
+  int parameter = 0;
+  for (std::size_t i = 0; i < assigned_.size(); ++i) {
+    if (!assigned_[i]) continue;
+    BindValue(insert.get(), ++parameter, pending_[i], fields_[i].type, table_ + "." + columns_[i]);
+  }
+  connection_.BeginBatchRow();
+  insert.Step();
+  insert.Reset();
+  connection_.BatchRowAdded();
+  row_ = std::move(pending_);
+  pending_.clear();
+  eof_ = false;
+  editMode_ = adEditNone;
+}
+
+void UpdatableRecordset::CancelUpdate() {
+  pending_.clear();
+  editMode_ = adEditNone;
+}
+
+void UpdatableRecordset::Close() {
+  if (closed_) return;
+  closed_ = true;
+  editMode_ = adEditNone;
+  inserts_.clear();
+  StreamingRecordset::Close();
+  connection_.CommitBatch();
+}
+
+}  // namespace vela::data::sqlite

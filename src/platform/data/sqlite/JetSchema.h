@@ -1,0 +1,118 @@
+// The catalog of a file database as Jet shows it, read from and written to the engine's own schema.
+//
+// What the engine's schema cannot say is kept in the provider's table "MSysVelaProperties" (reported as a
+// system table), one row per (table, object, property):
+//
+//   Type         ADO type of an autoincrement column (its declaration must read "INTEGER")
+//   Default      the Jet default expression as written ("=Now()", "Yes"), with
+//   EngineDefault  the engine default it was turned into; a row whose engine default no longer matches the
+//                schema was made stale by another program and is ignored
+//   Description  the column's description
+//   PrimaryKey   (object "") the name of a primary key held as a UNIQUE constraint, because the table's
+//                engine key is its autoincrement column
+//   Ordinal      (object "") the table's place in creation order, kept when the table is rebuilt
+//
+// Everything else comes from the schema itself: types from declarations (JetTypes.h), index and key names
+// from the CONSTRAINT names of CREATE TABLE and from index names. Indexes made through Jet SQL are named
+// "<table>.<index>" in the engine because index names are per table in Jet and per database here.
+// Keys and indexes the schema gives no name get a made-up one that depends only on the schema
+// ("PrimaryKey", "UQ_<table>_<columns>", "FK_<table>_<related table>"), so they are stable.
+//
+// A database made by another program needs no provider table: it is read from its schema alone.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/data/sqlite/JetTypes.h"
+#include "platform/data/sqlite/SqlText.h"
+#include "velabackup/data/Catalog.h"
+#include "velabackup/data/Connection.h"
+
+struct sqlite3;
+
+namespace vela::data::sqlite {
+
+class JetConnection;
+
+inline constexpr const char* kPropertiesTable = "MSysVelaProperties";
+
+struct ColumnInfo {
+  std::string name;
+  ColumnType type;
+  bool notNull = false;
+  bool rowidAlias = false;  // the table's INTEGER PRIMARY KEY: generated when a row gives none
+  int primaryKeyPosition = 0;  // 1-based place in the engine's primary key, 0 when not in it
+  std::optional<std::string> engineDefault;
+  Value jetDefault;   // Empty when the column has no default
+  Value description;  // Empty when none
+};
+
+struct TableInfo {
+  std::string name;
+  bool isView = false;
+  bool autoincrementKeyword = false;  // the engine keeps a sequence for the table
+  std::vector<ColumnInfo> columns;
+  std::optional<TableDef> def;
+  std::string declaredPrimaryKey;  // PrimaryKey property, see above
+
+  const ColumnInfo* Find(std::string_view column) const;
+};
+
+class JetSchema {
+ public:
+  explicit JetSchema(JetConnection& connection) : connection_(connection) {}
+
+  // Reading. Info() fails with kItemNotFound for an unknown name.
+  std::vector<Catalog::Entry> ListTables();
+  const TableInfo& Info(std::string_view name);
+  const TableInfo* FindTable(std::string_view name);
+  data::Table GetTable(std::string_view name);
+  Properties NewColumnProperties() const;
+  std::unique_ptr<Recordset> SchemaColumns(std::string_view tableName);
+  std::int64_t NextAutoValue(const TableInfo& table);
+  void Invalidate();
+
+  // Changing.
+  void AppendTable(const data::Table& table);
+  void AppendKey(std::string_view tableName, const Key& key);
+  void SetColumnProperty(std::string_view tableName, std::string_view columnName, std::string_view property,
+                         const Value& value);
+  void CreateIndex(const CreateIndexStatement& statement);
+  void DropIndex(const DropIndexStatement& statement);
+  void AddConstraint(const AddConstraintStatement& statement);
+
+ private:
+  // A change a rebuild makes: a table-level clause to add, replacement texts for columns and constraints.
+  struct Change {
+    std::string clause;
+    std::map<std::string, std::string> columnTexts;        // by lower-case column name
+    std::map<std::size_t, std::string> constraintTexts;    // by index into TableDef::constraints
+    std::string primaryKeyProperty;                         // the PrimaryKey property to record
+    std::string what;                                       // "relationship 'x'", for messages
+  };
+  sqlite3* Db();
+  void EnsureFresh();
+  void LoadProperties();
+  std::vector<Index> ReadIndexes(const TableInfo& table);
+  std::vector<Key> ReadKeys(const TableInfo& table, const std::vector<Index>& indexes);
+  void Rebuild(const TableInfo& table, const Change& change);
+  const TableInfo& InfoForStatement(std::string_view name);
+  std::string ForeignKeyClause(const Key& key);
+  void AddPrimaryKey(const TableInfo& table, const std::string& name, const std::vector<std::string>& columns);
+  void WriteProperty(std::string_view table, std::string_view object, std::string_view property, const Value& value);
+  void EnsurePropertiesTable();
+
+  JetConnection& connection_;
+  std::int64_t schemaVersion_ = -1;
+  bool propertiesLoaded_ = false;
+  std::map<std::string, TableInfo> tables_;  // by lower-case name
+  // (table, object, property), lower-case keys
+  std::map<std::string, std::map<std::string, std::map<std::string, Value>>> properties_;
+};
+
+}  // namespace vela::data::sqlite

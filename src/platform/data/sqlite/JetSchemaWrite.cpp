@@ -1,0 +1,516 @@
+// Changing the catalog: new tables, keys and indexes, and the table rebuild the engine needs for any
+// constraint added to a table that exists (it cannot add one in place).
+#include <algorithm>
+
+#include "platform/data/sqlite/JetConnection.h"
+#include "platform/data/sqlite/JetSchema.h"
+#include "platform/data/sqlite/SqliteApi.h"
+#include "platform/text/Strings.h"
+
+namespace vela::data::sqlite {
+namespace {
+
+std::string NameList(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + QuoteName(n);
+  return out;
+}
+
+std::vector<std::string> ColumnNames(const std::vector<Column>& columns) {
+  std::vector<std::string> names;
+  for (const Column& c : columns) names.push_back(c.name);
+  return names;
+}
+
+bool SameNames(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (!NamesEqual(a[i], b[i])) return false;
+  return true;
+}
+
+std::string RuleClause(const char* on, int rule) {
+  switch (rule) {
+    case adRICascade: return std::string(on) + "CASCADE";
+    case adRISetNull: return std::string(on) + "SET NULL";
+    case adRISetDefault: return std::string(on) + "SET DEFAULT";
+    default: return {};
+  }
+}
+
+int RuleFromText(std::string_view action) {
+  if (text::EqualsNoCase(action, "CASCADE")) return adRICascade;
+  if (text::EqualsNoCase(action, "SET NULL")) return adRISetNull;
+  if (text::EqualsNoCase(action, "SET DEFAULT")) return adRISetDefault;
+  return adRINone;
+}
+
+[[noreturn]] void Refuse(std::int32_t number, std::string message) { throw Error(number, kSource, std::move(message)); }
+
+// Runs `work` in a transaction of its own, rolled back when it fails.
+template <class Work>
+void InTransaction(sqlite3* db, Work&& work) {
+  if (!sqlite3_get_autocommit(db)) Refuse(kCommandError, "The schema cannot be changed inside an open transaction");
+  ExecAll(db, "BEGIN IMMEDIATE");
+  try {
+    work();
+    ExecAll(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+}  // namespace
+
+void JetSchema::EnsurePropertiesTable() {
+  ExecAll(Db(), std::string("CREATE TABLE IF NOT EXISTS ") + QuoteName(kPropertiesTable) +
+                    " (\"TableName\" TEXT NOT NULL COLLATE NOCASE, \"ObjectName\" TEXT NOT NULL COLLATE NOCASE,"
+                    " \"Property\" TEXT NOT NULL COLLATE NOCASE, \"Value\","
+                    " PRIMARY KEY (\"TableName\", \"ObjectName\", \"Property\")) WITHOUT ROWID");
+}
+
+void JetSchema::WriteProperty(std::string_view table, std::string_view object, std::string_view property,
+                              const Value& value) {
+  EnsurePropertiesTable();
+  if (value.IsNullOrEmpty()) {
+    Statement del(Db(), "DELETE FROM " + QuoteName(kPropertiesTable) +
+                            " WHERE TableName=?1 AND ObjectName=?2 AND Property=?3");
+    del.BindText(1, table);
+    del.BindText(2, object);
+    del.BindText(3, property);
+    del.Step();
+  } else {
+    Statement put(Db(), "INSERT OR REPLACE INTO " + QuoteName(kPropertiesTable) +
+                            " (TableName, ObjectName, Property, Value) VALUES (?1, ?2, ?3, ?4)");
+    put.BindText(1, table);
+    put.BindText(2, object);
+    put.BindText(3, property);
+    if (value.GetKind() == Value::Kind::Integer || value.GetKind() == Value::Kind::Boolean) put.BindInt(4, value.AsInt());
+    else put.BindText(4, value.AsText());
+    put.Step();
+  }
+  propertiesLoaded_ = false;
+  properties_.clear();
+  tables_.clear();
+}
+
+const TableInfo& JetSchema::InfoForStatement(std::string_view name) {
+  if (const TableInfo* info = FindTable(name)) return *info;
+  Refuse(kNoSuchTable, "The Microsoft Jet database engine cannot find the input table or query '" + std::string(name) + "'");
+}
+
+std::string JetSchema::ForeignKeyClause(const Key& key) {
+  const TableInfo* parent = FindTable(key.relatedTable);
+  if (!parent || parent->isView)
+    Refuse(kNoSuchTable, "The relationship '" + key.name + "' refers to the table '" + key.relatedTable +
+                             "', which does not exist");
+  std::vector<std::string> related;
+  for (const Column& c : key.columns)
+    if (!c.relatedColumn.empty()) related.push_back(c.relatedColumn);
+  if (related.empty()) {
+    std::vector<std::pair<int, std::string>> pk;
+    for (const ColumnInfo& c : parent->columns)
+      if (c.primaryKeyPosition > 0) pk.emplace_back(c.primaryKeyPosition, c.name);
+    std::sort(pk.begin(), pk.end());
+    for (auto& [position, name] : pk) related.push_back(name);
+  }
+  if (related.size() != key.columns.size())
+    Refuse(kCommandError, "The relationship '" + key.name + "' pairs its columns with no related columns");
+  for (const std::string& r : related)
+    if (!parent->Find(r))
+      Refuse(kCommandError, "The relationship '" + key.name + "' refers to the column '" + r + "', which '" +
+                                key.relatedTable + "' does not have");
+  // As with Jet, the related columns must be the primary key or carry a unique index.
+  TableInfo parentCopy = *parent;
+  bool keyed = false;
+  for (const Index& ix : ReadIndexes(parentCopy))
+    if (ix.unique && SameNames(ColumnNames(ix.columns), related)) keyed = true;
+  if (!keyed)
+    Refuse(kCommandError, "No unique index found for the referenced field of the primary table '" +
+                              key.relatedTable + "' (relationship '" + key.name + "')");
+  std::string clause = "CONSTRAINT " + QuoteName(key.name) + " FOREIGN KEY (" + NameList(ColumnNames(key.columns)) +
+                       ") REFERENCES " + QuoteName(parentCopy.name) + " (" + NameList(related) + ")";
+  std::string onDelete = RuleClause(" ON DELETE ", key.deleteRule);
+  std::string onUpdate = RuleClause(" ON UPDATE ", key.updateRule);
+  return clause + onDelete + onUpdate;
+}
+
+void JetSchema::AppendTable(const data::Table& table) {
+  connection_.CommitBatch();
+  if (table.name.empty()) Refuse(kInvalidArgument, "A table needs a name");
+  if (table.columns.empty()) Refuse(kInvalidArgument, "The table '" + table.name + "' has no columns");
+  if (FindTable(table.name)) Refuse(kCommandError, "Table '" + table.name + "' already exists.");
+
+  // The primary key, from an index or a key of the table value.
+  std::string pkName;
+  std::vector<std::string> pkColumns;
+  for (const Index& ix : table.indexes)
+    if (ix.primaryKey) pkName = ix.name, pkColumns = ColumnNames(ix.columns);
+  for (const Key& k : table.keys)
+    if (k.type == adKeyPrimary && pkName.empty()) pkName = k.name, pkColumns = ColumnNames(k.columns);
+  if (!pkColumns.empty() && pkName.empty()) pkName = "PrimaryKey";
+  auto inKey = [&](const std::string& column) {
+    return std::any_of(pkColumns.begin(), pkColumns.end(), [&](const std::string& k) { return NamesEqual(k, column); });
+  };
+
+  struct Planned {
+    const Column* column;
+    ColumnType type;
+    bool autoincrement;
+    std::string jetDefault;
+    std::optional<std::string> engineDefault;
+    Value description;
+    std::int64_t seed;
+  };
+  std::vector<Planned> planned;
+  const Column* autoColumn = nullptr;
+  for (const Column& c : table.columns) {
+    if (c.name.empty()) Refuse(kInvalidArgument, "A column of '" + table.name + "' has no name");
+    const Properties& p = c.properties;
+    Planned plan{&c, EngineType(c.type, c.definedSize, c.precision, c.numericScale), false, {}, {}, Value(), 1};
+    plan.autoincrement = p.Has("Autoincrement") && !p["Autoincrement"].IsNullOrEmpty() && p["Autoincrement"].AsBool();
+    if (plan.autoincrement) {
+      if (autoColumn) Refuse(kNotSupported, "The table '" + table.name + "' can have only one autoincrement column");
+      int t = plan.type.type;
+      if (t != adInteger && t != adSmallInt && t != adBigInt && t != adUnsignedTinyInt)
+        Refuse(kNotSupported, "The autoincrement column '" + c.name + "' must be an integer column");
+      autoColumn = &c;
+      if (p.Has("Seed") && !p["Seed"].IsNullOrEmpty()) plan.seed = p["Seed"].AsInt();
+    } else if (p.Has("Default") && !p["Default"].IsNullOrEmpty()) {
+      plan.jetDefault = p["Default"].AsText();
+      plan.engineDefault = EngineDefault(plan.jetDefault, plan.type.type);
+    }
+    if (p.Has("Description") && !p["Description"].IsNullOrEmpty()) plan.description = Value(p["Description"].AsText());
+    planned.push_back(std::move(plan));
+  }
+  for (const std::string& k : pkColumns)
+    if (!FindByName(table.columns, k)) Refuse(kCommandError, "The primary key of '" + table.name + "' names the unknown column '" + k + "'");
+
+  bool keyOnAuto = autoColumn && pkColumns.size() == 1 && NamesEqual(pkColumns[0], autoColumn->name);
+  std::vector<std::string> items;
+  for (const Planned& plan : planned) {
+    const Column& c = *plan.column;
+    if (plan.autoincrement) {
+      // The engine generates values only for its row id: an INTEGER PRIMARY KEY. Until the table is given
+      // another primary key, this column is it.
+      items.push_back(QuoteName(c.name) + " INTEGER" + (keyOnAuto ? " CONSTRAINT " + QuoteName(pkName) : std::string()) +
+                      " PRIMARY KEY AUTOINCREMENT");
+      continue;
+    }
+    bool nullable = !c.properties.Has("Nullable") || c.properties["Nullable"].IsNullOrEmpty() ||
+                    c.properties["Nullable"].AsBool();
+    std::string item = QuoteName(c.name) + " " + DeclarationFor(plan.type);
+    if (!nullable || inKey(c.name)) item += " NOT NULL";
+    if (plan.engineDefault) item += " DEFAULT " + *plan.engineDefault;
+    items.push_back(std::move(item));
+  }
+  std::string declaredPrimaryKey;
+  if (!pkColumns.empty() && !keyOnAuto) {
+    if (autoColumn) {
+      items.push_back("CONSTRAINT " + QuoteName(pkName) + " UNIQUE (" + NameList(pkColumns) + ")");
+      declaredPrimaryKey = pkName;
+    } else {
+      items.push_back("CONSTRAINT " + QuoteName(pkName) + " PRIMARY KEY (" + NameList(pkColumns) + ")");
+    }
+  }
+  for (const Key& k : table.keys) {
+    if (k.type == adKeyUnique)
+      items.push_back("CONSTRAINT " + QuoteName(k.name) + " UNIQUE (" + NameList(ColumnNames(k.columns)) + ")");
+    else if (k.type == adKeyForeign)
+      items.push_back(ForeignKeyClause(k));
+  }
+  std::string create = "CREATE TABLE " + QuoteName(table.name) + " (";
+  for (std::size_t i = 0; i < items.size(); ++i) create += (i ? ", " : "") + items[i];
+  create += ")";
+
+  InTransaction(Db(), [&] {
+    EnsurePropertiesTable();
+    Statement stale(Db(), "DELETE FROM " + QuoteName(kPropertiesTable) + " WHERE TableName=?1");
+    stale.BindText(1, table.name);
+    stale.Step();
+    ExecAll(Db(), create, "table " + table.name);
+    for (const Index& ix : table.indexes) {
+      if (ix.primaryKey) continue;
+      if (std::any_of(table.keys.begin(), table.keys.end(), [&](const Key& k) { return NamesEqual(k.name, ix.name); }))
+        continue;
+      ExecAll(Db(), std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " +
+                        QuoteName(table.name + "." + ix.name) + " ON " + QuoteName(table.name) + " (" +
+                        NameList(ColumnNames(ix.columns)) + ")",
+              "index " + ix.name + " of " + table.name);
+    }
+    // The engine reports defaults as it parsed them; that text is what later reads compare against.
+    std::map<std::string, std::string> reported;
+    Statement info(Db(), "PRAGMA table_info(" + QuoteName(table.name) + ")");
+    while (info.Step())
+      if (!info.IsNull(4)) reported[text::ToLower(info.Text(1))] = info.Text(4);
+    for (const Planned& plan : planned) {
+      const std::string& name = plan.column->name;
+      if (plan.autoincrement && plan.type.type != adInteger) WriteProperty(table.name, name, "Type", Value(plan.type.type));
+      if (!plan.jetDefault.empty()) {
+        WriteProperty(table.name, name, "Default", Value(plan.jetDefault));
+        WriteProperty(table.name, name, "EngineDefault", Value(reported[text::ToLower(name)]));
+      }
+      WriteProperty(table.name, name, "Description", plan.description);
+      if (plan.autoincrement && plan.seed > 1) {
+        Statement seed(Db(), "INSERT INTO sqlite_sequence (name, seq) VALUES (?1, ?2)");
+        seed.BindText(1, table.name);
+        seed.BindInt(2, plan.seed - 1);
+        seed.Step();
+      }
+    }
+    if (!declaredPrimaryKey.empty()) WriteProperty(table.name, "", "PrimaryKey", Value(declaredPrimaryKey));
+  });
+  Invalidate();
+}
+
+void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
+  connection_.CommitBatch();
+  TableInfo table = original;  // the cache is rebuilt along the way
+  if (!table.def)
+    Refuse(kNotSupported, "The definition of the table '" + table.name + "' cannot be changed by this provider");
+  sqlite3* db = Db();
+  if (!sqlite3_get_autocommit(db)) Refuse(kCommandError, "The table '" + table.name + "' cannot be changed inside an open transaction");
+  const TableDef& def = *table.def;
+  const std::string& sql = def.sql;
+
+  std::vector<std::string> items;
+  std::vector<std::string> columnNames;
+  for (const ColumnDef& c : def.columns) {
+    auto edit = change.columnTexts.find(text::ToLower(c.name));
+    items.push_back(edit != change.columnTexts.end() ? edit->second : sql.substr(c.begin, c.end - c.begin));
+    columnNames.push_back(c.name);
+  }
+  for (std::size_t i = 0; i < def.constraints.size(); ++i) {
+    const ConstraintDef& c = def.constraints[i];
+    if (c.columnLevel) continue;
+    auto edit = change.constraintTexts.find(i);
+    items.push_back(edit != change.constraintTexts.end() ? edit->second : sql.substr(c.begin, c.end - c.begin));
+  }
+  if (!change.clause.empty()) items.push_back(change.clause);
+  std::string temporary = "vela_rebuild_" + table.name;
+  std::string create = "CREATE TABLE " + QuoteName(temporary) + " (";
+  for (std::size_t i = 0; i < items.size(); ++i) create += (i ? ", " : "") + items[i];
+  create += ")" + sql.substr(def.bodyEnd + 1);
+
+  bool foreignKeys = QueryInt(db, "PRAGMA foreign_keys") != 0;
+  // With foreign keys enforced, dropping the old table would act on the rows that refer to it.
+  ExecAll(db, "PRAGMA foreign_keys=OFF; PRAGMA legacy_alter_table=ON");
+  try {
+    InTransaction(db, [&] {
+      std::int64_t ordinal;
+      {
+        Statement row(db, "SELECT rowid FROM sqlite_master WHERE type='table' AND name=?1");
+        row.BindText(1, table.name);
+        ordinal = row.Step() ? row.Int(0) : 0;
+      }
+      LoadProperties();
+      bool hasOrdinal = false;
+      if (auto t = properties_.find(text::ToLower(table.name)); t != properties_.end())
+        if (auto o = t->second.find(""); o != t->second.end()) hasOrdinal = o->second.count("ordinal") > 0;
+      if (!hasOrdinal) WriteProperty(table.name, "", "Ordinal", Value(static_cast<long long>(ordinal)));
+
+      std::optional<std::int64_t> sequence;
+      if (table.autoincrementKeyword) {
+        Statement seq(db, "SELECT seq FROM sqlite_sequence WHERE name=?1");
+        seq.BindText(1, table.name);
+        if (seq.Step()) sequence = seq.Int(0);
+      }
+      std::vector<std::string> dependents;
+      {
+        Statement others(db, "SELECT sql FROM sqlite_master WHERE tbl_name=?1 COLLATE NOCASE AND type IN ('index','trigger')"
+                             " AND sql IS NOT NULL ORDER BY rowid");
+        others.BindText(1, table.name);
+        while (others.Step()) dependents.push_back(others.Text(0));
+      }
+      ExecAll(db, "DROP TABLE IF EXISTS " + QuoteName(temporary));
+      ExecAll(db, create, "table " + table.name);
+      ExecAll(db, "INSERT INTO " + QuoteName(temporary) + " (" + NameList(columnNames) + ") SELECT " +
+                      NameList(columnNames) + " FROM " + QuoteName(table.name),
+              "table " + table.name + (change.what.empty() ? "" : ", " + change.what));
+      ExecAll(db, "DROP TABLE " + QuoteName(table.name));
+      ExecAll(db, "ALTER TABLE " + QuoteName(temporary) + " RENAME TO " + QuoteName(table.name));
+      for (const std::string& statement : dependents) ExecAll(db, statement, "table " + table.name);
+      if (sequence) {
+        Statement update(db, "UPDATE sqlite_sequence SET seq=max(seq, ?2) WHERE name=?1");
+        update.BindText(1, table.name);
+        update.BindInt(2, *sequence);
+        update.Step();
+        if (sqlite3_changes(db) == 0) {
+          Statement insert(db, "INSERT INTO sqlite_sequence (name, seq) VALUES (?1, ?2)");
+          insert.BindText(1, table.name);
+          insert.BindInt(2, *sequence);
+          insert.Step();
+        }
+      }
+      if (!change.primaryKeyProperty.empty()) WriteProperty(table.name, "", "PrimaryKey", Value(change.primaryKeyProperty));
+      Statement check(db, "PRAGMA foreign_key_check(" + QuoteName(table.name) + ")");
+      if (check.Step())
+        Refuse(kIntegrityViolation, "The " + (change.what.empty() ? std::string("change") : change.what) +
+                                        " cannot be made: rows of '" + table.name + "' have no related row in '" +
+                                        check.Text(2) + "'");
+    });
+  } catch (...) {
+    if (foreignKeys) sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA legacy_alter_table=OFF", nullptr, nullptr, nullptr);
+    Invalidate();
+    throw;
+  }
+  ExecAll(db, std::string("PRAGMA legacy_alter_table=OFF; PRAGMA foreign_keys=") + (foreignKeys ? "ON" : "OFF"));
+  Invalidate();
+}
+
+void JetSchema::AddPrimaryKey(const TableInfo& table, const std::string& name, const std::vector<std::string>& columns) {
+  for (const std::string& c : columns)
+    if (!table.Find(c)) Refuse(kCommandError, "The primary key '" + name + "' names the unknown column '" + c + "' of '" + table.name + "'");
+  if (!table.declaredPrimaryKey.empty())
+    Refuse(kCommandError, "Table '" + table.name + "' already has a primary key ('" + table.declaredPrimaryKey + "')");
+  Change change;
+  change.what = "primary key '" + name + "'";
+  auto notNull = [&] {
+    for (const std::string& c : columns) {
+      const ColumnInfo* info = table.Find(c);
+      if (info->notNull || info->rowidAlias) continue;
+      for (const ColumnDef& d : table.def->columns)
+        if (NamesEqual(d.name, c)) change.columnTexts[text::ToLower(d.name)] = table.def->sql.substr(d.begin, d.end - d.begin) + " NOT NULL";
+    }
+  };
+  if (!table.def) Refuse(kNotSupported, "The definition of the table '" + table.name + "' cannot be changed by this provider");
+  const TableDef& def = *table.def;
+  for (std::size_t i = 0; i < def.constraints.size(); ++i) {
+    const ConstraintDef& pk = def.constraints[i];
+    if (pk.kind != ConstraintDef::PrimaryKey) continue;
+    if (SameNames(pk.columns, columns)) {
+      if (pk.name == name) return;  // already the table's primary key under that name
+      std::string renamed = "CONSTRAINT " + QuoteName(name) + " " + def.sql.substr(pk.keyword, pk.end - pk.keyword);
+      if (pk.columnLevel) {
+        for (const ColumnDef& d : def.columns) {
+          if (!NamesEqual(d.name, pk.columns[0])) continue;
+          change.columnTexts[text::ToLower(d.name)] = def.sql.substr(d.begin, pk.begin - d.begin) + renamed +
+                                                      def.sql.substr(pk.end, d.end - pk.end);
+        }
+      } else {
+        change.constraintTexts[i] = renamed;
+      }
+      return Rebuild(table, change);
+    }
+    if (pk.autoincrement) {
+      // The autoincrement column must stay the engine's key; the declared key is kept as a unique constraint.
+      notNull();
+      change.clause = "CONSTRAINT " + QuoteName(name) + " UNIQUE (" + NameList(columns) + ")";
+      change.primaryKeyProperty = name;
+      return Rebuild(table, change);
+    }
+    Refuse(kCommandError, "Table '" + table.name + "' already has a primary key.");
+  }
+  notNull();
+  change.clause = "CONSTRAINT " + QuoteName(name) + " PRIMARY KEY (" + NameList(columns) + ")";
+  Rebuild(table, change);
+}
+
+void JetSchema::AppendKey(std::string_view tableName, const Key& key) {
+  connection_.CommitBatch();
+  TableInfo table = Info(tableName);
+  if (key.columns.empty()) Refuse(kInvalidArgument, "The key '" + key.name + "' has no columns");
+  std::vector<std::string> columns = ColumnNames(key.columns);
+  for (const std::string& c : columns)
+    if (!table.Find(c)) Refuse(kCommandError, "The key '" + key.name + "' names the unknown column '" + c + "' of '" + table.name + "'");
+  std::string name = key.name.empty() ? "Key" : key.name;
+  for (const Key& existing : GetTable(table.name).keys)
+    if (NamesEqual(existing.name, name)) Refuse(kCommandError, "The table '" + table.name + "' already has a key named '" + name + "'");
+  table = Info(tableName);
+  switch (key.type) {
+    case adKeyPrimary: return AddPrimaryKey(table, name, columns);
+    case adKeyUnique: {
+      Change change;
+      change.what = "unique key '" + name + "'";
+      change.clause = "CONSTRAINT " + QuoteName(name) + " UNIQUE (" + NameList(columns) + ")";
+      return Rebuild(table, change);
+    }
+    case adKeyForeign: {
+      Key named = key;
+      named.name = name;
+      Change change;
+      change.what = "relationship '" + name + "'";
+      change.clause = ForeignKeyClause(named);
+      return Rebuild(Info(tableName), change);
+    }
+    default: Refuse(kInvalidArgument, "Unknown key type " + std::to_string(key.type));
+  }
+}
+
+void JetSchema::AddConstraint(const AddConstraintStatement& statement) {
+  const ConstraintDef& c = statement.constraint;
+  Key key;
+  key.name = c.name;
+  key.relatedTable = c.refTable;
+  key.deleteRule = RuleFromText(statement.deleteRule);
+  key.updateRule = RuleFromText(statement.updateRule);
+  for (std::size_t i = 0; i < c.columns.size(); ++i) {
+    Column column;
+    column.name = c.columns[i];
+    if (i < c.refColumns.size()) column.relatedColumn = c.refColumns[i];
+    key.columns.push_back(std::move(column));
+  }
+  key.type = c.kind == ConstraintDef::PrimaryKey ? adKeyPrimary : c.kind == ConstraintDef::Unique ? adKeyUnique : adKeyForeign;
+  if (key.name.empty()) key.name = key.type == adKeyPrimary ? "PrimaryKey" : "Constraint";
+  const TableInfo& table = InfoForStatement(statement.table);
+  AppendKey(table.name, key);
+}
+
+void JetSchema::CreateIndex(const CreateIndexStatement& statement) {
+  connection_.CommitBatch();
+  TableInfo table = InfoForStatement(statement.table);
+  if (statement.primary) return AddPrimaryKey(table, statement.name, statement.columns);
+  for (const std::string& c : statement.columns)
+    if (!table.Find(c)) Refuse(kCommandError, "The index '" + statement.name + "' names the unknown column '" + c + "' of '" + table.name + "'");
+  std::string columns;
+  for (const std::string& c : statement.columnTexts) columns += (columns.empty() ? "" : ", ") + c;
+  ExecAll(Db(), std::string("CREATE ") + (statement.unique ? "UNIQUE " : "") + "INDEX " +
+                    QuoteName(table.name + "." + statement.name) + " ON " + QuoteName(table.name) + " (" + columns + ")",
+          "index " + statement.name + " of " + table.name);
+}
+
+void JetSchema::DropIndex(const DropIndexStatement& statement) {
+  connection_.CommitBatch();
+  const TableInfo& table = InfoForStatement(statement.table);
+  ExecAll(Db(), "DROP INDEX " + QuoteName(table.name + "." + statement.name), "index " + statement.name + " of " + table.name);
+}
+
+void JetSchema::SetColumnProperty(std::string_view tableName, std::string_view columnName, std::string_view property,
+                                  const Value& value) {
+  connection_.CommitBatch();
+  const TableInfo& table = Info(tableName);
+  const ColumnInfo* column = table.Find(columnName);
+  if (!column)
+    Refuse(kItemNotFound, "Item cannot be found in the collection: column " + std::string(columnName) + " of " + table.name);
+  if (text::EqualsNoCase(property, "Seed")) {
+    if (!column->rowidAlias || !table.autoincrementKeyword)
+      Refuse(kNotSupported, "The column '" + column->name + "' of '" + table.name + "' has no seed: it is not an autoincrement column");
+    std::int64_t seed = value.AsInt();
+    std::string name = table.name;
+    InTransaction(Db(), [&] {
+      Statement update(Db(), "UPDATE sqlite_sequence SET seq=?2 WHERE name=?1");
+      update.BindText(1, name);
+      update.BindInt(2, seed - 1);
+      update.Step();
+      if (sqlite3_changes(Db()) == 0) {
+        Statement insert(Db(), "INSERT INTO sqlite_sequence (name, seq) VALUES (?1, ?2)");
+        insert.BindText(1, name);
+        insert.BindInt(2, seed - 1);
+        insert.Step();
+      }
+    });
+    return;
+  }
+  if (text::EqualsNoCase(property, "Description")) {
+    std::string table_ = table.name, column_ = column->name;
+    return WriteProperty(table_, column_, "Description", value.IsNullOrEmpty() ? Value() : Value(value.AsText()));
+  }
+  if (text::EqualsNoCase(property, "Autoincrement") || text::EqualsNoCase(property, "Default") ||
+      text::EqualsNoCase(property, "Nullable"))
+    Refuse(kNotSupported, "The property '" + std::string(property) + "' can only be set when the column is created");
+  Refuse(kItemNotFound, "Item cannot be found in the collection: property " + std::string(property));
+}
+
+}  // namespace vela::data::sqlite

@@ -1,0 +1,598 @@
+#include "platform/data/sqlite/JetTypes.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "platform/data/sqlite/SqlText.h"
+#include "platform/data/sqlite/SqliteApi.h"
+#include "platform/text/Strings.h"
+#include "velabackup/Error.h"
+
+namespace vela::data::sqlite {
+namespace {
+
+constexpr int kDefaultTextSize = 255;  // Jet's size for a text or binary column created without one
+constexpr int kDefaultDecimalPrecision = 18;
+
+[[noreturn]] void Mismatch(std::string_view context, std::string_view what) {
+  throw Error(kTypeMismatch, kSource,
+              "Data type mismatch: " + std::string(what) + (context.empty() ? "" : " (" + std::string(context) + ")"));
+}
+
+std::string Collapse(std::string_view text) {
+  std::string out;
+  for (char c : text::Trim(text)) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  return text::ToUpper(out);
+}
+
+bool OneOf(std::string_view name, std::initializer_list<std::string_view> names) {
+  for (std::string_view n : names)
+    if (name == n) return true;
+  return false;
+}
+
+bool ParseInt(std::string_view text, std::int64_t& out) {
+  text = text::Trim(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+bool ParseDouble(std::string_view text, double& out) {
+  text = text::Trim(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+std::string ShortestDouble(double value) {
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, ec == std::errc() ? end : buffer);
+}
+
+// Jet's Single keeps float precision; the stored double is the shortest decimal of that float, so the
+// value reads back as the text it was written with.
+double AsSingle(double value) {
+  float f = static_cast<float>(value);
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, f);
+  double d = value;
+  if (ec == std::errc()) std::from_chars(buffer, end, d);
+  return d;
+}
+
+// Days since 1970-01-01 to a civil date (the proleptic Gregorian calendar).
+void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t yy = static_cast<std::int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y = static_cast<int>(yy + (m <= 2));
+}
+
+std::string DateFromUnixSeconds(std::int64_t seconds) {
+  std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  std::int64_t rest = seconds - days * 86400;
+  int y;
+  unsigned m, d;
+  CivilFromDays(days, y, m, d);
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d:%02d", y, m, d, static_cast<int>(rest / 3600),
+                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  return buffer;
+}
+
+// An automation date: days since 1899-12-30, the fraction being the time of day.
+std::string DateFromOleDays(double days) {
+  double whole = std::trunc(days);
+  double fraction = std::fabs(days - whole);
+  auto seconds = static_cast<std::int64_t>(std::llround(fraction * 86400.0));
+  constexpr std::int64_t kOleEpoch = -25569;  // 1899-12-30 in days since 1970-01-01
+  return DateFromUnixSeconds((kOleEpoch + static_cast<std::int64_t>(whole)) * 86400 + seconds);
+}
+
+std::optional<std::string> CanonicalGuid(std::string_view text) {
+  text = text::Trim(text);
+  if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
+  if (text.size() != 36) return std::nullopt;
+  std::string out = "{";
+  for (std::size_t i = 0; i < 36; ++i) {
+    char c = text[i];
+    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? c != '-' : !std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return out + "}";
+}
+
+std::string GuidFromBytes(const unsigned char* b) {
+  // The in-memory GUID layout: the first three groups little-endian.
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3],
+                b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  return buffer;
+}
+
+std::optional<bool> BoolFromText(std::string_view text) {
+  text = text::Trim(text);
+  if (text::EqualsNoCase(text, "True") || text::EqualsNoCase(text, "Yes") || text::EqualsNoCase(text, "On"))
+    return true;
+  if (text::EqualsNoCase(text, "False") || text::EqualsNoCase(text, "No") || text::EqualsNoCase(text, "Off"))
+    return false;
+  double d;
+  if (ParseDouble(text, d)) return d != 0.0;
+  return std::nullopt;
+}
+
+bool IsIntegerType(int type) {
+  return type == adSmallInt || type == adInteger || type == adUnsignedTinyInt || type == adBigInt ||
+         type == adTinyInt;
+}
+
+std::string TextOfColumn(sqlite3_stmt* stmt, int column) {
+  const unsigned char* text = sqlite3_column_text(stmt, column);
+  return text ? std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)))
+              : std::string();
+}
+
+Bytes BytesOfColumn(sqlite3_stmt* stmt, int column) {
+  const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt, column));
+  int size = sqlite3_column_bytes(stmt, column);
+  return data ? Bytes(data, data + size) : Bytes();
+}
+
+}  // namespace
+
+ColumnType EngineType(int type, std::int64_t definedSize, int precision, int numericScale) {
+  ColumnType t{type, 0, NaturalPrecision(type), NaturalScale(type)};
+  switch (type) {
+    case adTinyInt: t = {adInteger, 0, NaturalPrecision(adInteger), 0}; break;
+    case adChar:
+    case adWChar: t.type = adWChar; t.definedSize = definedSize > 0 ? definedSize : kDefaultTextSize; break;
+    case adVarChar:
+    case adVarWChar:
+    case adBSTR: t.type = adVarWChar; t.definedSize = definedSize > 0 ? definedSize : kDefaultTextSize; break;
+    case adLongVarChar:
+    case adLongVarWChar: t = {adLongVarWChar, 0, 0, 0}; break;
+    case adDBTimeStamp:
+    case adDBDate:
+    case adDBTime: t = {adDate, 0, 0, 0}; break;
+    case adBinary:
+    case adVarBinary: t.definedSize = definedSize > 0 ? definedSize : kDefaultTextSize; break;
+    case adDecimal:
+    case adNumeric:
+    case adVarNumeric:
+      t.type = adNumeric;
+      t.precision = precision > 0 ? precision : kDefaultDecimalPrecision;
+      t.numericScale = std::max(0, std::min(numericScale, t.precision));
+      break;
+    case adSmallInt:
+    case adInteger:
+    case adSingle:
+    case adDouble:
+    case adCurrency:
+    case adDate:
+    case adBoolean:
+    case adUnsignedTinyInt:
+    case adBigInt:
+    case adGUID:
+    case adLongVarBinary: break;
+    default:
+      throw Error(kNotSupported, kSource, "Data type " + std::to_string(type) + " is not supported by this provider");
+  }
+  return t;
+}
+
+std::string DeclarationFor(const ColumnType& t) {
+  auto sized = [&](const char* name) { return std::string(name) + "(" + std::to_string(t.definedSize) + ")"; };
+  switch (t.type) {
+    case adSmallInt: return "SMALLINT";
+    case adInteger: return "INTEGER";
+    case adSingle: return "FLOAT4";
+    case adDouble: return "DOUBLE";
+    case adCurrency: return "CURRENCY TEXT";
+    case adDate: return "DATETIME";
+    case adBoolean: return "BOOLEAN";
+    case adUnsignedTinyInt: return "TINYINT";
+    case adBigInt: return "BIGINT";
+    case adGUID: return "GUID";
+    case adBinary: return sized("BINARY");
+    case adWChar: return sized("CHAR");
+    case adNumeric:
+      return "DECIMAL TEXT(" + std::to_string(t.precision) + "," + std::to_string(t.numericScale) + ")";
+    case adVarWChar: return sized("VARCHAR");
+    case adLongVarWChar: return "TEXT";
+    case adVarBinary: return sized("VARBINARY");
+    case adLongVarBinary: return "BLOB";
+    default: return "TEXT";
+  }
+}
+
+ColumnType TypeFromDeclaration(std::string_view declaration) {
+  std::string decl = Collapse(declaration);
+  std::string name = decl;
+  std::vector<std::int64_t> args;
+  if (std::size_t open = decl.find('('); open != std::string::npos) {
+    name = std::string(text::Trim(decl.substr(0, open)));
+    std::size_t close = decl.find(')', open);
+    std::string inside = decl.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+    for (const std::string& part : text::Split(inside, ',')) {
+      std::int64_t v = 0;
+      if (ParseInt(part, v)) args.push_back(v);
+    }
+  }
+  auto arg = [&](std::size_t i, std::int64_t fallback) { return i < args.size() ? args[i] : fallback; };
+  auto make = [](int type, std::int64_t size = 0) {
+    return ColumnType{type, size, NaturalPrecision(type), NaturalScale(type)};
+  };
+  auto decimal = [&] {
+    ColumnType t = make(adNumeric);
+    t.precision = static_cast<int>(arg(0, kDefaultDecimalPrecision));
+    t.numericScale = static_cast<int>(arg(1, 0));
+    return t;
+  };
+
+  if ((name.rfind("DECIMAL", 0) == 0 || name.rfind("NUMERIC", 0) == 0) && name.find("TEXT") != std::string::npos)
+    return decimal();
+  if (name.rfind("CURRENCY", 0) == 0 || name == "MONEY" || name == "SMALLMONEY") return make(adCurrency);
+  if (OneOf(name, {"DECIMAL", "NUMERIC", "NUMBER", "DEC"})) return decimal();
+  if (OneOf(name, {"SMALLINT", "INT2", "SHORT"})) return make(adSmallInt);
+  if (OneOf(name, {"TINYINT", "BYTE", "INT1", "UNSIGNED TINYINT"})) return make(adUnsignedTinyInt);
+  if (OneOf(name, {"BIGINT", "INT8", "UNSIGNED BIG INT", "LONGLONG"})) return make(adBigInt);
+  if (OneOf(name, {"FLOAT4", "SINGLE"})) return make(adSingle);
+  if (OneOf(name, {"REAL", "DOUBLE", "DOUBLE PRECISION", "FLOAT", "FLOAT8"})) return make(adDouble);
+  if (OneOf(name, {"DATE", "DATETIME", "TIMESTAMP", "TIME", "SMALLDATETIME", "DATETIME2"})) return make(adDate);
+  if (OneOf(name, {"BOOLEAN", "BOOL", "BIT", "YESNO", "LOGICAL"})) return make(adBoolean);
+  if (OneOf(name, {"GUID", "UNIQUEIDENTIFIER", "UUID"})) return make(adGUID);
+  if (OneOf(name, {"CHAR", "NCHAR", "CHARACTER", "NATIVE CHARACTER"})) return make(adWChar, arg(0, kDefaultTextSize));
+  if (OneOf(name, {"VARCHAR", "NVARCHAR", "VARYING CHARACTER", "NATIONAL VARYING CHARACTER", "CHARACTER VARYING",
+                   "TEXT", "STRING"}) &&
+      !args.empty())
+    return make(adVarWChar, args[0]);
+  if (OneOf(name, {"TEXT", "CLOB", "MEMO", "LONGTEXT", "NTEXT", "LONGCHAR", "MEDIUMTEXT", "VARCHAR", "NVARCHAR"}))
+    return make(adLongVarWChar);
+  if (name == "BINARY") return make(adBinary, arg(0, kDefaultTextSize));
+  if (name == "VARBINARY") return args.empty() ? make(adLongVarBinary) : make(adVarBinary, args[0]);
+  if (OneOf(name, {"BLOB", "LONGBINARY", "IMAGE", "OLEOBJECT", "GENERAL"})) return make(adLongVarBinary);
+  // Otherwise the engine's own affinity rules decide.
+  if (name.find("INT") != std::string::npos) return make(name.find("BIG") != std::string::npos ? adBigInt : adInteger);
+  if (name.find("BLOB") != std::string::npos) return make(adLongVarBinary);
+  if (name.find("REAL") != std::string::npos || name.find("FLOA") != std::string::npos ||
+      name.find("DOUB") != std::string::npos)
+    return make(adDouble);
+  if (!args.empty() && name.find("CHAR") != std::string::npos) return make(adVarWChar, args[0]);
+  return make(adLongVarWChar);
+}
+
+int NaturalPrecision(int type) {
+  switch (type) {
+    case adSmallInt: return 5;
+    case adInteger: return 10;
+    case adSingle: return 7;
+    case adDouble: return 15;
+    case adCurrency: return 19;
+    case adUnsignedTinyInt: return 3;
+    case adBigInt: return 19;
+    case adNumeric: return kDefaultDecimalPrecision;
+    default: return 0;
+  }
+}
+
+int NaturalScale(int type) { return type == adCurrency ? 4 : 0; }
+
+bool IsTextType(int type) {
+  return type == adChar || type == adWChar || type == adVarChar || type == adLongVarChar || type == adVarWChar ||
+         type == adLongVarWChar || type == adBSTR;
+}
+bool IsBinaryType(int type) { return type == adBinary || type == adVarBinary || type == adLongVarBinary; }
+bool IsLongType(int type) { return type == adLongVarWChar || type == adLongVarChar || type == adLongVarBinary; }
+
+Value ReadValue(sqlite3_stmt* stmt, int column, int type) {
+  int storage = sqlite3_column_type(stmt, column);
+  if (storage == SQLITE_NULL) return Value::Null();
+  if (IsBinaryType(type)) {
+    if (storage == SQLITE_BLOB) return Value(BytesOfColumn(stmt, column));
+    std::string text = TextOfColumn(stmt, column);
+    return Value(Bytes(text.begin(), text.end()));
+  }
+  if (storage == SQLITE_BLOB) {
+    if (type == adGUID && sqlite3_column_bytes(stmt, column) == 16)
+      return Value(GuidFromBytes(static_cast<const unsigned char*>(sqlite3_column_blob(stmt, column))));
+    return Value(BytesOfColumn(stmt, column));
+  }
+  if (IsIntegerType(type)) {
+    if (storage == SQLITE_INTEGER) return Value(static_cast<long long>(sqlite3_column_int64(stmt, column)));
+    if (storage == SQLITE_FLOAT) return Value(static_cast<long long>(std::llround(sqlite3_column_double(stmt, column))));
+    std::int64_t v;
+    std::string text = TextOfColumn(stmt, column);
+    return ParseInt(text, v) ? Value(static_cast<long long>(v)) : Value(std::move(text));
+  }
+  switch (type) {
+    case adSingle:
+    case adDouble: {
+      if (storage != SQLITE_TEXT) return Value(sqlite3_column_double(stmt, column));
+      double d;
+      std::string text = TextOfColumn(stmt, column);
+      return ParseDouble(text, d) ? Value(d) : Value(std::move(text));
+    }
+    case adCurrency:
+    case adNumeric: {
+      if (storage == SQLITE_INTEGER) return Value::Decimal(std::to_string(sqlite3_column_int64(stmt, column)));
+      if (storage == SQLITE_FLOAT) return Value::Decimal(DecimalFromDouble(sqlite3_column_double(stmt, column)));
+      std::string text = TextOfColumn(stmt, column);
+      auto canonical = CanonicalDecimal(text);
+      return canonical ? Value::Decimal(*canonical) : Value(std::move(text));
+    }
+    case adDate: {
+      if (storage == SQLITE_INTEGER) return Value::Date(DateFromUnixSeconds(sqlite3_column_int64(stmt, column)));
+      if (storage == SQLITE_FLOAT) {
+        // Another program's Julian day number.
+        double jd = sqlite3_column_double(stmt, column);
+        return Value::Date(DateFromUnixSeconds(std::llround((jd - 2440587.5) * 86400.0)));
+      }
+      std::string text = TextOfColumn(stmt, column);
+      auto canonical = CanonicalDate(text);
+      return canonical ? Value::Date(*canonical) : Value(std::move(text));
+    }
+    case adBoolean: {
+      if (storage != SQLITE_TEXT) return Value(sqlite3_column_double(stmt, column) != 0.0);
+      std::string text = TextOfColumn(stmt, column);
+      auto b = BoolFromText(text);
+      return b ? Value(*b) : Value(std::move(text));
+    }
+    case adGUID: {
+      std::string text = TextOfColumn(stmt, column);
+      auto canonical = CanonicalGuid(text);
+      return Value(canonical ? *canonical : text);
+    }
+    default:
+      if (storage == SQLITE_FLOAT) return Value(ShortestDouble(sqlite3_column_double(stmt, column)));
+      return Value(TextOfColumn(stmt, column));
+  }
+}
+
+void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std::string_view context) {
+  auto check = [&](int rc) {
+    if (rc != SQLITE_OK) ThrowEngineError(sqlite3_db_handle(stmt), rc, context);
+  };
+  auto bindText = [&](const std::string& text) {
+    check(sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+  };
+  if (value.IsNullOrEmpty()) {
+    check(sqlite3_bind_null(stmt, index));
+    return;
+  }
+  Value::Kind kind = value.GetKind();
+  if (IsBinaryType(type)) {
+    if (kind == Value::Kind::Binary) {
+      const Bytes& b = value.AsBytes();
+      check(sqlite3_bind_blob(stmt, index, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT));
+    } else {
+      std::string text = value.AsText();
+      check(sqlite3_bind_blob(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+    }
+    return;
+  }
+  if (kind == Value::Kind::Binary && !IsTextType(type)) Mismatch(context, "binary data for a non-binary column");
+  try {
+    if (IsIntegerType(type)) {
+      std::int64_t v = value.AsInt();
+      std::int64_t low = INT64_MIN, high = INT64_MAX;
+      if (type == adSmallInt) low = -32768, high = 32767;
+      if (type == adInteger) low = INT32_MIN, high = INT32_MAX;
+      if (type == adUnsignedTinyInt) low = 0, high = 255;
+      if (v < low || v > high) Mismatch(context, "the value " + std::to_string(v) + " is out of range");
+      check(sqlite3_bind_int64(stmt, index, v));
+      return;
+    }
+    switch (type) {
+      case adSingle: check(sqlite3_bind_double(stmt, index, AsSingle(value.AsDouble()))); return;
+      case adDouble: check(sqlite3_bind_double(stmt, index, value.AsDouble())); return;
+      case adCurrency:
+      case adNumeric: {
+        std::optional<std::string> text;
+        if (kind == Value::Kind::Integer || kind == Value::Kind::Boolean) text = std::to_string(value.AsInt());
+        else if (kind == Value::Kind::Double) text = DecimalFromDouble(value.AsDouble());
+        else text = CanonicalDecimal(value.AsText());
+        if (!text) Mismatch(context, "\"" + value.AsText() + "\" is not a number");
+        bindText(*text);
+        return;
+      }
+      case adDate: {
+        std::optional<std::string> text;
+        if (kind == Value::Kind::Double || kind == Value::Kind::Integer) text = DateFromOleDays(value.AsDouble());
+        else text = CanonicalDate(value.AsText());
+        if (!text) Mismatch(context, "\"" + value.AsText() + "\" is not a date");
+        bindText(*text);
+        return;
+      }
+      case adBoolean: check(sqlite3_bind_int(stmt, index, value.AsBool() ? 1 : 0)); return;
+      case adGUID: {
+        auto text = CanonicalGuid(value.AsText());
+        if (!text) Mismatch(context, "\"" + value.AsText() + "\" is not a GUID");
+        bindText(*text);
+        return;
+      }
+      default: bindText(value.AsText()); return;
+    }
+  } catch (const Error& e) {
+    if (e.Number() != kTypeMismatch || e.Source() == kSource) throw;
+    Mismatch(context, e.Description());
+  }
+}
+
+std::optional<std::string> CanonicalDecimal(std::string_view input) {
+  std::string_view t = text::Trim(input);
+  bool negative = false;
+  if (!t.empty() && (t.front() == '-' || t.front() == '+')) {
+    negative = t.front() == '-';
+    t.remove_prefix(1);
+  }
+  std::string digits;
+  long long point = -1;  // digits before the decimal point
+  std::size_t i = 0;
+  for (; i < t.size(); ++i) {
+    char c = t[i];
+    if (c >= '0' && c <= '9') digits += c;
+    else if (c == '.' && point < 0) point = static_cast<long long>(digits.size());
+    else break;
+  }
+  if (digits.empty()) return std::nullopt;
+  if (point < 0) point = static_cast<long long>(digits.size());
+  if (i < t.size()) {
+    if (t[i] != 'e' && t[i] != 'E') return std::nullopt;
+    std::int64_t exponent;
+    if (!ParseInt(t.substr(i + 1), exponent) || exponent > 400 || exponent < -400) return std::nullopt;
+    point += exponent;
+  }
+  // Pad so the point falls within the digits, then trim zeros at both ends.
+  if (point < 0) {
+    digits.insert(0, static_cast<std::size_t>(-point), '0');
+    point = 0;
+  }
+  if (point > static_cast<long long>(digits.size())) digits.append(static_cast<std::size_t>(point) - digits.size(), '0');
+  std::string whole = digits.substr(0, static_cast<std::size_t>(point));
+  std::string fraction = digits.substr(static_cast<std::size_t>(point));
+  whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  if (whole.empty()) whole = "0";
+  std::string out = whole;
+  if (!fraction.empty()) out += "." + fraction;
+  if (negative && out != "0") out.insert(0, "-");
+  return out;
+}
+
+std::string DecimalFromDouble(double value) {
+  if (!std::isfinite(value)) throw Error(kTypeMismatch, kSource, "Data type mismatch: not a finite number");
+  return CanonicalDecimal(ShortestDouble(value)).value_or("0");
+}
+
+std::optional<std::string> CanonicalDate(std::string_view input) {
+  std::string_view t = text::Trim(input);
+  if (t.size() >= 2 && t.front() == '#' && t.back() == '#') t = text::Trim(t.substr(1, t.size() - 2));
+  int y = 1899, mo = 12, d = 30, h = 0, mi = 0, s = 0;
+  std::string fraction;
+  std::size_t i = 0;
+  auto number = [&](int maxDigits, int& out) {
+    std::size_t start = i;
+    int v = 0;
+    while (i < t.size() && i - start < static_cast<std::size_t>(maxDigits) && std::isdigit(static_cast<unsigned char>(t[i])))
+      v = v * 10 + (t[i++] - '0');
+    out = v;
+    return i > start;
+  };
+  bool hasDate = t.size() >= 8 && (t[4] == '-' || t[4] == '/');
+  if (hasDate) {
+    if (!number(4, y) || i != 4) return std::nullopt;
+    char sep = t[i++];
+    if (!number(2, mo) || i >= t.size() || t[i] != sep) return std::nullopt;
+    ++i;
+    if (!number(2, d)) return std::nullopt;
+    if (i < t.size() && (t[i] == ' ' || t[i] == 'T')) ++i;
+    while (i < t.size() && t[i] == ' ') ++i;
+  }
+  if (i < t.size()) {
+    if (!number(2, h) || i >= t.size() || t[i] != ':') return std::nullopt;
+    ++i;
+    if (!number(2, mi)) return std::nullopt;
+    if (i < t.size() && t[i] == ':') {
+      ++i;
+      if (!number(2, s)) return std::nullopt;
+      if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) fraction += t[i++];
+      }
+    }
+    if (i < t.size() && (t[i] == 'Z' || t[i] == 'z')) ++i;
+    if (i != t.size()) return std::nullopt;
+  } else if (!hasDate) {
+    return std::nullopt;
+  }
+  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || (mo == 2 && d == 29 && !leap)) return std::nullopt;
+  if (h > 23 || mi > 59 || s > 59) return std::nullopt;
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+  return fraction.empty() ? std::string(buffer) : std::string(buffer) + "." + fraction;
+}
+
+std::optional<std::string> EngineDefault(std::string_view jetDefault, int type) {
+  std::string_view t = text::Trim(jetDefault);
+  if (!t.empty() && t.front() == '=') t = text::Trim(t.substr(1));
+  // Another engine's defaults arrive wrapped in parentheses: "((0))", "(getdate())".
+  while (t.size() >= 2 && t.front() == '(' && t.back() == ')') {
+    int depth = 0;
+    bool wraps = true;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+      if (t[i] == '(') ++depth;
+      if (t[i] == ')' && --depth == 0 && i + 1 < t.size()) wraps = false;
+    }
+    if (!wraps) break;
+    t = text::Trim(t.substr(1, t.size() - 2));
+  }
+  if (t.empty()) return std::nullopt;
+  std::string upper = text::ToUpper(t);
+  if (OneOf(upper, {"NOW()", "GETDATE()", "CURRENT_TIMESTAMP", "SYSDATETIME()", "NOW"}))
+    return "(datetime('now','localtime'))";
+  if (OneOf(upper, {"DATE()", "CURRENT_DATE"})) return "(date('now','localtime') || ' 00:00:00')";
+  if (OneOf(upper, {"TIME()", "CURRENT_TIME"})) return "('1899-12-30 ' || time('now','localtime'))";
+  bool isText = IsTextType(type);
+  if (auto b = OneOf(upper, {"YES", "TRUE", "ON"}) ? std::optional<bool>(true)
+               : OneOf(upper, {"NO", "FALSE", "OFF"}) ? std::optional<bool>(false)
+                                                     : std::nullopt) {
+    if (type == adBoolean) return *b ? "1" : "0";
+    return isText ? QuoteText(*b ? "-1" : "0") : std::string(*b ? "-1" : "0");
+  }
+  if (auto number = CanonicalDecimal(t); number && t.find_first_of("eE") == std::string_view::npos) {
+    if (type == adBoolean) return *number == "0" ? "0" : "1";
+    if (type == adCurrency || type == adNumeric || isText) return QuoteText(isText ? std::string(t) : *number);
+    if (type == adDate) return QuoteText(DateFromOleDays(std::stod(*number)));
+    return *number;
+  }
+  std::string_view inner = t;
+  if ((inner.front() == 'N' || inner.front() == 'n') && inner.size() >= 3 && inner[1] == '\'') inner.remove_prefix(1);
+  if (inner.size() >= 2 && (inner.front() == '"' || inner.front() == '\'') && inner.back() == inner.front()) {
+    char q = inner.front();
+    std::string value = text::ReplaceAll(inner.substr(1, inner.size() - 2), std::string(2, q), std::string(1, q));
+    if (type == adDate) {
+      if (auto date = CanonicalDate(value)) return QuoteText(*date);
+    }
+    return QuoteText(value);
+  }
+  if (type == adDate) {
+    if (auto date = CanonicalDate(t)) return QuoteText(*date);
+  }
+  if (isText) return QuoteText(t);
+  return std::nullopt;
+}
+
+std::string JetDefaultFromEngine(std::string_view engineDefault) {
+  std::string_view t = text::Trim(engineDefault);
+  std::string upper = text::ToUpper(t);
+  if (upper == "CURRENT_TIMESTAMP") return "Now()";
+  if (upper == "CURRENT_DATE") return "Date()";
+  if (upper == "CURRENT_TIME") return "Time()";
+  if (t.size() >= 2 && t.front() == '\'' && t.back() == '\'') {
+    std::string value = text::ReplaceAll(t.substr(1, t.size() - 2), "''", "'");
+    return "\"" + text::ReplaceAll(value, "\"", "\"\"") + "\"";
+  }
+  return std::string(t);
+}
+
+}  // namespace vela::data::sqlite

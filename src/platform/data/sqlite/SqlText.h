@@ -1,0 +1,99 @@
+// SQL text as this provider reads and writes it: a tokenizer that knows both quoting conventions, the
+// rewriting of Jet's bracketed names, and small parsers for the statements the provider must understand
+// itself (CREATE TABLE as the engine stores it, Jet's CREATE INDEX and ALTER TABLE ... ADD CONSTRAINT).
+//
+// Jet brackets a name as [name], doubling a "]" inside it; the engine would end the name at the first
+// "]". Every Jet text is therefore rewritten into the engine's double-quoted form before it runs, and
+// names this provider writes itself are always double-quoted (QuoteName), never bracketed.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vela::data::sqlite {
+
+enum class TokenKind { Word, Name, String, Number, Blob, Parameter, Punct };
+
+struct Token {
+  TokenKind kind = TokenKind::Punct;
+  std::string text;       // Word/Name: the name without quotes; String: the value; others: as written
+  char quote = 0;         // Name: the opening quote character ('"', '[', '`')
+  std::size_t begin = 0;  // span in the source text
+  std::size_t end = 0;
+
+  bool Is(std::string_view word) const;        // a bare word, compared without regard to case
+  bool IsPunct(char c) const { return kind == TokenKind::Punct && text.size() == 1 && text[0] == c; }
+  bool IsName() const { return kind == TokenKind::Word || kind == TokenKind::Name || kind == TokenKind::String; }
+};
+
+enum class Brackets { Engine, Jet };
+
+// Comments and blanks are dropped. An unterminated quote fails with kCommandError.
+std::vector<Token> Tokenize(std::string_view sql, Brackets brackets);
+
+std::string QuoteName(std::string_view name);   // "name", a '"' doubled
+std::string QuoteText(std::string_view text);   // 'text', a "'" doubled
+
+// The Jet text with every [bracketed] name turned into a "quoted" one; nothing else changes.
+std::string RewriteBrackets(std::string_view jetSql);
+
+// A PRIMARY KEY, UNIQUE or FOREIGN KEY constraint, at column or table level.
+struct ConstraintDef {
+  enum Kind { PrimaryKey, Unique, ForeignKey, Other };
+  Kind kind = Other;
+  std::string name;                  // empty when the schema gives none
+  std::vector<std::string> columns;  // the constrained columns (column level: the column itself)
+  std::string refTable;
+  std::vector<std::string> refColumns;
+  bool autoincrement = false;
+  bool columnLevel = false;
+  std::size_t begin = 0, end = 0;    // the constraint's text, "CONSTRAINT name" included
+  std::size_t keyword = 0;           // where PRIMARY / UNIQUE / FOREIGN / REFERENCES starts
+};
+
+struct ColumnDef {
+  std::string name;
+  std::string type;  // the declared type as written
+  std::size_t begin = 0, end = 0;
+};
+
+// A CREATE TABLE statement as the engine keeps it in its schema.
+struct TableDef {
+  std::string name;
+  std::vector<ColumnDef> columns;
+  std::vector<ConstraintDef> constraints;  // column-level ones first within their column, in text order
+  std::size_t bodyEnd = 0;                 // position of the ")" that closes the definitions
+  std::string sql;                         // the text parsed
+};
+std::optional<TableDef> ParseCreateTable(std::string_view sql);
+
+// CREATE [UNIQUE] [CLUSTERED] INDEX name ON table (columns) [WITH PRIMARY | DISALLOW NULL | IGNORE NULL]
+struct CreateIndexStatement {
+  bool unique = false;
+  bool primary = false;
+  std::string name;
+  std::string table;
+  std::vector<std::string> columnTexts;  // each "name [ASC|DESC]" already in engine form
+  std::vector<std::string> columns;
+};
+std::optional<CreateIndexStatement> ParseCreateIndex(const std::vector<Token>& tokens, std::string_view sql);
+
+// ALTER TABLE table ADD [CONSTRAINT name] PRIMARY KEY | UNIQUE | FOREIGN KEY ...
+struct AddConstraintStatement {
+  std::string table;
+  ConstraintDef constraint;
+  std::string deleteRule, updateRule;  // "CASCADE", "SET NULL", ... as written
+};
+std::optional<AddConstraintStatement> ParseAddConstraint(const std::vector<Token>& tokens, std::string_view sql);
+
+// DROP INDEX name ON table (Jet's form; the engine's own form passes through unchanged)
+struct DropIndexStatement {
+  std::string name;
+  std::string table;
+};
+std::optional<DropIndexStatement> ParseDropIndex(const std::vector<Token>& tokens);
+
+}  // namespace vela::data::sqlite

@@ -1,0 +1,222 @@
+// The catalog: types kept through a table's life, Jet properties, indexes and keys, and the rebuilds the
+// engine needs to add constraints to tables that hold rows.
+#include <sqlite3.h>
+
+#include "SqliteFixture.h"
+
+namespace vela::data::testing {
+namespace {
+
+class SqliteCatalogTest : public SqliteTest {
+ protected:
+  static Index MakeIndex(std::string name, std::vector<std::string> columns, bool unique = false, bool primary = false) {
+    Index ix;
+    ix.name = std::move(name);
+    ix.unique = unique || primary;
+    ix.primaryKey = primary;
+    for (auto& c : columns) ix.columns.push_back(Col(c, adVarWChar));
+    return ix;
+  }
+  static Key ForeignKey(std::string name, std::string column, std::string relatedTable, std::string relatedColumn,
+                        int deleteRule = adRINone, int updateRule = adRINone) {
+    Key k;
+    k.name = std::move(name);
+    k.type = adKeyForeign;
+    k.relatedTable = std::move(relatedTable);
+    k.deleteRule = deleteRule;
+    k.updateRule = updateRule;
+    Column c = Col(std::move(column), adVarWChar);
+    c.relatedColumn = std::move(relatedColumn);
+    k.columns.push_back(c);
+    return k;
+  }
+  static Table Customers() {
+    Table t;
+    t.name = "Customers";
+    t.columns = {Col("ID", adInteger, 0, {{"Autoincrement", Value(true)}}), Col("Name", adVarWChar, 40)};
+    return t;
+  }
+};
+
+TEST_F(SqliteCatalogTest, EveryCreatableTypeComesBackWithItsJetCodeSizeAndPrecision) {
+  auto db = NewDatabase();
+  struct Case {
+    int asked;
+    std::int64_t size;
+    int reported;
+    std::int64_t reportedSize;
+    int precision;
+    int scale;
+  };
+  const std::vector<Case> cases = {
+      {adSmallInt, 0, adSmallInt, 0, 5, 0},           {adInteger, 0, adInteger, 0, 10, 0},
+      {adSingle, 0, adSingle, 0, 7, 0},               {adDouble, 0, adDouble, 0, 15, 0},
+      {adCurrency, 0, adCurrency, 0, 19, 4},          {adDate, 0, adDate, 0, 0, 0},
+      {adBoolean, 0, adBoolean, 0, 0, 0},             {adTinyInt, 0, adInteger, 0, 10, 0},
+      {adUnsignedTinyInt, 0, adUnsignedTinyInt, 0, 3, 0}, {adBigInt, 0, adBigInt, 0, 19, 0},
+      {adGUID, 0, adGUID, 0, 0, 0},                   {adBinary, 16, adBinary, 16, 0, 0},
+      {adChar, 10, adWChar, 10, 0, 0},                {adWChar, 12, adWChar, 12, 0, 0},
+      {adNumeric, 0, adNumeric, 0, 28, 6},            {adDBTimeStamp, 0, adDate, 0, 0, 0},
+      {adVarChar, 30, adVarWChar, 30, 0, 0},          {adLongVarChar, 100, adLongVarWChar, 0, 0, 0},
+      {adVarWChar, 50, adVarWChar, 50, 0, 0},         {adLongVarWChar, 0, adLongVarWChar, 0, 0, 0},
+      {adVarBinary, 200, adVarBinary, 200, 0, 0},     {adLongVarBinary, 0, adLongVarBinary, 0, 0, 0},
+  };
+  Table table;
+  table.name = "All Types";
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    Column c = Col("c" + std::to_string(i), cases[i].asked, cases[i].size);
+    if (cases[i].asked == adNumeric) c.precision = 28, c.numericScale = 6;
+    table.columns.push_back(c);
+  }
+  auto catalog = db->OpenCatalog();
+  catalog->AppendTable(table);
+  db->Close();
+  db = OpenConnection(Cs(File("db.mdb")));  // read back from the file, not from a cache
+  catalog = db->OpenCatalog();
+  Table read = catalog->GetTable("all types");
+  ASSERT_EQ(read.columns.size(), cases.size());
+  auto rs = db->OpenRecordset("SELECT * FROM [All Types]", adOpenForwardOnly, adLockReadOnly, adUseServer);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE("asked for type " + std::to_string(cases[i].asked));
+    const Column& c = read.columns[i];
+    EXPECT_EQ(c.type, cases[i].reported);
+    EXPECT_EQ(c.definedSize, cases[i].reportedSize);
+    EXPECT_EQ(c.precision, cases[i].precision);
+    EXPECT_EQ(c.numericScale, cases[i].scale);
+    EXPECT_EQ(rs->Field(i).type, cases[i].reported);
+  }
+}
+
+TEST_F(SqliteCatalogTest, ListsTablesInCreationOrderWithTheirKind) {
+  auto db = NewDatabase();
+  auto catalog = db->OpenCatalog();
+  catalog->AppendTable(Customers());
+  db->Execute("CREATE TABLE [Orders] ([ID] INTEGER, [Customer] INTEGER)");
+  db->Execute("CREATE VIEW [Big Orders] AS SELECT * FROM [Orders]");
+  db->Execute("INSERT INTO [Orders] VALUES (1, 1)");
+  db->Execute("INSERT INTO [Customers] ([Name]) VALUES ('Ann')");
+  // Rebuilding a table (a key added) does not move it to the end.
+  db->Execute("ALTER TABLE [Orders] ADD CONSTRAINT [PK_Orders] PRIMARY KEY ([ID])");
+  catalog->AppendKey("Orders", ForeignKey("FK_Orders_Customers", "Customer", "Customers", "ID"));
+  db->Execute("CREATE TABLE [Later] ([x] INTEGER)");
+
+  std::vector<std::pair<std::string, std::string>> listed;
+  for (const auto& e : catalog->ListTables()) listed.emplace_back(e.name, e.type);
+  std::vector<std::pair<std::string, std::string>> expected = {
+      {"MSysVelaProperties", "SYSTEM TABLE"}, {"Customers", "TABLE"}, {"sqlite_sequence", "SYSTEM TABLE"},
+      {"Orders", "TABLE"}, {"Big Orders", "VIEW"}, {"Later", "TABLE"}};
+  EXPECT_EQ(listed, expected);
+  EXPECT_EQ(Failure([&] { catalog->GetTable("Nope"); }).Number(), kItemNotFound);
+}
+
+TEST_F(SqliteCatalogTest, AppendKeyRebuildsATableWithRowsKeepingIndexesAndAutoincrement) {
+  auto db = NewDatabase();
+  auto catalog = db->OpenCatalog();
+  catalog->AppendTable(Customers());
+  Table orders;
+  orders.name = "Order Lines";
+  orders.columns = {Col("No", adInteger, 0, {{"Autoincrement", Value(true)}, {"Seed", Value(100)}}),
+                    Col("Customer", adInteger), Col("Note", adVarWChar, 20)};
+  orders.indexes = {MakeIndex("ByNote", {"Note"})};
+  catalog->AppendTable(orders);
+  db->Execute("CREATE UNIQUE INDEX [PK] ON [Customers] ([ID])");
+  db->Execute("INSERT INTO [Customers] ([ID], [Name]) VALUES (7, 'Ann')");
+  db->Execute("INSERT INTO [Order Lines] ([Customer], [Note]) VALUES (7, 'first')");
+  db->Execute("DELETE FROM [Order Lines]");
+  db->Execute("INSERT INTO [Order Lines] ([Customer], [Note]) VALUES (7, 'second')");
+
+  catalog->AppendKey("Order Lines", ForeignKey("Lines Of Customer", "Customer", "Customers", "ID", adRICascade, adRINone));
+  Table read = catalog->GetTable("Order Lines");
+  ASSERT_EQ(read.keys.size(), 2u);  // the autoincrement column's primary key and the relationship
+  const Key* fk = FindByName(read.keys, "Lines Of Customer");
+  ASSERT_NE(fk, nullptr);
+  EXPECT_EQ(fk->type, adKeyForeign);
+  EXPECT_EQ(fk->relatedTable, "Customers");
+  EXPECT_EQ(fk->deleteRule, adRICascade);
+  EXPECT_EQ(fk->updateRule, adRINone);
+  EXPECT_EQ(fk->columns.at(0).relatedColumn, "ID");
+  EXPECT_NE(FindByName(read.indexes, "ByNote"), nullptr);
+  EXPECT_EQ(read.columns[0].properties["Seed"], Value(102));  // rows kept; the deleted 100 not reused
+  db->Execute("INSERT INTO [Order Lines] ([Customer], [Note]) VALUES (7, 'third')");
+  EXPECT_EQ(Rows(*db, "SELECT MAX([No]) AS MaxIdentity FROM [Order Lines]")[0][0], Value(102));
+  // The relationship is enforced, with its rule.
+  EXPECT_EQ(Failure([&] { db->Execute("INSERT INTO [Order Lines] ([Customer]) VALUES (99)"); }).Number(), kIntegrityViolation);
+  db->Execute("DELETE FROM [Customers]");
+  EXPECT_EQ(Rows(*db, "SELECT COUNT(*) FROM [Order Lines]")[0][0], Value(0));
+
+  // A key that existing rows break is refused, and the table is left as it was.
+  db->Execute("CREATE TABLE [Loose] ([Customer] INTEGER)");
+  db->Execute("INSERT INTO [Loose] VALUES (12345)");
+  Error broken = Failure([&] { catalog->AppendKey("Loose", ForeignKey("Dangling", "Customer", "Customers", "ID")); });
+  EXPECT_EQ(broken.Number(), kIntegrityViolation);
+  EXPECT_NE(broken.Description().find("Loose"), std::string::npos);
+  EXPECT_TRUE(catalog->GetTable("Loose").keys.empty());
+  EXPECT_EQ(Rows(*db, "SELECT * FROM [Loose]").size(), 1u);
+  // Jet wants the related columns to be unique.
+  EXPECT_EQ(Failure([&] { catalog->AppendKey("Loose", ForeignKey("ByName", "Customer", "Customers", "Name")); }).Number(),
+            kCommandError);
+}
+
+TEST_F(SqliteCatalogTest, ADatabaseMadeByAnotherProgramShowsReadableStableKeyNames) {
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(File("foreign.db").c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "CREATE TABLE parent (a TEXT, b TEXT, code TEXT UNIQUE, PRIMARY KEY (a, b));"
+                           "CREATE TABLE child (id INTEGER PRIMARY KEY, a TEXT, b TEXT, ref TEXT REFERENCES parent(code),"
+                           "  CONSTRAINT named_fk FOREIGN KEY (a, b) REFERENCES parent ON DELETE SET NULL);"
+                           "CREATE INDEX child_ref ON child(ref);"
+                           "INSERT INTO parent VALUES ('x', 'y', 'c1');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+  }
+  auto db = OpenConnection(Cs(File("foreign.db")));
+  auto catalog = db->OpenCatalog();
+  Table parent = catalog->GetTable("parent");
+  std::vector<std::string> names;
+  for (const Index& ix : parent.indexes) names.push_back(ix.name + (ix.primaryKey ? "*" : ""));
+  EXPECT_EQ(names, (std::vector<std::string>{"PrimaryKey*", "UQ_parent_code"}));
+  EXPECT_EQ(parent.indexes[0].columns.size(), 2u);
+  EXPECT_EQ(parent.indexes[0].indexNulls, adIndexNullsDisallow);
+
+  Table child = catalog->GetTable("child");
+  ASSERT_FALSE(child.indexes.empty());
+  EXPECT_EQ(child.indexes[0].name, "PrimaryKey");  // the INTEGER PRIMARY KEY has no engine index of its own
+  EXPECT_EQ(child.indexes[0].columns.at(0).name, "id");
+  EXPECT_NE(FindByName(child.indexes, "child_ref"), nullptr);
+  for (const Index& ix : child.indexes) EXPECT_EQ(ix.name.find("sqlite_"), std::string::npos);
+  const Key* named = FindByName(child.keys, "named_fk");
+  ASSERT_NE(named, nullptr);
+  EXPECT_EQ(named->deleteRule, adRISetNull);
+  ASSERT_EQ(named->columns.size(), 2u);
+  EXPECT_EQ(named->columns[1].relatedColumn, "b");  // the parent's key, which the schema left implicit
+  const Key* made = FindByName(child.keys, "FK_child_parent");
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->columns.at(0).relatedColumn, "code");
+  // Reading again gives the same names.
+  EXPECT_EQ(catalog->GetTable("child").keys.size(), child.keys.size());
+  EXPECT_EQ(catalog->GetTable("child").columns[0].properties["Autoincrement"], Value(true));
+  // The provider wrote nothing into a file it only read.
+  for (const auto& e : catalog->ListTables()) EXPECT_NE(e.name, "MSysVelaProperties");
+}
+
+TEST_F(SqliteCatalogTest, NamesWithBracketsQuotesAndBlanksSurviveEveryStatement) {
+  auto db = NewDatabase();
+  auto catalog = db->OpenCatalog();
+  Table t;
+  t.name = "We]ird \"Table's\"";
+  t.columns = {Col("Co]l [1]", adInteger), Col("Select", adVarWChar, 10)};
+  catalog->AppendTable(t);
+  db->Execute("INSERT INTO [We]]ird \"Table's\"] ([Co]]l [1]]], [Select]) VALUES (1, 'a')");
+  db->Execute("CREATE UNIQUE CLUSTERED INDEX [I]]x] ON [We]]ird \"Table's\"] ([Co]]l [1]]], [Select])");
+  db->Execute("ALTER TABLE [We]]ird \"Table's\"] ADD CONSTRAINT [P]]K] PRIMARY KEY ([Co]]l [1]]])");
+  Table read = catalog->GetTable("We]ird \"Table's\"");
+  EXPECT_NE(FindByName(read.indexes, "I]x"), nullptr);
+  ASSERT_NE(FindByName(read.indexes, "P]K"), nullptr);
+  EXPECT_TRUE(FindByName(read.indexes, "P]K")->primaryKey);
+  EXPECT_EQ(Rows(*db, "SELECT [Co]]l [1]]] FROM [We]]ird \"Table's\"]")[0][0], Value(1));
+}
+
+}  // namespace
+}  // namespace vela::data::testing

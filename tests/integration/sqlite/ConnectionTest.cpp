@@ -1,0 +1,132 @@
+// Opening, creating, protecting and copying file databases, and the errors the provider raises.
+#include <sqlite3.h>
+
+#include "SqliteFixture.h"
+
+namespace vela::data::testing {
+namespace {
+
+class SqliteConnectionTest : public SqliteTest {};
+
+TEST_F(SqliteConnectionTest, OpenFailuresNameTheFileAndTheProvider) {
+  Error missing = Failure([&] { OpenConnection(Cs(File("absent.mdb"))); });
+  EXPECT_EQ(missing.Number(), kFileNotFound);
+  EXPECT_NE(missing.Description().find("absent.mdb"), std::string::npos);
+  EXPECT_NE(missing.Source().find("Microsoft.Jet.OLEDB.4.0"), std::string::npos);
+
+  { std::ofstream(File("junk.mdb")) << "this is no database, not even close to one"; }
+  EXPECT_EQ(Failure([&] { OpenConnection(Cs(File("junk.mdb"))); }).Number(), kAuthenticationFailed);
+
+  NewDatabase("a.mdb");
+  EXPECT_EQ(Failure([&] { CreateDatabase(Cs(File("a.mdb"))); }).Number(), kPathAccess);
+
+  // Another program holding the file exclusively.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(File("a.mdb").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  Error locked = Failure([&] { OpenConnection(Cs(File("a.mdb"))); });
+  sqlite3_close(other);
+  EXPECT_EQ(locked.Number(), kPathAccess);
+  EXPECT_NE(locked.Description().find("a.mdb"), std::string::npos);
+}
+
+TEST_F(SqliteConnectionTest, StatementErrorsCarryTheEngineMessageAndTheirNumber) {
+  auto db = NewDatabase();
+  db->Execute("CREATE TABLE [t] ([id] INTEGER PRIMARY KEY, [name] TEXT NOT NULL)");
+  db->Execute("INSERT INTO [t] VALUES (1, 'a')");
+  Error duplicate = Failure([&] { db->Execute("INSERT INTO [t] VALUES (1, 'b')"); });
+  EXPECT_EQ(duplicate.Number(), kIntegrityViolation);
+  EXPECT_NE(duplicate.Description().find("UNIQUE"), std::string::npos);
+  EXPECT_EQ(Failure([&] { db->Execute("INSERT INTO [t] ([id]) VALUES (2)"); }).Number(), kIntegrityViolation);
+  Error noTable = Failure([&] { db->Execute("SELECT * FROM [missing]"); });
+  EXPECT_EQ(noTable.Number(), kNoSuchTable);
+  EXPECT_NE(noTable.Description().find("missing"), std::string::npos);
+  EXPECT_EQ(Failure([&] { db->Execute("SELEKT 1"); }).Number(), kCommandError);
+  EXPECT_EQ(Failure([&] { db->Execute("SELECT [unterminated FROM t"); }).Number(), kCommandError);
+}
+
+TEST_F(SqliteConnectionTest, PasswordProtectsTheFileAndNeverShowsInTheConnectionString) {
+  auto db = NewDatabase("p.mdb", "s3cr;et");
+  EXPECT_EQ(db->ConnectionString().find("s3cr"), std::string::npos);
+  EXPECT_NE(db->ConnectionString().find("p.mdb"), std::string::npos);
+  db->Execute("CREATE TABLE [Secrets] ([Text] VARCHAR(50))");
+  for (int i = 0; i < 300; ++i) db->Execute("INSERT INTO [Secrets] VALUES ('treasure map " + std::to_string(i) + "')");
+  // A rolled-back change goes through the journal and must leave the pages intact.
+  db->Execute("BEGIN");
+  db->Execute("UPDATE [Secrets] SET [Text] = 'gone'");
+  db->Execute("ROLLBACK");
+  db->Close();
+
+  std::string bytes = ReadFile(File("p.mdb"));
+  EXPECT_GT(bytes.size(), 4096u);
+  EXPECT_EQ(bytes.find("treasure"), std::string::npos);
+  EXPECT_EQ(bytes.find("Secrets"), std::string::npos);
+  EXPECT_EQ(bytes.find("SQLite format 3"), std::string::npos);
+
+  EXPECT_EQ(Failure([&] { OpenConnection(Cs(File("p.mdb"))); }).Number(), kAuthenticationFailed);
+  EXPECT_EQ(Failure([&] { OpenConnection(Cs(File("p.mdb"), "wrong")); }).Number(), kAuthenticationFailed);
+  sqlite3* plain = nullptr;
+  sqlite3_open(File("p.mdb").c_str(), &plain);
+  EXPECT_NE(sqlite3_exec(plain, "SELECT * FROM sqlite_master", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(plain);
+
+  auto again = OpenConnection(Cs(File("p.mdb"), "s3cr;et"));
+  auto rows = Rows(*again, "SELECT COUNT(*) AS Count1 FROM [Secrets] WHERE [Text] LIKE 'treasure%'");
+  EXPECT_EQ(rows[0][0], Value(300));
+
+  // The snapshot of a protected database is protected by the same password.
+  again->SnapshotTo(File("copy.mdb"));
+  EXPECT_EQ(ReadFile(File("copy.mdb")).find("treasure"), std::string::npos);
+  EXPECT_EQ(Failure([&] { OpenConnection(Cs(File("copy.mdb"))); }).Number(), kAuthenticationFailed);
+  auto copy = OpenConnection(Cs(File("copy.mdb"), "s3cr;et"));
+  EXPECT_EQ(Rows(*copy, "SELECT COUNT(*) FROM [Secrets]")[0][0], Value(300));
+}
+
+TEST_F(SqliteConnectionTest, SnapshotIsAConsistentCopyIncludingUncommittedBatches) {
+  auto db = NewDatabase();
+  db->Execute("CREATE TABLE [t] ([v] INTEGER)");
+  auto rs = db->OpenRecordset("SELECT * FROM [t]", adOpenDynamic, adLockOptimistic, adUseServer);
+  for (int i = 0; i < 10; ++i) {
+    rs->AddNew();
+    rs->SetValue(0, Value(i));
+    rs->Update();
+  }
+  db->SnapshotTo(File("snap.mdb"));
+  rs->Close();
+  auto copy = OpenConnection(Cs(File("snap.mdb")));
+  EXPECT_EQ(Rows(*copy, "SELECT SUM(v) FROM t")[0][0], Value(45));
+  EXPECT_EQ(Failure([&] { db->SnapshotTo(File("no-such-folder") / "x.mdb"); }).Number(), kPathAccess);
+}
+
+TEST_F(SqliteConnectionTest, ParametersAreBoundByTheirType) {
+  auto db = NewDatabase();
+  db->Execute("CREATE TABLE [p] ([n] INTEGER, [m] CURRENCY TEXT, [d] DATETIME, [b] BOOLEAN, [x] BLOB, [s] VARCHAR(20))");
+  Command command(*db);
+  command.SetCommandText("INSERT INTO [p] ([n], [m], [d], [b], [x], [s]) VALUES (?, ?, ?, ?, ?, ?)");
+  command.SetPrepared(true);
+  command.Parameters() = {command.CreateParameter("n", adInteger, adParamInput, 4, Value("42")),
+                          command.CreateParameter("m", adCurrency, adParamInput, 8, Value("922337203685477.5807")),
+                          command.CreateParameter("d", adDate, adParamInput, 8, Value("2024-02-29")),
+                          command.CreateParameter("b", adBoolean, adParamInput, 2, Value("-1")),
+                          command.CreateParameter("x", adLongVarBinary, adParamInput, 99999999, Value(Bytes{0, 255, 7})),
+                          command.CreateParameter("s", adVarWChar, adParamInput, 20, Value::Null())};
+  command.Execute();
+  command.Execute();
+  auto rows = Rows(*db, "SELECT * FROM [p]");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][0], Value(42));
+  EXPECT_EQ(rows[0][1], Value::Decimal("922337203685477.5807"));
+  EXPECT_EQ(rows[0][2], Value::Date("2024-02-29 00:00:00"));
+  EXPECT_EQ(rows[0][3], Value(true));
+  EXPECT_EQ(rows[0][4], Value(Bytes{0, 255, 7}));
+  EXPECT_TRUE(rows[0][5].IsNull());
+
+  command.Parameters().pop_back();
+  EXPECT_EQ(Failure([&] { command.Execute(); }).Number(), kInvalidArgument);
+  command.Parameters().push_back(command.CreateParameter("s", adVarWChar, adParamInput, 20, Value("x")));
+  command.Parameters()[2].value = Value("not a date");
+  EXPECT_EQ(Failure([&] { command.Execute(); }).Number(), kTypeMismatch);
+}
+
+}  // namespace
+}  // namespace vela::data::testing
