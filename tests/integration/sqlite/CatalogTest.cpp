@@ -106,6 +106,10 @@ TEST_F(SqliteCatalogTest, ListsTablesInCreationOrderWithTheirKind) {
       {"MSysVelaProperties", "SYSTEM TABLE"}, {"Customers", "TABLE"}, {"sqlite_sequence", "SYSTEM TABLE"},
       {"Orders", "TABLE"}, {"Big Orders", "VIEW"}, {"Later", "TABLE"}};
   EXPECT_EQ(listed, expected);
+  // The key made the INTEGER column the engine's row id; it did not make it an autoincrement column.
+  Table ordersRead = catalog->GetTable("Orders");
+  EXPECT_EQ(ordersRead.columns[0].properties["Autoincrement"], Value(false));
+  EXPECT_EQ(ordersRead.indexes.at(0).name, "PK_Orders");
   EXPECT_EQ(Failure([&] { catalog->GetTable("Nope"); }).Number(), kItemNotFound);
 }
 
@@ -196,7 +200,9 @@ TEST_F(SqliteCatalogTest, ADatabaseMadeByAnotherProgramShowsReadableStableKeyNam
   EXPECT_EQ(made->columns.at(0).relatedColumn, "code");
   // Reading again gives the same names.
   EXPECT_EQ(catalog->GetTable("child").keys.size(), child.keys.size());
-  EXPECT_EQ(catalog->GetTable("child").columns[0].properties["Autoincrement"], Value(true));
+  // A plain INTEGER PRIMARY KEY is the row id but not an autoincrement column: it has no seed.
+  EXPECT_EQ(catalog->GetTable("child").columns[0].properties["Autoincrement"], Value(false));
+  EXPECT_EQ(catalog->GetTable("child").columns[0].properties["Nullable"], Value(false));
   // The provider wrote nothing into a file it only read.
   for (const auto& e : catalog->ListTables()) EXPECT_NE(e.name, "MSysVelaProperties");
 }

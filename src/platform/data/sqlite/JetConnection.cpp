@@ -88,7 +88,8 @@ std::unique_ptr<Connection> JetConnection::Open(std::string_view connectionStrin
   c->db_ = OpenEngine(c->path_, c->cipher_.get(), false);
   sqlite3_busy_timeout(c->db_.get(), kOpenBusyMilliseconds);
   ProbeFile(c->db_.get(), c->path_, "SELECT count(*) FROM sqlite_master");
-  if (c->cipher_) ExecAll(c->db_.get(), "PRAGMA temp_store=MEMORY; PRAGMA journal_mode=DELETE");
+  // Temporary data stays in memory (the VFS refuses temporary files); a larger cache saves decryptions.
+  if (c->cipher_) ExecAll(c->db_.get(), "PRAGMA temp_store=MEMORY; PRAGMA journal_mode=DELETE; PRAGMA cache_size=-16384");
   ExecAll(c->db_.get(), "PRAGMA foreign_keys=ON");
   c->SetCommandTimeout(c->commandTimeout_);
   return c;

@@ -45,7 +45,8 @@ struct ColumnInfo {
   std::string name;
   ColumnType type;
   bool notNull = false;
-  bool rowidAlias = false;  // the table's INTEGER PRIMARY KEY: generated when a row gives none
+  bool rowidAlias = false;     // the table's INTEGER PRIMARY KEY: the engine's row id
+  bool autoincrement = false;  // a row id declared AUTOINCREMENT: Jet's autoincrement column
   int primaryKeyPosition = 0;  // 1-based place in the engine's primary key, 0 when not in it
   std::optional<std::string> engineDefault;
   Value jetDefault;   // Empty when the column has no default

@@ -151,6 +151,9 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
     c.primaryKeyPosition = raw.pk;
     c.rowidAlias = !info.isView && !withoutRowid && keyColumns == 1 && raw.pk == 1 &&
                    text::EqualsNoCase(text::Trim(raw.declared), "INTEGER");
+    // A plain INTEGER PRIMARY KEY also gets values when a row gives none, but only one declared
+    // AUTOINCREMENT never reuses them and keeps a seed: that is what Jet calls an autoincrement column.
+    c.autoincrement = c.rowidAlias && info.autoincrementKeyword;
     if (c.rowidAlias) {
       Value stored = property(c.name, "Type");
       if (!stored.IsNullOrEmpty()) {
@@ -416,11 +419,11 @@ data::Table JetSchema::GetTable(std::string_view name) {
     column.precision = c.type.precision;
     column.numericScale = c.type.numericScale;
     column.properties = Properties({
-        {"Autoincrement", Value(c.rowidAlias)},
+        {"Autoincrement", Value(c.autoincrement)},
         {"Default", c.jetDefault},
         {"Description", c.description},
         {"Nullable", Value(!(c.notNull || c.rowidAlias))},
-        {"Seed", c.rowidAlias ? Value(static_cast<long long>(NextAutoValue(info))) : Value()},
+        {"Seed", c.autoincrement ? Value(static_cast<long long>(NextAutoValue(info))) : Value()},
     });
     table.columns.push_back(std::move(column));
   }

@@ -173,8 +173,9 @@ void JetSchema::AppendTable(const data::Table& table) {
     if (plan.autoincrement) {
       if (autoColumn) Refuse(kNotSupported, "The table '" + table.name + "' can have only one autoincrement column");
       int t = plan.type.type;
-      if (t != adInteger && t != adSmallInt && t != adBigInt && t != adUnsignedTinyInt)
-        Refuse(kNotSupported, "The autoincrement column '" + c.name + "' must be an integer column");
+      bool whole = t == adInteger || t == adSmallInt || t == adBigInt || t == adUnsignedTinyInt ||
+                   (t == adNumeric && plan.type.numericScale == 0);  // another engine's identity column
+      if (!whole) Refuse(kNotSupported, "The autoincrement column '" + c.name + "' must be an integer column");
       autoColumn = &c;
       if (p.Has("Seed") && !p["Seed"].IsNullOrEmpty()) plan.seed = p["Seed"].AsInt();
     } else if (p.Has("Default") && !p["Default"].IsNullOrEmpty()) {
@@ -485,7 +486,7 @@ void JetSchema::SetColumnProperty(std::string_view tableName, std::string_view c
   if (!column)
     Refuse(kItemNotFound, "Item cannot be found in the collection: column " + std::string(columnName) + " of " + table.name);
   if (text::EqualsNoCase(property, "Seed")) {
-    if (!column->rowidAlias || !table.autoincrementKeyword)
+    if (!column->autoincrement)
       Refuse(kNotSupported, "The column '" + column->name + "' of '" + table.name + "' has no seed: it is not an autoincrement column");
     std::int64_t seed = value.AsInt();
     std::string name = table.name;

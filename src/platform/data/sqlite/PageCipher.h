@@ -17,6 +17,11 @@
 //
 // The VFS finds a file's key through a token in the file's URI ("vela_key=..."); the key itself never
 // appears in a string.
+//
+// Why not SQLCipher: Debian's package (3.4.1) is a whole SQLite of its own, core 3.15.2 from 2016, with no
+// security update recorded since 2017. Its sqlite3_* symbols are the same as the system library's, so a
+// process can link only one of them: every database, protected or not, would run on that old core. A VFS
+// over the system's maintained SQLite 3.40 keeps one engine and confines the encryption to this file.
 #pragma once
 
 #include <array>
