@@ -216,6 +216,13 @@ TEST_F(SqliteDataTest, JetDefaultsAreKeptAsWrittenAndActOnInsert) {
   EXPECT_EQ(row[8], Value::Decimal("12.5"));
   EXPECT_EQ(row[9], Value("unknown"));
   EXPECT_EQ(row[10], Value("x'y"));
+
+  // A table made again under the same name starts without the old one's properties.
+  db->Execute("DROP TABLE [Defaults]");
+  db->Execute("CREATE TABLE [Defaults] ([Yes] BOOLEAN DEFAULT 1, [Stamp] DATETIME DEFAULT CURRENT_TIMESTAMP)");
+  catalog->Refresh();
+  EXPECT_EQ(catalog->GetTable("Defaults").columns[0].properties["Default"], Value("1"));
+  EXPECT_EQ(catalog->GetTable("Defaults").columns[1].properties["Default"], Value("Now()"));
 }
 
 TEST_F(SqliteDataTest, CursorsStreamBufferOrUpdateAsAsked) {

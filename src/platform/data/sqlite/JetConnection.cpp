@@ -178,6 +178,12 @@ void JetConnection::Execute(std::string_view sql) {
   if (auto constraint = ParseAddConstraint(tokens, sql)) return schema_.AddConstraint(*constraint);
   if (auto drop = ParseDropIndex(tokens)) return schema_.DropIndex(*drop);
   ExecAll(Db(), RewriteBrackets(sql));
+  // A table dropped and made again under its name must not inherit the old table's properties.
+  if (tokens.size() >= 3 && tokens[0].Is("DROP") && tokens[1].Is("TABLE")) {
+    std::size_t at = 2;
+    if (tokens[at].Is("IF") && tokens.size() >= 5) at = 4;
+    if (tokens[at].IsName()) schema_.ForgetTable(tokens[at].text);
+  }
 }
 
 void JetConnection::Execute(std::string_view sql, std::span<const Parameter> parameters, bool prepared) {

@@ -86,6 +86,8 @@ class JetSchema {
   void CreateIndex(const CreateIndexStatement& statement);
   void DropIndex(const DropIndexStatement& statement);
   void AddConstraint(const AddConstraintStatement& statement);
+  // Drops the provider's properties of a table that no longer exists.
+  void ForgetTable(std::string_view name);
 
  private:
   // A change a rebuild makes: a table-level clause to add, replacement texts for columns and constraints.

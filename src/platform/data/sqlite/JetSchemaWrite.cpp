@@ -455,8 +455,18 @@ void JetSchema::AddConstraint(const AddConstraintStatement& statement) {
   }
   key.type = c.kind == ConstraintDef::PrimaryKey ? adKeyPrimary : c.kind == ConstraintDef::Unique ? adKeyUnique : adKeyForeign;
   if (key.name.empty()) key.name = key.type == adKeyPrimary ? "PrimaryKey" : "Constraint";
-  const TableInfo& table = InfoForStatement(statement.table);
-  AppendKey(table.name, key);
+  std::string table = InfoForStatement(statement.table).name;  // a copy: AppendKey rereads the schema
+  AppendKey(table, key);
+}
+
+void JetSchema::ForgetTable(std::string_view name) {
+  if (FindTable(name)) return;  // still there (DROP TABLE IF EXISTS of another name, a failed drop)
+  LoadProperties();
+  if (properties_.find(text::ToLower(name)) == properties_.end()) return;
+  Statement forget(Db(), "DELETE FROM " + QuoteName(kPropertiesTable) + " WHERE TableName=?1");
+  forget.BindText(1, name);
+  forget.Step();
+  Invalidate();
 }
 
 void JetSchema::CreateIndex(const CreateIndexStatement& statement) {
