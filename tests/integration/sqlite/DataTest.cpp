@@ -62,6 +62,9 @@ TEST_F(SqliteDataTest, EveryTextTheComponentSendsRuns) {
   EXPECT_EQ(Failure([&] { db->Execute("ALTER TABLE [VelaParams] ADD CONSTRAINT [Again] PRIMARY KEY ([ParamValue])"); }).Number(),
             kCommandError);
   EXPECT_EQ(Failure([&] { db->Execute("CREATE INDEX [x] ON [Nowhere] ([a])"); }).Number(), kNoSuchTable);
+  // Brackets inside literals and comments are text, not names.
+  auto literal = Rows(*db, "SELECT '[a]]b]' AS [x]]y] /* [c] */ FROM [VelaParams] WHERE ParamName = 'Other' -- [d]");
+  EXPECT_EQ(literal.at(0).at(0), Value("[a]]b]"));
 }
 
 TEST_F(SqliteDataTest, ValuesKeepTheirKindAndExactness) {
