@@ -190,6 +190,7 @@ TEST_F(SqliteDataTest, JetDefaultsAreKeptAsWrittenAndActOnInsert) {
   t.name = "Defaults";
   t.columns.push_back(Col("Key", adInteger));
   for (const Case& c : cases) t.columns.push_back(Col(c.name, c.type, 20, {{"Default", Value(c.jet)}}));
+  t.columns.push_back(Col("Plain", adBoolean, 0, {{"Nullable", Value(true)}}));
   catalog->AppendTable(t);
 
   Table read = catalog->GetTable("Defaults");
@@ -205,6 +206,9 @@ TEST_F(SqliteDataTest, JetDefaultsAreKeptAsWrittenAndActOnInsert) {
     EXPECT_EQ(schema->GetValue("COLUMN_HASDEFAULT"), Value(true));
   }
   EXPECT_TRUE(read.columns[0].properties["Default"].IsEmpty());
+  // A Yes/No column is never nullable in Jet and falls back to No, whatever was asked.
+  EXPECT_TRUE(read.columns.back().properties["Default"].IsEmpty());
+  EXPECT_EQ(read.columns.back().properties["Nullable"], Value(false));
 
   db->Execute("INSERT INTO [Defaults] ([Key]) VALUES (1)");
   auto row = Rows(*db, "SELECT * FROM [Defaults]")[0];
@@ -219,6 +223,11 @@ TEST_F(SqliteDataTest, JetDefaultsAreKeptAsWrittenAndActOnInsert) {
   EXPECT_EQ(row[8], Value::Decimal("12.5"));
   EXPECT_EQ(row[9], Value("unknown"));
   EXPECT_EQ(row[10], Value("x'y"));
+  EXPECT_EQ(row[11], Value(false));
+  db->Execute("INSERT INTO [Defaults] ([Key], [Yes], [Plain]) VALUES (2, NULL, NULL)");
+  auto nulls = Rows(*db, "SELECT [Yes], [Plain] FROM [Defaults] WHERE [Key] = 2")[0];
+  EXPECT_EQ(nulls[0], Value(true));
+  EXPECT_EQ(nulls[1], Value(false));
 
   // A table made again under the same name starts without the old one's properties.
   db->Execute("DROP TABLE [Defaults]");

@@ -167,8 +167,9 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
     if (c.engineDefault && text::EqualsNoCase(*c.engineDefault, "NULL")) c.engineDefault.reset();
     Value jet = property(c.name, "Default");
     Value engine = property(c.name, "EngineDefault");
-    if (!jet.IsNullOrEmpty() && !engine.IsNull() && engine.AsText() == c.engineDefault.value_or(""))
-      c.jetDefault = Value(jet.AsText());
+    if (!jet.IsNullOrEmpty() && !engine.IsNullOrEmpty() && engine.AsText() == c.engineDefault.value_or("")) {
+      if (!jet.AsText().empty()) c.jetDefault = Value(jet.AsText());
+    }
     else if (c.engineDefault)
       c.jetDefault = Value(JetDefaultFromEngine(*c.engineDefault));
     Value description = property(c.name, "Description");

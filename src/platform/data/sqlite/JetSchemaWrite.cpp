@@ -202,6 +202,12 @@ void JetSchema::AppendTable(const data::Table& table) {
     bool nullable = !c.properties.Has("Nullable") || c.properties["Nullable"].IsNullOrEmpty() ||
                     c.properties["Nullable"].AsBool();
     std::string item = QuoteName(c.name) + " " + DeclarationFor(plan.type);
+    if (plan.type.type == adBoolean) {
+      // A Jet Yes/No column holds no Null: a row without a value, or with Null, gets the default or No.
+      item += " NOT NULL ON CONFLICT REPLACE DEFAULT " + plan.engineDefault.value_or("0");
+      items.push_back(std::move(item));
+      continue;
+    }
     if (!nullable || inKey(c.name)) item += " NOT NULL";
     if (plan.engineDefault) item += " DEFAULT " + *plan.engineDefault;
     items.push_back(std::move(item));
@@ -248,7 +254,8 @@ void JetSchema::AppendTable(const data::Table& table) {
     for (const Planned& plan : planned) {
       const std::string& name = plan.column->name;
       if (plan.autoincrement && plan.type.type != adInteger) WriteProperty(table.name, name, "Type", Value(plan.type.type));
-      if (!plan.jetDefault.empty()) {
+      // An empty Jet default over an engine default marks the No a Yes/No column falls back to.
+      if (!plan.jetDefault.empty() || plan.type.type == adBoolean) {
         WriteProperty(table.name, name, "Default", Value(plan.jetDefault));
         WriteProperty(table.name, name, "EngineDefault", Value(reported[text::ToLower(name)]));
       }
