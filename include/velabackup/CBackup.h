@@ -16,6 +16,7 @@
 
 #include "velabackup/CBackupEvents.h"
 #include "velabackup/Enums.h"
+#include "velabackup/Error.h"
 #include "velabackup/LanguageResources.h"
 #include "velabackup/Utils.h"
 

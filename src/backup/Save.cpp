@@ -70,6 +70,7 @@ bool Component::Save(Connection& connection, const std::string& destinationFileP
     }
 
     std::optional<xml::Document> document;
+    bool tableListed = false;  // a table entered the document, with or without its rows
     if (m_BackupMode == bmDirectCopy) {
       if (m_Provider == dpSQLServer) {
         at();
@@ -123,9 +124,12 @@ bool Component::Save(Connection& connection, const std::string& destinationFileP
         std::string dataFilePath = utils().JoinPath(GetWorkFolder(), utils().UniqueName(false));
         element.SetAttribute("FileName", utils().NamePart(dataFilePath));
         at();
-        if (AllowDataSaving(entry.name, doNotSaveDataTables)) SaveData(entry.name, connection, dataFilePath, progress);
+        bool saved = AllowDataSaving(entry.name, doNotSaveDataTables);
+        if (saved) SaveData(entry.name, connection, dataFilePath, progress);
         if (!m_Cancel) {
-          fileList += Quoted(dataFilePath) + " ";
+          // A table whose rows are not saved has its file name in the document, but no file to pack.
+          if (saved) fileList += Quoted(dataFilePath) + " ";
+          tableListed = true;
           tables.AppendChild(element);
         }
       }
@@ -134,7 +138,7 @@ bool Component::Save(Connection& connection, const std::string& destinationFileP
     if (m_Cancel) {
       at();
       RaiseUpdateProgress(100, GetMessageText(15));
-    } else if (!fileList.empty()) {
+    } else if (!fileList.empty() || tableListed) {
       if (document) {
         at();
         RaiseUpdateProgress(0, GetMessageText(16));

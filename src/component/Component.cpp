@@ -16,7 +16,7 @@ std::int64_t RoundHalfEven(std::int64_t numerator, std::int64_t denominator) {
 }
 
 Component::Component(std::shared_ptr<Utils> utils)
-    : utils_(utils ? std::move(utils) : std::make_shared<Utils>()) {}
+    : utils_(utils ? std::move(utils) : std::make_shared<Utils>()), drive_(&zip::DefaultDrive()) {}
 
 Component::~Component() {
   if (workFolder_.empty()) return;

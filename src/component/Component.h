@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/xml/Document.h"
+#include "platform/zip/Drive.h"
 #include "velabackup/CBackupEvents.h"
 #include "velabackup/Enums.h"
 #include "velabackup/Utils.h"
@@ -108,6 +109,12 @@ class Component {
   std::string GetAdditionalFiles(const TableList& doNotSaveDataTables);
   void ZipFiles(const std::string& archivePath, const std::string& fileList);
   void UnzipFiles(const std::string& archivePath);
+  bool IsDiskFull(const std::string& path) const;
+  void ZipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number, std::int32_t& reply,
+                          const std::string& archivePath);
+  void UnzipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number, std::int32_t& reply);
+  // The medium archives are written to and read from; tests put a simulated one in.
+  void SetDrive(const zip::Drive& drive) { drive_ = &drive; }
 
   // Object state.
   DataProvider m_Provider = dpUnknown;
@@ -126,6 +133,7 @@ class Component {
  private:
   std::shared_ptr<Utils> utils_;
   std::string workFolder_;
+  const zip::Drive* drive_;
 };
 
 }  // namespace vela

@@ -29,6 +29,8 @@ struct ColumnInfo {
   bool autoincrement = false;
   int precision = 0;
   int numericScale = 0;
+  // A nullable column with a default: a NULL stored for it must not turn into the default.
+  bool nullableWithDefault = false;
 };
 
 std::vector<ColumnInfo> ReadColumns(xml::Element columns) {
@@ -48,6 +50,9 @@ std::vector<ColumnInfo> ReadColumns(xml::Element columns) {
       std::from_chars(text.data(), text.data() + text.size(), value);
       return value & 0xFF;
     };
+    bool hasDefault = element.HasAttribute("DefaultValue") || element.HasAttribute("Default");
+    if (auto nullable = element.Attribute("Nullable"))
+      info.nullableWithDefault = hasDefault && !info.autoincrement && DocumentBoolean(*nullable, "Nullable");
     info.precision = byte("Precision");
     info.numericScale = byte("NumericScale");
     infos.push_back(std::move(info));
@@ -119,11 +124,30 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
         connection.Execute("SET IDENTITY_INSERT " + BracketName(tableName) + " ON");
       }
       auto pendingAdd = [&] { return rows && !rows->Eof() && rows->EditMode() == adEditAdd; };
+      std::vector<std::size_t> defaulted;
+      for (std::size_t i = 0; i < columns.size(); ++i)
+        if (columns[i].nullableWithDefault) defaulted.push_back(i);
+      std::vector<bool> given(columns.size(), false);
+      // A row is pending on the server from its start until the next row, the end or a corruption marker.
+      bool rowPending = false;
       auto finishCommand = [&](bool prepared) {
-        columnList.resize(columnList.size() - 2);
-        placeholders.resize(placeholders.size() - 2);
-        command->SetCommandText("INSERT INTO " + BracketName(tableName) + " (" + columnList + ") VALUES(" +
-                                placeholders + ")");
+        rowPending = false;
+        for (std::size_t i : defaulted) {
+          if (given[i]) continue;
+          columnList += BracketName(columns[i].name) + ", ";
+          placeholders += "?, ";
+          command->Parameters().push_back(
+              command->CreateParameter(columns[i].name, columns[i].dataType, adParamInput, 1, Value::Null()));
+        }
+        if (columnList.empty()) {
+          // A row whose every value was NULL or empty still is a row.
+          command->SetCommandText("INSERT INTO " + BracketName(tableName) + " DEFAULT VALUES");
+        } else {
+          columnList.resize(columnList.size() - 2);
+          placeholders.resize(placeholders.size() - 2);
+          command->SetCommandText("INSERT INTO " + BracketName(tableName) + " (" + columnList + ") VALUES(" +
+                                  placeholders + ")");
+        }
         command->SetPrepared(prepared);
         command->Execute();
       };
@@ -140,11 +164,15 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
           if (m_Provider == dpAccess) {
             if (pendingAdd()) rows->Update();
             rows->AddNew();
+            // A value absent from the file is NULL; left alone, the column would take its default.
+            for (std::size_t i : defaulted) rows->SetValue(i, Value::Null());
           } else {
-            if (command && !columnList.empty()) finishCommand(true);
+            if (command && rowPending) finishCommand(true);
             command.emplace(connection);
             columnList.clear();
             placeholders.clear();
+            given.assign(columns.size(), false);
+            rowPending = true;
           }
           ++rowCounter;
           if (rowCounter > declared && declared > 0) {
@@ -162,6 +190,7 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
             command.emplace(connection);
             columnList.clear();
             placeholders.clear();
+            rowPending = false;
           }
           continue;
         }
@@ -200,6 +229,7 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
           at();
           rows->SetValue(index, stored);
         } else {
+          given[index] = true;
           columnList += BracketName(column.name) + ", ";
           placeholders += "?, ";
           const std::int64_t size = static_cast<std::int64_t>(reader.Units().size()) + 1;
@@ -235,7 +265,7 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
       if (m_Provider == dpAccess) {
         if (pendingAdd()) rows->Update();
         rows->Close();
-      } else if (command && !columnList.empty()) {
+      } else if (command && rowPending) {
         finishCommand(false);
       }
 

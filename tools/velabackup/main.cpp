@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   app.set_help_all_flag("--help-all", "help for every command");
 
   vela::cli::SaveOptions save;
-  CLI::App* saveCommand = app.add_subcommand("save", "back the database up into a backup file (not built yet)");
+  CLI::App* saveCommand = app.add_subcommand("save", "back the database up into a backup file");
   saveCommand->add_option("-c,--connection", save.connection, "connection string")->required();
   saveCommand->add_option("-f,--file", save.file, "backup file to write")->required();
   saveCommand->add_option("--mode", save.mode, "compressed, uncompressed or direct")
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   AddCommon(*saveCommand, save.common);
 
   vela::cli::RestoreOptions restore;
-  CLI::App* restoreCommand = app.add_subcommand("restore", "restore a backup file into a new database (not built yet)");
+  CLI::App* restoreCommand = app.add_subcommand("restore", "restore a backup file into a new database");
   restoreCommand->add_option("-c,--connection", restore.connection, "connection string of the target")->required();
   restoreCommand->add_option("-f,--file", restore.file, "backup file to read")->required();
   restoreCommand->add_flag("--intelligent", restore.intelligent, "keep the stored names of keys");
@@ -57,12 +57,12 @@ int main(int argc, char** argv) {
 
   vela::cli::InspectOptions inspect;
   CLI::App* inspectCommand =
-      app.add_subcommand("inspect", "members, mode, source engine, tables with row counts (not built yet)");
+      app.add_subcommand("inspect", "members, mode, source engine, tables with row counts");
   inspectCommand->add_option("-f,--file", inspect.file, "backup file")->required();
 
   vela::cli::SampleOptions sample;
   CLI::App* sampleCommand =
-      app.add_subcommand("sample", "a sample database with every supported type (demos, tests, benchmarks) (not built yet)");
+      app.add_subcommand("sample", "a sample database with every supported type (demos, tests, benchmarks)");
   sampleCommand->add_option("-c,--connection", sample.connection, "connection string of the new database")
       ->required();
   sampleCommand->add_option("--rows", sample.rows, "rows in the large table");

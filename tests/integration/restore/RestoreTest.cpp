@@ -1,0 +1,220 @@
+// Restore into file databases: cancels, older layouts, hostile backups and foreign number formats.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "Sample.h"
+#include "component/Component.h"
+#include "support/Archives.h"
+#include "support/TempFolder.h"
+#include "velabackup/CBackup.h"
+#include "velabackup/Error.h"
+#include "velabackup/data/Connection.h"
+
+namespace vela {
+namespace {
+
+using namespace data;
+using ::testing::HasSubstr;
+using testing::FileDatabase;
+using testing::TempFolder;
+using testing::Utf16File;
+
+constexpr const char* kDocument = "{622494E8-4265-4A3E-81A7-8E785532AC06}";
+constexpr const char* kMode = "{77D0C73C-7738-42B6-9E94-1CAD0ECFF1AA}";
+constexpr const char* kProvider = "{E5D9691B-491A-49AC-912F-1F1D28F259FC}";
+
+struct Events : CBackupEvents {
+  enum Kind { kProgress, kCorruption, kAdditional };
+  void UpdateProgress(std::int32_t value, const std::string& caption) override {
+    progress.emplace_back(value, caption);
+    Maybe(kProgress, static_cast<int>(progress.size()));
+  }
+  void ShowMessage(const std::string& prompt, std::int32_t, const std::string& guid, std::int32_t& result) override {
+    messages.push_back(guid + " " + prompt);
+    if (answer) result = *answer;
+  }
+  void DatabaseCorruptionFound() override {
+    ++corruption;
+    Maybe(kCorruption, corruption);
+  }
+  void RestoreAdditionalFiles(const std::string&, const std::string&, const std::string&) override {
+    ++additional;
+    Maybe(kAdditional, additional);
+  }
+  void Maybe(Kind kind, int count) {
+    if (cancelKind == kind && cancelAt == count) backup->Cancel();
+  }
+  CBackup* backup = nullptr;
+  Kind cancelKind = kProgress;
+  int cancelAt = 0;
+  std::optional<int> answer;
+  std::vector<std::pair<int, std::string>> progress;
+  std::vector<std::string> messages;
+  int corruption = 0, additional = 0;
+};
+
+class Restore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    backup_.SetLanguageResources(LanguageResources::English());
+    events_.backup = &backup_;
+    backup_.SetEvents(&events_);
+  }
+  void MakeBackup(std::int64_t rows = 20) {
+    cli::MakeSampleDatabase(FileDatabase(folder_ / "source.db"), rows);
+    auto connection = OpenConnection(FileDatabase(folder_ / "source.db"));
+    CBackup saver;
+    ASSERT_TRUE(saver.Save(*connection, archive_));
+  }
+  bool Run() { return backup_.Restore(FileDatabase(target_), archive_); }
+  std::string Caption(int number) { return LanguageResources::English()->GetString(number, "Backup"); }
+  std::string FailureOf(const std::function<void()>& run) {
+    try {
+      run();
+    } catch (const Error& error) {
+      return error.Description();
+    }
+    return "no failure";
+  }
+
+  TempFolder folder_;
+  std::string archive_ = folder_ / "backup.zip";
+  std::string target_ = folder_ / "target.db";
+  CBackup backup_;
+  Events events_;
+};
+
+TEST_F(Restore, CancelFromEveryProgressEventLeavesNothing) {
+  MakeBackup(250);
+  ASSERT_TRUE(Run());
+  const int total = static_cast<int>(events_.progress.size());
+  for (int n = 1; n < total; ++n) {
+    std::filesystem::remove(target_);
+    events_ = Events{};
+    events_.backup = &backup_;
+    events_.cancelAt = n;
+    EXPECT_FALSE(Run()) << n;
+    EXPECT_FALSE(std::filesystem::exists(target_)) << n;
+    EXPECT_FALSE(std::filesystem::exists(backup_.Internals().WorkFolderPath())) << n;
+    EXPECT_EQ(events_.additional, 0) << n;
+  }
+}
+
+TEST_F(Restore, CancelFromTheLastEventsDropsTheTarget) {
+  MakeBackup();
+  for (Events::Kind kind : {Events::kAdditional}) {
+    events_ = Events{};
+    events_.backup = &backup_;
+    events_.cancelKind = kind;
+    events_.cancelAt = 1;
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(events_.progress.back(), std::make_pair(100, Caption(6)));
+    EXPECT_FALSE(std::filesystem::exists(target_));
+  }
+}
+
+TEST_F(Restore, MissingOrUnreadableBackupIsAClearError) {
+  archive_ = folder_ / "missing.zip";
+  EXPECT_THAT(FailureOf([&] { Run(); }), HasSubstr("missing.zip"));
+  EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
+TEST_F(Restore, OlderLayoutIsHandedOverAsFiles) {
+  testing::WriteArchive(archive_, {{"customers.dat", "old data"}, {"readme.txt", "x"}});
+  events_.answer = 2;  // Cancel
+  EXPECT_FALSE(Run());
+  ASSERT_EQ(events_.messages.size(), 1u);
+  EXPECT_THAT(events_.messages[0], HasSubstr("{D2A2FC11-C46A-42CC-AEE5-676E204F0A26}"));
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "backup"));
+
+  events_ = Events{};
+  events_.backup = &backup_;
+  events_.answer = 1;  // OK
+  EXPECT_FALSE(Run());
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "backup/customers.dat"));
+  EXPECT_THAT(events_.messages.back(), HasSubstr("{6DE29447-57F8-460B-8197-FED9E5B32AF8}"));
+  EXPECT_THAT(events_.messages.back(), HasSubstr(folder_ / "backup"));
+  EXPECT_FALSE(Run());  // a second time the folder name is adjusted
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "backup (2)/readme.txt"));
+  EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
+// A backup of one table "N" with a Double column and a Currency column, written by hand.
+testing::Members NumberBackup(const std::string& decimal, const std::string& thousands, const std::string& data) {
+  std::string document =
+      "<Database ConnectionString=\"x\" DecimalSeparator=\"" + decimal + "\" ThousandSeparator=\"" + thousands +
+      "\" MonetaryDecimalSeparator=\"" + decimal + "\" MonetaryThousandSeparator=\"" + thousands +
+      "\"><Tables><Table Name=\"N\" FileName=\"data\"><Columns>"
+      "<Column Name=\"D\" DataType=\"5\" Flags=\"0\" Nullable=\"-1\" Autoincrement=\"0\"/>"
+      "<Column Name=\"M\" DataType=\"6\" Flags=\"0\" Nullable=\"-1\" Autoincrement=\"0\"/>"
+      "</Columns><Indexes/><Keys/></Table></Tables></Database>";
+  return {{kDocument, document}, {kMode, "0"}, {kProvider, "1"}, {"data", Utf16File(data)}};
+}
+
+std::vector<std::string> Rows(const std::string& connectionString, const std::string& sql) {
+  std::vector<std::string> rows;
+  auto connection = OpenConnection(connectionString);
+  auto set = connection->OpenRecordset(sql, adOpenForwardOnly, adLockReadOnly, adUseServer);
+  for (; !set->Eof(); set->MoveNext()) {
+    std::string row;
+    for (std::size_t i = 0; i < set->FieldCount(); ++i) row += (i ? "|" : "") + set->GetValue(i).AsText();
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST_F(Restore, NumbersWrittenUnderAnotherLocaleReadBack) {
+  testing::WriteArchive(archive_, NumberBackup(",", ".", "[2][0.4]12,5[1.6]1234,5[0.2]-3[EOF]"));
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(Rows(FileDatabase(target_), "SELECT * FROM [N]"),
+            (std::vector<std::string>{"12.5|1234.5", "-3|"}));
+}
+
+TEST_F(Restore, HostileDataFilesFailNamingTableAndColumn) {
+  struct Case {
+    const char* data;
+    const char* expect;
+  } cases[] = {
+      {"[1][0.4]12", "N."},                  // truncated inside a value
+      {"[1][0.99999]1[EOF]", "N."},          // a length beyond the file
+      {"[1][7.1]1[EOF]", "N."},              // a field index beyond the columns
+      {"[1][0.99999999999999999999]1", "N."},  // a number beyond 32 bits
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(target_);
+    testing::WriteArchive(archive_, NumberBackup(".", ",", c.data));
+    std::string failure = FailureOf([&] { Run(); });
+    EXPECT_THAT(failure, HasSubstr("(VelaBackup.CBackup.RestoreData [N.")) << c.data;
+    EXPECT_THAT(failure, HasSubstr("(VelaBackup.CBackup.Restore component failure at line:")) << c.data;
+  }
+}
+
+TEST_F(Restore, ADocumentNamingAMissingColumnFailsClearly) {
+  testing::Members members = NumberBackup(".", ",", "[1][0.1]1[EOF]");
+  std::string& document = members[kDocument];
+  document.replace(document.find("<Indexes/>"), 10,
+                   "<Indexes><Index Name=\"I\" Clustered=\"False\" Unique=\"False\" PK=\"False\" IndexNulls=\"0\">"
+                   "<Columns><Column Name=\"Missing\"/></Columns></Index></Indexes>");
+  testing::WriteArchive(archive_, members);
+  // An index over a column the table does not have is left out; the rows still arrive.
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(Rows(FileDatabase(target_), "SELECT * FROM [N]"), std::vector<std::string>{"1|"});
+
+  members[kDocument].replace(members[kDocument].find("DataType=\"5\""), 12, "DataType=\"x\"");
+  testing::WriteArchive(archive_, members);
+  EXPECT_THAT(FailureOf([&] { Run(); }), HasSubstr("DataType"));
+}
+
+TEST_F(Restore, DirectCopyIntoTheOtherEngineIsRefused) {
+  testing::WriteArchive(archive_, {{kMode, "2"}, {kProvider, "2"}, {"{066C4DE0-84D3-4FB9-B7A2-F24DA4609734}", "x"}});
+  EXPECT_FALSE(Run());
+  ASSERT_EQ(events_.messages.size(), 1u);
+  EXPECT_THAT(events_.messages[0], HasSubstr("{8BC958C2-ECAB-4A9B-9E75-23350D555F20}"));
+  EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
+}  // namespace
+}  // namespace vela

@@ -1,0 +1,242 @@
+// Save on real file databases: progress, data exclusions, corruption notices, cancels and failures.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "backup/TableDataFile.h"
+#include "component/Component.h"
+#include "support/Databases.h"
+#include "support/Forwarding.h"
+#include "support/TempFolder.h"
+#include "velabackup/CBackup.h"
+
+namespace vela {
+namespace {
+
+using namespace data;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using testing::AddRow;
+using testing::MakeTable;
+using testing::NewFileDatabase;
+using testing::TempFolder;
+
+struct Events : CBackupEvents {
+  void UpdateProgress(std::int32_t value, const std::string& caption) override {
+    progress.emplace_back(value, caption);
+    if (cancelAt > 0 && static_cast<int>(progress.size()) == cancelAt) backup->Cancel();
+  }
+  void ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& guid,
+                   std::int32_t& result) override {
+    messages.push_back({prompt, guid, buttons, result});
+  }
+  void RequestAdditionalFiles(std::optional<std::vector<std::string>>& out, const std::string&,
+                              const TableList&) override {
+    if (!files.empty()) out = files;
+  }
+  struct Message {
+    std::string prompt, guid;
+    int buttons, preset;
+  };
+  CBackup* backup = nullptr;
+  int cancelAt = 0;
+  std::vector<std::string> files;
+  std::vector<std::pair<int, std::string>> progress;
+  std::vector<Message> messages;
+};
+
+// The members of an archive with their compression methods.
+std::map<std::string, int> Members(const std::string& path) {
+  std::map<std::string, int> members;
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
+  if (archive == nullptr) return members;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+    zip_stat_t stat;
+    if (zip_stat_index(archive, i, 0, &stat) == 0) members[stat.name] = stat.comp_method;
+  }
+  zip_discard(archive);
+  return members;
+}
+
+class Save : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    backup_.SetLanguageResources(LanguageResources::English());
+    events_.backup = &backup_;
+    backup_.SetEvents(&events_);
+    connection_ = NewFileDatabase(database_);
+    catalog_ = connection_->OpenCatalog();
+  }
+  bool Run(const TableList& noData = {}) { return backup_.Save(*connection_, archive_, noData); }
+  std::vector<std::string> Captions() const {
+    std::vector<std::string> captions;
+    for (const auto& [value, caption] : events_.progress) captions.push_back(caption);
+    return captions;
+  }
+
+  TempFolder folder_;
+  std::string database_ = folder_ / "db.sqlite";
+  std::string archive_ = folder_ / "out.zip";
+  CBackup backup_;
+  Events events_;
+  std::unique_ptr<Connection> connection_;
+  std::unique_ptr<Catalog> catalog_;
+};
+
+TEST_F(Save, ProgressEveryHundredRowsAndTheParamsFilter) {
+  MakeTable(*catalog_, "Big", {{"ID", adInteger}, {"Name", adVarWChar, 20}});
+  for (int i = 0; i < 250; ++i) AddRow(*connection_, "Big", {i, "n" + std::to_string(i)});
+  MakeTable(*catalog_, "velaPARAMS", {{"ParamName", adVarWChar, 50}, {"ParamValue", adVarWChar, 50}});
+  AddRow(*connection_, "velaPARAMS", {"AllowNewConnection", "0"});
+  AddRow(*connection_, "velaPARAMS", {"Other", "1"});
+  ASSERT_TRUE(Run());
+
+  std::vector<std::string> rowCaptions;
+  for (const std::string& caption : Captions())
+    if (caption.find(" (") != std::string::npos) rowCaptions.push_back(caption);
+  ASSERT_EQ(rowCaptions.size(), 2u);
+  EXPECT_THAT(rowCaptions[0], EndsWith("(100/250)"));
+  EXPECT_THAT(rowCaptions[1], EndsWith("(200/250)"));
+  EXPECT_EQ(events_.progress.front(), std::make_pair(0, LanguageResources::English()->GetString(13, "Backup")));
+  EXPECT_EQ(events_.progress.back(), std::make_pair(100, LanguageResources::English()->GetString(17, "Backup")));
+}
+
+TEST_F(Save, DoNotSaveDataTablesForms) {
+  MakeTable(*catalog_, "A", {{"ID", adInteger}});
+  AddRow(*connection_, "A", {1});
+  ASSERT_TRUE(Run(std::vector<std::string>{"a"}));
+  // The table keeps its entry, but no data file of its own travels.
+  EXPECT_EQ(Members(archive_).size(), 3u);
+  ASSERT_TRUE(Run(std::string("A")));  // a single string has no effect
+  EXPECT_EQ(Members(archive_).size(), 4u);
+  EXPECT_THROW(Run(std::vector<Value>{Value("A")}), Error);
+}
+
+TEST_F(Save, ViewsOnlyGiveNothingUnlessTheHostAddsFiles) {
+  connection_->Execute("CREATE VIEW [V] AS SELECT 1 AS [One]");
+  EXPECT_FALSE(Run());
+  EXPECT_FALSE(std::filesystem::exists(archive_));
+  std::ofstream(folder_ / "a.txt") << "a";
+  std::ofstream(folder_ / "b.txt") << "b";
+  events_.files = {folder_ / "a.txt", folder_ / "b.txt"};
+  EXPECT_TRUE(Run());
+  std::map<std::string, int> members = Members(archive_);
+  EXPECT_TRUE(members.count("a.txt") && members.count("b.txt"));
+}
+
+TEST_F(Save, AdditionalFilesAreQuotedInOrder) {
+  events_.files = {"/x/a", "/y/b c"};
+  EXPECT_EQ(backup_.Internals().GetAdditionalFiles({}), "\"/x/a\" \"/y/b c\" ");
+  events_.files.clear();
+  EXPECT_EQ(backup_.Internals().GetAdditionalFiles({}), "");
+}
+
+TEST_F(Save, UncompressedModeStoresMembers) {
+  MakeTable(*catalog_, "T", {{"Text", adVarWChar, 100}});
+  for (int i = 0; i < 50; ++i) AddRow(*connection_, "T", {"the same words again and again"});
+  backup_.SetBackupMode(bmUncompressedTextFile);
+  ASSERT_TRUE(Run());
+  for (const auto& [name, method] : Members(archive_)) EXPECT_EQ(method, ZIP_CM_STORE) << name;
+  backup_.SetBackupMode(bmCompressedTextFile);
+  ASSERT_TRUE(Run());
+  int deflated = 0;
+  for (const auto& [name, method] : Members(archive_)) deflated += method == ZIP_CM_DEFLATE;
+  EXPECT_GT(deflated, 0);
+}
+
+TEST_F(Save, CorruptedRowsAreMarkedWithOneNoticePerTable) {
+  MakeTable(*catalog_, "C", {{"Text", adVarWChar, 10}, {"Number", adInteger}});
+  AddRow(*connection_, "C", {"####", Value::Null()});       // corrupted
+  AddRow(*connection_, "C", {"####", 5});                   // fine: a number
+  AddRow(*connection_, "C", {Value::Null(), Value::Null()});  // corrupted
+  ASSERT_TRUE(Run());
+  ASSERT_EQ(events_.messages.size(), 1u);
+  EXPECT_EQ(events_.messages[0].guid, "{8C4E3CBD-13EC-4E92-8EB5-65D220A0933E}");
+  EXPECT_EQ(events_.messages[0].buttons, 48);
+  EXPECT_EQ(events_.messages[0].preset, 1);
+  EXPECT_THAT(events_.messages[0].prompt, HasSubstr("C holds 2 row"));
+  EXPECT_TRUE(backup_.Internals().m_CorruptionFound);
+}
+
+TEST_F(Save, AwkwardNamesStayNames) {
+  for (const char* name : {"a]b", "it's", "Order Details", "select"}) {
+    MakeTable(*catalog_, name, {{std::string(name) + " col", adVarWChar, 10}});
+    AddRow(*connection_, name, {"x"});
+  }
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(Members(archive_).size(), 7u);
+}
+
+// A catalog that lists five system tables before the real ones.
+class SystemTablesFirst : public testing::ForwardingCatalog {
+ public:
+  using ForwardingCatalog::ForwardingCatalog;
+  std::vector<Entry> ListTables() override {
+    std::vector<Entry> entries;
+    for (int i = 0; i < 5; ++i) entries.push_back({"MSysObjects" + std::to_string(i), "SYSTEM TABLE"});
+    for (const Entry& entry : inner_->ListTables())
+      if (entry.type == "TABLE") entries.push_back(entry);
+    return entries;
+  }
+};
+
+class FailingConnection : public testing::ForwardingConnection {
+ public:
+  using ForwardingConnection::ForwardingConnection;
+  std::unique_ptr<data::Catalog> OpenCatalog() override {
+    return std::make_unique<SystemTablesFirst>(inner_->OpenCatalog());
+  }
+  std::unique_ptr<data::Recordset> OpenRecordset(std::string_view sql, data::CursorTypeEnum type,
+                                                 data::LockTypeEnum lock, data::CursorLocationEnum location) override {
+    if (failOn && sql.find(failOn) != std::string_view::npos) throw Error(kCommandError, "Test", "injected failure");
+    return inner_->OpenRecordset(sql, type, lock, location);
+  }
+  const char* failOn = nullptr;
+};
+
+TEST_F(Save, ProgressCountsSystemTablesAndAFailureKeepsTheEarlierBackup) {
+  for (int i = 0; i < 5; ++i) MakeTable(*catalog_, "T" + std::to_string(i), {{"ID", adInteger}});
+  FailingConnection real(data::OpenConnection("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + database_));
+  ASSERT_TRUE(backup_.Save(real, archive_));
+  EXPECT_EQ(events_.progress[1].first, 60);  // the first saved table, after five system tables of ten
+  EXPECT_EQ(events_.progress[1].second, "Saving T0...");
+
+  auto before = std::filesystem::file_size(archive_);
+  real.failOn = "FROM [T3]";
+  try {
+    backup_.Save(real, archive_);
+    FAIL();
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Number(), kCommandError);
+    EXPECT_THAT(error.Description(), HasSubstr("injected failure (VelaBackup.CBackup.SaveData component failure"));
+    EXPECT_THAT(error.Description(), HasSubstr(") (VelaBackup.CBackup.Save component failure at line:"));
+  }
+  EXPECT_EQ(std::filesystem::file_size(archive_), before);
+  // The failed save keeps its working files for inspection.
+  EXPECT_TRUE(std::filesystem::exists(backup_.Internals().WorkFolderPath()));
+}
+
+TEST_F(Save, CancelAtEveryEventEndsFalseAndKeepsTheEarlierBackup) {
+  MakeTable(*catalog_, "A", {{"ID", adInteger}});
+  for (int i = 0; i < 250; ++i) AddRow(*connection_, "A", {i});
+  MakeTable(*catalog_, "B", {{"ID", adInteger}});
+  ASSERT_TRUE(Run());
+  const std::size_t events = events_.progress.size();
+  auto size = std::filesystem::file_size(archive_);
+  for (std::size_t n = 1; n + 1 < events; ++n) {
+    events_.progress.clear();
+    events_.cancelAt = static_cast<int>(n);
+    EXPECT_FALSE(Run()) << "cancel at event " << n;
+    EXPECT_EQ(events_.progress.back(), std::make_pair(100, LanguageResources::English()->GetString(15, "Backup")))
+        << n;
+    EXPECT_EQ(std::filesystem::file_size(archive_), size) << n;
+    EXPECT_FALSE(std::filesystem::exists(backup_.Internals().WorkFolderPath())) << n;
+  }
+}
+
+}  // namespace
+}  // namespace vela
