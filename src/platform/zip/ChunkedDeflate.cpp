@@ -16,7 +16,8 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "the bit reader loads little-endian words");
 
 [[noreturn]] void Malformed(const char* what, std::size_t bit) {
-  throw std::runtime_error(std::string("malformed deflate stream: ") + what + " at bit " + std::to_string(bit));
+  throw std::runtime_error(std::string("malformed deflate stream: ") + what + " at bit " +
+                           std::to_string(bit));
 }
 
 // Bits are taken least significant first, as deflate packs them. A 64-bit buffer holds the next bits so
@@ -162,7 +163,8 @@ void SkipSymbols(BitReader& in, const HuffmanCode& literals, const HuffmanCode& 
 }
 
 void ReadDynamicCodes(BitReader& in, HuffmanCode& literals, HuffmanCode& distances) {
-  static constexpr std::array<int, 19> kOrder = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  static constexpr std::array<int, 19> kOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                 11, 4,  12, 3, 13, 2, 14, 1, 15};
   int literalCount = static_cast<int>(in.Read(5)) + 257;
   int distanceCount = static_cast<int>(in.Read(5)) + 1;
   int lengthCodeCount = static_cast<int>(in.Read(4)) + 4;
@@ -295,10 +297,11 @@ void ChunkedDeflater::Work(int effort) {
       jobs_.pop_front();
     }
     try {
-      if (!compressor) throw std::runtime_error("cannot create a deflate compressor at level " + std::to_string(effort));
+      if (!compressor)
+        throw std::runtime_error("cannot create a deflate compressor at level " + std::to_string(effort));
       Bytes out(libdeflate_deflate_compress_bound(compressor.get(), job.input.size()));
-      std::size_t size =
-          libdeflate_deflate_compress(compressor.get(), job.input.data(), job.input.size(), out.data(), out.size());
+      std::size_t size = libdeflate_deflate_compress(compressor.get(), job.input.data(), job.input.size(),
+                                                     out.data(), out.size());
       if (size == 0) throw std::runtime_error("deflate output exceeded its bound");
       out.resize(size);
       if (!job.last) EndDeflatePiece(out);

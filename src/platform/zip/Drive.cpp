@@ -16,7 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::error_code LastError() { return {errno, std::generic_category()}; }
+std::error_code LastError() {
+  return {errno, std::generic_category()};
+}
 
 // The nearest folder of `path` that exists: a destination file usually does not exist yet.
 fs::path ExistingAncestor(const fs::path& path) {
@@ -123,8 +125,8 @@ class SystemArchiveFile final : public ArchiveFile {
 
 bool SystemDrive::IsRemovableDevice(std::uint64_t device) const {
   std::error_code error;
-  fs::path entry = sysRoot_ / "dev" / "block" /
-                   (std::to_string(major(device)) + ":" + std::to_string(minor(device)));
+  fs::path entry =
+      sysRoot_ / "dev" / "block" / (std::to_string(major(device)) + ":" + std::to_string(minor(device)));
   fs::path node = fs::canonical(entry, error);
   if (error) return false;
   // A partition has no flag of its own; its disk is the folder above it.

@@ -22,7 +22,9 @@ namespace {
 constexpr char kSource[] = "VelaBackup.Unzip";
 constexpr std::size_t kPieceSize = 1 << 20;
 
-std::string Quote(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string Quote(std::string_view text) {
+  return "'" + std::string(text) + "'";
+}
 
 class UniqueFd {
  public:
@@ -64,18 +66,23 @@ UnzipEvents& NoEvents() {
   return none;
 }
 
-std::int32_t WriteErrorNumber(int error) { return error == ENOSPC || error == EDQUOT ? kDiskFull : kPathAccess; }
+std::int32_t WriteErrorNumber(int error) {
+  return error == ENOSPC || error == EDQUOT ? kDiskFull : kPathAccess;
+}
 
 // Opens the folder `name` inside `parent`, creating it when missing, without following a symbolic link.
 UniqueFd OpenFolder(int parent, const std::string& name, const fs::path& shown) {
   if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST)
-    throw Error(WriteErrorNumber(errno), kSource, "Cannot create the folder " + shown.string() + ": " + std::strerror(errno));
+    throw Error(WriteErrorNumber(errno), kSource,
+                "Cannot create the folder " + shown.string() + ": " + std::strerror(errno));
   UniqueFd folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (folder.Get() < 0) {
     int error = errno;
     if (error == ELOOP || error == ENOTDIR)
-      throw Error(kUnsafeMember, kSource, "Cannot unpack into " + shown.string() + ": it is a symbolic link or a file, not a folder");
-    throw Error(kPathAccess, kSource, "Cannot open the folder " + shown.string() + ": " + std::strerror(error));
+      throw Error(kUnsafeMember, kSource,
+                  "Cannot unpack into " + shown.string() + ": it is a symbolic link or a file, not a folder");
+    throw Error(kPathAccess, kSource,
+                "Cannot open the folder " + shown.string() + ": " + std::strerror(error));
   }
   return folder;
 }
@@ -92,8 +99,9 @@ class Unpacker {
     if (::stat(archivePath_.c_str(), &info) != 0) {
       int error = errno;
       number = error == ENOENT || error == ENOTDIR ? kArchiveNotFound : kArchiveUnreadable;
-      why = error == ENOENT || error == ENOTDIR ? "The backup file " + path + " does not exist"
-                                                : "Cannot read the backup file " + path + ": " + std::strerror(error);
+      why = error == ENOENT || error == ENOTDIR
+                ? "The backup file " + path + " does not exist"
+                : "Cannot read the backup file " + path + ": " + std::strerror(error);
       return nullptr;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -153,27 +161,31 @@ class Unpacker {
       Member member;
       member.index = index;
       const char* name = zip_get_name(archive, index, ZIP_FL_ENC_GUESS);
-      if (name == nullptr) Damaged("member " + std::to_string(index) + " has no readable name: " + zip_strerror(archive));
+      if (name == nullptr)
+        Damaged("member " + std::to_string(index) + " has no readable name: " + zip_strerror(archive));
       member.name = name;
       std::string problem = CheckMemberName(member.name, member.parts);
       if (!problem.empty()) Unsafe(member.name, problem);
       member.folder = member.name.back() == '/';
       zip_uint8_t system = 0;
       zip_uint32_t attributes = 0;
-      if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) == 0 && system == ZIP_OPSYS_UNIX) {
+      if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) == 0 &&
+          system == ZIP_OPSYS_UNIX) {
         mode_t type = (attributes >> 16) & S_IFMT;
         if (type == S_IFLNK) Unsafe(member.name, "is a symbolic link");
-        if (type != 0 && type != S_IFREG && type != S_IFDIR) Unsafe(member.name, "is a device, pipe or socket");
+        if (type != 0 && type != S_IFREG && type != S_IFDIR)
+          Unsafe(member.name, "is a device, pipe or socket");
         if (type == S_IFDIR) member.folder = true;
       }
       zip_stat_t stat;
-      if (zip_stat_index(archive, index, 0, &stat) != 0) Damaged("member " + Quote(member.name) + ": " + zip_strerror(archive));
+      if (zip_stat_index(archive, index, 0, &stat) != 0)
+        Damaged("member " + Quote(member.name) + ": " + zip_strerror(archive));
       if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 && stat.encryption_method != ZIP_EM_NONE)
         Damaged("member " + Quote(member.name) + " is encrypted");
       if (!member.folder && (stat.valid & ZIP_STAT_COMP_METHOD) != 0 &&
           !zip_compression_method_supported(stat.comp_method, 0))
-        Damaged("member " + Quote(member.name) + " uses compression method " + std::to_string(stat.comp_method) +
-                ", which cannot be read");
+        Damaged("member " + Quote(member.name) + " uses compression method " +
+                std::to_string(stat.comp_method) + ", which cannot be read");
       member.size = (stat.valid & ZIP_STAT_SIZE) != 0 ? stat.size : 0;
       member.mtime = (stat.valid & ZIP_STAT_MTIME) != 0 ? stat.mtime : 0;
       members.push_back(std::move(member));
@@ -185,10 +197,12 @@ class Unpacker {
     std::error_code error;
     fs::create_directories(destination_, error);
     if (error)
-      throw Error(kPathAccess, kSource, "Cannot create the folder " + destination_.string() + ": " + error.message());
+      throw Error(kPathAccess, kSource,
+                  "Cannot create the folder " + destination_.string() + ": " + error.message());
     UniqueFd root(::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (root.Get() < 0)
-      throw Error(kPathAccess, kSource, "Cannot open the folder " + destination_.string() + ": " + std::strerror(errno));
+      throw Error(kPathAccess, kSource,
+                  "Cannot open the folder " + destination_.string() + ": " + std::strerror(errno));
     std::uint64_t total = 0;
     for (const Member& member : members) total += member.size;
     StatusReport<UnzipEvents> progress(events_, total);
@@ -218,12 +232,13 @@ class Unpacker {
 
  private:
   [[noreturn]] void Damaged(const std::string& what) const {
-    throw Error(kDamagedArchive, kSource, "The backup file " + archivePath_.string() + " is damaged: " + what);
+    throw Error(kDamagedArchive, kSource,
+                "The backup file " + archivePath_.string() + " is damaged: " + what);
   }
   [[noreturn]] void Unsafe(const std::string& name, const std::string& problem) const {
     throw Error(kUnsafeMember, kSource,
-                "The backup file " + archivePath_.string() + " holds the member " + Quote(name) + ", whose name " +
-                    problem + "; nothing was unpacked");
+                "The backup file " + archivePath_.string() + " holds the member " + Quote(name) +
+                    ", whose name " + problem + "; nothing was unpacked");
   }
 
   // The member's place in the destination, after the rename callback had its say.
@@ -234,9 +249,11 @@ class Unpacker {
     std::string chosen = proposed;
     events_.RenameCallback(chosen);
     if (chosen == proposed) return member.parts;
-    fs::path relative = fs::path(chosen).lexically_normal().lexically_relative(destination_.lexically_normal());
+    fs::path relative =
+        fs::path(chosen).lexically_normal().lexically_relative(destination_.lexically_normal());
     std::vector<std::string> parts;
-    std::string problem = relative.empty() ? "names no file" : CheckMemberName(relative.generic_string(), parts);
+    std::string problem =
+        relative.empty() ? "names no file" : CheckMemberName(relative.generic_string(), parts);
     if (!problem.empty())
       throw Error(kUnsafeMember, kSource,
                   "The member " + Quote(member.name) + " was renamed to " + chosen + ", which lies outside " +
@@ -245,12 +262,17 @@ class Unpacker {
   }
 
   std::uint64_t WriteFile(zip_t* archive, const Member& member, int parent, const std::string& name,
-                          const fs::path& target, StatusReport<UnzipEvents>& progress, std::vector<char>& buffer) {
-    UniqueFd file(::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+                          const fs::path& target, StatusReport<UnzipEvents>& progress,
+                          std::vector<char>& buffer) {
+    UniqueFd file(
+        ::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (file.Get() < 0) {
       int error = errno;
-      if (error == ELOOP) throw Error(kUnsafeMember, kSource, "Cannot unpack into " + target.string() + ": it is a symbolic link");
-      throw Error(WriteErrorNumber(error), kSource, "Cannot create the file " + target.string() + ": " + std::strerror(error));
+      if (error == ELOOP)
+        throw Error(kUnsafeMember, kSource,
+                    "Cannot unpack into " + target.string() + ": it is a symbolic link");
+      throw Error(WriteErrorNumber(error), kSource,
+                  "Cannot create the file " + target.string() + ": " + std::strerror(error));
     }
     std::unique_ptr<zip_file_t, CloseMember> data(zip_fopen_index(archive, member.index, 0));
     if (!data) Damaged("member " + Quote(member.name) + ": " + zip_strerror(archive));
@@ -260,11 +282,13 @@ class Unpacker {
       if (count < 0) Damaged("member " + Quote(member.name) + ": " + zip_file_strerror(data.get()));
       if (count == 0) break;
       for (zip_int64_t written = 0; written < count;) {
-        ssize_t step = ::write(file.Get(), buffer.data() + written, static_cast<std::size_t>(count - written));
+        ssize_t step =
+            ::write(file.Get(), buffer.data() + written, static_cast<std::size_t>(count - written));
         if (step < 0 && errno == EINTR) continue;
         if (step <= 0) {
           int error = step < 0 ? errno : ENOSPC;
-          throw Error(WriteErrorNumber(error), kSource, "Cannot write the file " + target.string() + ": " + std::strerror(error));
+          throw Error(WriteErrorNumber(error), kSource,
+                      "Cannot write the file " + target.string() + ": " + std::strerror(error));
         }
         written += step;
       }
@@ -276,7 +300,8 @@ class Unpacker {
       ::futimens(file.Get(), times);
     }
     if (::close(file.Release()) != 0)
-      throw Error(WriteErrorNumber(errno), kSource, "Cannot write the file " + target.string() + ": " + std::strerror(errno));
+      throw Error(WriteErrorNumber(errno), kSource,
+                  "Cannot write the file " + target.string() + ": " + std::strerror(errno));
     return done;
   }
 

@@ -26,10 +26,13 @@ namespace {
 constexpr char kSource[] = "VelaBackup.Zip";
 constexpr std::uint64_t kProgressStep = 1 << 20;  // stored members report once per MiB read
 
-std::string Quote(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string Quote(std::string_view text) {
+  return "'" + std::string(text) + "'";
+}
 
 bool IsDiskFull(const std::error_code& error) {
-  return error == std::errc::no_space_on_device || (error.category() == std::generic_category() && error.value() == EDQUOT);
+  return error == std::errc::no_space_on_device ||
+         (error.category() == std::generic_category() && error.value() == EDQUOT);
 }
 
 // Progress of one packing attempt, shared by the members' sources, and what stopped it.
@@ -46,8 +49,13 @@ class MemberSource {
  public:
   MemberSource(Progress& progress, fs::path path, std::string name, std::uint64_t size, std::int64_t mtime,
                ChunkedDeflater* deflater, std::size_t chunkSize)
-      : progress_(progress), path_(std::move(path)), name_(std::move(name)), size_(size), mtime_(mtime),
-        deflater_(deflater), chunkSize_(chunkSize) {
+      : progress_(progress),
+        path_(std::move(path)),
+        name_(std::move(name)),
+        size_(size),
+        mtime_(mtime),
+        deflater_(deflater),
+        chunkSize_(chunkSize) {
     zip_error_init(&error_);
   }
   ~MemberSource() {
@@ -58,7 +66,8 @@ class MemberSource {
   MemberSource& operator=(const MemberSource&) = delete;
 
   // Exceptions stop here: libzip is C and must see an error code instead.
-  static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) noexcept {
+  static zip_int64_t Callback(void* state, void* data, zip_uint64_t length,
+                              zip_source_cmd_t command) noexcept {
     auto* self = static_cast<MemberSource*>(state);
     try {
       return self->Handle(data, length, command);
@@ -102,8 +111,8 @@ class MemberSource {
       case ZIP_SOURCE_FREE:
         return 0;
       case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
       default:
         zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
         return -1;
@@ -165,7 +174,8 @@ class MemberSource {
       }
       std::uint64_t before = read_;
       read_ += count;
-      if (read_ / kProgressStep != before / kProgressStep) progress_.Report(name_, read_, Percent(read_, size_), false);
+      if (read_ / kProgressStep != before / kProgressStep)
+        progress_.Report(name_, read_, Percent(read_, size_), false);
       return static_cast<zip_int64_t>(count);
     }
     while (position_ == piece_.size()) {
@@ -236,7 +246,9 @@ class MemberSource {
 // The archive file as a libzip write source over an ArchiveFile.
 class ArchiveSink {
  public:
-  explicit ArchiveSink(std::unique_ptr<ArchiveFile> file) : file_(std::move(file)) { zip_error_init(&error_); }
+  explicit ArchiveSink(std::unique_ptr<ArchiveFile> file) : file_(std::move(file)) {
+    zip_error_init(&error_);
+  }
   ~ArchiveSink() {
     file_->Rollback();
     zip_error_fini(&error_);
@@ -246,7 +258,8 @@ class ArchiveSink {
 
   const std::error_code& Failure() const { return failure_; }
 
-  static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) noexcept {
+  static zip_int64_t Callback(void* state, void* data, zip_uint64_t length,
+                              zip_source_cmd_t command) noexcept {
     auto* self = static_cast<ArchiveSink*>(state);
     try {
       return self->Handle(data, length, command);
@@ -350,14 +363,17 @@ std::vector<fs::path> ParseFileList(std::string_view list) {
       throw Error(kInvalidArgument, kSource,
                   "The file list has an unterminated quote at position " + std::to_string(position + 1));
     if (close == position + 1)
-      throw Error(kInvalidArgument, kSource, "The file list has an empty path at position " + std::to_string(position + 1));
+      throw Error(kInvalidArgument, kSource,
+                  "The file list has an empty path at position " + std::to_string(position + 1));
     files.emplace_back(std::string(list.substr(position + 1, close - position - 1)));
     position = close + 1;
   }
   return files;
 }
 
-std::string QuoteFileListEntry(std::string_view path) { return "\"" + std::string(path) + "\" "; }
+std::string QuoteFileListEntry(std::string_view path) {
+  return "\"" + std::string(path) + "\" ";
+}
 
 int DeflateEffortFor(int level) {
   static constexpr int kEffort[10] = {0, 1, 2, 3, 4, 5, 6, 6, 6, 6};
@@ -369,20 +385,23 @@ ZipControl::ZipControl(ZipEvents* events, const Drive& drive)
 
 void ZipControl::SetCompressionLevel(int level) {
   if (level < 0 || level > 9)
-    throw Error(kInvalidArgument, kSource, "Compression level " + std::to_string(level) + " is not between 0 and 9");
+    throw Error(kInvalidArgument, kSource,
+                "Compression level " + std::to_string(level) + " is not between 0 and 9");
   level_ = level;
 }
 
 void ZipControl::SetDeflateEffort(int effort) {
   if (effort < 1 || effort > 12)
-    throw Error(kInvalidArgument, kSource, "Deflate effort " + std::to_string(effort) + " is not between 1 and 12");
+    throw Error(kInvalidArgument, kSource,
+                "Deflate effort " + std::to_string(effort) + " is not between 1 and 12");
   effort_ = effort;
 }
 
 std::vector<ZipControl::Member> ZipControl::Plan() {
   if (archivePath_.empty()) throw Error(kInvalidArgument, kSource, "No archive path was given to pack into");
   if (files_.empty())
-    throw Error(kInvalidArgument, kSource, "The file list names no file to pack into " + archivePath_.string());
+    throw Error(kInvalidArgument, kSource,
+                "The file list names no file to pack into " + archivePath_.string());
   std::vector<Member> members;
   std::map<std::string, fs::path> stored;
   for (const fs::path& file : files_) {
@@ -401,14 +420,16 @@ std::vector<ZipControl::Member> ZipControl::Plan() {
     std::string problem = CheckMemberName(name, parts);
     if (problem.empty() && name.back() == '/') problem = "ends with a folder separator";
     if (!problem.empty())
-      throw Error(kInvalidArgument, kSource,
-                  "Cannot store the file " + file.string() + " as member " + Quote(name) + ": the name " + problem);
+      throw Error(
+          kInvalidArgument, kSource,
+          "Cannot store the file " + file.string() + " as member " + Quote(name) + ": the name " + problem);
     auto [existing, added] = stored.emplace(name, file);
     if (!added)
       throw Error(kInvalidArgument, kSource,
-                  "Two files would be stored as member " + Quote(name) + ": " + existing->second.string() + " and " +
-                      file.string());
-    members.push_back({file, name, static_cast<std::uint64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtime)});
+                  "Two files would be stored as member " + Quote(name) + ": " + existing->second.string() +
+                      " and " + file.string());
+    members.push_back(
+        {file, name, static_cast<std::uint64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtime)});
   }
   return members;
 }
@@ -426,7 +447,8 @@ ZipOutcome ZipControl::Pack() {
   std::vector<Member> members = Plan();
   bool removable = removable_.has_value() ? *removable_ : drive_.IsRemovable(archivePath_);
   auto diskFull = [this] {
-    return Error(kDiskFull, kSource, "There is not enough space on the disk to write the archive " + archivePath_.string());
+    return Error(kDiskFull, kSource,
+                 "There is not enough space on the disk to write the archive " + archivePath_.string());
   };
   int prompts = 0;
   for (;;) {
@@ -466,13 +488,15 @@ ZipControl::Attempt ZipControl::PackOnce(const std::vector<Member>& members) {
   for (const Member& member : members) total += member.size;
   Progress progress(*events_, total);
   std::unique_ptr<ChunkedDeflater> deflater;
-  if (level_ > 0) deflater = std::make_unique<ChunkedDeflater>(effort_.value_or(DeflateEffortFor(level_)), threads_);
+  if (level_ > 0)
+    deflater = std::make_unique<ChunkedDeflater>(effort_.value_or(DeflateEffortFor(level_)), threads_);
   std::vector<std::unique_ptr<MemberSource>> sources;
 
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* output = zip_source_function_create(&ArchiveSink::Callback, &sink, &error);
-  zip_t* opened = output != nullptr ? zip_open_from_source(output, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
+  zip_t* opened =
+      output != nullptr ? zip_open_from_source(output, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
   if (opened == nullptr) {
     if (output != nullptr) zip_source_free(output);
     std::string why = zip_error_strerror(&error);
@@ -483,18 +507,21 @@ ZipControl::Attempt ZipControl::PackOnce(const std::vector<Member>& members) {
   std::unique_ptr<zip_t, DiscardArchive> zip(opened);
 
   for (const Member& member : members) {
-    sources.push_back(std::make_unique<MemberSource>(progress, member.path, member.name, member.size, member.mtime,
-                                                     deflater.get(), chunkSize_));
+    sources.push_back(std::make_unique<MemberSource>(progress, member.path, member.name, member.size,
+                                                     member.mtime, deflater.get(), chunkSize_));
     zip_source_t* source = zip_source_function(zip.get(), &MemberSource::Callback, sources.back().get());
-    zip_int64_t index = source != nullptr ? zip_file_add(zip.get(), member.name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
+    zip_int64_t index =
+        source != nullptr ? zip_file_add(zip.get(), member.name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
     if (index < 0) {
       if (source != nullptr) zip_source_free(source);
       throw Error(kPathAccess, kSource,
-                  "Cannot add the member " + Quote(member.name) + " to the archive " + archive + ": " + zip_strerror(zip.get()));
+                  "Cannot add the member " + Quote(member.name) + " to the archive " + archive + ": " +
+                      zip_strerror(zip.get()));
     }
     auto entry = static_cast<zip_uint64_t>(index);
     if (level_ == 0) zip_set_file_compression(zip.get(), entry, ZIP_CM_STORE, 0);
-    zip_file_set_external_attributes(zip.get(), entry, 0, ZIP_OPSYS_UNIX, static_cast<zip_uint32_t>(S_IFREG | 0644) << 16);
+    zip_file_set_external_attributes(zip.get(), entry, 0, ZIP_OPSYS_UNIX,
+                                     static_cast<zip_uint32_t>(S_IFREG | 0644) << 16);
   }
 
   if (zip_close(zip.get()) == 0) {

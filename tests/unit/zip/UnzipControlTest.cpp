@@ -22,7 +22,8 @@ void MakeArchive(const fs::path& path, const std::vector<Entry>& entries) {
     zip_int64_t index = zip_file_add(zip, entry.name.c_str(), source, ZIP_FL_ENC_UTF_8);
     ASSERT_GE(index, 0) << entry.name;
     if (entry.unixMode != 0)
-      zip_file_set_external_attributes(zip, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX, entry.unixMode << 16);
+      zip_file_set_external_attributes(zip, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
+                                       entry.unixMode << 16);
   }
   ASSERT_EQ(zip_close(zip), 0);
 }
@@ -66,8 +67,9 @@ TEST_F(UnzipControlTest, WritesFoldersAndFilesAndReportsTheirTargets) {
     std::vector<std::string> targets;
   } events;
   ASSERT_EQ(Control(&events).Unpack(), UnzipOutcome::kCompleted);
-  EXPECT_EQ(Listing(destination), (std::vector<std::string>{"renamed.txt", "sub", "sub/deeper", "sub/deeper/big.dat",
-                                                            "{622494E8-4265-4A3E-81A7-8E785532AC06}"}));
+  EXPECT_EQ(Listing(destination),
+            (std::vector<std::string>{"renamed.txt", "sub", "sub/deeper", "sub/deeper/big.dat",
+                                      "{622494E8-4265-4A3E-81A7-8E785532AC06}"}));
   EXPECT_EQ(ReadFile(destination / "sub" / "deeper" / "big.dat"), big);
   EXPECT_EQ(events.targets.front(), (destination / "{622494E8-4265-4A3E-81A7-8E785532AC06}").string());
   EXPECT_EQ(fs::status(destination / "sub").permissions(), fs::perms::owner_all);
@@ -79,14 +81,16 @@ TEST_F(UnzipControlTest, WritesFoldersAndFilesAndReportsTheirTargets) {
       EXPECT_GE(event.progress, last);
       last = event.progress;
     }
-    if (!event.major && event.item == "sub/deeper/big.dat" && event.progress > 0 && event.progress < 100) ++piecesOfBig;
+    if (!event.major && event.item == "sub/deeper/big.dat" && event.progress > 0 && event.progress < 100)
+      ++piecesOfBig;
   }
   EXPECT_EQ(last, 100);
   EXPECT_GE(piecesOfBig, 2);
 
-  events.targets.clear();
   struct Escaper : UnzipEvents {
-    void RenameCallback(std::string& target) override { target = (fs::path(target).parent_path() / ".." / "x").string(); }
+    void RenameCallback(std::string& target) override {
+      target = (fs::path(target).parent_path() / ".." / "x").string();
+    }
   } escaper;
   EXPECT_EQ(FailureOf(Control(&escaper)).Number(), kUnsafeMember);
   EXPECT_FALSE(fs::exists(folder / "x"));
@@ -94,9 +98,9 @@ TEST_F(UnzipControlTest, WritesFoldersAndFilesAndReportsTheirTargets) {
 
 TEST_F(UnzipControlTest, HostileNamesRefuseTheWholeArchive) {
   fs::create_directories(folder / "outside");
-  const std::vector<Entry> hostile = {{"../x", "x"},    {"/tmp/vela-zip-absolute-x", "x"}, {"a/../../x", "x"},
-                                      {"C:\\x", "x"},   {"..\\x", "x"},                    {"C:x", "x"},
-                                      {"ln", "../x", S_IFLNK | 0777}};
+  const std::vector<Entry> hostile = {
+      {"../x", "x"}, {"/tmp/vela-zip-absolute-x", "x"}, {"a/../../x", "x"}, {"C:\\x", "x"}, {"..\\x", "x"},
+      {"C:x", "x"},  {"ln", "../x", S_IFLNK | 0777}};
   for (const Entry& entry : hostile) {
     SCOPED_TRACE(entry.name);
     MakeArchive(archive, {{"good.txt", "fine"}, entry});
@@ -158,7 +162,8 @@ TEST_F(UnzipControlTest, MissingArchiveOnRemovableMediaAsksForTheDisk) {
   Recorder<UnzipEvents> events;
   events.onPrompt = [&] { MakeArchive(archive, {{"a.txt", "a"}}); };  // the user inserts the disk
   ASSERT_EQ(Control(&events, drive).Unpack(), UnzipOutcome::kCompleted);
-  EXPECT_EQ(events.prompts, (std::vector<std::vector<std::int32_t>>{{kDiskWanted, kDiskPromptStyle, 0, kReplyOk}}));
+  EXPECT_EQ(events.prompts,
+            (std::vector<std::vector<std::int32_t>>{{kDiskWanted, kDiskPromptStyle, 0, kReplyOk}}));
   EXPECT_EQ(ReadFile(destination / "a.txt"), "a");
 
   fs::remove(archive);

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <random>
@@ -46,7 +46,6 @@ inline void WriteFile(const fs::path& path, const std::string& content) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << content;
 }
-
 inline std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
@@ -70,7 +69,8 @@ inline std::string SampleData(std::size_t size, unsigned seed = 7) {
 // Every file in a folder tree, relative to it.
 inline std::vector<std::string> Listing(const fs::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) names.push_back(fs::relative(entry.path(), folder).string());
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    names.push_back(fs::relative(entry.path(), folder).string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -86,9 +86,14 @@ struct StatusEvent {
 template <class Base>
 class Recorder : public Base {
  public:
-  void MajorStatus(std::string& item, std::int32_t& progress, std::int32_t& stop) override { Status(true, item, progress, stop); }
-  void MinorStatus(std::string& item, std::int32_t& progress, std::int32_t& stop) override { Status(false, item, progress, stop); }
-  void MessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number, std::int32_t& reply) override {
+  void MajorStatus(std::string& item, std::int32_t& progress, std::int32_t& stop) override {
+    Status(true, item, progress, stop);
+  }
+  void MinorStatus(std::string& item, std::int32_t& progress, std::int32_t& stop) override {
+    Status(false, item, progress, stop);
+  }
+  void MessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
+                       std::int32_t& reply) override {
     prompts.push_back({message, style, number, reply});
     if (!replies.empty()) reply = replies[std::min(prompts.size(), replies.size()) - 1];
     if (onPrompt) onPrompt();
@@ -107,30 +112,28 @@ class Recorder : public Base {
   }
 };
 
-class FaultyFile : public ArchiveFile {
- public:
+// Fails the Nth write from when the countdown was set (0: none) with the drive's error.
+struct FaultyFile : ArchiveFile {
   FaultyFile(std::unique_ptr<ArchiveFile> inner, int& countdown, std::error_code error)
-      : inner_(std::move(inner)), countdown_(countdown), error_(error) {}
+      : inner(std::move(inner)), countdown(countdown), error(error) {}
   std::error_code Write(std::span<const std::byte> data) override {
-    if (countdown_ > 0 && --countdown_ == 0) return error_;
-    return inner_->Write(data);
+    return countdown > 0 && --countdown == 0 ? error : inner->Write(data);
   }
-  std::error_code Seek(std::uint64_t offset) override { return inner_->Seek(offset); }
-  std::uint64_t Tell() const override { return inner_->Tell(); }
-  std::error_code Commit() override { return inner_->Commit(); }
-  void Rollback() noexcept override { inner_->Rollback(); }
-
- private:
-  std::unique_ptr<ArchiveFile> inner_;
-  int& countdown_;
-  std::error_code error_;
+  std::error_code Seek(std::uint64_t offset) override { return inner->Seek(offset); }
+  std::uint64_t Tell() const override { return inner->Tell(); }
+  std::error_code Commit() override { return inner->Commit(); }
+  void Rollback() noexcept override { inner->Rollback(); }
+  std::unique_ptr<ArchiveFile> inner;
+  int& countdown;
+  std::error_code error;
 };
 
 class FakeDrive : public Drive {
  public:
   bool IsRemovable(const fs::path&) const override { return removable; }
   std::optional<std::uint64_t> FreeSpace(const fs::path&) const override { return freeSpace; }
-  std::unique_ptr<ArchiveFile> CreateArchiveFile(const fs::path& destination, std::error_code& error) const override {
+  std::unique_ptr<ArchiveFile> CreateArchiveFile(const fs::path& destination,
+                                                 std::error_code& error) const override {
     ++created;
     auto file = system.CreateArchiveFile(destination, error);
     if (!file) return nullptr;
@@ -139,7 +142,7 @@ class FakeDrive : public Drive {
 
   bool removable = false;
   std::optional<std::uint64_t> freeSpace = 1 << 30;
-  mutable int failWriteAt = 0;  // the Nth write from now fails; 0 = none
+  mutable int failWriteAt = 0;
   std::error_code failWith = std::make_error_code(std::errc::io_error);
   mutable int created = 0;
 
