@@ -8,7 +8,7 @@ packages=(
   libcli11-dev libpugixml-dev libzip-dev zlib1g-dev libdeflate-dev
   libsqlite3-dev sqlite3 libsqlcipher-dev libsodium-dev
   libpq-dev postgresql
-  unzip zip time
+  unzip zip time bc
 )
 
 missing=()
