@@ -153,5 +153,49 @@ TEST_F(SqliteConnectionTest, ParametersAreBoundByTheirType) {
   EXPECT_EQ(Failure([&] { command.Execute(); }).Number(), kTypeMismatch);
 }
 
+TEST_F(SqliteConnectionTest, ValuesStoredByAnotherProgramReadAsTheirDeclaredType) {
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(File("other.db").c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "CREATE TABLE v (d DATETIME, price DECIMAL(10,2), g GUID, b BOOLEAN, x, t VARCHAR(20), r REAL);"
+                           "INSERT INTO v VALUES ('2024-01-02', 12.5, x'33221100554477668899AABBCCDDEEFF', 'yes', 'text', 7, 1e300);"
+                           "INSERT INTO v VALUES (1700000000, '0012.50', '6f9619ff-8b86-d011-b42d-00c04fc964ff', 0, 42, 'a', 2);"
+                           "INSERT INTO v VALUES (2460000.5, 1e20, NULL, 'maybe', x'00', NULL, 'not a number');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+  }
+  auto db = OpenConnection(Cs(File("other.db")));
+  EXPECT_EQ(db->Provider(), "Microsoft.Jet.OLEDB.4.0");
+  EXPECT_EQ(db->CommandTimeout(), 30);
+  EXPECT_EQ(db->CursorLocation(), adUseServer);
+  auto rs = db->OpenRecordset("SELECT * FROM v", adOpenForwardOnly, adLockReadOnly, adUseServer);
+  std::vector<int> types;
+  for (std::size_t i = 0; i < rs->FieldCount(); ++i) types.push_back(rs->Field(i).type);
+  EXPECT_EQ(types, (std::vector<int>{adDate, adNumeric, adGUID, adBoolean, adLongVarWChar, adVarWChar, adDouble}));
+  auto rows = Rows(*db, "SELECT * FROM v");
+  EXPECT_EQ(rows[0][0], Value::Date("2024-01-02 00:00:00"));
+  EXPECT_EQ(rows[1][0], Value::Date("2023-11-14 22:13:20"));  // seconds since 1970
+  EXPECT_EQ(rows[2][0], Value::Date("2023-02-25 00:00:00"));  // a Julian day number
+  EXPECT_EQ(rows[0][1], Value::Decimal("12.5"));
+  EXPECT_EQ(rows[1][1], Value::Decimal("12.5"));
+  EXPECT_EQ(rows[2][1], Value::Decimal("100000000000000000000"));
+  EXPECT_EQ(rows[0][2], Value("{00112233-4455-6677-8899-AABBCCDDEEFF}"));
+  EXPECT_EQ(rows[1][2], Value("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"));
+  EXPECT_EQ(rows[0][3], Value(true));
+  EXPECT_EQ(rows[1][3], Value(false));
+  EXPECT_EQ(rows[2][3], Value("maybe"));  // kept as it is rather than guessed
+  EXPECT_EQ(rows[1][4], Value("42"));
+  EXPECT_EQ(rows[0][5], Value("7"));
+  EXPECT_EQ(rows[0][6], Value(1e300));
+  EXPECT_EQ(rows[2][6], Value("not a number"));
+
+  db->Close();
+  EXPECT_FALSE(db->IsOpen());
+  EXPECT_THROW(db->Execute("SELECT 1"), Error);
+  EXPECT_THROW(db->OpenCatalog(), Error);
+}
+
 }  // namespace
 }  // namespace vela::data::testing

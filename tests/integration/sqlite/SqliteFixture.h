@@ -15,6 +15,16 @@
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
+namespace vela::data {
+
+// Failure messages show a value's kind and text rather than its bytes.
+inline void PrintTo(const Value& value, std::ostream* os) {
+  static const char* kKinds[] = {"Empty", "Null", "Boolean", "Integer", "Double", "Text", "Binary", "Date", "Decimal"};
+  *os << kKinds[static_cast<int>(value.GetKind())] << "(" << value.AsText() << ")";
+}
+
+}  // namespace vela::data
+
 namespace vela::data::testing {
 
 class SqliteTest : public ::testing::Test {
