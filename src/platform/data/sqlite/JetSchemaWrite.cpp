@@ -424,8 +424,12 @@ void JetSchema::AppendKey(std::string_view tableName, const Key& key) {
   for (const std::string& c : columns)
     if (!table.Find(c)) Refuse(kCommandError, "The key '" + key.name + "' names the unknown column '" + c + "' of '" + table.name + "'");
   std::string name = key.name.empty() ? "Key" : key.name;
-  for (const Key& existing : GetTable(table.name).keys)
-    if (NamesEqual(existing.name, name)) Refuse(kCommandError, "The table '" + table.name + "' already has a key named '" + name + "'");
+  for (const Key& existing : GetTable(table.name).keys) {
+    if (!NamesEqual(existing.name, name)) continue;
+    // The key the table already has under this name (an autoincrement column's own primary key): nothing to do.
+    if (existing.type == key.type && SameNames(ColumnNames(existing.columns), columns)) return;
+    Refuse(kCommandError, "The table '" + table.name + "' already has a key named '" + name + "'");
+  }
   table = Info(tableName);
   switch (key.type) {
     case adKeyPrimary: return AddPrimaryKey(table, name, columns);
