@@ -23,8 +23,10 @@
 // Failure and stop: the archive is written to a temporary file beside the destination, which replaces the
 // destination in one rename only when the archive is complete. A stop (kStopped) or a failure (vela::Error)
 // leaves no partial archive and keeps a destination that existed before. Failures name the file, member or
-// archive: a missing or unreadable file kFileNotFound / kPathAccess, an archive that cannot be created
-// kPathAccess, a disk that stays full kDiskFull. Packing an empty list is refused (kInvalidArgument).
+// archive: a missing or unreadable file kFileNotFound / kPathAccess, an archive that cannot be created or
+// written kPathAccess, a disk that stays full kDiskFull; an empty list, a member name the unzip control would
+// refuse and two files stored under one name kInvalidArgument. Only write failures and a file that turns
+// unreadable while it waits its turn are met after the archive was started.
 //
 // Removable media: a zip spanned over several disks cannot be written with libzip, so the archive is always
 // a single file. When the destination lies on removable media (the drive says so, or SetRemovableMedia),
