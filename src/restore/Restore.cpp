@@ -9,6 +9,7 @@
 #include "component/Messages.h"
 #include "component/Procedure.h"
 #include "platform/text/Strings.h"
+#include "platform/utils/KeyValue.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
@@ -45,6 +46,14 @@ std::int32_t ReadNumberFile(const Utils& utils, const std::string& path) {
     if (number > 1000000) break;
   }
   return number;
+}
+
+// The connection string that opens a new file database made with a password: a caller who gave the
+// password for the new file but not in the connection string would otherwise be locked out of it.
+std::string WithDatabasePassword(const std::string& connectionString, const std::string& password) {
+  if (password.empty() || !utils::KeyValue(connectionString, "Jet OLEDB:Database Password", ";").empty())
+    return connectionString;
+  return connectionString + ";" + utils::FormatKeyValue("Jet OLEDB:Database Password", password);
 }
 
 }  // namespace
@@ -110,7 +119,7 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
         at();
         if (CreateDatabase(connectionString, msAccessDBPassword)) {
           at();
-          InitializeRestorationObjects(connectionString, objects);
+          InitializeRestorationObjects(WithDatabasePassword(connectionString, msAccessDBPassword), objects);
           at();
           RaiseUpdateProgress(0, GetMessageText(41));
           std::string documentPath = utils().JoinPath(m_RestoreFolder, kDocumentFileName);
@@ -131,9 +140,9 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
             at();
             RestoreTables(*objects.document, *objects.connection, *objects.catalog);
             at();
-            if (RestoreForeignKeys(*objects.document, *objects.connection, *objects.catalog, msAccessIgnoreRelations))
-              success = true;
-            else
+            // A rejected key ends the restore as a cancel would: final notice, target dropped, False.
+            success = true;
+            if (!RestoreForeignKeys(*objects.document, *objects.connection, *objects.catalog, msAccessIgnoreRelations))
               m_Cancel = true;
           }
         }

@@ -3,6 +3,7 @@
 #include "component/Messages.h"
 #include "component/SqlText.h"
 #include "platform/text/Strings.h"
+#include "platform/utils/KeyValue.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Connection.h"
 
@@ -43,7 +44,8 @@ bool Component::CreateDatabase(const std::string& connectionString, const std::s
   }
   std::string path = utils().KeyValue(connectionString, "Data Source", ";");
   std::string create = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path;
-  if (!msAccessDBPassword.empty()) create += ";Jet OLEDB:Database Password=" + msAccessDBPassword + ";";
+  if (!msAccessDBPassword.empty())
+    create += ";" + utils::FormatKeyValue("Jet OLEDB:Database Password", msAccessDBPassword) + ";";
   data::CreateDatabase(create);
   return true;
 }

@@ -28,3 +28,14 @@ TEST(KeyValue, RemoveKeyDropsTheWholeItem) {
 }
 
 }  // namespace vela::utils
+
+namespace vela::utils {
+
+TEST(KeyValue, FormattedItemsReadBackUnchanged) {
+  for (const char* value : {"plain", "semi;colon", "quo\"te", " padded ", ""}) {
+    std::string text = "Provider=P;" + FormatKeyValue("Jet OLEDB:Database Password", value) + ";x=y";
+    EXPECT_EQ(KeyValue(text, "Jet OLEDB:Database Password", ";"), value) << text;
+  }
+}
+
+}  // namespace vela::utils

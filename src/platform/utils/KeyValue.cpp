@@ -71,4 +71,10 @@ std::string RemoveKey(std::string_view text, std::string_view key, std::string_v
   return out;
 }
 
+std::string FormatKeyValue(std::string_view key, std::string_view value) {
+  bool quote = value.find_first_of(";\"") != std::string_view::npos || text::Trim(value).size() != value.size();
+  if (!quote) return std::string(key) + "=" + std::string(value);
+  return std::string(key) + "=\"" + text::ReplaceAll(value, "\"", "\"\"") + "\"";
+}
+
 }  // namespace vela::utils

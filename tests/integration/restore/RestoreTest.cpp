@@ -11,6 +11,7 @@
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/Error.h"
+#include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela {
@@ -213,6 +214,71 @@ TEST_F(Restore, DirectCopyIntoTheOtherEngineIsRefused) {
   EXPECT_FALSE(Run());
   ASSERT_EQ(events_.messages.size(), 1u);
   EXPECT_THAT(events_.messages[0], HasSubstr("{8BC958C2-ECAB-4A9B-9E75-23350D555F20}"));
+  EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
+}  // namespace
+}  // namespace vela
+
+namespace vela {
+namespace {
+
+class RestoreKeys : public Restore {};
+
+TEST_F(RestoreKeys, IgnoredRelationsAreLeftOutAndARejectedKeyEndsTheRestore) {
+  MakeBackup();
+  ASSERT_TRUE(backup_.Restore(FileDatabase(target_), archive_, false, "orders.customerid"));
+  {
+    auto connection = OpenConnection(FileDatabase(target_));
+    auto catalog = connection->OpenCatalog();
+    int orderKeys = 0;
+    for (const Key& key : catalog->GetTable("Orders").keys) orderKeys += key.type == adKeyForeign;
+    EXPECT_EQ(orderKeys, 0);
+    int detailKeys = 0;
+    for (const Key& key : catalog->GetTable("Order Details").keys) detailKeys += key.type == adKeyForeign;
+    EXPECT_EQ(detailKeys, 2);
+  }
+
+  // Orders whose customer is missing: the relation is refused, shown, and the restore ends as cancelled.
+  testing::Members members = testing::ReadArchive(archive_);
+  std::string& document = members[kDocument];
+  std::size_t customers = document.find("<Table Name=\"Customers\"");
+  std::string fileName = document.substr(document.find("FileName=\"", customers) + 10, 38);
+  members.erase(fileName);
+  testing::WriteArchive(archive_, members);
+  std::filesystem::remove(target_);
+  EXPECT_FALSE(Run());
+  ASSERT_FALSE(events_.messages.empty());
+  EXPECT_THAT(events_.messages.back(), HasSubstr("{9ACB9C96-03C6-4A06-99CC-F6872C040D78}"));
+  EXPECT_EQ(events_.progress.back(), std::make_pair(100, Caption(6)));
+  EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
+TEST_F(Restore, ProtectedTargetNeedsItsPassword) {
+  MakeBackup();
+  ASSERT_TRUE(backup_.Restore(FileDatabase(target_), archive_, false, "", "s3cret;x"));
+  EXPECT_THROW(OpenConnection(FileDatabase(target_)), Error);
+  auto connection =
+      OpenConnection(FileDatabase(target_) + ";Jet OLEDB:Database Password=\"s3cret;x\"");
+  EXPECT_EQ(Rows(FileDatabase(target_) + ";Jet OLEDB:Database Password=\"s3cret;x\"",
+                 "SELECT COUNT(*) FROM [Measurements]"),
+            std::vector<std::string>{"20"});
+}
+
+TEST_F(Restore, CorruptRowsAreDroppedAndReportedOnceAtTheEnd) {
+  testing::WriteArchive(archive_, NumberBackup(".", ",", "[3][0.1]1[ROW][!CORRUPTED][0.1]2[1.1]5[EOF]"));
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(events_.corruption, 1);
+  EXPECT_EQ(Rows(FileDatabase(target_), "SELECT * FROM [N]"), (std::vector<std::string>{"1|", "2|5"}));
+
+  std::filesystem::remove(target_);
+  events_ = Events{};
+  events_.backup = &backup_;
+  events_.cancelKind = Events::kCorruption;
+  events_.cancelAt = 1;
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(events_.additional, 0);
+  EXPECT_EQ(events_.progress.back(), std::make_pair(100, Caption(6)));
   EXPECT_FALSE(std::filesystem::exists(target_));
 }
 
