@@ -195,7 +195,8 @@ class Unpacker {
 
   void Unpack(zip_t* archive, const std::vector<Member>& members) {
     std::error_code error;
-    fs::create_directories(destination_, error);
+    if (fs::create_directories(destination_, error))
+      fs::permissions(destination_, fs::perms::owner_all, error);
     if (error)
       throw Error(kPathAccess, kSource,
                   "Cannot create the folder " + destination_.string() + ": " + error.message());

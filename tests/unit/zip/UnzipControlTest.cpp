@@ -72,7 +72,10 @@ TEST_F(UnzipControlTest, WritesFoldersAndFilesAndReportsTheirTargets) {
                                       "{622494E8-4265-4A3E-81A7-8E785532AC06}"}));
   EXPECT_EQ(ReadFile(destination / "sub" / "deeper" / "big.dat"), big);
   EXPECT_EQ(events.targets.front(), (destination / "{622494E8-4265-4A3E-81A7-8E785532AC06}").string());
+  EXPECT_EQ(fs::status(destination).permissions(), fs::perms::owner_all);
   EXPECT_EQ(fs::status(destination / "sub").permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(destination / "sub" / "deeper" / "big.dat").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
 
   std::int32_t last = 0;
   int piecesOfBig = 0;
