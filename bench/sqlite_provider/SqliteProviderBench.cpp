@@ -27,7 +27,9 @@ namespace {
 using namespace vela::data;
 namespace fs = std::filesystem;
 
-std::string Cs(const fs::path& file) { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file.string(); }
+std::string Cs(const fs::path& file) {
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file.string();
+}
 
 Column Col(const char* name, int type, std::int64_t size = 0) {
   Column c;
@@ -42,8 +44,8 @@ void Insert(const fs::path& file, long rows) {
   auto db = OpenConnection(Cs(file));
   Table t;
   t.name = "Bench Rows";
-  t.columns = {Col("ID", adInteger),  Col("Name", adVarWChar, 50),  Col("Score", adDouble),
-               Col("Amount", adCurrency), Col("Created", adDate), Col("Active", adBoolean),
+  t.columns = {Col("ID", adInteger),         Col("Name", adVarWChar, 50), Col("Score", adDouble),
+               Col("Amount", adCurrency),    Col("Created", adDate),      Col("Active", adBoolean),
                Col("Data", adVarBinary, 16), Col("Notes", adLongVarWChar)};
   Index pk;
   pk.name = "PrimaryKey";
@@ -59,9 +61,10 @@ void Insert(const fs::path& file, long rows) {
     rs->SetValue(0, Value(i + 1));
     rs->SetValue(1, Value("Customer name " + std::to_string(i)));
     rs->SetValue(2, Value(i * 0.25));
-    rs->SetValue(3, Value::Decimal(std::to_string(i % 1000000) + "." + std::to_string(1000 + i % 10000).substr(1)));
-    std::snprintf(date, sizeof date, "20%02ld-%02ld-%02ld %02ld:%02ld:%02ld", i % 30, 1 + i % 12, 1 + i % 28, i % 24,
-                  i % 60, (i / 60) % 60);
+    rs->SetValue(
+        3, Value::Decimal(std::to_string(i % 1000000) + "." + std::to_string(1000 + i % 10000).substr(1)));
+    std::snprintf(date, sizeof date, "20%02ld-%02ld-%02ld %02ld:%02ld:%02ld", i % 30, 1 + i % 12, 1 + i % 28,
+                  i % 24, i % 60, (i / 60) % 60);
     rs->SetValue(4, Value::Date(date));
     rs->SetValue(5, Value(i % 2 == 0));
     Bytes data(16);
@@ -137,7 +140,8 @@ int main(int argc, char** argv) {
     counts.push_back(std::stol(list.substr(pos, comma - pos)));
     pos = comma == std::string::npos ? list.size() : comma + 1;
   }
-  fs::path dir = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / ("vela-bench-sqlite-" + std::to_string(getpid()));
+  fs::path dir = argc > 2 ? fs::path(argv[2])
+                          : fs::temp_directory_path() / ("vela-bench-sqlite-" + std::to_string(getpid()));
   fs::create_directories(dir);
   if (std::system("sqlite3 -version >/dev/null 2>&1") != 0) {
     std::fprintf(stderr, "the sqlite3 shell is needed (Debian package sqlite3)\n");
@@ -155,7 +159,8 @@ int main(int argc, char** argv) {
     Phase dumped = Shell("sqlite3 '" + ours.string() + "' .dump > '" + dump.string() + "'");
     Phase load = Shell("sqlite3 '" + loaded.string() + "' < '" + dump.string() + "'");
     auto line = [&](const char* name, const Phase& p) {
-      std::printf("%10ld | %-28s | %12.0f | %9.2f | %12ld\n", rows, name, rows / p.seconds, p.seconds, p.maxRssKiB);
+      std::printf("%10ld | %-28s | %12.0f | %9.2f | %12ld\n", rows, name, rows / p.seconds, p.seconds,
+                  p.maxRssKiB);
     };
     line("provider insert (AddNew)", insert);
     line("shell load of the dump", load);

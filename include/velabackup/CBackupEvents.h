@@ -19,7 +19,8 @@ namespace vela {
 
 // The optional DoNotSaveDataTables argument of Save: missing, a single value (which has no effect), a
 // typed array of strings, or an array of another element type (which fails the save).
-using TableList = std::variant<std::monostate, std::string, std::vector<std::string>, std::vector<data::Value>>;
+using TableList =
+    std::variant<std::monostate, std::string, std::vector<std::string>, std::vector<data::Value>>;
 
 class CBackupEvents {
  public:
@@ -35,9 +36,11 @@ class CBackupEvents {
   virtual void DatabaseCorruptionFound() {}
   // 4: the host may set `files` to the paths of its own files to pack with the backup.
   virtual void RequestAdditionalFiles(std::optional<std::vector<std::string>>& /*files*/,
-                                      const std::string& /*tempPath*/, const TableList& /*doNotSaveDataTables*/) {}
+                                      const std::string& /*tempPath*/,
+                                      const TableList& /*doNotSaveDataTables*/) {}
   // 5: the host's own files were unpacked into `previousTempPath`.
-  virtual void RestoreAdditionalFiles(const std::string& /*sourcePath*/, const std::string& /*previousTempPath*/,
+  virtual void RestoreAdditionalFiles(const std::string& /*sourcePath*/,
+                                      const std::string& /*previousTempPath*/,
                                       const std::string& /*connectionString*/) {}
   // 6: the host may choose a folder.
   virtual void SelectFolder(const std::string& /*caption*/, std::string& /*folder*/) {}

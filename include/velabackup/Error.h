@@ -16,17 +16,21 @@ namespace vela {
 inline constexpr std::int32_t kComponentError = static_cast<std::int32_t>(0x80040001u);  // object-defined + 1
 inline constexpr std::int32_t kGeneralFailure = static_cast<std::int32_t>(0x80004005u);  // E_FAIL
 inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000Eu);     // E_OUTOFMEMORY
-inline constexpr std::int32_t kInvalidArgument = static_cast<std::int32_t>(0x80070057u); // E_INVALIDARG
-inline constexpr std::int32_t kObjectRequired = static_cast<std::int32_t>(0x800A01A8u);  // call on Nothing (424)
-inline constexpr std::int32_t kTypeMismatch = static_cast<std::int32_t>(0x800A000Du);    // conversion failed (13)
-inline constexpr std::int32_t kFileNotFound = static_cast<std::int32_t>(0x800A0035u);    // file not found (53)
-inline constexpr std::int32_t kPathAccess = static_cast<std::int32_t>(0x800A004Bu);      // path/file access (75)
-inline constexpr std::int32_t kBadFileFormat = static_cast<std::int32_t>(0x800A0141u);   // invalid file format (321)
-inline constexpr std::int32_t kCommandError = static_cast<std::int32_t>(0x80040E14u);    // DB_E_ERRORSINCOMMAND
+inline constexpr std::int32_t kInvalidArgument = static_cast<std::int32_t>(0x80070057u);  // E_INVALIDARG
+inline constexpr std::int32_t kObjectRequired =
+    static_cast<std::int32_t>(0x800A01A8u);  // call on Nothing (424)
+inline constexpr std::int32_t kTypeMismatch =
+    static_cast<std::int32_t>(0x800A000Du);  // conversion failed (13)
+inline constexpr std::int32_t kFileNotFound = static_cast<std::int32_t>(0x800A0035u);  // file not found (53)
+inline constexpr std::int32_t kPathAccess = static_cast<std::int32_t>(0x800A004Bu);  // path/file access (75)
+inline constexpr std::int32_t kBadFileFormat =
+    static_cast<std::int32_t>(0x800A0141u);  // invalid file format (321)
+inline constexpr std::int32_t kCommandError = static_cast<std::int32_t>(0x80040E14u);  // DB_E_ERRORSINCOMMAND
 inline constexpr std::int32_t kIntegrityViolation = static_cast<std::int32_t>(0x80040E2Fu);  // constraint
 inline constexpr std::int32_t kAuthenticationFailed = static_cast<std::int32_t>(0x80040E4Du);
-inline constexpr std::int32_t kNoSuchTable = static_cast<std::int32_t>(0x80040E37u);   // DB_E_NOTABLE
-inline constexpr std::int32_t kItemNotFound = static_cast<std::int32_t>(0x800A0CC1u);  // item not in collection
+inline constexpr std::int32_t kNoSuchTable = static_cast<std::int32_t>(0x80040E37u);  // DB_E_NOTABLE
+inline constexpr std::int32_t kItemNotFound =
+    static_cast<std::int32_t>(0x800A0CC1u);  // item not in collection
 inline constexpr std::int32_t kNotSupported = static_cast<std::int32_t>(0x80040E53u);  // DB_E_NOTSUPPORTED
 
 class Error : public std::exception {

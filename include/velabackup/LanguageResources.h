@@ -20,7 +20,8 @@ class LanguageResources {
 
   // The text of message `number` in `section`; the third argument is always empty. An unknown number
   // gives an empty text.
-  virtual std::string GetString(std::int32_t number, std::string_view section, std::string_view reserved = {}) const;
+  virtual std::string GetString(std::int32_t number, std::string_view section,
+                                std::string_view reserved = {}) const;
 
   // Reads a catalogue file; a missing or unreadable file fails with a vela::Error naming it.
   static std::shared_ptr<LanguageResources> LoadFile(const std::filesystem::path& file);

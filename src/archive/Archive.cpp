@@ -20,13 +20,16 @@ class ZipHandler : public zip::ZipEvents {
       : component_(component), archivePath_(std::move(archivePath)) {}
 
   void MajorStatus(std::string&, std::int32_t& progress, std::int32_t& stop) override {
-    if (component_.m_Cancel) stop = 1;
-    else component_.RaiseUpdateProgress(progress, component_.m_ZipCaption);
+    if (component_.m_Cancel)
+      stop = 1;
+    else
+      component_.RaiseUpdateProgress(progress, component_.m_ZipCaption);
   }
   void MinorStatus(std::string&, std::int32_t&, std::int32_t& stop) override {
     if (component_.m_Cancel) stop = 1;
   }
-  void MessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number, std::int32_t& reply) override {
+  void MessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
+                       std::int32_t& reply) override {
     component_.ZipMessageCallback(message, style, number, reply, archivePath_);
   }
   void RenameCallback(std::string& storedName, std::string& path) override {
@@ -46,13 +49,16 @@ class UnzipHandler : public zip::UnzipEvents {
   explicit UnzipHandler(Component& component) : component_(component) {}
 
   void MajorStatus(std::string&, std::int32_t& progress, std::int32_t& stop) override {
-    if (component_.m_Cancel) stop = 1;
-    else component_.RaiseUpdateProgress(progress, component_.m_UnzipCaption);
+    if (component_.m_Cancel)
+      stop = 1;
+    else
+      component_.RaiseUpdateProgress(progress, component_.m_UnzipCaption);
   }
   void MinorStatus(std::string&, std::int32_t&, std::int32_t& stop) override {
     if (component_.m_Cancel) stop = 1;
   }
-  void MessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number, std::int32_t& reply) override {
+  void MessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
+                       std::int32_t& reply) override {
     component_.UnzipMessageCallback(message, style, number, reply);
   }
   void RenameCallback(std::string& targetPath) override {
@@ -79,12 +85,14 @@ void Component::ZipMessageCallback(std::int32_t& message, std::int32_t& style, s
     if (message == 0) {
       at();
       if (number == -1) {
-        RaiseShowMessage(GetMessageText(24), style + kQuestionIcon, "{61E8BD2C-1EA6-43B7-AE15-11BA79C7BC21}", reply);
-        while (reply != kAnswerCancel && IsDiskFull(archivePath))
-          RaiseShowMessage(GetMessageText(25), style + kQuestionIcon, "{27730A94-C4AB-4812-B933-518B07F2998D}", reply);
-      } else {
-        RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon, "{5024659B-0D51-467B-881F-D5CA2D7B6853}",
+        RaiseShowMessage(GetMessageText(24), style + kQuestionIcon, "{61E8BD2C-1EA6-43B7-AE15-11BA79C7BC21}",
                          reply);
+        while (reply != kAnswerCancel && IsDiskFull(archivePath))
+          RaiseShowMessage(GetMessageText(25), style + kQuestionIcon,
+                           "{27730A94-C4AB-4812-B933-518B07F2998D}", reply);
+      } else {
+        RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon,
+                         "{5024659B-0D51-467B-881F-D5CA2D7B6853}", reply);
         while (reply != kAnswerCancel && IsDiskFull(archivePath))
           RaiseShowMessage(GetMessageText(27, number), style + kQuestionIcon,
                            "{0DAAA17C-9E05-48A3-805B-C0E25D5FB0F9}", reply);
@@ -104,13 +112,15 @@ void Component::UnzipMessageCallback(std::int32_t& message, std::int32_t& style,
     at();
     if (message == 0) {
       if (number == 0)
-        RaiseShowMessage(GetMessageText(28), style + kQuestionIcon, "{CF02F0C4-CE7D-45CE-94BD-5BC04AD12481}", reply);
-      else
-        RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon, "{927B8A3B-CC14-441C-AC50-BA8669ACC686}",
+        RaiseShowMessage(GetMessageText(28), style + kQuestionIcon, "{CF02F0C4-CE7D-45CE-94BD-5BC04AD12481}",
                          reply);
+      else
+        RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon,
+                         "{927B8A3B-CC14-441C-AC50-BA8669ACC686}", reply);
     } else if (message == 1 || message == 8) {
       if (number == 1)
-        RaiseShowMessage(GetMessageText(26, 1), style + kQuestionIcon, "{E87C0584-304A-4E1A-825C-A7EA42722820}", reply);
+        RaiseShowMessage(GetMessageText(26, 1), style + kQuestionIcon,
+                         "{E87C0584-304A-4E1A-825C-A7EA42722820}", reply);
     } else if (message == 11) {
       reply = 1;
     } else {

@@ -53,7 +53,8 @@ xml::Element Component::SaveColumns(xml::Element columns, const Table& table, Co
       at();
       const data::Column* catalogColumn = FindByName(table.columns, name);
       if (catalogColumn == nullptr)
-        throw Error(kItemNotFound, "VelaBackup.Data", "The catalog has no column " + name + " in table " + table.name);
+        throw Error(kItemNotFound, "VelaBackup.Data",
+                    "The catalog has no column " + name + " in table " + table.name);
 
       auto optional = [&](const char* attribute, const char* field) {
         const Value& value = schema->GetValue(field);
@@ -87,7 +88,8 @@ xml::Element Component::SaveColumns(xml::Element columns, const Table& table, Co
       if (m_Provider == dpAccess) {
         at();
         const Value& autoincrement = catalogColumn->properties["Autoincrement"];
-        column.SetAttribute("Autoincrement", !autoincrement.IsNullOrEmpty() && autoincrement.AsBool() ? -1 : 0);
+        column.SetAttribute("Autoincrement",
+                            !autoincrement.IsNullOrEmpty() && autoincrement.AsBool() ? -1 : 0);
         at();
         const Value& defaultExpression = catalogColumn->properties["Default"];
         if (!defaultExpression.IsEmpty()) column.SetAttribute("Default", defaultExpression.AsText());
@@ -96,18 +98,20 @@ xml::Element Component::SaveColumns(xml::Element columns, const Table& table, Co
         std::unique_ptr<Recordset> status = connection.OpenRecordset(
             "SELECT syscolumns.status, syscolumns.isnullable, syscolumns.cdefault FROM syscolumns "
             "INNER JOIN sysobjects ON sysobjects.id = syscolumns.id "
-            "WHERE sysobjects.name = '" + EscapeText(table.name) + "' " +
-                "AND syscolumns.name = '" + EscapeText(name) + "'",
+            "WHERE sysobjects.name = '" +
+                EscapeText(table.name) + "' " + "AND syscolumns.name = '" + EscapeText(name) + "'",
             adOpenKeyset, adLockReadOnly, adUseClient);
         if (!status->Eof()) {
           at();
           column.SetBooleanAttribute("Autoincrement", (status->GetValue("Status").AsInt() & 128) != 0);
-          std::int64_t defaultId = status->GetValue("CDefault").IsNull() ? 0 : status->GetValue("CDefault").AsInt();
+          std::int64_t defaultId =
+              status->GetValue("CDefault").IsNull() ? 0 : status->GetValue("CDefault").AsInt();
           if (defaultId != 0) {
             status->Close();
             at();
-            status = connection.OpenRecordset("SELECT text FROM syscomments WHERE ID = " + std::to_string(defaultId),
-                                              adOpenKeyset, adLockReadOnly, adUseClient);
+            status = connection.OpenRecordset(
+                "SELECT text FROM syscomments WHERE ID = " + std::to_string(defaultId), adOpenKeyset,
+                adLockReadOnly, adUseClient);
             if (!status->Eof()) column.SetAttribute("Default", status->GetValue("text").AsText());
           }
         }

@@ -15,14 +15,20 @@ using namespace data;
 namespace {
 
 bool IsTextType(int type) {
-  return type == adChar || type == adWChar || type == adVarChar || type == adLongVarChar || type == adVarWChar ||
-         type == adLongVarWChar;
+  return type == adChar || type == adWChar || type == adVarChar || type == adLongVarChar ||
+         type == adVarWChar || type == adLongVarWChar;
 }
-bool IsBinaryType(int type) { return type == adBinary || type == adVarBinary || type == adLongVarBinary; }
-bool IsDateType(int type) { return type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp; }
+bool IsBinaryType(int type) {
+  return type == adBinary || type == adVarBinary || type == adLongVarBinary;
+}
+bool IsDateType(int type) {
+  return type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp;
+}
 
 // A text made only of "#" (the empty text included) is what a damaged row reads as.
-bool OnlyHashes(std::string_view text) { return text.find_first_not_of('#') == std::string_view::npos; }
+bool OnlyHashes(std::string_view text) {
+  return text.find_first_not_of('#') == std::string_view::npos;
+}
 
 // A number's text with the saving machine's decimal separator in place of the canonical ".".
 std::string WithSeparator(std::string text, const std::string& separator) {
@@ -34,19 +40,20 @@ std::string WithSeparator(std::string text, const std::string& separator) {
 
 }  // namespace
 
-bool Component::SaveData(const std::string& tableName, Connection& connection, const std::string& dataFilePath,
-                         std::int32_t progress) {
+bool Component::SaveData(const std::string& tableName, Connection& connection,
+                         const std::string& dataFilePath, std::int32_t progress) {
   return Trapped("SaveData", [&](Procedure& at) {
     at();
     // The parameter row that lets new connections in is the live database's own switch, not data.
-    std::string filter = text::EqualsNoCase(tableName, "VelaParams") ? " WHERE ParamName<>'AllowNewConnection'" : "";
+    std::string filter =
+        text::EqualsNoCase(tableName, "VelaParams") ? " WHERE ParamName<>'AllowNewConnection'" : "";
     const std::string decimal = utils().LocaleItem(kLocaleDecimalSeparator);
     const std::string monetary = utils().LocaleItem(kLocaleMonetaryDecimalSeparator);
 
     at();
-    std::unique_ptr<Recordset> rows = connection.OpenRecordset(
-        "SELECT COUNT(*) AS Count1 FROM " + BracketName(tableName) + filter, adOpenForwardOnly, adLockReadOnly,
-        adUseServer);
+    std::unique_ptr<Recordset> rows =
+        connection.OpenRecordset("SELECT COUNT(*) AS Count1 FROM " + BracketName(tableName) + filter,
+                                 adOpenForwardOnly, adLockReadOnly, adUseServer);
     std::int64_t recordCount = rows->Eof() ? 0 : rows->GetValue("Count1").AsInt();
     rows->Close();
     at();
@@ -62,7 +69,8 @@ bool Component::SaveData(const std::string& tableName, Connection& connection, c
       if (rowNumber % 100 == 0 && rowNumber > 0) {
         at();
         if (caption.empty()) caption = GetMessageText(19, tableName);
-        RaiseUpdateProgress(progress, caption + " (" + std::to_string(rowNumber) + "/" + std::to_string(recordCount) + ")");
+        RaiseUpdateProgress(
+            progress, caption + " (" + std::to_string(rowNumber) + "/" + std::to_string(recordCount) + ")");
       }
       at();
       bool suspect = true;
@@ -88,10 +96,12 @@ bool Component::SaveData(const std::string& tableName, Connection& connection, c
           file.WriteText(index, value.AsBool() ? "-1" : "0");
         } else {
           suspect = false;
-          if (type == adCurrency) file.WriteText(index, WithSeparator(value.AsText(), monetary));
+          if (type == adCurrency)
+            file.WriteText(index, WithSeparator(value.AsText(), monetary));
           else if (value.GetKind() == Value::Kind::Double || value.GetKind() == Value::Kind::Decimal)
             file.WriteText(index, WithSeparator(value.AsText(), decimal));
-          else file.WriteText(index, value.AsText());
+          else
+            file.WriteText(index, value.AsText());
         }
       }
       if (suspect) ++corruptRows;
@@ -108,8 +118,8 @@ bool Component::SaveData(const std::string& tableName, Connection& connection, c
       at();
       m_CorruptionFound = true;
       std::int32_t result = kAnswerOk;
-      RaiseShowMessage(GetMessageText(23, tableName, corruptRows), 48, "{8C4E3CBD-13EC-4E92-8EB5-65D220A0933E}",
-                       result);
+      RaiseShowMessage(GetMessageText(23, tableName, corruptRows), 48,
+                       "{8C4E3CBD-13EC-4E92-8EB5-65D220A0933E}", result);
     }
     return true;
   });

@@ -87,8 +87,8 @@ xml::Element Component::SaveKeys(xml::Element keys, const Table& table, Connecti
         for (const Column& column : key.columns) addPair(column.name, column.relatedColumn);
       } else {
         at();
-        std::unique_ptr<Recordset> pairs =
-            connection.OpenRecordset(ServerKeyQuery(key.name), adOpenForwardOnly, adLockReadOnly, adUseClient);
+        std::unique_ptr<Recordset> pairs = connection.OpenRecordset(
+            ServerKeyQuery(key.name), adOpenForwardOnly, adLockReadOnly, adUseClient);
         at();
         if (pairs->RecordCount() == 1) {
           const Value &f1 = pairs->GetValue("FCol1"), &r1 = pairs->GetValue("RCol1");

@@ -22,7 +22,9 @@ using namespace data;
 
 namespace {
 
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string Quoted(const std::string& path) {
+  return "\"" + path + "\"";
+}
 
 // The connection string as recorded in the document: never with a password.
 std::string Recordable(std::string_view connectionString) {
@@ -39,7 +41,8 @@ bool Component::AllowDataSaving(const std::string& tableName, const TableList& d
     if (const auto* names = std::get_if<std::vector<std::string>>(&doNotSaveDataTables))
       return !utils().IsInArray(tableName, *names);
     if (std::holds_alternative<std::vector<Value>>(doNotSaveDataTables))
-      throw Error(kTypeMismatch, "VelaBackup", "Type mismatch: DoNotSaveDataTables must be an array of strings");
+      throw Error(kTypeMismatch, "VelaBackup",
+                  "Type mismatch: DoNotSaveDataTables must be an array of strings");
     return true;
   });
 }
@@ -74,7 +77,8 @@ bool Component::Save(Connection& connection, const std::string& destinationFileP
     if (m_BackupMode == bmDirectCopy) {
       if (m_Provider == dpSQLServer) {
         at();
-        throw Error(kNotSupported, "VelaBackup", "A direct copy of a server database is not available in this build");
+        throw Error(kNotSupported, "VelaBackup",
+                    "A direct copy of a server database is not available in this build");
       }
       // The live file may change while it is packed; the engine's own backup gives a consistent copy.
       at();

@@ -51,7 +51,8 @@ void Component::RaiseRequestAdditionalFiles(std::optional<std::vector<std::strin
   if (events) events->RequestAdditionalFiles(files, tempPath, doNotSave);
 }
 
-void Component::RaiseRestoreAdditionalFiles(const std::string& sourcePath, const std::string& previousTempPath,
+void Component::RaiseRestoreAdditionalFiles(const std::string& sourcePath,
+                                            const std::string& previousTempPath,
                                             const std::string& connectionString) {
   if (events) events->RestoreAdditionalFiles(sourcePath, previousTempPath, connectionString);
 }
@@ -65,19 +66,29 @@ void Component::RaiseSelectFolder(const std::string& caption, std::string& folde
 CBackup::CBackup(std::shared_ptr<Utils> utils) : component_(std::make_unique<Component>(std::move(utils))) {}
 CBackup::~CBackup() = default;
 
-std::shared_ptr<LanguageResources> CBackup::GetLanguageResources() const { return GetLanguageResourcesHolder(); }
+std::shared_ptr<LanguageResources> CBackup::GetLanguageResources() const {
+  return GetLanguageResourcesHolder();
+}
 void CBackup::SetLanguageResources(std::shared_ptr<LanguageResources> resources) {
   SetLanguageResourcesHolder(std::move(resources));
 }
 
-BackupModeEnum CBackup::BackupMode() const { return component_->m_BackupMode; }
-void CBackup::SetBackupMode(BackupModeEnum value) { component_->m_BackupMode = value; }
-void CBackup::Cancel() { component_->m_Cancel = true; }
+BackupModeEnum CBackup::BackupMode() const {
+  return component_->m_BackupMode;
+}
+void CBackup::SetBackupMode(BackupModeEnum value) {
+  component_->m_BackupMode = value;
+}
+void CBackup::Cancel() {
+  component_->m_Cancel = true;
+}
 
 void CBackup::SetSQLBackupProgress(std::int16_t value) {
   component_->RaiseUpdateProgress(static_cast<std::int32_t>(value), component_->m_NativeCaption);
 }
 
-void CBackup::SetEvents(CBackupEvents* events) { component_->events = events; }
+void CBackup::SetEvents(CBackupEvents* events) {
+  component_->events = events;
+}
 
 }  // namespace vela

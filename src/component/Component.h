@@ -54,14 +54,15 @@ class Component {
   void RaiseShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& guid,
                         std::int32_t& result);
   void RaiseDatabaseCorruptionFound();
-  void RaiseRequestAdditionalFiles(std::optional<std::vector<std::string>>& files, const std::string& tempPath,
-                                   const TableList& doNotSave);
+  void RaiseRequestAdditionalFiles(std::optional<std::vector<std::string>>& files,
+                                   const std::string& tempPath, const TableList& doNotSave);
   void RaiseRestoreAdditionalFiles(const std::string& sourcePath, const std::string& previousTempPath,
                                    const std::string& connectionString);
   void RaiseSelectFolder(const std::string& caption, std::string& folder);
 
   // The save (backup/).
-  bool Save(data::Connection& connection, const std::string& destinationFilePath, const TableList& doNotSaveDataTables);
+  bool Save(data::Connection& connection, const std::string& destinationFilePath,
+            const TableList& doNotSaveDataTables);
   bool AllowDataSaving(const std::string& tableName, const TableList& doNotSaveDataTables);
   xml::Element SaveColumns(xml::Element columns, const data::Table& table, data::Connection& connection);
   xml::Element SaveIndexes(xml::Element indexes, const data::Table& table, data::Connection& connection);
@@ -70,8 +71,9 @@ class Component {
                 std::int32_t progress);
 
   // The restore (restore/).
-  bool Restore(const std::string& connectionString, const std::string& sourceFilePath, bool intelligentTableStructure,
-               const std::string& msAccessIgnoreRelations, const std::string& msAccessDBPassword);
+  bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
+               bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
+               const std::string& msAccessDBPassword);
   struct RestorationObjects {
     std::optional<xml::Document> document;
     std::unique_ptr<data::Connection> connection;
@@ -110,9 +112,10 @@ class Component {
   void ZipFiles(const std::string& archivePath, const std::string& fileList);
   void UnzipFiles(const std::string& archivePath);
   bool IsDiskFull(const std::string& path) const;
-  void ZipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number, std::int32_t& reply,
-                          const std::string& archivePath);
-  void UnzipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number, std::int32_t& reply);
+  void ZipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
+                          std::int32_t& reply, const std::string& archivePath);
+  void UnzipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
+                            std::int32_t& reply);
   // The medium archives are written to and read from; tests put a simulated one in.
   void SetDrive(const zip::Drive& drive) { drive_ = &drive; }
 

@@ -7,10 +7,12 @@ namespace vela {
 
 DataProvider GetDBMS(const Utils& utils, std::string_view connectionString) {
   return Trapped("GetDBMS", [&](Procedure& at) {
-    at(); std::string provider = utils.KeyValue(connectionString, "Provider", ";");
+    at();
+    std::string provider = utils.KeyValue(connectionString, "Provider", ";");
     if (provider == "SQLOLEDB.1") return dpSQLServer;
     if (provider == "Microsoft.Jet.OLEDB.4.0") return dpAccess;
-    at(); throw Error(kComponentError, "CBackup::GetDBMS", "Unknown Provider");
+    at();
+    throw Error(kComponentError, "CBackup::GetDBMS", "Unknown Provider");
   });
 }
 

@@ -31,7 +31,8 @@ std::string Unescape(std::string_view text) {
 
 }  // namespace
 
-std::string LanguageResources::GetString(std::int32_t number, std::string_view section, std::string_view) const {
+std::string LanguageResources::GetString(std::int32_t number, std::string_view section,
+                                         std::string_view) const {
   auto s = sections_.find(text::ToUpper(section));
   if (s == sections_.end()) return {};
   auto m = s->second.find(number);
@@ -66,7 +67,9 @@ std::shared_ptr<LanguageResources> LanguageResources::Parse(std::string_view tex
 
 std::shared_ptr<LanguageResources> LanguageResources::LoadFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw Error(kFileNotFound, "VelaBackup.LanguageResources", "Cannot read the message catalogue " + file.string());
+  if (!in)
+    throw Error(kFileNotFound, "VelaBackup.LanguageResources",
+                "Cannot read the message catalogue " + file.string());
   std::ostringstream content;
   content << in.rdbuf();
   return Parse(content.str());

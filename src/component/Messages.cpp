@@ -10,7 +10,9 @@ thread_local std::shared_ptr<LanguageResources> g_LanguageResources;
 
 }  // namespace
 
-std::shared_ptr<LanguageResources> GetLanguageResourcesHolder() { return g_LanguageResources; }
+std::shared_ptr<LanguageResources> GetLanguageResourcesHolder() {
+  return g_LanguageResources;
+}
 
 void SetLanguageResourcesHolder(std::shared_ptr<LanguageResources> resources) {
   g_LanguageResources = std::move(resources);

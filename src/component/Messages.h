@@ -21,9 +21,15 @@ void SetLanguageResourcesHolder(std::shared_ptr<LanguageResources> resources);
 // replaced again by the later pass. Fails as a call on a missing object when no catalogue is set.
 std::string GetMessageTextOf(std::int32_t number, const std::vector<std::string>& arguments);
 
-inline std::string MessageArgument(std::string_view text) { return std::string(text); }
-inline std::string MessageArgument(const char* text) { return std::string(text); }
-inline std::string MessageArgument(const std::string& text) { return text; }
+inline std::string MessageArgument(std::string_view text) {
+  return std::string(text);
+}
+inline std::string MessageArgument(const char* text) {
+  return std::string(text);
+}
+inline std::string MessageArgument(const std::string& text) {
+  return text;
+}
 template <std::integral Number>
 std::string MessageArgument(Number number) {
   return std::to_string(number);

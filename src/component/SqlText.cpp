@@ -4,9 +4,15 @@
 
 namespace vela {
 
-std::string BracketName(std::string_view name) { return "[" + text::ReplaceAll(name, "]", "]]") + "]"; }
-std::string EscapeText(std::string_view text) { return text::ReplaceAll(text, "'", "''"); }
-std::string QuoteText(std::string_view text) { return "'" + EscapeText(text) + "'"; }
+std::string BracketName(std::string_view name) {
+  return "[" + text::ReplaceAll(name, "]", "]]") + "]";
+}
+std::string EscapeText(std::string_view text) {
+  return text::ReplaceAll(text, "'", "''");
+}
+std::string QuoteText(std::string_view text) {
+  return "'" + EscapeText(text) + "'";
+}
 
 }  // namespace vela
 

@@ -41,9 +41,11 @@ std::vector<ColumnInfo> ReadColumns(xml::Element columns) {
     std::string type = element.Attribute("DataType").value_or("");
     auto [end, ec] = std::from_chars(type.data(), type.data() + type.size(), info.dataType);
     if (type.empty() || ec != std::errc() || end != type.data() + type.size())
-      throw Error(kTypeMismatch, "VelaBackup",
-                  "Type mismatch: column " + info.name + " has the DataType \"" + type + "\", which is not a number");
-    if (auto a = element.Attribute("Autoincrement")) info.autoincrement = DocumentBoolean(*a, "Autoincrement");
+      throw Error(
+          kTypeMismatch, "VelaBackup",
+          "Type mismatch: column " + info.name + " has the DataType \"" + type + "\", which is not a number");
+    if (auto a = element.Attribute("Autoincrement"))
+      info.autoincrement = DocumentBoolean(*a, "Autoincrement");
     auto byte = [&](const char* name) {
       std::string text = element.Attribute(name).value_or("0");
       int value = 0;
@@ -68,24 +70,24 @@ bool IsNumericText(std::string_view text) {
 }
 
 bool IsIntegerType(int type) {
-  return type == adSmallInt || type == adInteger || type == adTinyInt || type == adUnsignedTinyInt || type == adBigInt;
+  return type == adSmallInt || type == adInteger || type == adTinyInt || type == adUnsignedTinyInt ||
+         type == adBigInt;
 }
 
 // A date text the server takes: "YYYY-MM-DD..." from 1753 on; anything else becomes 1753-01-01.
 std::string ServerDate(const std::string& text) {
   std::string_view t = text::Trim(text);
   bool shaped = t.size() >= 10 && t[4] == '-' && t[7] == '-';
-  for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u})
-    shaped = shaped && t[i] >= '0' && t[i] <= '9';
+  for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) shaped = shaped && t[i] >= '0' && t[i] <= '9';
   if (!shaped || t.substr(0, 4) < "1753") return "1753-01-01";
   return std::string(t);
 }
 
 }  // namespace
 
-void Component::RestoreData(xml::Element columnsElement, const std::string& dataFilePath, Connection& connection,
-                            const std::string& tableName, Catalog& catalog, const Separators& separators,
-                            std::int32_t progress) {
+void Component::RestoreData(xml::Element columnsElement, const std::string& dataFilePath,
+                            Connection& connection, const std::string& tableName, Catalog& catalog,
+                            const Separators& separators, std::int32_t progress) {
   Trapped("RestoreData [" + tableName + ".]", [&](Procedure& at) {
     std::string currentColumn;
     try {
@@ -117,8 +119,8 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
       std::string columnList, placeholders;
       if (m_Provider == dpAccess) {
         at();
-        rows = connection.OpenRecordset("SELECT * FROM " + BracketName(tableName), adOpenDynamic, adLockOptimistic,
-                                        adUseServer);
+        rows = connection.OpenRecordset("SELECT * FROM " + BracketName(tableName), adOpenDynamic,
+                                        adLockOptimistic, adUseServer);
       } else if (m_Provider == dpSQLServer && identity != nullptr) {
         at();
         connection.Execute("SET IDENTITY_INSERT " + BracketName(tableName) + " ON");
@@ -176,9 +178,11 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
           }
           ++rowCounter;
           if (rowCounter > declared && declared > 0) {
-            RaiseUpdateProgress(progress, caption + " (" + std::to_string(declared) + "/" + std::to_string(declared) + ")");
+            RaiseUpdateProgress(
+                progress, caption + " (" + std::to_string(declared) + "/" + std::to_string(declared) + ")");
           } else if (rowCounter % 100 == 0) {
-            RaiseUpdateProgress(progress, caption + " (" + std::to_string(rowCounter) + "/" + std::to_string(declared) + ")");
+            RaiseUpdateProgress(
+                progress, caption + " (" + std::to_string(rowCounter) + "/" + std::to_string(declared) + ")");
           }
         }
         if (token == Token::kCorruption) {
@@ -209,10 +213,12 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
           } else {
             reader.AppendText(value);
             if (type == adSingle || type == adDouble) {
-              std::string number = backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", "");
+              std::string number =
+                  backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", "");
               stored = IsNumericText(number) ? Value(Value(number).AsDouble()) : Value(number);
             } else if (type == adDecimal || type == adNumeric || type == adVarNumeric) {
-              stored = Value::Decimal(backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", ""));
+              stored = Value::Decimal(
+                  backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", ""));
             } else if (type == adCurrency) {
               stored = Value::Decimal(backup::FormatNumericValue(value, separators.monetaryDecimal,
                                                                  separators.monetaryThousands, ".", ""));
@@ -235,15 +241,18 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
           const std::int64_t size = static_cast<std::int64_t>(reader.Units().size()) + 1;
           Parameter parameter;
           if (type == adBinary || type == adVarBinary || type == adLongVarBinary) {
-            parameter = command->CreateParameter(column.name, type, adParamInput, 99999999, Value(reader.Bytes()));
+            parameter =
+                command->CreateParameter(column.name, type, adParamInput, 99999999, Value(reader.Bytes()));
           } else {
             reader.AppendText(value);
             Value stored;
-            if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric || type == adNumeric)
-              stored = Value(backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", ""));
+            if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric ||
+                type == adNumeric)
+              stored =
+                  Value(backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", ""));
             else if (type == adCurrency)
-              stored = Value(backup::FormatNumericValue(value, separators.monetaryDecimal, separators.monetaryThousands,
-                                                        ".", ""));
+              stored = Value(backup::FormatNumericValue(value, separators.monetaryDecimal,
+                                                        separators.monetaryThousands, ".", ""));
             else if (type == adBoolean)
               stored = Value(IsNumericText(value) && Value(value).AsDouble() != 0.0);
             else if (type == adDate || type == adDBDate)
@@ -277,14 +286,16 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
           const Column* column = FindByName(table.columns, identityColumn->name);
           std::int64_t seed = column != nullptr ? column->properties["Seed"].AsInt() : 1;
           at();
-          std::unique_ptr<Recordset> maximum = connection.OpenRecordset(
-              "SELECT MAX(" + BracketName(identityColumn->name) + ") AS MaxIdentity FROM " + BracketName(tableName),
-              adOpenDynamic, adLockReadOnly, adUseClient);
+          std::unique_ptr<Recordset> maximum =
+              connection.OpenRecordset("SELECT MAX(" + BracketName(identityColumn->name) +
+                                           ") AS MaxIdentity FROM " + BracketName(tableName),
+                                       adOpenDynamic, adLockReadOnly, adUseClient);
           const Value& highest = maximum->GetValue("MaxIdentity");
           std::int64_t newSeed = highest.IsNullOrEmpty() ? 1 : highest.AsInt() + 1;
           maximum->Close();
           at();
-          if (seed < newSeed) catalog.SetColumnProperty(tableName, identityColumn->name, "Seed", Value(newSeed));
+          if (seed < newSeed)
+            catalog.SetColumnProperty(tableName, identityColumn->name, "Seed", Value(newSeed));
         } else if (m_Provider == dpSQLServer) {
           at();
           connection.Execute("SET IDENTITY_INSERT " + BracketName(tableName) + " OFF");

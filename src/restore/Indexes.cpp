@@ -71,7 +71,8 @@ void Component::RestoreIndexes(xml::Element tableElement, Connection& connection
           holder.columns.push_back(std::move(indexColumn));
         }
         at();
-        if (!refused && holder.unique) refused = TableHaveDuplicate(catalogTable.name, holder.columns, connection);
+        if (!refused && holder.unique)
+          refused = TableHaveDuplicate(catalogTable.name, holder.columns, connection);
         if (refused) continue;
 
         at();
@@ -80,8 +81,10 @@ void Component::RestoreIndexes(xml::Element tableElement, Connection& connection
         const std::string index = BracketName(holder.name);
         std::string statement;
         if (holder.primaryKey) {
-          std::string constraint = m_IntelligentTableStructure ? holder.name : "PK_" + Unbracket(catalogTable.name);
-          statement = "ALTER TABLE " + table + " ADD CONSTRAINT " + BracketName(constraint) + " PRIMARY KEY (" + fields + ")";
+          std::string constraint =
+              m_IntelligentTableStructure ? holder.name : "PK_" + Unbracket(catalogTable.name);
+          statement = "ALTER TABLE " + table + " ADD CONSTRAINT " + BracketName(constraint) +
+                      " PRIMARY KEY (" + fields + ")";
         } else if (holder.clustered && holder.unique) {
           statement = "CREATE UNIQUE CLUSTERED INDEX " + index + " ON " + table + " (" + fields + ")";
         } else if (holder.clustered) {
@@ -106,8 +109,8 @@ bool Component::TableHaveDuplicate(const std::string& tableName, const std::vect
     for (const Column& column : columns) list += (list.empty() ? "" : ",") + BracketName(column.name);
     at();
     std::unique_ptr<Recordset> groups =
-        connection.OpenRecordset("SELECT " + list + " FROM " + QuoteObjectName(tableName) + " GROUP BY " + list +
-                                     " HAVING Count(*) > 1 ",
+        connection.OpenRecordset("SELECT " + list + " FROM " + QuoteObjectName(tableName) + " GROUP BY " +
+                                     list + " HAVING Count(*) > 1 ",
                                  adOpenForwardOnly, adLockReadOnly, adUseServer);
     at();
     // Both engines keep real duplicates out of a unique index; they differ only over NULLs, which the

@@ -52,9 +52,12 @@ bool Component::RestoreKeys(xml::Element tableElement, Connection& connection, c
         std::string stored = element.Attribute("Name").value_or("");
         if (m_Provider == dpSQLServer) {
           std::string base = text::ReplaceAll(tableName, " ", "_");
-          if (IsRowGUID(stored)) key.name = base + "_" + std::to_string(keyCounter);
-          else if (stored.find(tableName) == std::string::npos) key.name = base + "_" + text::ReplaceAll(stored, " ", "_");
-          else key.name = text::ReplaceAll(stored, " ", "_");
+          if (IsRowGUID(stored))
+            key.name = base + "_" + std::to_string(keyCounter);
+          else if (stored.find(tableName) == std::string::npos)
+            key.name = base + "_" + text::ReplaceAll(stored, " ", "_");
+          else
+            key.name = text::ReplaceAll(stored, " ", "_");
         } else {
           key.name = stored;
         }
@@ -106,10 +109,10 @@ bool Component::RestoreKeys(xml::Element tableElement, Connection& connection, c
             std::string column = key.columns.empty() ? std::string() : key.columns.front().name;
             std::string related = key.columns.empty() ? std::string() : key.columns.front().relatedColumn;
             at();
-            connection.Execute("ALTER TABLE " + BracketName(tableName) + " ADD CONSTRAINT " + BracketName(key.name) +
-                               " FOREIGN KEY(" + BracketName(column) + ") REFERENCES DBO." +
-                               BracketName(key.relatedTable) + "(" + BracketName(related) + ") " + rules +
-                               " NOT FOR REPLICATION");
+            connection.Execute("ALTER TABLE " + BracketName(tableName) + " ADD CONSTRAINT " +
+                               BracketName(key.name) + " FOREIGN KEY(" + BracketName(column) +
+                               ") REFERENCES DBO." + BracketName(key.relatedTable) + "(" +
+                               BracketName(related) + ") " + rules + " NOT FOR REPLICATION");
           }
         } catch (const Error& error) {
           utils().RecordError(error.Number(), "VelaBackup.RestoreKeys", error.Description(),

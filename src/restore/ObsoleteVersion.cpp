@@ -5,7 +5,8 @@
 
 namespace vela {
 
-void Component::HandleObsoleteBackupVersion(const std::string& connectionString, const std::string& sourceFilePath) {
+void Component::HandleObsoleteBackupVersion(const std::string& connectionString,
+                                            const std::string& sourceFilePath) {
   Trapped("HandleObsoleteBackupVersion", [&](Procedure& at) {
     std::string destination;
     std::int32_t answer = 0;

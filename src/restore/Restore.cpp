@@ -21,7 +21,8 @@ using namespace data;
 Component::RestorationObjects::RestorationObjects() = default;
 Component::RestorationObjects::~RestorationObjects() = default;
 
-void Component::InitializeRestorationObjects(const std::string& connectionString, RestorationObjects& objects) {
+void Component::InitializeRestorationObjects(const std::string& connectionString,
+                                             RestorationObjects& objects) {
   Trapped("InitializeRestorationObjects", [&](Procedure& at) {
     at();
     objects.document.emplace();
@@ -90,12 +91,14 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
     } else {
       at();
       std::string modePath = utils().JoinPath(m_RestoreFolder, kModeFileName);
-      if (utils().FileExists(modePath)) m_BackupMode = static_cast<BackupModeEnum>(ReadNumberFile(utils(), modePath));
+      if (utils().FileExists(modePath))
+        m_BackupMode = static_cast<BackupModeEnum>(ReadNumberFile(utils(), modePath));
 
       if (m_BackupMode == bmDirectCopy) {
         at();
         std::string providerPath = utils().JoinPath(m_RestoreFolder, kProviderFileName);
-        std::int32_t backupProvider = utils().FileExists(providerPath) ? ReadNumberFile(utils(), providerPath) : 0;
+        std::int32_t backupProvider =
+            utils().FileExists(providerPath) ? ReadNumberFile(utils(), providerPath) : 0;
         if (backupProvider != m_Provider) {
           std::int32_t answer = kAnswerOk;
           at();
@@ -113,7 +116,8 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
           }
         } else {
           at();
-          throw Error(kNotSupported, "VelaBackup", "A direct copy of a server database cannot be restored by this build");
+          throw Error(kNotSupported, "VelaBackup",
+                      "A direct copy of a server database cannot be restored by this build");
         }
       } else {
         at();
@@ -142,7 +146,8 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
             at();
             // A rejected key ends the restore as a cancel would: final notice, target dropped, False.
             success = true;
-            if (!RestoreForeignKeys(*objects.document, *objects.connection, *objects.catalog, msAccessIgnoreRelations))
+            if (!RestoreForeignKeys(*objects.document, *objects.connection, *objects.catalog,
+                                    msAccessIgnoreRelations))
               m_Cancel = true;
           }
         }
@@ -173,8 +178,8 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
 bool CBackup::Restore(const std::string& connectionString, const std::string& sourceFilePath,
                       bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
                       const std::string& msAccessDBPassword) {
-  return component_->Restore(connectionString, sourceFilePath, intelligentTableStructure, msAccessIgnoreRelations,
-                             msAccessDBPassword);
+  return component_->Restore(connectionString, sourceFilePath, intelligentTableStructure,
+                             msAccessIgnoreRelations, msAccessDBPassword);
 }
 
 }  // namespace vela

@@ -26,15 +26,17 @@ std::int64_t NumberAttribute(const xml::Element& element, const char* name) {
   auto [end, ec] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), number);
   if (trimmed.empty() || ec != std::errc() || end != trimmed.data() + trimmed.size())
     throw Error(kTypeMismatch, "VelaBackup",
-                "Type mismatch: the attribute " + std::string(name) + " holds \"" + text + "\", which is not a number");
+                "Type mismatch: the attribute " + std::string(name) + " holds \"" + text +
+                    "\", which is not a number");
   return number;
 }
 
 bool BooleanAttribute(const xml::Element& element, const char* name) {
   std::optional<std::string> value = element.Attribute(name);
   if (!value)
-    throw Error(kTypeMismatch, "VelaBackup",
-                "Type mismatch: the column " + element.Attribute("Name").value_or("") + " has no attribute " + name);
+    throw Error(
+        kTypeMismatch, "VelaBackup",
+        "Type mismatch: the column " + element.Attribute("Name").value_or("") + " has no attribute " + name);
   return DocumentBoolean(*value, name);
 }
 
@@ -76,17 +78,22 @@ bool ReadsAsDate(std::string_view text) {
 void Component::RestoreTables(xml::Document& document, Connection& connection, Catalog& catalog) {
   Trapped("RestoreTables", [&](Procedure& at) {
     at();
-    Separators separators{utils().LocaleItem(kLocaleDecimalSeparator), utils().LocaleItem(kLocaleThousandSeparator),
+    Separators separators{utils().LocaleItem(kLocaleDecimalSeparator),
+                          utils().LocaleItem(kLocaleThousandSeparator),
                           utils().LocaleItem(kLocaleMonetaryDecimalSeparator),
                           utils().LocaleItem(kLocaleMonetaryThousandSeparator)};
     xml::Element root = document.DocumentElement();
     at();
     for (pugi::xml_attribute attribute : root.Node().attributes()) {
       std::string_view name = attribute.name();
-      if (text::EqualsNoCase(name, "DecimalSeparator")) separators.decimal = attribute.value();
-      else if (text::EqualsNoCase(name, "ThousandSeparator")) separators.thousands = attribute.value();
-      else if (text::EqualsNoCase(name, "MonetaryDecimalSeparator")) separators.monetaryDecimal = attribute.value();
-      else if (text::EqualsNoCase(name, "MonetaryThousandSeparator")) separators.monetaryThousands = attribute.value();
+      if (text::EqualsNoCase(name, "DecimalSeparator"))
+        separators.decimal = attribute.value();
+      else if (text::EqualsNoCase(name, "ThousandSeparator"))
+        separators.thousands = attribute.value();
+      else if (text::EqualsNoCase(name, "MonetaryDecimalSeparator"))
+        separators.monetaryDecimal = attribute.value();
+      else if (text::EqualsNoCase(name, "MonetaryThousandSeparator"))
+        separators.monetaryThousands = attribute.value();
     }
 
     for (xml::Element group : root.Children()) {
@@ -110,7 +117,8 @@ void Component::RestoreTables(xml::Document& document, Connection& connection, C
         at();
         std::optional<std::string> fileName = element.Attribute("FileName");
         if (!fileName)
-          throw Error(kBadFileFormat, "VelaBackup", "The backup document gives table " + name + " no FileName");
+          throw Error(kBadFileFormat, "VelaBackup",
+                      "The backup document gives table " + name + " no FileName");
         std::string dataFile = utils().JoinPath(m_RestoreFolder, utils().NamePart(*fileName));
         if (utils().FileExists(dataFile)) {
           at();
@@ -154,7 +162,8 @@ void Component::RestoreTable(xml::Element tableElement, Catalog& catalog) {
       at();
       if (element.HasAttribute("NumericScale"))
         column.numericScale = static_cast<std::uint8_t>(NumberAttribute(element, "NumericScale"));
-      if (element.HasAttribute("Precision")) column.precision = static_cast<int>(NumberAttribute(element, "Precision"));
+      if (element.HasAttribute("Precision"))
+        column.precision = static_cast<int>(NumberAttribute(element, "Precision"));
 
       for (Property& property : column.properties) {
         at();
@@ -215,9 +224,12 @@ void Component::RestoreTableDefault(xml::Element tableElement, const Table& tabl
       if (m_Provider == dpSQLServer) {
         Value value;
         if (column->type == adBoolean) {
-          if (*stored == "=No" || *stored == "No" || *stored == "False") value = 0;
-          else if (*stored == "=Yes" || *stored == "Yes" || *stored == "True") value = -1;
-          else continue;
+          if (*stored == "=No" || *stored == "No" || *stored == "False")
+            value = 0;
+          else if (*stored == "=Yes" || *stored == "Yes" || *stored == "True")
+            value = -1;
+          else
+            continue;
         } else {
           value = *stored == "Now()" ? std::string("GetDate()") : *stored;
         }
@@ -235,7 +247,8 @@ void Component::SetColumnDefault(const std::string& tableName, const Column& col
     if (m_Provider != dpSQLServer) return;
     at();
     std::string table = Unbracket(tableName);
-    connection.Execute("CREATE DEFAULT " + BracketName(table + "_" + Unbracket(column.name)) + " AS " + value.AsText());
+    connection.Execute("CREATE DEFAULT " + BracketName(table + "_" + Unbracket(column.name)) + " AS " +
+                       value.AsText());
   });
 }
 

@@ -30,7 +30,9 @@ bool Component::CreateDatabase(const std::string& connectionString, const std::s
   if (m_Provider == dpSQLServer) {
     std::string name = utils().KeyValue(connectionString, "Initial Catalog", ";");
     try {
-      if (name.empty()) throw Error(kGeneralFailure, "VelaBackup", "The connection string names no database (Initial Catalog)");
+      if (name.empty())
+        throw Error(kGeneralFailure, "VelaBackup",
+                    "The connection string names no database (Initial Catalog)");
       std::unique_ptr<Connection> master = OpenConnection(MasterConnectionString(connectionString, name));
       master->Execute("CREATE DATABASE " + BracketName(name));
       master->Close();
@@ -54,10 +56,13 @@ bool Component::DropDatabase(const std::string& connectionString) {
   if (m_Provider == dpSQLServer) {
     std::string name = utils().KeyValue(connectionString, "Initial Catalog", ";");
     try {
-      if (name.empty()) throw Error(kGeneralFailure, "VelaBackup", "The connection string names no database (Initial Catalog)");
+      if (name.empty())
+        throw Error(kGeneralFailure, "VelaBackup",
+                    "The connection string names no database (Initial Catalog)");
       std::unique_ptr<Connection> master = OpenConnection(MasterConnectionString(connectionString, name));
-      std::unique_ptr<Recordset> found = master->OpenRecordset(
-          "SELECT * FROM sysdatabases WHERE Name = " + QuoteText(name), adOpenForwardOnly, adLockReadOnly, adUseClient);
+      std::unique_ptr<Recordset> found =
+          master->OpenRecordset("SELECT * FROM sysdatabases WHERE Name = " + QuoteText(name),
+                                adOpenForwardOnly, adLockReadOnly, adUseClient);
       if (found->RecordCount() > 0) master->Execute("DROP DATABASE " + BracketName(name));
       found->Close();
       master->Close();

@@ -19,7 +19,8 @@ struct ColumnSpec {
   bool autoincrement = false;
 };
 
-inline void MakeTable(data::Catalog& catalog, const std::string& name, std::initializer_list<ColumnSpec> specs) {
+inline void MakeTable(data::Catalog& catalog, const std::string& name,
+                      std::initializer_list<ColumnSpec> specs) {
   data::Table table;
   table.name = name;
   for (const ColumnSpec& spec : specs) {
@@ -37,8 +38,8 @@ inline void MakeTable(data::Catalog& catalog, const std::string& name, std::init
 
 // Adds one row: a value per column, Null for NULL.
 inline void AddRow(data::Connection& connection, const std::string& table, std::vector<data::Value> values) {
-  auto rows = connection.OpenRecordset("SELECT * FROM " + BracketName(table), data::adOpenDynamic, data::adLockOptimistic,
-                                       data::adUseServer);
+  auto rows = connection.OpenRecordset("SELECT * FROM " + BracketName(table), data::adOpenDynamic,
+                                       data::adLockOptimistic, data::adUseServer);
   rows->AddNew();
   for (std::size_t i = 0; i < values.size(); ++i)
     if (!values[i].IsNull()) rows->SetValue(i, values[i]);

@@ -45,18 +45,23 @@ HostOptions MakeHostOptions(const CommonOptions& common) {
 }
 
 std::shared_ptr<LanguageResources> Catalogue(const CommonOptions& common) {
-  return common.language.empty() ? LanguageResources::English() : LanguageResources::LoadFile(common.language);
+  return common.language.empty() ? LanguageResources::English()
+                                 : LanguageResources::LoadFile(common.language);
 }
 
-int Outcome(bool result) { return result ? 0 : 1; }
+int Outcome(bool result) {
+  return result ? 0 : 1;
+}
 
 }  // namespace
 
 int RunSave(const SaveOptions& options) {
   CBackup backup;
   backup.SetLanguageResources(Catalogue(options.common));
-  if (options.mode == "uncompressed") backup.SetBackupMode(bmUncompressedTextFile);
-  else if (options.mode == "direct") backup.SetBackupMode(bmDirectCopy);
+  if (options.mode == "uncompressed")
+    backup.SetBackupMode(bmUncompressedTextFile);
+  else if (options.mode == "direct")
+    backup.SetBackupMode(bmDirectCopy);
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.additionalFiles = options.addFiles;
   Host host(backup, hostOptions);
@@ -102,7 +107,9 @@ class Archive {
   Archive& operator=(const Archive&) = delete;
 
   zip_int64_t Count() const { return zip_get_num_entries(archive_, 0); }
-  bool Stat(zip_int64_t index, zip_stat_t& stat) const { return zip_stat_index(archive_, index, 0, &stat) == 0; }
+  bool Stat(zip_int64_t index, zip_stat_t& stat) const {
+    return zip_stat_index(archive_, index, 0, &stat) == 0;
+  }
   std::optional<zip_int64_t> Find(const std::string& name) const {
     zip_int64_t index = zip_name_locate(archive_, name.c_str(), ZIP_FL_NOCASE | ZIP_FL_NODIR);
     if (index < 0) return std::nullopt;
@@ -147,9 +154,13 @@ int RunInspect(const InspectOptions& options) {
     return index ? std::string(text::Trim(archive.Read(*index, 64))) : std::string();
   };
   std::string mode = readSmall(kModeMember), provider = readSmall(kProviderMember);
-  const char* modeName = mode == "0" ? "compressed text" : mode == "1" ? "uncompressed text" : mode == "2" ? "direct copy" : "unknown";
-  const char* engine = provider == "1" ? "file database (Microsoft.Jet.OLEDB.4.0)"
-                       : provider == "2" ? "server database (SQLOLEDB.1)" : "unknown";
+  const char* modeName = mode == "0"   ? "compressed text"
+                         : mode == "1" ? "uncompressed text"
+                         : mode == "2" ? "direct copy"
+                                       : "unknown";
+  const char* engine = provider == "1"   ? "file database (Microsoft.Jet.OLEDB.4.0)"
+                       : provider == "2" ? "server database (SQLOLEDB.1)"
+                                         : "unknown";
   std::cout << "Mode: " << (mode.empty() ? "-" : mode) << " (" << modeName << ")\n";
   std::cout << "Source engine: " << (provider.empty() ? "-" : provider) << " (" << engine << ")\n";
   std::cout << "Members:\n";
@@ -174,7 +185,8 @@ int RunInspect(const InspectOptions& options) {
       auto member = archive.Find(file);
       std::string rows = member ? HeaderCount(archive.Read(*member, 64)) + " rows" : "structure only";
       std::cout << "  " << table.attribute("Name").value() << ": "
-                << std::distance(table.child("Columns").children().begin(), table.child("Columns").children().end())
+                << std::distance(table.child("Columns").children().begin(),
+                                 table.child("Columns").children().end())
                 << " columns, " << rows << "\n";
     }
   }

@@ -16,11 +16,21 @@ std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char escaped[8];
@@ -44,9 +54,13 @@ Host::Host(CBackup& backup, HostOptions options)
   backup_.SetEvents(this);
 }
 
-Host::~Host() { backup_.SetEvents(nullptr); }
+Host::~Host() {
+  backup_.SetEvents(nullptr);
+}
 
-bool Host::Interactive() const { return ::isatty(STDIN_FILENO) != 0 && ::isatty(STDERR_FILENO) != 0; }
+bool Host::Interactive() const {
+  return ::isatty(STDIN_FILENO) != 0 && ::isatty(STDERR_FILENO) != 0;
+}
 
 void Host::ClearBar() {
   if (!barShown_) return;
@@ -86,9 +100,12 @@ void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const st
     std::string line;
     std::getline(std::cin, line);
     char c = line.empty() ? 'o' : static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
-    if (style == 4) result = c == 'y' ? kAnswerYes : kAnswerNo;
-    else if (style == 1) result = c == 'c' ? kAnswerCancel : kAnswerOk;
-    else result = kAnswerOk;
+    if (style == 4)
+      result = c == 'y' ? kAnswerYes : kAnswerNo;
+    else if (style == 1)
+      result = c == 'c' ? kAnswerCancel : kAnswerOk;
+    else
+      result = kAnswerOk;
   }
   if (options_.jsonEvents)
     std::cout << "{\"event\":\"ShowMessage\",\"prompt\":" << JsonString(prompt) << ",\"buttons\":" << buttons
@@ -100,7 +117,8 @@ void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const st
 }
 
 void Host::DatabaseCorruptionFound() {
-  if (options_.jsonEvents) std::cout << "{\"event\":\"DatabaseCorruptionFound\"}" << std::endl;
+  if (options_.jsonEvents)
+    std::cout << "{\"event\":\"DatabaseCorruptionFound\"}" << std::endl;
   else if (!options_.quiet) {
     ClearBar();
     std::cerr << "Rows that look corrupted were found.\n";
@@ -111,7 +129,8 @@ void Host::RequestAdditionalFiles(std::optional<std::vector<std::string>>& files
                                   const TableList&) {
   if (!options_.additionalFiles.empty()) files = options_.additionalFiles;
   if (options_.jsonEvents) {
-    std::cout << "{\"event\":\"RequestAdditionalFiles\",\"tempPath\":" << JsonString(tempPath) << ",\"files\":[";
+    std::cout << "{\"event\":\"RequestAdditionalFiles\",\"tempPath\":" << JsonString(tempPath)
+              << ",\"files\":[";
     for (std::size_t i = 0; i < options_.additionalFiles.size(); ++i)
       std::cout << (i ? "," : "") << JsonString(options_.additionalFiles[i]);
     std::cout << "]}" << std::endl;
@@ -123,7 +142,8 @@ void Host::RestoreAdditionalFiles(const std::string& sourcePath, const std::stri
   if (options_.jsonEvents)
     std::cout << "{\"event\":\"RestoreAdditionalFiles\",\"sourcePath\":" << JsonString(sourcePath)
               << ",\"previousTempPath\":" << JsonString(previousTempPath)
-              << ",\"connectionString\":" << JsonString(WithoutPasswords(connectionString)) << "}" << std::endl;
+              << ",\"connectionString\":" << JsonString(WithoutPasswords(connectionString)) << "}"
+              << std::endl;
 }
 
 void Host::SelectFolder(const std::string& caption, std::string& folder) {
@@ -139,6 +159,8 @@ void Host::SelectFolder(const std::string& caption, std::string& folder) {
               << ",\"folder\":" << JsonString(folder) << "}" << std::endl;
 }
 
-void Host::Finish() { ClearBar(); }
+void Host::Finish() {
+  ClearBar();
+}
 
 }  // namespace vela::cli

@@ -19,9 +19,12 @@ constexpr int kExitUsage = 64;
 // Adds the options every operation shares.
 void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
   command.add_option("--language", common.language, "message catalogue (default: the English catalogue)");
-  command.add_option("--answer", common.answers, "answer for ShowMessage questions with that MessageGUID (GUID=N)");
-  command.add_option("--answer-all", common.answerAll, "answer for every ShowMessage question not named by --answer");
-  command.add_option("--cancel-after", common.cancelAfter, "call Cancel from inside the Nth UpdateProgress event");
+  command.add_option("--answer", common.answers,
+                     "answer for ShowMessage questions with that MessageGUID (GUID=N)");
+  command.add_option("--answer-all", common.answerAll,
+                     "answer for every ShowMessage question not named by --answer");
+  command.add_option("--cancel-after", common.cancelAfter,
+                     "call Cancel from inside the Nth UpdateProgress event");
   command.add_option("--events", common.events, "write every event as one JSON object per line (jsonl)")
       ->check(CLI::IsMember({"jsonl"}));
   command.add_flag("--quiet", common.quiet, "no progress bar");
@@ -30,7 +33,8 @@ void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"VelaBackup: back a database up into one file and restore it, into the same engine or another."};
+  CLI::App app{
+      "VelaBackup: back a database up into one file and restore it, into the same engine or another."};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "help for every command");
 
@@ -41,18 +45,21 @@ int main(int argc, char** argv) {
   saveCommand->add_option("--mode", save.mode, "compressed, uncompressed or direct")
       ->check(CLI::IsMember({"compressed", "uncompressed", "direct"}));
   saveCommand->add_option("--no-data", save.noData, "table whose rows are not saved (repeatable)");
-  saveCommand->add_option("--add-file", save.addFiles, "file of the host to pack with the backup (repeatable)");
+  saveCommand->add_option("--add-file", save.addFiles,
+                          "file of the host to pack with the backup (repeatable)");
   AddCommon(*saveCommand, save.common);
 
   vela::cli::RestoreOptions restore;
   CLI::App* restoreCommand = app.add_subcommand("restore", "restore a backup file into a new database");
-  restoreCommand->add_option("-c,--connection", restore.connection, "connection string of the target")->required();
+  restoreCommand->add_option("-c,--connection", restore.connection, "connection string of the target")
+      ->required();
   restoreCommand->add_option("-f,--file", restore.file, "backup file to read")->required();
   restoreCommand->add_flag("--intelligent", restore.intelligent, "keep the stored names of keys");
   restoreCommand->add_option("--ignore-relations", restore.ignoreRelations,
                              "relations to leave out, as table.column items separated by ';'");
   restoreCommand->add_option("--db-password", restore.dbPassword, "password of the new file database");
-  restoreCommand->add_option("--select-folder", restore.selectFolder, "folder for the files of older backups");
+  restoreCommand->add_option("--select-folder", restore.selectFolder,
+                             "folder for the files of older backups");
   AddCommon(*restoreCommand, restore.common);
 
   vela::cli::InspectOptions inspect;

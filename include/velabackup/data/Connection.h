@@ -100,8 +100,7 @@ class Connection {
   virtual void Execute(std::string_view sql, std::span<const Parameter> parameters, bool prepared) = 0;
 
   virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view sql, CursorTypeEnum cursorType,
-                                                   LockTypeEnum lockType,
-                                                   CursorLocationEnum location) = 0;
+                                                   LockTypeEnum lockType, CursorLocationEnum location) = 0;
 
   // The COLUMNS schema rowset restricted to one table: COLUMN_NAME, DESCRIPTION, NUMERIC_SCALE,
   // NUMERIC_PRECISION, CHARACTER_MAXIMUM_LENGTH, DATETIME_PRECISION, COLUMN_FLAGS, IS_NULLABLE,

@@ -48,8 +48,12 @@ enum ParameterDirectionEnum : int { adParamInput = 1 };
 
 enum KeyTypeEnum : int { adKeyPrimary = 1, adKeyForeign = 2, adKeyUnique = 3 };
 enum RuleEnum : int { adRINone = 0, adRICascade = 1, adRISetNull = 2, adRISetDefault = 3 };
-enum AllowNullsEnum : int { adIndexNullsAllow = 0, adIndexNullsDisallow = 1, adIndexNullsIgnore = 2,
-                            adIndexNullsIgnoreAny = 4 };
+enum AllowNullsEnum : int {
+  adIndexNullsAllow = 0,
+  adIndexNullsDisallow = 1,
+  adIndexNullsIgnore = 2,
+  adIndexNullsIgnoreAny = 4
+};
 
 // OLE DB COLUMN_FLAGS bits reported by the COLUMNS schema rowset.
 enum ColumnFlags : int {

@@ -41,11 +41,11 @@ class Value {
   bool IsNullOrEmpty() const noexcept { return kind_ == Kind::Null || kind_ == Kind::Empty; }
 
   // Conversions in the automation manner; a value that cannot convert throws vela::Error (type mismatch).
-  bool AsBool() const;             // numbers: non-zero; texts: "True"/"False"/"Yes"/"No"/numbers
-  std::int64_t AsInt() const;      // doubles round half to even; texts must be numeric
+  bool AsBool() const;         // numbers: non-zero; texts: "True"/"False"/"Yes"/"No"/numbers
+  std::int64_t AsInt() const;  // doubles round half to even; texts must be numeric
   double AsDouble() const;
-  std::string AsText() const;      // the default text form, C locale ("-1"/"0" for Booleans)
-  const Bytes& AsBytes() const;    // Binary only
+  std::string AsText() const;    // the default text form, C locale ("-1"/"0" for Booleans)
+  const Bytes& AsBytes() const;  // Binary only
 
   // The payload of Text, Date and Decimal values without conversion.
   const std::string& TextRef() const { return std::get<std::string>(data_); }

@@ -8,14 +8,16 @@
 
 namespace vela::data {
 
-bool NamesEqual(std::string_view a, std::string_view b) { return text::EqualsNoCase(a, b); }
+bool NamesEqual(std::string_view a, std::string_view b) {
+  return text::EqualsNoCase(a, b);
+}
 
 std::size_t Recordset::FieldIndex(std::string_view name) const {
   for (std::size_t i = 0; i < FieldCount(); ++i)
     if (NamesEqual(Field(i).name, name)) return i;
-  throw Error(kItemNotFound, "VelaBackup.Data",
-              "Item cannot be found in the collection corresponding to the requested name: " +
-                  std::string(name));
+  throw Error(
+      kItemNotFound, "VelaBackup.Data",
+      "Item cannot be found in the collection corresponding to the requested name: " + std::string(name));
 }
 
 const Property* Properties::Find(std::string_view name) const {

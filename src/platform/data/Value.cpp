@@ -26,9 +26,12 @@ bool ParseDouble(std::string_view text, double& out) {
 
 bool Value::AsBool() const {
   switch (kind_) {
-    case Kind::Boolean: return std::get<bool>(data_);
-    case Kind::Integer: return std::get<std::int64_t>(data_) != 0;
-    case Kind::Double: return std::get<double>(data_) != 0.0;
+    case Kind::Boolean:
+      return std::get<bool>(data_);
+    case Kind::Integer:
+      return std::get<std::int64_t>(data_) != 0;
+    case Kind::Double:
+      return std::get<double>(data_) != 0.0;
     case Kind::Text:
     case Kind::Decimal: {
       const std::string& t = std::get<std::string>(data_);
@@ -38,15 +41,19 @@ bool Value::AsBool() const {
       if (ParseDouble(t, d)) return d != 0.0;
       Mismatch("\"" + t + "\" to Boolean");
     }
-    default: Mismatch("a value without a Boolean form");
+    default:
+      Mismatch("a value without a Boolean form");
   }
 }
 
 std::int64_t Value::AsInt() const {
   switch (kind_) {
-    case Kind::Boolean: return std::get<bool>(data_) ? -1 : 0;
-    case Kind::Integer: return std::get<std::int64_t>(data_);
-    case Kind::Double: return static_cast<std::int64_t>(std::nearbyint(std::get<double>(data_)));
+    case Kind::Boolean:
+      return std::get<bool>(data_) ? -1 : 0;
+    case Kind::Integer:
+      return std::get<std::int64_t>(data_);
+    case Kind::Double:
+      return static_cast<std::int64_t>(std::nearbyint(std::get<double>(data_)));
     case Kind::Text:
     case Kind::Decimal: {
       std::string_view t = text::Trim(std::get<std::string>(data_));
@@ -58,31 +65,39 @@ std::int64_t Value::AsInt() const {
       if (ParseDouble(t, d) && std::fabs(d) < 9.2e18) return static_cast<std::int64_t>(std::nearbyint(d));
       Mismatch("\"" + std::string(t) + "\" to a number");
     }
-    default: Mismatch("a value without a numeric form");
+    default:
+      Mismatch("a value without a numeric form");
   }
 }
 
 double Value::AsDouble() const {
   switch (kind_) {
-    case Kind::Boolean: return std::get<bool>(data_) ? -1.0 : 0.0;
-    case Kind::Integer: return static_cast<double>(std::get<std::int64_t>(data_));
-    case Kind::Double: return std::get<double>(data_);
+    case Kind::Boolean:
+      return std::get<bool>(data_) ? -1.0 : 0.0;
+    case Kind::Integer:
+      return static_cast<double>(std::get<std::int64_t>(data_));
+    case Kind::Double:
+      return std::get<double>(data_);
     case Kind::Text:
     case Kind::Decimal: {
       double d;
       if (ParseDouble(std::get<std::string>(data_), d)) return d;
       Mismatch("\"" + std::get<std::string>(data_) + "\" to a number");
     }
-    default: Mismatch("a value without a numeric form");
+    default:
+      Mismatch("a value without a numeric form");
   }
 }
 
 std::string Value::AsText() const {
   switch (kind_) {
     case Kind::Empty:
-    case Kind::Null: return {};
-    case Kind::Boolean: return std::get<bool>(data_) ? "-1" : "0";
-    case Kind::Integer: return std::to_string(std::get<std::int64_t>(data_));
+    case Kind::Null:
+      return {};
+    case Kind::Boolean:
+      return std::get<bool>(data_) ? "-1" : "0";
+    case Kind::Integer:
+      return std::to_string(std::get<std::int64_t>(data_));
     case Kind::Double: {
       // The shortest text that reads back as the same double.
       char buffer[64];
@@ -91,7 +106,8 @@ std::string Value::AsText() const {
     }
     case Kind::Text:
     case Kind::Date:
-    case Kind::Decimal: return std::get<std::string>(data_);
+    case Kind::Decimal:
+      return std::get<std::string>(data_);
     case Kind::Binary: {
       const Bytes& b = std::get<Bytes>(data_);
       return std::string(b.begin(), b.end());

@@ -81,8 +81,12 @@ std::string MapCase(std::string_view text, Map map) {
 
 }  // namespace
 
-std::string ToUpper(std::string_view text) { return MapCase(text, Upper); }
-std::string ToLower(std::string_view text) { return MapCase(text, Lower); }
+std::string ToUpper(std::string_view text) {
+  return MapCase(text, Upper);
+}
+std::string ToLower(std::string_view text) {
+  return MapCase(text, Lower);
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() == b.size()) {

@@ -64,15 +64,18 @@ std::string RemoveKey(std::string_view text, std::string_view key, std::string_v
   for (auto it = items.rbegin(); it != items.rend(); ++it) {
     if (!text::EqualsNoCase(it->key, text::Trim(key))) continue;
     std::size_t begin = it->begin, end = it->end;
-    if (end < out.size() && out.compare(end, sep.size(), sep) == 0) end += sep.size();
-    else if (begin >= sep.size() && out.compare(begin - sep.size(), sep.size(), sep) == 0) begin -= sep.size();
+    if (end < out.size() && out.compare(end, sep.size(), sep) == 0)
+      end += sep.size();
+    else if (begin >= sep.size() && out.compare(begin - sep.size(), sep.size(), sep) == 0)
+      begin -= sep.size();
     out.erase(begin, end - begin);
   }
   return out;
 }
 
 std::string FormatKeyValue(std::string_view key, std::string_view value) {
-  bool quote = value.find_first_of(";\"") != std::string_view::npos || text::Trim(value).size() != value.size();
+  bool quote =
+      value.find_first_of(";\"") != std::string_view::npos || text::Trim(value).size() != value.size();
   if (!quote) return std::string(key) + "=" + std::string(value);
   return std::string(key) + "=\"" + text::ReplaceAll(value, "\"", "\"\"") + "\"";
 }

@@ -30,7 +30,9 @@ constexpr const char* kSource = "VelaBackup.Utils";
   throw Error(kPathAccess, kSource, std::string(what) + " " + std::string(path) + ": " + ec.message());
 }
 
-fs::path PathOf(std::string_view path) { return fs::path(std::string(path)); }
+fs::path PathOf(std::string_view path) {
+  return fs::path(std::string(path));
+}
 
 // The separators of the current user's locale, read without touching the process-wide locale.
 struct LocaleSeparators {
@@ -52,7 +54,8 @@ LocaleSeparators ReadLocale() {
   freelocale(locale);
   // The C locale has no grouping character; take the one that pairs with its decimal point, as the
   // backup document always records one.
-  if (separators.thousands == separators.decimal) separators.thousands = separators.decimal == "," ? "." : ",";
+  if (separators.thousands == separators.decimal)
+    separators.thousands = separators.decimal == "," ? "." : ",";
   if (separators.monetaryThousands == separators.monetaryDecimal)
     separators.monetaryThousands = separators.monetaryDecimal == "," ? "." : ",";
   return separators;
@@ -69,8 +72,12 @@ std::string Utils::JoinPath(std::string_view folder, std::string_view name) cons
   return (PathOf(folder) / PathOf(name)).string();
 }
 
-std::string Utils::NamePart(std::string_view path) const { return PathOf(path).filename().string(); }
-std::string Utils::ParentFolder(std::string_view path) const { return PathOf(path).parent_path().string(); }
+std::string Utils::NamePart(std::string_view path) const {
+  return PathOf(path).filename().string();
+}
+std::string Utils::ParentFolder(std::string_view path) const {
+  return PathOf(path).parent_path().string();
+}
 std::string Utils::Extension(std::string_view path) const {
   std::string ext = PathOf(path).extension().string();
   return ext.empty() ? ext : ext.substr(1);
@@ -104,8 +111,10 @@ void Utils::CreateFolder(std::string_view path) const {
 
 void Utils::RemoveFolder(std::string_view path, bool withContents) const {
   std::error_code ec;
-  if (withContents) fs::remove_all(PathOf(path), ec);
-  else fs::remove(PathOf(path), ec);
+  if (withContents)
+    fs::remove_all(PathOf(path), ec);
+  else
+    fs::remove(PathOf(path), ec);
   if (ec) FailPath("Cannot remove the folder", path, ec);
 }
 
@@ -132,8 +141,8 @@ bool Utils::CopyFile(std::string_view source, std::string_view destination) cons
 
 void Utils::CopyFolder(std::string_view source, std::string_view destination) const {
   std::error_code ec;
-  fs::copy(PathOf(source), PathOf(destination), fs::copy_options::recursive | fs::copy_options::overwrite_existing,
-           ec);
+  fs::copy(PathOf(source), PathOf(destination),
+           fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
   if (ec) FailPath("Cannot copy the folder", source, ec);
 }
 
@@ -186,11 +195,16 @@ bool Utils::IsInArray(std::string_view text, const std::vector<std::string>& arr
 std::string Utils::LocaleItem(int item) const {
   LocaleSeparators separators = ReadLocale();
   switch (item) {
-    case kLocaleDecimalSeparator: return separators.decimal;
-    case kLocaleThousandSeparator: return separators.thousands;
-    case kLocaleMonetaryDecimalSeparator: return separators.monetaryDecimal;
-    case kLocaleMonetaryThousandSeparator: return separators.monetaryThousands;
-    default: throw Error(kInvalidArgument, kSource, "Unknown locale item " + std::to_string(item));
+    case kLocaleDecimalSeparator:
+      return separators.decimal;
+    case kLocaleThousandSeparator:
+      return separators.thousands;
+    case kLocaleMonetaryDecimalSeparator:
+      return separators.monetaryDecimal;
+    case kLocaleMonetaryThousandSeparator:
+      return separators.monetaryThousands;
+    default:
+      throw Error(kInvalidArgument, kSource, "Unknown locale item " + std::to_string(item));
   }
 }
 

@@ -40,9 +40,13 @@ void Element::SetAttribute(std::string_view name, std::string_view value) {
   attribute.set_value(std::string(value).c_str());
 }
 
-void Element::SetAttribute(std::string_view name, std::int64_t value) { SetAttribute(name, std::to_string(value)); }
+void Element::SetAttribute(std::string_view name, std::int64_t value) {
+  SetAttribute(name, std::to_string(value));
+}
 
-void Element::SetBooleanAttribute(std::string_view name, bool value) { SetAttribute(name, value ? "True" : "False"); }
+void Element::SetBooleanAttribute(std::string_view name, bool value) {
+  SetAttribute(name, value ? "True" : "False");
+}
 
 std::optional<std::string> Element::Attribute(std::string_view name) const {
   pugi::xml_attribute attribute = node_.attribute(std::string(name).c_str());
@@ -87,7 +91,8 @@ Element Document::SetDocumentElement(Element root) {
 
 Element Document::DocumentElement() const {
   for (pugi::xml_node child = document_->first_child(); child; child = child.next_sibling())
-    if (child.type() == pugi::node_element && std::string_view(child.name()) != kHolder) return Element(child);
+    if (child.type() == pugi::node_element && std::string_view(child.name()) != kHolder)
+      return Element(child);
   return Element();
 }
 
@@ -122,8 +127,8 @@ std::string Document::ToString() const {
 
 Document Document::Load(const std::string& path) {
   Document document;
-  pugi::xml_parse_result result =
-      document.document_->load_file(path.c_str(), pugi::parse_default & ~pugi::parse_doctype, pugi::encoding_auto);
+  pugi::xml_parse_result result = document.document_->load_file(
+      path.c_str(), pugi::parse_default & ~pugi::parse_doctype, pugi::encoding_auto);
   if (!result)
     throw Error(kBadFileFormat, kSource,
                 "The backup document " + path + " cannot be read: " + result.description() + " at offset " +

@@ -33,7 +33,9 @@ class Element {
   void SetAttribute(std::string_view name, std::string_view value);
   void SetAttribute(std::string_view name, const char* value) { SetAttribute(name, std::string_view(value)); }
   void SetAttribute(std::string_view name, std::int64_t value);
-  void SetAttribute(std::string_view name, int value) { SetAttribute(name, static_cast<std::int64_t>(value)); }
+  void SetAttribute(std::string_view name, int value) {
+    SetAttribute(name, static_cast<std::int64_t>(value));
+  }
   // Booleans handed over as typed values get the words True / False.
   void SetBooleanAttribute(std::string_view name, bool value);
 

@@ -34,7 +34,8 @@ Result Host(const testing::TempFolder& folder, const std::vector<std::string>& a
   Result result;
   FILE* pipe = popen(command.c_str(), "r");
   std::array<char, 4096> buffer;
-  for (std::size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) result.out.append(buffer.data(), n);
+  for (std::size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
+    result.out.append(buffer.data(), n);
   int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   std::ifstream err(errPath);
@@ -58,7 +59,8 @@ class Cli : public ::testing::Test {
 TEST_F(Cli, HelpAndUsageErrors) {
   Result help = Host(folder_, {"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* command : {"save", "restore", "inspect", "sample"}) EXPECT_THAT(help.out, HasSubstr(command));
+  for (const char* command : {"save", "restore", "inspect", "sample"})
+    EXPECT_THAT(help.out, HasSubstr(command));
   EXPECT_EQ(Host(folder_, {"save", "-c", source_}).status, 64);
   EXPECT_EQ(Host(folder_, {"frobnicate"}).status, 64);
   EXPECT_EQ(Host(folder_, {"save", "-c", source_, "-f", backup_, "--answer", "nonsense"}).status, 64);
@@ -84,15 +86,18 @@ TEST_F(Cli, SaveWritesEventLinesAndRestoreReportsFailures) {
   Result wrong = Host(folder_, {"restore", "-c", "Provider=Nope;Data Source=x", "-f", backup_});
   EXPECT_EQ(wrong.status, 2);
   EXPECT_THAT(wrong.err, HasSubstr("0x80040001"));
-  EXPECT_THAT(wrong.err, HasSubstr("Unknown Provider (VelaBackup.CBackup.GetDBMS component failure at line:"));
+  EXPECT_THAT(wrong.err,
+              HasSubstr("Unknown Provider (VelaBackup.CBackup.GetDBMS component failure at line:"));
 }
 
 TEST_F(Cli, CancelAfterEndsWithStatusOneAndPasswordsStayOutOfTheEvents) {
-  EXPECT_EQ(Host(folder_, {"save", "-c", source_, "-f", backup_, "--cancel-after", "3", "--quiet"}).status, 1);
+  EXPECT_EQ(Host(folder_, {"save", "-c", source_, "-f", backup_, "--cancel-after", "3", "--quiet"}).status,
+            1);
   ASSERT_EQ(Host(folder_, {"save", "-c", source_, "-f", backup_, "--quiet"}).status, 0);
-  std::string target = testing::FileDatabase(folder_ / "copy.db") + ";Jet OLEDB:Database Password=Zebra42Secret";
+  std::string target =
+      testing::FileDatabase(folder_ / "copy.db") + ";Jet OLEDB:Database Password=Zebra42Secret";
   Result restore = Host(folder_, {"restore", "-c", target, "-f", backup_, "--db-password", "Zebra42Secret",
-                                 "--events", "jsonl"});
+                                  "--events", "jsonl"});
   ASSERT_EQ(restore.status, 0) << restore.err;
   EXPECT_THAT(restore.out, HasSubstr("\"event\":\"RestoreAdditionalFiles\""));
   EXPECT_THAT(restore.out, Not(HasSubstr("Zebra42Secret")));

@@ -18,8 +18,8 @@ namespace vela {
 namespace {
 
 using namespace data;
-using ::testing::HasSubstr;
 using testing::FileDatabase;
+using ::testing::HasSubstr;
 using testing::TempFolder;
 using testing::Utf16File;
 
@@ -33,7 +33,8 @@ struct Events : CBackupEvents {
     progress.emplace_back(value, caption);
     Maybe(kProgress, static_cast<int>(progress.size()));
   }
-  void ShowMessage(const std::string& prompt, std::int32_t, const std::string& guid, std::int32_t& result) override {
+  void ShowMessage(const std::string& prompt, std::int32_t, const std::string& guid,
+                   std::int32_t& result) override {
     messages.push_back(guid + " " + prompt);
     if (answer) result = *answer;
   }
@@ -144,14 +145,15 @@ TEST_F(Restore, OlderLayoutIsHandedOverAsFiles) {
 }
 
 // A backup of one table "N" with a Double column and a Currency column, written by hand.
-testing::Members NumberBackup(const std::string& decimal, const std::string& thousands, const std::string& data) {
-  std::string document =
-      "<Database ConnectionString=\"x\" DecimalSeparator=\"" + decimal + "\" ThousandSeparator=\"" + thousands +
-      "\" MonetaryDecimalSeparator=\"" + decimal + "\" MonetaryThousandSeparator=\"" + thousands +
-      "\"><Tables><Table Name=\"N\" FileName=\"data\"><Columns>"
-      "<Column Name=\"D\" DataType=\"5\" Flags=\"0\" Nullable=\"-1\" Autoincrement=\"0\"/>"
-      "<Column Name=\"M\" DataType=\"6\" Flags=\"0\" Nullable=\"-1\" Autoincrement=\"0\"/>"
-      "</Columns><Indexes/><Keys/></Table></Tables></Database>";
+testing::Members NumberBackup(const std::string& decimal, const std::string& thousands,
+                              const std::string& data) {
+  std::string document = "<Database ConnectionString=\"x\" DecimalSeparator=\"" + decimal +
+                         "\" ThousandSeparator=\"" + thousands + "\" MonetaryDecimalSeparator=\"" + decimal +
+                         "\" MonetaryThousandSeparator=\"" + thousands +
+                         "\"><Tables><Table Name=\"N\" FileName=\"data\"><Columns>"
+                         "<Column Name=\"D\" DataType=\"5\" Flags=\"0\" Nullable=\"-1\" Autoincrement=\"0\"/>"
+                         "<Column Name=\"M\" DataType=\"6\" Flags=\"0\" Nullable=\"-1\" Autoincrement=\"0\"/>"
+                         "</Columns><Indexes/><Keys/></Table></Tables></Database>";
   return {{kDocument, document}, {kMode, "0"}, {kProvider, "1"}, {"data", Utf16File(data)}};
 }
 
@@ -179,9 +181,9 @@ TEST_F(Restore, HostileDataFilesFailNamingTableAndColumn) {
     const char* data;
     const char* expect;
   } cases[] = {
-      {"[1][0.4]12", "N."},                  // truncated inside a value
-      {"[1][0.99999]1[EOF]", "N."},          // a length beyond the file
-      {"[1][7.1]1[EOF]", "N."},              // a field index beyond the columns
+      {"[1][0.4]12", "N."},                    // truncated inside a value
+      {"[1][0.99999]1[EOF]", "N."},            // a length beyond the file
+      {"[1][7.1]1[EOF]", "N."},                // a field index beyond the columns
       {"[1][0.99999999999999999999]1", "N."},  // a number beyond 32 bits
   };
   for (const Case& c : cases) {
@@ -196,9 +198,10 @@ TEST_F(Restore, HostileDataFilesFailNamingTableAndColumn) {
 TEST_F(Restore, ADocumentNamingAMissingColumnFailsClearly) {
   testing::Members members = NumberBackup(".", ",", "[1][0.1]1[EOF]");
   std::string& document = members[kDocument];
-  document.replace(document.find("<Indexes/>"), 10,
-                   "<Indexes><Index Name=\"I\" Clustered=\"False\" Unique=\"False\" PK=\"False\" IndexNulls=\"0\">"
-                   "<Columns><Column Name=\"Missing\"/></Columns></Index></Indexes>");
+  document.replace(
+      document.find("<Indexes/>"), 10,
+      "<Indexes><Index Name=\"I\" Clustered=\"False\" Unique=\"False\" PK=\"False\" IndexNulls=\"0\">"
+      "<Columns><Column Name=\"Missing\"/></Columns></Index></Indexes>");
   testing::WriteArchive(archive_, members);
   // An index over a column the table does not have is left out; the rows still arrive.
   ASSERT_TRUE(Run());
@@ -210,7 +213,8 @@ TEST_F(Restore, ADocumentNamingAMissingColumnFailsClearly) {
 }
 
 TEST_F(Restore, DirectCopyIntoTheOtherEngineIsRefused) {
-  testing::WriteArchive(archive_, {{kMode, "2"}, {kProvider, "2"}, {"{066C4DE0-84D3-4FB9-B7A2-F24DA4609734}", "x"}});
+  testing::WriteArchive(archive_,
+                        {{kMode, "2"}, {kProvider, "2"}, {"{066C4DE0-84D3-4FB9-B7A2-F24DA4609734}", "x"}});
   EXPECT_FALSE(Run());
   ASSERT_EQ(events_.messages.size(), 1u);
   EXPECT_THAT(events_.messages[0], HasSubstr("{8BC958C2-ECAB-4A9B-9E75-23350D555F20}"));
@@ -258,8 +262,7 @@ TEST_F(Restore, ProtectedTargetNeedsItsPassword) {
   MakeBackup();
   ASSERT_TRUE(backup_.Restore(FileDatabase(target_), archive_, false, "", "s3cret;x"));
   EXPECT_THROW(OpenConnection(FileDatabase(target_)), Error);
-  auto connection =
-      OpenConnection(FileDatabase(target_) + ";Jet OLEDB:Database Password=\"s3cret;x\"");
+  auto connection = OpenConnection(FileDatabase(target_) + ";Jet OLEDB:Database Password=\"s3cret;x\"");
   EXPECT_EQ(Rows(FileDatabase(target_) + ";Jet OLEDB:Database Password=\"s3cret;x\"",
                  "SELECT COUNT(*) FROM [Measurements]"),
             std::vector<std::string>{"20"});

@@ -28,8 +28,9 @@ std::vector<std::string> Describe(const std::string& connectionString) {
     Table table = catalog->GetTable(entry.name);
     lines.push_back("table " + table.name);
     for (const Column& c : table.columns) {
-      std::string line = "  column " + c.name + " type=" + std::to_string(c.type) + " size=" +
-                         std::to_string(c.definedSize) + " precision=" + std::to_string(c.precision) +
+      std::string line = "  column " + c.name + " type=" + std::to_string(c.type) +
+                         " size=" + std::to_string(c.definedSize) +
+                         " precision=" + std::to_string(c.precision) +
                          " scale=" + std::to_string(c.numericScale);
       for (const char* property : {"Autoincrement", "Nullable", "Default"}) {
         if (!c.properties.Has(property)) continue;
@@ -42,8 +43,8 @@ std::vector<std::string> Describe(const std::string& connectionString) {
       lines.push_back(line);
     }
     for (const Index& i : table.indexes) {
-      std::string line = "  index " + i.name + " unique=" + std::to_string(i.unique) + " pk=" +
-                         std::to_string(i.primaryKey) + " (";
+      std::string line = "  index " + i.name + " unique=" + std::to_string(i.unique) +
+                         " pk=" + std::to_string(i.primaryKey) + " (";
       for (const Column& c : i.columns) line += c.name + ",";
       lines.push_back(line + ")");
     }
@@ -54,14 +55,15 @@ std::vector<std::string> Describe(const std::string& connectionString) {
       for (const Column& c : k.columns) line += c.name + "->" + c.relatedColumn + ",";
       lines.push_back(line + ")");
     }
-    std::unique_ptr<Recordset> rows =
-        connection->OpenRecordset("SELECT * FROM [" + table.name + "]", adOpenForwardOnly, adLockReadOnly, adUseServer);
+    std::unique_ptr<Recordset> rows = connection->OpenRecordset(
+        "SELECT * FROM [" + table.name + "]", adOpenForwardOnly, adLockReadOnly, adUseServer);
     for (; !rows->Eof(); rows->MoveNext()) {
       std::string line = "  row";
       for (std::size_t i = 0; i < rows->FieldCount(); ++i) {
         const Value& v = rows->GetValue(i);
         line += " | " + std::to_string(static_cast<int>(v.GetKind())) + ":" +
-                (v.GetKind() == Value::Kind::Binary ? std::to_string(v.AsBytes().size()) + "b:" + v.AsText() : v.AsText());
+                (v.GetKind() == Value::Kind::Binary ? std::to_string(v.AsBytes().size()) + "b:" + v.AsText()
+                                                    : v.AsText());
       }
       lines.push_back(line);
     }
@@ -80,7 +82,9 @@ struct Recorder : CBackupEvents {
     messages.push_back(guid + " " + prompt);
   }
   void DatabaseCorruptionFound() override { ++corruption; }
-  void RestoreAdditionalFiles(const std::string&, const std::string&, const std::string&) override { ++restored; }
+  void RestoreAdditionalFiles(const std::string&, const std::string&, const std::string&) override {
+    ++restored;
+  }
 
   CBackup* backup = nullptr;
   int cancelAt = 0;
@@ -121,7 +125,9 @@ TEST_P(RoundTrip, RestoresEverySchemaItemAndRow) {
   std::vector<std::string> expected = Describe(FileDatabase(source_));
   // A text backup leaves out the row that lets new connections in.
   if (GetParam() != bmDirectCopy)
-    std::erase_if(expected, [](const std::string& line) { return line.find("AllowNewConnection") != std::string::npos; });
+    std::erase_if(expected, [](const std::string& line) {
+      return line.find("AllowNewConnection") != std::string::npos;
+    });
   std::vector<std::string> restored = Describe(FileDatabase(target_));
   ASSERT_EQ(restored.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(restored[i], expected[i]);

@@ -31,7 +31,8 @@ class FullRemovableDisk : public zip::SystemDrive {
 };
 
 struct Prompts : CBackupEvents {
-  void ShowMessage(const std::string&, std::int32_t buttons, const std::string& guid, std::int32_t& result) override {
+  void ShowMessage(const std::string&, std::int32_t buttons, const std::string& guid,
+                   std::int32_t& result) override {
     seen.push_back(guid);
     styles.push_back(buttons);
     if (seen.size() == cancelAt) result = kAnswerCancel;

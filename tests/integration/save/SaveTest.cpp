@@ -17,9 +17,9 @@ namespace vela {
 namespace {
 
 using namespace data;
+using testing::AddRow;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
-using testing::AddRow;
 using testing::MakeTable;
 using testing::NewFileDatabase;
 using testing::TempFolder;
@@ -101,8 +101,10 @@ TEST_F(Save, ProgressEveryHundredRowsAndTheParamsFilter) {
   ASSERT_EQ(rowCaptions.size(), 2u);
   EXPECT_THAT(rowCaptions[0], EndsWith("(100/250)"));
   EXPECT_THAT(rowCaptions[1], EndsWith("(200/250)"));
-  EXPECT_EQ(events_.progress.front(), std::make_pair(0, LanguageResources::English()->GetString(13, "Backup")));
-  EXPECT_EQ(events_.progress.back(), std::make_pair(100, LanguageResources::English()->GetString(17, "Backup")));
+  EXPECT_EQ(events_.progress.front(),
+            std::make_pair(0, LanguageResources::English()->GetString(13, "Backup")));
+  EXPECT_EQ(events_.progress.back(),
+            std::make_pair(100, LanguageResources::English()->GetString(17, "Backup")));
 }
 
 TEST_F(Save, DoNotSaveDataTablesForms) {
@@ -150,8 +152,8 @@ TEST_F(Save, UncompressedModeStoresMembers) {
 
 TEST_F(Save, CorruptedRowsAreMarkedWithOneNoticePerTable) {
   MakeTable(*catalog_, "C", {{"Text", adVarWChar, 10}, {"Number", adInteger}});
-  AddRow(*connection_, "C", {"####", Value::Null()});       // corrupted
-  AddRow(*connection_, "C", {"####", 5});                   // fine: a number
+  AddRow(*connection_, "C", {"####", Value::Null()});         // corrupted
+  AddRow(*connection_, "C", {"####", 5});                     // fine: a number
   AddRow(*connection_, "C", {Value::Null(), Value::Null()});  // corrupted
   ASSERT_TRUE(Run());
   ASSERT_EQ(events_.messages.size(), 1u);
@@ -191,8 +193,10 @@ class FailingConnection : public testing::ForwardingConnection {
     return std::make_unique<SystemTablesFirst>(inner_->OpenCatalog());
   }
   std::unique_ptr<data::Recordset> OpenRecordset(std::string_view sql, data::CursorTypeEnum type,
-                                                 data::LockTypeEnum lock, data::CursorLocationEnum location) override {
-    if (failOn && sql.find(failOn) != std::string_view::npos) throw Error(kCommandError, "Test", "injected failure");
+                                                 data::LockTypeEnum lock,
+                                                 data::CursorLocationEnum location) override {
+    if (failOn && sql.find(failOn) != std::string_view::npos)
+      throw Error(kCommandError, "Test", "injected failure");
     return inner_->OpenRecordset(sql, type, lock, location);
   }
   const char* failOn = nullptr;
@@ -212,7 +216,8 @@ TEST_F(Save, ProgressCountsSystemTablesAndAFailureKeepsTheEarlierBackup) {
     FAIL();
   } catch (const Error& error) {
     EXPECT_EQ(error.Number(), kCommandError);
-    EXPECT_THAT(error.Description(), HasSubstr("injected failure (VelaBackup.CBackup.SaveData component failure"));
+    EXPECT_THAT(error.Description(),
+                HasSubstr("injected failure (VelaBackup.CBackup.SaveData component failure"));
     EXPECT_THAT(error.Description(), HasSubstr(") (VelaBackup.CBackup.Save component failure at line:"));
   }
   EXPECT_EQ(std::filesystem::file_size(archive_), before);
@@ -231,7 +236,8 @@ TEST_F(Save, CancelAtEveryEventEndsFalseAndKeepsTheEarlierBackup) {
     events_.progress.clear();
     events_.cancelAt = static_cast<int>(n);
     EXPECT_FALSE(Run()) << "cancel at event " << n;
-    EXPECT_EQ(events_.progress.back(), std::make_pair(100, LanguageResources::English()->GetString(15, "Backup")))
+    EXPECT_EQ(events_.progress.back(),
+              std::make_pair(100, LanguageResources::English()->GetString(15, "Backup")))
         << n;
     EXPECT_EQ(std::filesystem::file_size(archive_), size) << n;
     EXPECT_FALSE(std::filesystem::exists(backup_.Internals().WorkFolderPath())) << n;

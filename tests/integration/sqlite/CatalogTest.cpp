@@ -9,7 +9,8 @@ namespace {
 
 class SqliteCatalogTest : public SqliteTest {
  protected:
-  static Index MakeIndex(std::string name, std::vector<std::string> columns, bool unique = false, bool primary = false) {
+  static Index MakeIndex(std::string name, std::vector<std::string> columns, bool unique = false,
+                         bool primary = false) {
     Index ix;
     ix.name = std::move(name);
     ix.unique = unique || primary;
@@ -17,8 +18,8 @@ class SqliteCatalogTest : public SqliteTest {
     for (auto& c : columns) ix.columns.push_back(Col(c, adVarWChar));
     return ix;
   }
-  static Key ForeignKey(std::string name, std::string column, std::string relatedTable, std::string relatedColumn,
-                        int deleteRule = adRINone, int updateRule = adRINone) {
+  static Key ForeignKey(std::string name, std::string column, std::string relatedTable,
+                        std::string relatedColumn, int deleteRule = adRINone, int updateRule = adRINone) {
     Key k;
     k.name = std::move(name);
     k.type = adKeyForeign;
@@ -49,17 +50,28 @@ TEST_F(SqliteCatalogTest, EveryCreatableTypeComesBackWithItsJetCodeSizeAndPrecis
     int scale;
   };
   const std::vector<Case> cases = {
-      {adSmallInt, 0, adSmallInt, 0, 5, 0},           {adInteger, 0, adInteger, 0, 10, 0},
-      {adSingle, 0, adSingle, 0, 7, 0},               {adDouble, 0, adDouble, 0, 15, 0},
-      {adCurrency, 0, adCurrency, 0, 19, 4},          {adDate, 0, adDate, 0, 0, 0},
-      {adBoolean, 0, adBoolean, 0, 0, 0},             {adTinyInt, 0, adInteger, 0, 10, 0},
-      {adUnsignedTinyInt, 0, adUnsignedTinyInt, 0, 3, 0}, {adBigInt, 0, adBigInt, 0, 19, 0},
-      {adGUID, 0, adGUID, 0, 0, 0},                   {adBinary, 16, adBinary, 16, 0, 0},
-      {adChar, 10, adWChar, 10, 0, 0},                {adWChar, 12, adWChar, 12, 0, 0},
-      {adNumeric, 0, adNumeric, 0, 28, 6},            {adDBTimeStamp, 0, adDate, 0, 0, 0},
-      {adVarChar, 30, adVarWChar, 30, 0, 0},          {adLongVarChar, 100, adLongVarWChar, 0, 0, 0},
-      {adVarWChar, 50, adVarWChar, 50, 0, 0},         {adLongVarWChar, 0, adLongVarWChar, 0, 0, 0},
-      {adVarBinary, 200, adVarBinary, 200, 0, 0},     {adLongVarBinary, 0, adLongVarBinary, 0, 0, 0},
+      {adSmallInt, 0, adSmallInt, 0, 5, 0},
+      {adInteger, 0, adInteger, 0, 10, 0},
+      {adSingle, 0, adSingle, 0, 7, 0},
+      {adDouble, 0, adDouble, 0, 15, 0},
+      {adCurrency, 0, adCurrency, 0, 19, 4},
+      {adDate, 0, adDate, 0, 0, 0},
+      {adBoolean, 0, adBoolean, 0, 0, 0},
+      {adTinyInt, 0, adInteger, 0, 10, 0},
+      {adUnsignedTinyInt, 0, adUnsignedTinyInt, 0, 3, 0},
+      {adBigInt, 0, adBigInt, 0, 19, 0},
+      {adGUID, 0, adGUID, 0, 0, 0},
+      {adBinary, 16, adBinary, 16, 0, 0},
+      {adChar, 10, adWChar, 10, 0, 0},
+      {adWChar, 12, adWChar, 12, 0, 0},
+      {adNumeric, 0, adNumeric, 0, 28, 6},
+      {adDBTimeStamp, 0, adDate, 0, 0, 0},
+      {adVarChar, 30, adVarWChar, 30, 0, 0},
+      {adLongVarChar, 100, adLongVarWChar, 0, 0, 0},
+      {adVarWChar, 50, adVarWChar, 50, 0, 0},
+      {adLongVarWChar, 0, adLongVarWChar, 0, 0, 0},
+      {adVarBinary, 200, adVarBinary, 200, 0, 0},
+      {adLongVarBinary, 0, adLongVarBinary, 0, 0, 0},
   };
   Table table;
   table.name = "All Types";
@@ -102,9 +114,12 @@ TEST_F(SqliteCatalogTest, ListsTablesInCreationOrderWithTheirKind) {
 
   std::vector<std::pair<std::string, std::string>> listed;
   for (const auto& e : catalog->ListTables()) listed.emplace_back(e.name, e.type);
-  std::vector<std::pair<std::string, std::string>> expected = {
-      {"MSysVelaProperties", "SYSTEM TABLE"}, {"Customers", "TABLE"}, {"sqlite_sequence", "SYSTEM TABLE"},
-      {"Orders", "TABLE"}, {"Big Orders", "VIEW"}, {"Later", "TABLE"}};
+  std::vector<std::pair<std::string, std::string>> expected = {{"MSysVelaProperties", "SYSTEM TABLE"},
+                                                               {"Customers", "TABLE"},
+                                                               {"sqlite_sequence", "SYSTEM TABLE"},
+                                                               {"Orders", "TABLE"},
+                                                               {"Big Orders", "VIEW"},
+                                                               {"Later", "TABLE"}};
   EXPECT_EQ(listed, expected);
   // The key made the INTEGER column the engine's row id; it did not make it an autoincrement column.
   Table ordersRead = catalog->GetTable("Orders");
@@ -129,7 +144,8 @@ TEST_F(SqliteCatalogTest, AppendKeyRebuildsATableWithRowsKeepingIndexesAndAutoin
   db->Execute("DELETE FROM [Order Lines]");
   db->Execute("INSERT INTO [Order Lines] ([Customer], [Note]) VALUES (7, 'second')");
 
-  catalog->AppendKey("Order Lines", ForeignKey("Lines Of Customer", "Customer", "Customers", "ID", adRICascade, adRINone));
+  catalog->AppendKey("Order Lines",
+                     ForeignKey("Lines Of Customer", "Customer", "Customers", "ID", adRICascade, adRINone));
   Table read = catalog->GetTable("Order Lines");
   ASSERT_EQ(read.keys.size(), 2u);  // the autoincrement column's primary key and the relationship
   const Key* fk = FindByName(read.keys, "Lines Of Customer");
@@ -144,20 +160,24 @@ TEST_F(SqliteCatalogTest, AppendKeyRebuildsATableWithRowsKeepingIndexesAndAutoin
   db->Execute("INSERT INTO [Order Lines] ([Customer], [Note]) VALUES (7, 'third')");
   EXPECT_EQ(Rows(*db, "SELECT MAX([No]) AS MaxIdentity FROM [Order Lines]")[0][0], Value(102));
   // The relationship is enforced, with its rule.
-  EXPECT_EQ(Failure([&] { db->Execute("INSERT INTO [Order Lines] ([Customer]) VALUES (99)"); }).Number(), kIntegrityViolation);
+  EXPECT_EQ(Failure([&] { db->Execute("INSERT INTO [Order Lines] ([Customer]) VALUES (99)"); }).Number(),
+            kIntegrityViolation);
   db->Execute("DELETE FROM [Customers]");
   EXPECT_EQ(Rows(*db, "SELECT COUNT(*) FROM [Order Lines]")[0][0], Value(0));
 
   // A key that existing rows break is refused, and the table is left as it was.
   db->Execute("CREATE TABLE [Loose] ([Customer] INTEGER)");
   db->Execute("INSERT INTO [Loose] VALUES (12345)");
-  Error broken = Failure([&] { catalog->AppendKey("Loose", ForeignKey("Dangling", "Customer", "Customers", "ID")); });
+  Error broken =
+      Failure([&] { catalog->AppendKey("Loose", ForeignKey("Dangling", "Customer", "Customers", "ID")); });
   EXPECT_EQ(broken.Number(), kIntegrityViolation);
   EXPECT_NE(broken.Description().find("Loose"), std::string::npos);
   EXPECT_TRUE(catalog->GetTable("Loose").keys.empty());
   EXPECT_EQ(Rows(*db, "SELECT * FROM [Loose]").size(), 1u);
   // Jet wants the related columns to be unique.
-  EXPECT_EQ(Failure([&] { catalog->AppendKey("Loose", ForeignKey("ByName", "Customer", "Customers", "Name")); }).Number(),
+  EXPECT_EQ(Failure([&] {
+              catalog->AppendKey("Loose", ForeignKey("ByName", "Customer", "Customers", "Name"));
+            }).Number(),
             kCommandError);
 }
 
@@ -165,14 +185,16 @@ TEST_F(SqliteCatalogTest, ADatabaseMadeByAnotherProgramShowsReadableStableKeyNam
   {
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(File("foreign.db").c_str(), &raw), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(raw,
-                           "CREATE TABLE parent (a TEXT, b TEXT, code TEXT UNIQUE, PRIMARY KEY (a, b));"
-                           "CREATE TABLE child (id INTEGER PRIMARY KEY, a TEXT, b TEXT, ref TEXT REFERENCES parent(code),"
-                           "  CONSTRAINT named_fk FOREIGN KEY (a, b) REFERENCES parent ON DELETE SET NULL);"
-                           "CREATE INDEX child_ref ON child(ref);"
-                           "INSERT INTO parent VALUES ('x', 'y', 'c1');",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(
+            raw,
+            "CREATE TABLE parent (a TEXT, b TEXT, code TEXT UNIQUE, PRIMARY KEY (a, b));"
+            "CREATE TABLE child (id INTEGER PRIMARY KEY, a TEXT, b TEXT, ref TEXT REFERENCES parent(code),"
+            "  CONSTRAINT named_fk FOREIGN KEY (a, b) REFERENCES parent ON DELETE SET NULL);"
+            "CREATE INDEX child_ref ON child(ref);"
+            "INSERT INTO parent VALUES ('x', 'y', 'c1');",
+            nullptr, nullptr, nullptr),
+        SQLITE_OK);
     sqlite3_close(raw);
   }
   auto db = OpenConnection(Cs(File("foreign.db")));

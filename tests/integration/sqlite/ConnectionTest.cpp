@@ -23,7 +23,8 @@ TEST_F(SqliteConnectionTest, OpenFailuresNameTheFileAndTheProvider) {
   // Another program holding the file exclusively.
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(File("a.mdb").c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+            SQLITE_OK);
   Error locked = Failure([&] { OpenConnection(Cs(File("a.mdb"))); });
   sqlite3_close(other);
   EXPECT_EQ(locked.Number(), kPathAccess);
@@ -50,7 +51,8 @@ TEST_F(SqliteConnectionTest, PasswordProtectsTheFileAndNeverShowsInTheConnection
   EXPECT_EQ(db->ConnectionString().find("s3cr"), std::string::npos);
   EXPECT_NE(db->ConnectionString().find("p.mdb"), std::string::npos);
   db->Execute("CREATE TABLE [Secrets] ([Text] VARCHAR(50))");
-  for (int i = 0; i < 300; ++i) db->Execute("INSERT INTO [Secrets] VALUES ('treasure map " + std::to_string(i) + "')");
+  for (int i = 0; i < 300; ++i)
+    db->Execute("INSERT INTO [Secrets] VALUES ('treasure map " + std::to_string(i) + "')");
   // A rolled-back change goes through the journal and must leave the pages intact.
   db->Execute("BEGIN");
   db->Execute("UPDATE [Secrets] SET [Text] = 'gone'");
@@ -85,8 +87,9 @@ TEST_F(SqliteConnectionTest, PasswordProtectsTheFileAndNeverShowsInTheConnection
 TEST_F(SqliteConnectionTest, AProtectedFileLeftMidTransactionIsRolledBackFromItsJournal) {
   auto db = NewDatabase("crash.mdb", "pw");
   db->Execute("CREATE TABLE [t] ([n] INTEGER, [s] VARCHAR(100))");
-  db->Execute("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 3000) "
-              "INSERT INTO [t] SELECT x, 'original ' || x FROM c");
+  db->Execute(
+      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 3000) "
+      "INSERT INTO [t] SELECT x, 'original ' || x FROM c");
   // A tiny cache makes the engine write changed pages into the file before the commit, as a crash finds it.
   db->Execute("PRAGMA cache_size=5");
   db->Execute("BEGIN");
@@ -125,16 +128,19 @@ TEST_F(SqliteConnectionTest, SnapshotIsAConsistentCopyIncludingUncommittedBatche
 
 TEST_F(SqliteConnectionTest, ParametersAreBoundByTheirType) {
   auto db = NewDatabase();
-  db->Execute("CREATE TABLE [p] ([n] INTEGER, [m] CURRENCY TEXT, [d] DATETIME, [b] BOOLEAN, [x] BLOB, [s] VARCHAR(20))");
+  db->Execute(
+      "CREATE TABLE [p] ([n] INTEGER, [m] CURRENCY TEXT, [d] DATETIME, [b] BOOLEAN, [x] BLOB, [s] "
+      "VARCHAR(20))");
   Command command(*db);
   command.SetCommandText("INSERT INTO [p] ([n], [m], [d], [b], [x], [s]) VALUES (?, ?, ?, ?, ?, ?)");
   command.SetPrepared(true);
-  command.Parameters() = {command.CreateParameter("n", adInteger, adParamInput, 4, Value("42")),
-                          command.CreateParameter("m", adCurrency, adParamInput, 8, Value("922337203685477.5807")),
-                          command.CreateParameter("d", adDate, adParamInput, 8, Value("2024-02-29")),
-                          command.CreateParameter("b", adBoolean, adParamInput, 2, Value("-1")),
-                          command.CreateParameter("x", adLongVarBinary, adParamInput, 99999999, Value(Bytes{0, 255, 7})),
-                          command.CreateParameter("s", adVarWChar, adParamInput, 20, Value::Null())};
+  command.Parameters() = {
+      command.CreateParameter("n", adInteger, adParamInput, 4, Value("42")),
+      command.CreateParameter("m", adCurrency, adParamInput, 8, Value("922337203685477.5807")),
+      command.CreateParameter("d", adDate, adParamInput, 8, Value("2024-02-29")),
+      command.CreateParameter("b", adBoolean, adParamInput, 2, Value("-1")),
+      command.CreateParameter("x", adLongVarBinary, adParamInput, 99999999, Value(Bytes{0, 255, 7})),
+      command.CreateParameter("s", adVarWChar, adParamInput, 20, Value::Null())};
   command.Execute();
   command.Execute();
   auto rows = Rows(*db, "SELECT * FROM [p]");
@@ -157,13 +163,17 @@ TEST_F(SqliteConnectionTest, ValuesStoredByAnotherProgramReadAsTheirDeclaredType
   {
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(File("other.db").c_str(), &raw), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(raw,
-                           "CREATE TABLE v (d DATETIME, price DECIMAL(10,2), g GUID, b BOOLEAN, x, t VARCHAR(20), r REAL);"
-                           "INSERT INTO v VALUES ('2024-01-02', 12.5, x'33221100554477668899AABBCCDDEEFF', 'yes', 'text', 7, 1e300);"
-                           "INSERT INTO v VALUES (1700000000, '0012.50', '6f9619ff-8b86-d011-b42d-00c04fc964ff', 0, 42, 'a', 2);"
-                           "INSERT INTO v VALUES (2460000.5, 1e20, NULL, 'maybe', x'00', NULL, 'not a number');",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(
+            raw,
+            "CREATE TABLE v (d DATETIME, price DECIMAL(10,2), g GUID, b BOOLEAN, x, t VARCHAR(20), r REAL);"
+            "INSERT INTO v VALUES ('2024-01-02', 12.5, x'33221100554477668899AABBCCDDEEFF', 'yes', 'text', "
+            "7, 1e300);"
+            "INSERT INTO v VALUES (1700000000, '0012.50', '6f9619ff-8b86-d011-b42d-00c04fc964ff', 0, 42, "
+            "'a', 2);"
+            "INSERT INTO v VALUES (2460000.5, 1e20, NULL, 'maybe', x'00', NULL, 'not a number');",
+            nullptr, nullptr, nullptr),
+        SQLITE_OK);
     sqlite3_close(raw);
   }
   auto db = OpenConnection(Cs(File("other.db")));
@@ -173,7 +183,8 @@ TEST_F(SqliteConnectionTest, ValuesStoredByAnotherProgramReadAsTheirDeclaredType
   auto rs = db->OpenRecordset("SELECT * FROM v", adOpenForwardOnly, adLockReadOnly, adUseServer);
   std::vector<int> types;
   for (std::size_t i = 0; i < rs->FieldCount(); ++i) types.push_back(rs->Field(i).type);
-  EXPECT_EQ(types, (std::vector<int>{adDate, adNumeric, adGUID, adBoolean, adLongVarWChar, adVarWChar, adDouble}));
+  EXPECT_EQ(types,
+            (std::vector<int>{adDate, adNumeric, adGUID, adBoolean, adLongVarWChar, adVarWChar, adDouble}));
   auto rows = Rows(*db, "SELECT * FROM v");
   EXPECT_EQ(rows[0][0], Value::Date("2024-01-02 00:00:00"));
   EXPECT_EQ(rows[1][0], Value::Date("2023-11-14 22:13:20"));  // seconds since 1970

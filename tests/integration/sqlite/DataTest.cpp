@@ -29,20 +29,31 @@ TEST_F(SqliteDataTest, EveryTextTheComponentSendsRuns) {
                Col("Key", adInteger)};
   catalog->AppendTable(t);
   db->Execute("INSERT INTO [VelaParams] VALUES ('AllowNewConnection', '1'), ('Other', '2')");
-  db->Execute("INSERT INTO [Order Details] ([Group], [Key]) VALUES ('a', 1), ('a', 1), ('b', NULL), ('b', NULL), ('c', 2)");
+  db->Execute(
+      "INSERT INTO [Order Details] ([Group], [Key]) VALUES ('a', 1), ('a', 1), ('b', NULL), ('b', NULL), "
+      "('c', 2)");
 
-  EXPECT_EQ(Rows(*db, "SELECT COUNT(*) AS Count1 FROM [VelaParams] WHERE ParamName<>'AllowNewConnection'")[0][0], Value(1));
-  auto count = db->OpenRecordset("SELECT COUNT(*) AS Count1 FROM [Order Details]", adOpenForwardOnly, adLockReadOnly, adUseServer);
+  EXPECT_EQ(
+      Rows(*db, "SELECT COUNT(*) AS Count1 FROM [VelaParams] WHERE ParamName<>'AllowNewConnection'")[0][0],
+      Value(1));
+  auto count = db->OpenRecordset("SELECT COUNT(*) AS Count1 FROM [Order Details]", adOpenForwardOnly,
+                                 adLockReadOnly, adUseServer);
   EXPECT_EQ(count->GetValue("Count1"), Value(5));
   EXPECT_EQ(count->Field(0).type, adInteger);
   EXPECT_EQ(Rows(*db, "SELECT * FROM [Order Details]").size(), 5u);
   EXPECT_EQ(Rows(*db, "SELECT MAX(ID) AS MaxIdentity FROM [Order Details]")[0][0], Value(5));
-  auto max = db->OpenRecordset("SELECT MAX([ID]) AS MaxIdentity FROM [Order Details]", adOpenDynamic, adLockReadOnly, adUseClient);
+  auto max = db->OpenRecordset("SELECT MAX([ID]) AS MaxIdentity FROM [Order Details]", adOpenDynamic,
+                               adLockReadOnly, adUseClient);
   EXPECT_EQ(max->GetValue("MaxIdentity"), Value(5));
-  auto duplicates = Rows(*db, "SELECT [Group],[Key] FROM [Order Details] GROUP BY [Group],[Key] HAVING Count(*) > 1 ");
+  auto duplicates =
+      Rows(*db, "SELECT [Group],[Key] FROM [Order Details] GROUP BY [Group],[Key] HAVING Count(*) > 1 ");
   ASSERT_EQ(duplicates.size(), 2u);
   EXPECT_TRUE(duplicates[1][1].IsNull());
-  EXPECT_EQ(Rows(*db, "SELECT ParamName,ParamValue FROM [VelaParams] GROUP BY ParamName,ParamValue HAVING Count(*) > 1 ").size(), 0u);
+  EXPECT_EQ(
+      Rows(*db,
+           "SELECT ParamName,ParamValue FROM [VelaParams] GROUP BY ParamName,ParamValue HAVING Count(*) > 1 ")
+          .size(),
+      0u);
   db->Execute("CREATE INDEX [ByGroup] ON [Order Details] ([Group])");
   db->Execute("CREATE UNIQUE INDEX [ByName] ON [VelaParams] ([ParamName])");
   db->Execute("CREATE CLUSTERED INDEX [ByValue] ON [VelaParams] ([ParamValue])");
@@ -54,16 +65,20 @@ TEST_F(SqliteDataTest, EveryTextTheComponentSendsRuns) {
 
   Table read = catalog->GetTable("VelaParams");
   std::vector<std::string> names;
-  for (const Index& ix : read.indexes) names.push_back(ix.name + (ix.unique ? "+" : "") + (ix.primaryKey ? "*" : ""));
+  for (const Index& ix : read.indexes)
+    names.push_back(ix.name + (ix.unique ? "+" : "") + (ix.primaryKey ? "*" : ""));
   EXPECT_EQ(names, (std::vector<std::string>{"PK_VelaParams+*", "ByName+", "ByValue", "Both+", "ByGroup"}));
   EXPECT_EQ(read.columns[0].properties["Nullable"], Value(false));  // a primary key column is required
   EXPECT_EQ(catalog->GetTable("Order Details").indexes[0].name, "PK_Order Details");
   EXPECT_EQ(Rows(*db, "SELECT * FROM [VelaParams]").size(), 2u);
-  EXPECT_EQ(Failure([&] { db->Execute("ALTER TABLE [VelaParams] ADD CONSTRAINT [Again] PRIMARY KEY ([ParamValue])"); }).Number(),
+  EXPECT_EQ(Failure([&] {
+              db->Execute("ALTER TABLE [VelaParams] ADD CONSTRAINT [Again] PRIMARY KEY ([ParamValue])");
+            }).Number(),
             kCommandError);
   EXPECT_EQ(Failure([&] { db->Execute("CREATE INDEX [x] ON [Nowhere] ([a])"); }).Number(), kNoSuchTable);
   // Brackets inside literals and comments are text, not names.
-  auto literal = Rows(*db, "SELECT '[a]]b]' AS [x]]y] /* [c] */ FROM [VelaParams] WHERE ParamName = 'Other' -- [d]");
+  auto literal =
+      Rows(*db, "SELECT '[a]]b]' AS [x]]y] /* [c] */ FROM [VelaParams] WHERE ParamName = 'Other' -- [d]");
   EXPECT_EQ(literal.at(0).at(0), Value("[a]]b]"));
 }
 
@@ -71,11 +86,11 @@ TEST_F(SqliteDataTest, ValuesKeepTheirKindAndExactness) {
   auto db = NewDatabase();
   Table t;
   t.name = "Values";
-  t.columns = {Col("Int", adInteger),    Col("Small", adSmallInt),        Col("Byte", adUnsignedTinyInt),
-               Col("Big", adBigInt),     Col("Single", adSingle),         Col("Double", adDouble),
-               Col("Money", adCurrency), Col("Exact", adNumeric),         Col("When", adDate),
-               Col("Flag", adBoolean),   Col("Id", adGUID),               Col("Bin", adVarBinary, 10),
-               Col("Fixed", adWChar, 3), Col("Memo", adLongVarWChar),     Col("Text", adVarWChar, 50)};
+  t.columns = {Col("Int", adInteger),    Col("Small", adSmallInt),    Col("Byte", adUnsignedTinyInt),
+               Col("Big", adBigInt),     Col("Single", adSingle),     Col("Double", adDouble),
+               Col("Money", adCurrency), Col("Exact", adNumeric),     Col("When", adDate),
+               Col("Flag", adBoolean),   Col("Id", adGUID),           Col("Bin", adVarBinary, 10),
+               Col("Fixed", adWChar, 3), Col("Memo", adLongVarWChar), Col("Text", adVarWChar, 50)};
   t.columns[7].precision = 28;
   t.columns[7].numericScale = 10;
   db->OpenCatalog()->AppendTable(t);
@@ -95,7 +110,8 @@ TEST_F(SqliteDataTest, ValuesKeepTheirKindAndExactness) {
                {"Fixed", Value("äö")},
                {"Memo", Value(std::string(100000, 'm'))},
                {"Text", Value("")}});
-  AddRow(*rs, {{"Money", Value(12.5)}, {"Exact", Value("1E-5")}, {"When", Value(45351.5)}, {"Flag", Value("No")}});
+  AddRow(*rs,
+         {{"Money", Value(12.5)}, {"Exact", Value("1E-5")}, {"When", Value(45351.5)}, {"Flag", Value("No")}});
   rs->Close();
 
   auto rows = Rows(*db, "SELECT * FROM [Values]");
@@ -124,13 +140,24 @@ TEST_F(SqliteDataTest, ValuesKeepTheirKindAndExactness) {
 
   auto again = db->OpenRecordset("SELECT * FROM [Values]", adOpenDynamic, adLockOptimistic, adUseServer);
   again->AddNew();
-  EXPECT_EQ(Failure([&] { again->SetValue(0, Value(2147483648LL)); again->Update(); }).Number(), kTypeMismatch);
+  EXPECT_EQ(Failure([&] {
+              again->SetValue(0, Value(2147483648LL));
+              again->Update();
+            }).Number(),
+            kTypeMismatch);
   again->CancelUpdate();
   again->AddNew();
-  EXPECT_EQ(Failure([&] { again->SetValue(8, Value("2023-02-29")); again->Update(); }).Number(), kTypeMismatch);
+  EXPECT_EQ(Failure([&] {
+              again->SetValue(8, Value("2023-02-29"));
+              again->Update();
+            }).Number(),
+            kTypeMismatch);
   again->CancelUpdate();
   again->AddNew();
-  Error bad = Failure([&] { again->SetValue(6, Value("12,50")); again->Update(); });
+  Error bad = Failure([&] {
+    again->SetValue(6, Value("12,50"));
+    again->Update();
+  });
   EXPECT_EQ(bad.Number(), kTypeMismatch);
   EXPECT_NE(bad.Description().find("Values.Money"), std::string::npos);
 }
@@ -170,7 +197,8 @@ TEST_F(SqliteDataTest, AutoincrementGeneratesFromTheSeedAndTakesExplicitValues) 
   EXPECT_EQ(catalog->GetTable("Counters").columns[0].properties["Seed"], Value(1000));
   db->Execute("INSERT INTO [Counters] ([Label]) VALUES ('moved')");
   EXPECT_EQ(Rows(*db, "SELECT MAX(N) AS MaxIdentity FROM [Counters]")[0][0], Value(1000));
-  EXPECT_EQ(Failure([&] { catalog->SetColumnProperty("Counters", "Label", "Seed", Value(5)); }).Number(), kNotSupported);
+  EXPECT_EQ(Failure([&] { catalog->SetColumnProperty("Counters", "Label", "Seed", Value(5)); }).Number(),
+            kNotSupported);
 }
 
 TEST_F(SqliteDataTest, JetDefaultsAreKeptAsWrittenAndActOnInsert) {
@@ -181,10 +209,10 @@ TEST_F(SqliteDataTest, JetDefaultsAreKeptAsWrittenAndActOnInsert) {
     int type;
     const char* jet;
   };
-  const std::vector<Case> cases = {{"Stamp", adDate, "=Now()"},       {"Day", adDate, "Date()"},
-                                   {"Yes", adBoolean, "Yes"},          {"No", adBoolean, "=No"},
-                                   {"True", adBoolean, "True"},        {"Minus", adBoolean, "-1"},
-                                   {"Count", adInteger, "0"},          {"Price", adCurrency, "=12.50"},
+  const std::vector<Case> cases = {{"Stamp", adDate, "=Now()"},         {"Day", adDate, "Date()"},
+                                   {"Yes", adBoolean, "Yes"},           {"No", adBoolean, "=No"},
+                                   {"True", adBoolean, "True"},         {"Minus", adBoolean, "-1"},
+                                   {"Count", adInteger, "0"},           {"Price", adCurrency, "=12.50"},
                                    {"Name", adVarWChar, "\"unknown\""}, {"Code", adVarWChar, "'x''y'"}};
   Table t;
   t.name = "Defaults";
@@ -231,7 +259,8 @@ TEST_F(SqliteDataTest, JetDefaultsAreKeptAsWrittenAndActOnInsert) {
 
   // A table made again under the same name starts without the old one's properties.
   db->Execute("DROP TABLE [Defaults]");
-  db->Execute("CREATE TABLE [Defaults] ([Yes] BOOLEAN DEFAULT 1, [Stamp] DATETIME DEFAULT CURRENT_TIMESTAMP)");
+  db->Execute(
+      "CREATE TABLE [Defaults] ([Yes] BOOLEAN DEFAULT 1, [Stamp] DATETIME DEFAULT CURRENT_TIMESTAMP)");
   catalog->Refresh();
   EXPECT_EQ(catalog->GetTable("Defaults").columns[0].properties["Default"], Value("1"));
   EXPECT_EQ(catalog->GetTable("Defaults").columns[1].properties["Default"], Value("Now()"));
@@ -257,8 +286,8 @@ TEST_F(SqliteDataTest, CursorsStreamBufferOrUpdateAsAsked) {
   // Until Close the rows may sit in an open transaction; another connection sees them after it.
   rs->Close();
   auto other = OpenConnection(Cs(File("db.mdb")));
-  auto count = other->OpenRecordset("SELECT COUNT(*) AS Count1 FROM [t] WHERE [name] = 'dflt'", adOpenForwardOnly,
-                                    adLockReadOnly, adUseServer);
+  auto count = other->OpenRecordset("SELECT COUNT(*) AS Count1 FROM [t] WHERE [name] = 'dflt'",
+                                    adOpenForwardOnly, adLockReadOnly, adUseServer);
   EXPECT_EQ(count->GetValue(0), Value(25000));
   EXPECT_EQ(count->RecordCount(), -1);
   EXPECT_EQ(Failure([&] { count->AddNew(); }).Number(), kNotSupported);
@@ -267,12 +296,15 @@ TEST_F(SqliteDataTest, CursorsStreamBufferOrUpdateAsAsked) {
   EXPECT_TRUE(count->Eof());
   EXPECT_THROW(count->GetValue(0), Error);
 
-  auto client = other->OpenRecordset("SELECT [id] FROM [t] WHERE [id] < 5", adOpenStatic, adLockReadOnly, adUseClient);
+  auto client =
+      other->OpenRecordset("SELECT [id] FROM [t] WHERE [id] < 5", adOpenStatic, adLockReadOnly, adUseClient);
   EXPECT_EQ(client->RecordCount(), 5);
   client->Sort("id");
   EXPECT_EQ(client->GetValue("ID"), Value(0));
   EXPECT_EQ(Failure([&] { client->GetValue("nope"); }).Number(), kItemNotFound);
-  EXPECT_EQ(Failure([&] { other->OpenRecordset("SELECT COUNT(*) FROM [t]", adOpenDynamic, adLockOptimistic, adUseServer); }).Number(),
+  EXPECT_EQ(Failure([&] {
+              other->OpenRecordset("SELECT COUNT(*) FROM [t]", adOpenDynamic, adLockOptimistic, adUseServer);
+            }).Number(),
             kNotSupported);
 }
 
@@ -280,7 +312,8 @@ TEST_F(SqliteDataTest, SchemaColumnsDescribeEachColumn) {
   auto db = NewDatabase();
   Table t;
   t.name = "Described";
-  t.columns = {Col("Amount", adNumeric), Col("Name", adVarWChar, 40, {{"Nullable", Value(false)}, {"Description", Value("who")}}),
+  t.columns = {Col("Amount", adNumeric),
+               Col("Name", adVarWChar, 40, {{"Nullable", Value(false)}, {"Description", Value("who")}}),
                Col("When", adDate), Col("Notes", adLongVarWChar)};
   t.columns[0].precision = 12;
   t.columns[0].numericScale = 3;

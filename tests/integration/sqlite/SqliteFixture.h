@@ -19,7 +19,8 @@ namespace vela::data {
 
 // Failure messages show a value's kind and text rather than its bytes.
 inline void PrintTo(const Value& value, std::ostream* os) {
-  static const char* kKinds[] = {"Empty", "Null", "Boolean", "Integer", "Double", "Text", "Binary", "Date", "Decimal"};
+  static const char* kKinds[] = {"Empty", "Null",   "Boolean", "Integer", "Double",
+                                 "Text",  "Binary", "Date",    "Decimal"};
   *os << kKinds[static_cast<int>(value.GetKind())] << "(" << value.AsText() << ")";
 }
 
@@ -44,12 +45,14 @@ class SqliteTest : public ::testing::Test {
     return cs;
   }
 
-  std::unique_ptr<Connection> NewDatabase(const std::string& name = "db.mdb", const std::string& password = "") {
+  std::unique_ptr<Connection> NewDatabase(const std::string& name = "db.mdb",
+                                          const std::string& password = "") {
     CreateDatabase(Cs(File(name), password));
     return OpenConnection(Cs(File(name), password));
   }
 
-  static Column Col(std::string name, int type, std::int64_t size = 0, std::vector<Property> properties = {}) {
+  static Column Col(std::string name, int type, std::int64_t size = 0,
+                    std::vector<Property> properties = {}) {
     Column c;
     c.name = std::move(name);
     c.type = type;

@@ -144,16 +144,17 @@ TEST(ConnectionStrings, ProviderMustMatchExactly) {
     } catch (const Error& error) {
       EXPECT_EQ(error.Number(), kComponentError);
       EXPECT_EQ(error.Source(), "CBackup::GetDBMS");
-      EXPECT_THAT(error.Description(), ::testing::StartsWith(
-                                           "Unknown Provider (VelaBackup.CBackup.GetDBMS component failure at line:"));
+      EXPECT_THAT(
+          error.Description(),
+          ::testing::StartsWith("Unknown Provider (VelaBackup.CBackup.GetDBMS component failure at line:"));
     }
   }
 }
 
 TEST(ConnectionStrings, PartsUseTheOneWordUserKey) {
   Utils utils;
-  ConnectionParts parts =
-      GetConnectionParts(utils, "Data Source=srv,1433;Initial Catalog=shop;User ID=no;UserID=app;Password=pw");
+  ConnectionParts parts = GetConnectionParts(
+      utils, "Data Source=srv,1433;Initial Catalog=shop;User ID=no;UserID=app;Password=pw");
   EXPECT_EQ(parts.dataSource, "srv,1433");
   EXPECT_EQ(parts.initialCatalog, "shop");
   EXPECT_EQ(parts.user, "app");
@@ -164,9 +165,11 @@ TEST(ConnectionStrings, PartsUseTheOneWordUserKey) {
 
 TEST(ConnectionStrings, LocalServerForms) {
   FixedComputer utils;
-  for (const char* local : {"local", "LOCAL\\inst", "(Local)", "(local)\\SQLEXPRESS", "velahost", "VELAHOST\\i"})
+  for (const char* local :
+       {"local", "LOCAL\\inst", "(Local)", "(local)\\SQLEXPRESS", "velahost", "VELAHOST\\i"})
     EXPECT_TRUE(IsLocalServer(utils, local)) << local;
-  for (const char* remote : {".", "127.0.0.1", "otherhost", "otherhost\\i", "VelaHostX", "(Local)x", "Localx"})
+  for (const char* remote :
+       {".", "127.0.0.1", "otherhost", "otherhost\\i", "VelaHostX", "(Local)x", "Localx"})
     EXPECT_FALSE(IsLocalServer(utils, remote)) << remote;
 }
 

@@ -17,11 +17,14 @@ constexpr std::int64_t kBatchRows = 20000;  // rows per transaction when rows ar
 constexpr int kOpenBusyMilliseconds = 2000;
 constexpr int kApplicationId = 0x56454C41;  // "VELA": marks files made by this provider
 
-std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+std::string Quoted(const std::filesystem::path& path) {
+  return "'" + path.string() + "'";
+}
 
 // Opens the engine on a path (plain) or a URI (protected); fails with the path named.
 DbHandle OpenEngine(const std::filesystem::path& path, const CipherRegistration* cipher, bool create) {
-  int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+  // A connection belongs to one thread at a time, so the engine need not lock around every call.
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   std::string name;
   const char* vfs = nullptr;
   if (cipher) {
@@ -43,13 +46,15 @@ DbHandle OpenEngine(const std::filesystem::path& path, const CipherRegistration*
   return db;
 }
 
-// Runs a statement as a first touch of the file, turning the engine's complaints into messages about the file.
+// Runs a statement as a first touch of the file, turning the engine's complaints into messages about the
+// file.
 void ProbeFile(sqlite3* db, const std::filesystem::path& path, std::string_view sql) {
   try {
     ExecAll(db, sql);
   } catch (const Error& e) {
     if (e.Number() == kBadFileFormat)
-      throw Error(kBadFileFormat, kSource, "Unrecognized database format " + Quoted(path) + " (" + e.Description() + ")");
+      throw Error(kBadFileFormat, kSource,
+                  "Unrecognized database format " + Quoted(path) + " (" + e.Description() + ")");
     if (e.Number() == kPathAccess)
       throw Error(kPathAccess, kSource,
                   "The database " + Quoted(path) + " cannot be used: it is locked or not accessible (" +
@@ -78,18 +83,21 @@ std::unique_ptr<Connection> JetConnection::Open(std::string_view connectionStrin
                         " is protected with a password (or is not a database file).");
       std::shared_ptr<const CipherKey> key = CipherKey::Derive(password, salt);
       if (!KeyOpensFile(c->path_, *key))
-        throw Error(kAuthenticationFailed, kSource, "Not a valid password for the database " + Quoted(c->path_) + ".");
+        throw Error(kAuthenticationFailed, kSource,
+                    "Not a valid password for the database " + Quoted(c->path_) + ".");
       c->cipher_ = std::make_unique<CipherRegistration>(std::move(key));
       break;
     }
     case FileKind::Empty:
-    case FileKind::Plain: break;  // an unprotected file opens whatever password is given, as with Jet
+    case FileKind::Plain:
+      break;  // an unprotected file opens whatever password is given, as with Jet
   }
   c->db_ = OpenEngine(c->path_, c->cipher_.get(), false);
   sqlite3_busy_timeout(c->db_.get(), kOpenBusyMilliseconds);
   ProbeFile(c->db_.get(), c->path_, "SELECT count(*) FROM sqlite_master");
   // Temporary data stays in memory (the VFS refuses temporary files); a larger cache saves decryptions.
-  if (c->cipher_) ExecAll(c->db_.get(), "PRAGMA temp_store=MEMORY; PRAGMA journal_mode=DELETE; PRAGMA cache_size=-16384");
+  if (c->cipher_)
+    ExecAll(c->db_.get(), "PRAGMA temp_store=MEMORY; PRAGMA journal_mode=DELETE; PRAGMA cache_size=-16384");
   ExecAll(c->db_.get(), "PRAGMA foreign_keys=ON");
   c->SetCommandTimeout(c->commandTimeout_);
   return c;
@@ -104,12 +112,14 @@ void JetConnection::Create(std::string_view connectionString) {
     throw Error(kPathAccess, kSource, "Database already exists: " + Quoted(path) + ".");
   try {
     std::unique_ptr<CipherRegistration> cipher;
-    if (!password.empty()) cipher = std::make_unique<CipherRegistration>(CipherKey::Derive(password, CipherKey::NewSalt()));
+    if (!password.empty())
+      cipher = std::make_unique<CipherRegistration>(CipherKey::Derive(password, CipherKey::NewSalt()));
     DbHandle db = OpenEngine(path, cipher.get(), true);
     if (cipher) {
       int reserve = kCipherReserve;
       sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_RESERVE_BYTES, &reserve);
-      ExecAll(db.get(), "PRAGMA page_size=" + std::to_string(kCipherPageSize) + "; PRAGMA journal_mode=DELETE");
+      ExecAll(db.get(),
+              "PRAGMA page_size=" + std::to_string(kCipherPageSize) + "; PRAGMA journal_mode=DELETE");
     }
     // Writing the header makes the file a database now rather than at its first table.
     ExecAll(db.get(), "PRAGMA application_id=" + std::to_string(kApplicationId), path.string());
@@ -168,7 +178,8 @@ void JetConnection::CommitBatch() {
   if (!batchOpen_ || !db_) return;
   batchOpen_ = false;
   batchRows_ = 0;
-  if (!sqlite3_get_autocommit(db_.get())) ExecAll(db_.get(), "COMMIT", "committing added rows to " + path_.string());
+  if (!sqlite3_get_autocommit(db_.get()))
+    ExecAll(db_.get(), "COMMIT", "committing added rows to " + path_.string());
 }
 
 void JetConnection::Execute(std::string_view sql) {
@@ -229,7 +240,8 @@ std::unique_ptr<Recordset> JetConnection::OpenRecordset(std::string_view sql, Cu
   for (; hasRow; hasRow = stmt.Step()) {
     std::vector<Value> row;
     row.reserve(fields.size());
-    for (std::size_t i = 0; i < fields.size(); ++i) row.push_back(ReadValue(stmt.get(), static_cast<int>(i), fields[i].type));
+    for (std::size_t i = 0; i < fields.size(); ++i)
+      row.push_back(ReadValue(stmt.get(), static_cast<int>(i), fields[i].type));
     rows.push_back(std::move(row));
   }
   return std::make_unique<BufferedRecordset>(std::move(fields), std::move(rows));
@@ -254,15 +266,19 @@ void JetConnection::SnapshotTo(const std::filesystem::path& file) {
       sqlite3_file_control(target.get(), "main", SQLITE_FCNTL_RESERVE_BYTES, &reserve);
     }
     sqlite3_backup* backup = sqlite3_backup_init(target.get(), "main", source, "main");
-    if (backup == nullptr) ThrowEngineError(target.get(), sqlite3_errcode(target.get()), "snapshot to " + file.string());
+    if (backup == nullptr)
+      ThrowEngineError(target.get(), sqlite3_errcode(target.get()), "snapshot to " + file.string());
     int rc;
-    while ((rc = sqlite3_backup_step(backup, 1024)) == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+    while ((rc = sqlite3_backup_step(backup, 1024)) == SQLITE_OK || rc == SQLITE_BUSY ||
+           rc == SQLITE_LOCKED) {
       if (rc != SQLITE_OK) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     sqlite3_backup_finish(backup);
-    if (rc != SQLITE_DONE) ThrowEngineError(rc, sqlite3_errstr(rc), "snapshot of " + path_.string() + " to " + file.string());
+    if (rc != SQLITE_DONE)
+      ThrowEngineError(rc, sqlite3_errstr(rc), "snapshot of " + path_.string() + " to " + file.string());
     rc = sqlite3_errcode(target.get());
-    if (rc != SQLITE_OK && rc != SQLITE_DONE) ThrowEngineError(target.get(), rc, "snapshot to " + file.string());
+    if (rc != SQLITE_OK && rc != SQLITE_DONE)
+      ThrowEngineError(target.get(), rc, "snapshot to " + file.string());
   } catch (...) {
     std::filesystem::remove(file, ec);
     throw;

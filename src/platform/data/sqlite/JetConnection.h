@@ -39,8 +39,8 @@ class JetConnection final : public Connection {
   void SetCursorLocation(CursorLocationEnum location) override { cursorLocation_ = location; }
   void Execute(std::string_view sql) override;
   void Execute(std::string_view sql, std::span<const Parameter> parameters, bool prepared) override;
-  std::unique_ptr<Recordset> OpenRecordset(std::string_view sql, CursorTypeEnum cursorType, LockTypeEnum lockType,
-                                           CursorLocationEnum location) override;
+  std::unique_ptr<Recordset> OpenRecordset(std::string_view sql, CursorTypeEnum cursorType,
+                                           LockTypeEnum lockType, CursorLocationEnum location) override;
   std::unique_ptr<Recordset> OpenSchemaColumns(std::string_view tableName) override;
   std::unique_ptr<Catalog> OpenCatalog() override;
   void SnapshotTo(const std::filesystem::path& file) override;
@@ -49,9 +49,9 @@ class JetConnection final : public Connection {
   sqlite3* Db();
   JetSchema& Schema() { return schema_; }
   const std::filesystem::path& Path() const { return path_; }
-  void CommitBatch();       // commits the open batch of added rows, if any
-  void BatchRowAdded();     // counts a row into the batch, committing when it is full
-  void BeginBatchRow();     // opens a batch when none is open
+  void CommitBatch();    // commits the open batch of added rows, if any
+  void BatchRowAdded();  // counts a row into the batch, committing when it is full
+  void BeginBatchRow();  // opens a batch when none is open
 
  private:
   JetConnection() : schema_(*this) {}

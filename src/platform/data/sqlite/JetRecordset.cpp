@@ -11,7 +11,8 @@ namespace {
 
 [[noreturn]] void NoCurrentRow() {
   throw Error(kGeneralFailure, kSource,
-              "Either BOF or EOF is True, or the current record has been deleted; the operation needs a current record");
+              "Either BOF or EOF is True, or the current record has been deleted; the operation needs a "
+              "current record");
 }
 
 [[noreturn]] void NotUpdatable() {
@@ -19,7 +20,8 @@ namespace {
 }
 
 [[noreturn]] void NoSuchField(std::size_t index) {
-  throw Error(kItemNotFound, kSource, "Item cannot be found in the collection: field " + std::to_string(index));
+  throw Error(kItemNotFound, kSource,
+              "Item cannot be found in the collection: field " + std::to_string(index));
 }
 
 // Orders values for Sort: Null first, numbers by value, everything else by its text without regard to case.
@@ -98,12 +100,15 @@ const Value& BufferedRecordset::GetValue(std::size_t index) const {
 
 void BufferedRecordset::Sort(std::string_view fieldName) {
   std::size_t field = FieldIndex(fieldName);
-  std::stable_sort(rows_.begin(), rows_.end(),
-                   [field](const std::vector<Value>& a, const std::vector<Value>& b) { return Less(a[field], b[field]); });
+  std::stable_sort(
+      rows_.begin(), rows_.end(),
+      [field](const std::vector<Value>& a, const std::vector<Value>& b) { return Less(a[field], b[field]); });
   position_ = 0;
 }
 
-void BufferedRecordset::AddNew() { NotUpdatable(); }
+void BufferedRecordset::AddNew() {
+  NotUpdatable();
+}
 
 // ---- StreamingRecordset ---------------------------------------------------------------------------------
 
@@ -155,10 +160,18 @@ void StreamingRecordset::Sort(std::string_view) {
   throw Error(kNotSupported, kSource, "Sort needs a client-side cursor (adUseClient)");
 }
 
-void StreamingRecordset::AddNew() { NotUpdatable(); }
-void StreamingRecordset::SetValue(std::size_t, const Value&) { NotUpdatable(); }
-void StreamingRecordset::Update() { NotUpdatable(); }
-void StreamingRecordset::CancelUpdate() { NotUpdatable(); }
+void StreamingRecordset::AddNew() {
+  NotUpdatable();
+}
+void StreamingRecordset::SetValue(std::size_t, const Value&) {
+  NotUpdatable();
+}
+void StreamingRecordset::Update() {
+  NotUpdatable();
+}
+void StreamingRecordset::CancelUpdate() {
+  NotUpdatable();
+}
 
 void StreamingRecordset::Close() {
   statement_ = Statement();
@@ -181,7 +194,8 @@ UpdatableRecordset::UpdatableRecordset(JetConnection& connection, Statement stat
     table_ = table;
     columns_.push_back(origin);
   }
-  if (table_.empty()) throw Error(kNotSupported, kSource, "The recordset cannot be updated: it has no fields");
+  if (table_.empty())
+    throw Error(kNotSupported, kSource, "The recordset cannot be updated: it has no fields");
 }
 
 UpdatableRecordset::~UpdatableRecordset() {
@@ -223,7 +237,8 @@ void UpdatableRecordset::AddNew() {
 void UpdatableRecordset::SetValue(std::size_t index, const Value& value) {
   if (index >= fields_.size()) NoSuchField(index);
   if (editMode_ != adEditAdd)
-    throw Error(kNotSupported, kSource, "Only a row begun with AddNew can be given values (table " + table_ + ")");
+    throw Error(kNotSupported, kSource,
+                "Only a row begun with AddNew can be given values (table " + table_ + ")");
   pending_[index] = value;
   assigned_[index] = true;
 }
@@ -243,16 +258,19 @@ void UpdatableRecordset::Update() {
       names += QuoteName(columns_[i]);
       marks += "?";
     }
-    std::string sql = "INSERT INTO " + QuoteName(table_) +
-                      (names.empty() ? std::string(" DEFAULT VALUES") : " (" + names + ") VALUES (" + marks + ")");
+    std::string sql =
+        "INSERT INTO " + QuoteName(table_) +
+        (names.empty() ? std::string(" DEFAULT VALUES") : " (" + names + ") VALUES (" + marks + ")");
     found = inserts_.emplace(assigned_, Statement(connection_.Db(), sql, "table " + table_)).first;
   }
   Statement& insert = found->second;
+  if (contexts_.empty())
+    for (const std::string& column : columns_) contexts_.push_back(table_ + "." + column);
   insert.Reset();
   int parameter = 0;
   for (std::size_t i = 0; i < assigned_.size(); ++i) {
     if (!assigned_[i]) continue;
-    BindValue(insert.get(), ++parameter, pending_[i], fields_[i].type, table_ + "." + columns_[i]);
+    BindValue(insert.get(), ++parameter, pending_[i], fields_[i].type, contexts_[i]);
   }
   connection_.BeginBatchRow();
   insert.Step();

@@ -97,7 +97,8 @@ class UpdatableRecordset final : public StreamingRecordset {
 
  private:
   std::string table_;
-  std::vector<std::string> columns_;  // the table column behind each field
+  std::vector<std::string> columns_;   // the table column behind each field
+  std::vector<std::string> contexts_;  // "table.column" for failure texts, made once rather than per value
   EditModeEnum editMode_ = adEditNone;
   bool readerDone_ = false;
   bool savedEof_ = true;

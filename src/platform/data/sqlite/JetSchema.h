@@ -93,10 +93,10 @@ class JetSchema {
   // A change a rebuild makes: a table-level clause to add, replacement texts for columns and constraints.
   struct Change {
     std::string clause;
-    std::map<std::string, std::string> columnTexts;        // by lower-case column name
-    std::map<std::size_t, std::string> constraintTexts;    // by index into TableDef::constraints
-    std::string primaryKeyProperty;                         // the PrimaryKey property to record
-    std::string what;                                       // "relationship 'x'", for messages
+    std::map<std::string, std::string> columnTexts;      // by lower-case column name
+    std::map<std::size_t, std::string> constraintTexts;  // by index into TableDef::constraints
+    std::string primaryKeyProperty;                      // the PrimaryKey property to record
+    std::string what;                                    // "relationship 'x'", for messages
   };
   sqlite3* Db();
   void EnsureFresh();
@@ -106,8 +106,10 @@ class JetSchema {
   void Rebuild(const TableInfo& table, const Change& change);
   const TableInfo& InfoForStatement(std::string_view name);
   std::string ForeignKeyClause(const Key& key);
-  void AddPrimaryKey(const TableInfo& table, const std::string& name, const std::vector<std::string>& columns);
-  void WriteProperty(std::string_view table, std::string_view object, std::string_view property, const Value& value);
+  void AddPrimaryKey(const TableInfo& table, const std::string& name,
+                     const std::vector<std::string>& columns);
+  void WriteProperty(std::string_view table, std::string_view object, std::string_view property,
+                     const Value& value);
   void EnsurePropertiesTable();
 
   JetConnection& connection_;

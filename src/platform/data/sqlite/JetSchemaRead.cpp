@@ -10,7 +10,9 @@
 namespace vela::data::sqlite {
 namespace {
 
-std::string LowerKey(std::string_view name) { return text::ToLower(name); }
+std::string LowerKey(std::string_view name) {
+  return text::ToLower(name);
+}
 
 Column NamedColumn(std::string name) {
   Column column;
@@ -37,7 +39,8 @@ std::string Join(const std::vector<std::string>& items, std::string_view separat
 // A name not yet among `taken` (compared without case), numbered when needed.
 std::string Unique(std::string name, std::vector<std::string>& taken) {
   std::string candidate = name;
-  for (int n = 2; std::any_of(taken.begin(), taken.end(), [&](const std::string& t) { return NamesEqual(t, candidate); });
+  for (int n = 2; std::any_of(taken.begin(), taken.end(),
+                              [&](const std::string& t) { return NamesEqual(t, candidate); });
        ++n)
     candidate = name + "_" + std::to_string(n);
   taken.push_back(candidate);
@@ -57,9 +60,12 @@ bool IsSystemTable(std::string_view name) {
 
 Value StoredValue(const Statement& s, int column) {
   switch (sqlite3_column_type(s.get(), column)) {
-    case SQLITE_NULL: return Value();
-    case SQLITE_INTEGER: return Value(static_cast<long long>(s.Int(column)));
-    default: return Value(s.Text(column));
+    case SQLITE_NULL:
+      return Value();
+    case SQLITE_INTEGER:
+      return Value(static_cast<long long>(s.Int(column)));
+    default:
+      return Value(s.Text(column));
   }
 }
 
@@ -71,7 +77,9 @@ const ColumnInfo* TableInfo::Find(std::string_view column) const {
   return nullptr;
 }
 
-sqlite3* JetSchema::Db() { return connection_.Db(); }
+sqlite3* JetSchema::Db() {
+  return connection_.Db();
+}
 
 void JetSchema::Invalidate() {
   tables_.clear();
@@ -94,8 +102,10 @@ void JetSchema::LoadProperties() {
   Statement exists(Db(), "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1");
   exists.BindText(1, kPropertiesTable);
   if (!exists.Step()) return;
-  Statement s(Db(), std::string("SELECT TableName, ObjectName, Property, Value FROM ") + QuoteName(kPropertiesTable));
-  while (s.Step()) properties_[LowerKey(s.Text(0))][LowerKey(s.Text(1))][LowerKey(s.Text(2))] = StoredValue(s, 3);
+  Statement s(
+      Db(), std::string("SELECT TableName, ObjectName, Property, Value FROM ") + QuoteName(kPropertiesTable));
+  while (s.Step())
+    properties_[LowerKey(s.Text(0))][LowerKey(s.Text(1))][LowerKey(s.Text(2))] = StoredValue(s, 3);
 }
 
 const TableInfo* JetSchema::FindTable(std::string_view name) {
@@ -103,7 +113,9 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
   std::string key = LowerKey(name);
   if (auto found = tables_.find(key); found != tables_.end()) return &found->second;
 
-  Statement master(Db(), "SELECT name, type, sql FROM sqlite_master WHERE type IN ('table','view') AND name=?1 COLLATE NOCASE");
+  Statement master(
+      Db(),
+      "SELECT name, type, sql FROM sqlite_master WHERE type IN ('table','view') AND name=?1 COLLATE NOCASE");
   master.BindText(1, name);
   if (!master.Step()) return nullptr;
   TableInfo info;
@@ -114,7 +126,8 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
     info.def = ParseCreateTable(master.Text(2));
     if (info.def) {
       for (const ConstraintDef& c : info.def->constraints) info.autoincrementKeyword |= c.autoincrement;
-      withoutRowid = text::ToUpper(info.def->sql.substr(info.def->bodyEnd)).find("WITHOUT") != std::string::npos;
+      withoutRowid =
+          text::ToUpper(info.def->sql.substr(info.def->bodyEnd)).find("WITHOUT") != std::string::npos;
     }
   }
   LoadProperties();
@@ -169,8 +182,7 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
     Value engine = property(c.name, "EngineDefault");
     if (!jet.IsNullOrEmpty() && !engine.IsNullOrEmpty() && engine.AsText() == c.engineDefault.value_or("")) {
       if (!jet.AsText().empty()) c.jetDefault = Value(jet.AsText());
-    }
-    else if (c.engineDefault)
+    } else if (c.engineDefault)
       c.jetDefault = Value(JetDefaultFromEngine(*c.engineDefault));
     Value description = property(c.name, "Description");
     if (!description.IsNullOrEmpty()) c.description = Value(description.AsText());
@@ -181,9 +193,10 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
 
 const TableInfo& JetSchema::Info(std::string_view name) {
   if (const TableInfo* info = FindTable(name)) return *info;
-  throw Error(kItemNotFound, kSource,
-              "Item cannot be found in the collection corresponding to the requested name or ordinal: table " +
-                  std::string(name));
+  throw Error(
+      kItemNotFound, kSource,
+      "Item cannot be found in the collection corresponding to the requested name or ordinal: table " +
+          std::string(name));
 }
 
 std::vector<Catalog::Entry> JetSchema::ListTables() {
@@ -258,7 +271,9 @@ std::vector<Index> JetSchema::ReadIndexes(const TableInfo& table) {
   while (indexList.Step()) list[indexList.Text(1)] = ListEntry{indexList.Int(2) != 0, indexList.Text(3)};
 
   std::vector<bool> usedConstraints(table.def ? table.def->constraints.size() : 0, false);
-  Statement names(Db(), "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name=?1 COLLATE NOCASE ORDER BY rowid");
+  Statement names(
+      Db(),
+      "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name=?1 COLLATE NOCASE ORDER BY rowid");
   names.BindText(1, table.name);
   while (names.Step()) {
     std::string engineName = names.Text(0);
@@ -269,8 +284,10 @@ std::vector<Index> JetSchema::ReadIndexes(const TableInfo& table) {
     bool expression = false;
     Statement info(Db(), "PRAGMA index_info(" + QuoteName(engineName) + ")");
     while (info.Step()) {
-      if (info.IsNull(2)) expression = true;
-      else ix.columns.push_back(NamedColumn(info.Text(2)));
+      if (info.IsNull(2))
+        expression = true;
+      else
+        ix.columns.push_back(NamedColumn(info.Text(2)));
     }
     if (expression || ix.columns.empty()) continue;  // an index over expressions has no Jet form
     std::vector<std::string> columnNames;
@@ -288,7 +305,8 @@ std::vector<Index> JetSchema::ReadIndexes(const TableInfo& table) {
       if (table.def) {
         for (std::size_t i = 0; i < table.def->constraints.size(); ++i) {
           const ConstraintDef& c = table.def->constraints[i];
-          if (usedConstraints[i] || c.kind != ConstraintDef::Unique || !SameNames(c.columns, columnNames)) continue;
+          if (usedConstraints[i] || c.kind != ConstraintDef::Unique || !SameNames(c.columns, columnNames))
+            continue;
           usedConstraints[i] = true;
           name = c.name;
           break;
@@ -305,7 +323,8 @@ std::vector<Index> JetSchema::ReadIndexes(const TableInfo& table) {
     } else {
       std::string prefix = table.name + ".";
       std::string name = engineName;
-      if (name.size() > prefix.size() && text::StartsWithNoCase(name, prefix)) name = name.substr(prefix.size());
+      if (name.size() > prefix.size() && text::StartsWithNoCase(name, prefix))
+        name = name.substr(prefix.size());
       ix.name = Unique(name, taken);
     }
     others.push_back(std::move(ix));
@@ -377,7 +396,8 @@ std::vector<Key> JetSchema::ReadKeys(const TableInfo& table, const std::vector<I
   std::vector<std::string> names = givenNames;
   std::vector<std::size_t> order(ordered.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return ordered[a].first < ordered[b].first; });
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return ordered[a].first < ordered[b].first; });
   for (std::size_t i : order) {
     Foreign& f = *ordered[i].second;
     Key key;
@@ -446,15 +466,24 @@ Properties JetSchema::NewColumnProperties() const {
 }
 
 std::unique_ptr<Recordset> JetSchema::SchemaColumns(std::string_view tableName) {
-  auto field = [](std::string name, int type) { return FieldInfo{std::move(name), type, 0, NaturalPrecision(type), 0}; };
+  auto field = [](std::string name, int type) {
+    return FieldInfo{std::move(name), type, 0, NaturalPrecision(type), 0};
+  };
   std::vector<FieldInfo> fields = {
-      field("TABLE_NAME", adVarWChar),         field("COLUMN_NAME", adVarWChar),
-      field("ORDINAL_POSITION", adInteger),    field("COLUMN_HASDEFAULT", adBoolean),
-      field("COLUMN_DEFAULT", adLongVarWChar), field("COLUMN_FLAGS", adInteger),
-      field("IS_NULLABLE", adBoolean),         field("DATA_TYPE", adSmallInt),
-      field("CHARACTER_MAXIMUM_LENGTH", adInteger), field("CHARACTER_OCTET_LENGTH", adInteger),
-      field("NUMERIC_PRECISION", adSmallInt),  field("NUMERIC_SCALE", adSmallInt),
-      field("DATETIME_PRECISION", adInteger),  field("DESCRIPTION", adLongVarWChar),
+      field("TABLE_NAME", adVarWChar),
+      field("COLUMN_NAME", adVarWChar),
+      field("ORDINAL_POSITION", adInteger),
+      field("COLUMN_HASDEFAULT", adBoolean),
+      field("COLUMN_DEFAULT", adLongVarWChar),
+      field("COLUMN_FLAGS", adInteger),
+      field("IS_NULLABLE", adBoolean),
+      field("DATA_TYPE", adSmallInt),
+      field("CHARACTER_MAXIMUM_LENGTH", adInteger),
+      field("CHARACTER_OCTET_LENGTH", adInteger),
+      field("NUMERIC_PRECISION", adSmallInt),
+      field("NUMERIC_SCALE", adSmallInt),
+      field("DATETIME_PRECISION", adInteger),
+      field("DESCRIPTION", adLongVarWChar),
   };
   std::vector<std::vector<Value>> rows;
   const TableInfo* info = FindTable(tableName);
@@ -472,8 +501,10 @@ std::unique_ptr<Recordset> JetSchema::SchemaColumns(std::string_view tableName) 
       }
       int flags = DBCOLUMNFLAGS_WRITEUNKNOWN;
       if (nullable) flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
-      if (isLong) flags |= DBCOLUMNFLAGS_ISLONG;
-      else if (!(type == adVarWChar || type == adVarBinary)) flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+      if (isLong)
+        flags |= DBCOLUMNFLAGS_ISLONG;
+      else if (!(type == adVarWChar || type == adVarBinary))
+        flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
       bool numeric = NaturalPrecision(type) > 0;
       rows.push_back({
           Value(info->name),

@@ -31,10 +31,14 @@ bool SameNames(const std::vector<std::string>& a, const std::vector<std::string>
 
 std::string RuleClause(const char* on, int rule) {
   switch (rule) {
-    case adRICascade: return std::string(on) + "CASCADE";
-    case adRISetNull: return std::string(on) + "SET NULL";
-    case adRISetDefault: return std::string(on) + "SET DEFAULT";
-    default: return {};
+    case adRICascade:
+      return std::string(on) + "CASCADE";
+    case adRISetNull:
+      return std::string(on) + "SET NULL";
+    case adRISetDefault:
+      return std::string(on) + "SET DEFAULT";
+    default:
+      return {};
   }
 }
 
@@ -45,12 +49,15 @@ int RuleFromText(std::string_view action) {
   return adRINone;
 }
 
-[[noreturn]] void Refuse(std::int32_t number, std::string message) { throw Error(number, kSource, std::move(message)); }
+[[noreturn]] void Refuse(std::int32_t number, std::string message) {
+  throw Error(number, kSource, std::move(message));
+}
 
 // Runs `work` in a transaction of its own, rolled back when it fails.
 template <class Work>
 void InTransaction(sqlite3* db, Work&& work) {
-  if (!sqlite3_get_autocommit(db)) Refuse(kCommandError, "The schema cannot be changed inside an open transaction");
+  if (!sqlite3_get_autocommit(db))
+    Refuse(kCommandError, "The schema cannot be changed inside an open transaction");
   ExecAll(db, "BEGIN IMMEDIATE");
   try {
     work();
@@ -64,10 +71,11 @@ void InTransaction(sqlite3* db, Work&& work) {
 }  // namespace
 
 void JetSchema::EnsurePropertiesTable() {
-  ExecAll(Db(), std::string("CREATE TABLE IF NOT EXISTS ") + QuoteName(kPropertiesTable) +
-                    " (\"TableName\" TEXT NOT NULL COLLATE NOCASE, \"ObjectName\" TEXT NOT NULL COLLATE NOCASE,"
-                    " \"Property\" TEXT NOT NULL COLLATE NOCASE, \"Value\","
-                    " PRIMARY KEY (\"TableName\", \"ObjectName\", \"Property\")) WITHOUT ROWID");
+  ExecAll(Db(),
+          std::string("CREATE TABLE IF NOT EXISTS ") + QuoteName(kPropertiesTable) +
+              " (\"TableName\" TEXT NOT NULL COLLATE NOCASE, \"ObjectName\" TEXT NOT NULL COLLATE NOCASE,"
+              " \"Property\" TEXT NOT NULL COLLATE NOCASE, \"Value\","
+              " PRIMARY KEY (\"TableName\", \"ObjectName\", \"Property\")) WITHOUT ROWID");
 }
 
 void JetSchema::WriteProperty(std::string_view table, std::string_view object, std::string_view property,
@@ -86,8 +94,10 @@ void JetSchema::WriteProperty(std::string_view table, std::string_view object, s
     put.BindText(1, table);
     put.BindText(2, object);
     put.BindText(3, property);
-    if (value.GetKind() == Value::Kind::Integer || value.GetKind() == Value::Kind::Boolean) put.BindInt(4, value.AsInt());
-    else put.BindText(4, value.AsText());
+    if (value.GetKind() == Value::Kind::Integer || value.GetKind() == Value::Kind::Boolean)
+      put.BindInt(4, value.AsInt());
+    else
+      put.BindText(4, value.AsText());
     put.Step();
   }
   propertiesLoaded_ = false;
@@ -97,7 +107,8 @@ void JetSchema::WriteProperty(std::string_view table, std::string_view object, s
 
 const TableInfo& JetSchema::InfoForStatement(std::string_view name) {
   if (const TableInfo* info = FindTable(name)) return *info;
-  Refuse(kNoSuchTable, "The Microsoft Jet database engine cannot find the input table or query '" + std::string(name) + "'");
+  Refuse(kNoSuchTable, "The Microsoft Jet database engine cannot find the input table or query '" +
+                           std::string(name) + "'");
 }
 
 std::string JetSchema::ForeignKeyClause(const Key& key) {
@@ -129,8 +140,9 @@ std::string JetSchema::ForeignKeyClause(const Key& key) {
   if (!keyed)
     Refuse(kCommandError, "No unique index found for the referenced field of the primary table '" +
                               key.relatedTable + "' (relationship '" + key.name + "')");
-  std::string clause = "CONSTRAINT " + QuoteName(key.name) + " FOREIGN KEY (" + NameList(ColumnNames(key.columns)) +
-                       ") REFERENCES " + QuoteName(parentCopy.name) + " (" + NameList(related) + ")";
+  std::string clause = "CONSTRAINT " + QuoteName(key.name) + " FOREIGN KEY (" +
+                       NameList(ColumnNames(key.columns)) + ") REFERENCES " + QuoteName(parentCopy.name) +
+                       " (" + NameList(related) + ")";
   std::string onDelete = RuleClause(" ON DELETE ", key.deleteRule);
   std::string onUpdate = RuleClause(" ON UPDATE ", key.updateRule);
   return clause + onDelete + onUpdate;
@@ -151,7 +163,8 @@ void JetSchema::AppendTable(const data::Table& table) {
     if (k.type == adKeyPrimary && pkName.empty()) pkName = k.name, pkColumns = ColumnNames(k.columns);
   if (!pkColumns.empty() && pkName.empty()) pkName = "PrimaryKey";
   auto inKey = [&](const std::string& column) {
-    return std::any_of(pkColumns.begin(), pkColumns.end(), [&](const std::string& k) { return NamesEqual(k, column); });
+    return std::any_of(pkColumns.begin(), pkColumns.end(),
+                       [&](const std::string& k) { return NamesEqual(k, column); });
   };
 
   struct Planned {
@@ -168,25 +181,31 @@ void JetSchema::AppendTable(const data::Table& table) {
   for (const Column& c : table.columns) {
     if (c.name.empty()) Refuse(kInvalidArgument, "A column of '" + table.name + "' has no name");
     const Properties& p = c.properties;
-    Planned plan{&c, EngineType(c.type, c.definedSize, c.precision, c.numericScale), false, {}, {}, Value(), 1};
-    plan.autoincrement = p.Has("Autoincrement") && !p["Autoincrement"].IsNullOrEmpty() && p["Autoincrement"].AsBool();
+    Planned plan{&c, EngineType(c.type, c.definedSize, c.precision, c.numericScale), false, {}, {}, Value(),
+                 1};
+    plan.autoincrement =
+        p.Has("Autoincrement") && !p["Autoincrement"].IsNullOrEmpty() && p["Autoincrement"].AsBool();
     if (plan.autoincrement) {
-      if (autoColumn) Refuse(kNotSupported, "The table '" + table.name + "' can have only one autoincrement column");
+      if (autoColumn)
+        Refuse(kNotSupported, "The table '" + table.name + "' can have only one autoincrement column");
       int t = plan.type.type;
       bool whole = t == adInteger || t == adSmallInt || t == adBigInt || t == adUnsignedTinyInt ||
                    (t == adNumeric && plan.type.numericScale == 0);  // another engine's identity column
-      if (!whole) Refuse(kNotSupported, "The autoincrement column '" + c.name + "' must be an integer column");
+      if (!whole)
+        Refuse(kNotSupported, "The autoincrement column '" + c.name + "' must be an integer column");
       autoColumn = &c;
       if (p.Has("Seed") && !p["Seed"].IsNullOrEmpty()) plan.seed = p["Seed"].AsInt();
     } else if (p.Has("Default") && !p["Default"].IsNullOrEmpty()) {
       plan.jetDefault = p["Default"].AsText();
       plan.engineDefault = EngineDefault(plan.jetDefault, plan.type.type);
     }
-    if (p.Has("Description") && !p["Description"].IsNullOrEmpty()) plan.description = Value(p["Description"].AsText());
+    if (p.Has("Description") && !p["Description"].IsNullOrEmpty())
+      plan.description = Value(p["Description"].AsText());
     planned.push_back(std::move(plan));
   }
   for (const std::string& k : pkColumns)
-    if (!FindByName(table.columns, k)) Refuse(kCommandError, "The primary key of '" + table.name + "' names the unknown column '" + k + "'");
+    if (!FindByName(table.columns, k))
+      Refuse(kCommandError, "The primary key of '" + table.name + "' names the unknown column '" + k + "'");
 
   bool keyOnAuto = autoColumn && pkColumns.size() == 1 && NamesEqual(pkColumns[0], autoColumn->name);
   std::vector<std::string> items;
@@ -195,7 +214,8 @@ void JetSchema::AppendTable(const data::Table& table) {
     if (plan.autoincrement) {
       // The engine generates values only for its row id: an INTEGER PRIMARY KEY. Until the table is given
       // another primary key, this column is it.
-      items.push_back(QuoteName(c.name) + " INTEGER" + (keyOnAuto ? " CONSTRAINT " + QuoteName(pkName) : std::string()) +
+      items.push_back(QuoteName(c.name) + " INTEGER" +
+                      (keyOnAuto ? " CONSTRAINT " + QuoteName(pkName) : std::string()) +
                       " PRIMARY KEY AUTOINCREMENT");
       continue;
     }
@@ -223,7 +243,8 @@ void JetSchema::AppendTable(const data::Table& table) {
   }
   for (const Key& k : table.keys) {
     if (k.type == adKeyUnique)
-      items.push_back("CONSTRAINT " + QuoteName(k.name) + " UNIQUE (" + NameList(ColumnNames(k.columns)) + ")");
+      items.push_back("CONSTRAINT " + QuoteName(k.name) + " UNIQUE (" + NameList(ColumnNames(k.columns)) +
+                      ")");
     else if (k.type == adKeyForeign)
       items.push_back(ForeignKeyClause(k));
   }
@@ -239,11 +260,13 @@ void JetSchema::AppendTable(const data::Table& table) {
     ExecAll(Db(), create, "table " + table.name);
     for (const Index& ix : table.indexes) {
       if (ix.primaryKey) continue;
-      if (std::any_of(table.keys.begin(), table.keys.end(), [&](const Key& k) { return NamesEqual(k.name, ix.name); }))
+      if (std::any_of(table.keys.begin(), table.keys.end(),
+                      [&](const Key& k) { return NamesEqual(k.name, ix.name); }))
         continue;
-      ExecAll(Db(), std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " +
-                        QuoteName(table.name + "." + ix.name) + " ON " + QuoteName(table.name) + " (" +
-                        NameList(ColumnNames(ix.columns)) + ")",
+      ExecAll(Db(),
+              std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " +
+                  QuoteName(table.name + "." + ix.name) + " ON " + QuoteName(table.name) + " (" +
+                  NameList(ColumnNames(ix.columns)) + ")",
               "index " + ix.name + " of " + table.name);
     }
     // The engine reports defaults as it parsed them; that text is what later reads compare against.
@@ -253,7 +276,8 @@ void JetSchema::AppendTable(const data::Table& table) {
       if (!info.IsNull(4)) reported[text::ToLower(info.Text(1))] = info.Text(4);
     for (const Planned& plan : planned) {
       const std::string& name = plan.column->name;
-      if (plan.autoincrement && plan.type.type != adInteger) WriteProperty(table.name, name, "Type", Value(plan.type.type));
+      if (plan.autoincrement && plan.type.type != adInteger)
+        WriteProperty(table.name, name, "Type", Value(plan.type.type));
       // An empty Jet default over an engine default marks the No a Yes/No column falls back to.
       if (!plan.jetDefault.empty() || plan.type.type == adBoolean) {
         WriteProperty(table.name, name, "Default", Value(plan.jetDefault));
@@ -276,9 +300,11 @@ void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
   connection_.CommitBatch();
   TableInfo table = original;  // the cache is rebuilt along the way
   if (!table.def)
-    Refuse(kNotSupported, "The definition of the table '" + table.name + "' cannot be changed by this provider");
+    Refuse(kNotSupported,
+           "The definition of the table '" + table.name + "' cannot be changed by this provider");
   sqlite3* db = Db();
-  if (!sqlite3_get_autocommit(db)) Refuse(kCommandError, "The table '" + table.name + "' cannot be changed inside an open transaction");
+  if (!sqlite3_get_autocommit(db))
+    Refuse(kCommandError, "The table '" + table.name + "' cannot be changed inside an open transaction");
   const TableDef& def = *table.def;
   const std::string& sql = def.sql;
 
@@ -293,7 +319,8 @@ void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
     const ConstraintDef& c = def.constraints[i];
     if (c.columnLevel) continue;
     auto edit = change.constraintTexts.find(i);
-    items.push_back(edit != change.constraintTexts.end() ? edit->second : sql.substr(c.begin, c.end - c.begin));
+    items.push_back(edit != change.constraintTexts.end() ? edit->second
+                                                         : sql.substr(c.begin, c.end - c.begin));
   }
   if (!change.clause.empty()) items.push_back(change.clause);
   std::string temporary = "vela_rebuild_" + table.name;
@@ -326,15 +353,18 @@ void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
       }
       std::vector<std::string> dependents;
       {
-        Statement others(db, "SELECT sql FROM sqlite_master WHERE tbl_name=?1 COLLATE NOCASE AND type IN ('index','trigger')"
-                             " AND sql IS NOT NULL ORDER BY rowid");
+        Statement others(
+            db,
+            "SELECT sql FROM sqlite_master WHERE tbl_name=?1 COLLATE NOCASE AND type IN ('index','trigger')"
+            " AND sql IS NOT NULL ORDER BY rowid");
         others.BindText(1, table.name);
         while (others.Step()) dependents.push_back(others.Text(0));
       }
       ExecAll(db, "DROP TABLE IF EXISTS " + QuoteName(temporary));
       ExecAll(db, create, "table " + table.name);
-      ExecAll(db, "INSERT INTO " + QuoteName(temporary) + " (" + NameList(columnNames) + ") SELECT " +
-                      NameList(columnNames) + " FROM " + QuoteName(table.name),
+      ExecAll(db,
+              "INSERT INTO " + QuoteName(temporary) + " (" + NameList(columnNames) + ") SELECT " +
+                  NameList(columnNames) + " FROM " + QuoteName(table.name),
               "table " + table.name + (change.what.empty() ? "" : ", " + change.what));
       ExecAll(db, "DROP TABLE " + QuoteName(table.name));
       ExecAll(db, "ALTER TABLE " + QuoteName(temporary) + " RENAME TO " + QuoteName(table.name));
@@ -351,12 +381,13 @@ void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
           insert.Step();
         }
       }
-      if (!change.primaryKeyProperty.empty()) WriteProperty(table.name, "", "PrimaryKey", Value(change.primaryKeyProperty));
+      if (!change.primaryKeyProperty.empty())
+        WriteProperty(table.name, "", "PrimaryKey", Value(change.primaryKeyProperty));
       Statement check(db, "PRAGMA foreign_key_check(" + QuoteName(table.name) + ")");
       if (check.Step())
         Refuse(kIntegrityViolation, "The " + (change.what.empty() ? std::string("change") : change.what) +
-                                        " cannot be made: rows of '" + table.name + "' have no related row in '" +
-                                        check.Text(2) + "'");
+                                        " cannot be made: rows of '" + table.name +
+                                        "' have no related row in '" + check.Text(2) + "'");
     });
   } catch (...) {
     if (foreignKeys) sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
@@ -364,15 +395,20 @@ void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
     Invalidate();
     throw;
   }
-  ExecAll(db, std::string("PRAGMA legacy_alter_table=OFF; PRAGMA foreign_keys=") + (foreignKeys ? "ON" : "OFF"));
+  ExecAll(db,
+          std::string("PRAGMA legacy_alter_table=OFF; PRAGMA foreign_keys=") + (foreignKeys ? "ON" : "OFF"));
   Invalidate();
 }
 
-void JetSchema::AddPrimaryKey(const TableInfo& table, const std::string& name, const std::vector<std::string>& columns) {
+void JetSchema::AddPrimaryKey(const TableInfo& table, const std::string& name,
+                              const std::vector<std::string>& columns) {
   for (const std::string& c : columns)
-    if (!table.Find(c)) Refuse(kCommandError, "The primary key '" + name + "' names the unknown column '" + c + "' of '" + table.name + "'");
+    if (!table.Find(c))
+      Refuse(kCommandError,
+             "The primary key '" + name + "' names the unknown column '" + c + "' of '" + table.name + "'");
   if (!table.declaredPrimaryKey.empty())
-    Refuse(kCommandError, "Table '" + table.name + "' already has a primary key ('" + table.declaredPrimaryKey + "')");
+    Refuse(kCommandError,
+           "Table '" + table.name + "' already has a primary key ('" + table.declaredPrimaryKey + "')");
   Change change;
   change.what = "primary key '" + name + "'";
   auto notNull = [&] {
@@ -380,22 +416,27 @@ void JetSchema::AddPrimaryKey(const TableInfo& table, const std::string& name, c
       const ColumnInfo* info = table.Find(c);
       if (info->notNull || info->rowidAlias) continue;
       for (const ColumnDef& d : table.def->columns)
-        if (NamesEqual(d.name, c)) change.columnTexts[text::ToLower(d.name)] = table.def->sql.substr(d.begin, d.end - d.begin) + " NOT NULL";
+        if (NamesEqual(d.name, c))
+          change.columnTexts[text::ToLower(d.name)] =
+              table.def->sql.substr(d.begin, d.end - d.begin) + " NOT NULL";
     }
   };
-  if (!table.def) Refuse(kNotSupported, "The definition of the table '" + table.name + "' cannot be changed by this provider");
+  if (!table.def)
+    Refuse(kNotSupported,
+           "The definition of the table '" + table.name + "' cannot be changed by this provider");
   const TableDef& def = *table.def;
   for (std::size_t i = 0; i < def.constraints.size(); ++i) {
     const ConstraintDef& pk = def.constraints[i];
     if (pk.kind != ConstraintDef::PrimaryKey) continue;
     if (SameNames(pk.columns, columns)) {
       if (pk.name == name) return;  // already the table's primary key under that name
-      std::string renamed = "CONSTRAINT " + QuoteName(name) + " " + def.sql.substr(pk.keyword, pk.end - pk.keyword);
+      std::string renamed =
+          "CONSTRAINT " + QuoteName(name) + " " + def.sql.substr(pk.keyword, pk.end - pk.keyword);
       if (pk.columnLevel) {
         for (const ColumnDef& d : def.columns) {
           if (!NamesEqual(d.name, pk.columns[0])) continue;
-          change.columnTexts[text::ToLower(d.name)] = def.sql.substr(d.begin, pk.begin - d.begin) + renamed +
-                                                      def.sql.substr(pk.end, d.end - pk.end);
+          change.columnTexts[text::ToLower(d.name)] =
+              def.sql.substr(d.begin, pk.begin - d.begin) + renamed + def.sql.substr(pk.end, d.end - pk.end);
         }
       } else {
         change.constraintTexts[i] = renamed;
@@ -422,17 +463,21 @@ void JetSchema::AppendKey(std::string_view tableName, const Key& key) {
   if (key.columns.empty()) Refuse(kInvalidArgument, "The key '" + key.name + "' has no columns");
   std::vector<std::string> columns = ColumnNames(key.columns);
   for (const std::string& c : columns)
-    if (!table.Find(c)) Refuse(kCommandError, "The key '" + key.name + "' names the unknown column '" + c + "' of '" + table.name + "'");
+    if (!table.Find(c))
+      Refuse(kCommandError,
+             "The key '" + key.name + "' names the unknown column '" + c + "' of '" + table.name + "'");
   std::string name = key.name.empty() ? "Key" : key.name;
   for (const Key& existing : GetTable(table.name).keys) {
     if (!NamesEqual(existing.name, name)) continue;
-    // The key the table already has under this name (an autoincrement column's own primary key): nothing to do.
+    // The key the table already has under this name (an autoincrement column's own primary key): nothing to
+    // do.
     if (existing.type == key.type && SameNames(ColumnNames(existing.columns), columns)) return;
     Refuse(kCommandError, "The table '" + table.name + "' already has a key named '" + name + "'");
   }
   table = Info(tableName);
   switch (key.type) {
-    case adKeyPrimary: return AddPrimaryKey(table, name, columns);
+    case adKeyPrimary:
+      return AddPrimaryKey(table, name, columns);
     case adKeyUnique: {
       Change change;
       change.what = "unique key '" + name + "'";
@@ -447,7 +492,8 @@ void JetSchema::AppendKey(std::string_view tableName, const Key& key) {
       change.clause = ForeignKeyClause(named);
       return Rebuild(Info(tableName), change);
     }
-    default: Refuse(kInvalidArgument, "Unknown key type " + std::to_string(key.type));
+    default:
+      Refuse(kInvalidArgument, "Unknown key type " + std::to_string(key.type));
   }
 }
 
@@ -464,7 +510,9 @@ void JetSchema::AddConstraint(const AddConstraintStatement& statement) {
     if (i < c.refColumns.size()) column.relatedColumn = c.refColumns[i];
     key.columns.push_back(std::move(column));
   }
-  key.type = c.kind == ConstraintDef::PrimaryKey ? adKeyPrimary : c.kind == ConstraintDef::Unique ? adKeyUnique : adKeyForeign;
+  key.type = c.kind == ConstraintDef::PrimaryKey ? adKeyPrimary
+             : c.kind == ConstraintDef::Unique   ? adKeyUnique
+                                                 : adKeyForeign;
   if (key.name.empty()) key.name = key.type == adKeyPrimary ? "PrimaryKey" : "Constraint";
   std::string table = InfoForStatement(statement.table).name;  // a copy: AppendKey rereads the schema
   AppendKey(table, key);
@@ -485,30 +533,37 @@ void JetSchema::CreateIndex(const CreateIndexStatement& statement) {
   TableInfo table = InfoForStatement(statement.table);
   if (statement.primary) return AddPrimaryKey(table, statement.name, statement.columns);
   for (const std::string& c : statement.columns)
-    if (!table.Find(c)) Refuse(kCommandError, "The index '" + statement.name + "' names the unknown column '" + c + "' of '" + table.name + "'");
+    if (!table.Find(c))
+      Refuse(kCommandError, "The index '" + statement.name + "' names the unknown column '" + c + "' of '" +
+                                table.name + "'");
   std::string columns;
   for (const std::string& c : statement.columnTexts) columns += (columns.empty() ? "" : ", ") + c;
-  ExecAll(Db(), std::string("CREATE ") + (statement.unique ? "UNIQUE " : "") + "INDEX " +
-                    QuoteName(table.name + "." + statement.name) + " ON " + QuoteName(table.name) + " (" + columns + ")",
+  ExecAll(Db(),
+          std::string("CREATE ") + (statement.unique ? "UNIQUE " : "") + "INDEX " +
+              QuoteName(table.name + "." + statement.name) + " ON " + QuoteName(table.name) + " (" + columns +
+              ")",
           "index " + statement.name + " of " + table.name);
 }
 
 void JetSchema::DropIndex(const DropIndexStatement& statement) {
   connection_.CommitBatch();
   const TableInfo& table = InfoForStatement(statement.table);
-  ExecAll(Db(), "DROP INDEX " + QuoteName(table.name + "." + statement.name), "index " + statement.name + " of " + table.name);
+  ExecAll(Db(), "DROP INDEX " + QuoteName(table.name + "." + statement.name),
+          "index " + statement.name + " of " + table.name);
 }
 
-void JetSchema::SetColumnProperty(std::string_view tableName, std::string_view columnName, std::string_view property,
-                                  const Value& value) {
+void JetSchema::SetColumnProperty(std::string_view tableName, std::string_view columnName,
+                                  std::string_view property, const Value& value) {
   connection_.CommitBatch();
   const TableInfo& table = Info(tableName);
   const ColumnInfo* column = table.Find(columnName);
   if (!column)
-    Refuse(kItemNotFound, "Item cannot be found in the collection: column " + std::string(columnName) + " of " + table.name);
+    Refuse(kItemNotFound,
+           "Item cannot be found in the collection: column " + std::string(columnName) + " of " + table.name);
   if (text::EqualsNoCase(property, "Seed")) {
     if (!column->autoincrement)
-      Refuse(kNotSupported, "The column '" + column->name + "' of '" + table.name + "' has no seed: it is not an autoincrement column");
+      Refuse(kNotSupported, "The column '" + column->name + "' of '" + table.name +
+                                "' has no seed: it is not an autoincrement column");
     std::int64_t seed = value.AsInt();
     std::string name = table.name;
     InTransaction(Db(), [&] {
@@ -527,11 +582,13 @@ void JetSchema::SetColumnProperty(std::string_view tableName, std::string_view c
   }
   if (text::EqualsNoCase(property, "Description")) {
     std::string table_ = table.name, column_ = column->name;
-    return WriteProperty(table_, column_, "Description", value.IsNullOrEmpty() ? Value() : Value(value.AsText()));
+    return WriteProperty(table_, column_, "Description",
+                         value.IsNullOrEmpty() ? Value() : Value(value.AsText()));
   }
   if (text::EqualsNoCase(property, "Autoincrement") || text::EqualsNoCase(property, "Default") ||
       text::EqualsNoCase(property, "Nullable"))
-    Refuse(kNotSupported, "The property '" + std::string(property) + "' can only be set when the column is created");
+    Refuse(kNotSupported,
+           "The property '" + std::string(property) + "' can only be set when the column is created");
   Refuse(kItemNotFound, "Item cannot be found in the collection: property " + std::string(property));
 }
 

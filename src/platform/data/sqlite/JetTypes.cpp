@@ -18,7 +18,8 @@ constexpr int kDefaultDecimalPrecision = 18;
 
 [[noreturn]] void Mismatch(std::string_view context, std::string_view what) {
   throw Error(kTypeMismatch, kSource,
-              "Data type mismatch: " + std::string(what) + (context.empty() ? "" : " (" + std::string(context) + ")"));
+              "Data type mismatch: " + std::string(what) +
+                  (context.empty() ? "" : " (" + std::string(context) + ")"));
 }
 
 std::string Collapse(std::string_view text) {
@@ -91,8 +92,8 @@ std::string DateFromUnixSeconds(std::int64_t seconds) {
   unsigned m, d;
   CivilFromDays(days, y, m, d);
   char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d:%02d", y, m, d, static_cast<int>(rest / 3600),
-                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d:%02d", y, m, d,
+                static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
   return buffer;
 }
 
@@ -122,8 +123,9 @@ std::optional<std::string> CanonicalGuid(std::string_view text) {
 std::string GuidFromBytes(const unsigned char* b) {
   // The in-memory GUID layout: the first three groups little-endian.
   char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3],
-                b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  std::snprintf(buffer, sizeof buffer,
+                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3], b[2], b[1],
+                b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
   return buffer;
 }
 
@@ -145,7 +147,8 @@ bool IsIntegerType(int type) {
 
 std::string TextOfColumn(sqlite3_stmt* stmt, int column) {
   const unsigned char* text = sqlite3_column_text(stmt, column);
-  return text ? std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)))
+  return text ? std::string(reinterpret_cast<const char*>(text),
+                            static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)))
               : std::string();
 }
 
@@ -160,19 +163,33 @@ Bytes BytesOfColumn(sqlite3_stmt* stmt, int column) {
 ColumnType EngineType(int type, std::int64_t definedSize, int precision, int numericScale) {
   ColumnType t{type, 0, NaturalPrecision(type), NaturalScale(type)};
   switch (type) {
-    case adTinyInt: t = {adInteger, 0, NaturalPrecision(adInteger), 0}; break;
+    case adTinyInt:
+      t = {adInteger, 0, NaturalPrecision(adInteger), 0};
+      break;
     case adChar:
-    case adWChar: t.type = adWChar; t.definedSize = definedSize > 0 ? definedSize : kDefaultTextSize; break;
+    case adWChar:
+      t.type = adWChar;
+      t.definedSize = definedSize > 0 ? definedSize : kDefaultTextSize;
+      break;
     case adVarChar:
     case adVarWChar:
-    case adBSTR: t.type = adVarWChar; t.definedSize = definedSize > 0 ? definedSize : kDefaultTextSize; break;
+    case adBSTR:
+      t.type = adVarWChar;
+      t.definedSize = definedSize > 0 ? definedSize : kDefaultTextSize;
+      break;
     case adLongVarChar:
-    case adLongVarWChar: t = {adLongVarWChar, 0, 0, 0}; break;
+    case adLongVarWChar:
+      t = {adLongVarWChar, 0, 0, 0};
+      break;
     case adDBTimeStamp:
     case adDBDate:
-    case adDBTime: t = {adDate, 0, 0, 0}; break;
+    case adDBTime:
+      t = {adDate, 0, 0, 0};
+      break;
     case adBinary:
-    case adVarBinary: t.definedSize = definedSize > 0 ? definedSize : kDefaultTextSize; break;
+    case adVarBinary:
+      t.definedSize = definedSize > 0 ? definedSize : kDefaultTextSize;
+      break;
     case adDecimal:
     case adNumeric:
     case adVarNumeric:
@@ -190,35 +207,56 @@ ColumnType EngineType(int type, std::int64_t definedSize, int precision, int num
     case adUnsignedTinyInt:
     case adBigInt:
     case adGUID:
-    case adLongVarBinary: break;
+    case adLongVarBinary:
+      break;
     default:
-      throw Error(kNotSupported, kSource, "Data type " + std::to_string(type) + " is not supported by this provider");
+      throw Error(kNotSupported, kSource,
+                  "Data type " + std::to_string(type) + " is not supported by this provider");
   }
   return t;
 }
 
 std::string DeclarationFor(const ColumnType& t) {
-  auto sized = [&](const char* name) { return std::string(name) + "(" + std::to_string(t.definedSize) + ")"; };
+  auto sized = [&](const char* name) {
+    return std::string(name) + "(" + std::to_string(t.definedSize) + ")";
+  };
   switch (t.type) {
-    case adSmallInt: return "SMALLINT";
-    case adInteger: return "INTEGER";
-    case adSingle: return "FLOAT4";
-    case adDouble: return "DOUBLE";
-    case adCurrency: return "CURRENCY TEXT";
-    case adDate: return "DATETIME";
-    case adBoolean: return "BOOLEAN";
-    case adUnsignedTinyInt: return "TINYINT";
-    case adBigInt: return "BIGINT";
-    case adGUID: return "GUID";
-    case adBinary: return sized("BINARY");
-    case adWChar: return sized("CHAR");
+    case adSmallInt:
+      return "SMALLINT";
+    case adInteger:
+      return "INTEGER";
+    case adSingle:
+      return "FLOAT4";
+    case adDouble:
+      return "DOUBLE";
+    case adCurrency:
+      return "CURRENCY TEXT";
+    case adDate:
+      return "DATETIME";
+    case adBoolean:
+      return "BOOLEAN";
+    case adUnsignedTinyInt:
+      return "TINYINT";
+    case adBigInt:
+      return "BIGINT";
+    case adGUID:
+      return "GUID";
+    case adBinary:
+      return sized("BINARY");
+    case adWChar:
+      return sized("CHAR");
     case adNumeric:
       return "DECIMAL TEXT(" + std::to_string(t.precision) + "," + std::to_string(t.numericScale) + ")";
-    case adVarWChar: return sized("VARCHAR");
-    case adLongVarWChar: return "TEXT";
-    case adVarBinary: return sized("VARBINARY");
-    case adLongVarBinary: return "BLOB";
-    default: return "TEXT";
+    case adVarWChar:
+      return sized("VARCHAR");
+    case adLongVarWChar:
+      return "TEXT";
+    case adVarBinary:
+      return sized("VARBINARY");
+    case adLongVarBinary:
+      return "BLOB";
+    default:
+      return "TEXT";
   }
 }
 
@@ -229,7 +267,8 @@ ColumnType TypeFromDeclaration(std::string_view declaration) {
   if (std::size_t open = decl.find('('); open != std::string::npos) {
     name = std::string(text::Trim(decl.substr(0, open)));
     std::size_t close = decl.find(')', open);
-    std::string inside = decl.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+    std::string inside =
+        decl.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
     for (const std::string& part : text::Split(inside, ',')) {
       std::int64_t v = 0;
       if (ParseInt(part, v)) args.push_back(v);
@@ -246,7 +285,8 @@ ColumnType TypeFromDeclaration(std::string_view declaration) {
     return t;
   };
 
-  if ((name.rfind("DECIMAL", 0) == 0 || name.rfind("NUMERIC", 0) == 0) && name.find("TEXT") != std::string::npos)
+  if ((name.rfind("DECIMAL", 0) == 0 || name.rfind("NUMERIC", 0) == 0) &&
+      name.find("TEXT") != std::string::npos)
     return decimal();
   if (name.rfind("CURRENCY", 0) == 0 || name == "MONEY" || name == "SMALLMONEY") return make(adCurrency);
   if (OneOf(name, {"DECIMAL", "NUMERIC", "NUMBER", "DEC"})) return decimal();
@@ -255,21 +295,25 @@ ColumnType TypeFromDeclaration(std::string_view declaration) {
   if (OneOf(name, {"BIGINT", "INT8", "UNSIGNED BIG INT", "LONGLONG"})) return make(adBigInt);
   if (OneOf(name, {"FLOAT4", "SINGLE"})) return make(adSingle);
   if (OneOf(name, {"REAL", "DOUBLE", "DOUBLE PRECISION", "FLOAT", "FLOAT8"})) return make(adDouble);
-  if (OneOf(name, {"DATE", "DATETIME", "TIMESTAMP", "TIME", "SMALLDATETIME", "DATETIME2"})) return make(adDate);
+  if (OneOf(name, {"DATE", "DATETIME", "TIMESTAMP", "TIME", "SMALLDATETIME", "DATETIME2"}))
+    return make(adDate);
   if (OneOf(name, {"BOOLEAN", "BOOL", "BIT", "YESNO", "LOGICAL"})) return make(adBoolean);
   if (OneOf(name, {"GUID", "UNIQUEIDENTIFIER", "UUID"})) return make(adGUID);
-  if (OneOf(name, {"CHAR", "NCHAR", "CHARACTER", "NATIVE CHARACTER"})) return make(adWChar, arg(0, kDefaultTextSize));
-  if (OneOf(name, {"VARCHAR", "NVARCHAR", "VARYING CHARACTER", "NATIONAL VARYING CHARACTER", "CHARACTER VARYING",
-                   "TEXT", "STRING"}) &&
+  if (OneOf(name, {"CHAR", "NCHAR", "CHARACTER", "NATIVE CHARACTER"}))
+    return make(adWChar, arg(0, kDefaultTextSize));
+  if (OneOf(name, {"VARCHAR", "NVARCHAR", "VARYING CHARACTER", "NATIONAL VARYING CHARACTER",
+                   "CHARACTER VARYING", "TEXT", "STRING"}) &&
       !args.empty())
     return make(adVarWChar, args[0]);
-  if (OneOf(name, {"TEXT", "CLOB", "MEMO", "LONGTEXT", "NTEXT", "LONGCHAR", "MEDIUMTEXT", "VARCHAR", "NVARCHAR"}))
+  if (OneOf(name,
+            {"TEXT", "CLOB", "MEMO", "LONGTEXT", "NTEXT", "LONGCHAR", "MEDIUMTEXT", "VARCHAR", "NVARCHAR"}))
     return make(adLongVarWChar);
   if (name == "BINARY") return make(adBinary, arg(0, kDefaultTextSize));
   if (name == "VARBINARY") return args.empty() ? make(adLongVarBinary) : make(adVarBinary, args[0]);
   if (OneOf(name, {"BLOB", "LONGBINARY", "IMAGE", "OLEOBJECT", "GENERAL"})) return make(adLongVarBinary);
   // Otherwise the engine's own affinity rules decide.
-  if (name.find("INT") != std::string::npos) return make(name.find("BIG") != std::string::npos ? adBigInt : adInteger);
+  if (name.find("INT") != std::string::npos)
+    return make(name.find("BIG") != std::string::npos ? adBigInt : adInteger);
   if (name.find("BLOB") != std::string::npos) return make(adLongVarBinary);
   if (name.find("REAL") != std::string::npos || name.find("FLOA") != std::string::npos ||
       name.find("DOUB") != std::string::npos)
@@ -280,26 +324,41 @@ ColumnType TypeFromDeclaration(std::string_view declaration) {
 
 int NaturalPrecision(int type) {
   switch (type) {
-    case adSmallInt: return 5;
-    case adInteger: return 10;
-    case adSingle: return 7;
-    case adDouble: return 15;
-    case adCurrency: return 19;
-    case adUnsignedTinyInt: return 3;
-    case adBigInt: return 19;
-    case adNumeric: return kDefaultDecimalPrecision;
-    default: return 0;
+    case adSmallInt:
+      return 5;
+    case adInteger:
+      return 10;
+    case adSingle:
+      return 7;
+    case adDouble:
+      return 15;
+    case adCurrency:
+      return 19;
+    case adUnsignedTinyInt:
+      return 3;
+    case adBigInt:
+      return 19;
+    case adNumeric:
+      return kDefaultDecimalPrecision;
+    default:
+      return 0;
   }
 }
 
-int NaturalScale(int type) { return type == adCurrency ? 4 : 0; }
+int NaturalScale(int type) {
+  return type == adCurrency ? 4 : 0;
+}
 
 bool IsTextType(int type) {
-  return type == adChar || type == adWChar || type == adVarChar || type == adLongVarChar || type == adVarWChar ||
-         type == adLongVarWChar || type == adBSTR;
+  return type == adChar || type == adWChar || type == adVarChar || type == adLongVarChar ||
+         type == adVarWChar || type == adLongVarWChar || type == adBSTR;
 }
-bool IsBinaryType(int type) { return type == adBinary || type == adVarBinary || type == adLongVarBinary; }
-bool IsLongType(int type) { return type == adLongVarWChar || type == adLongVarChar || type == adLongVarBinary; }
+bool IsBinaryType(int type) {
+  return type == adBinary || type == adVarBinary || type == adLongVarBinary;
+}
+bool IsLongType(int type) {
+  return type == adLongVarWChar || type == adLongVarChar || type == adLongVarBinary;
+}
 
 Value ReadValue(sqlite3_stmt* stmt, int column, int type) {
   int storage = sqlite3_column_type(stmt, column);
@@ -316,7 +375,8 @@ Value ReadValue(sqlite3_stmt* stmt, int column, int type) {
   }
   if (IsIntegerType(type)) {
     if (storage == SQLITE_INTEGER) return Value(static_cast<long long>(sqlite3_column_int64(stmt, column)));
-    if (storage == SQLITE_FLOAT) return Value(static_cast<long long>(std::llround(sqlite3_column_double(stmt, column))));
+    if (storage == SQLITE_FLOAT)
+      return Value(static_cast<long long>(std::llround(sqlite3_column_double(stmt, column))));
     std::int64_t v;
     std::string text = TextOfColumn(stmt, column);
     return ParseInt(text, v) ? Value(static_cast<long long>(v)) : Value(std::move(text));
@@ -331,14 +391,17 @@ Value ReadValue(sqlite3_stmt* stmt, int column, int type) {
     }
     case adCurrency:
     case adNumeric: {
-      if (storage == SQLITE_INTEGER) return Value::Decimal(std::to_string(sqlite3_column_int64(stmt, column)));
-      if (storage == SQLITE_FLOAT) return Value::Decimal(DecimalFromDouble(sqlite3_column_double(stmt, column)));
+      if (storage == SQLITE_INTEGER)
+        return Value::Decimal(std::to_string(sqlite3_column_int64(stmt, column)));
+      if (storage == SQLITE_FLOAT)
+        return Value::Decimal(DecimalFromDouble(sqlite3_column_double(stmt, column)));
       std::string text = TextOfColumn(stmt, column);
       auto canonical = CanonicalDecimal(text);
       return canonical ? Value::Decimal(*canonical) : Value(std::move(text));
     }
     case adDate: {
-      if (storage == SQLITE_INTEGER) return Value::Date(DateFromUnixSeconds(sqlite3_column_int64(stmt, column)));
+      if (storage == SQLITE_INTEGER)
+        return Value::Date(DateFromUnixSeconds(sqlite3_column_int64(stmt, column)));
       if (storage == SQLITE_FLOAT) {
         // Another program's Julian day number.
         double jd = sqlite3_column_double(stmt, column);
@@ -387,7 +450,8 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std:
     }
     return;
   }
-  if (kind == Value::Kind::Binary && !IsTextType(type)) Mismatch(context, "binary data for a non-binary column");
+  if (kind == Value::Kind::Binary && !IsTextType(type))
+    Mismatch(context, "binary data for a non-binary column");
   try {
     if (IsIntegerType(type)) {
       std::int64_t v = value.AsInt();
@@ -400,34 +464,51 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std:
       return;
     }
     switch (type) {
-      case adSingle: check(sqlite3_bind_double(stmt, index, AsSingle(value.AsDouble()))); return;
-      case adDouble: check(sqlite3_bind_double(stmt, index, value.AsDouble())); return;
+      case adSingle:
+        check(sqlite3_bind_double(stmt, index, AsSingle(value.AsDouble())));
+        return;
+      case adDouble:
+        check(sqlite3_bind_double(stmt, index, value.AsDouble()));
+        return;
       case adCurrency:
       case adNumeric: {
         std::optional<std::string> text;
-        if (kind == Value::Kind::Integer || kind == Value::Kind::Boolean) text = std::to_string(value.AsInt());
-        else if (kind == Value::Kind::Double) text = DecimalFromDouble(value.AsDouble());
-        else text = CanonicalDecimal(value.AsText());
+        if (kind == Value::Kind::Integer || kind == Value::Kind::Boolean)
+          text = std::to_string(value.AsInt());
+        else if (kind == Value::Kind::Double)
+          text = DecimalFromDouble(value.AsDouble());
+        else
+          text = CanonicalDecimal(value.AsText());
         if (!text) Mismatch(context, "\"" + value.AsText() + "\" is not a number");
         bindText(*text);
         return;
       }
       case adDate: {
         std::optional<std::string> text;
-        if (kind == Value::Kind::Double || kind == Value::Kind::Integer) text = DateFromOleDays(value.AsDouble());
-        else text = CanonicalDate(value.AsText());
+        if (kind == Value::Kind::Double || kind == Value::Kind::Integer)
+          text = DateFromOleDays(value.AsDouble());
+        else
+          text = CanonicalDate(value.AsText());
         if (!text) Mismatch(context, "\"" + value.AsText() + "\" is not a date");
         bindText(*text);
         return;
       }
-      case adBoolean: check(sqlite3_bind_int(stmt, index, value.AsBool() ? 1 : 0)); return;
+      case adBoolean:
+        check(sqlite3_bind_int(stmt, index, value.AsBool() ? 1 : 0));
+        return;
       case adGUID: {
         auto text = CanonicalGuid(value.AsText());
         if (!text) Mismatch(context, "\"" + value.AsText() + "\" is not a GUID");
         bindText(*text);
         return;
       }
-      default: bindText(value.AsText()); return;
+      default:
+        // Texts bind straight from the value; only other kinds need their text made first.
+        if (kind == Value::Kind::Text || kind == Value::Kind::Date || kind == Value::Kind::Decimal)
+          bindText(value.TextRef());
+        else
+          bindText(value.AsText());
+        return;
     }
   } catch (const Error& e) {
     if (e.Number() != kTypeMismatch || e.Source() == kSource) throw;
@@ -447,9 +528,12 @@ std::optional<std::string> CanonicalDecimal(std::string_view input) {
   std::size_t i = 0;
   for (; i < t.size(); ++i) {
     char c = t[i];
-    if (c >= '0' && c <= '9') digits += c;
-    else if (c == '.' && point < 0) point = static_cast<long long>(digits.size());
-    else break;
+    if (c >= '0' && c <= '9')
+      digits += c;
+    else if (c == '.' && point < 0)
+      point = static_cast<long long>(digits.size());
+    else
+      break;
   }
   if (digits.empty()) return std::nullopt;
   if (point < 0) point = static_cast<long long>(digits.size());
@@ -464,7 +548,8 @@ std::optional<std::string> CanonicalDecimal(std::string_view input) {
     digits.insert(0, static_cast<std::size_t>(-point), '0');
     point = 0;
   }
-  if (point > static_cast<long long>(digits.size())) digits.append(static_cast<std::size_t>(point) - digits.size(), '0');
+  if (point > static_cast<long long>(digits.size()))
+    digits.append(static_cast<std::size_t>(point) - digits.size(), '0');
   std::string whole = digits.substr(0, static_cast<std::size_t>(point));
   std::string fraction = digits.substr(static_cast<std::size_t>(point));
   whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
@@ -490,7 +575,8 @@ std::optional<std::string> CanonicalDate(std::string_view input) {
   auto number = [&](int maxDigits, int& out) {
     std::size_t start = i;
     int v = 0;
-    while (i < t.size() && i - start < static_cast<std::size_t>(maxDigits) && std::isdigit(static_cast<unsigned char>(t[i])))
+    while (i < t.size() && i - start < static_cast<std::size_t>(maxDigits) &&
+           std::isdigit(static_cast<unsigned char>(t[i])))
       v = v * 10 + (t[i++] - '0');
     out = v;
     return i > start;
@@ -527,9 +613,25 @@ std::optional<std::string> CanonicalDate(std::string_view input) {
   if (mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || (mo == 2 && d == 29 && !leap)) return std::nullopt;
   if (h > 23 || mi > 59 || s > 59) return std::nullopt;
   while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
-  return fraction.empty() ? std::string(buffer) : std::string(buffer) + "." + fraction;
+  // Written by hand: this runs for every date a restore binds, and the formatted-print path costs more
+  // than the rest of the conversion.
+  std::string out(19, '0');
+  auto put = [&](std::size_t at, int value, int digits) {
+    for (int k = digits - 1; k >= 0; --k, value /= 10) out[at + k] = static_cast<char>('0' + value % 10);
+  };
+  put(0, y, 4);
+  out[4] = '-';
+  put(5, mo, 2);
+  out[7] = '-';
+  put(8, d, 2);
+  out[10] = ' ';
+  put(11, h, 2);
+  out[13] = ':';
+  put(14, mi, 2);
+  out[16] = ':';
+  put(17, s, 2);
+  if (!fraction.empty()) out += "." + fraction;
+  return out;
 }
 
 std::optional<std::string> EngineDefault(std::string_view jetDefault, int type) {
@@ -553,23 +655,26 @@ std::optional<std::string> EngineDefault(std::string_view jetDefault, int type) 
   if (OneOf(upper, {"DATE()", "CURRENT_DATE"})) return "(date('now','localtime') || ' 00:00:00')";
   if (OneOf(upper, {"TIME()", "CURRENT_TIME"})) return "('1899-12-30 ' || time('now','localtime'))";
   bool isText = IsTextType(type);
-  if (auto b = OneOf(upper, {"YES", "TRUE", "ON"}) ? std::optional<bool>(true)
+  if (auto b = OneOf(upper, {"YES", "TRUE", "ON"})    ? std::optional<bool>(true)
                : OneOf(upper, {"NO", "FALSE", "OFF"}) ? std::optional<bool>(false)
-                                                     : std::nullopt) {
+                                                      : std::nullopt) {
     if (type == adBoolean) return *b ? "1" : "0";
     return isText ? QuoteText(*b ? "-1" : "0") : std::string(*b ? "-1" : "0");
   }
   if (auto number = CanonicalDecimal(t); number && t.find_first_of("eE") == std::string_view::npos) {
     if (type == adBoolean) return *number == "0" ? "0" : "1";
-    if (type == adCurrency || type == adNumeric || isText) return QuoteText(isText ? std::string(t) : *number);
+    if (type == adCurrency || type == adNumeric || isText)
+      return QuoteText(isText ? std::string(t) : *number);
     if (type == adDate) return QuoteText(DateFromOleDays(std::stod(*number)));
     return *number;
   }
   std::string_view inner = t;
-  if ((inner.front() == 'N' || inner.front() == 'n') && inner.size() >= 3 && inner[1] == '\'') inner.remove_prefix(1);
+  if ((inner.front() == 'N' || inner.front() == 'n') && inner.size() >= 3 && inner[1] == '\'')
+    inner.remove_prefix(1);
   if (inner.size() >= 2 && (inner.front() == '"' || inner.front() == '\'') && inner.back() == inner.front()) {
     char q = inner.front();
-    std::string value = text::ReplaceAll(inner.substr(1, inner.size() - 2), std::string(2, q), std::string(1, q));
+    std::string value =
+        text::ReplaceAll(inner.substr(1, inner.size() - 2), std::string(2, q), std::string(1, q));
     if (type == adDate) {
       if (auto date = CanonicalDate(value)) return QuoteText(*date);
     }

@@ -46,8 +46,8 @@ void SealPage(const CipherKey& key, const unsigned char* plain, unsigned char* o
   unsigned char ad[5];
   AdditionalData(journal ? 0 : pageNumber, journal, ad);
   randombytes_buf(nonce, kNonceSize);
-  crypto_aead_xchacha20poly1305_ietf_encrypt_detached(out + start, tag, nullptr, plain + start, kSealed - start, ad,
-                                                     sizeof ad, nullptr, nonce, key.Key());
+  crypto_aead_xchacha20poly1305_ietf_encrypt_detached(
+      out + start, tag, nullptr, plain + start, kSealed - start, ad, sizeof ad, nullptr, nonce, key.Key());
   if (start) std::memcpy(out, key.GetSalt().data(), sizeof kMagic);
 }
 
@@ -60,8 +60,8 @@ bool OpenPage(const CipherKey& key, unsigned char* page, std::uint32_t pageNumbe
   std::memcpy(tag, page + kSealed + kNonceSize, kTagSize);
   unsigned char ad[5];
   AdditionalData(journal ? 0 : pageNumber, journal, ad);
-  if (crypto_aead_xchacha20poly1305_ietf_decrypt_detached(page + start, nullptr, page + start, kSealed - start, tag,
-                                                          ad, sizeof ad, nonce, key.Key()) != 0)
+  if (crypto_aead_xchacha20poly1305_ietf_decrypt_detached(
+          page + start, nullptr, page + start, kSealed - start, tag, ad, sizeof ad, nonce, key.Key()) != 0)
     return false;
   if (start) std::memcpy(page, kMagic, sizeof kMagic);
   // The engine never uses the reserved bytes; zeros keep the journal checksums stable.
@@ -101,13 +101,17 @@ struct FileState {
 struct CipherFile {
   sqlite3_file base;
   FileState* state;
-  sqlite3_file* Real() { return reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(this) + sizeof(CipherFile)); }
+  sqlite3_file* Real() {
+    return reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(this) + sizeof(CipherFile));
+  }
 };
 static_assert(sizeof(CipherFile) % 8 == 0, "the real file that follows must stay 8-byte aligned");
 
 sqlite3_vfs* g_root = nullptr;
 
-CipherFile* Self(sqlite3_file* f) { return reinterpret_cast<CipherFile*>(f); }
+CipherFile* Self(sqlite3_file* f) {
+  return reinterpret_cast<CipherFile*>(f);
+}
 
 int Close(sqlite3_file* f) {
   CipherFile* self = Self(f);
@@ -120,9 +124,11 @@ int Close(sqlite3_file* f) {
 // Reads and opens page `pageNumber` of the database into `out`; SQLITE_IOERR_SHORT_READ past the end.
 int ReadPage(CipherFile* self, std::uint32_t pageNumber, unsigned char* out) {
   sqlite3_file* real = self->Real();
-  int rc = real->pMethods->xRead(real, out, kCipherPageSize, static_cast<sqlite3_int64>(pageNumber - 1) * kCipherPageSize);
+  int rc = real->pMethods->xRead(real, out, kCipherPageSize,
+                                 static_cast<sqlite3_int64>(pageNumber - 1) * kCipherPageSize);
   if (rc != SQLITE_OK) return rc;
-  if (!OpenPage(*self->state->key, out, pageNumber, false)) return pageNumber == 1 ? SQLITE_NOTADB : SQLITE_IOERR_DATA;
+  if (!OpenPage(*self->state->key, out, pageNumber, false))
+    return pageNumber == 1 ? SQLITE_NOTADB : SQLITE_IOERR_DATA;
   return SQLITE_OK;
 }
 
@@ -173,11 +179,21 @@ int Write(sqlite3_file* f, const void* buffer, int amount, sqlite3_int64 offset)
   return real->pMethods->xWrite(real, state.scratch.data(), amount, offset);
 }
 
-int Truncate(sqlite3_file* f, sqlite3_int64 size) { return Self(f)->Real()->pMethods->xTruncate(Self(f)->Real(), size); }
-int Sync(sqlite3_file* f, int flags) { return Self(f)->Real()->pMethods->xSync(Self(f)->Real(), flags); }
-int FileSize(sqlite3_file* f, sqlite3_int64* size) { return Self(f)->Real()->pMethods->xFileSize(Self(f)->Real(), size); }
-int Lock(sqlite3_file* f, int level) { return Self(f)->Real()->pMethods->xLock(Self(f)->Real(), level); }
-int Unlock(sqlite3_file* f, int level) { return Self(f)->Real()->pMethods->xUnlock(Self(f)->Real(), level); }
+int Truncate(sqlite3_file* f, sqlite3_int64 size) {
+  return Self(f)->Real()->pMethods->xTruncate(Self(f)->Real(), size);
+}
+int Sync(sqlite3_file* f, int flags) {
+  return Self(f)->Real()->pMethods->xSync(Self(f)->Real(), flags);
+}
+int FileSize(sqlite3_file* f, sqlite3_int64* size) {
+  return Self(f)->Real()->pMethods->xFileSize(Self(f)->Real(), size);
+}
+int Lock(sqlite3_file* f, int level) {
+  return Self(f)->Real()->pMethods->xLock(Self(f)->Real(), level);
+}
+int Unlock(sqlite3_file* f, int level) {
+  return Self(f)->Real()->pMethods->xUnlock(Self(f)->Real(), level);
+}
 int CheckReservedLock(sqlite3_file* f, int* out) {
   return Self(f)->Real()->pMethods->xCheckReservedLock(Self(f)->Real(), out);
 }
@@ -185,25 +201,47 @@ int FileControl(sqlite3_file* f, int op, void* arg) {
   return Self(f)->Real()->pMethods->xFileControl(Self(f)->Real(), op, arg);
 }
 // A small sector keeps the journal's headers apart from its page images (a header never spans a page).
-int SectorSize(sqlite3_file*) { return 512; }
+int SectorSize(sqlite3_file*) {
+  return 512;
+}
 int DeviceCharacteristics(sqlite3_file* f) {
   return Self(f)->Real()->pMethods->xDeviceCharacteristics(Self(f)->Real()) & ~SQLITE_IOCAP_BATCH_ATOMIC;
 }
 
 // Version 1: no shared memory (so no write-ahead log) and no memory mapping, which would bypass Read.
-const sqlite3_io_methods kMethods = {
-    1, Close, Read, Write, Truncate, Sync, FileSize, Lock, Unlock, CheckReservedLock, FileControl, SectorSize,
-    DeviceCharacteristics, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const sqlite3_io_methods kMethods = {1,
+                                     Close,
+                                     Read,
+                                     Write,
+                                     Truncate,
+                                     Sync,
+                                     FileSize,
+                                     Lock,
+                                     Unlock,
+                                     CheckReservedLock,
+                                     FileControl,
+                                     SectorSize,
+                                     DeviceCharacteristics,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr};
 
 int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) noexcept {
   CipherFile* self = Self(file);
   self->base.pMethods = nullptr;
   self->state = nullptr;
   Kind kind;
-  if (flags & SQLITE_OPEN_MAIN_DB) kind = Kind::Database;
-  else if (flags & SQLITE_OPEN_MAIN_JOURNAL) kind = Kind::Journal;
-  else if (flags & SQLITE_OPEN_SUPER_JOURNAL) kind = Kind::PassThrough;  // holds file names only
-  else return SQLITE_CANTOPEN;  // temporary files and logs would hold plain pages
+  if (flags & SQLITE_OPEN_MAIN_DB)
+    kind = Kind::Database;
+  else if (flags & SQLITE_OPEN_MAIN_JOURNAL)
+    kind = Kind::Journal;
+  else if (flags & SQLITE_OPEN_SUPER_JOURNAL)
+    kind = Kind::PassThrough;  // holds file names only
+  else
+    return SQLITE_CANTOPEN;  // temporary files and logs would hold plain pages
   if (name == nullptr) return SQLITE_CANTOPEN;
   sqlite3_filename database = kind == Kind::Database ? name : sqlite3_filename_database(name);
   std::shared_ptr<const CipherKey> key = LookUp(sqlite3_uri_parameter(database, "vela_key"));
@@ -265,7 +303,9 @@ CipherKey::~CipherKey() {
   if (key_ != nullptr) sodium_free(key_);
 }
 
-const char* CipherVfsName() { return RegisterVfs()->zName; }
+const char* CipherVfsName() {
+  return RegisterVfs()->zName;
+}
 
 CipherRegistration::CipherRegistration(std::shared_ptr<const CipherKey> key) {
   RegisterVfs();

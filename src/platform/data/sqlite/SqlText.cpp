@@ -9,7 +9,9 @@
 namespace vela::data::sqlite {
 namespace {
 
-bool IsWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; }
+bool IsWordChar(unsigned char c) {
+  return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80;
+}
 
 [[noreturn]] void Unterminated(std::string_view what, std::size_t at) {
   throw Error(kCommandError, kSource,
@@ -35,7 +37,9 @@ std::size_t ReadQuoted(std::string_view sql, std::size_t i, char close, bool dou
 
 }  // namespace
 
-bool Token::Is(std::string_view word) const { return kind == TokenKind::Word && text::EqualsNoCase(text, word); }
+bool Token::Is(std::string_view word) const {
+  return kind == TokenKind::Word && text::EqualsNoCase(text, word);
+}
 
 std::vector<Token> Tokenize(std::string_view sql, Brackets brackets) {
   std::vector<Token> tokens;
@@ -73,7 +77,8 @@ std::vector<Token> Tokenize(std::string_view sql, Brackets brackets) {
       token.kind = TokenKind::Name;
       token.quote = '[';
       i = ReadQuoted(sql, i, ']', brackets == Brackets::Jet, token.text);
-    } else if (std::isdigit(c) || (c == '.' && i + 1 < sql.size() && std::isdigit(static_cast<unsigned char>(sql[i + 1])))) {
+    } else if (std::isdigit(c) ||
+               (c == '.' && i + 1 < sql.size() && std::isdigit(static_cast<unsigned char>(sql[i + 1])))) {
       token.kind = TokenKind::Number;
       while (i < sql.size()) {
         unsigned char d = static_cast<unsigned char>(sql[i]);
@@ -86,7 +91,8 @@ std::vector<Token> Tokenize(std::string_view sql, Brackets brackets) {
         }
       }
       token.text = std::string(sql.substr(token.begin, i - token.begin));
-    } else if (c == '?' || c == ':' || c == '@' || (c == '$' && i + 1 < sql.size() && IsWordChar(sql[i + 1]))) {
+    } else if (c == '?' || c == ':' || c == '@' ||
+               (c == '$' && i + 1 < sql.size() && IsWordChar(sql[i + 1]))) {
       token.kind = TokenKind::Parameter;
       ++i;
       while (i < sql.size() && IsWordChar(static_cast<unsigned char>(sql[i]))) ++i;
@@ -106,9 +112,13 @@ std::vector<Token> Tokenize(std::string_view sql, Brackets brackets) {
   return tokens;
 }
 
-std::string QuoteName(std::string_view name) { return "\"" + text::ReplaceAll(name, "\"", "\"\"") + "\""; }
+std::string QuoteName(std::string_view name) {
+  return "\"" + text::ReplaceAll(name, "\"", "\"\"") + "\"";
+}
 
-std::string QuoteText(std::string_view value) { return "'" + text::ReplaceAll(value, "'", "''") + "'"; }
+std::string QuoteText(std::string_view value) {
+  return "'" + text::ReplaceAll(value, "'", "''") + "'";
+}
 
 std::string RewriteBrackets(std::string_view jetSql) {
   std::string out;
@@ -229,7 +239,8 @@ void ReadReferences(Reader& r, ConstraintDef& c, std::string* deleteRule, std::s
 }
 
 // A table-level constraint from its first token (CONSTRAINT, PRIMARY, UNIQUE, FOREIGN, CHECK).
-ConstraintDef ReadTableConstraint(Reader& r, std::string* deleteRule = nullptr, std::string* updateRule = nullptr) {
+ConstraintDef ReadTableConstraint(Reader& r, std::string* deleteRule = nullptr,
+                                  std::string* updateRule = nullptr) {
   ConstraintDef c;
   c.begin = r.Peek()->begin;
   if (r.Accept("CONSTRAINT")) {
@@ -348,8 +359,10 @@ std::optional<TableDef> ParseCreateTable(std::string_view sql) {
           // NOT NULL, DEFAULT, CHECK, COLLATE ...: skipped with whatever belongs to them.
           item.Next();
           while (!item.AtEnd() && !StartsConstraint(*item.Peek())) {
-            if (item.Peek()->IsPunct('(')) item.SkipGroup();
-            else item.Next();
+            if (item.Peek()->IsPunct('('))
+              item.SkipGroup();
+            else
+              item.Next();
           }
           pendingName.clear();
           continue;
@@ -392,8 +405,10 @@ std::optional<CreateIndexStatement> ParseCreateIndex(const std::vector<Token>& t
   for (auto [b, e] : spans) s.columnTexts.push_back(RewriteBrackets(sql.substr(b, e - b)));
   if (r.Accept("WITH")) {
     while (!r.AtEnd()) {
-      if (r.Accept("PRIMARY")) s.primary = true;
-      else r.Next();
+      if (r.Accept("PRIMARY"))
+        s.primary = true;
+      else
+        r.Next();
     }
   }
   if (!r.AtEnd() && !r.Peek()->IsPunct(';')) return std::nullopt;
@@ -407,7 +422,8 @@ std::optional<AddConstraintStatement> ParseAddConstraint(const std::vector<Token
   auto table = r.Name();
   if (!table || !r.Accept("ADD") || r.AtEnd()) return std::nullopt;
   const Token& next = *r.Peek();
-  if (!(next.Is("CONSTRAINT") || next.Is("PRIMARY") || next.Is("UNIQUE") || next.Is("FOREIGN"))) return std::nullopt;
+  if (!(next.Is("CONSTRAINT") || next.Is("PRIMARY") || next.Is("UNIQUE") || next.Is("FOREIGN")))
+    return std::nullopt;
   s.table = *table;
   s.constraint = ReadTableConstraint(r, &s.deleteRule, &s.updateRule);
   if (s.constraint.kind == ConstraintDef::Other || s.constraint.columns.empty()) return std::nullopt;

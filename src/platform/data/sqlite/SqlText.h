@@ -24,9 +24,11 @@ struct Token {
   std::size_t begin = 0;  // span in the source text
   std::size_t end = 0;
 
-  bool Is(std::string_view word) const;        // a bare word, compared without regard to case
+  bool Is(std::string_view word) const;  // a bare word, compared without regard to case
   bool IsPunct(char c) const { return kind == TokenKind::Punct && text.size() == 1 && text[0] == c; }
-  bool IsName() const { return kind == TokenKind::Word || kind == TokenKind::Name || kind == TokenKind::String; }
+  bool IsName() const {
+    return kind == TokenKind::Word || kind == TokenKind::Name || kind == TokenKind::String;
+  }
 };
 
 enum class Brackets { Engine, Jet };
@@ -34,8 +36,8 @@ enum class Brackets { Engine, Jet };
 // Comments and blanks are dropped. An unterminated quote fails with kCommandError.
 std::vector<Token> Tokenize(std::string_view sql, Brackets brackets);
 
-std::string QuoteName(std::string_view name);   // "name", a '"' doubled
-std::string QuoteText(std::string_view text);   // 'text', a "'" doubled
+std::string QuoteName(std::string_view name);  // "name", a '"' doubled
+std::string QuoteText(std::string_view text);  // 'text', a "'" doubled
 
 // The Jet text with every [bracketed] name turned into a "quoted" one; nothing else changes.
 std::string RewriteBrackets(std::string_view jetSql);
@@ -50,8 +52,8 @@ struct ConstraintDef {
   std::vector<std::string> refColumns;
   bool autoincrement = false;
   bool columnLevel = false;
-  std::size_t begin = 0, end = 0;    // the constraint's text, "CONSTRAINT name" included
-  std::size_t keyword = 0;           // where PRIMARY / UNIQUE / FOREIGN / REFERENCES starts
+  std::size_t begin = 0, end = 0;  // the constraint's text, "CONSTRAINT name" included
+  std::size_t keyword = 0;         // where PRIMARY / UNIQUE / FOREIGN / REFERENCES starts
 };
 
 struct ColumnDef {
@@ -87,7 +89,8 @@ struct AddConstraintStatement {
   ConstraintDef constraint;
   std::string deleteRule, updateRule;  // "CASCADE", "SET NULL", ... as written
 };
-std::optional<AddConstraintStatement> ParseAddConstraint(const std::vector<Token>& tokens, std::string_view sql);
+std::optional<AddConstraintStatement> ParseAddConstraint(const std::vector<Token>& tokens,
+                                                         std::string_view sql);
 
 // DROP INDEX name ON table (Jet's form; the engine's own form passes through unchanged)
 struct DropIndexStatement {

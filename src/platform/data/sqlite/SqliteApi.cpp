@@ -6,24 +6,32 @@ namespace vela::data::sqlite {
 
 std::int32_t ErrorNumberFor(int rc, std::string_view message) {
   switch (rc & 0xFF) {
-    case SQLITE_CONSTRAINT: return kIntegrityViolation;
+    case SQLITE_CONSTRAINT:
+      return kIntegrityViolation;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
     case SQLITE_READONLY:
     case SQLITE_IOERR:
     case SQLITE_FULL:
     case SQLITE_PERM:
-    case SQLITE_CANTOPEN: return kPathAccess;
+    case SQLITE_CANTOPEN:
+      return kPathAccess;
     case SQLITE_NOTADB:
-    case SQLITE_CORRUPT: return kBadFileFormat;
-    case SQLITE_NOMEM: return kOutOfMemory;
-    case SQLITE_MISMATCH: return kTypeMismatch;
-    case SQLITE_RANGE: return kInvalidArgument;
-    case SQLITE_AUTH: return kAuthenticationFailed;
+    case SQLITE_CORRUPT:
+      return kBadFileFormat;
+    case SQLITE_NOMEM:
+      return kOutOfMemory;
+    case SQLITE_MISMATCH:
+      return kTypeMismatch;
+    case SQLITE_RANGE:
+      return kInvalidArgument;
+    case SQLITE_AUTH:
+      return kAuthenticationFailed;
     case SQLITE_ERROR:
       if (message.find("no such table") != std::string_view::npos) return kNoSuchTable;
       return kCommandError;
-    default: return kGeneralFailure;
+    default:
+      return kGeneralFailure;
   }
 }
 
@@ -62,7 +70,9 @@ Statement& Statement::operator=(Statement&& other) noexcept {
   return *this;
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+  sqlite3_finalize(stmt_);
+}
 
 bool Statement::Step() {
   int rc = sqlite3_step(stmt_);
@@ -97,7 +107,8 @@ void Statement::BindNull(int index) {
 std::string Statement::Text(int column) const {
   const unsigned char* text = sqlite3_column_text(stmt_, column);
   if (text == nullptr) return {};
-  return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
 void ExecAll(sqlite3* db, std::string_view sql, std::string_view context) {
