@@ -16,10 +16,13 @@ namespace {
 constexpr std::int32_t kServerGone = static_cast<std::int32_t>(0x80040064u);
 constexpr const char* kDatabaseNoticeGuid = "{7A29569B-FE02-40CC-8553-E0A147D6B861}";
 
-// The connection string of the server's master database: "Initial Catalog=<name>" replaced wherever it
-// stands.
-std::string MasterConnectionString(const std::string& connectionString, const std::string& name) {
-  return text::ReplaceAll(connectionString, "Initial Catalog=" + name, "Initial Catalog=Master");
+// A connection to the server's master database: the connection string with "Initial Catalog=<name>"
+// replaced wherever it stands. A connection string that names no database cannot be served.
+std::unique_ptr<Connection> OpenMaster(const std::string& connectionString, const std::string& name) {
+  if (name.empty())
+    throw Error(kGeneralFailure, "VelaBackup", "The connection string names no database (Initial Catalog)");
+  return OpenConnection(
+      text::ReplaceAll(connectionString, "Initial Catalog=" + name, "Initial Catalog=Master"));
 }
 
 }  // namespace
@@ -30,10 +33,7 @@ bool Component::CreateDatabase(const std::string& connectionString, const std::s
   if (m_Provider == dpSQLServer) {
     std::string name = utils().KeyValue(connectionString, "Initial Catalog", ";");
     try {
-      if (name.empty())
-        throw Error(kGeneralFailure, "VelaBackup",
-                    "The connection string names no database (Initial Catalog)");
-      std::unique_ptr<Connection> master = OpenConnection(MasterConnectionString(connectionString, name));
+      std::unique_ptr<Connection> master = OpenMaster(connectionString, name);
       master->Execute("CREATE DATABASE " + BracketName(name));
       master->Close();
       return true;
@@ -56,10 +56,7 @@ bool Component::DropDatabase(const std::string& connectionString) {
   if (m_Provider == dpSQLServer) {
     std::string name = utils().KeyValue(connectionString, "Initial Catalog", ";");
     try {
-      if (name.empty())
-        throw Error(kGeneralFailure, "VelaBackup",
-                    "The connection string names no database (Initial Catalog)");
-      std::unique_ptr<Connection> master = OpenConnection(MasterConnectionString(connectionString, name));
+      std::unique_ptr<Connection> master = OpenMaster(connectionString, name);
       std::unique_ptr<Recordset> found =
           master->OpenRecordset("SELECT * FROM sysdatabases WHERE Name = " + QuoteText(name),
                                 adOpenForwardOnly, adLockReadOnly, adUseClient);
