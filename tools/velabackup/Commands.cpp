@@ -53,10 +53,18 @@ int Outcome(bool result) {
   return result ? 0 : 1;
 }
 
+// The platform services, with the component's record of passed-over failures (a relation the target
+// refused) going to standard error.
+std::shared_ptr<Utils> HostUtils() {
+  auto utils = std::make_shared<Utils>();
+  utils->SetLogSink([](const std::string& line) { std::cerr << "velabackup: " << line << "\n"; });
+  return utils;
+}
+
 }  // namespace
 
 int RunSave(const SaveOptions& options) {
-  CBackup backup;
+  CBackup backup(HostUtils());
   backup.SetLanguageResources(Catalogue(options.common));
   if (options.mode == "uncompressed")
     backup.SetBackupMode(bmUncompressedTextFile);
@@ -75,7 +83,7 @@ int RunSave(const SaveOptions& options) {
 }
 
 int RunRestore(const RestoreOptions& options) {
-  CBackup backup;
+  CBackup backup(HostUtils());
   backup.SetLanguageResources(Catalogue(options.common));
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.selectFolder = options.selectFolder;
