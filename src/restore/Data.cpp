@@ -85,6 +85,44 @@ std::string ServerDate(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+// The value of the field the reader stands on, as the target engine takes it.
+Value DecodeValue(const ColumnInfo& column, const backup::TableDataFileReader& field, DataProvider provider,
+                  const Component::Separators& separators, std::string& text) {
+  const int type = column.dataType;
+  auto number = [&](bool monetary) {
+    return backup::FormatNumericValue(text, monetary ? separators.monetaryDecimal : separators.decimal,
+                                      monetary ? separators.monetaryThousands : separators.thousands, ".",
+                                      "");
+  };
+  const bool binaryType = type == adBinary || type == adVarBinary || type == adLongVarBinary;
+  if (provider == dpAccess ? field.IsBinary() : binaryType) return Value(field.Bytes());
+  text.clear();
+  field.AppendText(text);
+  if (type == adBoolean) return Value(IsNumericText(text) && Value(text).AsDouble() != 0.0);
+  if (provider != dpAccess) {
+    if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric ||
+        type == adNumeric)
+      return Value(number(false));
+    if (type == adCurrency) return Value(number(true));
+    if (type == adDate || type == adDBDate) return Value::Date(ServerDate(text));
+    return Value(text);
+  }
+  if (type == adSingle || type == adDouble) {
+    std::string converted = number(false);
+    return IsNumericText(converted) ? Value(Value(converted).AsDouble()) : Value(converted);
+  }
+  if (type == adDecimal || type == adNumeric || type == adVarNumeric) return Value::Decimal(number(false));
+  if (type == adCurrency) return Value::Decimal(number(true));
+  if (type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp)
+    return Value::Date(text);
+  if (IsIntegerType(type) && IsNumericText(text)) return Value(Value(text).AsInt());
+  return Value(text);
+}
+
+}  // namespace
+
 void Component::RestoreData(xml::Element columnsElement, const std::string& dataFilePath,
                             Connection& connection, const std::string& tableName, Catalog& catalog,
                             const Separators& separators, std::int32_t progress) {
@@ -155,11 +193,11 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
       };
 
       std::int64_t rowCounter = 0;
-      std::string value;
+      std::string text;  // a value's text, reused from field to field
       using Token = backup::TableDataFileReader::Token;
       while (!m_Cancel) {
         at();
-        Token token = reader.Next();
+        const Token token = reader.Next();
         if (token == Token::kEnd) break;
         if (reader.StartsRow()) {
           at();
@@ -204,66 +242,22 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
         const std::uint32_t index = reader.FieldIndex();
         const ColumnInfo& column = columns[index];
         currentColumn = column.name;
-        value.clear();
-        const int type = column.dataType;
+        Value value = DecodeValue(column, reader, m_Provider, separators, text);
         if (m_Provider == dpAccess) {
-          Value stored;
-          if (reader.IsBinary()) {
-            stored = Value(reader.Bytes());
-          } else {
-            reader.AppendText(value);
-            if (type == adSingle || type == adDouble) {
-              std::string number =
-                  backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", "");
-              stored = IsNumericText(number) ? Value(Value(number).AsDouble()) : Value(number);
-            } else if (type == adDecimal || type == adNumeric || type == adVarNumeric) {
-              stored = Value::Decimal(
-                  backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", ""));
-            } else if (type == adCurrency) {
-              stored = Value::Decimal(backup::FormatNumericValue(value, separators.monetaryDecimal,
-                                                                 separators.monetaryThousands, ".", ""));
-            } else if (type == adBoolean) {
-              stored = Value(IsNumericText(value) && Value(value).AsDouble() != 0.0);
-            } else if (type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp) {
-              stored = Value::Date(value);
-            } else if (IsIntegerType(type) && IsNumericText(value)) {
-              stored = Value(Value(value).AsInt());
-            } else {
-              stored = Value(value);
-            }
-          }
           at();
-          rows->SetValue(index, stored);
+          rows->SetValue(index, value);
         } else {
           given[index] = true;
           columnList += BracketName(column.name) + ", ";
           placeholders += "?, ";
-          const std::int64_t size = static_cast<std::int64_t>(reader.Units().size()) + 1;
-          Parameter parameter;
-          if (type == adBinary || type == adVarBinary || type == adLongVarBinary) {
-            parameter =
-                command->CreateParameter(column.name, type, adParamInput, 99999999, Value(reader.Bytes()));
-          } else {
-            reader.AppendText(value);
-            Value stored;
-            if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric ||
-                type == adNumeric)
-              stored =
-                  Value(backup::FormatNumericValue(value, separators.decimal, separators.thousands, ".", ""));
-            else if (type == adCurrency)
-              stored = Value(backup::FormatNumericValue(value, separators.monetaryDecimal,
-                                                        separators.monetaryThousands, ".", ""));
-            else if (type == adBoolean)
-              stored = Value(IsNumericText(value) && Value(value).AsDouble() != 0.0);
-            else if (type == adDate || type == adDBDate)
-              stored = Value::Date(ServerDate(value));
-            else
-              stored = Value(value);
-            parameter = command->CreateParameter(column.name, type, adParamInput, size, std::move(stored));
-            if (type == adNumeric) {
-              parameter.precision = column.precision;
-              parameter.numericScale = column.numericScale;
-            }
+          const int type = column.dataType;
+          const bool binary = type == adBinary || type == adVarBinary || type == adLongVarBinary;
+          const auto units = static_cast<std::int64_t>(reader.Units().size());
+          Parameter parameter = command->CreateParameter(column.name, type, adParamInput,
+                                                         binary ? 99999999 : units + 1, std::move(value));
+          if (type == adNumeric) {
+            parameter.precision = column.precision;
+            parameter.numericScale = column.numericScale;
           }
           command->Parameters().push_back(std::move(parameter));
         }
