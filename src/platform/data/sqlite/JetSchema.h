@@ -37,6 +37,9 @@ struct sqlite3;
 
 namespace vela::data::sqlite {
 
+// Two lists of column names that match one by one, without regard to case.
+bool SameNames(const std::vector<std::string>& a, const std::vector<std::string>& b);
+
 class JetConnection;
 
 inline constexpr const char* kPropertiesTable = "MSysVelaProperties";

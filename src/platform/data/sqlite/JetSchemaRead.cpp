@@ -20,13 +20,6 @@ Column NamedColumn(std::string name) {
   return column;
 }
 
-bool SameNames(const std::vector<std::string>& a, const std::vector<std::string>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (!NamesEqual(a[i], b[i])) return false;
-  return true;
-}
-
 std::string Join(const std::vector<std::string>& items, std::string_view separator) {
   std::string out;
   for (const std::string& item : items) {
@@ -70,6 +63,13 @@ Value StoredValue(const Statement& s, int column) {
 }
 
 }  // namespace
+
+bool SameNames(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (!NamesEqual(a[i], b[i])) return false;
+  return true;
+}
 
 const ColumnInfo* TableInfo::Find(std::string_view column) const {
   for (const ColumnInfo& c : columns)

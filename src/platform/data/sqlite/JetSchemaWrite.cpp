@@ -22,13 +22,6 @@ std::vector<std::string> ColumnNames(const std::vector<Column>& columns) {
   return names;
 }
 
-bool SameNames(const std::vector<std::string>& a, const std::vector<std::string>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (!NamesEqual(a[i], b[i])) return false;
-  return true;
-}
-
 std::string RuleClause(const char* on, int rule) {
   switch (rule) {
     case adRICascade:
