@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <random>
 
 #include "Sample.h"
 #include "component/Component.h"
@@ -283,6 +284,46 @@ TEST_F(Restore, CorruptRowsAreDroppedAndReportedOnceAtTheEnd) {
   EXPECT_EQ(events_.additional, 0);
   EXPECT_EQ(events_.progress.back(), std::make_pair(100, Caption(6)));
   EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
+}  // namespace
+}  // namespace vela
+
+namespace vela {
+namespace {
+
+// Damaged backups: whatever the damage, a restore ends with True, False or a vela::Error, never a crash or
+// a hang, and a failure names the table it was restoring.
+TEST_F(Restore, MutatedBackupsFailCleanly) {
+  MakeBackup(30);
+  const testing::Members original = testing::ReadArchive(archive_);
+  const std::string& document = original.at(kDocument);
+  std::size_t at = document.find("<Table Name=\"Products\"");
+  const std::string dataFile = document.substr(document.find("FileName=\"", at) + 10, 38);
+  ASSERT_TRUE(original.count(dataFile));
+
+  std::mt19937 random(20261206);
+  int failures = 0;
+  for (int round = 0; round < 60; ++round) {
+    testing::Members members = original;
+    std::string& victim = members[round % 3 == 0 ? std::string(kDocument) : dataFile];
+    switch (round % 4) {
+      case 0: victim.resize(random() % victim.size()); break;          // cut short
+      case 1: victim[random() % victim.size()] = static_cast<char>(random()); break;  // one byte flipped
+      case 2: victim.insert(random() % victim.size(), "[9.9999]"); break;  // framing inserted
+      default:
+        for (int k = 0; k < 8; ++k) victim[random() % victim.size()] = "[]0.9B!"[random() % 7];
+    }
+    testing::WriteArchive(archive_, members);
+    std::filesystem::remove(target_);
+    try {
+      Run();
+    } catch (const Error& error) {
+      ++failures;
+      EXPECT_THAT(error.Description(), HasSubstr("(VelaBackup.CBackup.Restore component failure at line:"));
+    }
+  }
+  EXPECT_GT(failures, 0);
 }
 
 }  // namespace
