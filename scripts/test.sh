@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds from scratch and runs every test: installs the packages, starts the PostgreSQL test
-# cluster, runs CTest, stops the cluster.
+# cluster, runs the tests on an optimised build and again on a build with the address and
+# undefined-behaviour sanitizers (VELA_SANITIZE=0 skips that pass), and stops the cluster.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -11,3 +12,13 @@ eval "$(scripts/pg_cluster.sh start)"
 trap 'scripts/pg_cluster.sh stop' EXIT
 export VELA_TEST_PG=1
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
+
+if [ "${VELA_SANITIZE:-1}" = "1" ]; then
+  sanitized="$BUILD_DIR-sanitize"
+  rm -rf "$sanitized"
+  flags="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
+  cmake -S . -B "$sanitized" -DCMAKE_BUILD_TYPE=Debug -DVELA_BUILD_BENCH=OFF \
+    -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+  cmake --build "$sanitized" -j "$(nproc)"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --test-dir "$sanitized" --output-on-failure -j "$(nproc)"
+fi

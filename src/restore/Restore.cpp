@@ -39,7 +39,8 @@ namespace {
 
 // The decimal number a marker file holds; a file without one counts as 0.
 std::int32_t ReadNumberFile(const Utils& utils, const std::string& path) {
-  std::string_view text = text::Trim(utils.ReadTextFile(path));
+  const std::string content = utils.ReadTextFile(path);
+  std::string_view text = text::Trim(content);
   std::int32_t number = 0;
   for (char c : text) {
     if (c < '0' || c > '9') break;
