@@ -193,7 +193,15 @@ TEST_F(Restore, HostileDataFilesFailNamingTableAndColumn) {
     std::string failure = FailureOf([&] { Run(); });
     EXPECT_THAT(failure, HasSubstr("(VelaBackup.CBackup.RestoreData [N.")) << c.data;
     EXPECT_THAT(failure, HasSubstr("(VelaBackup.CBackup.Restore component failure at line:")) << c.data;
+    // A failure leaves the partly built target and the working files for inspection.
+    EXPECT_TRUE(std::filesystem::exists(target_)) << c.data;
+    EXPECT_TRUE(std::filesystem::exists(backup_.Internals().WorkFolderPath())) << c.data;
   }
+  // The next restore starts clean and removes them.
+  std::filesystem::remove(target_);
+  testing::WriteArchive(archive_, NumberBackup(".", ",", "[1][0.1]1[EOF]"));
+  ASSERT_TRUE(Run());
+  EXPECT_FALSE(std::filesystem::exists(backup_.Internals().WorkFolderPath()));
 }
 
 TEST_F(Restore, ADocumentNamingAMissingColumnFailsClearly) {
