@@ -66,6 +66,8 @@ class CBackup {
   // Where events go; the sink must outlive the operations. nullptr: no events are handled.
   void SetEvents(CBackupEvents* events);
 
+  // The object's state and procedures behind this interface (src/component/Component.h), for tests and
+  // diagnostics; a host has no need of it.
   Component& Internals() { return *component_; }
 
  private:
