@@ -62,11 +62,22 @@ std::vector<ColumnInfo> ReadColumns(xml::Element columns) {
   return infos;
 }
 
-bool IsNumericText(std::string_view text) {
+// The number a stored text holds, parsed once; nothing when the text is not a number.
+std::optional<double> ParseNumber(std::string_view text) {
   text = text::Trim(text);
   double number;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
-  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return number;
+}
+
+// A whole number written as one; nothing for any other text.
+std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
+  text = text::Trim(text);
+  std::int64_t number;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return number;
 }
 
 bool IsIntegerType(int type) {
@@ -83,10 +94,6 @@ std::string ServerDate(const std::string& text) {
   return std::string(t);
 }
 
-}  // namespace
-
-namespace {
-
 // The value of the field the reader stands on, as the target engine takes it.
 Value DecodeValue(const ColumnInfo& column, const backup::TableDataFileReader& field, DataProvider provider,
                   const Component::Separators& separators, std::string& text) {
@@ -100,7 +107,10 @@ Value DecodeValue(const ColumnInfo& column, const backup::TableDataFileReader& f
   if (provider == dpAccess ? field.IsBinary() : binaryType) return Value(field.Bytes());
   text.clear();
   field.AppendText(text);
-  if (type == adBoolean) return Value(IsNumericText(text) && Value(text).AsDouble() != 0.0);
+  if (type == adBoolean) {
+    std::optional<double> flag = ParseNumber(text);
+    return Value(flag && *flag != 0.0);
+  }
   if (provider != dpAccess) {
     if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric ||
         type == adNumeric)
@@ -111,13 +121,17 @@ Value DecodeValue(const ColumnInfo& column, const backup::TableDataFileReader& f
   }
   if (type == adSingle || type == adDouble) {
     std::string converted = number(false);
-    return IsNumericText(converted) ? Value(Value(converted).AsDouble()) : Value(converted);
+    std::optional<double> parsed = ParseNumber(converted);
+    return parsed ? Value(*parsed) : Value(std::move(converted));
   }
   if (type == adDecimal || type == adNumeric || type == adVarNumeric) return Value::Decimal(number(false));
   if (type == adCurrency) return Value::Decimal(number(true));
   if (type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp)
     return Value::Date(text);
-  if (IsIntegerType(type) && IsNumericText(text)) return Value(Value(text).AsInt());
+  if (IsIntegerType(type)) {
+    if (std::optional<std::int64_t> whole = ParseWholeNumber(text)) return Value(*whole);
+    if (ParseNumber(text)) return Value(Value(text).AsInt());
+  }
   return Value(text);
 }
 
