@@ -26,7 +26,7 @@ namespace data {
 class Connection;
 }
 
-class Component;
+struct ObjectState;
 
 class CBackup {
  public:
@@ -66,12 +66,12 @@ class CBackup {
   // Where events go; the sink must outlive the operations. nullptr: no events are handled.
   void SetEvents(CBackupEvents* events);
 
-  // The object's state and procedures behind this interface (src/component/Component.h), for tests and
-  // diagnostics; a host has no need of it.
-  Component& Internals() { return *component_; }
+  // The object's state behind this interface (src/component/Operation.h), for tests and diagnostics; a
+  // host has no need of it.
+  ObjectState& Internals() { return *state_; }
 
  private:
-  std::unique_ptr<Component> component_;
+  std::unique_ptr<ObjectState> state_;
 };
 
 }  // namespace vela

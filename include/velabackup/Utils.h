@@ -62,8 +62,6 @@ class Utils {
   virtual std::string ComputerName() const;
   // A date as locale-independent text "YYYY-MM-DD HH:MM:SS" (a fraction only when present).
   virtual std::string DateToText(const data::Value& date, bool withTime) const;
-  // True for engine-internal object names ("MSys..." of file databases, "sqlite_..." of SQLite).
-  virtual bool IsSystemObjectName(std::string_view name) const;
 
   // Keeps a record of a failure the component passed over; the host reads it through the log sink.
   virtual void RecordError(std::int32_t number, std::string_view source, std::string_view description,

@@ -1,11 +1,11 @@
-// Packing the working files into the backup file and unpacking a backup file into the work folder, with
-// the controls' progress, disk prompts and stop replies turned into the component's own events.
-#include "component/Component.h"
+#include "archive/Archive.h"
+
 #include "component/Messages.h"
 #include "component/Procedure.h"
 #include "platform/text/Strings.h"
 #include "platform/zip/UnzipControl.h"
 #include "platform/zip/ZipControl.h"
+#include "velabackup/BackupFile.h"
 
 namespace vela {
 
@@ -13,91 +13,106 @@ namespace {
 
 constexpr std::int32_t kQuestionIcon = 32;
 
-// The zip control's events, answered by the component.
-class ZipHandler : public zip::ZipEvents {
+// Progress of either control goes out with the step's caption; a cancel stops the control.
+template <class ControlEvents>
+class StatusHandler : public ControlEvents {
  public:
-  ZipHandler(Component& component, std::string archivePath)
-      : component_(component), archivePath_(std::move(archivePath)) {}
+  StatusHandler(Operation& operation, std::string caption)
+      : operation_(operation), caption_(std::move(caption)) {}
 
   void MajorStatus(std::string&, std::int32_t& progress, std::int32_t& stop) override {
-    if (component_.m_Cancel)
+    if (operation_.Cancelled())
       stop = 1;
     else
-      component_.RaiseUpdateProgress(progress, component_.m_ZipCaption);
+      operation_.RaiseUpdateProgress(progress, caption_);
   }
   void MinorStatus(std::string&, std::int32_t&, std::int32_t& stop) override {
-    if (component_.m_Cancel) stop = 1;
+    if (operation_.Cancelled()) stop = 1;
   }
+
+ protected:
+  Operation& operation_;
+  std::string caption_;
+};
+
+class ZipHandler final : public StatusHandler<zip::ZipEvents> {
+ public:
+  ZipHandler(Archive& archive, Operation& operation, std::string caption, std::string archivePath)
+      : StatusHandler(operation, std::move(caption)),
+        archive_(archive),
+        archivePath_(std::move(archivePath)) {}
+
   void MessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
                        std::int32_t& reply) override {
-    component_.ZipMessageCallback(message, style, number, reply, archivePath_);
-  }
-  void RenameCallback(std::string& storedName, std::string& path) override {
-    // The live database file of a direct copy travels under the fixed name of a database copy.
-    std::string file = text::ReplaceAll(path, "/", "\\");
-    std::string database = text::ReplaceAll(component_.m_AccessFilePath, "/", "\\");
-    if (!database.empty() && text::EqualsNoCase(file, database)) storedName = kNativeBackupFileName;
+    archive_.ZipMessageCallback(message, style, number, reply, archivePath_);
   }
 
  private:
-  Component& component_;
+  Archive& archive_;
   std::string archivePath_;
 };
 
-class UnzipHandler : public zip::UnzipEvents {
+class UnzipHandler final : public StatusHandler<zip::UnzipEvents> {
  public:
-  explicit UnzipHandler(Component& component) : component_(component) {}
+  UnzipHandler(Archive& archive, Operation& operation, std::string caption)
+      : StatusHandler(operation, std::move(caption)), archive_(archive) {}
 
-  void MajorStatus(std::string&, std::int32_t& progress, std::int32_t& stop) override {
-    if (component_.m_Cancel)
-      stop = 1;
-    else
-      component_.RaiseUpdateProgress(progress, component_.m_UnzipCaption);
-  }
-  void MinorStatus(std::string&, std::int32_t&, std::int32_t& stop) override {
-    if (component_.m_Cancel) stop = 1;
-  }
   void MessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
                        std::int32_t& reply) override {
-    component_.UnzipMessageCallback(message, style, number, reply);
+    archive_.UnzipMessageCallback(message, style, number, reply);
   }
   void RenameCallback(std::string& targetPath) override {
     // The folder that receives the backup document or the mode file is where the restore reads from.
-    std::string name = component_.utils().NamePart(targetPath);
-    if (text::EqualsNoCase(name, kDocumentFileName) || text::EqualsNoCase(name, kModeFileName))
-      component_.m_RestoreFolder = component_.utils().ParentFolder(targetPath);
+    const Utils& utils = operation_.utils();
+    std::string name = utils.NamePart(targetPath);
+    if (text::EqualsNoCase(name, kDocumentMember) || text::EqualsNoCase(name, kModeMember))
+      restoreFolder = utils.ParentFolder(targetPath);
   }
 
+  std::string restoreFolder;
+
  private:
-  Component& component_;
+  Archive& archive_;
 };
 
 }  // namespace
 
-bool Component::IsDiskFull(const std::string& path) const {
-  std::optional<std::uint64_t> free = drive_->FreeSpace(path);
+std::string Archive::GetAdditionalFiles(const TableList& doNotSaveDataTables) {
+  return Trapped("GetAdditionalFiles", [&](Procedure& at) {
+    at();
+    std::optional<std::vector<std::string>> files;
+    operation_.RaiseRequestAdditionalFiles(files, operation_.workFolder().Get(), doNotSaveDataTables);
+    std::string list;
+    if (files)
+      for (const std::string& file : *files) list += zip::QuoteFileListEntry(file);
+    return list;
+  });
+}
+
+bool Archive::IsDiskFull(const std::string& path) const {
+  std::optional<std::uint64_t> free = operation_.drive().FreeSpace(path);
   return !free || *free == 0;
 }
 
-void Component::ZipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
-                                   std::int32_t& reply, const std::string& archivePath) {
+void Archive::ZipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
+                                 std::int32_t& reply, const std::string& archivePath) {
   Trapped("m_dynZip_ZipMessageCallback", [&](Procedure& at) {
     if (message == 0) {
       at();
       if (number == -1) {
-        RaiseShowMessage(GetMessageText(24), style + kQuestionIcon, "{61E8BD2C-1EA6-43B7-AE15-11BA79C7BC21}",
-                         reply);
+        operation_.RaiseShowMessage(GetMessageText(24), style + kQuestionIcon,
+                                    "{61E8BD2C-1EA6-43B7-AE15-11BA79C7BC21}", reply);
         while (reply != kAnswerCancel && IsDiskFull(archivePath))
-          RaiseShowMessage(GetMessageText(25), style + kQuestionIcon,
-                           "{27730A94-C4AB-4812-B933-518B07F2998D}", reply);
+          operation_.RaiseShowMessage(GetMessageText(25), style + kQuestionIcon,
+                                      "{27730A94-C4AB-4812-B933-518B07F2998D}", reply);
       } else {
-        RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon,
-                         "{5024659B-0D51-467B-881F-D5CA2D7B6853}", reply);
+        operation_.RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon,
+                                    "{5024659B-0D51-467B-881F-D5CA2D7B6853}", reply);
         while (reply != kAnswerCancel && IsDiskFull(archivePath))
-          RaiseShowMessage(GetMessageText(27, number), style + kQuestionIcon,
-                           "{0DAAA17C-9E05-48A3-805B-C0E25D5FB0F9}", reply);
+          operation_.RaiseShowMessage(GetMessageText(27, number), style + kQuestionIcon,
+                                      "{0DAAA17C-9E05-48A3-805B-C0E25D5FB0F9}", reply);
       }
-      if (reply == kAnswerCancel) m_Cancel = true;
+      if (reply == kAnswerCancel) operation_.Cancel();
     } else if (message == 11) {
       reply = 1;
     } else {
@@ -106,39 +121,39 @@ void Component::ZipMessageCallback(std::int32_t& message, std::int32_t& style, s
   });
 }
 
-void Component::UnzipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
-                                     std::int32_t& reply) {
+void Archive::UnzipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
+                                   std::int32_t& reply) {
   Trapped("m_dynUnZip_UnZipMessageCallback", [&](Procedure& at) {
     at();
     if (message == 0) {
       if (number == 0)
-        RaiseShowMessage(GetMessageText(28), style + kQuestionIcon, "{CF02F0C4-CE7D-45CE-94BD-5BC04AD12481}",
-                         reply);
+        operation_.RaiseShowMessage(GetMessageText(28), style + kQuestionIcon,
+                                    "{CF02F0C4-CE7D-45CE-94BD-5BC04AD12481}", reply);
       else
-        RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon,
-                         "{927B8A3B-CC14-441C-AC50-BA8669ACC686}", reply);
+        operation_.RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon,
+                                    "{927B8A3B-CC14-441C-AC50-BA8669ACC686}", reply);
     } else if (message == 1 || message == 8) {
       if (number == 1)
-        RaiseShowMessage(GetMessageText(26, 1), style + kQuestionIcon,
-                         "{E87C0584-304A-4E1A-825C-A7EA42722820}", reply);
+        operation_.RaiseShowMessage(GetMessageText(26, 1), style + kQuestionIcon,
+                                    "{E87C0584-304A-4E1A-825C-A7EA42722820}", reply);
     } else if (message == 11) {
       reply = 1;
     } else {
       reply = -1;
     }
-    if (reply == kAnswerCancel) m_Cancel = true;
+    if (reply == kAnswerCancel) operation_.Cancel();
   });
 }
 
-void Component::ZipFiles(const std::string& archivePath, const std::string& fileList) {
+void Archive::ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode) {
   Trapped("ZipFiles", [&](Procedure& at) {
     at();
-    m_ZipCaption = GetMessageText(9);
-    RaiseUpdateProgress(0, m_ZipCaption);
+    std::string caption = GetMessageText(9);
+    operation_.RaiseUpdateProgress(0, caption);
     at();
-    ZipHandler handler(*this, archivePath);
-    zip::ZipControl packer(&handler, *drive_);
-    packer.SetCompressionLevel(m_BackupMode == bmUncompressedTextFile ? 0 : 9);
+    ZipHandler handler(*this, operation_, caption, archivePath);
+    zip::ZipControl packer(&handler, operation_.drive());
+    packer.SetCompressionLevel(mode == bmUncompressedTextFile ? 0 : 9);
     packer.SetArchivePath(archivePath);
     at();
     packer.SetFileList(fileList);
@@ -147,15 +162,15 @@ void Component::ZipFiles(const std::string& archivePath, const std::string& file
   });
 }
 
-void Component::UnzipFiles(const std::string& archivePath) {
-  Trapped("UnzipFiles", [&](Procedure& at) {
+std::string Archive::UnzipFiles(const std::string& archivePath) {
+  return Trapped("UnzipFiles", [&](Procedure& at) {
     at();
-    m_UnzipCaption = GetMessageText(33);
-    RaiseUpdateProgress(0, m_UnzipCaption);
+    std::string caption = GetMessageText(33);
+    operation_.RaiseUpdateProgress(0, caption);
     at();
-    UnzipHandler handler(*this);
-    zip::UnzipControl unpacker(&handler, *drive_);
-    unpacker.SetDestination(GetWorkFolder());
+    UnzipHandler handler(*this, operation_, caption);
+    zip::UnzipControl unpacker(&handler, operation_.drive());
+    unpacker.SetDestination(operation_.workFolder().Get());
     unpacker.SetArchivePath(archivePath);
     try {
       at();
@@ -164,6 +179,7 @@ void Component::UnzipFiles(const std::string& archivePath) {
       // A readable file that is no zip archive at all holds nothing of the current layout.
       if (error.Number() != zip::kNotZipArchive) throw;
     }
+    return handler.restoreFolder;
   });
 }
 

@@ -1,12 +1,9 @@
 // Column capture: one "Column" element per column of a saved table, from the COLUMNS schema rowset, the
 // catalog's column and, on a server database, its identity and default objects.
-#include "backup/ColumnCapture.h"
-
-#include <charconv>
-
-#include "component/Component.h"
+#include "backup/BackupDocument.h"
+#include "backup/Save.h"
 #include "component/Procedure.h"
-#include "component/SqlText.h"
+#include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
@@ -14,46 +11,22 @@
 namespace vela {
 
 using namespace data;
+using namespace backup;
 
-xml::Element GetTableColumn(xml::Element node, std::string_view name) {
-  return Trapped("GetTableColumn", [&](Procedure& at) {
-    at();
-    for (xml::Element child : node.Children())
-      if (text::EqualsNoCase(child.Attribute("Name").value_or(""), name)) return child;
-    return xml::Element();
-  });
-}
-
-bool IsRowGUID(std::string_view text) {
-  return text.size() == 38 && text.front() == '{' && text.back() == '}';
-}
-
-bool DocumentBoolean(const std::string& value, std::string_view attributeName) {
-  std::string_view trimmed = text::Trim(value);
-  if (text::EqualsNoCase(trimmed, "True")) return true;
-  if (text::EqualsNoCase(trimmed, "False")) return false;
-  double number = 0;
-  auto [end, ec] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), number);
-  if (!trimmed.empty() && ec == std::errc() && end == trimmed.data() + trimmed.size()) return number != 0;
-  throw Error(kTypeMismatch, "VelaBackup",
-              "Type mismatch: the attribute " + std::string(attributeName) + " holds \"" + value +
-                  "\", which is not a Boolean");
-}
-
-xml::Element Component::SaveColumns(xml::Element columns, const Table& table, Connection& connection) {
+xml::Element Saver::SaveColumns(xml::Element columns, const Table& table, Connection& connection) {
   return Trapped("SaveColumns", [&](Procedure& at) {
     at();
     std::unique_ptr<Recordset> schema = connection.OpenSchemaColumns(table.name);
     at();
     schema->Sort("ORDINAL_POSITION");
-    while (!schema->Eof() && !m_Cancel) {
+    while (!schema->Eof() && !operation_.Cancelled()) {
       at();
-      xml::Element column = columns.CreateElement("Column");
+      xml::Element column = columns.CreateElement(doc::kColumn);
       std::string name = schema->GetValue("COLUMN_NAME").AsText();
       at();
       const data::Column* catalogColumn = FindByName(table.columns, name);
       if (catalogColumn == nullptr)
-        throw Error(kItemNotFound, "VelaBackup.Data",
+        throw Error(kItemNotFound, kSourceData,
                     "The catalog has no column " + name + " in table " + table.name);
 
       auto optional = [&](const char* attribute, const char* field) {
@@ -61,38 +34,38 @@ xml::Element Component::SaveColumns(xml::Element columns, const Table& table, Co
         if (!value.IsNullOrEmpty()) column.SetAttribute(attribute, value.AsText());
       };
       at();
-      column.SetAttribute("Name", name);
-      optional("Desc", "DESCRIPTION");
-      column.SetAttribute("DataType", catalogColumn->type);
-      optional("NumericScale", "NUMERIC_SCALE");
-      optional("Precision", "NUMERIC_PRECISION");
-      optional("DefineSize", "CHARACTER_MAXIMUM_LENGTH");
-      optional("DateTimePrecision", "DATETIME_PRECISION");
+      column.SetAttribute(doc::kName, name);
+      optional(doc::kDesc, "DESCRIPTION");
+      column.SetAttribute(doc::kDataType, catalogColumn->type);
+      optional(doc::kNumericScale, "NUMERIC_SCALE");
+      optional(doc::kPrecision, "NUMERIC_PRECISION");
+      optional(doc::kDefineSize, "CHARACTER_MAXIMUM_LENGTH");
+      optional(doc::kDateTimePrecision, "DATETIME_PRECISION");
       at();
-      column.SetAttribute("Flags", schema->GetValue("COLUMN_FLAGS").AsInt());
-      column.SetAttribute("Nullable", schema->GetValue("IS_NULLABLE").AsBool() ? -1 : 0);
+      column.SetAttribute(doc::kFlags, schema->GetValue("COLUMN_FLAGS").AsInt());
+      column.SetAttribute(doc::kNullable, schema->GetValue("IS_NULLABLE").AsBool() ? -1 : 0);
 
       at();
       const Value& hasDefault = schema->GetValue("COLUMN_HASDEFAULT");
       const Value& columnDefault = schema->GetValue("COLUMN_DEFAULT");
       if (!hasDefault.IsNullOrEmpty() && hasDefault.AsBool() && !columnDefault.IsNullOrEmpty()) {
         if (catalogColumn->type != adBoolean) {
-          column.SetAttribute("DefaultValue", columnDefault.AsText());
+          column.SetAttribute(doc::kDefaultValue, columnDefault.AsText());
         } else {
           std::string upper = text::ToUpper(columnDefault.AsText());
           bool yes = upper == "YES" || upper == "TRUE" || upper == "OUI";
-          column.SetAttribute("DefaultValue", yes ? -1 : 0);
+          column.SetAttribute(doc::kDefaultValue, yes ? -1 : 0);
         }
       }
 
       if (m_Provider == dpAccess) {
         at();
         const Value& autoincrement = catalogColumn->properties["Autoincrement"];
-        column.SetAttribute("Autoincrement",
+        column.SetAttribute(doc::kAutoincrement,
                             !autoincrement.IsNullOrEmpty() && autoincrement.AsBool() ? -1 : 0);
         at();
         const Value& defaultExpression = catalogColumn->properties["Default"];
-        if (!defaultExpression.IsEmpty()) column.SetAttribute("Default", defaultExpression.AsText());
+        if (!defaultExpression.IsEmpty()) column.SetAttribute(doc::kDefault, defaultExpression.AsText());
       } else if (m_Provider == dpSQLServer) {
         at();
         std::unique_ptr<Recordset> status = connection.OpenRecordset(
@@ -103,7 +76,7 @@ xml::Element Component::SaveColumns(xml::Element columns, const Table& table, Co
             adOpenKeyset, adLockReadOnly, adUseClient);
         if (!status->Eof()) {
           at();
-          column.SetBooleanAttribute("Autoincrement", (status->GetValue("Status").AsInt() & 128) != 0);
+          column.SetBooleanAttribute(doc::kAutoincrement, (status->GetValue("Status").AsInt() & 128) != 0);
           std::int64_t defaultId =
               status->GetValue("CDefault").IsNull() ? 0 : status->GetValue("CDefault").AsInt();
           if (defaultId != 0) {
@@ -112,7 +85,7 @@ xml::Element Component::SaveColumns(xml::Element columns, const Table& table, Co
             status = connection.OpenRecordset(
                 "SELECT text FROM syscomments WHERE ID = " + std::to_string(defaultId), adOpenKeyset,
                 adLockReadOnly, adUseClient);
-            if (!status->Eof()) column.SetAttribute("Default", status->GetValue("text").AsText());
+            if (!status->Eof()) column.SetAttribute(doc::kDefault, status->GetValue("text").AsText());
           }
         }
         status->Close();

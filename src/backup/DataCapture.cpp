@@ -1,10 +1,10 @@
 // Data capture: the rows of one table into its table data file (backup/TableDataFile.h), streamed through
 // a forward-only cursor, with progress every 100 rows and a notice for rows that look corrupted.
+#include "backup/Save.h"
 #include "backup/TableDataFile.h"
-#include "component/Component.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
-#include "component/SqlText.h"
+#include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
 #include "velabackup/data/Connection.h"
 
@@ -13,17 +13,6 @@ namespace vela {
 using namespace data;
 
 namespace {
-
-bool IsTextType(int type) {
-  return type == adChar || type == adWChar || type == adVarChar || type == adLongVarChar ||
-         type == adVarWChar || type == adLongVarWChar;
-}
-bool IsBinaryType(int type) {
-  return type == adBinary || type == adVarBinary || type == adLongVarBinary;
-}
-bool IsDateType(int type) {
-  return type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp;
-}
 
 // A text made only of "#" (the empty text included) is what a damaged row reads as.
 bool OnlyHashes(std::string_view text) {
@@ -40,15 +29,16 @@ std::string WithSeparator(std::string text, const std::string& separator) {
 
 }  // namespace
 
-bool Component::SaveData(const std::string& tableName, Connection& connection,
-                         const std::string& dataFilePath, std::int32_t progress) {
+bool Saver::SaveData(const std::string& tableName, Connection& connection, const std::string& dataFilePath,
+                     std::int32_t progress) {
   return Trapped("SaveData", [&](Procedure& at) {
     at();
+    const Utils& utils = operation_.utils();
     // The parameter row that lets new connections in is the live database's own switch, not data.
     std::string filter =
         text::EqualsNoCase(tableName, "VelaParams") ? " WHERE ParamName<>'AllowNewConnection'" : "";
-    const std::string decimal = utils().LocaleItem(kLocaleDecimalSeparator);
-    const std::string monetary = utils().LocaleItem(kLocaleMonetaryDecimalSeparator);
+    const std::string decimal = utils.LocaleItem(kLocaleDecimalSeparator);
+    const std::string monetary = utils.LocaleItem(kLocaleMonetaryDecimalSeparator);
 
     at();
     std::unique_ptr<Recordset> rows =
@@ -65,11 +55,11 @@ bool Component::SaveData(const std::string& tableName, Connection& connection,
     std::int64_t rowNumber = 0, corruptRows = 0;
     const std::size_t fieldCount = rows->FieldCount();
     std::string caption;
-    while (!rows->Eof() && !m_Cancel) {
+    while (!rows->Eof() && !operation_.Cancelled()) {
       if (rowNumber % 100 == 0 && rowNumber > 0) {
         at();
         if (caption.empty()) caption = GetMessageText(19, tableName);
-        RaiseUpdateProgress(
+        operation_.RaiseUpdateProgress(
             progress, caption + " (" + std::to_string(rowNumber) + "/" + std::to_string(recordCount) + ")");
       }
       at();
@@ -90,7 +80,7 @@ bool Component::SaveData(const std::string& tableName, Connection& connection,
           file.WriteText(index, text);
         } else if (IsDateType(type)) {
           suspect = false;
-          file.WriteText(index, utils().DateToText(value, true));
+          file.WriteText(index, utils.DateToText(value, true));
         } else if (type == adBoolean) {
           suspect = false;
           file.WriteText(index, value.AsBool() ? "-1" : "0");
@@ -116,10 +106,9 @@ bool Component::SaveData(const std::string& tableName, Connection& connection,
 
     if (corruptRows > 0) {
       at();
-      m_CorruptionFound = true;
       std::int32_t result = kAnswerOk;
-      RaiseShowMessage(GetMessageText(23, tableName, corruptRows), 48,
-                       "{8C4E3CBD-13EC-4E92-8EB5-65D220A0933E}", result);
+      operation_.RaiseShowMessage(GetMessageText(23, tableName, corruptRows), 48,
+                                  "{8C4E3CBD-13EC-4E92-8EB5-65D220A0933E}", result);
     }
     return true;
   });

@@ -1,34 +1,36 @@
 // Index and key capture: the "Index" elements of a saved table (primary keys and unique constraints
 // travel as indexes) and its foreign keys as "Key" elements.
-#include "component/Component.h"
+#include "backup/BackupDocument.h"
+#include "backup/Save.h"
 #include "component/Procedure.h"
-#include "component/SqlText.h"
+#include "platform/data/SqlText.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela {
 
 using namespace data;
+using namespace backup;
 
-xml::Element Component::SaveIndexes(xml::Element indexes, const Table& table, Connection&) {
+xml::Element Saver::SaveIndexes(xml::Element indexes, const Table& table, Connection& connection) {
   return Trapped("SaveIndexes", [&](Procedure& at) {
     for (const Index& index : table.indexes) {
       at();
-      if (utils().IsSystemObjectName(index.name)) continue;
+      if (IsSystemObjectName(connection.Provider(), index.name)) continue;
       // Relations of file databases keep an index of their own, named FK_...; the relation brings it back.
       if (m_Provider == dpAccess && index.name.compare(0, 3, "FK_") == 0) continue;
       at();
-      xml::Element element = indexes.CreateElement("Index");
-      element.SetAttribute("Name", index.name);
-      element.SetBooleanAttribute("Clustered", index.clustered);
-      element.SetBooleanAttribute("Unique", index.unique);
-      element.SetBooleanAttribute("PK", index.primaryKey);
-      element.SetAttribute("IndexNulls", index.indexNulls);
+      xml::Element element = indexes.CreateElement(doc::kIndex);
+      element.SetAttribute(doc::kName, index.name);
+      element.SetBooleanAttribute(doc::kClustered, index.clustered);
+      element.SetBooleanAttribute(doc::kUnique, index.unique);
+      element.SetBooleanAttribute(doc::kPK, index.primaryKey);
+      element.SetAttribute(doc::kIndexNulls, index.indexNulls);
       at();
-      xml::Element columns = element.CreateElement("Columns");
+      xml::Element columns = element.CreateElement(doc::kColumns);
       for (const Column& column : index.columns) {
-        xml::Element columnElement = columns.CreateElement("Column");
-        columnElement.SetAttribute("Name", column.name);
+        xml::Element columnElement = columns.CreateElement(doc::kColumn);
+        columnElement.SetAttribute(doc::kName, column.name);
         columns.AppendChild(columnElement);
       }
       element.AppendChild(columns);
@@ -64,22 +66,22 @@ std::string ServerKeyQuery(std::string_view keyName) {
 
 }  // namespace
 
-xml::Element Component::SaveKeys(xml::Element keys, const Table& table, Connection& connection) {
+xml::Element Saver::SaveKeys(xml::Element keys, const Table& table, Connection& connection) {
   return Trapped("SaveKeys", [&](Procedure& at) {
     for (const Key& key : table.keys) {
       if (key.type != adKeyForeign) continue;
       at();
-      xml::Element element = keys.CreateElement("Key");
-      element.SetAttribute("Name", key.name);
-      element.SetAttribute("DeleteRule", key.deleteRule);
-      element.SetAttribute("UpdateRule", key.updateRule);
-      element.SetAttribute("Type", key.type);
-      element.SetAttribute("RelatedTable", key.relatedTable);
-      xml::Element columns = element.CreateElement("Columns");
+      xml::Element element = keys.CreateElement(doc::kKey);
+      element.SetAttribute(doc::kName, key.name);
+      element.SetAttribute(doc::kDeleteRule, key.deleteRule);
+      element.SetAttribute(doc::kUpdateRule, key.updateRule);
+      element.SetAttribute(doc::kType, key.type);
+      element.SetAttribute(doc::kRelatedTable, key.relatedTable);
+      xml::Element columns = element.CreateElement(doc::kColumns);
       auto addPair = [&](const std::string& name, const std::string& related) {
-        xml::Element column = columns.CreateElement("Column");
-        column.SetAttribute("Name", name);
-        column.SetAttribute("RelatedColumn", related);
+        xml::Element column = columns.CreateElement(doc::kColumn);
+        column.SetAttribute(doc::kName, name);
+        column.SetAttribute(doc::kRelatedColumn, related);
         columns.AppendChild(column);
       };
       if (m_Provider != dpSQLServer) {

@@ -2,17 +2,17 @@
 
 #include "component/Procedure.h"
 #include "platform/text/Strings.h"
+#include "velabackup/data/Connection.h"
 
 namespace vela {
 
 DataProvider GetDBMS(const Utils& utils, std::string_view connectionString) {
   return Trapped("GetDBMS", [&](Procedure& at) {
     at();
-    std::string provider = utils.KeyValue(connectionString, "Provider", ";");
-    if (provider == "SQLOLEDB.1") return dpSQLServer;
-    if (provider == "Microsoft.Jet.OLEDB.4.0") return dpAccess;
+    DataProvider engine = data::ProviderEngine(utils.KeyValue(connectionString, "Provider", ";"));
+    if (engine != dpUnknown) return engine;
     at();
-    throw Error(kComponentError, "CBackup::GetDBMS", "Unknown Provider");
+    throw Error(kComponentError, kSourceGetDBMS, "Unknown Provider");
   });
 }
 

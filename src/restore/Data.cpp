@@ -5,14 +5,13 @@
 #include <charconv>
 #include <filesystem>
 
-#include "backup/ColumnCapture.h"
 #include "backup/FormatNumericValue.h"
 #include "backup/TableDataFile.h"
-#include "component/Component.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
-#include "component/SqlText.h"
+#include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
+#include "restore/Restore.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -33,30 +32,17 @@ struct ColumnInfo {
   bool nullableWithDefault = false;
 };
 
-std::vector<ColumnInfo> ReadColumns(xml::Element columns) {
+std::vector<ColumnInfo> ReadColumns(const backup::TableEntry& table) {
   std::vector<ColumnInfo> infos;
-  for (xml::Element element : columns.Children()) {
+  for (const backup::ColumnEntry& column : table.columns) {
     ColumnInfo info;
-    info.name = element.Attribute("Name").value_or("");
-    std::string type = element.Attribute("DataType").value_or("");
-    auto [end, ec] = std::from_chars(type.data(), type.data() + type.size(), info.dataType);
-    if (type.empty() || ec != std::errc() || end != type.data() + type.size())
-      throw Error(
-          kTypeMismatch, "VelaBackup",
-          "Type mismatch: column " + info.name + " has the DataType \"" + type + "\", which is not a number");
-    if (auto a = element.Attribute("Autoincrement"))
-      info.autoincrement = DocumentBoolean(*a, "Autoincrement");
-    auto byte = [&](const char* name) {
-      std::string text = element.Attribute(name).value_or("0");
-      int value = 0;
-      std::from_chars(text.data(), text.data() + text.size(), value);
-      return value & 0xFF;
-    };
-    bool hasDefault = element.HasAttribute("DefaultValue") || element.HasAttribute("Default");
-    if (auto nullable = element.Attribute("Nullable"))
-      info.nullableWithDefault = hasDefault && !info.autoincrement && DocumentBoolean(*nullable, "Nullable");
-    info.precision = byte("Precision");
-    info.numericScale = byte("NumericScale");
+    info.name = column.name;
+    info.dataType = column.dataType;
+    info.autoincrement = column.autoincrement.ValueOr(false);
+    bool hasDefault = column.defaultValue.has_value() || column.defaultExpression.has_value();
+    info.nullableWithDefault = hasDefault && !info.autoincrement && column.nullable.ValueOr(false);
+    info.precision = static_cast<int>(column.precision.ValueOr(0) & 0xFF);
+    info.numericScale = static_cast<int>(column.numericScale.ValueOr(0) & 0xFF);
     infos.push_back(std::move(info));
   }
   return infos;
@@ -80,11 +66,6 @@ std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
   return number;
 }
 
-bool IsIntegerType(int type) {
-  return type == adSmallInt || type == adInteger || type == adTinyInt || type == adUnsignedTinyInt ||
-         type == adBigInt;
-}
-
 // A date text the server takes: "YYYY-MM-DD..." from 1753 on; anything else becomes 1753-01-01.
 std::string ServerDate(const std::string& text) {
   std::string_view t = text::Trim(text);
@@ -96,15 +77,14 @@ std::string ServerDate(const std::string& text) {
 
 // The value of the field the reader stands on, as the target engine takes it.
 Value DecodeValue(const ColumnInfo& column, const backup::TableDataFileReader& field, DataProvider provider,
-                  const Component::Separators& separators, std::string& text) {
+                  const Restorer::Separators& separators, std::string& text) {
   const int type = column.dataType;
   auto number = [&](bool monetary) {
     return backup::FormatNumericValue(text, monetary ? separators.monetaryDecimal : separators.decimal,
                                       monetary ? separators.monetaryThousands : separators.thousands, ".",
                                       "");
   };
-  const bool binaryType = type == adBinary || type == adVarBinary || type == adLongVarBinary;
-  if (provider == dpAccess ? field.IsBinary() : binaryType) return Value(field.Bytes());
+  if (provider == dpAccess ? field.IsBinary() : IsBinaryType(type)) return Value(field.Bytes());
   text.clear();
   field.AppendText(text);
   if (type == adBoolean) {
@@ -137,18 +117,18 @@ Value DecodeValue(const ColumnInfo& column, const backup::TableDataFileReader& f
 
 }  // namespace
 
-void Component::RestoreData(xml::Element columnsElement, const std::string& dataFilePath,
-                            Connection& connection, const std::string& tableName, Catalog& catalog,
-                            const Separators& separators, std::int32_t progress) {
+void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::string& dataFilePath,
+                           Connection& connection, const std::string& tableName, Catalog& catalog,
+                           const Separators& separators, std::int32_t progress) {
   Trapped("RestoreData [" + tableName + ".]", [&](Procedure& at) {
     std::string currentColumn;
     try {
       at();
       const std::string caption = GetMessageText(11, tableName);
-      RaiseUpdateProgress(progress, caption);
+      operation_.RaiseUpdateProgress(progress, caption);
       if (!utils().FileExists(dataFilePath)) return;
       at();
-      const std::vector<ColumnInfo> columns = ReadColumns(columnsElement);
+      const std::vector<ColumnInfo> columns = ReadColumns(tableEntry);
       backup::TableDataFileReader reader(dataFilePath, static_cast<std::uint32_t>(columns.size()));
       if (!reader.HasRows()) return;
       const std::int64_t declared = reader.RecordCount();
@@ -209,7 +189,7 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
       std::int64_t rowCounter = 0;
       std::string text;  // a value's text, reused from field to field
       using Token = backup::TableDataFileReader::Token;
-      while (!m_Cancel) {
+      while (!operation_.Cancelled()) {
         at();
         const Token token = reader.Next();
         if (token == Token::kEnd) break;
@@ -230,10 +210,10 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
           }
           ++rowCounter;
           if (rowCounter > declared && declared > 0) {
-            RaiseUpdateProgress(
+            operation_.RaiseUpdateProgress(
                 progress, caption + " (" + std::to_string(declared) + "/" + std::to_string(declared) + ")");
           } else if (rowCounter % 100 == 0) {
-            RaiseUpdateProgress(
+            operation_.RaiseUpdateProgress(
                 progress, caption + " (" + std::to_string(rowCounter) + "/" + std::to_string(declared) + ")");
           }
         }
@@ -265,7 +245,7 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
           columnList += BracketName(column.name) + ", ";
           placeholders += "?, ";
           const int type = column.dataType;
-          const bool binary = type == adBinary || type == adVarBinary || type == adLongVarBinary;
+          const bool binary = IsBinaryType(type);
           const auto units = static_cast<std::int64_t>(reader.Units().size());
           Parameter parameter = command->CreateParameter(column.name, type, adParamInput,
                                                          binary ? 99999999 : units + 1, std::move(value));
@@ -276,7 +256,7 @@ void Component::RestoreData(xml::Element columnsElement, const std::string& data
           command->Parameters().push_back(std::move(parameter));
         }
       }
-      if (m_Cancel) return;
+      if (operation_.Cancelled()) return;
 
       at();
       if (m_Provider == dpAccess) {

@@ -1,10 +1,9 @@
 // Index restoration: the primary key and the indexes of one restored table, each as one statement. An
 // index the target engine would refuse is left out without a message.
-#include "backup/ColumnCapture.h"
-#include "component/Component.h"
 #include "component/Procedure.h"
-#include "component/SqlText.h"
+#include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
+#include "restore/Restore.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -12,97 +11,80 @@ namespace vela {
 
 using namespace data;
 
-namespace {
-
-bool RequiredBoolean(const xml::Element& index, const char* name) {
-  std::optional<std::string> value = index.Attribute(name);
-  if (!value)
-    throw Error(kTypeMismatch, "VelaBackup",
-                "Type mismatch: index " + index.Attribute("Name").value_or("") + " has no attribute " + name);
-  return DocumentBoolean(*value, name);
-}
-
-}  // namespace
-
-void Component::RestoreIndexes(xml::Element tableElement, Connection& connection, const Table& catalogTable) {
+void Restorer::RestoreIndexes(const backup::TableEntry& entry, Connection& connection,
+                              const Table& catalogTable) {
   Trapped("RestoreIndexes", [&](Procedure& at) {
-    xml::Element tableColumns = tableElement.FirstChild();
-    for (xml::Element indexes : tableElement.Children()) {
-      if (indexes.NodeName() != "Indexes") continue;
-      for (xml::Element element : indexes.Children()) {
-        at();
-        std::string name = element.Attribute("Name").value_or("");
-        if (name == "VelaUserPermissions_1") continue;
-        Index holder;
-        holder.name = m_Provider == dpSQLServer ? text::ReplaceAll(name, " ", "_") : name;
-        if (m_Provider == dpSQLServer) holder.clustered = RequiredBoolean(element, "Clustered");
-        holder.unique = RequiredBoolean(element, "Unique");
-        holder.primaryKey = RequiredBoolean(element, "PK");
-        at();
-        std::string nulls = element.Attribute("IndexNulls").value_or("");
-        std::int64_t indexNulls = Value(nulls).AsInt();
-        if (indexNulls > 10) {
-          if (m_Provider == dpAccess) holder.indexNulls = adIndexNullsIgnore;
-        } else {
-          holder.indexNulls = static_cast<int>(indexNulls);
-        }
+    for (const backup::IndexEntry& stored : entry.indexes) {
+      at();
+      const std::string& name = stored.name;
+      if (name == "VelaUserPermissions_1") continue;
+      Index holder;
+      holder.name = m_Provider == dpSQLServer ? text::ReplaceAll(name, " ", "_") : name;
+      if (m_Provider == dpSQLServer) holder.clustered = stored.clustered.Require();
+      holder.unique = stored.unique.Require();
+      holder.primaryKey = stored.primaryKey.Require();
+      at();
+      std::int64_t indexNulls = stored.indexNulls.Require();
+      if (indexNulls > 10) {
+        if (m_Provider == dpAccess) holder.indexNulls = adIndexNullsIgnore;
+      } else {
+        holder.indexNulls = static_cast<int>(indexNulls);
+      }
 
-        bool refused = false;
-        for (xml::Element reference : element.FirstChild().Children()) {
-          at();
-          std::string columnName = reference.Attribute("Name").value_or("");
-          xml::Element column = GetTableColumn(tableColumns, columnName);
-          if (!column) {
+      bool refused = false;
+      for (const std::string& columnName : stored.columns) {
+        at();
+        const backup::ColumnEntry* column = entry.FindColumn(columnName);
+        if (column == nullptr) {
+          refused = true;
+          break;
+        }
+        if (m_Provider == dpSQLServer) {
+          // The server refuses a primary key over a nullable column and any index over long texts.
+          bool nullable = column->nullable.ValueOr(false);
+          int type = column->dataType;
+          if ((holder.primaryKey && nullable) || type == adLongVarChar || type == adLongVarWChar) {
             refused = true;
             break;
           }
-          if (m_Provider == dpSQLServer) {
-            // The server refuses a primary key over a nullable column and any index over long texts.
-            bool nullable = DocumentBoolean(column.Attribute("Nullable").value_or("0"), "Nullable");
-            int type = static_cast<int>(Value(column.Attribute("DataType").value_or("")).AsInt());
-            if ((holder.primaryKey && nullable) || type == adLongVarChar || type == adLongVarWChar) {
-              refused = true;
-              break;
-            }
-          }
-          Column indexColumn;
-          indexColumn.name = columnName;
-          indexColumn.type = adVarWChar;
-          holder.columns.push_back(std::move(indexColumn));
         }
-        at();
-        if (!refused && holder.unique)
-          refused = TableHaveDuplicate(catalogTable.name, holder.columns, connection);
-        if (refused) continue;
-
-        at();
-        const std::string fields = GetIndexFields(holder.columns);
-        const std::string table = BracketName(Unbracket(catalogTable.name));
-        const std::string index = BracketName(holder.name);
-        std::string statement;
-        if (holder.primaryKey) {
-          std::string constraint =
-              m_IntelligentTableStructure ? holder.name : "PK_" + Unbracket(catalogTable.name);
-          statement = "ALTER TABLE " + table + " ADD CONSTRAINT " + BracketName(constraint) +
-                      " PRIMARY KEY (" + fields + ")";
-        } else if (holder.clustered && holder.unique) {
-          statement = "CREATE UNIQUE CLUSTERED INDEX " + index + " ON " + table + " (" + fields + ")";
-        } else if (holder.clustered) {
-          statement = "CREATE CLUSTERED INDEX " + index + " ON " + table + " (" + fields + ")";
-        } else if (holder.unique) {
-          statement = "CREATE UNIQUE INDEX " + index + " ON " + table + " (" + fields + ")";
-        } else {
-          statement = "CREATE INDEX " + index + " ON " + table + " (" + fields + ")";
-        }
-        at();
-        connection.Execute(statement);
+        Column indexColumn;
+        indexColumn.name = columnName;
+        indexColumn.type = adVarWChar;
+        holder.columns.push_back(std::move(indexColumn));
       }
+      at();
+      if (!refused && holder.unique)
+        refused = TableHaveDuplicate(catalogTable.name, holder.columns, connection);
+      if (refused) continue;
+
+      at();
+      const std::string fields = GetIndexFields(holder.columns);
+      const std::string table = BracketName(Unbracket(catalogTable.name));
+      const std::string index = BracketName(holder.name);
+      std::string statement;
+      if (holder.primaryKey) {
+        std::string constraint =
+            m_IntelligentTableStructure ? holder.name : "PK_" + Unbracket(catalogTable.name);
+        statement = "ALTER TABLE " + table + " ADD CONSTRAINT " + BracketName(constraint) + " PRIMARY KEY (" +
+                    fields + ")";
+      } else if (holder.clustered && holder.unique) {
+        statement = "CREATE UNIQUE CLUSTERED INDEX " + index + " ON " + table + " (" + fields + ")";
+      } else if (holder.clustered) {
+        statement = "CREATE CLUSTERED INDEX " + index + " ON " + table + " (" + fields + ")";
+      } else if (holder.unique) {
+        statement = "CREATE UNIQUE INDEX " + index + " ON " + table + " (" + fields + ")";
+      } else {
+        statement = "CREATE INDEX " + index + " ON " + table + " (" + fields + ")";
+      }
+      at();
+      connection.Execute(statement);
     }
   });
 }
 
-bool Component::TableHaveDuplicate(const std::string& tableName, const std::vector<Column>& columns,
-                                   Connection& connection) {
+bool Restorer::TableHaveDuplicate(const std::string& tableName, const std::vector<Column>& columns,
+                                  Connection& connection) {
   return Trapped("TableHaveDuplicate", [&](Procedure& at) {
     if (columns.empty()) return false;
     std::string list;
@@ -129,7 +111,7 @@ bool Component::TableHaveDuplicate(const std::string& tableName, const std::vect
   });
 }
 
-std::string Component::GetIndexFields(const std::vector<Column>& columns) {
+std::string Restorer::GetIndexFields(const std::vector<Column>& columns) {
   return Trapped("GetIndexFields", [&](Procedure& at) {
     at();
     std::string fields;
@@ -138,7 +120,7 @@ std::string Component::GetIndexFields(const std::vector<Column>& columns) {
   });
 }
 
-std::string Component::QuoteObjectName(std::string_view name) const {
+std::string Restorer::QuoteObjectName(std::string_view name) const {
   std::string quoted = BracketName(Unbracket(name));
   return m_Provider == dpSQLServer ? "DBO." + quoted : quoted;
 }

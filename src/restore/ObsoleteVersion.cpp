@@ -1,18 +1,18 @@
 // Backup files of an older layout: not restored into the database, but unpacked into a folder for the user.
-#include "component/Component.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
+#include "restore/Restore.h"
 
 namespace vela {
 
-void Component::HandleObsoleteBackupVersion(const std::string& connectionString,
-                                            const std::string& sourceFilePath) {
+void Restorer::HandleObsoleteBackupVersion(const std::string& connectionString,
+                                           const std::string& sourceFilePath) {
   Trapped("HandleObsoleteBackupVersion", [&](Procedure& at) {
     std::string destination;
     std::int32_t answer = 0;
     if (m_Provider == dpAccess) {
       at();
-      RaiseShowMessage(GetMessageText(29), 33, "{D2A2FC11-C46A-42CC-AEE5-676E204F0A26}", answer);
+      operation_.RaiseShowMessage(GetMessageText(29), 33, "{D2A2FC11-C46A-42CC-AEE5-676E204F0A26}", answer);
       if (answer != kAnswerOk) return;
       at();
       std::string dataSource = utils().KeyValue(connectionString, "Data Source", ";");
@@ -21,18 +21,18 @@ void Component::HandleObsoleteBackupVersion(const std::string& connectionString,
       destination = parent.empty() ? std::string(".") : parent;
     } else if (m_Provider == dpSQLServer) {
       at();
-      RaiseShowMessage(GetMessageText(30), 33, "{77419F9D-F177-4746-A547-E4BB58B93EB7}", answer);
+      operation_.RaiseShowMessage(GetMessageText(30), 33, "{77419F9D-F177-4746-A547-E4BB58B93EB7}", answer);
       if (answer != kAnswerOk) return;
       at();
       std::string folder;
-      RaiseSelectFolder(GetMessageText(32), folder);
+      operation_.RaiseSelectFolder(GetMessageText(32), folder);
       if (folder.empty()) return;
       destination = folder;
     } else {
       return;
     }
     at();
-    std::string workFolder = GetWorkFolder();
+    std::string workFolder = operation_.workFolder().Get();
     std::string copy = utils().JoinPath(destination, utils().NamePart(workFolder));
     utils().CopyFolder(workFolder, copy);
     at();
@@ -43,7 +43,8 @@ void Component::HandleObsoleteBackupVersion(const std::string& connectionString,
     at();
     utils().MoveFolder(copy, finalPath);
     std::int32_t notice = kAnswerOk;
-    RaiseShowMessage(GetMessageText(31, finalPath), 64, "{6DE29447-57F8-460B-8197-FED9E5B32AF8}", notice);
+    operation_.RaiseShowMessage(GetMessageText(31, finalPath), 64, "{6DE29447-57F8-460B-8197-FED9E5B32AF8}",
+                                notice);
   });
 }
 

@@ -1,16 +1,14 @@
-// The restore driver: a backup file into a new database.
-//
-// The archive is unpacked into the work folder; a text backup gets a new, empty target database that is
-// rebuilt table by table (structure, rows, defaults, indexes), then its foreign keys; a direct copy is put
-// back whole. A cancelled restore drops the partly built target. A failure leaves the work folder and the
-// partly built target as they are; the next restore of the same object starts from a clean work folder.
-#include "component/Component.h"
+// The restore driver: the steps of a restore, in order, and the events they raise.
+#include "restore/Restore.h"
+
+#include "archive/Archive.h"
 #include "component/ConnectionStrings.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
-#include "velabackup/CBackup.h"
+#include "platform/xml/Document.h"
+#include "velabackup/BackupFile.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -18,11 +16,11 @@ namespace vela {
 
 using namespace data;
 
-Component::RestorationObjects::RestorationObjects() = default;
-Component::RestorationObjects::~RestorationObjects() = default;
+Restorer::RestorationObjects::RestorationObjects() = default;
+Restorer::RestorationObjects::~RestorationObjects() = default;
 
-void Component::InitializeRestorationObjects(const std::string& connectionString,
-                                             RestorationObjects& objects) {
+void Restorer::InitializeRestorationObjects(const std::string& connectionString,
+                                            RestorationObjects& objects) {
   Trapped("InitializeRestorationObjects", [&](Procedure& at) {
     at();
     objects.document.emplace();
@@ -60,29 +58,31 @@ std::string WithDatabasePassword(const std::string& connectionString, const std:
 
 }  // namespace
 
-bool Component::Restore(const std::string& connectionString, const std::string& sourceFilePath,
-                        bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
-                        const std::string& msAccessDBPassword) {
+bool Restorer::Restore(const std::string& connectionString, const std::string& sourceFilePath,
+                       bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
+                       const std::string& msAccessDBPassword) {
   return Trapped("Restore", [&](Procedure& at) {
     bool result = false;
     bool success = false;
     RestorationObjects objects;
+    WorkFolder& work = operation_.workFolder();
     at();
     m_IntelligentTableStructure = intelligentTableStructure;
-    m_Cancel = false;
+    operation_.ResetCancel();
     m_Provider = GetDBMS(utils(), connectionString);
     m_RestoreFolder.clear();
+    m_CorruptionFound = false;
     if (m_Provider == dpUnknown) return false;
 
     // A work folder left behind by a failed operation holds nothing this restore may read.
     at();
-    if (!WorkFolderPath().empty()) utils().RemoveFolder(WorkFolderPath(), true);
+    work.Remove();
     at();
-    UnzipFiles(sourceFilePath);
-    if (m_Cancel) {
+    m_RestoreFolder = Archive(operation_).UnzipFiles(sourceFilePath);
+    if (operation_.Cancelled()) {
       // Cancelled while unpacking: the target has not been touched and stays so.
       at();
-      utils().RemoveFolder(GetWorkFolder(), true);
+      utils().RemoveFolder(work.Get(), true);
       return false;
     }
 
@@ -91,24 +91,24 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
       HandleObsoleteBackupVersion(connectionString, sourceFilePath);
     } else {
       at();
-      std::string modePath = utils().JoinPath(m_RestoreFolder, kModeFileName);
+      std::string modePath = utils().JoinPath(m_RestoreFolder, kModeMember);
       if (utils().FileExists(modePath))
         m_BackupMode = static_cast<BackupModeEnum>(ReadNumberFile(utils(), modePath));
 
       if (m_BackupMode == bmDirectCopy) {
         at();
-        std::string providerPath = utils().JoinPath(m_RestoreFolder, kProviderFileName);
+        std::string providerPath = utils().JoinPath(m_RestoreFolder, kProviderMember);
         std::int32_t backupProvider =
             utils().FileExists(providerPath) ? ReadNumberFile(utils(), providerPath) : 0;
         if (backupProvider != m_Provider) {
           std::int32_t answer = kAnswerOk;
           at();
-          RaiseShowMessage(GetMessageText(35), 64, "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}", answer);
+          operation_.RaiseShowMessage(GetMessageText(35), 64, "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}",
+                                      answer);
         } else if (m_Provider == dpAccess) {
           at();
-          std::string copy = utils().JoinPath(GetWorkFolder(), kNativeBackupFileName);
-          std::string target = utils().KeyValue(connectionString, "Data Source", ";");
-          if (utils().CopyFile(copy, target)) {
+          std::string copy = utils().JoinPath(work.Get(), kNativeBackupMember);
+          if (PlaceDirectCopy(copy, connectionString)) {
             at();
             InitializeRestorationObjects(connectionString, objects);
             objects.document.reset();
@@ -117,7 +117,7 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
           }
         } else {
           at();
-          throw Error(kNotSupported, "VelaBackup",
+          throw Error(kNotSupported, kSourceComponent,
                       "A direct copy of a server database cannot be restored by this build");
         }
       } else {
@@ -126,22 +126,24 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
           at();
           InitializeRestorationObjects(WithDatabasePassword(connectionString, msAccessDBPassword), objects);
           at();
-          RaiseUpdateProgress(0, GetMessageText(41));
-          std::string documentPath = utils().JoinPath(m_RestoreFolder, kDocumentFileName);
+          operation_.RaiseUpdateProgress(0, GetMessageText(41));
+          std::string documentPath = utils().JoinPath(m_RestoreFolder, kDocumentMember);
           std::optional<xml::Document> loaded;
           at();
           if (utils().FileExists(documentPath)) {
             try {
               loaded = xml::Document::Load(documentPath);
             } catch (const Error&) {
-              loaded.reset();  // a document that does not load ends the restore without a target change
+              loaded.reset();  // a document that is no XML ends the restore with its final notice
             }
           }
           if (!loaded) {
             at();
-            RaiseUpdateProgress(100, GetMessageText(8));
+            operation_.RaiseUpdateProgress(100, GetMessageText(8));
           } else {
-            objects.document = std::move(loaded);
+            at();
+            objects.document = backup::ReadBackupDocument(*loaded);
+            loaded.reset();
             at();
             RestoreTables(*objects.document, *objects.connection, *objects.catalog);
             at();
@@ -149,18 +151,19 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
             success = true;
             if (!RestoreForeignKeys(*objects.document, *objects.connection, *objects.catalog,
                                     msAccessIgnoreRelations))
-              m_Cancel = true;
+              operation_.Cancel();
           }
         }
       }
 
       if (success) {
         at();
-        if (!m_Cancel) RaiseRestoreAdditionalFiles(GetWorkFolder(), m_RestoreFolder, connectionString);
-        RaiseUpdateProgress(100, GetMessageText(m_Cancel ? 6 : 7));
+        if (!operation_.Cancelled())
+          operation_.RaiseRestoreAdditionalFiles(work.Get(), m_RestoreFolder, connectionString);
+        operation_.RaiseUpdateProgress(100, GetMessageText(operation_.Cancelled() ? 6 : 7));
       }
-      if (!m_Cancel) result = success;
-      if (m_Cancel) {
+      if (!operation_.Cancelled()) result = success;
+      if (operation_.Cancelled()) {
         // The caller's connection string still logs in; the one the open connection reports has no password.
         at();
         bool opened = objects.connection != nullptr;
@@ -171,16 +174,9 @@ bool Component::Restore(const std::string& connectionString, const std::string& 
       }
     }
     at();
-    if (!WorkFolderPath().empty()) utils().RemoveFolder(WorkFolderPath(), true);
+    work.Remove();
     return result;
   });
-}
-
-bool CBackup::Restore(const std::string& connectionString, const std::string& sourceFilePath,
-                      bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
-                      const std::string& msAccessDBPassword) {
-  return component_->Restore(connectionString, sourceFilePath, intelligentTableStructure,
-                             msAccessIgnoreRelations, msAccessDBPassword);
 }
 
 }  // namespace vela

@@ -1,44 +1,21 @@
 // Table and column restoration: each table of the backup document is created through the catalog with
 // its columns mapped to the target engine, its rows loaded, its stored defaults applied and its indexes
 // built.
-#include <charconv>
-
-#include "backup/ColumnCapture.h"
-#include "component/Component.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
-#include "component/SqlText.h"
+#include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
+#include "restore/Restore.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela {
 
 using namespace data;
+using backup::ColumnEntry;
+using backup::TableEntry;
 
 namespace {
-
-// A decimal attribute; a text that is no number fails with kTypeMismatch naming the attribute.
-std::int64_t NumberAttribute(const xml::Element& element, const char* name) {
-  std::string text = element.Attribute(name).value_or("");
-  std::string_view trimmed = text::Trim(text);
-  std::int64_t number = 0;
-  auto [end, ec] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), number);
-  if (trimmed.empty() || ec != std::errc() || end != trimmed.data() + trimmed.size())
-    throw Error(kTypeMismatch, "VelaBackup",
-                "Type mismatch: the attribute " + std::string(name) + " holds \"" + text +
-                    "\", which is not a number");
-  return number;
-}
-
-bool BooleanAttribute(const xml::Element& element, const char* name) {
-  std::optional<std::string> value = element.Attribute(name);
-  if (!value)
-    throw Error(
-        kTypeMismatch, "VelaBackup",
-        "Type mismatch: the column " + element.Attribute("Name").value_or("") + " has no attribute " + name);
-  return DocumentBoolean(*value, name);
-}
 
 // The column type and size a stored column gets on the target engine.
 struct TypeAndSize {
@@ -75,112 +52,96 @@ bool ReadsAsDate(std::string_view text) {
 
 }  // namespace
 
-void Component::RestoreTables(xml::Document& document, Connection& connection, Catalog& catalog) {
+void Restorer::RestoreTables(const backup::BackupDocument& document, Connection& connection,
+                             Catalog& catalog) {
   Trapped("RestoreTables", [&](Procedure& at) {
     at();
-    Separators separators{utils().LocaleItem(kLocaleDecimalSeparator),
-                          utils().LocaleItem(kLocaleThousandSeparator),
-                          utils().LocaleItem(kLocaleMonetaryDecimalSeparator),
-                          utils().LocaleItem(kLocaleMonetaryThousandSeparator)};
-    xml::Element root = document.DocumentElement();
-    at();
-    for (pugi::xml_attribute attribute : root.Node().attributes()) {
-      std::string_view name = attribute.name();
-      if (text::EqualsNoCase(name, "DecimalSeparator"))
-        separators.decimal = attribute.value();
-      else if (text::EqualsNoCase(name, "ThousandSeparator"))
-        separators.thousands = attribute.value();
-      else if (text::EqualsNoCase(name, "MonetaryDecimalSeparator"))
-        separators.monetaryDecimal = attribute.value();
-      else if (text::EqualsNoCase(name, "MonetaryThousandSeparator"))
-        separators.monetaryThousands = attribute.value();
-    }
+    // The saving machine's separators as the document gives them, the local ones where it gives none.
+    Separators separators{
+        document.decimalSeparator.value_or(utils().LocaleItem(kLocaleDecimalSeparator)),
+        document.thousandSeparator.value_or(utils().LocaleItem(kLocaleThousandSeparator)),
+        document.monetaryDecimalSeparator.value_or(utils().LocaleItem(kLocaleMonetaryDecimalSeparator)),
+        document.monetaryThousandSeparator.value_or(utils().LocaleItem(kLocaleMonetaryThousandSeparator))};
 
-    for (xml::Element group : root.Children()) {
-      if (m_Cancel) continue;
-      std::vector<xml::Element> elements = group.Children();
-      const auto count = static_cast<std::int64_t>(elements.size());
+    for (const std::vector<TableEntry>& group : document.groups) {
+      if (operation_.Cancelled()) continue;
+      const auto count = static_cast<std::int64_t>(group.size());
       std::int64_t index = 0;
-      for (xml::Element element : elements) {
-        if (m_Cancel) continue;
+      for (const TableEntry& entry : group) {
+        if (operation_.Cancelled()) continue;
         const auto percent = static_cast<std::int32_t>(RoundHalfEven(index * 100, count));
         ++index;
-        std::string name = element.Attribute("Name").value_or("");
+        const std::string& name = entry.name;
         at();
-        RaiseUpdateProgress(percent, GetMessageText(1, name));
-        if (element.NodeName() != "Table") continue;
+        operation_.RaiseUpdateProgress(percent, GetMessageText(1, name));
+        if (!entry.IsTable()) continue;
 
         at();
-        RestoreTable(element, catalog);
+        RestoreTable(entry, catalog);
         at();
-        RaiseUpdateProgress(percent, GetMessageText(18, name));
+        operation_.RaiseUpdateProgress(percent, GetMessageText(18, name));
         at();
-        std::optional<std::string> fileName = element.Attribute("FileName");
-        if (!fileName)
-          throw Error(kBadFileFormat, "VelaBackup",
+        if (!entry.fileName)
+          throw Error(kBadFileFormat, kSourceComponent,
                       "The backup document gives table " + name + " no FileName");
-        std::string dataFile = utils().JoinPath(m_RestoreFolder, utils().NamePart(*fileName));
+        std::string dataFile = utils().JoinPath(m_RestoreFolder, utils().NamePart(*entry.fileName));
         if (utils().FileExists(dataFile)) {
           at();
-          RestoreData(element.FirstChild(), dataFile, connection, name, catalog, separators, percent);
+          RestoreData(entry, dataFile, connection, name, catalog, separators, percent);
           utils().DeleteFile(dataFile);
         }
         at();
         Table table = catalog.GetTable(m_Provider == dpSQLServer ? BracketName(name) : name);
-        if (!m_Cancel) {
+        if (!operation_.Cancelled()) {
           at();
-          RestoreTableDefault(element, table, connection);
+          RestoreTableDefault(entry, table, connection);
           at();
-          RestoreIndexes(element, connection, table);
+          RestoreIndexes(entry, connection, table);
         }
       }
     }
     at();
-    if (m_CorruptionFound && !m_Cancel) RaiseDatabaseCorruptionFound();
+    if (m_CorruptionFound && !operation_.Cancelled()) operation_.RaiseDatabaseCorruptionFound();
   });
 }
 
-void Component::RestoreTable(xml::Element tableElement, Catalog& catalog) {
+void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
   Trapped("RestoreTable", [&](Procedure& at) {
     at();
-    std::string name = tableElement.Attribute("Name").value_or("");
     Table table;
-    table.name = m_Provider == dpSQLServer ? BracketName(name) : name;
-    for (xml::Element element : tableElement.FirstChild().Children()) {
+    table.name = m_Provider == dpSQLServer ? BracketName(entry.name) : entry.name;
+    for (const ColumnEntry& stored : entry.columns) {
       at();
       Column column;
       column.properties = catalog.NewColumnProperties();
-      std::string columnName = element.Attribute("Name").value_or("");
-      column.name = m_Provider == dpSQLServer ? BracketName(columnName) : columnName;
+      column.name = m_Provider == dpSQLServer ? BracketName(stored.name) : stored.name;
       at();
-      const int stored = static_cast<int>(NumberAttribute(element, "DataType"));
-      std::optional<std::int64_t> defineSize;
-      if (element.HasAttribute("DefineSize")) defineSize = NumberAttribute(element, "DefineSize");
-      TypeAndSize mapped = MapColumnType(m_Provider, stored, defineSize);
+      std::optional<std::int64_t> defineSize = stored.defineSize.value;
+      TypeAndSize mapped = MapColumnType(m_Provider, stored.dataType, defineSize);
       column.type = mapped.type;
       if (mapped.size) column.definedSize = *mapped.size;
       at();
-      if (element.HasAttribute("NumericScale"))
-        column.numericScale = static_cast<std::uint8_t>(NumberAttribute(element, "NumericScale"));
-      if (element.HasAttribute("Precision"))
-        column.precision = static_cast<int>(NumberAttribute(element, "Precision"));
+      if (stored.numericScale.has_value())
+        column.numericScale = static_cast<std::uint8_t>(*stored.numericScale.value);
+      if (stored.precision.has_value()) column.precision = static_cast<int>(*stored.precision.value);
 
       for (Property& property : column.properties) {
         at();
         if (property.name == "Autoincrement") {
-          property.value = BooleanAttribute(element, "Autoincrement");
+          property.value = stored.autoincrement.Require();
         } else if (property.name == "Nullable") {
-          if (m_Provider == dpSQLServer && ColumnHasPK(tableElement, columnName)) {
+          if (m_Provider == dpSQLServer && ColumnHasPK(entry, stored.name)) {
             property.value = false;
-          } else if (!BooleanAttribute(element, "Autoincrement") && mapped.type != adBoolean) {
-            property.value = BooleanAttribute(element, "Nullable");
+          } else if (!stored.autoincrement.Require() && mapped.type != adBoolean) {
+            property.value = stored.nullable.Require();
           }
         } else if (property.name == "Default") {
           const Value& autoincrement = column.properties["Autoincrement"];
           bool isFalse = !autoincrement.IsNullOrEmpty() && !autoincrement.AsBool();
-          std::optional<std::string> defaultValue = element.Attribute("DefaultValue");
+          const std::optional<std::string>& defaultValue = stored.defaultValue;
           if (!isFalse || !defaultValue) continue;
-          bool dateType = stored == adDBTimeStamp || stored == adDate || stored == adDBTime;
+          const int type = stored.dataType;
+          bool dateType = type == adDBTimeStamp || type == adDate || type == adDBTime;
           if (m_Provider == dpSQLServer && dateType) {
             if (ReadsAsDate(*defaultValue)) property.value = *defaultValue;
           } else {
@@ -195,30 +156,27 @@ void Component::RestoreTable(xml::Element tableElement, Catalog& catalog) {
   });
 }
 
-bool Component::ColumnHasPK(xml::Element tableElement, const std::string& columnName) {
+bool Restorer::ColumnHasPK(const TableEntry& entry, const std::string& columnName) {
   return Trapped("ColumnHasPK", [&](Procedure& at) {
     at();
-    for (xml::Element keys : tableElement.Children()) {
-      if (keys.NodeName() != "Keys") continue;
-      for (xml::Element key : keys.Children()) {
-        if (key.Attribute("Type").value_or("") != "1") continue;
-        for (xml::Element column : key.FirstChild().Children())
-          if (column.Attribute("Name").value_or("") == columnName) return true;
-      }
+    for (const backup::KeyEntry& key : entry.keys) {
+      if (key.type != adKeyPrimary) continue;
+      for (const backup::KeyColumnEntry& column : key.columns)
+        if (column.name == columnName) return true;
     }
     return false;
   });
 }
 
-void Component::RestoreTableDefault(xml::Element tableElement, const Table& table, Connection& connection) {
+void Restorer::RestoreTableDefault(const TableEntry& entry, const Table& table, Connection& connection) {
   Trapped("RestoreTableDefault", [&](Procedure& at) {
-    for (xml::Element element : tableElement.FirstChild().Children()) {
+    for (const ColumnEntry& columnEntry : entry.columns) {
       at();
-      std::string name = element.Attribute("Name").value_or("");
+      const std::string& name = columnEntry.name;
       const Column* column = FindByName(table.columns, name);
       if (column == nullptr)
-        throw Error(kItemNotFound, "VelaBackup.Data", "Table " + table.name + " has no column " + name);
-      std::optional<std::string> stored = element.Attribute("Default");
+        throw Error(kItemNotFound, kSourceData, "Table " + table.name + " has no column " + name);
+      const std::optional<std::string>& stored = columnEntry.defaultExpression;
       if (!stored || !column->properties.Has("Default")) continue;
       at();
       if (m_Provider == dpSQLServer) {
@@ -241,8 +199,8 @@ void Component::RestoreTableDefault(xml::Element tableElement, const Table& tabl
   });
 }
 
-void Component::SetColumnDefault(const std::string& tableName, const Column& column, const Value& value,
-                                 Connection& connection) {
+void Restorer::SetColumnDefault(const std::string& tableName, const Column& column, const Value& value,
+                                Connection& connection) {
   Trapped("SetColumnDefault", [&](Procedure& at) {
     if (m_Provider != dpSQLServer) return;
     at();

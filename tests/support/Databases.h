@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "component/SqlText.h"
+#include "platform/data/SqlText.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -38,7 +38,7 @@ inline void MakeTable(data::Catalog& catalog, const std::string& name,
 
 // Adds one row: a value per column, Null for NULL.
 inline void AddRow(data::Connection& connection, const std::string& table, std::vector<data::Value> values) {
-  auto rows = connection.OpenRecordset("SELECT * FROM " + BracketName(table), data::adOpenDynamic,
+  auto rows = connection.OpenRecordset("SELECT * FROM " + data::BracketName(table), data::adOpenDynamic,
                                        data::adLockOptimistic, data::adUseServer);
   rows->AddNew();
   for (std::size_t i = 0; i < values.size(); ++i)

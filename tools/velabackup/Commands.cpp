@@ -2,25 +2,21 @@
 
 #include <zip.h>
 
+#include <pugixml.hpp>
+
 #include <charconv>
 #include <iostream>
 #include <memory>
 
 #include "Host.h"
 #include "Sample.h"
-#include "platform/text/Strings.h"
-#include "platform/utils/KeyValue.h"
-#include "platform/xml/Document.h"
+#include "velabackup/BackupFile.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela::cli {
 namespace {
-
-constexpr const char* kDocumentMember = "{622494E8-4265-4A3E-81A7-8E785532AC06}";
-constexpr const char* kModeMember = "{77D0C73C-7738-42B6-9E94-1CAD0ECFF1AA}";
-constexpr const char* kProviderMember = "{E5D9691B-491A-49AC-912F-1F1D28F259FC}";
 
 std::int32_t ParseNumber(const std::string& text, const std::string& option) {
   std::int32_t number = 0;
@@ -39,7 +35,7 @@ HostOptions MakeHostOptions(const CommonOptions& common) {
   for (const std::string& answer : common.answers) {
     std::size_t eq = answer.rfind('=');
     if (eq == std::string::npos || eq == 0) throw UsageError("--answer takes GUID=N, not \"" + answer + "\"");
-    options.answers[text::ToUpper(answer.substr(0, eq))] = ParseNumber(answer.substr(eq + 1), "--answer");
+    options.answers[UpperCase(answer.substr(0, eq))] = ParseNumber(answer.substr(eq + 1), "--answer");
   }
   return options;
 }
@@ -159,7 +155,7 @@ int RunInspect(const InspectOptions& options) {
   std::cout << "Backup file: " << options.file << "\n";
   auto readSmall = [&](const char* name) -> std::string {
     auto index = archive.Find(name);
-    return index ? std::string(text::Trim(archive.Read(*index, 64))) : std::string();
+    return index ? Trimmed(archive.Read(*index, 64)) : std::string();
   };
   std::string mode = readSmall(kModeMember), provider = readSmall(kProviderMember);
   const char* modeName = mode == "0"   ? "compressed text"
@@ -204,7 +200,8 @@ int RunInspect(const InspectOptions& options) {
 int RunSample(const SampleOptions& options) {
   if (options.rows < 0) throw UsageError("--rows must not be negative");
   MakeSampleDatabase(options.connection, options.rows);
-  std::cout << "Sample database written: " << utils::KeyValue(options.connection, "Data Source", ";") << "\n";
+  std::cout << "Sample database written: " << Utils().KeyValue(options.connection, "Data Source", ";")
+            << "\n";
   return 0;
 }
 

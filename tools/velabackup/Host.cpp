@@ -7,8 +7,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "platform/text/Strings.h"
-#include "platform/utils/KeyValue.h"
+#include "velabackup/data/Connection.h"
 
 namespace vela::cli {
 
@@ -44,9 +43,20 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+std::string UpperCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+  return text;
+}
+
+std::string Trimmed(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  std::size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
 std::string WithoutPasswords(const std::string& connectionString) {
-  std::string shown = utils::RemoveKey(connectionString, "Password", ";");
-  return utils::RemoveKey(shown, "Jet OLEDB:Database Password", ";");
+  return data::RemovePasswords(connectionString);
 }
 
 Host::Host(CBackup& backup, HostOptions options)
@@ -86,7 +96,7 @@ void Host::UpdateProgress(std::int32_t value, const std::string& caption) {
 
 void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& messageGuid,
                        std::int32_t& result) {
-  auto answer = options_.answers.find(text::ToUpper(messageGuid));
+  auto answer = options_.answers.find(UpperCase(messageGuid));
   if (answer != options_.answers.end()) {
     result = answer->second;
   } else if (options_.answerAll) {

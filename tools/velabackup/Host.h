@@ -56,4 +56,8 @@ std::string JsonString(const std::string& text);
 // A connection string fit to show: its password items removed.
 std::string WithoutPasswords(const std::string& connectionString);
 
+// Small text chores of the host: upper case (ASCII) and blanks trimmed at both ends.
+std::string UpperCase(std::string text);
+std::string Trimmed(const std::string& text);
+
 }  // namespace vela::cli

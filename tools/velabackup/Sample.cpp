@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "platform/utils/KeyValue.h"
+#include "velabackup/Utils.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -74,7 +74,7 @@ std::string TwoDigits(std::int64_t n) {
 }  // namespace
 
 void MakeSampleDatabase(const std::string& connectionString, std::int64_t rows) {
-  std::string path = utils::KeyValue(connectionString, "Data Source", ";");
+  std::string path = Utils().KeyValue(connectionString, "Data Source", ";");
   std::error_code ignored;
   if (!path.empty()) std::filesystem::remove(path, ignored);
   data::CreateDatabase(connectionString);

@@ -9,7 +9,6 @@
 
 #include "Commands.h"
 #include "Host.h"
-#include "platform/text/Strings.h"
 #include "velabackup/Error.h"
 
 namespace {

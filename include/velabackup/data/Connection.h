@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "velabackup/Enums.h"
 #include "velabackup/data/Types.h"
 #include "velabackup/data/Value.h"
 
@@ -146,5 +147,23 @@ std::unique_ptr<Connection> OpenConnection(std::string_view connectionString);
 // Creates a new, empty database (the catalog's Create): a file database at "Data Source", protected
 // with "Jet OLEDB:Database Password" when one is given.
 void CreateDatabase(std::string_view connectionString);
+
+// What only the engine behind a connection string knows. A provider that does not offer one of them
+// fails with kNotSupported.
+
+// Removes the database: a file database's file with its journal, write-ahead log and shared-memory files.
+// A database that does not exist is no error.
+void DropDatabase(std::string_view connectionString);
+// Puts the engine's own copy of a database (a direct copy) in place of the database the connection string
+// names. False when the copy could not be put there.
+bool PlaceDirectCopy(const std::filesystem::path& copy, std::string_view connectionString);
+// The connection string that reaches the server's maintenance database (to create and drop databases).
+std::string MaintenanceConnectionString(std::string_view connectionString);
+// Whether a name is one of the engine's own objects, which a backup passes over ("MSys...", "sqlite_...").
+bool IsSystemObjectName(std::string_view providerName, std::string_view name);
+// The connection string without any item that holds a password, under whatever key a provider reads one.
+std::string RemovePasswords(std::string_view connectionString);
+// The engine a provider serves; dpUnknown for a provider this build does not know.
+DataProvider ProviderEngine(std::string_view providerName);
 
 }  // namespace vela::data

@@ -55,6 +55,25 @@ enum AllowNullsEnum : int {
   adIndexNullsIgnoreAny = 4
 };
 
+// The families of data types, one definition for the whole project.
+constexpr bool IsTextType(int type) {
+  return type == adChar || type == adWChar || type == adVarChar || type == adLongVarChar ||
+         type == adVarWChar || type == adLongVarWChar || type == adBSTR;
+}
+constexpr bool IsBinaryType(int type) {
+  return type == adBinary || type == adVarBinary || type == adLongVarBinary;
+}
+constexpr bool IsLongType(int type) {
+  return type == adLongVarWChar || type == adLongVarChar || type == adLongVarBinary;
+}
+constexpr bool IsIntegerType(int type) {
+  return type == adSmallInt || type == adInteger || type == adTinyInt || type == adUnsignedTinyInt ||
+         type == adBigInt;
+}
+constexpr bool IsDateType(int type) {
+  return type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp;
+}
+
 // OLE DB COLUMN_FLAGS bits reported by the COLUMNS schema rowset.
 enum ColumnFlags : int {
   DBCOLUMNFLAGS_ISFIXEDLENGTH = 0x10,

@@ -16,7 +16,7 @@ std::size_t Recordset::FieldIndex(std::string_view name) const {
   for (std::size_t i = 0; i < FieldCount(); ++i)
     if (NamesEqual(Field(i).name, name)) return i;
   throw Error(
-      kItemNotFound, "VelaBackup.Data",
+      kItemNotFound, kSourceData,
       "Item cannot be found in the collection corresponding to the requested name: " + std::string(name));
 }
 
@@ -28,7 +28,7 @@ const Property* Properties::Find(std::string_view name) const {
 
 const Value& Properties::operator[](std::string_view name) const {
   if (const Property* p = Find(name)) return p->value;
-  throw Error(kItemNotFound, "VelaBackup.Data", "Property not found: " + std::string(name));
+  throw Error(kItemNotFound, kSourceData, "Property not found: " + std::string(name));
 }
 
 Value& Properties::operator[](std::string_view name) {
@@ -45,23 +45,70 @@ void Properties::Set(std::string_view name, Value value) {
 
 namespace {
 
+const ProviderEntry* FindProvider(std::string_view providerName) {
+  for (const ProviderEntry& entry : RegisteredProviders())
+    if (entry.name == providerName) return &entry;
+  return nullptr;
+}
+
 const ProviderEntry& ProviderFor(std::string_view connectionString) {
   std::string provider = utils::KeyValue(connectionString, "Provider", ";");
-  for (const ProviderEntry& entry : RegisteredProviders())
-    if (entry.name == provider) return entry;
-  throw Error(kComponentError, "VelaBackup.Data",
+  if (const ProviderEntry* entry = FindProvider(provider)) return *entry;
+  throw Error(kComponentError, kSourceData,
               provider.empty() ? std::string("No provider named in the connection string")
                                : "Provider cannot be found: " + provider);
+}
+
+template <class Function>
+const Function& Offered(const Function& function, const ProviderEntry& entry, std::string_view what) {
+  if (!function)
+    throw Error(kNotSupported, kSourceData, "The provider " + entry.name + " cannot " + std::string(what));
+  return function;
 }
 
 }  // namespace
 
 std::unique_ptr<Connection> OpenConnection(std::string_view connectionString) {
-  return ProviderFor(connectionString).open(connectionString);
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  if (!entry.open) throw Error(kComponentError, kSourceData, "Provider cannot be found: " + entry.name);
+  return entry.open(connectionString);
 }
 
 void CreateDatabase(std::string_view connectionString) {
-  ProviderFor(connectionString).create(connectionString);
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  Offered(entry.create, entry, "create a database")(connectionString);
+}
+
+void DropDatabase(std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  Offered(entry.drop, entry, "remove a database")(connectionString);
+}
+
+bool PlaceDirectCopy(const std::filesystem::path& copy, std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  return Offered(entry.placeCopy, entry, "put a direct copy in place")(copy, connectionString);
+}
+
+std::string MaintenanceConnectionString(std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  return Offered(entry.maintenance, entry, "reach a maintenance database")(connectionString);
+}
+
+bool IsSystemObjectName(std::string_view providerName, std::string_view name) {
+  const ProviderEntry* entry = FindProvider(providerName);
+  return entry != nullptr && entry->isSystemObjectName && entry->isSystemObjectName(name);
+}
+
+std::string RemovePasswords(std::string_view connectionString) {
+  std::string text(connectionString);
+  for (const ProviderEntry& entry : RegisteredProviders())
+    for (const std::string& key : entry.passwordKeys) text = utils::RemoveKey(text, key, ";");
+  return text;
+}
+
+DataProvider ProviderEngine(std::string_view providerName) {
+  const ProviderEntry* entry = FindProvider(providerName);
+  return entry != nullptr ? entry->engine : dpUnknown;
 }
 
 }  // namespace vela::data

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/data/postgres/ServerProvider.h"
 #include "platform/data/sqlite/JetProvider.h"
 
 namespace vela::data {
@@ -9,6 +10,7 @@ namespace vela::data {
 std::span<const ProviderEntry> RegisteredProviders() {
   static const std::vector<ProviderEntry> providers = {
       sqlite::JetProviderEntry(),
+      postgres::ServerProviderEntry(),
   };
   return providers;
 }

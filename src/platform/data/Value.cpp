@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/data/Canonical.h"
 #include "platform/text/Strings.h"
 #include "velabackup/Error.h"
 
@@ -11,15 +12,7 @@ namespace vela::data {
 namespace {
 
 [[noreturn]] void Mismatch(std::string_view what) {
-  throw Error(kTypeMismatch, "VelaBackup", "Type mismatch: cannot convert " + std::string(what));
-}
-
-bool ParseDouble(std::string_view text, double& out) {
-  text = text::Trim(text);
-  if (text.empty()) return false;
-  if (text.front() == '+') text.remove_prefix(1);
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return ec == std::errc() && end == text.data() + text.size();
+  throw Error(kTypeMismatch, kSourceComponent, "Type mismatch: cannot convert " + std::string(what));
 }
 
 }  // namespace

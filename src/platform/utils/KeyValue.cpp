@@ -1,5 +1,6 @@
 #include "platform/utils/KeyValue.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/text/Strings.h"
@@ -71,6 +72,22 @@ std::string RemoveKey(std::string_view text, std::string_view key, std::string_v
     out.erase(begin, end - begin);
   }
   return out;
+}
+
+std::string SetKeyValue(std::string_view text, std::string_view key, std::string_view value,
+                        std::string_view separator) {
+  std::string_view sep = separator.empty() ? std::string_view(";") : separator;
+  for (const Item& item : Items(text, separator)) {
+    if (!text::EqualsNoCase(item.key, text::Trim(key))) continue;
+    std::string out(text.substr(0, item.begin));
+    out += FormatKeyValue(item.key, value);
+    out += text.substr(item.end);
+    return out;
+  }
+  std::string out(text);
+  if (!out.empty() && out.compare(out.size() - std::min(out.size(), sep.size()), sep.size(), sep) != 0)
+    out += sep;
+  return out + FormatKeyValue(key, value);
 }
 
 std::string FormatKeyValue(std::string_view key, std::string_view value) {

@@ -219,10 +219,6 @@ std::string Utils::DateToText(const data::Value& date, bool) const {
   return date.AsText();
 }
 
-bool Utils::IsSystemObjectName(std::string_view name) const {
-  return text::StartsWithNoCase(name, "MSys") || text::StartsWithNoCase(name, "sqlite_");
-}
-
 void Utils::RecordError(std::int32_t number, std::string_view source, std::string_view description,
                         std::int32_t line, std::int32_t) const {
   if (!logSink_) return;

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "Sample.h"
-#include "component/Component.h"
+#include "component/Operation.h"
 #include "support/Archives.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
@@ -101,7 +101,7 @@ TEST_F(Restore, CancelFromEveryProgressEventLeavesNothing) {
     events_.cancelAt = n;
     EXPECT_FALSE(Run()) << n;
     EXPECT_FALSE(std::filesystem::exists(target_)) << n;
-    EXPECT_FALSE(std::filesystem::exists(backup_.Internals().WorkFolderPath())) << n;
+    EXPECT_FALSE(std::filesystem::exists(backup_.Internals().workFolder.Path())) << n;
     EXPECT_EQ(events_.additional, 0) << n;
   }
 }
@@ -195,13 +195,13 @@ TEST_F(Restore, HostileDataFilesFailNamingTableAndColumn) {
     EXPECT_THAT(failure, HasSubstr("(VelaBackup.CBackup.Restore component failure at line:")) << c.data;
     // A failure leaves the partly built target and the working files for inspection.
     EXPECT_TRUE(std::filesystem::exists(target_)) << c.data;
-    EXPECT_TRUE(std::filesystem::exists(backup_.Internals().WorkFolderPath())) << c.data;
+    EXPECT_TRUE(std::filesystem::exists(backup_.Internals().workFolder.Path())) << c.data;
   }
   // The next restore starts clean and removes them.
   std::filesystem::remove(target_);
   testing::WriteArchive(archive_, NumberBackup(".", ",", "[1][0.1]1[EOF]"));
   ASSERT_TRUE(Run());
-  EXPECT_FALSE(std::filesystem::exists(backup_.Internals().WorkFolderPath()));
+  EXPECT_FALSE(std::filesystem::exists(backup_.Internals().workFolder.Path()));
 }
 
 TEST_F(Restore, ADocumentNamingAMissingColumnFailsClearly) {
@@ -316,9 +316,15 @@ TEST_F(Restore, MutatedBackupsFailCleanly) {
     testing::Members members = original;
     std::string& victim = members[round % 3 == 0 ? std::string(kDocument) : dataFile];
     switch (round % 4) {
-      case 0: victim.resize(random() % victim.size()); break;          // cut short
-      case 1: victim[random() % victim.size()] = static_cast<char>(random()); break;  // one byte flipped
-      case 2: victim.insert(random() % victim.size(), "[9.9999]"); break;  // framing inserted
+      case 0:
+        victim.resize(random() % victim.size());
+        break;  // cut short
+      case 1:
+        victim[random() % victim.size()] = static_cast<char>(random());
+        break;  // one byte flipped
+      case 2:
+        victim.insert(random() % victim.size(), "[9.9999]");
+        break;  // framing inserted
       default:
         for (int k = 0; k < 8; ++k) victim[random() % victim.size()] = "[]0.9B!"[random() % 7];
     }

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "component/Component.h"
+#include "component/Operation.h"
 #include "platform/zip/Drive.h"
 #include "support/Databases.h"
 #include "support/TempFolder.h"
@@ -47,7 +47,7 @@ class DiskPrompt : public ::testing::Test {
   void SetUp() override {
     backup_.SetLanguageResources(LanguageResources::English());
     backup_.SetEvents(&prompts_);
-    backup_.Internals().SetDrive(disk_);
+    backup_.Internals().drive = &disk_;
     connection_ = testing::NewFileDatabase(folder_ / "db.sqlite");
     auto catalog = connection_->OpenCatalog();
     testing::MakeTable(*catalog, "T", {{"ID", adInteger}});

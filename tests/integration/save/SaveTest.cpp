@@ -6,8 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "archive/Archive.h"
 #include "backup/TableDataFile.h"
-#include "component/Component.h"
+#include "component/Operation.h"
 #include "support/Databases.h"
 #include "support/Forwarding.h"
 #include "support/TempFolder.h"
@@ -132,9 +133,11 @@ TEST_F(Save, ViewsOnlyGiveNothingUnlessTheHostAddsFiles) {
 
 TEST_F(Save, AdditionalFilesAreQuotedInOrder) {
   events_.files = {"/x/a", "/y/b c"};
-  EXPECT_EQ(backup_.Internals().GetAdditionalFiles({}), "\"/x/a\" \"/y/b c\" ");
+  Operation operation = backup_.Internals().MakeOperation();
+  Archive archive(operation);
+  EXPECT_EQ(archive.GetAdditionalFiles({}), "\"/x/a\" \"/y/b c\" ");
   events_.files.clear();
-  EXPECT_EQ(backup_.Internals().GetAdditionalFiles({}), "");
+  EXPECT_EQ(archive.GetAdditionalFiles({}), "");
 }
 
 TEST_F(Save, UncompressedModeStoresMembers) {
@@ -161,7 +164,6 @@ TEST_F(Save, CorruptedRowsAreMarkedWithOneNoticePerTable) {
   EXPECT_EQ(events_.messages[0].buttons, 48);
   EXPECT_EQ(events_.messages[0].preset, 1);
   EXPECT_THAT(events_.messages[0].prompt, HasSubstr("C holds 2 row"));
-  EXPECT_TRUE(backup_.Internals().m_CorruptionFound);
 }
 
 TEST_F(Save, AwkwardNamesStayNames) {
@@ -222,7 +224,7 @@ TEST_F(Save, ProgressCountsSystemTablesAndAFailureKeepsTheEarlierBackup) {
   }
   EXPECT_EQ(std::filesystem::file_size(archive_), before);
   // The failed save keeps its working files for inspection.
-  EXPECT_TRUE(std::filesystem::exists(backup_.Internals().WorkFolderPath()));
+  EXPECT_TRUE(std::filesystem::exists(backup_.Internals().workFolder.Path()));
 }
 
 TEST_F(Save, CancelAtEveryEventEndsFalseAndKeepsTheEarlierBackup) {
@@ -240,7 +242,7 @@ TEST_F(Save, CancelAtEveryEventEndsFalseAndKeepsTheEarlierBackup) {
               std::make_pair(100, LanguageResources::English()->GetString(15, "Backup")))
         << n;
     EXPECT_EQ(std::filesystem::file_size(archive_), size) << n;
-    EXPECT_FALSE(std::filesystem::exists(backup_.Internals().WorkFolderPath())) << n;
+    EXPECT_FALSE(std::filesystem::exists(backup_.Internals().workFolder.Path())) << n;
   }
 }
 

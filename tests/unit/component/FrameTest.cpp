@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "component/Component.h"
 #include "component/ConnectionStrings.h"
 #include "component/Messages.h"
+#include "component/Operation.h"
 #include "component/Procedure.h"
 #include "velabackup/CBackup.h"
 
@@ -183,23 +183,24 @@ TEST(ConnectionStrings, ListItemsAreCaseBlindButUntrimmed) {
 TEST(WorkFolder, PrivateStableRecreatedAndRemoved) {
   std::string path;
   {
-    Component component(nullptr);
-    EXPECT_TRUE(component.WorkFolderPath().empty());
-    path = component.GetWorkFolder();
+    ObjectState state(nullptr);
+    WorkFolder& folder = state.workFolder;
+    EXPECT_TRUE(folder.Path().empty());
+    path = folder.Get();
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-    EXPECT_EQ(component.GetWorkFolder(), path);
+    EXPECT_EQ(folder.Get(), path);
     std::filesystem::remove_all(path);
-    EXPECT_EQ(component.GetWorkFolder(), path);
+    EXPECT_EQ(folder.Get(), path);
     EXPECT_TRUE(std::filesystem::is_directory(path));
   }
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST(WorkFolder, TwoObjectsNeverShareOne) {
-  Component a(nullptr), b(nullptr);
-  EXPECT_NE(a.GetWorkFolder(), b.GetWorkFolder());
+  ObjectState a(nullptr), b(nullptr);
+  EXPECT_NE(a.workFolder.Get(), b.workFolder.Get());
 }
 
 TEST(Frame, InitialStateAndSimpleMembers) {

@@ -5,14 +5,13 @@
 #include <thread>
 
 #include "platform/data/sqlite/JetRecordset.h"
+#include "platform/data/sqlite/JetStatements.h"
 #include "platform/data/sqlite/JetTypes.h"
-#include "platform/data/sqlite/SqlText.h"
 #include "platform/utils/KeyValue.h"
 
 namespace vela::data::sqlite {
 namespace {
 
-constexpr const char* kPasswordKey = "Jet OLEDB:Database Password";
 constexpr std::int64_t kBatchRows = 20000;  // rows per transaction when rows are added one by one
 constexpr int kOpenBusyMilliseconds = 2000;
 constexpr int kApplicationId = 0x56454C41;  // "VELA": marks files made by this provider
@@ -138,8 +137,7 @@ JetConnection::~JetConnection() {
 }
 
 std::string JetConnection::ConnectionString() const {
-  std::string text = utils::RemoveKey(connectionString_, kPasswordKey, ";");
-  return utils::RemoveKey(text, "Password", ";");
+  return RemovePasswords(connectionString_);
 }
 
 void JetConnection::Close() {

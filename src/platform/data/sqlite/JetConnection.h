@@ -22,6 +22,7 @@
 namespace vela::data::sqlite {
 
 inline constexpr const char* kProviderName = "Microsoft.Jet.OLEDB.4.0";
+inline constexpr const char* kPasswordKey = "Jet OLEDB:Database Password";
 
 class JetConnection final : public Connection {
  public:

@@ -1,6 +1,8 @@
 #include "platform/data/sqlite/JetProvider.h"
 
 #include "platform/data/sqlite/JetConnection.h"
+#include "platform/text/Strings.h"
+#include "platform/utils/KeyValue.h"
 #include "velabackup/data/Catalog.h"
 
 namespace vela::data::sqlite {
@@ -37,8 +39,64 @@ std::unique_ptr<Catalog> JetConnection::OpenCatalog() {
   return std::make_unique<JetCatalog>(*this);
 }
 
+namespace {
+
+// The files the engine keeps beside a database file while it works on it.
+constexpr const char* kSideFileSuffixes[] = {"-journal", "-wal", "-shm"};
+
+void RemoveSideFiles(const std::filesystem::path& path) {
+  for (const char* suffix : kSideFileSuffixes) {
+    std::filesystem::path side = path;
+    side += suffix;
+    std::error_code ec;
+    std::filesystem::remove(side, ec);
+    if (ec)
+      throw Error(kPathAccess, kSourceFileProvider, "Cannot remove " + side.string() + ": " + ec.message());
+  }
+}
+
+std::filesystem::path DataSource(std::string_view connectionString) {
+  return utils::KeyValue(connectionString, "Data Source", ";");
+}
+
+void DropFile(std::string_view connectionString) {
+  std::filesystem::path path = DataSource(connectionString);
+  if (path.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+  if (ec)
+    throw Error(kPathAccess, kSourceFileProvider, "Cannot remove " + path.string() + ": " + ec.message());
+  // A journal left beside a new file of the same name would be rolled back into it.
+  RemoveSideFiles(path);
+}
+
+bool PlaceCopy(const std::filesystem::path& copy, std::string_view connectionString) {
+  std::filesystem::path path = DataSource(connectionString);
+  if (path.empty()) return false;
+  std::error_code ec;
+  if (!std::filesystem::copy_file(copy, path, std::filesystem::copy_options::overwrite_existing, ec))
+    return false;
+  RemoveSideFiles(path);
+  return true;
+}
+
+bool IsJetObjectName(std::string_view name) {
+  return text::StartsWithNoCase(name, "MSys") || text::StartsWithNoCase(name, "sqlite_");
+}
+
+}  // namespace
+
 ProviderEntry JetProviderEntry() {
-  return ProviderEntry{kProviderName, &JetConnection::Open, &JetConnection::Create};
+  ProviderEntry entry;
+  entry.name = kProviderName;
+  entry.engine = dpAccess;
+  entry.passwordKeys = {kPasswordKey, "Password", "Pwd"};
+  entry.open = &JetConnection::Open;
+  entry.create = &JetConnection::Create;
+  entry.drop = &DropFile;
+  entry.placeCopy = &PlaceCopy;
+  entry.isSystemObjectName = &IsJetObjectName;
+  return entry;
 }
 
 }  // namespace vela::data::sqlite

@@ -28,8 +28,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/data/sqlite/JetStatements.h"
 #include "platform/data/sqlite/JetTypes.h"
-#include "platform/data/sqlite/SqlText.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 

@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/data/Canonical.h"
 #include "velabackup/data/Types.h"
 #include "velabackup/data/Value.h"
 
@@ -46,9 +47,6 @@ ColumnType TypeFromDeclaration(std::string_view declaration);
 // The precision and scale Jet reports for a type; 0 for types that have none.
 int NaturalPrecision(int type);
 int NaturalScale(int type);
-bool IsTextType(int type);
-bool IsBinaryType(int type);
-bool IsLongType(int type);
 
 // Field value of a result column, read as the column's ADO type.
 Value ReadValue(sqlite3_stmt* stmt, int column, int type);
@@ -61,10 +59,5 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std:
 std::optional<std::string> EngineDefault(std::string_view jetDefault, int type);
 // A Jet default for an engine default written by another program (CURRENT_TIMESTAMP gives "Now()").
 std::string JetDefaultFromEngine(std::string_view engineDefault);
-
-// Canonical forms shared with the rest of the data layer (see Value.h).
-std::optional<std::string> CanonicalDecimal(std::string_view text);
-std::string DecimalFromDouble(double value);
-std::optional<std::string> CanonicalDate(std::string_view text);
 
 }  // namespace vela::data::sqlite

@@ -16,7 +16,7 @@
 namespace vela::data::sqlite {
 
 // The source of every error this provider raises.
-inline constexpr const char* kSource = "Microsoft.Jet.OLEDB.4.0 (SQLite)";
+inline constexpr const char* kSource = kSourceFileProvider;
 
 struct DbCloser {
   void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }

@@ -1,6 +1,5 @@
-// SQL text as this provider reads and writes it: a tokenizer that knows both quoting conventions, the
-// rewriting of Jet's bracketed names, and small parsers for the statements the provider must understand
-// itself (CREATE TABLE as the engine stores it, Jet's CREATE INDEX and ALTER TABLE ... ADD CONSTRAINT).
+// The statements this provider must understand itself: CREATE TABLE as the engine stores it, Jet's CREATE
+// INDEX, ALTER TABLE ... ADD CONSTRAINT and DROP INDEX, read from the tokens of platform/data/SqlText.h.
 //
 // Jet brackets a name as [name], doubling a "]" inside it; the engine would end the name at the first
 // "]". Every Jet text is therefore rewritten into the engine's double-quoted form before it runs, and
@@ -13,34 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/data/SqlText.h"
+
 namespace vela::data::sqlite {
-
-enum class TokenKind { Word, Name, String, Number, Blob, Parameter, Punct };
-
-struct Token {
-  TokenKind kind = TokenKind::Punct;
-  std::string text;       // Word/Name: the name without quotes; String: the value; others: as written
-  char quote = 0;         // Name: the opening quote character ('"', '[', '`')
-  std::size_t begin = 0;  // span in the source text
-  std::size_t end = 0;
-
-  bool Is(std::string_view word) const;  // a bare word, compared without regard to case
-  bool IsPunct(char c) const { return kind == TokenKind::Punct && text.size() == 1 && text[0] == c; }
-  bool IsName() const {
-    return kind == TokenKind::Word || kind == TokenKind::Name || kind == TokenKind::String;
-  }
-};
-
-enum class Brackets { Engine, Jet };
-
-// Comments and blanks are dropped. An unterminated quote fails with kCommandError.
-std::vector<Token> Tokenize(std::string_view sql, Brackets brackets);
-
-std::string QuoteName(std::string_view name);  // "name", a '"' doubled
-std::string QuoteText(std::string_view text);  // 'text', a "'" doubled
-
-// The Jet text with every [bracketed] name turned into a "quoted" one; nothing else changes.
-std::string RewriteBrackets(std::string_view jetSql);
 
 // A PRIMARY KEY, UNIQUE or FOREIGN KEY constraint, at column or table level.
 struct ConstraintDef {

@@ -1,0 +1,55 @@
+// The public face of the component: CBackup hands each call to the subsystem that serves it, with the
+// object's state as the operation's context.
+#include "velabackup/CBackup.h"
+
+#include "backup/Save.h"
+#include "component/Messages.h"
+#include "component/Operation.h"
+#include "restore/Restore.h"
+
+namespace vela {
+
+CBackup::CBackup(std::shared_ptr<Utils> utils) : state_(std::make_unique<ObjectState>(std::move(utils))) {}
+CBackup::~CBackup() = default;
+
+std::shared_ptr<LanguageResources> CBackup::GetLanguageResources() const {
+  return GetLanguageResourcesHolder();
+}
+void CBackup::SetLanguageResources(std::shared_ptr<LanguageResources> resources) {
+  SetLanguageResourcesHolder(std::move(resources));
+}
+
+BackupModeEnum CBackup::BackupMode() const {
+  return state_->m_BackupMode;
+}
+void CBackup::SetBackupMode(BackupModeEnum value) {
+  state_->m_BackupMode = value;
+}
+void CBackup::Cancel() {
+  state_->m_Cancel = true;
+}
+
+bool CBackup::Save(data::Connection& connection, const std::string& destinationFilePath,
+                   const TableList& doNotSaveDataTables) {
+  Operation operation = state_->MakeOperation();
+  return Saver(operation, state_->m_BackupMode).Save(connection, destinationFilePath, doNotSaveDataTables);
+}
+
+void CBackup::SetSQLBackupProgress(std::int16_t value) {
+  state_->MakeOperation().RaiseUpdateProgress(static_cast<std::int32_t>(value), state_->m_NativeCaption);
+}
+
+bool CBackup::Restore(const std::string& connectionString, const std::string& sourceFilePath,
+                      bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
+                      const std::string& msAccessDBPassword) {
+  Operation operation = state_->MakeOperation();
+  return Restorer(operation, state_->m_BackupMode)
+      .Restore(connectionString, sourceFilePath, intelligentTableStructure, msAccessIgnoreRelations,
+               msAccessDBPassword);
+}
+
+void CBackup::SetEvents(CBackupEvents* events) {
+  state_->events = events;
+}
+
+}  // namespace vela

@@ -1,0 +1,42 @@
+// The archive: packing the working files into the backup file, unpacking a backup file into the work
+// folder, and the host's own files that travel with a backup.
+//
+// The zip controls' progress, disk prompts and stop replies become the operation's events: progress goes
+// out with the step's caption, a cancel (from the host or a cancelled disk prompt) stops the control, and a
+// stopped control leaves no partial archive and keeps an earlier one at the destination.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "component/Operation.h"
+#include "velabackup/Enums.h"
+
+namespace vela {
+
+class Archive {
+ public:
+  explicit Archive(Operation& operation) : operation_(operation) {}
+
+  // The host's additional files (RequestAdditionalFiles) as entries of the packer's file list.
+  std::string GetAdditionalFiles(const TableList& doNotSaveDataTables);
+  // Packs the files of `fileList` into `archivePath`, stored in the uncompressed mode, deflated otherwise.
+  void ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode);
+  // Unpacks the backup file into the work folder. Returns the folder that received the backup document or
+  // the mode file (the restore folder), empty when the file holds neither: a file of an older layout, or a
+  // readable file that is no zip archive at all.
+  std::string UnzipFiles(const std::string& archivePath);
+
+  // The controls' message callbacks: disk prompts become questions to the host.
+  void ZipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
+                          std::int32_t& reply, const std::string& archivePath);
+  void UnzipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
+                            std::int32_t& reply);
+
+ private:
+  bool IsDiskFull(const std::string& path) const;
+
+  Operation& operation_;
+};
+
+}  // namespace vela

@@ -1,0 +1,164 @@
+// The backup document: the schema of a saved database, one XML document (UTF-8, no declaration).
+//
+//   Database  ConnectionString DecimalSeparator ThousandSeparator
+//             MonetaryDecimalSeparator MonetaryThousandSeparator     (the saving machine's separators)
+//     Tables
+//       Table  Name FileName                                      (FileName: the table data file's member)
+//         Columns
+//           Column  Name DataType Flags Nullable                  (always)
+//                   Desc NumericScale Precision DefineSize DateTimePrecision
+//                   DefaultValue Autoincrement Default            (when the column has them)
+//         Indexes
+//           Index  Name Clustered Unique PK IndexNulls
+//             Columns
+//               Column  Name
+//         Keys
+//           Key  Name DeleteRule UpdateRule Type RelatedTable
+//             Columns
+//               Column  Name RelatedColumn
+//
+// Numbers are decimal integers; Booleans are written as True / False or -1 / 0 and read as a number
+// (non-zero is true) or those words. A table's columns are the children of its first child element;
+// indexes and keys the children of every "Indexes" and "Keys" element. The restore reads other groups
+// than "Tables" (each child of the document element is a group) for its progress only.
+//
+// The reader treats the document as untrusted: an attribute the restore needs that is missing, or one that
+// does not hold a number or Boolean where one belongs, fails with kTypeMismatch naming the table, the
+// element and the attribute. Which attributes are needed depends on the restore's step, so the reader keeps
+// what is absent as absent and `Require` raises the error when a step needs it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/xml/Document.h"
+
+namespace vela::backup {
+
+// Element and attribute names of the backup document, shared by its writer and its reader.
+namespace doc {
+inline constexpr const char* kDatabase = "Database";
+inline constexpr const char* kTables = "Tables";
+inline constexpr const char* kTable = "Table";
+inline constexpr const char* kColumns = "Columns";
+inline constexpr const char* kColumn = "Column";
+inline constexpr const char* kIndexes = "Indexes";
+inline constexpr const char* kIndex = "Index";
+inline constexpr const char* kKeys = "Keys";
+inline constexpr const char* kKey = "Key";
+
+inline constexpr const char* kConnectionString = "ConnectionString";
+inline constexpr const char* kDecimalSeparator = "DecimalSeparator";
+inline constexpr const char* kThousandSeparator = "ThousandSeparator";
+inline constexpr const char* kMonetaryDecimalSeparator = "MonetaryDecimalSeparator";
+inline constexpr const char* kMonetaryThousandSeparator = "MonetaryThousandSeparator";
+
+inline constexpr const char* kName = "Name";
+inline constexpr const char* kFileName = "FileName";
+
+inline constexpr const char* kDesc = "Desc";
+inline constexpr const char* kDataType = "DataType";
+inline constexpr const char* kNumericScale = "NumericScale";
+inline constexpr const char* kPrecision = "Precision";
+inline constexpr const char* kDefineSize = "DefineSize";
+inline constexpr const char* kDateTimePrecision = "DateTimePrecision";
+inline constexpr const char* kFlags = "Flags";
+inline constexpr const char* kNullable = "Nullable";
+inline constexpr const char* kDefaultValue = "DefaultValue";
+inline constexpr const char* kAutoincrement = "Autoincrement";
+inline constexpr const char* kDefault = "Default";
+
+inline constexpr const char* kClustered = "Clustered";
+inline constexpr const char* kUnique = "Unique";
+inline constexpr const char* kPK = "PK";
+inline constexpr const char* kIndexNulls = "IndexNulls";
+
+inline constexpr const char* kDeleteRule = "DeleteRule";
+inline constexpr const char* kUpdateRule = "UpdateRule";
+inline constexpr const char* kType = "Type";
+inline constexpr const char* kRelatedTable = "RelatedTable";
+inline constexpr const char* kRelatedColumn = "RelatedColumn";
+}  // namespace doc
+
+// Where a value came from, for the failure text: "table Orders, column Price".
+struct Origin {
+  std::string text;
+};
+
+// A value of the document that may be absent; Require() raises the reader's error when a step needs it.
+template <class T>
+struct Attribute {
+  std::optional<T> value;
+  Origin origin;
+  const char* name = "";
+
+  bool has_value() const { return value.has_value(); }
+  const T& Require() const;
+  T ValueOr(T fallback) const { return value.value_or(std::move(fallback)); }
+};
+
+struct ColumnEntry {
+  std::string name;
+  int dataType = 0;
+  Attribute<std::int64_t> defineSize, precision, numericScale;
+  Attribute<bool> nullable, autoincrement;
+  std::optional<std::string> defaultValue;       // "DefaultValue": the value the column defaults to
+  std::optional<std::string> defaultExpression;  // "Default": the engine's default expression
+};
+
+struct IndexEntry {
+  std::string name;
+  Attribute<bool> clustered, unique, primaryKey;
+  Attribute<std::int64_t> indexNulls;
+  std::vector<std::string> columns;
+};
+
+struct KeyColumnEntry {
+  std::string name;
+  std::optional<std::string> relatedColumn;
+};
+
+struct KeyEntry {
+  std::string name;
+  std::optional<int> type;  // a key without a type is passed over
+  Attribute<std::int64_t> deleteRule, updateRule;
+  std::string relatedTable;
+  std::vector<KeyColumnEntry> columns;
+};
+
+// One child of a group: a table, or another element that counts for progress only.
+struct TableEntry {
+  std::string element;  // the element's name ("Table")
+  std::string name;
+  std::optional<std::string> fileName;
+  std::vector<ColumnEntry> columns;
+  std::vector<IndexEntry> indexes;
+  std::vector<KeyEntry> keys;
+
+  bool IsTable() const;
+  // The column of that name, without regard to case; nullptr when there is none.
+  const ColumnEntry* FindColumn(std::string_view columnName) const;
+};
+
+struct BackupDocument {
+  // The saving machine's separators, absent when the document does not give them.
+  std::optional<std::string> decimalSeparator, thousandSeparator, monetaryDecimalSeparator,
+      monetaryThousandSeparator;
+  std::vector<std::vector<TableEntry>> groups;
+};
+
+// Reads a loaded document (xml::Document::Load fails on a file that is no well-formed XML); a malformed
+// value fails with kTypeMismatch (see above).
+BackupDocument ReadBackupDocument(const xml::Document& document);
+
+// A Boolean as the document stores it: a number (non-zero true) or the words True / False. Anything else
+// fails with kTypeMismatch naming the attribute.
+bool DocumentBoolean(const std::string& text, std::string_view attributeName);
+
+// True for a text of exactly 38 characters that begins with "{" and ends with "}" (a name the engine made).
+bool IsRowGUID(std::string_view text);
+
+}  // namespace vela::backup

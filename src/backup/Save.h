@@ -1,0 +1,52 @@
+// The save: the database of an open connection into one backup file.
+//
+// Text modes walk the catalog and write the backup document (BackupDocument.h) and one table data file per
+// table (TableDataFile.h) into the work folder, then pack them with the mode and provider members and the
+// host's additional files. The direct copy packs a consistent snapshot of the database instead. An earlier
+// file at the destination is replaced only when the new archive is complete: a failed, cancelled or empty
+// save leaves it as it was. The work folder is removed at the end of every orderly save; a failure leaves
+// it for the object to remove.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "component/Operation.h"
+#include "platform/xml/Document.h"
+#include "velabackup/Enums.h"
+
+namespace vela {
+
+namespace data {
+class Connection;
+struct Table;
+}  // namespace data
+
+class Saver {
+ public:
+  // `mode` is the object's backup mode; a direct copy of a remote server the host agrees to save as text
+  // changes it to the compressed text mode.
+  Saver(Operation& operation, BackupModeEnum& mode) : operation_(operation), m_BackupMode(mode) {}
+
+  // True when the backup file was written; False when cancelled, refused or there was nothing to write.
+  bool Save(data::Connection& connection, const std::string& destinationFilePath,
+            const TableList& doNotSaveDataTables);
+
+ private:
+  bool AllowDataSaving(const std::string& tableName, const TableList& doNotSaveDataTables);
+  // Column capture: one "Column" element per column, from the COLUMNS schema rowset and the catalog.
+  xml::Element SaveColumns(xml::Element columns, const data::Table& table, data::Connection& connection);
+  // Index and key capture: primary keys and unique constraints travel as indexes, foreign keys as keys.
+  xml::Element SaveIndexes(xml::Element indexes, const data::Table& table, data::Connection& connection);
+  xml::Element SaveKeys(xml::Element keys, const data::Table& table, data::Connection& connection);
+  // Data capture: the table's rows into its table data file, with progress every 100 rows and a notice
+  // for rows that look corrupted.
+  bool SaveData(const std::string& tableName, data::Connection& connection, const std::string& dataFilePath,
+                std::int32_t progress);
+
+  Operation& operation_;
+  BackupModeEnum& m_BackupMode;
+  DataProvider m_Provider = dpUnknown;
+};
+
+}  // namespace vela

@@ -1,0 +1,97 @@
+// What the subsystems of a running Save or Restore share, and nothing more: the cancel flag, the host's
+// events, the platform services, the medium archives go to, and the work folder.
+//
+// Ownership: the CBackup object owns the state behind an Operation (ObjectState) and outlives it; an
+// Operation is made per call and handed by reference to the save, the restore and the archive, which keep
+// no other tie to the object.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/zip/Drive.h"
+#include "velabackup/CBackupEvents.h"
+#include "velabackup/Enums.h"
+#include "velabackup/Utils.h"
+
+namespace vela {
+
+// Rounds numerator / denominator to the nearest integer, halves to even (denominator > 0).
+std::int64_t RoundHalfEven(std::int64_t numerator, std::int64_t denominator);
+
+// The work folder of one CBackup object: one path for the object's life, made (mode 0700) when an
+// operation needs it, made again when it was removed, and removed with the object.
+class WorkFolder {
+ public:
+  explicit WorkFolder(const Utils& utils) : utils_(utils) {}
+  ~WorkFolder();
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+
+  // The path, creating the folder when it does not exist.
+  std::string Get();
+  // The path without creating anything (empty before the first use).
+  const std::string& Path() const { return path_; }
+  // Removes the folder and its contents when it was ever made.
+  void Remove() const;
+
+ private:
+  const Utils& utils_;
+  std::string path_;
+};
+
+class Operation {
+ public:
+  Operation(const Utils& utils, CBackupEvents* events, bool& cancel, WorkFolder& workFolder,
+            const zip::Drive& drive)
+      : utils_(utils), events_(events), cancel_(cancel), workFolder_(workFolder), drive_(drive) {}
+
+  const Utils& utils() const { return utils_; }
+  const zip::Drive& drive() const { return drive_; }
+  WorkFolder& workFolder() { return workFolder_; }
+
+  // The host asked to stop (through CBackup::Cancel), or a step of the operation decided to.
+  bool Cancelled() const { return cancel_; }
+  void Cancel() { cancel_ = true; }
+  void ResetCancel() { cancel_ = false; }
+
+  // Events, raised synchronously; without a sink every answer stays as preset.
+  void RaiseUpdateProgress(std::int32_t value, const std::string& caption);
+  void RaiseShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& guid,
+                        std::int32_t& result);
+  void RaiseDatabaseCorruptionFound();
+  void RaiseRequestAdditionalFiles(std::optional<std::vector<std::string>>& files,
+                                   const std::string& tempPath, const TableList& doNotSave);
+  void RaiseRestoreAdditionalFiles(const std::string& sourcePath, const std::string& previousTempPath,
+                                   const std::string& connectionString);
+  void RaiseSelectFolder(const std::string& caption, std::string& folder);
+
+ private:
+  const Utils& utils_;
+  CBackupEvents* events_;
+  bool& cancel_;
+  WorkFolder& workFolder_;
+  const zip::Drive& drive_;
+};
+
+// The state of one CBackup object that lives between its calls.
+struct ObjectState {
+  explicit ObjectState(std::shared_ptr<Utils> services);
+
+  std::shared_ptr<Utils> utils;
+  WorkFolder workFolder;
+  // The medium archives are written to and read from; tests put a simulated one in.
+  const zip::Drive* drive;
+  CBackupEvents* events = nullptr;
+
+  BackupModeEnum m_BackupMode = bmCompressedTextFile;
+  bool m_Cancel = false;
+  // The caption of the running native server backup or restore, for SetSQLBackupProgress.
+  std::string m_NativeCaption;
+
+  Operation MakeOperation() { return Operation(*utils, events, m_Cancel, workFolder, *drive); }
+};
+
+}  // namespace vela

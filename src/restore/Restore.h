@@ -1,0 +1,106 @@
+// The restore: a backup file into a new database.
+//
+// The archive is unpacked into the work folder; a file of an older layout is handed to the user as a
+// folder; a text backup gets a new, empty target database that is rebuilt table by table (structure,
+// rows, defaults, indexes), then its foreign keys; a direct copy is put back whole. A cancelled restore, or
+// one whose foreign keys the target refuses, drops the partly built target and returns False. A failure
+// leaves the work folder and the partly built target as they are; the next restore of the same object
+// starts from a clean work folder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backup/BackupDocument.h"
+#include "component/Operation.h"
+#include "velabackup/Enums.h"
+
+namespace vela {
+
+namespace data {
+class Catalog;
+class Connection;
+struct Column;
+struct Table;
+class Value;
+}  // namespace data
+
+class Restorer {
+ public:
+  // `mode` is the object's backup mode; the restore sets it to the mode the backup file records.
+  Restorer(Operation& operation, BackupModeEnum& mode) : operation_(operation), m_BackupMode(mode) {}
+
+  // True when the restore ran to its end.
+  bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
+               bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
+               const std::string& msAccessDBPassword);
+
+  // The separators of the machine that saved a backup, and of the one restoring it.
+  struct Separators {
+    std::string decimal, thousands, monetaryDecimal, monetaryThousands;
+  };
+
+ private:
+  struct RestorationObjects {
+    std::optional<backup::BackupDocument> document;
+    std::unique_ptr<data::Connection> connection;
+    std::unique_ptr<data::Catalog> catalog;
+    RestorationObjects();
+    ~RestorationObjects();
+  };
+  void InitializeRestorationObjects(const std::string& connectionString, RestorationObjects& objects);
+
+  // A backup file of an older layout: unpacked into a folder for the user instead.
+  void HandleObsoleteBackupVersion(const std::string& connectionString, const std::string& sourceFilePath);
+
+  // The target database: removed and made anew before a text backup is rebuilt, removed after a cancel.
+  bool CreateDatabase(const std::string& connectionString, const std::string& msAccessDBPassword);
+  bool DropDatabase(const std::string& connectionString);
+
+  // Tables and columns: each table created through the catalog with its columns mapped to the target
+  // engine, its rows loaded, its stored defaults applied and its indexes built.
+  void RestoreTables(const backup::BackupDocument& document, data::Connection& connection,
+                     data::Catalog& catalog);
+  void RestoreTable(const backup::TableEntry& table, data::Catalog& catalog);
+  bool ColumnHasPK(const backup::TableEntry& table, const std::string& columnName);
+  void RestoreTableDefault(const backup::TableEntry& entry, const data::Table& table,
+                           data::Connection& connection);
+  void SetColumnDefault(const std::string& tableName, const data::Column& column, const data::Value& value,
+                        data::Connection& connection);
+
+  // Data: the rows of one table data file into its freshly created table.
+  void RestoreData(const backup::TableEntry& table, const std::string& dataFilePath,
+                   data::Connection& connection, const std::string& tableName, data::Catalog& catalog,
+                   const Separators& separators, std::int32_t progress);
+
+  // Indexes: the primary key and the indexes of one restored table, each as one statement; an index the
+  // target engine would refuse is left out without a message.
+  void RestoreIndexes(const backup::TableEntry& table, data::Connection& connection,
+                      const data::Table& catalogTable);
+  bool TableHaveDuplicate(const std::string& tableName, const std::vector<data::Column>& columns,
+                          data::Connection& connection);
+  std::string GetIndexFields(const std::vector<data::Column>& columns);
+  std::string QuoteObjectName(std::string_view name) const;
+
+  // Keys: the foreign keys of every restored table, once all tables hold their rows. A key the engine
+  // rejects is recorded, shown to the host and ends the pass with False.
+  bool RestoreForeignKeys(const backup::BackupDocument& document, data::Connection& connection,
+                          data::Catalog& catalog, const std::string& msAccessIgnoreRelations);
+  bool RestoreKeys(const backup::TableEntry& table, data::Connection& connection,
+                   const data::Table& catalogTable, data::Catalog& catalog, bool foreignOnly,
+                   const std::string& msAccessIgnoreRelations);
+
+  const Utils& utils() const { return operation_.utils(); }
+
+  Operation& operation_;
+  BackupModeEnum& m_BackupMode;
+  DataProvider m_Provider = dpUnknown;
+  std::string m_RestoreFolder;
+  bool m_CorruptionFound = false;
+  bool m_IntelligentTableStructure = false;
+};
+
+}  // namespace vela
