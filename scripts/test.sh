@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Sets up, builds from scratch and runs every test: installs the packages, starts the PostgreSQL test
-# cluster, runs the tests on an optimised build and again on a build with the address and
-# undefined-behaviour sanitizers (VELA_SANITIZE=0 skips that pass), and stops the cluster.
+# cluster, runs the tests on a Release build and again on a build with the address and
+# undefined-behaviour sanitizers (VELA_SANITIZE=0 skips that pass), and stops the cluster. Both builds
+# treat compiler warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 export BUILD_DIR="${BUILD_DIR:-build-test}"
 rm -rf "$BUILD_DIR"
-scripts/build.sh
+BUILD_TYPE=Release scripts/build.sh -DVELA_WERROR=ON
 eval "$(scripts/pg_cluster.sh start)"
 trap 'scripts/pg_cluster.sh stop' EXIT
 export VELA_TEST_PG=1
@@ -17,7 +18,7 @@ if [ "${VELA_SANITIZE:-1}" = "1" ]; then
   sanitized="$BUILD_DIR-sanitize"
   rm -rf "$sanitized"
   flags="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
-  cmake -S . -B "$sanitized" -DCMAKE_BUILD_TYPE=Debug -DVELA_BUILD_BENCH=OFF \
+  cmake -S . -B "$sanitized" -DCMAKE_BUILD_TYPE=Debug -DVELA_BUILD_BENCH=OFF -DVELA_WERROR=ON \
     -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
   cmake --build "$sanitized" -j "$(nproc)"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --test-dir "$sanitized" --output-on-failure -j "$(nproc)"

@@ -67,10 +67,13 @@ std::optional<std::string> CanonicalDecimal(std::string_view input) {
   std::string fraction = digits.substr(static_cast<std::size_t>(point));
   whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
   while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
-  if (whole.empty()) whole = "0";
+  if (whole.empty()) whole.assign(1, '0');
   std::string out = whole;
-  if (!fraction.empty()) out += "." + fraction;
-  if (negative && out != "0") out.insert(0, "-");
+  if (!fraction.empty()) {
+    out += '.';
+    out += fraction;
+  }
+  if (negative && out != "0") out.insert(0, 1, '-');
   return out;
 }
 

@@ -7,24 +7,28 @@
 
 namespace vela::data {
 
+namespace {
+
+// Built by appending: "x" + text + "x" trips a false overlap warning of GCC 12's optimiser.
+std::string Enclosed(char open, std::string_view inner, char close) {
+  std::string out;
+  out.reserve(inner.size() + 2);
+  out += open;
+  out += inner;
+  out += close;
+  return out;
+}
+
+}  // namespace
+
 std::string BracketName(std::string_view name) {
-  std::string bracketed;
-  bracketed.reserve(name.size() + 2);
-  bracketed += '[';
-  bracketed += text::ReplaceAll(name, "]", "]]");
-  bracketed += ']';
-  return bracketed;
+  return Enclosed('[', text::ReplaceAll(name, "]", "]]"), ']');
 }
 std::string EscapeText(std::string_view text) {
   return text::ReplaceAll(text, "'", "''");
 }
 std::string QuoteText(std::string_view text) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  quoted += '\'';
-  quoted += EscapeText(text);
-  quoted += '\'';
-  return quoted;
+  return Enclosed('\'', EscapeText(text), '\'');
 }
 
 std::string Unbracket(std::string_view name) {
@@ -139,7 +143,7 @@ std::vector<Token> Tokenize(std::string_view sql, Brackets brackets) {
 }
 
 std::string QuoteName(std::string_view name) {
-  return "\"" + text::ReplaceAll(name, "\"", "\"\"") + "\"";
+  return Enclosed('"', text::ReplaceAll(name, "\"", "\"\""), '"');
 }
 
 std::string RewriteBrackets(std::string_view jetSql) {
