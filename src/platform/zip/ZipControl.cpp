@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/utils/FileDescriptor.h"
 #include "platform/zip/ChunkedDeflate.h"
 #include "platform/zip/MemberName.h"
 #include "platform/zip/StatusReport.h"
@@ -58,10 +58,7 @@ class MemberSource {
         chunkSize_(chunkSize) {
     zip_error_init(&error_);
   }
-  ~MemberSource() {
-    Close();
-    zip_error_fini(&error_);
-  }
+  ~MemberSource() { zip_error_fini(&error_); }
   MemberSource(const MemberSource&) = delete;
   MemberSource& operator=(const MemberSource&) = delete;
 
@@ -127,8 +124,8 @@ class MemberSource {
 
   void Open() {
     Close();
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) ReadFailed(errno);
+    fd_ = utils::FileDescriptor(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd_.IsOpen()) ReadFailed(errno);
     read_ = consumed_ = 0;
     crc_ = 0;
     finished_ = inputEnded_ = false;
@@ -139,22 +136,13 @@ class MemberSource {
     progress_.Report(name_, 0, 0, true);
   }
 
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
+  // Only read: closing cannot lose data.
+  void Close() { fd_ = utils::FileDescriptor(); }
 
   std::size_t ReadInto(std::uint8_t* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-      ssize_t count = ::read(fd_, buffer + done, size - done);
-      if (count < 0) {
-        if (errno == EINTR) continue;
-        ReadFailed(errno);
-      }
-      if (count == 0) break;
-      done += static_cast<std::size_t>(count);
-    }
+    std::error_code error;
+    std::size_t done = fd_.ReadAll(buffer, size, error);
+    if (error) ReadFailed(error.value());
     return done;
   }
 
@@ -231,7 +219,7 @@ class MemberSource {
   std::size_t chunkSize_;
   zip_error_t error_;
 
-  int fd_ = -1;
+  utils::FileDescriptor fd_;
   std::uint64_t read_ = 0;      // bytes read from the file
   std::uint64_t consumed_ = 0;  // bytes whose compressed piece went to libzip
   std::uint32_t crc_ = 0;
