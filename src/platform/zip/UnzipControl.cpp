@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/utils/FileDescriptor.h"
+#include "platform/zip/ControlCommon.h"
 #include "platform/zip/MemberName.h"
 #include "platform/zip/StatusReport.h"
 
@@ -22,19 +23,11 @@ namespace {
 constexpr char kSource[] = "VelaBackup.Unzip";
 constexpr std::size_t kPieceSize = 1 << 20;
 
-std::string Quote(std::string_view text) {
-  return "'" + std::string(text) + "'";
-}
-
 using utils::FileDescriptor;
 
-struct DiscardArchive {
-  void operator()(zip_t* archive) const { zip_discard(archive); }
-};
 struct CloseMember {
   void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
-using Archive = std::unique_ptr<zip_t, DiscardArchive>;
 
 struct Member {
   zip_uint64_t index = 0;
@@ -44,11 +37,6 @@ struct Member {
   std::uint64_t size = 0;
   time_t mtime = 0;
 };
-
-UnzipEvents& NoEvents() {
-  static UnzipEvents none;
-  return none;
-}
 
 std::int32_t WriteErrorNumber(int error) {
   return error == ENOSPC || error == EDQUOT ? kDiskFull : kPathAccess;
@@ -297,7 +285,7 @@ void UnzipEvents::MessageCallback(std::int32_t&, std::int32_t&, std::int32_t&, s
 void UnzipEvents::RenameCallback(std::string&) {}
 
 UnzipControl::UnzipControl(UnzipEvents* events, const Drive& drive)
-    : events_(events != nullptr ? events : &NoEvents()), drive_(drive) {}
+    : events_(events != nullptr ? events : &NoEvents<UnzipEvents>()), drive_(drive) {}
 
 UnzipOutcome UnzipControl::Unpack() {
   if (archivePath_.empty()) throw Error(kInvalidArgument, kSource, "No backup file was given to unpack");
@@ -312,12 +300,7 @@ UnzipOutcome UnzipControl::Unpack() {
     // A backup on a removable disk may simply not be in the drive yet.
     if (number != kArchiveNotFound || ++prompts > kMaxDiskPrompts || !drive_.IsRemovable(archivePath_))
       throw Error(number, kSource, why);
-    std::int32_t message = kDiskWanted;
-    std::int32_t style = kDiskPromptStyle;
-    std::int32_t disk = 0;
-    std::int32_t reply = kReplyOk;
-    events_->MessageCallback(message, style, disk, reply);
-    if (reply == kReplyCancel) return UnzipOutcome::kStopped;
+    if (!AskForDisk(*events_, 0)) return UnzipOutcome::kStopped;
   }
   std::vector<Member> members = unpacker.Plan(archive.get());
   try {

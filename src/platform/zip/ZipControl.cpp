@@ -15,6 +15,7 @@
 
 #include "platform/utils/FileDescriptor.h"
 #include "platform/zip/ChunkedDeflate.h"
+#include "platform/zip/ControlCommon.h"
 #include "platform/zip/MemberName.h"
 #include "platform/zip/StatusReport.h"
 
@@ -25,10 +26,6 @@ namespace {
 
 constexpr char kSource[] = "VelaBackup.Zip";
 constexpr std::uint64_t kProgressStep = 1 << 20;  // stored members report once per MiB read
-
-std::string Quote(std::string_view text) {
-  return "'" + std::string(text) + "'";
-}
 
 bool IsDiskFull(const std::error_code& error) {
   return error == std::errc::no_space_on_device ||
@@ -318,15 +315,6 @@ class ArchiveSink {
   std::uint64_t end_ = 0;
 };
 
-struct DiscardArchive {
-  void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-
-ZipEvents& NoEvents() {
-  static ZipEvents none;
-  return none;
-}
-
 }  // namespace
 
 void ZipEvents::MajorStatus(std::string&, std::int32_t&, std::int32_t&) {}
@@ -369,7 +357,9 @@ int DeflateEffortFor(int level) {
 }
 
 ZipControl::ZipControl(ZipEvents* events, const Drive& drive)
-    : events_(events != nullptr ? events : &NoEvents()), drive_(drive), threads_(DefaultDeflateThreads()) {}
+    : events_(events != nullptr ? events : &NoEvents<ZipEvents>()),
+      drive_(drive),
+      threads_(DefaultDeflateThreads()) {}
 
 void ZipControl::SetCompressionLevel(int level) {
   if (level < 0 || level > 9)
@@ -422,15 +412,6 @@ std::vector<ZipControl::Member> ZipControl::Plan() {
   return members;
 }
 
-bool ZipControl::AskForDisk() {
-  std::int32_t message = kDiskWanted;
-  std::int32_t style = kDiskPromptStyle;
-  std::int32_t number = kFirstDisk;
-  std::int32_t reply = kReplyOk;
-  events_->MessageCallback(message, style, number, reply);
-  return reply != kReplyCancel;
-}
-
 ZipOutcome ZipControl::Pack() {
   std::vector<Member> members = Plan();
   bool removable = removable_.has_value() ? *removable_ : drive_.IsRemovable(archivePath_);
@@ -444,7 +425,7 @@ ZipOutcome ZipControl::Pack() {
       bool wanted = true;
       while (wanted) {
         if (++prompts > kMaxDiskPrompts) throw diskFull();
-        if (!AskForDisk()) return ZipOutcome::kStopped;
+        if (!AskForDisk(*events_, kFirstDisk)) return ZipOutcome::kStopped;
         std::optional<std::uint64_t> free = drive_.FreeSpace(archivePath_);
         wanted = !free.has_value() || *free == 0;
       }
@@ -492,7 +473,7 @@ ZipControl::Attempt ZipControl::PackOnce(const std::vector<Member>& members) {
     throw Error(kPathAccess, kSource, "Cannot create the archive " + archive + ": " + why);
   }
   zip_error_fini(&error);
-  std::unique_ptr<zip_t, DiscardArchive> zip(opened);
+  Archive zip(opened);
 
   for (const Member& member : members) {
     sources.push_back(std::make_unique<MemberSource>(progress, member.path, member.name, member.size,

@@ -117,7 +117,6 @@ class ZipControl {
   enum class Attempt { kCompleted, kStopped, kDiskFull };
 
   std::vector<Member> Plan();
-  bool AskForDisk();  // false when the user cancelled
   Attempt PackOnce(const std::vector<Member>& members);
 
   ZipEvents* events_;
