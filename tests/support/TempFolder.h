@@ -1,19 +1,23 @@
-// A temporary folder for one test, removed with everything in it when the test ends.
+// A private temporary folder for one test, removed with everything in it when the test ends.
 #pragma once
 
+#include <stdlib.h>
+
+#include <cerrno>
 #include <filesystem>
-#include <random>
 #include <string>
+#include <system_error>
 
 namespace vela::testing {
 
 class TempFolder {
  public:
+  // mkdtemp makes a folder no other test or user can have made or entered (mode 0700).
   TempFolder() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("vela-test-" + std::to_string(random()) + std::to_string(random()));
-    std::filesystem::create_directories(path_);
+    std::string pattern = (std::filesystem::temp_directory_path() / "vela-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+      throw std::system_error(errno, std::generic_category(), "Cannot create a folder " + pattern);
+    path_ = pattern;
   }
   ~TempFolder() {
     std::error_code ignored;
@@ -23,6 +27,7 @@ class TempFolder {
   TempFolder& operator=(const TempFolder&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
+  // A path inside the folder as the text the component's calls take; path() / name where a path is wanted.
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
  private:

@@ -33,41 +33,20 @@ void ToLittleEndian(char16_t* units, std::size_t count) {
 
 }  // namespace
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
-FileDescriptor::~FileDescriptor() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 // ---------------------------------------------------------------------------------------------------------
 // Utf16OutputFile
 
 Utf16OutputFile::Utf16OutputFile(std::filesystem::path path)
     : path_(std::move(path)), buffer_(new char16_t[kCapacity]) {
-  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) Fail(kPathAccess, "Cannot create the file", path_, errno);
-  fd_ = FileDescriptor(fd);
+  fd_ = utils::FileDescriptor(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd_.IsOpen()) Fail(kPathAccess, "Cannot create the file", path_, errno);
   buffer_[fill_++] = u'\xFEFF';
 }
 
 void Utf16OutputFile::WriteBytes(const void* data, std::size_t size) {
-  if (fd_.Get() < 0) throw Error(kPathAccess, "VelaBackup", "The file " + path_.string() + " is closed");
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t written = ::write(fd_.Get(), p, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      Fail(kPathAccess, "Cannot write the file", path_, errno);
-    }
-    p += written;
-    size -= static_cast<std::size_t>(written);
-  }
+  if (!fd_.IsOpen()) throw Error(kPathAccess, "VelaBackup", "The file " + path_.string() + " is closed");
+  if (std::error_code error = fd_.WriteAll(data, size))
+    Fail(kPathAccess, "Cannot write the file", path_, error.value());
 }
 
 void Utf16OutputFile::Flush() {
@@ -89,8 +68,9 @@ void Utf16OutputFile::WriteLong(std::u16string_view units) {
 
 void Utf16OutputFile::Close() {
   Flush();
-  const int fd = fd_.Release();
-  if (::close(fd) != 0 && errno != EINTR) Fail(kPathAccess, "Cannot write the file", path_, errno);
+  // An interrupted close has still given the descriptor up, and every write before it was complete.
+  std::error_code error = fd_.Close();
+  if (error && error.value() != EINTR) Fail(kPathAccess, "Cannot write the file", path_, error.value());
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -98,11 +78,11 @@ void Utf16OutputFile::Close() {
 
 Utf16InputFile::Utf16InputFile(std::filesystem::path path)
     : path_(std::move(path)), buffer_(new char16_t[kCapacity]) {
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) Fail(errno == ENOENT ? kFileNotFound : kPathAccess, "Cannot open the file", path_, errno);
-  fd_ = FileDescriptor(fd);
+  fd_ = utils::FileDescriptor(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd_.IsOpen())
+    Fail(errno == ENOENT ? kFileNotFound : kPathAccess, "Cannot open the file", path_, errno);
   struct stat status;
-  if (::fstat(fd, &status) != 0) Fail(kPathAccess, "Cannot read the file", path_, errno);
+  if (::fstat(fd_.Get(), &status) != 0) Fail(kPathAccess, "Cannot read the file", path_, errno);
   if (!S_ISREG(status.st_mode)) Fail(kPathAccess, "Cannot read the file", path_, EINVAL);
   std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
 
@@ -112,7 +92,7 @@ Utf16InputFile::Utf16InputFile(std::filesystem::path path)
     bom_ = start[0] == kByteOrderMark[0] && start[1] == kByteOrderMark[1];
     if (bom_) {
       size -= 2;
-    } else if (::lseek(fd, 0, SEEK_SET) != 0) {
+    } else if (::lseek(fd_.Get(), 0, SEEK_SET) != 0) {
       Fail(kPathAccess, "Cannot read the file", path_, errno);
     }
   }
@@ -121,19 +101,12 @@ Utf16InputFile::Utf16InputFile(std::filesystem::path path)
 }
 
 void Utf16InputFile::ReadBytes(void* data, std::size_t size) {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    const ssize_t got = ::read(fd_.Get(), p, size);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      Fail(kPathAccess, "Cannot read the file", path_, errno);
-    }
-    if (got == 0) {
-      throw Error(kBadFileFormat, "VelaBackup",
-                  "The file " + path_.string() + " ended while it was being read");
-    }
-    p += got;
-    size -= static_cast<std::size_t>(got);
+  std::error_code error;
+  const std::size_t got = fd_.ReadAll(data, size, error);
+  if (error) Fail(kPathAccess, "Cannot read the file", path_, error.value());
+  if (got < size) {
+    throw Error(kBadFileFormat, "VelaBackup",
+                "The file " + path_.string() + " ended while it was being read");
   }
 }
 

@@ -13,29 +13,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/utils/FileDescriptor.h"
+
 namespace vela::text {
-
-// Owns a POSIX file descriptor.
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor();
-
-  int Get() const noexcept { return fd_; }
-  int Release() noexcept {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 // Writes a new UTF-16LE file: the byte-order mark FF FE, then the units in order.
 // A file that is destroyed without Close() is closed quietly and may be incomplete; the caller that gives up
@@ -75,7 +55,7 @@ class Utf16OutputFile {
   void WriteBytes(const void* data, std::size_t size);
 
   std::filesystem::path path_;
-  FileDescriptor fd_;
+  utils::FileDescriptor fd_;
   std::unique_ptr<char16_t[]> buffer_;
   std::size_t fill_ = 0;
 };
@@ -121,7 +101,7 @@ class Utf16InputFile {
   void ReadBytes(void* data, std::size_t size);
 
   std::filesystem::path path_;
-  FileDescriptor fd_;
+  utils::FileDescriptor fd_;
   std::unique_ptr<char16_t[]> buffer_;
   const char16_t* next_ = nullptr;
   const char16_t* end_ = nullptr;

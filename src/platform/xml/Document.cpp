@@ -1,7 +1,5 @@
 #include "platform/xml/Document.h"
 
-#include <sstream>
-
 #include "velabackup/Error.h"
 
 namespace vela::xml {
@@ -13,7 +11,7 @@ constexpr const char* kSource = "VelaBackup.XML";
 // hidden holder at the document's end until they are appended where they belong.
 constexpr const char* kHolder = "vela-detached";
 
-pugi::xml_node Holder(pugi::xml_document& document) {
+pugi::xml_node Holder(pugi::xml_node document) {
   pugi::xml_node holder = document.child(kHolder);
   return holder ? holder : document.append_child(kHolder);
 }
@@ -21,10 +19,7 @@ pugi::xml_node Holder(pugi::xml_document& document) {
 }  // namespace
 
 Element Element::CreateElement(std::string_view name) const {
-  pugi::xml_node root = node_.root();
-  pugi::xml_node holder = root.child(kHolder);
-  if (!holder) holder = root.append_child(kHolder);
-  return Element(holder.append_child(std::string(name).c_str()));
+  return Element(Holder(node_.root()).append_child(std::string(name).c_str()));
 }
 
 Element Element::AppendChild(Element child) {
@@ -65,12 +60,6 @@ std::vector<Element> Element::Children() const {
   for (pugi::xml_node child = node_.first_child(); child; child = child.next_sibling())
     if (child.type() == pugi::node_element) children.emplace_back(child);
   return children;
-}
-
-Element Element::Child(std::string_view name) const {
-  for (pugi::xml_node child = node_.first_child(); child; child = child.next_sibling())
-    if (child.type() == pugi::node_element && name == child.name()) return Element(child);
-  return Element();
 }
 
 Document::Document() : document_(std::make_unique<pugi::xml_document>()) {}
@@ -116,13 +105,6 @@ void Document::Save(const std::string& path) const {
   bool failed = std::ferror(file) != 0;
   failed |= std::fclose(file) != 0;
   if (failed) throw Error(kPathAccess, kSource, "Cannot write the backup document " + path);
-}
-
-std::string Document::ToString() const {
-  std::ostringstream out;
-  pugi::xml_writer_stream writer(out);
-  Write(*document_, writer);
-  return out.str();
 }
 
 Document Document::Load(const std::string& path) {

@@ -45,8 +45,6 @@ class Element {
   // First child element (text and comments are passed over); empty when none.
   Element FirstChild() const;
   std::vector<Element> Children() const;
-  // The first child element with that name (exact case).
-  Element Child(std::string_view name) const;
 
   pugi::xml_node Node() const { return node_; }
 
@@ -68,7 +66,6 @@ class Document {
 
   void Save(const std::string& path) const;
   static Document Load(const std::string& path);
-  std::string ToString() const;
 
  private:
   std::unique_ptr<pugi::xml_document> document_;

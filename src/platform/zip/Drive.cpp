@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/utils/FileDescriptor.h"
+
 namespace vela::zip {
 namespace fs = std::filesystem;
 
@@ -37,26 +39,29 @@ fs::path ExistingAncestor(const fs::path& path) {
 // Writes go through a buffer because libzip hands over headers and data in small pieces.
 class SystemArchiveFile final : public ArchiveFile {
  public:
-  SystemArchiveFile(int fd, fs::path temporary, fs::path destination)
-      : fd_(fd), temporary_(std::move(temporary)), destination_(std::move(destination)) {
+  SystemArchiveFile(utils::FileDescriptor fd, fs::path temporary, fs::path destination)
+      : fd_(std::move(fd)), temporary_(std::move(temporary)), destination_(std::move(destination)) {
     buffer_.reserve(kBufferSize);
   }
   ~SystemArchiveFile() override { Rollback(); }
 
   std::error_code Write(std::span<const std::byte> data) override {
-    if (fd_ < 0) return std::make_error_code(std::errc::bad_file_descriptor);
+    if (!fd_.IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
     if (buffer_.size() + data.size() > kBufferSize) {
       if (auto error = Flush()) return error;
     }
-    if (data.size() >= kBufferSize) return WriteAll(data.data(), data.size());
-    buffer_.insert(buffer_.end(), data.begin(), data.end());
+    if (data.size() >= kBufferSize) {
+      if (auto error = fd_.WriteAll(data.data(), data.size())) return error;
+    } else {
+      buffer_.insert(buffer_.end(), data.begin(), data.end());
+    }
     position_ += data.size();
     return {};
   }
 
   std::error_code Seek(std::uint64_t offset) override {
     if (auto error = Flush()) return error;
-    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return LastError();
+    if (::lseek(fd_.Get(), static_cast<off_t>(offset), SEEK_SET) < 0) return LastError();
     position_ = offset;
     return {};
   }
@@ -64,27 +69,22 @@ class SystemArchiveFile final : public ArchiveFile {
   std::uint64_t Tell() const override { return position_; }
 
   std::error_code Commit() override {
-    if (fd_ < 0) return std::make_error_code(std::errc::bad_file_descriptor);
+    if (!fd_.IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
     if (auto error = Flush()) return error;
     // A backup is only worth having once it is on the disk: sync before it replaces the old one.
-    if (::fsync(fd_) != 0) return LastError();
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) return LastError();
+    if (::fsync(fd_.Get()) != 0) return LastError();
+    if (auto error = fd_.Close()) return error;
     if (::rename(temporary_.c_str(), destination_.c_str()) != 0) return LastError();
     temporary_.clear();
-    int folder = ::open(destination_.parent_path().empty() ? "." : destination_.parent_path().c_str(),
-                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-      ::fsync(folder);
-      ::close(folder);
-    }
+    utils::FileDescriptor folder(
+        ::open(destination_.parent_path().empty() ? "." : destination_.parent_path().c_str(),
+               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.IsOpen()) ::fsync(folder.Get());
     return {};
   }
 
   void Rollback() noexcept override {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_ = utils::FileDescriptor();
     if (!temporary_.empty()) ::unlink(temporary_.c_str());
     temporary_.clear();
   }
@@ -94,27 +94,12 @@ class SystemArchiveFile final : public ArchiveFile {
 
   std::error_code Flush() {
     if (buffer_.empty()) return {};
-    std::error_code error = WriteAll(buffer_.data(), buffer_.size(), false);
+    std::error_code error = fd_.WriteAll(buffer_.data(), buffer_.size());
     buffer_.clear();
     return error;
   }
 
-  std::error_code WriteAll(const std::byte* data, std::size_t size, bool advance = true) {
-    std::size_t done = 0;
-    while (done < size) {
-      ssize_t written = ::write(fd_, data + done, size - done);
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        return LastError();
-      }
-      if (written == 0) return std::make_error_code(std::errc::no_space_on_device);
-      done += static_cast<std::size_t>(written);
-    }
-    if (advance) position_ += size;
-    return {};
-  }
-
-  int fd_;
+  utils::FileDescriptor fd_;
   fs::path temporary_;
   fs::path destination_;
   std::vector<std::byte> buffer_;
@@ -157,15 +142,15 @@ std::unique_ptr<ArchiveFile> SystemDrive::CreateArchiveFile(const fs::path& dest
   std::string pattern = destination.string() + ".part-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
+  utils::FileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (!fd.IsOpen()) {
     error = LastError();
     return nullptr;
   }
   // A new archive stays private to its owner (it holds a whole database); a replaced one keeps its mode.
   struct stat existing {};
-  if (::stat(destination.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
-  return std::make_unique<SystemArchiveFile>(fd, fs::path(name.data()), destination);
+  if (::stat(destination.c_str(), &existing) == 0) ::fchmod(fd.Get(), existing.st_mode & 07777);
+  return std::make_unique<SystemArchiveFile>(std::move(fd), fs::path(name.data()), destination);
 }
 
 const Drive& DefaultDrive() {

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <cerrno>
@@ -11,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/utils/FileDescriptor.h"
+#include "platform/zip/ControlCommon.h"
 #include "platform/zip/MemberName.h"
 #include "platform/zip/StatusReport.h"
 
@@ -22,35 +23,11 @@ namespace {
 constexpr char kSource[] = "VelaBackup.Unzip";
 constexpr std::size_t kPieceSize = 1 << 20;
 
-std::string Quote(std::string_view text) {
-  return "'" + std::string(text) + "'";
-}
+using utils::FileDescriptor;
 
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-struct DiscardArchive {
-  void operator()(zip_t* archive) const { zip_discard(archive); }
-};
 struct CloseMember {
   void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
-using Archive = std::unique_ptr<zip_t, DiscardArchive>;
 
 struct Member {
   zip_uint64_t index = 0;
@@ -61,22 +38,22 @@ struct Member {
   time_t mtime = 0;
 };
 
-UnzipEvents& NoEvents() {
-  static UnzipEvents none;
-  return none;
-}
-
 std::int32_t WriteErrorNumber(int error) {
   return error == ENOSPC || error == EDQUOT ? kDiskFull : kPathAccess;
 }
 
+[[noreturn]] void WriteFailed(const fs::path& target, int error) {
+  throw Error(WriteErrorNumber(error), kSource,
+              "Cannot write the file " + target.string() + ": " + std::strerror(error));
+}
+
 // Opens the folder `name` inside `parent`, creating it when missing, without following a symbolic link.
-UniqueFd OpenFolder(int parent, const std::string& name, const fs::path& shown) {
+FileDescriptor OpenFolder(int parent, const std::string& name, const fs::path& shown) {
   if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST)
     throw Error(WriteErrorNumber(errno), kSource,
                 "Cannot create the folder " + shown.string() + ": " + std::strerror(errno));
-  UniqueFd folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (folder.Get() < 0) {
+  FileDescriptor folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.IsOpen()) {
     int error = errno;
     if (error == ELOOP || error == ENOTDIR)
       throw Error(kUnsafeMember, kSource,
@@ -109,8 +86,8 @@ class Unpacker {
       why = "Cannot read the backup file " + path + ": it is not a regular file";
       return nullptr;
     }
-    UniqueFd fd(::open(archivePath_.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
+    FileDescriptor fd(::open(archivePath_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsOpen()) {
       number = kArchiveUnreadable;
       why = "Cannot read the backup file " + path + ": " + std::strerror(errno);
       return nullptr;
@@ -200,8 +177,8 @@ class Unpacker {
     if (error)
       throw Error(kPathAccess, kSource,
                   "Cannot create the folder " + destination_.string() + ": " + error.message());
-    UniqueFd root(::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (root.Get() < 0)
+    FileDescriptor root(::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.IsOpen())
       throw Error(kPathAccess, kSource,
                   "Cannot open the folder " + destination_.string() + ": " + std::strerror(errno));
     std::uint64_t total = 0;
@@ -215,7 +192,7 @@ class Unpacker {
       progress.Report(member.name, 0, 0, true);
 
       std::size_t folders = member.folder ? parts.size() : parts.size() - 1;
-      UniqueFd folder;
+      FileDescriptor folder;
       int parent = root.Get();
       fs::path shown = destination_;
       for (std::size_t i = 0; i < folders; ++i) {
@@ -265,9 +242,9 @@ class Unpacker {
   std::uint64_t WriteFile(zip_t* archive, const Member& member, int parent, const std::string& name,
                           const fs::path& target, StatusReport<UnzipEvents>& progress,
                           std::vector<char>& buffer) {
-    UniqueFd file(
+    FileDescriptor file(
         ::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (file.Get() < 0) {
+    if (!file.IsOpen()) {
       int error = errno;
       if (error == ELOOP)
         throw Error(kUnsafeMember, kSource,
@@ -282,17 +259,8 @@ class Unpacker {
       zip_int64_t count = zip_fread(data.get(), buffer.data(), buffer.size());
       if (count < 0) Damaged("member " + Quote(member.name) + ": " + zip_file_strerror(data.get()));
       if (count == 0) break;
-      for (zip_int64_t written = 0; written < count;) {
-        ssize_t step =
-            ::write(file.Get(), buffer.data() + written, static_cast<std::size_t>(count - written));
-        if (step < 0 && errno == EINTR) continue;
-        if (step <= 0) {
-          int error = step < 0 ? errno : ENOSPC;
-          throw Error(WriteErrorNumber(error), kSource,
-                      "Cannot write the file " + target.string() + ": " + std::strerror(error));
-        }
-        written += step;
-      }
+      if (std::error_code error = file.WriteAll(buffer.data(), static_cast<std::size_t>(count)))
+        WriteFailed(target, error.value());
       done += static_cast<std::uint64_t>(count);
       progress.Report(member.name, done, Percent(done, member.size), false);
     }
@@ -300,9 +268,7 @@ class Unpacker {
       struct timespec times[2] = {{member.mtime, 0}, {member.mtime, 0}};
       ::futimens(file.Get(), times);
     }
-    if (::close(file.Release()) != 0)
-      throw Error(WriteErrorNumber(errno), kSource,
-                  "Cannot write the file " + target.string() + ": " + std::strerror(errno));
+    if (std::error_code error = file.Close()) WriteFailed(target, error.value());
     return done;
   }
 
@@ -319,7 +285,7 @@ void UnzipEvents::MessageCallback(std::int32_t&, std::int32_t&, std::int32_t&, s
 void UnzipEvents::RenameCallback(std::string&) {}
 
 UnzipControl::UnzipControl(UnzipEvents* events, const Drive& drive)
-    : events_(events != nullptr ? events : &NoEvents()), drive_(drive) {}
+    : events_(events != nullptr ? events : &NoEvents<UnzipEvents>()), drive_(drive) {}
 
 UnzipOutcome UnzipControl::Unpack() {
   if (archivePath_.empty()) throw Error(kInvalidArgument, kSource, "No backup file was given to unpack");
@@ -334,12 +300,7 @@ UnzipOutcome UnzipControl::Unpack() {
     // A backup on a removable disk may simply not be in the drive yet.
     if (number != kArchiveNotFound || ++prompts > kMaxDiskPrompts || !drive_.IsRemovable(archivePath_))
       throw Error(number, kSource, why);
-    std::int32_t message = kDiskWanted;
-    std::int32_t style = kDiskPromptStyle;
-    std::int32_t disk = 0;
-    std::int32_t reply = kReplyOk;
-    events_->MessageCallback(message, style, disk, reply);
-    if (reply == kReplyCancel) return UnzipOutcome::kStopped;
+    if (!AskForDisk(*events_, 0)) return UnzipOutcome::kStopped;
   }
   std::vector<Member> members = unpacker.Plan(archive.get());
   try {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -14,7 +13,9 @@
 #include <map>
 #include <memory>
 
+#include "platform/utils/FileDescriptor.h"
 #include "platform/zip/ChunkedDeflate.h"
+#include "platform/zip/ControlCommon.h"
 #include "platform/zip/MemberName.h"
 #include "platform/zip/StatusReport.h"
 
@@ -25,10 +26,6 @@ namespace {
 
 constexpr char kSource[] = "VelaBackup.Zip";
 constexpr std::uint64_t kProgressStep = 1 << 20;  // stored members report once per MiB read
-
-std::string Quote(std::string_view text) {
-  return "'" + std::string(text) + "'";
-}
 
 bool IsDiskFull(const std::error_code& error) {
   return error == std::errc::no_space_on_device ||
@@ -58,10 +55,7 @@ class MemberSource {
         chunkSize_(chunkSize) {
     zip_error_init(&error_);
   }
-  ~MemberSource() {
-    Close();
-    zip_error_fini(&error_);
-  }
+  ~MemberSource() { zip_error_fini(&error_); }
   MemberSource(const MemberSource&) = delete;
   MemberSource& operator=(const MemberSource&) = delete;
 
@@ -127,8 +121,8 @@ class MemberSource {
 
   void Open() {
     Close();
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) ReadFailed(errno);
+    fd_ = utils::FileDescriptor(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd_.IsOpen()) ReadFailed(errno);
     read_ = consumed_ = 0;
     crc_ = 0;
     finished_ = inputEnded_ = false;
@@ -139,22 +133,13 @@ class MemberSource {
     progress_.Report(name_, 0, 0, true);
   }
 
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
+  // Only read: closing cannot lose data.
+  void Close() { fd_ = utils::FileDescriptor(); }
 
   std::size_t ReadInto(std::uint8_t* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-      ssize_t count = ::read(fd_, buffer + done, size - done);
-      if (count < 0) {
-        if (errno == EINTR) continue;
-        ReadFailed(errno);
-      }
-      if (count == 0) break;
-      done += static_cast<std::size_t>(count);
-    }
+    std::error_code error;
+    std::size_t done = fd_.ReadAll(buffer, size, error);
+    if (error) ReadFailed(error.value());
     return done;
   }
 
@@ -231,7 +216,7 @@ class MemberSource {
   std::size_t chunkSize_;
   zip_error_t error_;
 
-  int fd_ = -1;
+  utils::FileDescriptor fd_;
   std::uint64_t read_ = 0;      // bytes read from the file
   std::uint64_t consumed_ = 0;  // bytes whose compressed piece went to libzip
   std::uint32_t crc_ = 0;
@@ -330,15 +315,6 @@ class ArchiveSink {
   std::uint64_t end_ = 0;
 };
 
-struct DiscardArchive {
-  void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-
-ZipEvents& NoEvents() {
-  static ZipEvents none;
-  return none;
-}
-
 }  // namespace
 
 void ZipEvents::MajorStatus(std::string&, std::int32_t&, std::int32_t&) {}
@@ -381,7 +357,9 @@ int DeflateEffortFor(int level) {
 }
 
 ZipControl::ZipControl(ZipEvents* events, const Drive& drive)
-    : events_(events != nullptr ? events : &NoEvents()), drive_(drive), threads_(DefaultDeflateThreads()) {}
+    : events_(events != nullptr ? events : &NoEvents<ZipEvents>()),
+      drive_(drive),
+      threads_(DefaultDeflateThreads()) {}
 
 void ZipControl::SetCompressionLevel(int level) {
   if (level < 0 || level > 9)
@@ -434,15 +412,6 @@ std::vector<ZipControl::Member> ZipControl::Plan() {
   return members;
 }
 
-bool ZipControl::AskForDisk() {
-  std::int32_t message = kDiskWanted;
-  std::int32_t style = kDiskPromptStyle;
-  std::int32_t number = kFirstDisk;
-  std::int32_t reply = kReplyOk;
-  events_->MessageCallback(message, style, number, reply);
-  return reply != kReplyCancel;
-}
-
 ZipOutcome ZipControl::Pack() {
   std::vector<Member> members = Plan();
   bool removable = removable_.has_value() ? *removable_ : drive_.IsRemovable(archivePath_);
@@ -456,7 +425,7 @@ ZipOutcome ZipControl::Pack() {
       bool wanted = true;
       while (wanted) {
         if (++prompts > kMaxDiskPrompts) throw diskFull();
-        if (!AskForDisk()) return ZipOutcome::kStopped;
+        if (!AskForDisk(*events_, kFirstDisk)) return ZipOutcome::kStopped;
         std::optional<std::uint64_t> free = drive_.FreeSpace(archivePath_);
         wanted = !free.has_value() || *free == 0;
       }
@@ -504,7 +473,7 @@ ZipControl::Attempt ZipControl::PackOnce(const std::vector<Member>& members) {
     throw Error(kPathAccess, kSource, "Cannot create the archive " + archive + ": " + why);
   }
   zip_error_fini(&error);
-  std::unique_ptr<zip_t, DiscardArchive> zip(opened);
+  Archive zip(opened);
 
   for (const Member& member : members) {
     sources.push_back(std::make_unique<MemberSource>(progress, member.path, member.name, member.size,

@@ -98,7 +98,6 @@ class ZipControl {
 
   // Forces the removable-media behaviour on or off instead of asking the drive.
   void SetRemovableMedia(bool removable) { removable_ = removable; }
-  const Drive& GetDrive() const { return drive_; }
 
   // Tuning; the defaults are the measured choice. Effort 1..12 overrides DeflateEffortFor(level).
   void SetDeflateEffort(int effort);
@@ -117,7 +116,6 @@ class ZipControl {
   enum class Attempt { kCompleted, kStopped, kDiskFull };
 
   std::vector<Member> Plan();
-  bool AskForDisk();  // false when the user cancelled
   Attempt PackOnce(const std::vector<Member>& members);
 
   ZipEvents* events_;

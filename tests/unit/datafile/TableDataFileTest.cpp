@@ -2,9 +2,10 @@
 
 #include <map>
 
-#include "TempFolder.h"
 #include "backup/FormatNumericValue.h"
 #include "backup/TableDataFile.h"
+#include "support/TempFolder.h"
+#include "unit/datafile/FileBytes.h"
 #include "velabackup/Error.h"
 
 namespace vela::backup {
@@ -71,7 +72,7 @@ class TableDataFileTest : public ::testing::Test {
   }
 
   TempFolder folder_;
-  const std::filesystem::path path_ = folder_ / "table.dat";
+  const std::filesystem::path path_ = folder_.path() / "table.dat";
 };
 
 TEST_F(TableDataFileTest, WorkedExampleIsWrittenByteForByteAndReadBack) {

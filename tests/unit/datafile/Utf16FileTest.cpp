@@ -2,8 +2,9 @@
 
 #include <functional>
 
-#include "TempFolder.h"
 #include "platform/text/Utf16File.h"
+#include "support/TempFolder.h"
+#include "unit/datafile/FileBytes.h"
 #include "velabackup/Error.h"
 
 namespace vela::text {
@@ -33,7 +34,7 @@ void ExpectError(const std::function<void()>& call, std::int32_t number, const s
 
 TEST(Utf16File, OutputWritesByteOrderMarkAndLittleEndianUnitsReplacingTheFile) {
   TempFolder folder;
-  const auto path = folder / "out.txt";
+  const auto path = folder.path() / "out.txt";
   WriteBytes(path, testing::ByteString(1000000, 'x'));
   const std::u16string text = u"A\x20AC" + LongText();
   Utf16OutputFile out(path);
@@ -45,7 +46,7 @@ TEST(Utf16File, OutputWritesByteOrderMarkAndLittleEndianUnitsReplacingTheFile) {
 
 TEST(Utf16File, InputReadsUnitsAndCountedRunsAndKnowsWhatRemains) {
   TempFolder folder;
-  const auto path = folder / "in.txt";
+  const auto path = folder.path() / "in.txt";
   const std::u16string text = u"[\xD834\xDD1E]" + LongText();
   WriteBytes(path, Utf16Le(text));
 
@@ -69,7 +70,7 @@ TEST(Utf16File, InputReadsUnitsAndCountedRunsAndKnowsWhatRemains) {
 
 TEST(Utf16File, InputWithoutByteOrderMarkReadsFromTheFirstByteAndIgnoresAnOddLastByte) {
   TempFolder folder;
-  const auto path = folder / "plain.txt";
+  const auto path = folder.path() / "plain.txt";
   auto bytes = Utf16Le(u"[1]", false);
   bytes.push_back('!');
   WriteBytes(path, bytes);
@@ -84,7 +85,7 @@ TEST(Utf16File, InputWithoutByteOrderMarkReadsFromTheFirstByteAndIgnoresAnOddLas
 
 TEST(Utf16File, FailuresNameThePath) {
   TempFolder folder;
-  const auto missing = folder / "missing" / "file.txt";
+  const auto missing = folder.path() / "missing" / "file.txt";
   ExpectError([&] { Utf16InputFile in(missing); }, kFileNotFound, missing.string());
   ExpectError([&] { Utf16OutputFile out(missing); }, kPathAccess, missing.string());
   ExpectError(

@@ -1,4 +1,4 @@
-// Helpers for the zip tests: a temporary folder, recorded events, and a drive double that plays removable
+// Helpers for the zip tests: files, recorded events, and a drive double that plays removable
 // and full disks and fails the Nth write of the archive.
 #pragma once
 
@@ -6,7 +6,6 @@
 #include <zip.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,27 +19,14 @@
 #include "platform/zip/Drive.h"
 #include "platform/zip/UnzipControl.h"
 #include "platform/zip/ZipControl.h"
+#include "support/TempFolder.h"
+#include "velabackup/Error.h"
 
 namespace vela::zip::test {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "vela-zip-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& Path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
+using vela::testing::TempFolder;
 
 inline void WriteFile(const fs::path& path, const std::string& content) {
   fs::create_directories(path.parent_path());
@@ -49,6 +35,17 @@ inline void WriteFile(const fs::path& path, const std::string& content) {
 inline std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The vela::Error that `call` fails with; a test failure when it does not fail.
+inline Error FailureOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Error& error) {
+    return error;
+  }
+  ADD_FAILURE() << "no error";
+  return Error(0, "", "");
 }
 
 // UTF-16-like text with stretches of noise: compressible, but not trivially.

@@ -1,38 +1,14 @@
-// A private temporary folder for one test, removed with everything in it when the test ends; and the raw
-// bytes of the files the tests write and read.
+// The raw bytes of the files the table data file tests write and read.
 #pragma once
-
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vela::testing {
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::string name = (std::filesystem::temp_directory_path() / "vela-datafile-XXXXXX").string();
-    if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = name;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
 
 using ByteString = std::vector<unsigned char>;
 

@@ -1,0 +1,47 @@
+// The one owner of a POSIX file descriptor in the platform layer.
+//
+// It closes its descriptor exactly once: when destroyed, when another is moved in, or through Close(). Reads
+// and writes go through ReadAll and WriteAll, which carry on after a signal interrupted them (EINTR) and
+// after short transfers, so no caller repeats that loop. Errors are returned, not thrown: every caller words
+// its own vela::Error, and the zip writer hands them to libzip's C callbacks.
+#pragma once
+
+#include <cstddef>
+#include <system_error>
+
+namespace vela::utils {
+
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  // Closes quietly: a writer that must know whether its data reached the file calls Close() first.
+  ~FileDescriptor();
+
+  int Get() const noexcept { return fd_; }
+  bool IsOpen() const noexcept { return fd_ >= 0; }
+  // Gives the descriptor up to a new owner (libzip), which closes it.
+  int Release() noexcept;
+
+  // Reads until `size` bytes are in or the file ends, and returns how many came: fewer than `size` only at
+  // the end of the file, or when a read failed (then `error` is set).
+  std::size_t ReadAll(void* data, std::size_t size, std::error_code& error) noexcept;
+
+  // Writes all `size` bytes. A write that takes nothing is reported as a full disk rather than retried
+  // forever.
+  std::error_code WriteAll(const void* data, std::size_t size) noexcept;
+
+  // Closes now and returns what close said (a full disk, a quota or a network file system may only speak
+  // here). The descriptor is given up whatever the outcome, also on EINTR, so a close is never repeated: by
+  // then the number may already belong to another file.
+  std::error_code Close() noexcept;
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace vela::utils
