@@ -384,7 +384,8 @@ TEST_P(ProviderConformance, EveryTypeKeepsKindAndValueThroughRecordsetsAndComman
   EXPECT_TRUE(read->Eof());
 }
 
-// Disabled: the file provider stores an empty binary value as Null.
+// Disabled: the file provider stores an empty binary value as Null. Mending it alone would make text
+// backups lose the difference instead, since the table data file writes neither; both change together.
 TEST_P(ProviderConformance, DISABLED_AnEmptyBinaryValueStaysApartFromNull) {
   MakeTable("Empty", {NewColumn("Row", adInteger), NewColumn("Bytes", adLongVarBinary)});
   Command insert(*db_);
@@ -572,8 +573,7 @@ TEST_P(ProviderConformance, FailuresCarryTheirNumberAndNameTheProvider) {
   EXPECT_EQ(Failure([&] { CreateDatabase(unknown); }).Number(), kComponentError);
 }
 
-// Disabled: the file provider reads a bracketed name that no column has as a text literal, without failing.
-TEST_P(ProviderConformance, DISABLED_ANameNoColumnHasIsAnError) {
+TEST_P(ProviderConformance, ANameNoColumnHasIsAnError) {
   MakeTable("t", {NewColumn("id", adInteger)});
   db_->Execute("INSERT INTO [t] ([id]) VALUES (1)");
   EXPECT_EQ(Failure([&] { Rows(*db_, "SELECT [nope] FROM [t]"); }).Number(), kCommandError);

@@ -42,6 +42,9 @@ DbHandle OpenEngine(const std::filesystem::path& path, const CipherRegistration*
     throw Error(kPathAccess, kSource, "Could not open the database " + Quoted(path) + ": " + message);
   }
   sqlite3_extended_result_codes(db.get(), 1);
+  // A double-quoted name no column has must fail, not turn into a text: "DELETE ... WHERE [nope] = 'nope'"
+  // would otherwise delete every row. Schemas other programs wrote keep their old reading.
+  sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
   return db;
 }
 
