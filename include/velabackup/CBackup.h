@@ -19,6 +19,7 @@
 #include "velabackup/Error.h"
 #include "velabackup/LanguageResources.h"
 #include "velabackup/Utils.h"
+#include "velabackup/data/Value.h"
 
 namespace vela {
 

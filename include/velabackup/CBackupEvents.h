@@ -13,9 +13,12 @@
 #include <variant>
 #include <vector>
 
-#include "velabackup/data/Value.h"
-
 namespace vela {
+
+// The events speak of values only in passing; the data-access layer stays out of this header.
+namespace data {
+class Value;
+}
 
 // The optional DoNotSaveDataTables argument of Save: missing, a single value (which has no effect), a
 // typed array of strings, or an array of another element type (which fails the save).

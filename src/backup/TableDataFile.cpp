@@ -42,7 +42,7 @@ TableDataFileWriter::TableDataFileWriter(std::filesystem::path path, std::uint32
 
 void TableDataFileWriter::RequireRow(bool inRow, const char* call) const {
   if (inRow_ != inRow || finished_) {
-    throw Error(kInvalidArgument, "VelaBackup",
+    throw Error(kInvalidArgument, kSourceComponent,
                 std::string(call) +
                     (finished_ ? " after Finish"
                      : inRow_  ? " inside a row"
@@ -73,13 +73,13 @@ void TableDataFileWriter::BeginRow() {
 
 void TableDataFileWriter::BeginField(std::uint32_t index, bool binary, std::size_t length) {
   if (rowHasField_ && index <= lastIndexInRow_) {
-    throw Error(kInvalidArgument, "VelaBackup",
+    throw Error(kInvalidArgument, kSourceComponent,
                 "Field index " + std::to_string(index) + " written after index " +
                     std::to_string(lastIndexInRow_) + " in one row of the table data file " +
                     Path().string());
   }
   if (length > kMaxNumber) {
-    throw Error(kInvalidArgument, "VelaBackup",
+    throw Error(kInvalidArgument, kSourceComponent,
                 "A value of " + std::to_string(length) + " characters does not fit the table data file " +
                     Path().string());
   }
@@ -159,7 +159,7 @@ TableDataFileReader::TableDataFileReader(std::filesystem::path path, std::uint32
 }
 
 void TableDataFileReader::Malformed(const std::string& what, std::uint64_t position) const {
-  throw Error(kBadFileFormat, "VelaBackup",
+  throw Error(kBadFileFormat, kSourceComponent,
               "Table data file " + Path().string() + ", character " + std::to_string(position) +
                   " (byte offset " + std::to_string(file_.ByteOffset(position)) + "): " + what);
 }

@@ -67,9 +67,7 @@ std::shared_ptr<LanguageResources> LanguageResources::Parse(std::string_view tex
 
 std::shared_ptr<LanguageResources> LanguageResources::LoadFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in)
-    throw Error(kFileNotFound, "VelaBackup.LanguageResources",
-                "Cannot read the message catalogue " + file.string());
+  if (!in) throw Error(kFileNotFound, kSourceLanguage, "Cannot read the message catalogue " + file.string());
   std::ostringstream content;
   content << in.rdbuf();
   return Parse(content.str());

@@ -20,7 +20,7 @@ void SetLanguageResourcesHolder(std::shared_ptr<LanguageResources> resources) {
 
 std::string GetMessageTextOf(std::int32_t number, const std::vector<std::string>& arguments) {
   if (!g_LanguageResources)
-    throw Error(kObjectRequired, "VelaBackup",
+    throw Error(kObjectRequired, kSourceComponent,
                 "Object required: no LanguageResources is set for message " + std::to_string(number));
   std::string text = g_LanguageResources->GetString(number, "Backup", {});
   for (std::size_t i = 0; i < arguments.size(); ++i)

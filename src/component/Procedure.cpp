@@ -23,13 +23,13 @@ Error CurrentExceptionAsError() {
   } catch (const Error& error) {
     return error;
   } catch (const std::bad_alloc&) {
-    return Error(kOutOfMemory, "VelaBackup", "Out of memory");
+    return Error(kOutOfMemory, kSourceComponent, "Out of memory");
   } catch (const std::filesystem::filesystem_error& error) {
-    return Error(kPathAccess, "VelaBackup", error.what());
+    return Error(kPathAccess, kSourceComponent, error.what());
   } catch (const std::exception& error) {
-    return Error(kGeneralFailure, "VelaBackup", error.what());
+    return Error(kGeneralFailure, kSourceComponent, error.what());
   } catch (...) {
-    return Error(kGeneralFailure, "VelaBackup", "Unknown failure");
+    return Error(kGeneralFailure, kSourceComponent, "Unknown failure");
   }
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/utils/KeyValue.h"
+#include "velabackup/Error.h"
+#include "velabackup/data/Connection.h"
 
 namespace vela::utils {
 
@@ -39,3 +41,33 @@ TEST(KeyValue, FormattedItemsReadBackUnchanged) {
 }
 
 }  // namespace vela::utils
+
+namespace vela::data {
+
+TEST(ConnectionStrings, EveryProvidersPasswordKeyIsRemoved) {
+  EXPECT_EQ(RemovePasswords("Provider=SQLOLEDB.1;Data Source=h;Pwd=a;UserID=u;Password=\"b;c\""),
+            "Provider=SQLOLEDB.1;Data Source=h;UserID=u");
+  EXPECT_EQ(RemovePasswords("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x;Jet OLEDB:Database Password=s"),
+            "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x");
+}
+
+TEST(ConnectionStrings, TheMaintenanceDatabaseReplacesOnlyTheCatalogItem) {
+  // The catalog's name also stands inside another item: only the catalog item changes.
+  EXPECT_EQ(MaintenanceConnectionString(
+                "Provider=SQLOLEDB.1;Data Source=shop;Initial Catalog = shop ;UserID=shop;Password=\"x;y\""),
+            "Provider=SQLOLEDB.1;Data Source=shop;Initial Catalog=Master;UserID=shop;Password=\"x;y\"");
+  EXPECT_THROW(MaintenanceConnectionString("Provider=SQLOLEDB.1;Data Source=h"), Error);
+  EXPECT_THROW(MaintenanceConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x"), Error);
+}
+
+TEST(ConnectionStrings, EachProviderKnowsItsEngineAndItsOwnObjects) {
+  EXPECT_EQ(ProviderEngine("Microsoft.Jet.OLEDB.4.0"), dpAccess);
+  EXPECT_EQ(ProviderEngine("SQLOLEDB.1"), dpSQLServer);
+  EXPECT_EQ(ProviderEngine("sqloledb.1"), dpUnknown);
+  EXPECT_TRUE(IsSystemObjectName("Microsoft.Jet.OLEDB.4.0", "MSysObjects"));
+  EXPECT_TRUE(IsSystemObjectName("Microsoft.Jet.OLEDB.4.0", "sqlite_autoindex_t_1"));
+  EXPECT_FALSE(IsSystemObjectName("Microsoft.Jet.OLEDB.4.0", "system_log"));
+  EXPECT_FALSE(IsSystemObjectName("SQLOLEDB.1", "MSysObjects"));
+}
+
+}  // namespace vela::data

@@ -103,7 +103,7 @@ class Archive {
       zip_error_init_with_code(&details, error);
       std::string message = zip_error_strerror(&details);
       zip_error_fini(&details);
-      throw Error(kFileNotFound, "velabackup", "Cannot open the backup file " + path + ": " + message);
+      throw Error(kFileNotFound, kSourceHost, "Cannot open the backup file " + path + ": " + message);
     }
   }
   ~Archive() { zip_discard(archive_); }

@@ -65,7 +65,7 @@ inline int UnitToByte(char16_t unit) {
       text, sizeof text,
       "Character U+%04X at position %zu of a binary value has no byte in the code page (Windows-1252)",
       static_cast<unsigned>(unit), position);
-  throw Error(kTypeMismatch, "VelaBackup", text);
+  throw Error(kTypeMismatch, kSourceComponent, text);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ void ToLittleEndian(char16_t* units, std::size_t count) {
 
 [[noreturn]] void Fail(std::int32_t number, const std::string& what, const std::filesystem::path& path,
                        int error) {
-  throw Error(number, "VelaBackup", what + " " + path.string() + ": " + std::strerror(error));
+  throw Error(number, kSourceComponent, what + " " + path.string() + ": " + std::strerror(error));
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ Utf16OutputFile::Utf16OutputFile(std::filesystem::path path)
 }
 
 void Utf16OutputFile::WriteBytes(const void* data, std::size_t size) {
-  if (!fd_.IsOpen()) throw Error(kPathAccess, "VelaBackup", "The file " + path_.string() + " is closed");
+  if (!fd_.IsOpen()) throw Error(kPathAccess, kSourceComponent, "The file " + path_.string() + " is closed");
   if (std::error_code error = fd_.WriteAll(data, size))
     Fail(kPathAccess, "Cannot write the file", path_, error.value());
 }
@@ -105,7 +105,7 @@ void Utf16InputFile::ReadBytes(void* data, std::size_t size) {
   const std::size_t got = fd_.ReadAll(data, size, error);
   if (error) Fail(kPathAccess, "Cannot read the file", path_, error.value());
   if (got < size) {
-    throw Error(kBadFileFormat, "VelaBackup",
+    throw Error(kBadFileFormat, kSourceComponent,
                 "The file " + path_.string() + " ended while it was being read");
   }
 }
@@ -113,7 +113,7 @@ void Utf16InputFile::ReadBytes(void* data, std::size_t size) {
 void Utf16InputFile::Refill() {
   // `remaining_` still counts what the buffer holds, so here it is exactly what the file has left.
   if (remaining_ == 0) {
-    throw Error(kBadFileFormat, "VelaBackup", "Read past the end of the file " + path_.string());
+    throw Error(kBadFileFormat, kSourceComponent, "Read past the end of the file " + path_.string());
   }
   const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, kCapacity));
   ReadBytes(buffer_.get(), n * sizeof(char16_t));
@@ -124,7 +124,7 @@ void Utf16InputFile::Refill() {
 
 void Utf16InputFile::Read(std::size_t count, std::u16string& out) {
   if (count > remaining_) {
-    throw Error(kBadFileFormat, "VelaBackup",
+    throw Error(kBadFileFormat, kSourceComponent,
                 "Read of " + std::to_string(count) + " characters at byte offset " +
                     std::to_string(ByteOffset(Position())) + " runs past the end of the file " +
                     path_.string() + " (" + std::to_string(remaining_) + " characters remain)");

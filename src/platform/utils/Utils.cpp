@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 namespace vela {
 namespace {
 
-constexpr const char* kSource = "VelaBackup.Utils";
+constexpr const char* kSource = kSourceUtils;
 
 [[noreturn]] void FailPath(std::string_view what, std::string_view path, const std::error_code& ec) {
   throw Error(kPathAccess, kSource, std::string(what) + " " + std::string(path) + ": " + ec.message());

@@ -5,7 +5,7 @@
 namespace vela::xml {
 namespace {
 
-constexpr const char* kSource = "VelaBackup.XML";
+constexpr const char* kSource = kSourceXml;
 
 // Elements are created detached: pugixml has no detached nodes, so new elements wait as children of a
 // hidden holder at the document's end until they are appended where they belong.

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kSource[] = "VelaBackup.Unzip";
+constexpr const char* kSource = kSourceUnzip;
 constexpr std::size_t kPieceSize = 1 << 20;
 
 using utils::FileDescriptor;

@@ -41,8 +41,7 @@ namespace vela::zip {
 inline constexpr std::int32_t kArchiveNotFound = kFileNotFound;  // no file at the archive path
 inline constexpr std::int32_t kArchiveUnreadable = kPathAccess;  // there, but cannot be read (or not a file)
 inline constexpr std::int32_t kNotZipArchive = kBadFileFormat;   // readable, but not a zip archive at all
-inline constexpr std::int32_t kDamagedArchive = static_cast<std::int32_t>(0x80070570u);  // a zip, but corrupt
-inline constexpr std::int32_t kUnsafeMember = static_cast<std::int32_t>(0x8007007Bu);    // name refused
+// kDamagedArchive: a zip archive, but corrupt; kUnsafeMember: a member name refused (velabackup/Error.h).
 // Writing into the destination fails with kPathAccess, or kDiskFull when the disk is full.
 
 class UnzipEvents {

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kSource[] = "VelaBackup.Zip";
+constexpr const char* kSource = kSourceZip;
 constexpr std::uint64_t kProgressStep = 1 << 20;  // stored members report once per MiB read
 
 bool IsDiskFull(const std::error_code& error) {

@@ -49,8 +49,6 @@
 
 namespace vela::zip {
 
-inline constexpr std::int32_t kDiskFull = static_cast<std::int32_t>(0x800A003Du);  // disk full (61)
-
 // Message callback vocabulary of the zip control.
 inline constexpr std::int32_t kDiskWanted = 0;       // message number: insert the disk
 inline constexpr std::int32_t kFirstDisk = -1;       // third parameter: the first (and only) disk

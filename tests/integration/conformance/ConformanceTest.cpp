@@ -557,13 +557,21 @@ TEST_P(ProviderConformance, FailuresCarryTheirNumberAndNameTheProvider) {
   Error duplicate = Failure([&] { db_->Execute("INSERT INTO [t] ([id], [name]) VALUES (1, 'b')"); });
   EXPECT_EQ(duplicate.Number(), kIntegrityViolation);
   EXPECT_NE(duplicate.Source().find(GetParam().provider), std::string::npos) << duplicate.Source();
+  // The engine's own code and the statement it refused travel with the error.
+  EXPECT_FALSE(duplicate.EngineCode().empty());
+  EXPECT_NE(duplicate.Statement().find("INSERT INTO"), std::string::npos) << duplicate.Statement();
   EXPECT_EQ(Failure([&] { db_->Execute("INSERT INTO [t] ([id]) VALUES (2)"); }).Number(),
             kIntegrityViolation);
   Error noTable = Failure([&] { db_->Execute("SELECT * FROM [missing]"); });
   EXPECT_EQ(noTable.Number(), kNoSuchTable);
   EXPECT_NE(noTable.Description().find("missing"), std::string::npos) << noTable.Description();
   EXPECT_EQ(Failure([&] { Rows(*db_, "SELECT * FROM [missing]"); }).Number(), kNoSuchTable);
-  EXPECT_EQ(Failure([&] { db_->Execute("SELEKT 1"); }).Number(), kCommandError);
+  Error syntax = Failure([&] { db_->Execute("SELEKT 1"); });
+  EXPECT_EQ(syntax.Number(), kCommandError);
+  EXPECT_FALSE(syntax.EngineCode().empty());
+  EXPECT_NE(syntax.EngineCode(), duplicate.EngineCode());
+  // A message that merely mentions a missing table is no missing table.
+  EXPECT_EQ(Failure([&] { db_->Execute("SELECT 'no such table' FROM [t] WHERE"); }).Number(), kCommandError);
   EXPECT_EQ(Failure([&] { db_->Execute("SELECT [unterminated FROM t"); }).Number(), kCommandError);
   EXPECT_EQ(Rows(*db_, "SELECT [id], [name] FROM [t]"), (RowList{{Value(1), Value("a")}}));
 
@@ -571,6 +579,20 @@ TEST_P(ProviderConformance, FailuresCarryTheirNumberAndNameTheProvider) {
   unknown.replace(unknown.find(GetParam().provider), GetParam().provider.size(), "No.Such.Provider");
   EXPECT_EQ(Failure([&] { OpenConnection(unknown); }).Number(), kComponentError);
   EXPECT_EQ(Failure([&] { CreateDatabase(unknown); }).Number(), kComponentError);
+}
+
+TEST_P(ProviderConformance, ADroppedDatabaseIsGoneAndCanBeMadeAgain) {
+  MakeTable("t", {NewColumn("id", adInteger)});
+  db_->Execute("INSERT INTO [t] ([id]) VALUES (1)");
+  catalog_.reset();
+  db_->Close();
+  db_.reset();
+  DropDatabase(connectionString_);
+  EXPECT_ANY_THROW(OpenConnection(connectionString_));
+  DropDatabase(connectionString_);  // nothing left to remove is no error
+  CreateDatabase(connectionString_);
+  std::unique_ptr<Connection> again = OpenConnection(connectionString_);
+  EXPECT_TRUE(again->OpenCatalog()->ListTables().empty());
 }
 
 TEST_P(ProviderConformance, ANameNoColumnHasIsAnError) {

@@ -2,6 +2,8 @@
 // other programs wrote.
 #include <sqlite3.h>
 
+#include <fstream>
+
 #include "SqliteFixture.h"
 
 namespace vela::data::testing {
@@ -94,6 +96,30 @@ TEST_F(SqliteConnectionTest, AProtectedFileLeftMidTransactionIsRolledBackFromIts
   EXPECT_EQ(rows[0][0], Value(3000));
   EXPECT_EQ(rows[0][1], Value(3000));
   EXPECT_EQ(Rows(*recovered, "PRAGMA integrity_check")[0][0], Value("ok"));
+}
+
+TEST_F(SqliteConnectionTest, DroppingOrReplacingAFileTakesTheFilesBesideItAlong) {
+  const std::string sides[] = {"-journal", "-wal", "-shm"};
+  auto leaveSideFiles = [&](const std::string& name) {
+    for (const std::string& side : sides) std::ofstream(File(name + side)) << "left by a crash";
+  };
+  NewDatabase("old.mdb")->Close();
+  leaveSideFiles("old.mdb");
+  DropDatabase(Cs(File("old.mdb")));
+  EXPECT_FALSE(std::filesystem::exists(File("old.mdb")));
+  for (const std::string& side : sides) EXPECT_FALSE(std::filesystem::exists(File("old.mdb" + side))) << side;
+
+  auto source = NewDatabase("source.mdb");
+  source->Execute("CREATE TABLE [t] ([n] INTEGER)");
+  source->Execute("INSERT INTO [t] VALUES (7)");
+  source->SnapshotTo(File("copy"));
+  NewDatabase("target.mdb")->Close();
+  leaveSideFiles("target.mdb");
+  ASSERT_TRUE(PlaceDirectCopy(File("copy"), Cs(File("target.mdb"))));
+  for (const std::string& side : sides)
+    EXPECT_FALSE(std::filesystem::exists(File("target.mdb" + side))) << side;
+  EXPECT_EQ(Rows(*OpenConnection(Cs(File("target.mdb"))), "SELECT [n] FROM [t]"), (RowList{{Value(7)}}));
+  EXPECT_FALSE(PlaceDirectCopy(File("no such copy"), Cs(File("target.mdb"))));
 }
 
 TEST_F(SqliteConnectionTest, ValuesStoredByAnotherProgramReadAsTheirDeclaredType) {

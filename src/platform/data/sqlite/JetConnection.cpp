@@ -245,7 +245,7 @@ std::unique_ptr<Recordset> JetConnection::OpenRecordset(std::string_view sql, Cu
       row.push_back(ReadValue(stmt.get(), static_cast<int>(i), fields[i].type));
     rows.push_back(std::move(row));
   }
-  return std::make_unique<BufferedRecordset>(std::move(fields), std::move(rows));
+  return std::make_unique<BufferedRecordset>(std::move(fields), std::move(rows), kSource);
 }
 
 std::unique_ptr<Recordset> JetConnection::OpenSchemaColumns(std::string_view tableName) {

@@ -10,29 +10,13 @@ namespace vela::data::sqlite {
 namespace {
 
 [[noreturn]] void NoCurrentRow() {
-  throw Error(kGeneralFailure, kSource,
-              "Either BOF or EOF is True, or the current record has been deleted; the operation needs a "
-              "current record");
+  ThrowNoCurrentRow(kSource);
 }
-
 [[noreturn]] void NotUpdatable() {
-  throw Error(kNotSupported, kSource, "The operation is not allowed: the recordset is read-only");
+  ThrowNotUpdatable(kSource);
 }
-
 [[noreturn]] void NoSuchField(std::size_t index) {
-  throw Error(kItemNotFound, kSource,
-              "Item cannot be found in the collection: field " + std::to_string(index));
-}
-
-// Orders values for Sort: Null first, numbers by value, everything else by its text without regard to case.
-bool Less(const Value& a, const Value& b) {
-  if (a.IsNullOrEmpty() || b.IsNullOrEmpty()) return a.IsNullOrEmpty() && !b.IsNullOrEmpty();
-  auto numeric = [](const Value& v) {
-    return v.GetKind() == Value::Kind::Integer || v.GetKind() == Value::Kind::Double ||
-           v.GetKind() == Value::Kind::Boolean;
-  };
-  if (numeric(a) && numeric(b)) return a.AsDouble() < b.AsDouble();
-  return text::ToLower(a.AsText()) < text::ToLower(b.AsText());
+  ThrowNoSuchField(kSource, index);
 }
 
 }  // namespace
@@ -78,36 +62,6 @@ std::vector<FieldInfo> DescribeFields(JetConnection& connection, sqlite3_stmt* s
     fields.push_back(std::move(field));
   }
   return fields;
-}
-
-// ---- BufferedRecordset ----------------------------------------------------------------------------------
-
-void BufferedRecordset::MoveNext() {
-  if (Eof()) NoCurrentRow();
-  ++position_;
-}
-
-const FieldInfo& BufferedRecordset::Field(std::size_t index) const {
-  if (index >= fields_.size()) NoSuchField(index);
-  return fields_[index];
-}
-
-const Value& BufferedRecordset::GetValue(std::size_t index) const {
-  if (index >= fields_.size()) NoSuchField(index);
-  if (Eof()) NoCurrentRow();
-  return rows_[position_][index];
-}
-
-void BufferedRecordset::Sort(std::string_view fieldName) {
-  std::size_t field = FieldIndex(fieldName);
-  std::stable_sort(
-      rows_.begin(), rows_.end(),
-      [field](const std::vector<Value>& a, const std::vector<Value>& b) { return Less(a[field], b[field]); });
-  position_ = 0;
-}
-
-void BufferedRecordset::AddNew() {
-  NotUpdatable();
 }
 
 // ---- StreamingRecordset ---------------------------------------------------------------------------------

@@ -2,8 +2,7 @@
 //
 //   StreamingRecordset  forward-only, read-only, server-side: one prepared statement stepped row by row;
 //                       only the current row is held.
-//   BufferedRecordset   client-side (and the scrollable read-only cursors): all rows in memory, so it
-//                       knows RecordCount and can Sort.
+//   BufferedRecordset   client-side (and the scrollable read-only cursors): see platform/data.
 //   UpdatableRecordset  a rowset of one table that accepts AddNew ... Update; each added row is one
 //                       INSERT of the fields that were set (unset fields take their defaults), counted into
 //                       the connection's batch.
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/data/BufferedRecordset.h"
 #include "platform/data/sqlite/SqliteApi.h"
 #include "velabackup/data/Connection.h"
 
@@ -24,31 +24,6 @@ class JetConnection;
 // Field descriptions of a prepared statement; fields whose type only the data tells (expressions) take
 // it from the statement's current row.
 std::vector<FieldInfo> DescribeFields(JetConnection& connection, sqlite3_stmt* stmt, bool hasRow);
-
-class BufferedRecordset final : public Recordset {
- public:
-  BufferedRecordset(std::vector<FieldInfo> fields, std::vector<std::vector<Value>> rows)
-      : fields_(std::move(fields)), rows_(std::move(rows)) {}
-
-  bool Eof() const override { return position_ >= rows_.size(); }
-  void MoveNext() override;
-  std::int64_t RecordCount() const override { return static_cast<std::int64_t>(rows_.size()); }
-  std::size_t FieldCount() const override { return fields_.size(); }
-  const FieldInfo& Field(std::size_t index) const override;
-  const Value& GetValue(std::size_t index) const override;
-  void Sort(std::string_view fieldName) override;
-  void AddNew() override;
-  void SetValue(std::size_t, const Value&) override { AddNew(); }
-  void Update() override { AddNew(); }
-  void CancelUpdate() override { AddNew(); }
-  EditModeEnum EditMode() const override { return adEditNone; }
-  void Close() override { rows_.clear(); }
-
- private:
-  std::vector<FieldInfo> fields_;
-  std::vector<std::vector<Value>> rows_;
-  std::size_t position_ = 0;
-};
 
 class StreamingRecordset : public Recordset {
  public:

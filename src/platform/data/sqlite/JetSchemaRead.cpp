@@ -40,13 +40,6 @@ std::string Unique(std::string name, std::vector<std::string>& taken) {
   return candidate;
 }
 
-int RuleCode(std::string_view action) {
-  if (text::EqualsNoCase(action, "CASCADE")) return adRICascade;
-  if (text::EqualsNoCase(action, "SET NULL")) return adRISetNull;
-  if (text::EqualsNoCase(action, "SET DEFAULT")) return adRISetDefault;
-  return adRINone;
-}
-
 bool IsSystemTable(std::string_view name) {
   return text::StartsWithNoCase(name, "sqlite_") || text::EqualsNoCase(name, kPropertiesTable);
 }
@@ -524,7 +517,7 @@ std::unique_ptr<Recordset> JetSchema::SchemaColumns(std::string_view tableName) 
       });
     }
   }
-  return std::make_unique<BufferedRecordset>(std::move(fields), std::move(rows));
+  return std::make_unique<BufferedRecordset>(std::move(fields), std::move(rows), kSource);
 }
 
 }  // namespace vela::data::sqlite

@@ -35,13 +35,6 @@ std::string RuleClause(const char* on, int rule) {
   }
 }
 
-int RuleFromText(std::string_view action) {
-  if (text::EqualsNoCase(action, "CASCADE")) return adRICascade;
-  if (text::EqualsNoCase(action, "SET NULL")) return adRISetNull;
-  if (text::EqualsNoCase(action, "SET DEFAULT")) return adRISetDefault;
-  return adRINone;
-}
-
 [[noreturn]] void Refuse(std::int32_t number, std::string message) {
   throw Error(number, kSource, std::move(message));
 }
@@ -495,8 +488,8 @@ void JetSchema::AddConstraint(const AddConstraintStatement& statement) {
   Key key;
   key.name = c.name;
   key.relatedTable = c.refTable;
-  key.deleteRule = RuleFromText(statement.deleteRule);
-  key.updateRule = RuleFromText(statement.updateRule);
+  key.deleteRule = RuleCode(statement.deleteRule);
+  key.updateRule = RuleCode(statement.updateRule);
   for (std::size_t i = 0; i < c.columns.size(); ++i) {
     Column column;
     column.name = c.columns[i];

@@ -5,6 +5,7 @@
 #include "platform/data/sqlite/SqliteApi.h"
 #include "platform/text/Strings.h"
 #include "velabackup/Error.h"
+#include "velabackup/data/Types.h"
 
 namespace vela::data::sqlite {
 namespace {
@@ -137,6 +138,13 @@ ConstraintDef ReadTableConstraint(Reader& r, std::string* deleteRule = nullptr,
 }
 
 }  // namespace
+
+int RuleCode(std::string_view action) {
+  if (text::EqualsNoCase(action, "CASCADE")) return adRICascade;
+  if (text::EqualsNoCase(action, "SET NULL")) return adRISetNull;
+  if (text::EqualsNoCase(action, "SET DEFAULT")) return adRISetDefault;
+  return adRINone;
+}
 
 std::optional<TableDef> ParseCreateTable(std::string_view sql) {
   std::vector<Token> tokens;

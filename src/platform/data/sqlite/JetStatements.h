@@ -16,6 +16,10 @@
 
 namespace vela::data::sqlite {
 
+// The rule (RuleEnum) of a referential action as written: "CASCADE", "SET NULL", "SET DEFAULT"; any other
+// text is no rule.
+int RuleCode(std::string_view action);
+
 // A PRIMARY KEY, UNIQUE or FOREIGN KEY constraint, at column or table level.
 struct ConstraintDef {
   enum Kind { PrimaryKey, Unique, ForeignKey, Other };

@@ -52,11 +52,17 @@ class Statement {
   std::string context_;
 };
 
-// Raises the error the engine reported for `rc`, with the engine's own message and the object named.
-[[noreturn]] void ThrowEngineError(sqlite3* db, int rc, std::string_view context);
-[[noreturn]] void ThrowEngineError(int rc, std::string_view message, std::string_view context);
+// Raises the error the engine reported for `rc`, with the engine's own message, the object named, the
+// extended result code as the error's engine code and the statement that failed (empty when none did).
+// `number` 0 takes the number ErrorNumberFor gives.
+[[noreturn]] void ThrowEngineError(sqlite3* db, int rc, std::string_view context,
+                                   std::string_view statement = {});
+[[noreturn]] void ThrowEngineError(int rc, std::string_view message, std::string_view context,
+                                   std::string_view statement = {}, std::int32_t number = 0);
+// A statement the engine would not prepare; one that names a table the database lacks is kNoSuchTable.
+[[noreturn]] void ThrowPrepareError(sqlite3* db, int rc, std::string_view sql, std::string_view context);
 // The error number this provider gives an engine result code.
-std::int32_t ErrorNumberFor(int rc, std::string_view message);
+std::int32_t ErrorNumberFor(int rc);
 
 // Runs statements that return no rows (several may be separated by ";").
 void ExecAll(sqlite3* db, std::string_view sql, std::string_view context = {});
