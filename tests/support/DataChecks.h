@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/Failure.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
@@ -33,17 +34,7 @@ namespace vela::data::testing {
 
 using RowList = std::vector<std::vector<Value>>;
 
-// Runs `action` and returns the vela::Error it raised (failing the test when it raised none).
-template <class Action>
-Error Failure(Action&& action) {
-  try {
-    action();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error was raised";
-  return Error(0, "", "");
-}
+using vela::testing::Failure;
 
 // Every row of a query through the streaming cursor.
 inline RowList Rows(Connection& connection, const std::string& sql) {

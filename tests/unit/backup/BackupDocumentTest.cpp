@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "backup/BackupDocument.h"
+#include "support/Failure.h"
 #include "support/TempFolder.h"
 #include "velabackup/Error.h"
 
@@ -23,13 +24,7 @@ class BackupDocumentTest : public ::testing::Test {
     return ReadBackupDocument(xml::Document::Load(path));
   }
   Error Failure(const std::string& xml) {
-    try {
-      Read(xml);
-    } catch (const Error& error) {
-      return error;
-    }
-    ADD_FAILURE() << "no failure for " << xml;
-    return Error(0, "", "");
+    return vela::testing::Failure([&] { Read(xml); });
   }
   static std::string Table(const std::string& columns, const std::string& rest = "") {
     return "<Database><Tables><Table Name=\"Orders\" FileName=\"{F}\"><Columns>" + columns + "</Columns>" +

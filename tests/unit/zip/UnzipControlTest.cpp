@@ -38,7 +38,7 @@ class UnzipControlTest : public ::testing::Test {
   }
 
   Error UnpackFailure(UnzipEvents* events) {
-    return FailureOf([&] { Control(events).Unpack(); });
+    return Failure([&] { Control(events).Unpack(); });
   }
 
   TempFolder folder;

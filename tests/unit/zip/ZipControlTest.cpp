@@ -28,7 +28,7 @@ class ZipControlTest : public ::testing::Test {
   }
 
   Error PackFailure(ZipEvents* events, const Drive& drive = DefaultDrive()) {
-    return FailureOf([&] { Control(events, drive).Pack(); });
+    return Failure([&] { Control(events, drive).Pack(); });
   }
 
   void ExpectUnpacksToTheInput() {

@@ -19,6 +19,7 @@
 #include "platform/zip/Drive.h"
 #include "platform/zip/UnzipControl.h"
 #include "platform/zip/ZipControl.h"
+#include "support/Failure.h"
 #include "support/TempFolder.h"
 #include "velabackup/Error.h"
 
@@ -37,16 +38,7 @@ inline std::string ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// The vela::Error that `call` fails with; a test failure when it does not fail.
-inline Error FailureOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Error& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no error";
-  return Error(0, "", "");
-}
+using vela::testing::Failure;
 
 // UTF-16-like text with stretches of noise: compressible, but not trivially.
 inline std::string SampleData(std::size_t size, unsigned seed = 7) {
