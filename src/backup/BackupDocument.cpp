@@ -155,10 +155,37 @@ BackupDocument ReadBackupDocument(const xml::Document& document) {
       result.monetaryThousandSeparator = attribute.value();
   }
   for (xml::Element group : root.Children()) {
+    if (group.NodeName() == doc::kEngineObjects) {
+      EngineObjectsEntry& entry = result.engineObjects.emplace();
+      entry.provider = group.Attribute(doc::kProvider).value_or("");
+      for (xml::Element object : group.Children()) {
+        if (object.NodeName() != doc::kObject) continue;
+        entry.objects.push_back(
+            {object.Attribute(doc::kKind).value_or(""), object.Attribute(doc::kName).value_or(""),
+             object.Attribute(doc::kObjectTable).value_or(""), object.Attribute(doc::kDetail).value_or(""),
+             object.Attribute(doc::kSql).value_or("")});
+      }
+      continue;
+    }
     std::vector<TableEntry>& entries = result.groups.emplace_back();
     for (xml::Element element : group.Children()) entries.push_back(ReadEntry(element));
   }
   return result;
+}
+
+void WriteEngineObjects(xml::Element root, std::string_view provider,
+                        const std::vector<data::EngineObject>& objects) {
+  if (objects.empty()) return;
+  xml::Element group = root.AppendChild(root.CreateElement(doc::kEngineObjects));
+  group.SetAttribute(doc::kProvider, provider);
+  for (const data::EngineObject& object : objects) {
+    xml::Element element = group.AppendChild(group.CreateElement(doc::kObject));
+    element.SetAttribute(doc::kKind, object.kind);
+    element.SetAttribute(doc::kName, object.name);
+    if (!object.table.empty()) element.SetAttribute(doc::kObjectTable, object.table);
+    if (!object.detail.empty()) element.SetAttribute(doc::kDetail, object.detail);
+    element.SetAttribute(doc::kSql, object.sql);
+  }
 }
 
 bool DocumentBoolean(const std::string& value, std::string_view attributeName) {

@@ -16,6 +16,13 @@
 //           Key  Name DeleteRule UpdateRule Type RelatedTable
 //             Columns
 //               Column  Name RelatedColumn
+//     EngineObjects  Provider                                     (optional: only when there are some)
+//       Object  Kind Name Table Detail SQL                        (data::EngineObject)
+//
+// EngineObjects carries, in the source engine's own SQL, what the elements above cannot say: views,
+// triggers, indexes over expressions or part of the rows, table definitions with checks, collations or
+// engine options. A restore into the same provider makes them after the tables, rows and keys; a reader
+// that does not know the element passes over it.
 //
 // Numbers are decimal integers; Booleans are written as True / False or -1 / 0 and read as a number
 // (non-zero is true) or those words. A table's columns are the children of its first child element;
@@ -35,6 +42,7 @@
 #include <vector>
 
 #include "platform/xml/Document.h"
+#include "velabackup/data/Catalog.h"
 
 namespace vela::backup {
 
@@ -81,6 +89,14 @@ inline constexpr const char* kUpdateRule = "UpdateRule";
 inline constexpr const char* kType = "Type";
 inline constexpr const char* kRelatedTable = "RelatedTable";
 inline constexpr const char* kRelatedColumn = "RelatedColumn";
+
+inline constexpr const char* kEngineObjects = "EngineObjects";
+inline constexpr const char* kObject = "Object";
+inline constexpr const char* kProvider = "Provider";
+inline constexpr const char* kKind = "Kind";
+inline constexpr const char* kObjectTable = "Table";
+inline constexpr const char* kDetail = "Detail";
+inline constexpr const char* kSql = "SQL";
 }  // namespace doc
 
 // Where a value came from, for the failure text: "table Orders, column Price".
@@ -143,12 +159,22 @@ struct TableEntry {
   const ColumnEntry* FindColumn(std::string_view columnName) const;
 };
 
+struct EngineObjectsEntry {
+  std::string provider;  // the provider whose SQL the objects are
+  std::vector<data::EngineObject> objects;
+};
+
 struct BackupDocument {
   // The saving machine's separators, absent when the document does not give them.
   std::optional<std::string> decimalSeparator, thousandSeparator, monetaryDecimalSeparator,
       monetaryThousandSeparator;
   std::vector<std::vector<TableEntry>> groups;
+  std::optional<EngineObjectsEntry> engineObjects;
 };
+
+// Appends the EngineObjects element for `objects` (nothing when there are none).
+void WriteEngineObjects(xml::Element root, std::string_view provider,
+                        const std::vector<data::EngineObject>& objects);
 
 // Reads a loaded document (xml::Document::Load fails on a file that is no well-formed XML); a malformed
 // value fails with kTypeMismatch (see above).

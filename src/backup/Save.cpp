@@ -124,6 +124,11 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
           tables.AppendChild(element);
         }
       }
+      // Views, triggers and what else the elements above cannot say travel in the engine's own SQL.
+      if (!operation_.Cancelled()) {
+        at();
+        backup::WriteEngineObjects(root, connection.Provider(), catalog->ListEngineObjects());
+      }
     }
 
     if (operation_.Cancelled()) {

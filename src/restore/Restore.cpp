@@ -150,8 +150,12 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
             // A rejected key ends the restore as a cancel would: final notice, target dropped, False.
             success = true;
             if (!RestoreForeignKeys(*objects.document, *objects.connection, *objects.catalog,
-                                    msAccessIgnoreRelations))
+                                    msAccessIgnoreRelations)) {
               operation_.Cancel();
+            } else {
+              at();
+              RestoreEngineObjects(*objects.document, *objects.connection, *objects.catalog);
+            }
           }
         }
       }

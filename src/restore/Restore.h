@@ -93,6 +93,12 @@ class Restorer {
                    const data::Table& catalogTable, data::Catalog& catalog, bool foreignOnly,
                    const std::string& msAccessIgnoreRelations);
 
+  // Engine objects: what the document carries in the source engine's own SQL (views, triggers, indexes
+  // over expressions or part of the rows, table definitions), made once the keys are in place when the
+  // target is the same provider. Each object left out is named in one notice to the host.
+  void RestoreEngineObjects(const backup::BackupDocument& document, data::Connection& connection,
+                            data::Catalog& catalog);
+
   const Utils& utils() const { return operation_.utils(); }
 
   Operation& operation_;

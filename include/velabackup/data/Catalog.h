@@ -93,6 +93,17 @@ const Item* FindByName(const std::vector<Item>& items, std::string_view name) {
   return nullptr;
 }
 
+// A schema object the catalog's tables, columns, indexes and keys cannot describe, in the engine's own
+// SQL: a view, a trigger, an index over expressions or over part of the rows, or a table whose definition
+// holds more than its columns and keys say (checks, collations, engine options such as WITHOUT ROWID).
+struct EngineObject {
+  std::string kind;  // "table", "index", "view" or "trigger"
+  std::string name;
+  std::string table;   // the table it belongs to; empty for a view
+  std::string detail;  // what it holds beyond the catalog, for people ("CHECK, COLLATE")
+  std::string sql;     // the engine's statement that makes it
+};
+
 class Catalog {
  public:
   virtual ~Catalog() = default;
@@ -121,6 +132,14 @@ class Catalog {
   // The properties a new column gets from this provider (its ParentCatalog), in the provider's order,
   // with their default values.
   virtual Properties NewColumnProperties() const = 0;
+
+  // The objects of the database the catalog cannot describe, table definitions first, then the others in
+  // the order they were made. A provider that has none gives none.
+  virtual std::vector<EngineObject> ListEngineObjects() { return {}; }
+  // Makes an object another catalog of the same provider listed, once the tables hold their rows and
+  // keys: a table definition is applied to the table of that name (its rows, indexes and triggers stay);
+  // the others are made anew. Fails with kNotSupported where the provider has no engine objects.
+  virtual void ApplyEngineObject(const EngineObject& object);
 };
 
 }  // namespace vela::data

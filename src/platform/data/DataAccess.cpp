@@ -43,6 +43,10 @@ void Properties::Set(std::string_view name, Value value) {
   items_.push_back(Property{std::string(name), std::move(value)});
 }
 
+void Catalog::ApplyEngineObject(const EngineObject& object) {
+  throw Error(kNotSupported, kSourceData, "This provider cannot make the " + object.kind + " " + object.name);
+}
+
 namespace {
 
 const ProviderEntry* FindProvider(std::string_view providerName) {

@@ -23,6 +23,8 @@ class JetCatalog final : public Catalog {
   }
   void Refresh() override { Schema().Invalidate(); }
   Properties NewColumnProperties() const override { return connection_.Schema().NewColumnProperties(); }
+  std::vector<EngineObject> ListEngineObjects() override { return Schema().ListEngineObjects(); }
+  void ApplyEngineObject(const EngineObject& object) override { Schema().ApplyEngineObject(object); }
 
  private:
   JetSchema& Schema() {

@@ -92,6 +92,10 @@ class JetSchema {
   // Drops the provider's properties of a table that no longer exists.
   void ForgetTable(std::string_view name);
 
+  // Objects the catalog cannot describe (see Catalog::ListEngineObjects), and making them again.
+  std::vector<EngineObject> ListEngineObjects();
+  void ApplyEngineObject(const EngineObject& object);
+
  private:
   // A change a rebuild makes: a table-level clause to add, replacement texts for columns and constraints.
   struct Change {
@@ -100,6 +104,8 @@ class JetSchema {
     std::map<std::size_t, std::string> constraintTexts;  // by index into TableDef::constraints
     std::string primaryKeyProperty;                      // the PrimaryKey property to record
     std::string what;                                    // "relationship 'x'", for messages
+    std::string definition;  // a whole CREATE TABLE statement that replaces the table's own (then the
+                             // texts above are not used)
   };
   sqlite3* Db();
   void EnsureFresh();

@@ -222,6 +222,70 @@ std::vector<Catalog::Entry> JetSchema::ListTables() {
   return entries;
 }
 
+namespace {
+
+// What a table's statement holds beyond its columns and keys, as a list for people ("CHECK, COLLATE
+// NOCASE"); empty when the catalog describes the table whole.
+std::string TableExtras(std::string_view sql) {
+  std::vector<Token> tokens;
+  try {
+    tokens = Tokenize(sql, Brackets::Engine);
+  } catch (const Error&) {
+    return "the statement cannot be read";
+  }
+  std::vector<std::string> found;
+  auto note = [&](std::string what) {
+    if (std::find(found.begin(), found.end(), what) == found.end()) found.push_back(std::move(what));
+  };
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const Token& t = tokens[i];
+    if (t.kind != TokenKind::Word) continue;
+    if (t.Is("CHECK")) note("CHECK");
+    if (t.Is("GENERATED")) note("GENERATED");
+    if (t.Is("STRICT")) note("STRICT");
+    if (t.Is("COLLATE") && i + 1 < tokens.size()) note("COLLATE " + text::ToUpper(tokens[i + 1].text));
+    if (t.Is("WITHOUT") && i + 1 < tokens.size() && tokens[i + 1].Is("ROWID")) note("WITHOUT ROWID");
+  }
+  std::string detail;
+  for (const std::string& what : found) detail += (detail.empty() ? "" : ", ") + what;
+  return detail;
+}
+
+}  // namespace
+
+std::vector<EngineObject> JetSchema::ListEngineObjects() {
+  EnsureFresh();
+  std::vector<EngineObject> tables, others;
+  Statement s(Db(),
+              "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE sql IS NOT NULL ORDER BY rowid");
+  while (s.Step()) {
+    std::string type = s.Text(0), name = s.Text(1), table = s.Text(2), sql = s.Text(3);
+    if (IsSystemTable(table) || IsSystemTable(name)) continue;
+    if (type == "table") {
+      std::string detail = TableExtras(sql);
+      if (!detail.empty()) tables.push_back({"table", name, table, detail, sql});
+    } else if (type == "index") {
+      // Indexes over columns alone are in the catalog; those over expressions or part of the rows are not.
+      bool partial = false, expression = false;
+      Statement list(Db(), "PRAGMA index_list(" + QuoteName(table) + ")");
+      while (list.Step())
+        if (NamesEqual(list.Text(1), name)) partial = list.Int(4) != 0;
+      Statement info(Db(), "PRAGMA index_info(" + QuoteName(name) + ")");
+      while (info.Step()) expression = expression || info.IsNull(2);
+      if (partial || expression)
+        others.push_back({"index", name, table,
+                          partial && expression ? "expressions, WHERE"
+                          : partial             ? "WHERE"
+                                                : "expressions",
+                          sql});
+    } else if (type == "view" || type == "trigger") {
+      others.push_back({type, name, type == "view" ? std::string() : table, "", sql});
+    }
+  }
+  for (EngineObject& object : others) tables.push_back(std::move(object));
+  return tables;
+}
+
 std::int64_t JetSchema::NextAutoValue(const TableInfo& table) {
   std::int64_t next = QueryInt(Db(), "SELECT max(rowid) FROM " + QuoteName(table.name));
   if (table.autoincrementKeyword) {
@@ -258,20 +322,35 @@ std::vector<Index> JetSchema::ReadIndexes(const TableInfo& table) {
   struct ListEntry {
     bool unique;
     std::string origin;
+    bool partial;
   };
   std::map<std::string, ListEntry> list;
+  std::vector<std::string> listed;
   Statement indexList(Db(), "PRAGMA index_list(" + QuoteName(table.name) + ")");
-  while (indexList.Step()) list[indexList.Text(1)] = ListEntry{indexList.Int(2) != 0, indexList.Text(3)};
+  while (indexList.Step()) {
+    list[indexList.Text(1)] = ListEntry{indexList.Int(2) != 0, indexList.Text(3), indexList.Int(4) != 0};
+    listed.push_back(indexList.Text(1));
+  }
+  // Indexes in the order they were made; the key of a WITHOUT ROWID table is the table itself and has no
+  // row in the schema, so it comes last.
+  std::vector<std::string> order;
+  {
+    Statement names(
+        Db(),
+        "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name=?1 COLLATE NOCASE ORDER BY rowid");
+    names.BindText(1, table.name);
+    while (names.Step()) order.push_back(names.Text(0));
+  }
+  for (const std::string& name : listed)
+    if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
 
   std::vector<bool> usedConstraints(table.def ? table.def->constraints.size() : 0, false);
-  Statement names(
-      Db(),
-      "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name=?1 COLLATE NOCASE ORDER BY rowid");
-  names.BindText(1, table.name);
-  while (names.Step()) {
-    std::string engineName = names.Text(0);
+  for (const std::string& engineName : order) {
     auto entry = list.find(engineName);
     if (entry == list.end()) continue;
+    // An index over part of the rows has no catalog form: read as a full index it would be stricter than
+    // its source. It travels as an engine object instead.
+    if (entry->second.partial) continue;
     Index ix;
     ix.unique = entry->second.unique;
     bool expression = false;

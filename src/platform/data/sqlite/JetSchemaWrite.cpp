@@ -313,6 +313,19 @@ void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
   std::string create = "CREATE TABLE " + QuoteName(temporary) + " (";
   for (std::size_t i = 0; i < items.size(); ++i) create += (i ? ", " : "") + items[i];
   create += ")" + sql.substr(def.bodyEnd + 1);
+  if (!change.definition.empty()) {
+    // The statement's own name gives way to the temporary one: everything from its "(" on is kept.
+    std::optional<TableDef> replacement = ParseCreateTable(change.definition);
+    std::size_t body = change.definition.find('(');
+    if (!replacement || body == std::string::npos)
+      Refuse(kCommandError, "The definition of the table '" + table.name + "' cannot be read");
+    for (const Token& token : Tokenize(change.definition, Brackets::Engine))
+      if (token.IsPunct('(')) {
+        body = token.begin;
+        break;
+      }
+    create = "CREATE TABLE " + QuoteName(temporary) + " " + change.definition.substr(body);
+  }
 
   bool foreignKeys = QueryInt(db, "PRAGMA foreign_keys") != 0;
   // With foreign keys enforced, dropping the old table would act on the rows that refer to it.
@@ -502,6 +515,21 @@ void JetSchema::AddConstraint(const AddConstraintStatement& statement) {
   if (key.name.empty()) key.name = key.type == adKeyPrimary ? "PrimaryKey" : "Constraint";
   std::string table = InfoForStatement(statement.table).name;  // a copy: AppendKey rereads the schema
   AppendKey(table, key);
+}
+
+void JetSchema::ApplyEngineObject(const EngineObject& object) {
+  connection_.CommitBatch();
+  if (object.kind == "table") {
+    Change change;
+    change.definition = object.sql;
+    change.what = "definition of the table '" + object.name + "'";
+    Rebuild(Info(object.name), change);
+    return;
+  }
+  if (object.kind != "index" && object.kind != "view" && object.kind != "trigger")
+    Refuse(kNotSupported, "This provider makes no " + object.kind + " (" + object.name + ")");
+  ExecAll(Db(), object.sql, object.kind + " " + object.name);
+  Invalidate();
 }
 
 void JetSchema::ForgetTable(std::string_view name) {

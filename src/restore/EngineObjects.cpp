@@ -1,0 +1,60 @@
+// Engine objects: views, triggers, indexes over expressions or part of the rows and table definitions
+// with checks, collations or engine options, carried in the source engine's own SQL.
+#include "component/Messages.h"
+#include "component/Procedure.h"
+#include "restore/Restore.h"
+#include "velabackup/data/Catalog.h"
+#include "velabackup/data/Connection.h"
+
+namespace vela {
+
+namespace {
+
+constexpr const char* kObjectsLeftOutGuid = "{2CD12757-4EFF-40B5-ADCF-99FD8CDD4B46}";
+constexpr std::int32_t kInformationOk = 64;
+
+// "view Adults", "table Customer (CHECK, COLLATE NOCASE)", "index CustomerLowerName on Customer".
+std::string Describe(const data::EngineObject& object) {
+  std::string text = object.kind + " " + object.name;
+  if (!object.table.empty() && object.kind != "table") text += " on " + object.table;
+  if (!object.detail.empty()) text += " (" + object.detail + ")";
+  return text;
+}
+
+}  // namespace
+
+void Restorer::RestoreEngineObjects(const backup::BackupDocument& document, data::Connection& connection,
+                                    data::Catalog& catalog) {
+  Trapped("RestoreEngineObjects", [&](Procedure& at) {
+    if (!document.engineObjects || document.engineObjects->objects.empty()) return;
+    const backup::EngineObjectsEntry& entry = *document.engineObjects;
+    // Another engine reads none of this SQL: everything is left out, and said so.
+    const bool sameEngine = entry.provider == connection.Provider();
+    const auto count = static_cast<std::int64_t>(entry.objects.size());
+    std::int64_t index = 0;
+    std::string leftOut;
+    for (const data::EngineObject& object : entry.objects) {
+      if (operation_.Cancelled()) return;
+      if (sameEngine) {
+        at();
+        operation_.RaiseUpdateProgress(static_cast<std::int32_t>(RoundHalfEven(index++ * 100, count)),
+                                       GetMessageText(1, object.name));
+        try {
+          at();
+          catalog.ApplyEngineObject(object);
+          continue;
+        } catch (const Error& error) {
+          utils().RecordError(error.Number(), "VelaBackup.RestoreEngineObjects", error.Description(),
+                              static_cast<std::int32_t>(at.Line()), 0);
+        }
+      }
+      leftOut += "\n" + Describe(object);
+    }
+    if (leftOut.empty()) return;
+    at();
+    std::int32_t answer = kAnswerOk;
+    operation_.RaiseShowMessage(GetMessageText(42, leftOut), kInformationOk, kObjectsLeftOutGuid, answer);
+  });
+}
+
+}  // namespace vela
