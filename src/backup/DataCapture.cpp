@@ -1,5 +1,13 @@
 // Data capture: the rows of one table into its table data file (backup/TableDataFile.h), streamed through
-// a forward-only cursor, with progress every 100 rows and a notice for rows that look corrupted.
+// a forward-only cursor, with progress every 100 rows, a notice for rows that look corrupted and one for
+// values the restore cannot give back as they are stored.
+//
+// A value goes in its column type's text form. What the engine holds in another form (another program's
+// integer in a date column, a text in a number column; Recordset::GetStoredValue), and every value of a
+// column without declared type (adVariant), goes as it is, marked with its class, for the restore to store
+// unchanged. Only a number in a text column and an integer in a real column cannot come back as they are
+// held, since any text column turns a number into its text and any real column an integer into a real:
+// those go converted to the column's type and the host hears of them, once per table.
 #include "backup/Save.h"
 #include "backup/TableDataFile.h"
 #include "component/Messages.h"
@@ -17,6 +25,37 @@ namespace {
 // A text made only of "#" (the empty text included) is what a damaged row reads as.
 bool OnlyHashes(std::string_view text) {
   return text.find_first_not_of('#') == std::string_view::npos;
+}
+
+// Whether a restored column of this type holds a value of this class as it was held (see above).
+bool KeepsClass(int type, Value::Kind kind) {
+  const bool number = kind == Value::Kind::Integer || kind == Value::Kind::Double;
+  if (IsTextType(type)) return !number;
+  if (type == adSingle || type == adDouble) return kind != Value::Kind::Integer;
+  return true;
+}
+
+// A value as it is held, marked with its class; a typeless column's texts need no mark. Returns whether
+// the value can be one of a damaged row (a text of "#" only).
+bool WriteHeld(backup::TableDataFileWriter& file, std::uint32_t index, const Value& value, bool typeless) {
+  switch (value.GetKind()) {
+    case Value::Kind::Integer:
+    case Value::Kind::Boolean:
+      file.WriteInteger(index, value.GetKind() == Value::Kind::Boolean ? value.AsBool() : value.AsInt());
+      return false;
+    case Value::Kind::Double:
+      file.WriteReal(index, value.AsDouble());
+      return false;
+    case Value::Kind::Binary:
+      file.WriteHeldBinary(index, value.AsBytes());
+      return false;
+    default:
+      if (typeless)
+        file.WriteText(index, value.TextRef());
+      else
+        file.WriteHeldText(index, value.TextRef());
+      return OnlyHashes(value.TextRef());
+  }
 }
 
 // A number's text with the saving machine's decimal separator in place of the canonical ".".
@@ -54,6 +93,7 @@ bool Saver::SaveData(const std::string& tableName, Connection& connection, const
 
     std::int64_t rowNumber = 0, corruptRows = 0;
     const std::size_t fieldCount = rows->FieldCount();
+    std::vector<std::int64_t> converted(fieldCount, 0);  // per field: held values saved converted
     std::string caption;
     while (!rows->Eof() && !operation_.Cancelled()) {
       if (rowNumber % 100 == 0 && rowNumber > 0) {
@@ -67,13 +107,27 @@ bool Saver::SaveData(const std::string& tableName, Connection& connection, const
       ++rowNumber;
       file.BeginRow();
       for (std::size_t i = 0; i < fieldCount; ++i) {
-        const Value& value = rows->GetValue(i);
-        if (value.IsNullOrEmpty()) continue;
         const auto index = static_cast<std::uint32_t>(i);
         const int type = rows->Field(i).type;
-        if (IsBinaryType(type)) {
+        if (const Value& held = rows->GetStoredValue(i); !held.IsEmpty()) {
+          if (KeepsClass(type, held.GetKind())) {
+            if (!WriteHeld(file, index, held, false)) suspect = false;
+            continue;
+          }
+          ++converted[i];
+        }
+        const Value& value = rows->GetValue(i);
+        if (value.IsNullOrEmpty()) continue;
+        if (type == adVariant) {
+          if (!WriteHeld(file, index, value, true)) suspect = false;
+        } else if (IsBinaryType(type)) {
           suspect = false;
-          file.WriteBinary(index, value.GetKind() == Value::Kind::Binary ? value.AsBytes() : Bytes());
+          if (value.GetKind() != Value::Kind::Binary)
+            file.WriteBinary(index, Bytes());
+          else if (value.AsBytes().empty())
+            file.WriteHeldBinary(index, value.AsBytes());  // an empty array, which is no NULL
+          else
+            file.WriteBinary(index, value.AsBytes());
         } else if (IsTextType(type)) {
           std::string text = value.AsText();
           if (!OnlyHashes(text)) suspect = false;
@@ -99,6 +153,13 @@ bool Saver::SaveData(const std::string& tableName, Connection& connection, const
       at();
       rows->MoveNext();
     }
+    std::string convertedColumns;
+    std::int64_t convertedCount = 0;
+    for (std::size_t i = 0; i < fieldCount; ++i) {
+      if (converted[i] == 0) continue;
+      convertedColumns += (convertedColumns.empty() ? "" : ", ") + rows->Field(i).name;
+      convertedCount += converted[i];
+    }
     at();
     rows->Close();
     at();
@@ -109,6 +170,12 @@ bool Saver::SaveData(const std::string& tableName, Connection& connection, const
       std::int32_t result = kAnswerOk;
       operation_.RaiseShowMessage(GetMessageText(23, tableName, corruptRows), 48,
                                   "{8C4E3CBD-13EC-4E92-8EB5-65D220A0933E}", result);
+    }
+    if (convertedCount > 0 && !operation_.Cancelled()) {
+      at();
+      std::int32_t result = kAnswerOk;
+      operation_.RaiseShowMessage(GetMessageText(43, tableName, convertedColumns, convertedCount), 64,
+                                  "{0B794FEA-B32F-4652-8804-3AEE52723951}", result);
     }
     return true;
   });

@@ -1,5 +1,7 @@
 #include "backup/TableDataFile.h"
 
+#include <charconv>
+#include <cmath>
 #include <iterator>
 #include <limits>
 
@@ -25,6 +27,17 @@ constexpr bool SkippedByPlainReaders(std::u16string_view marker) {
 }
 static_assert(SkippedByPlainReaders(kRowMarker) && SkippedByPlainReaders(kTrailer));
 static_assert(kRowMarker.size() == 5 && kTrailer.size() == 5, "the reader matches three-letter markers");
+
+// A class letter must be skipped by readers of the plain rules inside a length: a letter other than "B".
+constexpr bool SkippedInLengths(char16_t letter) {
+  return letter >= u'A' && letter <= u'Z' && letter != kBinaryFlag;
+}
+static_assert(SkippedInLengths(kIntegerClass) && SkippedInLengths(kRealClass) &&
+              SkippedInLengths(kTextClass));
+
+constexpr bool IsClassLetter(char16_t c) {
+  return c == kBinaryFlag || c == kIntegerClass || c == kRealClass || c == kTextClass;
+}
 
 constexpr std::uint64_t kMaxNumber = std::numeric_limits<std::uint32_t>::max();
 
@@ -71,7 +84,7 @@ void TableDataFileWriter::BeginRow() {
   rowHasField_ = false;
 }
 
-void TableDataFileWriter::BeginField(std::uint32_t index, bool binary, std::size_t length) {
+void TableDataFileWriter::BeginField(std::uint32_t index, char16_t valueClass, std::size_t length) {
   if (rowHasField_ && index <= lastIndexInRow_) {
     throw Error(kInvalidArgument, kSourceComponent,
                 "Field index " + std::to_string(index) + " written after index " +
@@ -94,7 +107,7 @@ void TableDataFileWriter::BeginField(std::uint32_t index, bool binary, std::size
   file_.Put(kOpen);
   PutNumber(index);
   file_.Put(kIndexEnd);
-  if (binary) file_.Put(kBinaryFlag);
+  if (valueClass != 0) file_.Put(valueClass);
   PutNumber(length);
   file_.Put(kClose);
 }
@@ -103,8 +116,40 @@ void TableDataFileWriter::WriteText(std::uint32_t index, std::string_view utf8) 
   RequireRow(true, "WriteText");
   scratch_.clear();
   text::AppendUtf16(utf8, scratch_);
-  BeginField(index, false, scratch_.size());
+  BeginField(index, 0, scratch_.size());
   file_.Write(scratch_);
+}
+
+void TableDataFileWriter::WriteHeldText(std::uint32_t index, std::string_view utf8) {
+  RequireRow(true, "WriteHeldText");
+  scratch_.clear();
+  text::AppendUtf16(utf8, scratch_);
+  BeginField(index, kTextClass, scratch_.size());
+  file_.Write(scratch_);
+}
+
+void TableDataFileWriter::WriteNumber(std::uint32_t index, char16_t valueClass, std::string_view ascii) {
+  scratch_.assign(ascii.begin(), ascii.end());
+  BeginField(index, valueClass, scratch_.size());
+  file_.Write(scratch_);
+}
+
+void TableDataFileWriter::WriteInteger(std::uint32_t index, std::int64_t value) {
+  RequireRow(true, "WriteInteger");
+  char digits[24];
+  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+  WriteNumber(index, kIntegerClass, std::string_view(digits, end));
+}
+
+void TableDataFileWriter::WriteReal(std::uint32_t index, double value) {
+  RequireRow(true, "WriteReal");
+  if (std::isnan(value)) {
+    throw Error(kInvalidArgument, kSourceComponent,
+                "A real value that is no number cannot be written to the table data file " + Path().string());
+  }
+  char digits[32];
+  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+  WriteNumber(index, kRealClass, std::string_view(digits, end));
 }
 
 void TableDataFileWriter::WriteBinary(std::uint32_t index, std::span<const std::uint8_t> bytes) {
@@ -112,7 +157,15 @@ void TableDataFileWriter::WriteBinary(std::uint32_t index, std::span<const std::
   if (bytes.empty()) return;
   scratch_.clear();
   text::AppendBytesAsText(bytes, scratch_);
-  BeginField(index, true, scratch_.size());
+  BeginField(index, kBinaryFlag, scratch_.size());
+  file_.Write(scratch_);
+}
+
+void TableDataFileWriter::WriteHeldBinary(std::uint32_t index, std::span<const std::uint8_t> bytes) {
+  RequireRow(true, "WriteHeldBinary");
+  scratch_.clear();
+  text::AppendBytesAsText(bytes, scratch_);
+  BeginField(index, kBinaryFlag, scratch_.size());
   file_.Write(scratch_);
 }
 
@@ -192,8 +245,13 @@ TableDataFileReader::Token TableDataFileReader::Next() {
       continue;
     }
     if (inLength_) {
-      if (c == kBinaryFlag) {
-        binary_ = true;
+      if (IsClassLetter(c)) {
+        if (class_ != ValueClass::kColumn) {
+          Malformed("a second class letter \"" + std::string(1, static_cast<char>(c)) +
+                        "\" in the length of field " + std::to_string(index_),
+                    at);
+        }
+        class_ = static_cast<ValueClass>(c);
       } else if (c == kClose) {
         const std::uint32_t length = TakeNumber(at, "field length");
         if (length > file_.Remaining()) {
@@ -230,7 +288,7 @@ TableDataFileReader::Token TableDataFileReader::Next() {
         }
         fieldStart_ = numberStart_;
         inLength_ = true;
-        binary_ = false;
+        class_ = ValueClass::kColumn;
         continue;
       case kOpen:
         markerLength_ = 0;
@@ -287,6 +345,46 @@ void TableDataFileReader::AppendBytes(std::vector<std::uint8_t>& out) const {
         "the binary value of field " + std::to_string(index_) + " starting here: " + error.Description(),
         valueStart_);
   }
+}
+
+bool TableDataFileReader::Ascii(char* buffer, std::size_t size) const {
+  if (value_.size() > size) return false;
+  for (std::size_t i = 0; i < value_.size(); ++i) {
+    if (value_[i] > 0x7E) return false;
+    buffer[i] = static_cast<char>(value_[i]);
+  }
+  return true;
+}
+
+void TableDataFileReader::NotANumber(const char* what) const {
+  constexpr std::size_t kShown = 40;
+  std::string shown;
+  text::AppendUtf8(value_.substr(0, kShown), shown);
+  Malformed("the value of field " + std::to_string(index_) + " starting here is no " + what + ": \"" + shown +
+                (value_.size() > kShown ? "...\"" : "\""),
+            valueStart_);
+}
+
+std::int64_t TableDataFileReader::Integer() const {
+  char buffer[24];
+  std::int64_t value = 0;
+  if (Ascii(buffer, sizeof buffer)) {
+    const char* end = buffer + value_.size();
+    const auto [stop, ec] = std::from_chars(buffer, end, value);
+    if (ec == std::errc() && stop == end && !value_.empty()) return value;
+  }
+  NotANumber("64-bit integer");
+}
+
+double TableDataFileReader::Real() const {
+  char buffer[64];
+  double value = 0;
+  if (Ascii(buffer, sizeof buffer)) {
+    const char* end = buffer + value_.size();
+    const auto [stop, ec] = std::from_chars(buffer, end, value);
+    if (ec == std::errc() && stop == end && !value_.empty() && !std::isnan(value)) return value;
+  }
+  NotANumber("real number");
 }
 
 }  // namespace vela::backup

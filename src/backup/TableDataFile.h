@@ -8,25 +8,41 @@
 //   row     = [ "[ROW]" ] { field } [ "[!CORRUPTED]" ]
 //   field   = "[" index "." length "]" value        text, number, date or Boolean in its text form
 //           | "[" index ".B" length "]" value       binary: one character per byte (platform/text/CodePage.h)
+//           | "[" index "." class length "]" value  a value the restore stores as it is, in its own class
+//   class   = "I"                                   an integer: [ "-" ] digits, within 64 bits
+//           | "R"                                   a real: the shortest text that reads back as the same
+//                                                   double, "." as decimal point ("2.5", "1e+300", "-inf")
+//           | "T"                                   a text, verbatim
 //   trailer = "[EOF]"
 //   count, index, length = unsigned decimal "0".."9", no sign, no grouping, no leading zeros
 //   value   = exactly `length` UTF-16 code units, verbatim: any character, "[", "]" and digits included
 //
 // `index` is the column's zero-based position in the table; within a row indexes strictly increase. A NULL
-// and an empty byte array are not written at all. No separator stands between rows: a field starts a new
-// row when its index is 0 or lower than the index before it, or when it is the first field of the file or
-// the first after "[!CORRUPTED]". "[!CORRUPTED]" ends a row the save judged corrupted (no usable value);
-// the restore drops the row it is assembling there.
+// is not written at all; nor was an empty byte array before "[i.B0]" (below). No separator stands between
+// rows: a field starts a new row when its index is 0 or lower than the index before it, or when it is the
+// first field of the file or the first after "[!CORRUPTED]". "[!CORRUPTED]" ends a row the save judged
+// corrupted (no usable value); the restore drops the row it is assembling there.
 //
 // The row marker "[ROW]". The index rule alone loses rows: a row whose first written index is neither 0 nor
 // lower than the last index of the row before reads as part of that row (a row ending at column 3 and a
-// next row whose columns 0 to 2 are NULL); a row that writes no field at all (every value an empty byte
-// array) vanishes; and a bare "[!CORRUPTED]" (an all-NULL row) drops the row before it, which is still
-// being assembled. The writer therefore puts "[ROW]" before the first field of a row the index rule would
-// merge, in place of a row that writes no field, and before a fieldless "[!CORRUPTED]" that follows an
-// uncorrupted row. This reader takes the marker as the start of a row, to which the fields after it belong.
-// The marker holds no digit, "!" or ".", so a reader built to the plain rules below skips it like the "["
-// and letters of the other markers. A file without markers reads exactly by the index rule.
+// next row whose columns 0 to 2 are NULL); a row that writes no field at all vanishes; and a bare
+// "[!CORRUPTED]" (an all-NULL row) drops the row before it, which is still being assembled. The writer
+// therefore puts "[ROW]" before the first field of a row the index rule would merge, in place of a row that
+// writes no field, and before a fieldless "[!CORRUPTED]" that follows an uncorrupted row. This reader takes
+// the marker as the start of a row, to which the fields after it belong. The marker holds no digit, "!" or
+// ".", so a reader built to the plain rules below skips it like the "[" and letters of the other markers. A
+// file without markers reads exactly by the index rule.
+//
+// Values held as they are. A value without class is read by its column's type, in the text form the save
+// writes for that type (numbers with the saving machine's decimal separator); a column without declared
+// type (adVariant) reads it as a text. "I", "R" and "T" mark a value the restore stores unchanged in that
+// class, whatever the column's type: the integers and reals of a typeless column, and a value another
+// program stored in a form its column's type does not have (an integer Unix time or a Julian day in a date
+// column, a text that is no date in one). A "B" value is held as it is too: in a column that is not binary
+// it stays a byte array, and "[i.B0]" is an empty byte array, which is no NULL. These letters sit where the
+// plain rules below skip every letter but "B", so a reader built to those rules takes a marked value by its
+// column's type; files without marks read exactly as before. This reader refuses a second class letter in one
+// length, and an "I" or "R" value that is no such number.
 //
 // Reading rules. After the header (first character not "[": no rows; digits collected up to "]"; any other
 // character skipped), between fields "!" is a corruption marker, "." ends a field index, digits are
@@ -54,6 +70,9 @@ inline constexpr char16_t kOpen = u'[';
 inline constexpr char16_t kClose = u']';
 inline constexpr char16_t kIndexEnd = u'.';
 inline constexpr char16_t kBinaryFlag = u'B';
+inline constexpr char16_t kIntegerClass = u'I';
+inline constexpr char16_t kRealClass = u'R';
+inline constexpr char16_t kTextClass = u'T';
 inline constexpr char16_t kCorruptionFlag = u'!';
 inline constexpr std::u16string_view kCorruptionMarker = u"[!CORRUPTED]";
 inline constexpr std::u16string_view kRowMarker = u"[ROW]";
@@ -103,13 +122,19 @@ class TableDataFileWriter {
   void BeginRow();
   void WriteText(std::uint32_t index, std::string_view utf8);
   void WriteBinary(std::uint32_t index, std::span<const std::uint8_t> bytes);  // empty: writes nothing
+  // Values the restore stores as they are, in their own class ("I", "R", "T", "B"; an empty array too).
+  void WriteInteger(std::uint32_t index, std::int64_t value);
+  void WriteReal(std::uint32_t index, double value);
+  void WriteHeldText(std::uint32_t index, std::string_view utf8);
+  void WriteHeldBinary(std::uint32_t index, std::span<const std::uint8_t> bytes);
   void EndRow(bool corrupted);  // a corrupted row gets "[!CORRUPTED]"
   void Finish();                // writes the trailer and closes the file
 
   const std::filesystem::path& Path() const noexcept { return file_.Path(); }
 
  private:
-  void BeginField(std::uint32_t index, bool binary, std::size_t length);
+  void BeginField(std::uint32_t index, char16_t valueClass, std::size_t length);  // class 0: none
+  void WriteNumber(std::uint32_t index, char16_t valueClass, std::string_view ascii);
   void PutNumber(std::uint64_t number);
   void RequireRow(bool inRow, const char* call) const;
 
@@ -134,6 +159,14 @@ class TableDataFileWriter {
 class TableDataFileReader {
  public:
   enum class Token { kField, kCorruption, kRowMarker, kEnd };
+  // The class letter of a field: none (read by the column's type), or a value held as it is.
+  enum class ValueClass : char16_t {
+    kColumn = 0,
+    kBinary = datafile::kBinaryFlag,
+    kInteger = datafile::kIntegerClass,
+    kReal = datafile::kRealClass,
+    kText = datafile::kTextClass,
+  };
 
   // Opens the file and reads its header. `columnCount`: the table's columns in the backup document; a field
   // index at or beyond it fails. A missing file throws kFileNotFound (the restore checks first).
@@ -150,12 +183,16 @@ class TableDataFileReader {
   bool StartsRow() const noexcept { return startsRow_; }
   // Of a field:
   std::uint32_t FieldIndex() const noexcept { return index_; }
-  bool IsBinary() const noexcept { return binary_; }
+  ValueClass Class() const noexcept { return class_; }
+  bool IsBinary() const noexcept { return class_ == ValueClass::kBinary; }
   std::u16string_view Units() const noexcept { return value_; }
   std::string Text() const;                 // UTF-8 (platform/text/Utf16.h)
   void AppendText(std::string& out) const;  // the same, into a buffer the caller reuses
   std::vector<std::uint8_t> Bytes() const;  // through TextToBytes; a character outside the code page fails
   void AppendBytes(std::vector<std::uint8_t>& out) const;  // the same, into a buffer the caller reuses
+  // The number of an "I" or "R" value; one that is no such number fails naming the value's position.
+  std::int64_t Integer() const;
+  double Real() const;
   // Of kEnd: whether "[EOF]" was the last thing in the file. The plain rules do not need the trailer, so a
   // file cut between two fields reads without error; this tells the caller that it was cut.
   bool EndedWithTrailer() const noexcept { return trailerSeen_; }
@@ -168,6 +205,9 @@ class TableDataFileReader {
   void AddDigit(char16_t digit, std::uint64_t position, const char* what);
   std::uint32_t TakeNumber(std::uint64_t position, const char* what);
   [[noreturn]] void Malformed(const std::string& what, std::uint64_t position) const;
+  [[noreturn]] void NotANumber(const char* what) const;
+  // The value as ASCII into `buffer`; false when it does not fit or holds another character.
+  bool Ascii(char* buffer, std::size_t size) const;
 
   text::Utf16InputFile file_;
   std::uint32_t columnCount_;
@@ -188,7 +228,7 @@ class TableDataFileReader {
   bool startsRow_ = false;
   bool trailerSeen_ = false;
   std::uint32_t index_ = 0;
-  bool binary_ = false;
+  ValueClass class_ = ValueClass::kColumn;
   std::uint64_t valueStart_ = 0;
   std::u16string value_;
 };

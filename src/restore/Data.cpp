@@ -1,7 +1,9 @@
 // Data restoration: the rows of one table data file into the freshly created table. File databases take
 // the rows through one updatable cursor (the provider batches them in transactions); server databases
 // through one parameterised INSERT per row. Identity values are kept as stored, and a file database's
-// next autoincrement value is moved past the highest restored one.
+// next autoincrement value is moved past the highest restored one. A value the data file holds with its
+// class (backup/TableDataFile.h) goes to a file database as it is, in that class (Recordset::SetStoredValue);
+// a server database gets it in the column's type.
 #include <charconv>
 #include <filesystem>
 
@@ -9,6 +11,7 @@
 #include "backup/TableDataFile.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
+#include "platform/data/Canonical.h"
 #include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
 #include "restore/Restore.h"
@@ -75,6 +78,39 @@ std::string ServerDate(const std::string& text) {
   return std::string(t);
 }
 
+// The value of a field with a class letter, in that class.
+Value HeldValue(const backup::TableDataFileReader& field, std::string& text) {
+  using Class = backup::TableDataFileReader::ValueClass;
+  switch (field.Class()) {
+    case Class::kInteger:
+      return Value(static_cast<long long>(field.Integer()));
+    case Class::kReal:
+      return Value(field.Real());
+    case Class::kBinary:
+      return Value(field.Bytes());
+    default:
+      text.clear();
+      field.AppendText(text);
+      return Value(text);
+  }
+}
+
+// A held value for a server column, which keeps one type: a date held as a number is read as the file
+// engine reads one (seconds since 1970, a Julian day), a text in a date column as a date text.
+Value ForServer(const ColumnInfo& column, Value held) {
+  if (!IsDateType(column.dataType)) return held;
+  switch (held.GetKind()) {
+    case Value::Kind::Integer:
+      return Value::Date(ServerDate(DateFromUnixTime(held.AsInt())));
+    case Value::Kind::Double:
+      return Value::Date(ServerDate(DateFromJulianDay(held.AsDouble())));
+    case Value::Kind::Text:
+      return Value::Date(ServerDate(held.TextRef()));
+    default:
+      return held;
+  }
+}
+
 // The value of the field the reader stands on, as the target engine takes it.
 Value DecodeValue(const ColumnInfo& column, const backup::TableDataFileReader& field, DataProvider provider,
                   const Restorer::Separators& separators, std::string& text) {
@@ -84,7 +120,11 @@ Value DecodeValue(const ColumnInfo& column, const backup::TableDataFileReader& f
                                       monetary ? separators.monetaryThousands : separators.thousands, ".",
                                       "");
   };
-  if (provider == dpAccess ? field.IsBinary() : IsBinaryType(type)) return Value(field.Bytes());
+  if (field.Class() != backup::TableDataFileReader::ValueClass::kColumn) {
+    Value held = HeldValue(field, text);
+    return provider == dpAccess ? held : ForServer(column, std::move(held));
+  }
+  if (provider != dpAccess && IsBinaryType(type)) return Value(field.Bytes());
   text.clear();
   field.AppendText(text);
   if (type == adBoolean) {
@@ -239,7 +279,10 @@ void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::stri
         Value value = DecodeValue(column, reader, m_Provider, separators, text);
         if (m_Provider == dpAccess) {
           at();
-          rows->SetValue(index, value);
+          if (reader.Class() == backup::TableDataFileReader::ValueClass::kColumn)
+            rows->SetValue(index, value);
+          else
+            rows->SetStoredValue(index, value);
         } else {
           given[index] = true;
           columnList += BracketName(column.name) + ", ";

@@ -43,7 +43,8 @@ void Restorer::RestoreIndexes(const backup::TableEntry& entry, Connection& conne
           // The server refuses a primary key over a nullable column and any index over long texts.
           bool nullable = column->nullable.ValueOr(false);
           int type = column->dataType;
-          if ((holder.primaryKey && nullable) || type == adLongVarChar || type == adLongVarWChar) {
+          if ((holder.primaryKey && nullable) || type == adLongVarChar || type == adLongVarWChar ||
+              type == adVariant) {  // a long text there (Tables.cpp)
             refused = true;
             break;
           }

@@ -28,6 +28,8 @@ TypeAndSize MapColumnType(DataProvider target, int stored, std::optional<std::in
     if (stored == adDate) return {adDBTimeStamp, std::nullopt};
     if (stored == adBoolean) return {adBoolean, std::nullopt};
     if (stored == adVarWChar) return {adVarChar, defineSize};
+    // A column of any values, as a file database keeps them, becomes a long text.
+    if (stored == adVariant) return {adLongVarWChar, std::nullopt};
     return {stored, defineSize};
   }
   if (stored == adLongVarChar || stored == adLongVarWChar) return {adLongVarWChar, 0};

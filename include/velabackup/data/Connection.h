@@ -48,6 +48,11 @@ class Recordset {
   virtual const FieldInfo& Field(std::size_t index) const = 0;
   // The current row's value of a field (of the pending row while an AddNew is in progress).
   virtual const Value& GetValue(std::size_t index) const = 0;
+  // The current row's value of a field as the engine holds it, when that is not a form of the field's type
+  // (another program's integer in a date column, a text in a number column): Integer, Double, Text or
+  // Binary, which SetStoredValue stores back unchanged. Empty when GetValue gives the value in its
+  // type's form, and on cursors that do not tell (client-side ones, engines with one type per column).
+  virtual const Value& GetStoredValue(std::size_t index) const;
 
   // Field by name, without regard to case; an unknown name fails with kItemNotFound.
   std::size_t FieldIndex(std::string_view name) const;
@@ -59,6 +64,10 @@ class Recordset {
   // Updatable cursors only; other cursors fail with kNotSupported.
   virtual void AddNew() = 0;
   virtual void SetValue(std::size_t index, const Value& value) = 0;
+  // Sets a value to be stored in its own class (Integer, Double, Text or Binary, an empty Binary being no
+  // NULL) without conversion to the field's type, where the engine keeps a class per value; other engines
+  // take it as SetValue does.
+  virtual void SetStoredValue(std::size_t index, const Value& value) { SetValue(index, value); }
   virtual void Update() = 0;
   virtual void CancelUpdate() = 0;
   virtual EditModeEnum EditMode() const = 0;

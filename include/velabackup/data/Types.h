@@ -14,6 +14,7 @@ enum DataTypeEnum : int {
   adDate = 7,
   adBSTR = 8,
   adBoolean = 11,
+  adVariant = 12,  // any value in its own class: a column without a declared type
   adDecimal = 14,
   adTinyInt = 16,
   adUnsignedTinyInt = 17,

@@ -83,6 +83,40 @@ std::string DecimalFromDouble(double value) {
   return CanonicalDecimal(ShortestDouble(value)).value_or("0");
 }
 
+namespace {
+
+// Days since 1970-01-01 to a civil date (the proleptic Gregorian calendar).
+void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t yy = static_cast<std::int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y = static_cast<int>(yy + (m <= 2));
+}
+
+}  // namespace
+
+std::string DateFromUnixTime(std::int64_t seconds) {
+  std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-(seconds + 1)) / 86400) - 1;
+  std::int64_t rest = seconds - days * 86400;
+  int y;
+  unsigned m, d;
+  CivilFromDays(days, y, m, d);
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d:%02d", y, m, d,
+                static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  return buffer;
+}
+
+std::string DateFromJulianDay(double day) {
+  return DateFromUnixTime(std::llround((day - 2440587.5) * 86400.0));
+}
+
 std::optional<std::string> CanonicalDate(std::string_view input) {
   std::string_view t = text::Trim(input);
   if (t.size() >= 2 && t.front() == '#' && t.back() == '#') t = text::Trim(t.substr(1, t.size() - 2));

@@ -21,5 +21,9 @@ std::optional<std::string> CanonicalDecimal(std::string_view text);
 std::string DecimalFromDouble(double value);
 // A date's canonical text, or nothing when the text is no date.
 std::optional<std::string> CanonicalDate(std::string_view text);
+// The dates other programs store as numbers, to the second: seconds since 1970-01-01 00:00:00 (Unix time)
+// and a Julian day number (days since noon of 24 November 4714 BC, the fraction being the time of day).
+std::string DateFromUnixTime(std::int64_t seconds);
+std::string DateFromJulianDay(double day);
 
 }  // namespace vela::data

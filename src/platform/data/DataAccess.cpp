@@ -20,6 +20,11 @@ std::size_t Recordset::FieldIndex(std::string_view name) const {
       "Item cannot be found in the collection corresponding to the requested name: " + std::string(name));
 }
 
+const Value& Recordset::GetStoredValue(std::size_t) const {
+  static const Value kNone;
+  return kNone;
+}
+
 const Property* Properties::Find(std::string_view name) const {
   for (const Property& p : items_)
     if (NamesEqual(p.name, name)) return &p;

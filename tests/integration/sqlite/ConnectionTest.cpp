@@ -2,6 +2,7 @@
 // other programs wrote.
 #include <sqlite3.h>
 
+#include <cmath>
 #include <fstream>
 
 #include "SqliteFixture.h"
@@ -143,8 +144,7 @@ TEST_F(SqliteConnectionTest, ValuesStoredByAnotherProgramReadAsTheirDeclaredType
   auto rs = db->OpenRecordset("SELECT * FROM v", adOpenForwardOnly, adLockReadOnly, adUseServer);
   std::vector<int> types;
   for (std::size_t i = 0; i < rs->FieldCount(); ++i) types.push_back(rs->Field(i).type);
-  EXPECT_EQ(types,
-            (std::vector<int>{adDate, adNumeric, adGUID, adBoolean, adLongVarWChar, adVarWChar, adDouble}));
+  EXPECT_EQ(types, (std::vector<int>{adDate, adNumeric, adGUID, adBoolean, adVariant, adVarWChar, adDouble}));
   auto rows = Rows(*db, "SELECT * FROM v");
   EXPECT_EQ(rows[0][0], Value::Date("2024-01-02 00:00:00"));
   EXPECT_EQ(rows[1][0], Value::Date("2023-11-14 22:13:20"));  // seconds since 1970
@@ -157,10 +157,54 @@ TEST_F(SqliteConnectionTest, ValuesStoredByAnotherProgramReadAsTheirDeclaredType
   EXPECT_EQ(rows[0][3], Value(true));
   EXPECT_EQ(rows[1][3], Value(false));
   EXPECT_EQ(rows[2][3], Value("maybe"));  // kept as it is rather than guessed
-  EXPECT_EQ(rows[1][4], Value("42"));
+  EXPECT_EQ(rows[0][4], Value("text"));   // a column without declared type: each value in its class
+  EXPECT_EQ(rows[1][4], Value(42));
+  EXPECT_EQ(rows[2][4], Value(Bytes{0}));
   EXPECT_EQ(rows[0][5], Value("7"));
   EXPECT_EQ(rows[0][6], Value(1e300));
   EXPECT_EQ(rows[2][6], Value("not a number"));
+}
+
+TEST_F(SqliteConnectionTest, ValuesInFormsTheirTypeLacksAreAlsoGivenAsHeld) {
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(File("other.db").c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(raw,
+                     "CREATE TABLE v (d TIMESTAMP, n NUMERIC(10,2), i INTEGER, t VARCHAR(9), b BOOLEAN);"
+                     "INSERT INTO v VALUES (1706932800, 1.98, 5000000000, x'00ff', 7);"
+                     "INSERT INTO v VALUES ('2024-02-03T04:05:06Z', 'n/a', 3.5, 'plain', 'yes');"
+                     "INSERT INTO v VALUES ('2024-02-03 04:05:06', 100, 12, '12', 1);"
+                     "INSERT INTO v VALUES (2460343.5, 1e999, 'twelve', NULL, 0);",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(raw);
+  }
+  auto db = OpenConnection(Cs(File("other.db")));
+  std::vector<std::vector<Value>> held;
+  std::vector<std::vector<Value>> values;
+  {
+    auto rs = db->OpenRecordset("SELECT * FROM v", adOpenForwardOnly, adLockReadOnly, adUseServer);
+    for (; !rs->Eof(); rs->MoveNext()) {
+      held.emplace_back();
+      values.emplace_back();
+      for (std::size_t i = 0; i < rs->FieldCount(); ++i) {
+        held.back().push_back(rs->GetStoredValue(i));
+        values.back().push_back(rs->GetValue(i));
+      }
+    }
+  }
+  const Value none;
+  // Read as the field's type all the same; held as stored only where that type has no such form.
+  EXPECT_EQ(values[0][0], Value::Date("2024-02-03 04:00:00"));
+  EXPECT_EQ(held[0], (std::vector<Value>{Value(1706932800), none, Value(5000000000LL), Value(Bytes{0, 0xFF}),
+                                         Value(7)}));
+  EXPECT_EQ(values[1][0], Value::Date("2024-02-03 04:05:06"));
+  EXPECT_EQ(held[1], (std::vector<Value>{Value("2024-02-03T04:05:06Z"), Value("n/a"), Value(3.5), none,
+                                         Value("yes")}));
+  EXPECT_EQ(held[2], (std::vector<Value>(5, none)));
+  EXPECT_EQ(values[2][1], Value::Decimal("100"));
+  EXPECT_EQ(held[3], (std::vector<Value>{Value(2460343.5), Value(HUGE_VAL), Value("twelve"), none, none}));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // Rows in the Jet manner: autoincrement seeds and explicit numbers, and Jet default expressions.
+#include <cmath>
+
 #include "SqliteFixture.h"
 
 namespace vela::data::testing {
@@ -89,6 +91,8 @@ TEST_F(SqliteDataTest, JetDefaultsAreKeptAsWrittenAndActOnInsert) {
   EXPECT_EQ(std::vector<Value>(row.begin() + 3, row.end()),
             (std::vector<Value>{Value(true), Value(false), Value(true), Value(true), Value(0),
                                 Value::Decimal("12.5"), Value("unknown"), Value("x'y"), Value(false)}));
+  // A decimal default is stored as a bound decimal is: a number, which sums and sorts as one.
+  EXPECT_EQ(Rows(*db, "SELECT typeof([Price]) FROM [Defaults]"), (RowList{{Value("real")}}));
   db->Execute("INSERT INTO [Defaults] ([Key], [Yes], [Plain]) VALUES (2, NULL, NULL)");
   EXPECT_EQ(Rows(*db, "SELECT [Yes], [Plain] FROM [Defaults] WHERE [Key] = 2"),
             (RowList{{Value(true), Value(false)}}));
@@ -100,6 +104,70 @@ TEST_F(SqliteDataTest, JetDefaultsAreKeptAsWrittenAndActOnInsert) {
   catalog->Refresh();
   EXPECT_EQ(catalog->GetTable("Defaults").columns[0].properties["Default"], Value("1"));
   EXPECT_EQ(catalog->GetTable("Defaults").columns[1].properties["Default"], Value("Now()"));
+}
+
+TEST_F(SqliteDataTest, DecimalsAreStoredAsNumbersWhereTheirDigitsFitAndAsTextBeyond) {
+  auto db = NewDatabase();
+  auto catalog = db->OpenCatalog();
+  Table t;
+  t.name = "Money";
+  t.columns = {Col("Id", adInteger), Col("Amount", adNumeric), Col("Price", adCurrency)};
+  t.columns[1].precision = 28;
+  t.columns[1].numericScale = 10;
+  catalog->AppendTable(t);
+  EXPECT_EQ(Rows(*db, "SELECT sql FROM sqlite_master WHERE name = 'Money'")[0][0],
+            Value("CREATE TABLE \"Money\" (\"Id\" INTEGER, \"Amount\" DECIMAL BLOB(28,10), \"Price\" "
+                  "CURRENCY BLOB)"));
+
+  struct Case {
+    Value given;
+    const char* stored;  // quote() of what the engine holds
+    const char* read;    // the Decimal read back
+  };
+  const std::vector<Case> cases = {
+      {Value::Decimal("1.98"), "1.98", "1.98"},
+      {Value("  0012.50 "), "12.5", "12.5"},
+      {Value::Decimal("100"), "100", "100"},
+      {Value(2.5), "2.5", "2.5"},
+      {Value(-3.0), "-3", "-3"},
+      {Value::Decimal("-0.0001"), "-0.0001", "-0.0001"},
+      {Value::Decimal("0.30000000000000004"), "3.00000000000000044408e-01", "0.30000000000000004"},
+      {Value::Decimal("9007199254740993"), "9007199254740993", "9007199254740993"},  // beyond a double
+      {Value::Decimal("1e20"), "1.0e+20", "100000000000000000000"},
+      {Value::Decimal("12345678901234567890.0123456789"), "'12345678901234567890.0123456789'",
+       "12345678901234567890.0123456789"},
+  };
+  auto rows = db->OpenRecordset("SELECT * FROM [Money]", adOpenDynamic, adLockOptimistic, adUseServer);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    AddRow(*rows,
+           {{"Id", Value(static_cast<int>(i))}, {"Amount", cases[i].given}, {"Price", cases[i].given}});
+  }
+  rows->Close();
+  const RowList read =
+      Rows(*db, "SELECT quote(Amount), Amount, quote(Price), Price FROM [Money] ORDER BY Id");
+  ASSERT_EQ(read.size(), cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].read);
+    EXPECT_EQ(read[i], (std::vector<Value>{Value(cases[i].stored), Value::Decimal(cases[i].read),
+                                           Value(cases[i].stored), Value::Decimal(cases[i].read)}));
+  }
+  EXPECT_EQ(Failure([&] {
+              AddRow(
+                  *db->OpenRecordset("SELECT * FROM [Money]", adOpenDynamic, adLockOptimistic, adUseServer),
+                  {{"Amount", Value(HUGE_VAL)}});
+            }).Number(),
+            kTypeMismatch);
+
+  // Files made before keep decimals as text under a text declaration: the same types, the same values.
+  db->Execute("CREATE TABLE [Old] ([Amount] DECIMAL TEXT(12,3), [Price] CURRENCY TEXT)");
+  db->Execute("INSERT INTO [Old] VALUES ('12.5', '-3.25')");
+  catalog->Refresh();
+  const Table old = catalog->GetTable("Old");
+  EXPECT_EQ(old.columns[0].type, adNumeric);
+  EXPECT_EQ(old.columns[0].precision, 12);
+  EXPECT_EQ(old.columns[0].numericScale, 3);
+  EXPECT_EQ(old.columns[1].type, adCurrency);
+  EXPECT_EQ(Rows(*db, "SELECT * FROM [Old]"), (RowList{{Value::Decimal("12.5"), Value::Decimal("-3.25")}}));
 }
 
 }  // namespace

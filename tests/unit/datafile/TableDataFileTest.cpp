@@ -1,6 +1,10 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <iomanip>
 #include <map>
+#include <sstream>
 
 #include "backup/FormatNumericValue.h"
 #include "backup/TableDataFile.h"
@@ -218,6 +222,105 @@ TEST_F(TableDataFileTest, WriterFailuresAreClear) {
     EXPECT_EQ(error.Number(), kPathAccess);
     EXPECT_EQ(error.Description(), "Cannot write the file /dev/full: No space left on device");
   }
+}
+
+// The restore's reading of held values: each field as "class:value", the class letter or "-" for none.
+std::vector<std::string> ReadClassed(const std::filesystem::path& path, std::uint32_t columns = 4) {
+  using Class = TableDataFileReader::ValueClass;
+  TableDataFileReader reader(path, columns);
+  std::vector<std::string> fields;
+  for (Token token = reader.Next(); token != Token::kEnd; token = reader.Next()) {
+    if (token != Token::kField) continue;
+    std::string field = std::to_string(reader.FieldIndex()) + ":";
+    switch (reader.Class()) {
+      case Class::kColumn:
+        field += "-" + reader.Text();
+        break;
+      case Class::kInteger:
+        field += "I" + std::to_string(reader.Integer());
+        break;
+      case Class::kReal: {
+        std::ostringstream real;
+        real << std::setprecision(17) << reader.Real();
+        field += "R" + real.str();
+        break;
+      }
+      case Class::kText:
+        field += "T" + reader.Text();
+        break;
+      case Class::kBinary: {
+        const auto bytes = reader.Bytes();
+        field += "B" + std::to_string(bytes.size());
+        break;
+      }
+    }
+    fields.push_back(field);
+  }
+  return fields;
+}
+
+TEST_F(TableDataFileTest, HeldValuesCarryTheirClassWhichPlainReadersSkip) {
+  using namespace std::string_view_literals;
+  TableDataFileWriter writer(path_, 2);
+  writer.BeginRow();
+  writer.WriteInteger(0, -9223372036854775807LL - 1);
+  writer.WriteReal(1, 0.1);
+  writer.WriteHeldText(2, "2024-02-03T04:05:06.123Z");
+  writer.WriteHeldBinary(3, {});  // an empty array of a typeless column is a value
+  writer.EndRow(false);
+  writer.BeginRow();
+  writer.WriteText(0, "1.5");
+  writer.WriteReal(1, -HUGE_VAL);
+  writer.WriteHeldText(2, "");
+  writer.WriteHeldBinary(3, std::vector<std::uint8_t>{0x00, 0xFF});
+  writer.EndRow(false);
+  writer.Finish();
+
+  EXPECT_EQ(ReadBytes(path_),
+            Utf16Le(u"[2][0.I20]-9223372036854775808[1.R3]0.1[2.T24]2024-02-03T04:05:06.123Z"
+                    u"[3.B0][0.3]1.5[1.R4]-inf[2.T0][3.B2]\x0000\x00FF[EOF]"sv));
+  EXPECT_EQ(ReadClassed(path_), (std::vector<std::string>{"0:I-9223372036854775808", "1:R0.10000000000000001",
+                                                          "2:T2024-02-03T04:05:06.123Z", "3:B0", "0:-1.5",
+                                                          "1:R-inf", "2:T", "3:B2"}));
+  // A reader of the plain rules sees the same rows, each value in its text form.
+  const Table plain = ReadTable(path_, 4);
+  EXPECT_EQ(
+      plain.rows,
+      (std::vector<Row>{{{0, "-9223372036854775808"}, {1, "0.1"}, {2, "2024-02-03T04:05:06.123Z"}, {3, "B:"}},
+                        {{0, "1.5"}, {1, "-inf"}, {2, ""}, {3, "B:" + std::string("\0\xFF", 2)}}}));
+}
+
+TEST_F(TableDataFileTest, FilesWithoutClassesReadAsBefore) {
+  // Other letters in a length stay skipped, as the plain rules say; no value takes a class from them.
+  Write(u"[3][0.1]7[1.x2]ab[2.B1]\x00C3[3.Eb1]z[0.2]-1[EOF]");
+  EXPECT_EQ(ReadClassed(path_), (std::vector<std::string>{"0:-7", "1:-ab", "2:B1", "3:-z", "0:--1"}));
+}
+
+TEST_F(TableDataFileTest, HostileClassesFailWithTheirPosition) {
+  auto expectMalformed = [&](std::u16string_view units, const std::string& what, int character) {
+    SCOPED_TRACE(what);
+    Write(units);
+    try {
+      ReadClassed(path_);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.Number(), kBadFileFormat);
+      EXPECT_THAT(error.Description(),
+                  ::testing::HasSubstr(", character " + std::to_string(character) + " (byte offset " +
+                                       std::to_string(2 + 2 * character) + "): "));
+      EXPECT_THAT(error.Description(), ::testing::HasSubstr(what));
+    }
+  };
+  expectMalformed(u"[1][0.IR2]12", "a second class letter \"R\" in the length of field 0", 7);
+  expectMalformed(u"[1][0.1]a[1.B1T]x", "a second class letter \"T\" in the length of field 1", 14);
+  expectMalformed(u"[1][0.I3]abc", "the value of field 0 starting here is no 64-bit integer: \"abc\"", 9);
+  expectMalformed(u"[1][0.I0]", "the value of field 0 starting here is no 64-bit integer: \"\"", 9);
+  expectMalformed(u"[1][2.I19]9223372036854775808", "field 2 starting here is no 64-bit integer", 10);
+  expectMalformed(u"[1][0.I2]\x0661\x0662", "no 64-bit integer", 9);  // digits, but not ASCII ones
+  expectMalformed(u"[1][0.R3]nan", "the value of field 0 starting here is no real number: \"nan\"", 9);
+  expectMalformed(u"[1][0.R5]1e999", "no real number", 9);
+  const std::u16string longReal = u"[1][0.R70]" + std::u16string(70, u'1');
+  expectMalformed(longReal, "no real number: \"1111111111111111111111111111111111111111...\"", 10);
 }
 
 TEST(FormatNumericValue, MovesNumbersToTheLocalSeparators) {

@@ -71,6 +71,7 @@ StreamingRecordset::StreamingRecordset(JetConnection& connection, Statement stat
   eof_ = !statement_.Step();
   fields_ = DescribeFields(connection_, statement_.get(), !eof_);
   row_.resize(fields_.size());
+  held_.resize(fields_.size());
   if (!eof_) {
     ReadRow();
     LookAhead();
@@ -85,8 +86,11 @@ void StreamingRecordset::LookAhead() {
 }
 
 void StreamingRecordset::ReadRow() {
-  for (std::size_t i = 0; i < fields_.size(); ++i)
-    row_[i] = ReadValue(statement_.get(), static_cast<int>(i), fields_[i].type);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    Value& held = held_[i];
+    if (!held.IsEmpty()) held = Value();
+    row_[i] = ReadValue(statement_.get(), static_cast<int>(i), fields_[i].type, &held);
+  }
 }
 
 void StreamingRecordset::MoveNext() {
@@ -108,6 +112,12 @@ const Value& StreamingRecordset::GetValue(std::size_t index) const {
   if (index >= fields_.size()) NoSuchField(index);
   if (eof_) NoCurrentRow();
   return row_[index];
+}
+
+const Value& StreamingRecordset::GetStoredValue(std::size_t index) const {
+  if (index >= fields_.size()) NoSuchField(index);
+  if (eof_) NoCurrentRow();
+  return held_[index];
 }
 
 void StreamingRecordset::Sort(std::string_view) {
@@ -182,9 +192,11 @@ void UpdatableRecordset::AddNew() {
     // New rows go to the end; the reading statement is done with, so no read is open while rows are added.
     statement_.Reset();
     readerDone_ = true;
+    held_.assign(fields_.size(), Value());  // the rows from here on are the added ones, held as given
   }
   pending_.assign(fields_.size(), Value::Null());
   assigned_.assign(fields_.size(), false);
+  asStored_.assign(fields_.size(), false);
   editMode_ = adEditAdd;
 }
 
@@ -195,6 +207,12 @@ void UpdatableRecordset::SetValue(std::size_t index, const Value& value) {
                 "Only a row begun with AddNew can be given values (table " + table_ + ")");
   pending_[index] = value;
   assigned_[index] = true;
+  asStored_[index] = false;
+}
+
+void UpdatableRecordset::SetStoredValue(std::size_t index, const Value& value) {
+  SetValue(index, value);
+  asStored_[index] = true;
 }
 
 void UpdatableRecordset::Update() {
@@ -224,7 +242,8 @@ void UpdatableRecordset::Update() {
   int parameter = 0;
   for (std::size_t i = 0; i < assigned_.size(); ++i) {
     if (!assigned_[i]) continue;
-    BindValue(insert.get(), ++parameter, pending_[i], fields_[i].type, contexts_[i]);
+    BindValue(insert.get(), ++parameter, pending_[i], asStored_[i] ? adVariant : fields_[i].type,
+              contexts_[i]);
   }
   connection_.BeginBatchRow();
   insert.Step();

@@ -35,6 +35,7 @@ class StreamingRecordset : public Recordset {
   std::size_t FieldCount() const override { return fields_.size(); }
   const FieldInfo& Field(std::size_t index) const override;
   const Value& GetValue(std::size_t index) const override;
+  const Value& GetStoredValue(std::size_t index) const override;
   void Sort(std::string_view fieldName) override;
   void AddNew() override;
   void SetValue(std::size_t index, const Value& value) override;
@@ -51,6 +52,7 @@ class StreamingRecordset : public Recordset {
   Statement statement_;
   std::vector<FieldInfo> fields_;
   std::vector<Value> row_;
+  std::vector<Value> held_;  // per field: the value as the engine holds it when not in the type's form
   bool eof_ = true;
   bool hasNext_ = false;
 };
@@ -65,6 +67,7 @@ class UpdatableRecordset final : public StreamingRecordset {
   const Value& GetValue(std::size_t index) const override;
   void AddNew() override;
   void SetValue(std::size_t index, const Value& value) override;
+  void SetStoredValue(std::size_t index, const Value& value) override;
   void Update() override;
   void CancelUpdate() override;
   EditModeEnum EditMode() const override { return editMode_; }
@@ -79,6 +82,7 @@ class UpdatableRecordset final : public StreamingRecordset {
   bool savedEof_ = true;
   std::vector<Value> pending_;
   std::vector<bool> assigned_;
+  std::vector<bool> asStored_;  // fields set with SetStoredValue, bound in their own class
   std::map<std::vector<bool>, Statement> inserts_;  // one statement per set of assigned fields
   bool closed_ = false;
 };

@@ -51,39 +51,13 @@ double AsSingle(double value) {
   return d;
 }
 
-// Days since 1970-01-01 to a civil date (the proleptic Gregorian calendar).
-void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t yy = static_cast<std::int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y = static_cast<int>(yy + (m <= 2));
-}
-
-std::string DateFromUnixSeconds(std::int64_t seconds) {
-  std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-  std::int64_t rest = seconds - days * 86400;
-  int y;
-  unsigned m, d;
-  CivilFromDays(days, y, m, d);
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d:%02d", y, m, d,
-                static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
-  return buffer;
-}
-
 // An automation date: days since 1899-12-30, the fraction being the time of day.
 std::string DateFromOleDays(double days) {
   double whole = std::trunc(days);
   double fraction = std::fabs(days - whole);
   auto seconds = static_cast<std::int64_t>(std::llround(fraction * 86400.0));
   constexpr std::int64_t kOleEpoch = -25569;  // 1899-12-30 in days since 1970-01-01
-  return DateFromUnixSeconds((kOleEpoch + static_cast<std::int64_t>(whole)) * 86400 + seconds);
+  return DateFromUnixTime((kOleEpoch + static_cast<std::int64_t>(whole)) * 86400 + seconds);
 }
 
 std::optional<std::string> CanonicalGuid(std::string_view text) {
@@ -131,6 +105,74 @@ Bytes BytesOfColumn(sqlite3_stmt* stmt, int column) {
   const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt, column));
   int size = sqlite3_column_bytes(stmt, column);
   return data ? Bytes(data, data + size) : Bytes();
+}
+
+// A column's value in its storage class, as the engine holds it.
+Value StoredValue(sqlite3_stmt* stmt, int column, int storage) {
+  switch (storage) {
+    case SQLITE_INTEGER:
+      return Value(static_cast<long long>(sqlite3_column_int64(stmt, column)));
+    case SQLITE_FLOAT:
+      return Value(sqlite3_column_double(stmt, column));
+    case SQLITE_BLOB:
+      return Value(BytesOfColumn(stmt, column));
+    default:
+      return Value(TextOfColumn(stmt, column));
+  }
+}
+
+// Whether an integer type holds the number.
+bool InRange(int type, std::int64_t v) {
+  switch (type) {
+    case adSmallInt:
+      return v >= -32768 && v <= 32767;
+    case adInteger:
+      return v >= INT32_MIN && v <= INT32_MAX;
+    case adUnsignedTinyInt:
+      return v >= 0 && v <= 255;
+    default:
+      return true;
+  }
+}
+
+// A whole number within the 64-bit integers.
+bool IsWhole64(double d) {
+  return d >= -9223372036854775808.0 && d < 9223372036854775808.0 && std::trunc(d) == d;
+}
+
+// An empty array is a value too, which a null pointer would bind as NULL.
+int BindBytes(sqlite3_stmt* stmt, int index, const Bytes& bytes) {
+  return bytes.empty()
+             ? sqlite3_bind_zeroblob(stmt, index, 0)
+             : sqlite3_bind_blob(stmt, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+// The class a decimal's canonical text is stored in (see the header): a whole number within 64 bits as an
+// integer, a number a double gives back digit for digit as a real, any other as its text. Up to 15
+// significant digits always come back from a double; longer ones are tried.
+enum class DecimalClass { kInteger, kReal, kText };
+DecimalClass ClassOfDecimal(const std::string& canonical, std::int64_t& whole, double& real) {
+  if (canonical.find('.') == std::string::npos && ParseInt(canonical, whole)) return DecimalClass::kInteger;
+  std::size_t digits = 0;
+  for (char c : canonical) digits += c >= '0' && c <= '9';
+  if (ParseDouble(canonical, real) && std::isfinite(real) &&
+      (digits <= 15 || CanonicalDecimal(ShortestDouble(real)) == canonical))
+    return DecimalClass::kReal;
+  return DecimalClass::kText;
+}
+
+int BindDecimal(sqlite3_stmt* stmt, int index, const std::string& canonical) {
+  std::int64_t whole = 0;
+  double real = 0;
+  switch (ClassOfDecimal(canonical, whole, real)) {
+    case DecimalClass::kInteger:
+      return sqlite3_bind_int64(stmt, index, whole);
+    case DecimalClass::kReal:
+      return sqlite3_bind_double(stmt, index, real);
+    default:
+      return sqlite3_bind_text(stmt, index, canonical.data(), static_cast<int>(canonical.size()),
+                               SQLITE_TRANSIENT);
+  }
 }
 
 }  // namespace
@@ -183,6 +225,7 @@ ColumnType EngineType(int type, std::int64_t definedSize, int precision, int num
     case adBigInt:
     case adGUID:
     case adLongVarBinary:
+    case adVariant:
       break;
     default:
       throw Error(kNotSupported, kSource,
@@ -205,7 +248,7 @@ std::string DeclarationFor(const ColumnType& t) {
     case adDouble:
       return "DOUBLE";
     case adCurrency:
-      return "CURRENCY TEXT";
+      return "CURRENCY BLOB";
     case adDate:
       return "DATETIME";
     case adBoolean:
@@ -221,7 +264,7 @@ std::string DeclarationFor(const ColumnType& t) {
     case adWChar:
       return sized("CHAR");
     case adNumeric:
-      return "DECIMAL TEXT(" + std::to_string(t.precision) + "," + std::to_string(t.numericScale) + ")";
+      return "DECIMAL BLOB(" + std::to_string(t.precision) + "," + std::to_string(t.numericScale) + ")";
     case adVarWChar:
       return sized("VARCHAR");
     case adLongVarWChar:
@@ -230,6 +273,8 @@ std::string DeclarationFor(const ColumnType& t) {
       return sized("VARBINARY");
     case adLongVarBinary:
       return "BLOB";
+    case adVariant:
+      return "";
     default:
       return "TEXT";
   }
@@ -260,8 +305,10 @@ ColumnType TypeFromDeclaration(std::string_view declaration) {
     return t;
   };
 
+  if (name.empty()) return make(adVariant);
+  // This provider's own decimal declarations, of now ("DECIMAL BLOB") and of earlier files ("DECIMAL TEXT").
   if ((name.rfind("DECIMAL", 0) == 0 || name.rfind("NUMERIC", 0) == 0) &&
-      name.find("TEXT") != std::string::npos)
+      (name.find("BLOB") != std::string::npos || name.find("TEXT") != std::string::npos))
     return decimal();
   if (name.rfind("CURRENCY", 0) == 0 || name == "MONEY" || name == "SMALLMONEY") return make(adCurrency);
   if (OneOf(name, {"DECIMAL", "NUMERIC", "NUMBER", "DEC"})) return decimal();
@@ -324,21 +371,33 @@ int NaturalScale(int type) {
   return type == adCurrency ? 4 : 0;
 }
 
-Value ReadValue(sqlite3_stmt* stmt, int column, int type) {
-  int storage = sqlite3_column_type(stmt, column);
+Value ReadValue(sqlite3_stmt* stmt, int column, int type, Value* held) {
+  const int storage = sqlite3_column_type(stmt, column);
   if (storage == SQLITE_NULL) return Value::Null();
+  if (type == adVariant) return StoredValue(stmt, column, storage);
+  // Read before any conversion: converting a column's value changes what the engine reports of it.
+  auto hold = [&] {
+    if (held != nullptr) *held = StoredValue(stmt, column, storage);
+  };
   if (IsBinaryType(type)) {
     if (storage == SQLITE_BLOB) return Value(BytesOfColumn(stmt, column));
+    hold();
     std::string text = TextOfColumn(stmt, column);
     return Value(Bytes(text.begin(), text.end()));
   }
   if (storage == SQLITE_BLOB) {
+    hold();
     if (type == adGUID && sqlite3_column_bytes(stmt, column) == 16)
       return Value(GuidFromBytes(static_cast<const unsigned char*>(sqlite3_column_blob(stmt, column))));
     return Value(BytesOfColumn(stmt, column));
   }
   if (IsIntegerType(type)) {
-    if (storage == SQLITE_INTEGER) return Value(static_cast<long long>(sqlite3_column_int64(stmt, column)));
+    if (storage == SQLITE_INTEGER) {
+      const std::int64_t v = sqlite3_column_int64(stmt, column);
+      if (!InRange(type, v)) hold();  // another program's 64-bit value in an INTEGER column
+      return Value(static_cast<long long>(v));
+    }
+    hold();
     if (storage == SQLITE_FLOAT)
       return Value(static_cast<long long>(std::llround(sqlite3_column_double(stmt, column))));
     std::int64_t v;
@@ -348,7 +407,14 @@ Value ReadValue(sqlite3_stmt* stmt, int column, int type) {
   switch (type) {
     case adSingle:
     case adDouble: {
-      if (storage != SQLITE_TEXT) return Value(sqlite3_column_double(stmt, column));
+      if (storage == SQLITE_FLOAT) {
+        const double d = sqlite3_column_double(stmt, column);
+        // More digits than a Single keeps would be cut when bound again.
+        if (type == adSingle && std::isfinite(d) && AsSingle(d) != d) hold();
+        return Value(d);
+      }
+      hold();
+      if (storage == SQLITE_INTEGER) return Value(sqlite3_column_double(stmt, column));
       double d;
       std::string text = TextOfColumn(stmt, column);
       return ParseDouble(text, d) ? Value(d) : Value(std::move(text));
@@ -357,36 +423,59 @@ Value ReadValue(sqlite3_stmt* stmt, int column, int type) {
     case adNumeric: {
       if (storage == SQLITE_INTEGER)
         return Value::Decimal(std::to_string(sqlite3_column_int64(stmt, column)));
-      if (storage == SQLITE_FLOAT)
-        return Value::Decimal(DecimalFromDouble(sqlite3_column_double(stmt, column)));
+      if (storage == SQLITE_FLOAT) {
+        const double d = sqlite3_column_double(stmt, column);
+        // Bound again as a decimal, a whole number would be stored as an integer; an infinity has no
+        // decimal text at all.
+        if (std::isfinite(d) && !IsWhole64(d)) return Value::Decimal(DecimalFromDouble(d));
+        hold();
+        return std::isfinite(d) ? Value::Decimal(DecimalFromDouble(d)) : Value(d);
+      }
+      // A number's text, exact or not in canonical form, is this column's own (the texts of files made
+      // before decimals were stored as numbers); any other text is held as it is.
       std::string text = TextOfColumn(stmt, column);
-      auto canonical = CanonicalDecimal(text);
-      return canonical ? Value::Decimal(*canonical) : Value(std::move(text));
+      if (auto canonical = CanonicalDecimal(text)) return Value::Decimal(std::move(*canonical));
+      if (held != nullptr) *held = Value(text);
+      return Value(std::move(text));
     }
     case adDate: {
-      if (storage == SQLITE_INTEGER)
-        return Value::Date(DateFromUnixSeconds(sqlite3_column_int64(stmt, column)));
+      if (storage == SQLITE_INTEGER) {
+        hold();
+        return Value::Date(DateFromUnixTime(sqlite3_column_int64(stmt, column)));
+      }
       if (storage == SQLITE_FLOAT) {
-        // Another program's Julian day number.
-        double jd = sqlite3_column_double(stmt, column);
-        return Value::Date(DateFromUnixSeconds(std::llround((jd - 2440587.5) * 86400.0)));
+        hold();
+        return Value::Date(DateFromJulianDay(sqlite3_column_double(stmt, column)));
       }
       std::string text = TextOfColumn(stmt, column);
       auto canonical = CanonicalDate(text);
-      return canonical ? Value::Date(*canonical) : Value(std::move(text));
+      if (canonical && *canonical == text) return Value::Date(std::move(text));
+      if (held != nullptr) *held = Value(text);
+      return canonical ? Value::Date(std::move(*canonical)) : Value(std::move(text));
     }
     case adBoolean: {
-      if (storage != SQLITE_TEXT) return Value(sqlite3_column_double(stmt, column) != 0.0);
+      if (storage == SQLITE_INTEGER) {
+        const std::int64_t v = sqlite3_column_int64(stmt, column);
+        if (v != 0 && v != 1) hold();
+        return Value(v != 0);
+      }
+      hold();
+      if (storage == SQLITE_FLOAT) return Value(sqlite3_column_double(stmt, column) != 0.0);
       std::string text = TextOfColumn(stmt, column);
       auto b = BoolFromText(text);
       return b ? Value(*b) : Value(std::move(text));
     }
     case adGUID: {
+      if (storage != SQLITE_TEXT) hold();
       std::string text = TextOfColumn(stmt, column);
       auto canonical = CanonicalGuid(text);
-      return Value(canonical ? *canonical : text);
+      if (storage == SQLITE_TEXT && (!canonical || *canonical != text) && held != nullptr)
+        *held = Value(text);
+      return Value(canonical ? std::move(*canonical) : std::move(text));
     }
     default:
+      if (storage == SQLITE_TEXT) return Value(TextOfColumn(stmt, column));
+      hold();
       if (storage == SQLITE_FLOAT) return Value(ShortestDouble(sqlite3_column_double(stmt, column)));
       return Value(TextOfColumn(stmt, column));
   }
@@ -404,10 +493,36 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std:
     return;
   }
   Value::Kind kind = value.GetKind();
+  if (type == adVariant) {
+    // Every value as it is, in its own class; a decimal as a decimal column stores it.
+    switch (kind) {
+      case Value::Kind::Boolean:
+        check(sqlite3_bind_int(stmt, index, value.AsBool() ? 1 : 0));
+        return;
+      case Value::Kind::Integer:
+        check(sqlite3_bind_int64(stmt, index, value.AsInt()));
+        return;
+      case Value::Kind::Double:
+        check(sqlite3_bind_double(stmt, index, value.AsDouble()));
+        return;
+      case Value::Kind::Binary:
+        check(BindBytes(stmt, index, value.AsBytes()));
+        return;
+      case Value::Kind::Decimal:
+        if (auto text = CanonicalDecimal(value.TextRef())) {
+          check(BindDecimal(stmt, index, *text));
+          return;
+        }
+        bindText(value.TextRef());
+        return;
+      default:
+        bindText(value.TextRef());
+        return;
+    }
+  }
   if (IsBinaryType(type)) {
     if (kind == Value::Kind::Binary) {
-      const Bytes& b = value.AsBytes();
-      check(sqlite3_bind_blob(stmt, index, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT));
+      check(BindBytes(stmt, index, value.AsBytes()));
     } else {
       std::string text = value.AsText();
       check(sqlite3_bind_blob(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
@@ -419,11 +534,7 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std:
   try {
     if (IsIntegerType(type)) {
       std::int64_t v = value.AsInt();
-      std::int64_t low = INT64_MIN, high = INT64_MAX;
-      if (type == adSmallInt) low = -32768, high = 32767;
-      if (type == adInteger) low = INT32_MIN, high = INT32_MAX;
-      if (type == adUnsignedTinyInt) low = 0, high = 255;
-      if (v < low || v > high) Mismatch(context, "the value " + std::to_string(v) + " is out of range");
+      if (!InRange(type, v)) Mismatch(context, "the value " + std::to_string(v) + " is out of range");
       check(sqlite3_bind_int64(stmt, index, v));
       return;
     }
@@ -436,15 +547,18 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std:
         return;
       case adCurrency:
       case adNumeric: {
-        std::optional<std::string> text;
-        if (kind == Value::Kind::Integer || kind == Value::Kind::Boolean)
-          text = std::to_string(value.AsInt());
-        else if (kind == Value::Kind::Double)
-          text = DecimalFromDouble(value.AsDouble());
-        else
-          text = CanonicalDecimal(value.AsText());
-        if (!text) Mismatch(context, "\"" + value.AsText() + "\" is not a number");
-        bindText(*text);
+        if (kind == Value::Kind::Integer || kind == Value::Kind::Boolean) {
+          check(sqlite3_bind_int64(stmt, index, value.AsInt()));
+        } else if (kind == Value::Kind::Double) {
+          const double d = value.AsDouble();
+          if (!std::isfinite(d)) Mismatch(context, "not a finite number");
+          check(IsWhole64(d) ? sqlite3_bind_int64(stmt, index, static_cast<std::int64_t>(d))
+                             : sqlite3_bind_double(stmt, index, d));
+        } else {
+          std::optional<std::string> text = CanonicalDecimal(value.AsText());
+          if (!text) Mismatch(context, "\"" + value.AsText() + "\" is not a number");
+          check(BindDecimal(stmt, index, *text));
+        }
         return;
       }
       case adDate: {
@@ -509,8 +623,13 @@ std::optional<std::string> EngineDefault(std::string_view jetDefault, int type) 
   }
   if (auto number = CanonicalDecimal(t); number && t.find_first_of("eE") == std::string_view::npos) {
     if (type == adBoolean) return *number == "0" ? "0" : "1";
-    if (type == adCurrency || type == adNumeric || isText)
-      return QuoteText(isText ? std::string(t) : *number);
+    if (isText) return QuoteText(t);
+    if (type == adCurrency || type == adNumeric) {
+      // Stored in the class a bound value of the same number gets.
+      std::int64_t whole = 0;
+      double real = 0;
+      return ClassOfDecimal(*number, whole, real) == DecimalClass::kText ? QuoteText(*number) : *number;
+    }
     if (type == adDate) return QuoteText(DateFromOleDays(std::stod(*number)));
     return *number;
   }
