@@ -575,7 +575,8 @@ std::unique_ptr<Recordset> JetSchema::SchemaColumns(std::string_view tableName) 
       if (nullable) flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
       if (isLong)
         flags |= DBCOLUMNFLAGS_ISLONG;
-      else if (!(type == adVarWChar || type == adVarBinary))
+      else if (!(type == adVarWChar || type == adVarBinary ||
+                 type == adVariant))  // a typeless value has no length
         flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
       bool numeric = NaturalPrecision(type) > 0;
       rows.push_back({
