@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "velabackup/CBackupEvents.h"
+
 namespace vela::testing {
 
 inline constexpr const char* kWildSchema = R"sql(
@@ -94,14 +96,37 @@ inline std::vector<std::string> Answers(const std::string& path, const std::stri
   return rows;
 }
 
-// Makes the database at `path` with the sqlite3 library alone.
-inline void MakeWildDatabase(const std::string& path) {
+// Runs statements on a file with the sqlite3 library alone; the engine's complaint, or "" when they ran.
+inline std::string Exec(const std::string& path, const std::string& sql) {
   sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+  if (sqlite3_open(path.c_str(), &raw) != SQLITE_OK) {
+    sqlite3_close(raw);
+    return "cannot open " + path;
+  }
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
   char* message = nullptr;
-  ASSERT_EQ(sqlite3_exec(db.get(), kWildSchema, nullptr, nullptr, &message), SQLITE_OK)
-      << (message ? message : "");
+  sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &message);
+  std::string complaint = message ? message : "";
+  sqlite3_free(message);
+  return complaint;
+}
+
+// The notices (ShowMessage) a save or restore raised, in order.
+struct Notices : CBackupEvents {
+  void ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& guid,
+                   std::int32_t&) override {
+    messages.push_back({prompt, guid, buttons});
+  }
+  struct Message {
+    std::string prompt, guid;
+    int buttons;
+  };
+  std::vector<Message> messages;
+};
+
+// Makes the database at `path` with the sqlite3 library alone.
+inline void MakeWildDatabase(const std::string& path) {
+  ASSERT_EQ(Exec(path, kWildSchema), "");
 }
 
 }  // namespace vela::testing

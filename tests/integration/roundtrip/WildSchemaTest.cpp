@@ -17,19 +17,8 @@ namespace {
 using testing::Answers;
 using testing::FileDatabase;
 using ::testing::HasSubstr;
+using testing::Notices;
 using testing::TempFolder;
-
-struct Notices : CBackupEvents {
-  void ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& guid,
-                   std::int32_t&) override {
-    shown.push_back({prompt, guid, buttons});
-  }
-  struct Notice {
-    std::string prompt, guid;
-    std::int32_t buttons;
-  };
-  std::vector<Notice> shown;
-};
 
 constexpr const char* kLeftOutGuid = "{2CD12757-4EFF-40B5-ADCF-99FD8CDD4B46}";
 
@@ -43,16 +32,7 @@ class WildSchema : public ::testing::Test {
     ASSERT_TRUE(backup_.Save(*connection, archive_));
   }
   // Runs a statement on the restored file; the engine's complaint, or "" when it ran.
-  std::string Run(const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open(target_.c_str(), &db);
-    char* message = nullptr;
-    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-    std::string complaint = message ? message : "";
-    sqlite3_free(message);
-    sqlite3_close(db);
-    return complaint;
-  }
+  std::string Run(const std::string& sql) { return testing::Exec(target_, sql); }
 
   TempFolder folder_;
   std::string source_ = folder_ / "wild.db", target_ = folder_ / "restored.db",
@@ -63,7 +43,7 @@ class WildSchema : public ::testing::Test {
 
 TEST_F(WildSchema, EveryObjectComesBackAndDoesWhatItDid) {
   ASSERT_TRUE(backup_.Restore(FileDatabase(target_), archive_));
-  EXPECT_TRUE(notices_.shown.empty()) << notices_.shown[0].prompt;
+  EXPECT_TRUE(notices_.messages.empty()) << notices_.messages[0].prompt;
   // The same objects, in the engine's own words (a rebuilt table's name comes back quoted).
   const std::string objects =
       "SELECT type, name, tbl_name, replace(sql, '\"', '') FROM sqlite_master WHERE name IN ('Tag', "
@@ -108,8 +88,8 @@ TEST_F(WildSchema, WhatTheTargetCannotMakeIsNamedInOneNotice) {
   testing::WriteArchive(archive_, members);
 
   ASSERT_TRUE(backup_.Restore(FileDatabase(target_), archive_));
-  ASSERT_EQ(notices_.shown.size(), 1u);
-  const Notices::Notice& notice = notices_.shown[0];
+  ASSERT_EQ(notices_.messages.size(), 1u);
+  const Notices::Message& notice = notices_.messages[0];
   EXPECT_EQ(notice.guid, kLeftOutGuid);
   EXPECT_EQ(notice.buttons, 64);
   for (const char* object :

@@ -16,29 +16,10 @@ namespace {
 using namespace data;
 using testing::FileDatabase;
 using ::testing::HasSubstr;
+using testing::Notices;
 using testing::TempFolder;
 
 constexpr const char* kConvertedNotice = "{0B794FEA-B32F-4652-8804-3AEE52723951}";
-
-struct Notices : CBackupEvents {
-  void ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& guid,
-                   std::int32_t&) override {
-    messages.push_back({prompt, guid, buttons});
-  }
-  struct Message {
-    std::string prompt, guid;
-    int buttons;
-  };
-  std::vector<Message> messages;
-};
-
-void Exec(const std::string& path, const char* sql) {
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
-  char* message = nullptr;
-  ASSERT_EQ(sqlite3_exec(db.get(), sql, nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
-}
 
 class WildValues : public ::testing::TestWithParam<BackupModeEnum> {
  protected:
@@ -106,7 +87,7 @@ TEST_P(WildValues, ValuesOnTheEdgesOfTheirClassesComeBackAsStored) {
   // Decimals beyond a double, whole reals, infinities, empty blobs and texts, dates in every form another
   // program writes, 64-bit integers in an INTEGER column, more digits than a Single keeps, and values in
   // columns whose type has no form for them.
-  Exec(source_, R"sql(
+  ASSERT_EQ(testing::Exec(source_, R"sql(
     CREATE TABLE Edge (Id INTEGER PRIMARY KEY, Amount DECIMAL(30,10), Price MONEY, Anything, Stamp DATETIME,
                        Flag BOOLEAN, Count INTEGER, Code GUID, Photo BLOB, Note VARCHAR(20), Ratio FLOAT4);
     CREATE TABLE Plain (Id INTEGER PRIMARY KEY, Stamp DATETIME, Amount DECIMAL(10,2));
@@ -117,7 +98,8 @@ TEST_P(WildValues, ValuesOnTheEdgesOfTheirClassesComeBackAsStored) {
       (4, 1e999, 12345678901234567890, x'', '2024-02-03 04:05:06', -1, x'01', NULL, 3.5, '', 7),
       (5, '-0.000000001', NULL, 1e-300, '2023-11-05 10:00', 0, -9223372036854775808, NULL, NULL, NULL, NULL);
     INSERT INTO Plain VALUES (1, '2024-02-03 04:05:06', 1.5), (2, '2023-11-05 10:00:00.5', 100);
-  )sql");
+  )sql"),
+            "");
   RoundTrip();
 
   for (const char* query :
@@ -137,12 +119,13 @@ TEST_P(WildValues, ValuesOnTheEdgesOfTheirClassesComeBackAsStored) {
 TEST_P(WildValues, ValuesNoColumnTypeHoldsAreConvertedAndTheHostToldOncePerTable) {
   // "JSON" and "SINGLE" columns of another program have numeric affinity: they keep numbers that a text
   // column and a real column cannot.
-  Exec(source_, R"sql(
+  ASSERT_EQ(testing::Exec(source_, R"sql(
     CREATE TABLE Doc (Id INTEGER PRIMARY KEY, Body JSON, Score SINGLE, Title TEXT);
     INSERT INTO Doc VALUES (1, 42, 7, 'a'), (2, '{"a":1}', 2.5, 'b'), (3, 3.5, 8, 'c'), (4, NULL, NULL, NULL);
     CREATE TABLE Fine (Id INTEGER PRIMARY KEY, Body JSON);
     INSERT INTO Fine VALUES (1, 'text only');
-  )sql");
+  )sql"),
+            "");
   RoundTrip();
 
   const std::vector<Notices::Message> notices = ConvertedNotices();
