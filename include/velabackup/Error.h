@@ -50,6 +50,7 @@ inline constexpr const char* kSourceZip = "VelaBackup.Zip";
 inline constexpr const char* kSourceUnzip = "VelaBackup.Unzip";
 inline constexpr const char* kSourceUtils = "VelaBackup.Utils";
 inline constexpr const char* kSourceFileProvider = "Microsoft.Jet.OLEDB.4.0 (SQLite)";
+inline constexpr const char* kSourceServerProvider = "SQLOLEDB.1 (PostgreSQL)";
 inline constexpr const char* kSourceHost = "velabackup";
 
 class Error : public std::exception {

@@ -1,0 +1,46 @@
+#include "platform/data/postgres/PgApi.h"
+
+#include <string>
+
+namespace vela::data::postgres {
+
+namespace {
+
+// libpq ends its messages with a line break; the description carries the message alone.
+std::string Trimmed(const char* message) {
+  std::string text = message != nullptr ? message : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::int32_t ErrorNumberFor(std::string_view sqlState) {
+  if (sqlState == "42P01") return kNoSuchTable;
+  if (sqlState.starts_with("23")) return kIntegrityViolation;
+  if (sqlState.starts_with("28")) return kAuthenticationFailed;
+  if (sqlState.starts_with("08")) return kServerGone;
+  if (sqlState.starts_with("53")) return kOutOfMemory;
+  return kCommandError;
+}
+
+void ThrowResultError(const PGresult* result, PGconn* conn, std::string_view statement) {
+  const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const char* primary = result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  std::string message = primary != nullptr  ? Trimmed(primary)
+                        : result != nullptr ? Trimmed(PQresultErrorMessage(result))
+                                            : Trimmed(PQerrorMessage(conn));
+  if (message.empty()) message = Trimmed(PQerrorMessage(conn));
+  std::string sqlState = state != nullptr ? state : "";
+  std::int32_t number = sqlState.empty() ? (PQstatus(conn) == CONNECTION_BAD ? kServerGone : kCommandError)
+                                         : ErrorNumberFor(sqlState);
+  throw Error(number, kSource, std::move(message), std::move(sqlState), std::string(statement));
+}
+
+void ThrowConnectionError(PGconn* conn, std::string_view statement) {
+  std::int32_t number = conn == nullptr || PQstatus(conn) == CONNECTION_BAD ? kServerGone : kCommandError;
+  std::string message = conn != nullptr ? Trimmed(PQerrorMessage(conn)) : "Out of memory";
+  throw Error(number, kSource, std::move(message), {}, std::string(statement));
+}
+
+}  // namespace vela::data::postgres

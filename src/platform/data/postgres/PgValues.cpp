@@ -1,0 +1,312 @@
+#include "platform/data/postgres/PgValues.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "platform/data/Canonical.h"
+#include "platform/data/SqlText.h"
+
+namespace vela::data::postgres {
+
+namespace {
+
+// The type OIDs this provider reads and binds (pg_type.oid; fixed in every server).
+enum : Oid {
+  kBool = 16,
+  kBytea = 17,
+  kChar = 18,
+  kName = 19,
+  kInt8 = 20,
+  kInt2 = 21,
+  kInt4 = 23,
+  kText = 25,
+  kOid = 26,
+  kFloat4 = 700,
+  kFloat8 = 701,
+  kBpchar = 1042,
+  kVarchar = 1043,
+  kDate = 1082,
+  kTimestamp = 1114,
+  kTimestampTz = 1184,
+  kNumeric = 1700,
+  kUuid = 2950,
+};
+
+constexpr int kVarHeader = 4;  // VARHDRSZ: what a character or numeric type modifier carries beyond its size
+
+// The type a parameter is declared with: the server reads the text as that type, so a number, date or
+// Boolean reaches a column of another type by the server's own assignment casts. Texts stay "unknown",
+// which takes the type of whatever the placeholder stands beside.
+Oid ParameterType(const Parameter& parameter) {
+  if (parameter.value.GetKind() == Value::Kind::Binary || IsBinaryType(parameter.type)) return kBytea;
+  switch (parameter.type) {
+    case adSmallInt:
+    case adTinyInt:
+    case adUnsignedTinyInt:
+      return kInt2;
+    case adInteger:
+      return kInt4;
+    case adBigInt:
+      return kInt8;
+    case adSingle:
+      return kFloat4;
+    case adDouble:
+      return kFloat8;
+    case adCurrency:
+    case adDecimal:
+    case adNumeric:
+    case adVarNumeric:
+      return kNumeric;
+    case adBoolean:
+      return kBool;
+    case adDate:
+    case adDBTimeStamp:
+      return kTimestamp;
+    case adDBDate:
+      return kDate;
+    case adGUID:
+      return kUuid;
+    default:
+      return 0;
+  }
+}
+
+std::string DoubleText(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  return ShortestDouble(value);
+}
+
+// A value's text for a parameter of the given type.
+std::string ParameterText(const Value& value, Oid type) {
+  switch (value.GetKind()) {
+    case Value::Kind::Boolean:
+      if (type == kBool || type == 0) return value.AsBool() ? "true" : "false";
+      return value.AsText();
+    case Value::Kind::Double:
+      return DoubleText(value.AsDouble());
+    case Value::Kind::Text:
+    case Value::Kind::Date:
+    case Value::Kind::Decimal:
+      return value.TextRef();
+    default:
+      return value.AsText();
+  }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// bytea in the hex output form ("\x0a1b..."), which the session asks for.
+Value BinaryFromText(const char* text, int length) {
+  Bytes bytes;
+  if (length >= 2 && text[0] == '\\' && text[1] == 'x') {
+    bytes.reserve(static_cast<std::size_t>(length - 2) / 2);
+    for (int i = 2; i + 1 < length; i += 2)
+      bytes.push_back(static_cast<std::uint8_t>(HexDigit(text[i]) * 16 + HexDigit(text[i + 1])));
+    return Value(std::move(bytes));
+  }
+  // The escape form, should a server be set to it.
+  std::size_t size = 0;
+  unsigned char* raw = PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &size);
+  if (raw != nullptr) {
+    bytes.assign(raw, raw + size);
+    PQfreemem(raw);
+  }
+  return Value(std::move(bytes));
+}
+
+Value DoubleFromText(std::string_view text) {
+  if (text == "NaN") return Value(std::nan(""));
+  if (text == "Infinity") return Value(HUGE_VAL);
+  if (text == "-Infinity") return Value(-HUGE_VAL);
+  double value = 0;
+  if (ParseDouble(text, value)) return Value(value);
+  return Value(text);
+}
+
+// A date or timestamp in its canonical form; a time zone (always UTC in this session) is dropped.
+// Values the canonical form cannot hold ("infinity", dates before Christ) stay texts.
+Value DateFromText(std::string_view text, bool withZone) {
+  if (withZone) {
+    std::size_t sign = text.find_last_of("+-");
+    if (sign != std::string_view::npos && sign > 10) text = text.substr(0, sign);
+  }
+  if (auto canonical = CanonicalDate(text)) return Value::Date(std::move(*canonical));
+  return Value(text);
+}
+
+}  // namespace
+
+std::string ToServerSql(std::string_view sql, bool numberPlaceholders, int* placeholders) {
+  std::string out;
+  out.reserve(sql.size() + 16);
+  std::size_t copied = 0;
+  int count = 0;
+  for (const Token& token : Tokenize(sql, Brackets::Jet)) {
+    bool bracketed = token.kind == TokenKind::Name && token.quote == '[';
+    bool placeholder = numberPlaceholders && token.kind == TokenKind::Parameter && token.text == "?";
+    if (!bracketed && !placeholder) continue;
+    out.append(sql.substr(copied, token.begin - copied));
+    out += bracketed ? QuoteName(token.text) : "$" + std::to_string(++count);
+    copied = token.end;
+  }
+  out.append(sql.substr(copied));
+  if (placeholders != nullptr) *placeholders = count;
+  return out;
+}
+
+BoundParameters::BoundParameters(std::span<const Parameter> parameters) {
+  texts_.reserve(parameters.size());
+  for (const Parameter& parameter : parameters) {
+    const Value& value = parameter.value;
+    Oid type = ParameterType(parameter);
+    types_.push_back(type);
+    if (value.IsNullOrEmpty()) {
+      texts_.emplace_back();
+      values_.push_back(nullptr);
+      lengths_.push_back(0);
+      formats_.push_back(0);
+    } else if (type == kBytea) {
+      // bytea travels in binary form: the bytes themselves, no escaping.
+      if (value.GetKind() == Value::Kind::Binary) {
+        const Bytes& bytes = value.AsBytes();
+        texts_.emplace_back(bytes.begin(), bytes.end());
+      } else {
+        texts_.push_back(value.AsText());
+      }
+      values_.push_back(texts_.back().data());
+      lengths_.push_back(static_cast<int>(texts_.back().size()));
+      formats_.push_back(1);
+    } else {
+      texts_.push_back(ParameterText(value, type));
+      values_.push_back(texts_.back().c_str());
+      lengths_.push_back(0);
+      formats_.push_back(0);
+    }
+  }
+}
+
+std::string BoundParameters::TypeKey() const {
+  std::string key;
+  for (Oid type : types_) key += std::to_string(type) + ",";
+  return key;
+}
+
+FieldInfo FieldFromResult(const PGresult* result, int column) {
+  FieldInfo field;
+  field.name = PQfname(result, column);
+  int modifier = PQfmod(result, column);
+  switch (PQftype(result, column)) {
+    case kBool:
+      field.type = adBoolean;
+      break;
+    case kInt2:
+      field.type = adSmallInt;
+      field.precision = 5;
+      break;
+    case kInt4:
+    case kOid:
+      field.type = adInteger;
+      field.precision = 10;
+      break;
+    case kInt8:
+      field.type = adBigInt;
+      field.precision = 19;
+      break;
+    case kFloat4:
+      field.type = adSingle;
+      field.precision = 7;
+      break;
+    case kFloat8:
+      field.type = adDouble;
+      field.precision = 15;
+      break;
+    case kNumeric:
+      field.type = adNumeric;
+      if (modifier >= kVarHeader) {
+        field.precision = ((modifier - kVarHeader) >> 16) & 0xFFFF;
+        field.numericScale = (modifier - kVarHeader) & 0xFFFF;
+      }
+      break;
+    case kBpchar:
+    case kChar:
+      field.type = adWChar;
+      if (modifier >= kVarHeader) field.definedSize = modifier - kVarHeader;
+      break;
+    case kVarchar:
+      field.type = modifier >= kVarHeader ? adVarWChar : adLongVarWChar;
+      if (modifier >= kVarHeader) field.definedSize = modifier - kVarHeader;
+      break;
+    case kName:
+      field.type = adVarWChar;
+      field.definedSize = 63;
+      break;
+    case kBytea:
+      field.type = adLongVarBinary;
+      break;
+    case kDate:
+      field.type = adDBDate;
+      break;
+    case kTimestamp:
+    case kTimestampTz:
+      field.type = adDBTimeStamp;
+      break;
+    case kUuid:
+      field.type = adGUID;
+      field.definedSize = 16;
+      break;
+    default:  // text and every type without an ADO counterpart: its text form
+      field.type = adLongVarWChar;
+      break;
+  }
+  return field;
+}
+
+Value ValueFromResult(const PGresult* result, int row, int column) {
+  if (PQgetisnull(result, row, column)) return Value::Null();
+  const char* text = PQgetvalue(result, row, column);
+  int length = PQgetlength(result, row, column);
+  std::string_view view(text, static_cast<std::size_t>(length));
+  switch (PQftype(result, column)) {
+    case kBool:
+      return Value(view == "t");
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kOid: {
+      std::int64_t value = 0;
+      if (ParseInt(view, value)) return Value(static_cast<long long>(value));
+      return Value(view);
+    }
+    case kFloat4:
+    case kFloat8:
+      return DoubleFromText(view);
+    case kNumeric:
+      if (auto canonical = CanonicalDecimal(view)) return Value::Decimal(std::move(*canonical));
+      return Value(view);  // "NaN"
+    case kBytea:
+      return BinaryFromText(text, length);
+    case kDate:
+    case kTimestamp:
+      return DateFromText(view, false);
+    case kTimestampTz:
+      return DateFromText(view, true);
+    case kUuid: {
+      std::string guid;
+      guid.reserve(view.size() + 2);
+      guid += '{';
+      guid += view;
+      guid += '}';
+      return Value(std::move(guid));
+    }
+    default:
+      return Value(view);
+  }
+}
+
+}  // namespace vela::data::postgres

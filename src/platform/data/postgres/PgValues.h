@@ -1,0 +1,47 @@
+// Between the component's forms and PostgreSQL's: statements ([bracketed] names and "?" placeholders
+// become "double-quoted" names and $1, $2, ...), parameters (bound in text form, binaries as bytea in
+// binary form) and result values (read by the column's type OID into ADO types and Values).
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "velabackup/data/Connection.h"
+
+namespace vela::data::postgres {
+
+// The statement in PostgreSQL's dialect, read token by token: every [name] becomes "name" and, when
+// `numberPlaceholders`, every "?" outside texts and names becomes $1, $2, ... in order. Returns the
+// statement and, through `placeholders`, how many "?" it held.
+std::string ToServerSql(std::string_view sql, bool numberPlaceholders, int* placeholders = nullptr);
+
+// The parameters of one call in the arrays PQexecParams takes; the arrays point into this object.
+class BoundParameters {
+ public:
+  explicit BoundParameters(std::span<const Parameter> parameters);
+  int Count() const { return static_cast<int>(types_.size()); }
+  const Oid* Types() const { return types_.data(); }
+  const char* const* Values() const { return values_.data(); }
+  const int* Lengths() const { return lengths_.data(); }
+  const int* Formats() const { return formats_.data(); }
+  // The type OIDs as one text, to tell statements prepared for different types apart.
+  std::string TypeKey() const;
+
+ private:
+  std::vector<std::string> texts_;
+  std::vector<Oid> types_;
+  std::vector<const char*> values_;
+  std::vector<int> lengths_;
+  std::vector<int> formats_;
+};
+
+// What a recordset reports of a result column, from its type OID and modifier.
+FieldInfo FieldFromResult(const PGresult* result, int column);
+// One value of a result in text form, as the Value of the field's type.
+Value ValueFromResult(const PGresult* result, int row, int column);
+
+}  // namespace vela::data::postgres

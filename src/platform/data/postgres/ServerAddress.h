@@ -1,0 +1,44 @@
+// Reading a server connection string ("Data Source", "Initial Catalog", "UserID", "Password") into the
+// keyword/value arrays libpq's PQconnectdbParams takes. No conninfo text is ever built, so no value needs
+// quoting and none can add an option of its own.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vela::data::postgres {
+
+struct ServerAddress {
+  std::string host;      // empty: the local server, reached the way libpq does by default
+  std::string port;      // empty: PGPORT or libpq's default
+  std::string database;  // "Master" (any case) is read as the maintenance database "postgres"
+  std::string user;
+  std::string password;
+
+  // The server as messages name it: "host:port", or "(local)".
+  std::string ServerName() const;
+};
+
+// Reads the connection string. "Data Source" is a host, "host,port", or "(local)" / "Local" / this
+// computer's name, optionally followed by "\" and an instance name (an instance name of digits names
+// the port).
+ServerAddress ReadServerAddress(std::string_view connectionString);
+
+// The keyword/value pairs for PQconnectdbParams, and the null-terminated arrays pointing into them.
+class ConnectParameters {
+ public:
+  explicit ConnectParameters(const ServerAddress& address);
+  const char* const* Keywords() const { return keywords_.data(); }
+  const char* const* Values() const { return values_.data(); }
+  // The value given for a keyword, or nullptr when none is.
+  const char* Find(std::string_view keyword) const;
+
+ private:
+  std::vector<std::pair<std::string, std::string>> items_;
+  std::vector<const char*> keywords_;
+  std::vector<const char*> values_;
+};
+
+}  // namespace vela::data::postgres

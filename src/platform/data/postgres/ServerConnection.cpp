@@ -1,0 +1,335 @@
+#include "platform/data/postgres/ServerConnection.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/data/BufferedRecordset.h"
+#include "platform/data/postgres/PgApi.h"
+#include "platform/data/postgres/PgValues.h"
+#include "platform/data/postgres/ServerAddress.h"
+#include "platform/utils/KeyValue.h"
+
+namespace vela::data::postgres {
+
+namespace {
+
+[[noreturn]] void ThrowNotSupported(std::string_view what) {
+  throw Error(kNotSupported, kSource, std::string(what) + " is not supported by this provider yet");
+}
+
+// Notices (a table dropped that did not exist, an implicit index) are the server's remarks, not failures;
+// the default processor would write them to standard error.
+void IgnoreNotice(void*, const char*) noexcept {}
+
+class ServerConnection;
+
+// A forward-only, read-only recordset streaming its rows one at a time (single-row mode).
+class StreamingRecordset final : public Recordset {
+ public:
+  StreamingRecordset(ServerConnection& connection, std::string statement);
+  ~StreamingRecordset() override { Close(); }
+
+  bool Eof() const override { return row_ == nullptr; }
+  void MoveNext() override;
+  std::int64_t RecordCount() const override { return -1; }
+  std::size_t FieldCount() const override { return fields_.size(); }
+  const FieldInfo& Field(std::size_t index) const override {
+    if (index >= fields_.size()) ThrowNoSuchField(kSource, index);
+    return fields_[index];
+  }
+  const Value& GetValue(std::size_t index) const override {
+    if (row_ == nullptr) ThrowNoCurrentRow(kSource);
+    if (index >= values_.size()) ThrowNoSuchField(kSource, index);
+    return values_[index];
+  }
+  void Sort(std::string_view) override { ThrowNotSupported("Sorting a forward-only recordset"); }
+  void AddNew() override { ThrowNotUpdatable(kSource); }
+  void SetValue(std::size_t, const Value&) override { ThrowNotUpdatable(kSource); }
+  void Update() override { ThrowNotUpdatable(kSource); }
+  void CancelUpdate() override { ThrowNotUpdatable(kSource); }
+  EditModeEnum EditMode() const override { return adEditNone; }
+  void Close() override;
+
+ private:
+  // Takes the next result: a row, or the end of the rows (then the stream is drained).
+  void Fetch();
+  void Finish();
+
+  ServerConnection* connection_;
+  std::string statement_;
+  ResultHandle row_;
+  std::vector<FieldInfo> fields_;
+  std::vector<Value> values_;
+  bool streaming_ = true;
+};
+
+class ServerConnection final : public Connection {
+ public:
+  ServerConnection(ConnHandle conn, std::string connectionString)
+      : conn_(std::move(conn)), connectionString_(std::move(connectionString)) {
+    PQsetNoticeProcessor(conn_.get(), &IgnoreNotice, nullptr);
+  }
+  ~ServerConnection() override { Close(); }
+
+  std::string ConnectionString() const override { return RemovePasswords(connectionString_); }
+  std::string Provider() const override { return "SQLOLEDB.1"; }
+  bool IsOpen() const override { return conn_ != nullptr; }
+  void Close() override {
+    if (stream_ != nullptr) stream_->Close();
+    conn_.reset();
+  }
+
+  int CommandTimeout() const override { return commandTimeout_; }
+  void SetCommandTimeout(int seconds) override {
+    commandTimeout_ = seconds < 0 ? 0 : seconds;
+    if (conn_ != nullptr)
+      ExecuteServerSql("SET statement_timeout = " + std::to_string(commandTimeout_ * 1000));
+  }
+  CursorLocationEnum CursorLocation() const override { return cursorLocation_; }
+  void SetCursorLocation(CursorLocationEnum location) override { cursorLocation_ = location; }
+
+  void Execute(std::string_view sql) override { ExecuteServerSql(ToServerSql(sql, false)); }
+
+  void Execute(std::string_view sql, std::span<const Parameter> parameters, bool prepared) override {
+    std::string statement = ToServerSql(sql, true);
+    ResultHandle result = Run(statement, parameters, prepared);
+    Check(result.get(), statement);
+  }
+
+  std::unique_ptr<Recordset> OpenRecordset(std::string_view sql, CursorTypeEnum cursorType,
+                                           LockTypeEnum lockType, CursorLocationEnum location) override {
+    if (lockType != adLockReadOnly) ThrowNotSupported("An updatable recordset");
+    std::string statement = ToServerSql(sql, false);
+    if (location == adUseServer && cursorType == adOpenForwardOnly)
+      return std::make_unique<StreamingRecordset>(*this, std::move(statement));
+    ResultHandle result = Run(statement, {}, false);
+    Check(result.get(), statement);
+    const PGresult* r = result.get();
+    std::vector<FieldInfo> fields;
+    for (int c = 0; c < PQnfields(r); ++c) fields.push_back(FieldFromResult(r, c));
+    std::vector<std::vector<Value>> rows(static_cast<std::size_t>(PQntuples(r)));
+    for (int row = 0; row < PQntuples(r); ++row) {
+      rows[row].reserve(fields.size());
+      for (int c = 0; c < PQnfields(r); ++c) rows[row].push_back(ValueFromResult(r, row, c));
+    }
+    return std::make_unique<BufferedRecordset>(std::move(fields), std::move(rows), kSource);
+  }
+
+  std::unique_ptr<Recordset> OpenSchemaColumns(std::string_view) override {
+    ThrowNotSupported("The COLUMNS schema rowset");
+  }
+  std::unique_ptr<Catalog> OpenCatalog() override { ThrowNotSupported("The catalog"); }
+  void SnapshotTo(const std::filesystem::path&) override {
+    throw Error(kNotSupported, kSource, "A server database has no file to copy");
+  }
+
+  // For the streaming recordset: the connection, ready for a new command.
+  PGconn* Ready(std::string_view statement) {
+    if (conn_ == nullptr)
+      throw Error(kServerGone, kSource, "The connection is closed", {}, std::string(statement));
+    if (stream_ != nullptr)
+      throw Error(
+          kCommandError, kSource,
+          "A forward-only recordset is still open on this connection; close it before the next command", {},
+          std::string(statement));
+    return conn_.get();
+  }
+  void SetStream(StreamingRecordset* stream) { stream_ = stream; }
+  PGconn* Handle() const { return conn_.get(); }
+
+ private:
+  // Runs statements without parameters (several may be separated by ";"); every result is checked.
+  void ExecuteServerSql(const std::string& statement) {
+    PGconn* conn = Ready(statement);
+    if (!PQsendQuery(conn, statement.c_str())) ThrowConnectionError(conn, statement);
+    ResultHandle failed;
+    while (ResultHandle result{PQgetResult(conn)}) {
+      ExecStatusType status = PQresultStatus(result.get());
+      if (failed == nullptr && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK &&
+          status != PGRES_EMPTY_QUERY)
+        failed = std::move(result);
+    }
+    if (failed != nullptr) ThrowResultError(failed.get(), conn, statement);
+  }
+
+  ResultHandle Run(const std::string& statement, std::span<const Parameter> parameters, bool prepared) {
+    PGconn* conn = Ready(statement);
+    BoundParameters bound(parameters);
+    PGresult* result = nullptr;
+    if (prepared) {
+      std::string key = bound.TypeKey() + "|" + statement;
+      auto found = prepared_.find(key);
+      if (found == prepared_.end()) {
+        std::string name = "vela_" + std::to_string(prepared_.size() + 1);
+        ResultHandle made{PQprepare(conn, name.c_str(), statement.c_str(), bound.Count(), bound.Types())};
+        Check(made.get(), statement);
+        found = prepared_.emplace(std::move(key), std::move(name)).first;
+      }
+      result = PQexecPrepared(conn, found->second.c_str(), bound.Count(), bound.Values(), bound.Lengths(),
+                              bound.Formats(), 0);
+    } else {
+      result = PQexecParams(conn, statement.c_str(), bound.Count(), bound.Types(), bound.Values(),
+                            bound.Lengths(), bound.Formats(), 0);
+    }
+    if (result == nullptr) ThrowConnectionError(conn, statement);
+    return ResultHandle{result};
+  }
+
+  void Check(const PGresult* result, std::string_view statement) {
+    ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY)
+      ThrowResultError(result, conn_.get(), statement);
+  }
+
+  ConnHandle conn_;
+  std::string connectionString_;
+  int commandTimeout_ = 0;
+  CursorLocationEnum cursorLocation_ = adUseServer;
+  std::map<std::string, std::string> prepared_;  // types and statement -> prepared statement name
+  StreamingRecordset* stream_ = nullptr;
+};
+
+StreamingRecordset::StreamingRecordset(ServerConnection& connection, std::string statement)
+    : connection_(&connection), statement_(std::move(statement)) {
+  PGconn* conn = connection_->Ready(statement_);
+  if (!PQsendQueryParams(conn, statement_.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0))
+    ThrowConnectionError(conn, statement_);
+  connection_->SetStream(this);
+  if (!PQsetSingleRowMode(conn)) {
+    Finish();
+    ThrowConnectionError(conn, statement_);
+  }
+  Fetch();
+}
+
+void StreamingRecordset::Fetch() {
+  row_.reset();
+  values_.clear();
+  if (!streaming_) return;
+  PGconn* conn = connection_->Handle();
+  ResultHandle result{PQgetResult(conn)};
+  ExecStatusType status = result != nullptr ? PQresultStatus(result.get()) : PGRES_COMMAND_OK;
+  if (result != nullptr && fields_.empty() && (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK)) {
+    for (int c = 0; c < PQnfields(result.get()); ++c) fields_.push_back(FieldFromResult(result.get(), c));
+  }
+  switch (status) {
+    case PGRES_SINGLE_TUPLE:
+      values_.reserve(fields_.size());
+      for (int c = 0; c < PQnfields(result.get()); ++c)
+        values_.push_back(ValueFromResult(result.get(), 0, c));
+      row_ = std::move(result);
+      return;
+    case PGRES_TUPLES_OK:
+    case PGRES_COMMAND_OK:
+    case PGRES_EMPTY_QUERY:
+      Finish();
+      return;
+    default:
+      Finish();
+      ThrowResultError(result.get(), conn, statement_);
+  }
+}
+
+void StreamingRecordset::Finish() {
+  if (!streaming_) return;
+  streaming_ = false;
+  while (ResultHandle rest{PQgetResult(connection_->Handle())}) {
+  }
+  connection_->SetStream(nullptr);
+}
+
+void StreamingRecordset::MoveNext() {
+  if (row_ == nullptr) ThrowNoCurrentRow(kSource);
+  Fetch();
+}
+
+void StreamingRecordset::Close() {
+  row_.reset();
+  values_.clear();
+  if (!streaming_) return;
+  // Rows not read yet are not worth fetching: the server is asked to stop sending them, and what it sent
+  // already is read and dropped.
+  if (PGcancel* cancel = PQgetCancel(connection_->Handle())) {
+    char message[256];
+    PQcancel(cancel, message, sizeof message);
+    PQfreeCancel(cancel);
+  }
+  Finish();
+}
+
+}  // namespace
+
+namespace {
+
+// How long opening a connection may wait on the server.
+constexpr int kConnectTimeoutMs = 30000;
+
+// Connects without blocking so that the error verbosity can be raised before the login: the server's
+// refusal then carries its SQLSTATE, which tells a refused login from an unknown database.
+ConnHandle Connect(const ConnectParameters& parameters) {
+  ConnHandle conn{PQconnectStartParams(parameters.Keywords(), parameters.Values(), 0)};
+  if (conn == nullptr) throw Error(kOutOfMemory, kSource, "Out of memory opening a server connection");
+  if (PQstatus(conn.get()) == CONNECTION_BAD) return conn;
+  PQsetErrorVerbosity(conn.get(), PQERRORS_VERBOSE);
+  PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+  while (status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
+    pollfd wait{PQsocket(conn.get()), static_cast<short>(status == PGRES_POLLING_READING ? POLLIN : POLLOUT),
+                0};
+    int ready = poll(&wait, 1, kConnectTimeoutMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return nullptr;  // timed out
+    status = PQconnectPoll(conn.get());
+  }
+  PQsetErrorVerbosity(conn.get(), PQERRORS_DEFAULT);
+  return conn;
+}
+
+// The SQLSTATE in a verbose connection message ("...FATAL:  3D000: database ... does not exist"),
+// removed from the message, which keeps its first line.
+std::string TakeSqlState(std::string& message) {
+  std::string state;
+  for (const char* severity : {"FATAL:  ", "ERROR:  "}) {
+    std::size_t at = message.find(severity);
+    if (at == std::string::npos) continue;
+    std::size_t code = at + std::strlen(severity);
+    if (code + 7 <= message.size() && message.compare(code + 5, 2, ": ") == 0) {
+      state = message.substr(code, 5);
+      message.erase(code, 7);
+    }
+    break;
+  }
+  std::size_t line = message.find('\n');
+  if (line != std::string::npos) message.resize(line);
+  return state;
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> OpenServerConnection(std::string_view connectionString) {
+  ServerAddress address = ReadServerAddress(connectionString);
+  ConnectParameters parameters(address);
+  ConnHandle conn = Connect(parameters);
+  std::string where = "database \"" + address.database + "\" on server " + address.ServerName() +
+                      (address.user.empty() ? "" : " as user \"" + address.user + "\"");
+  if (conn == nullptr)
+    throw Error(kServerGone, kSource, "Cannot open " + where + ": the server does not answer");
+  if (PQstatus(conn.get()) != CONNECTION_OK) {
+    std::string message = PQerrorMessage(conn.get());
+    std::string state = TakeSqlState(message);
+    // A login the server refused (class 28), a database it does not have (3D000), else no server reached.
+    std::int32_t number = state.starts_with("28") ? kAuthenticationFailed
+                          : state.empty()
+                              ? (PQconnectionNeedsPassword(conn.get()) ? kAuthenticationFailed : kServerGone)
+                              : kCommandError;
+    throw Error(number, kSource, "Cannot open " + where + ": " + message, std::move(state), {});
+  }
+  return std::make_unique<ServerConnection>(std::move(conn), std::string(connectionString));
+}
+
+}  // namespace vela::data::postgres

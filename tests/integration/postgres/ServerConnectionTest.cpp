@@ -1,0 +1,280 @@
+// The server provider's connection on the PostgreSQL test cluster (scripts/pg_cluster.sh): connection
+// strings, the component's dialect on the server, typed parameters, streaming and the errors it raises.
+// Each test works in a database of its own, made and dropped through the maintenance database.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/data/Canonical.h"
+#include "platform/data/SqlText.h"
+#include "platform/data/postgres/ServerConnection.h"
+#include "support/Failure.h"
+#include "velabackup/Error.h"
+#include "velabackup/data/Catalog.h"
+
+namespace vela::data::postgres {
+namespace {
+
+using vela::testing::Failure;
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// Resident memory of this process, in bytes.
+std::int64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::int64_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+class ServerConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Env("VELA_TEST_PG") != "1")
+      GTEST_SKIP() << "PostgreSQL tests skipped: set VELA_TEST_PG=1 and the environment printed by "
+                      "`scripts/pg_cluster.sh start`";
+    try {
+      maintenance_ = OpenServerConnection(Cs("Master"));
+    } catch (const Error& e) {
+      FAIL() << "VELA_TEST_PG=1 but the PostgreSQL test cluster cannot be reached: " << e.Description();
+    }
+    static int counter = 0;
+    database_ = "vela_conn_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+    maintenance_->Execute("CREATE DATABASE " + BracketName(database_));
+    db_ = OpenServerConnection(Cs(database_));
+  }
+
+  void TearDown() override {
+    db_.reset();
+    if (maintenance_ != nullptr && !database_.empty())
+      maintenance_->Execute("DROP DATABASE IF EXISTS " + BracketName(database_) + " WITH (FORCE)");
+  }
+
+  static std::string Cs(const std::string& database, const std::string& source = "(local)") {
+    return "Provider=SQLOLEDB.1;Data Source=" + source + ";Initial Catalog=" + database;
+  }
+
+  // The first value of a query's first row.
+  Value Scalar(Connection& connection, const std::string& sql) {
+    auto rs = connection.OpenRecordset(sql, adOpenForwardOnly, adLockReadOnly, adUseServer);
+    EXPECT_FALSE(rs->Eof()) << sql;
+    return rs->Eof() ? Value() : rs->GetValue(std::size_t{0});
+  }
+
+  std::unique_ptr<Connection> maintenance_;
+  std::unique_ptr<Connection> db_;
+  std::string database_;
+};
+
+TEST_F(ServerConnectionTest, DataSourceFormsReachTheServerAndTheStringKeepsNoPassword) {
+  EXPECT_EQ(Scalar(*maintenance_, "SELECT current_database()").AsText(), "postgres");
+  EXPECT_EQ(maintenance_->Provider(), "SQLOLEDB.1");
+
+  // "host,port" with the socket folder as host; the password is sent (and accepted) but never shown.
+  std::string cs = "Provider=SQLOLEDB.1;Data Source=" + Env("PGHOST") + "," + Env("PGPORT") +
+                   ";Initial Catalog=" + database_ + ";UserID=postgres;Password=s3cret";
+  auto byPort = OpenServerConnection(cs);
+  EXPECT_EQ(Scalar(*byPort, "SELECT current_database()").AsText(), database_);
+  EXPECT_EQ(byPort->ConnectionString().find("s3cret"), std::string::npos);
+  EXPECT_NE(byPort->ConnectionString().find("UserID=postgres"), std::string::npos);
+
+  // This computer's name with an instance name, and "Local", are the local server too.
+  char host[256] = {};
+  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+  for (std::string source : {std::string(host) + "\\SQLEXPRESS", std::string("Local")}) {
+    auto local = OpenServerConnection(Cs(database_, source) + ";User ID=postgres");
+    EXPECT_EQ(Scalar(*local, "SELECT current_user").AsText(), "postgres") << source;
+  }
+}
+
+TEST_F(ServerConnectionTest, RefusedLoginsAndUnknownDatabasesNameServerAndDatabase) {
+  Error unknown = Failure([&] { OpenServerConnection(Cs("no_such_db") + ";Password=hidden-pw"); });
+  EXPECT_EQ(unknown.Number(), kCommandError);
+  EXPECT_EQ(unknown.Source(), kSourceServerProvider);
+  EXPECT_EQ(unknown.EngineCode(), "3D000");
+  EXPECT_NE(unknown.Description().find("\"no_such_db\""), std::string::npos) << unknown.Description();
+  EXPECT_NE(unknown.Description().find("(local)"), std::string::npos) << unknown.Description();
+  EXPECT_EQ(unknown.Description().find("hidden-pw"), std::string::npos);
+
+  // The test cluster trusts every login, so a refused one is a role that may not log in.
+  db_->Execute("CREATE ROLE vela_nologin_" + std::to_string(getpid()) + " NOLOGIN");
+  std::string role = "vela_nologin_" + std::to_string(getpid());
+  Error refused = Failure([&] {
+    OpenServerConnection(Cs(database_, Env("PGHOST") + "," + Env("PGPORT")) + ";UserID=" + role +
+                         ";Password=hidden-pw");
+  });
+  db_->Execute("DROP ROLE " + BracketName(role));
+  EXPECT_EQ(refused.Number(), kAuthenticationFailed);
+  EXPECT_NE(refused.Description().find(database_), std::string::npos) << refused.Description();
+  EXPECT_NE(refused.Description().find(Env("PGHOST") + ":" + Env("PGPORT")), std::string::npos);
+  EXPECT_EQ(refused.Description().find("hidden-pw"), std::string::npos);
+
+  Error gone = Failure([&] { OpenServerConnection(Cs(database_, "/nonexistent-socket-folder,1")); });
+  EXPECT_EQ(gone.Number(), kServerGone);
+}
+
+TEST_F(ServerConnectionTest, NamesWithQuotesAndBracketsStayNames) {
+  const std::string table = "it's a \"t]able\"";
+  const std::string column = "c]o'l\"";
+  db_->Execute("CREATE TABLE " + BracketName(table) + " (" + BracketName(column) + " text, [?] int)");
+  std::vector<Parameter> parameters = {{"a", adVarWChar, adParamInput, 0, Value("?'[x]"), 0, 0},
+                                       {"b", adInteger, adParamInput, 0, Value(7), 0, 0}};
+  db_->Execute("INSERT INTO " + BracketName(table) + " (" + BracketName(column) + ", [?]) VALUES (?, ?)",
+               parameters, false);
+  auto rs = db_->OpenRecordset("SELECT " + BracketName(column) + ", [?], '?' AS [q] FROM " +
+                                   BracketName(table) + " WHERE " + BracketName(column) + " = '?''[x]'",
+                               adOpenStatic, adLockReadOnly, adUseClient);
+  ASSERT_EQ(rs->RecordCount(), 1);
+  EXPECT_EQ(rs->Field(0).name, column);
+  EXPECT_EQ(rs->Field(1).name, "?");
+  EXPECT_EQ(rs->GetValue(std::size_t{0}).AsText(), "?'[x]");
+  EXPECT_EQ(rs->GetValue(std::size_t{1}).AsInt(), 7);
+  EXPECT_EQ(rs->GetValue("q").AsText(), "?");
+}
+
+TEST_F(ServerConnectionTest, ParametersOfEveryTypeRoundTrip) {
+  db_->Execute(
+      "CREATE TABLE [t] ([i2] int2, [i4] int4, [i8] int8, [f4] float4, [f8] float8, [n] numeric(24,6), [b] "
+      "bool,"
+      " [tx] text, [vc] varchar(12), [ch] char(3), [bin] bytea, [d] date, [ts] timestamp, [tz] timestamptz,"
+      " [g] uuid)");
+  Bytes bytes;
+  for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(255 - i));
+  std::vector<Parameter> row = {
+      {"", adSmallInt, adParamInput, 0, Value(-32768), 0, 0},
+      {"", adInteger, adParamInput, 0, Value(2147483647), 0, 0},
+      {"", adBigInt, adParamInput, 0, Value(9007199254740993LL), 0, 0},
+      {"", adSingle, adParamInput, 0, Value(1.5), 0, 0},
+      {"", adDouble, adParamInput, 0, Value(0.1), 0, 0},
+      {"", adNumeric, adParamInput, 0, Value::Decimal("-123456789012345678.000001"), 24, 6},
+      {"", adBoolean, adParamInput, 0, Value(true), 0, 0},
+      {"", adLongVarWChar, adParamInput, 0, Value("Grüße ☃ 'x' \"y\" \\n"), 0, 0},
+      {"", adVarWChar, adParamInput, 12, Value("abc"), 0, 0},
+      {"", adWChar, adParamInput, 3, Value("xy"), 0, 0},
+      {"", adLongVarBinary, adParamInput, 0, Value(bytes), 0, 0},
+      {"", adDBDate, adParamInput, 0, Value::Date("2024-02-29 00:00:00"), 0, 0},
+      {"", adDate, adParamInput, 0, Value::Date("1899-12-30 13:14:15.123456"), 0, 0},
+      {"", adDBTimeStamp, adParamInput, 0, Value::Date("2000-01-01 23:59:59"), 0, 0},
+      {"", adGUID, adParamInput, 0, Value("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"), 0, 0},
+  };
+  std::string insert = "INSERT INTO [t] VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+  db_->Execute(insert, row, true);
+  db_->Execute(insert, row, true);  // the prepared statement again
+  std::vector<Parameter> nulls = row;
+  for (Parameter& p : nulls) p.value = Value::Null();
+  db_->Execute(insert, nulls, false);
+
+  const std::vector<Value> expected = {Value(-32768),
+                                       Value(2147483647),
+                                       Value(9007199254740993LL),
+                                       Value(1.5),
+                                       Value(0.1),
+                                       Value::Decimal("-123456789012345678.000001"),
+                                       Value(true),
+                                       Value("Grüße ☃ 'x' \"y\" \\n"),
+                                       Value("abc"),
+                                       Value("xy "),
+                                       Value(bytes),
+                                       Value::Date("2024-02-29 00:00:00"),
+                                       Value::Date(*CanonicalDate("1899-12-30 13:14:15.123456")),
+                                       Value::Date("2000-01-01 23:59:59"),
+                                       Value("{6f9619ff-8b86-d011-b42d-00c04fc964ff}")};
+  const std::vector<int> types = {adSmallInt,      adInteger, adBigInt,       adSingle,      adDouble,
+                                  adNumeric,       adBoolean, adLongVarWChar, adVarWChar,    adWChar,
+                                  adLongVarBinary, adDBDate,  adDBTimeStamp,  adDBTimeStamp, adGUID};
+  for (auto location : {adUseServer, adUseClient}) {
+    auto rs = db_->OpenRecordset("SELECT * FROM [t] ORDER BY [i2] NULLS LAST", adOpenForwardOnly,
+                                 adLockReadOnly, location);
+    ASSERT_EQ(rs->FieldCount(), expected.size());
+    EXPECT_EQ(rs->Field(5).precision, 24);
+    EXPECT_EQ(rs->Field(5).numericScale, 6);
+    EXPECT_EQ(rs->Field(8).definedSize, 12);
+    for (int copy = 0; copy < 2; ++copy, rs->MoveNext()) {
+      ASSERT_FALSE(rs->Eof());
+      for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(rs->GetValue(i), expected[i]) << rs->Field(i).name << " " << rs->GetValue(i).AsText();
+        EXPECT_EQ(rs->Field(i).type, types[i]) << rs->Field(i).name;
+      }
+    }
+    ASSERT_FALSE(rs->Eof());
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_TRUE(rs->GetValue(i).IsNull()) << i;
+    rs->MoveNext();
+    EXPECT_TRUE(rs->Eof());
+  }
+}
+
+TEST_F(ServerConnectionTest, ForwardOnlyRecordsetsStreamWithFlatMemory) {
+  const std::string query = "SELECT g AS [n], repeat('x', 300) AS [pad] FROM generate_series(1, 100000) AS g";
+  std::int64_t before = ResidentBytes();
+  std::int64_t peak = before;
+  std::int64_t rows = 0, sum = 0;
+  {
+    auto rs = db_->OpenRecordset(query, adOpenForwardOnly, adLockReadOnly, adUseServer);
+    EXPECT_EQ(rs->RecordCount(), -1);
+    // The connection runs nothing else while the rows stream.
+    EXPECT_EQ(Failure([&] { db_->Execute("SELECT 1"); }).Number(), kCommandError);
+    for (; !rs->Eof(); rs->MoveNext()) {
+      ++rows;
+      sum += rs->GetValue(std::size_t{0}).AsInt();
+      if (rows % 10000 == 0) peak = std::max(peak, ResidentBytes());
+    }
+  }
+  EXPECT_EQ(rows, 100000);
+  EXPECT_EQ(sum, 5000050000LL);
+  // The whole result would take some 30 MB; a streamed one stays within a few.
+  EXPECT_LT(peak - before, 8 << 20) << "resident memory grew by " << (peak - before) << " bytes";
+
+  // A recordset closed early leaves the connection ready for the next command.
+  auto early = db_->OpenRecordset(query, adOpenForwardOnly, adLockReadOnly, adUseServer);
+  early->MoveNext();
+  early->Close();
+  EXPECT_EQ(Scalar(*db_, "SELECT 41 + 1").AsInt(), 42);
+}
+
+TEST_F(ServerConnectionTest, ServerErrorsCarryNumberSqlStateAndStatement) {
+  db_->Execute("CREATE TABLE [k] ([id] int PRIMARY KEY)");
+  db_->Execute("INSERT INTO [k] VALUES (1)");
+
+  Error duplicate = Failure([&] { db_->Execute("INSERT INTO [k] VALUES (1)"); });
+  EXPECT_EQ(duplicate.Number(), kIntegrityViolation);
+  EXPECT_EQ(duplicate.EngineCode(), "23505");
+  EXPECT_EQ(duplicate.Source(), kSourceServerProvider);
+  EXPECT_EQ(duplicate.Statement(), "INSERT INTO \"k\" VALUES (1)");
+
+  std::vector<Parameter> one = {{"", adInteger, adParamInput, 0, Value(1), 0, 0}};
+  Error missing = Failure([&] { db_->Execute("UPDATE [nope] SET [id] = ?", one, true); });
+  EXPECT_EQ(missing.Number(), kNoSuchTable);
+  EXPECT_EQ(missing.EngineCode(), "42P01");
+  EXPECT_EQ(missing.Statement(), "UPDATE \"nope\" SET \"id\" = $1");
+  EXPECT_NE(missing.Description().find("nope"), std::string::npos);
+
+  Error syntax = Failure([&] { db_->OpenRecordset("SELEC 1", adOpenStatic, adLockReadOnly, adUseClient); });
+  EXPECT_EQ(syntax.Number(), kCommandError);
+  EXPECT_EQ(syntax.EngineCode(), "42601");
+
+  // An error after rows have streamed surfaces on the move that meets it; the connection stays usable.
+  auto rs = db_->OpenRecordset("SELECT 1 / (g - 500) FROM generate_series(1, 1000) AS g", adOpenForwardOnly,
+                               adLockReadOnly, adUseServer);
+  Error divide = Failure([&] {
+    while (!rs->Eof()) rs->MoveNext();
+  });
+  EXPECT_EQ(divide.EngineCode(), "22012");
+  EXPECT_EQ(divide.Number(), kCommandError);
+  EXPECT_EQ(Scalar(*db_, "SELECT count(*) FROM [k]").AsInt(), 1);
+
+  EXPECT_EQ(Failure([&] {
+              db_->OpenRecordset("SELECT * FROM [k]", adOpenKeyset, adLockOptimistic, adUseServer);
+            }).Number(),
+            kNotSupported);
+  EXPECT_EQ(Failure([&] { db_->OpenCatalog(); }).Number(), kNotSupported);
+}
+
+}  // namespace
+}  // namespace vela::data::postgres
