@@ -255,6 +255,10 @@ TEST_F(ServerConnectionTest, ServerErrorsCarryNumberSqlStateAndStatement) {
   EXPECT_EQ(missing.Statement(), "UPDATE \"nope\" SET \"id\" = $1");
   EXPECT_NE(missing.Description().find("nope"), std::string::npos);
 
+  // Fewer parameters than placeholders is the caller's mistake, caught before the server sees it.
+  EXPECT_EQ(Failure([&] { db_->Execute("INSERT INTO [k] VALUES (?), (?)", one, false); }).Number(),
+            kInvalidArgument);
+
   Error syntax = Failure([&] { db_->OpenRecordset("SELEC 1", adOpenStatic, adLockReadOnly, adUseClient); });
   EXPECT_EQ(syntax.Number(), kCommandError);
   EXPECT_EQ(syntax.EngineCode(), "42601");

@@ -79,6 +79,9 @@ std::string DoubleText(double value) {
 
 // A value's text for a parameter of the given type.
 std::string ParameterText(const Value& value, Oid type) {
+  // A number for a whole-number parameter is rounded as the automation conversions round it.
+  bool whole = type == kInt2 || type == kInt4 || type == kInt8;
+  if (whole && value.GetKind() == Value::Kind::Double) return std::to_string(value.AsInt());
   switch (value.GetKind()) {
     case Value::Kind::Boolean:
       if (type == kBool || type == 0) return value.AsBool() ? "true" : "false";

@@ -97,7 +97,13 @@ class ServerConnection final : public Connection {
   void Execute(std::string_view sql) override { ExecuteServerSql(ToServerSql(sql, false)); }
 
   void Execute(std::string_view sql, std::span<const Parameter> parameters, bool prepared) override {
-    std::string statement = ToServerSql(sql, true);
+    int placeholders = 0;
+    std::string statement = ToServerSql(sql, true, &placeholders);
+    if (static_cast<std::size_t>(placeholders) != parameters.size())
+      throw Error(kInvalidArgument, kSource,
+                  "The statement has " + std::to_string(placeholders) + " placeholders but " +
+                      std::to_string(parameters.size()) + " parameters were given",
+                  {}, statement);
     ResultHandle result = Run(statement, parameters, prepared);
     Check(result.get(), statement);
   }
