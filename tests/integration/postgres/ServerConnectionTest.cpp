@@ -228,8 +228,11 @@ TEST_F(ServerConnectionTest, ForwardOnlyRecordsetsStreamWithFlatMemory) {
   }
   EXPECT_EQ(rows, 100000);
   EXPECT_EQ(sum, 5000050000LL);
-  // The whole result would take some 30 MB; a streamed one stays within a few.
+  // The whole result would take some 30 MB; a streamed one stays within a few. The address sanitizer keeps
+  // freed memory aside, so resident memory says nothing under it.
+#ifndef __SANITIZE_ADDRESS__
   EXPECT_LT(peak - before, 8 << 20) << "resident memory grew by " << (peak - before) << " bytes";
+#endif
 
   // A recordset closed early leaves the connection ready for the next command.
   auto early = db_->OpenRecordset(query, adOpenForwardOnly, adLockReadOnly, adUseServer);
