@@ -75,6 +75,27 @@ constexpr bool IsDateType(int type) {
   return type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp;
 }
 
+// The precision a type of fixed size reports, whatever the engine: its decimal digits (0 for the others).
+constexpr int FixedPrecision(int type) {
+  switch (type) {
+    case adUnsignedTinyInt:
+      return 3;
+    case adSmallInt:
+      return 5;
+    case adSingle:
+      return 7;
+    case adInteger:
+      return 10;
+    case adDouble:
+      return 15;
+    case adCurrency:
+    case adBigInt:
+      return 19;
+    default:
+      return 0;
+  }
+}
+
 // OLE DB COLUMN_FLAGS bits reported by the COLUMNS schema rowset.
 enum ColumnFlags : int {
   DBCOLUMNFLAGS_ISFIXEDLENGTH = 0x10,

@@ -210,24 +210,19 @@ FieldInfo FieldFromResult(const PGresult* result, int column) {
       break;
     case kInt2:
       field.type = adSmallInt;
-      field.precision = 5;
       break;
     case kInt4:
     case kOid:
       field.type = adInteger;
-      field.precision = 10;
       break;
     case kInt8:
       field.type = adBigInt;
-      field.precision = 19;
       break;
     case kFloat4:
       field.type = adSingle;
-      field.precision = 7;
       break;
     case kFloat8:
       field.type = adDouble;
-      field.precision = 15;
       break;
     case kNumeric:
       field.type = adNumeric;
@@ -267,6 +262,7 @@ FieldInfo FieldFromResult(const PGresult* result, int column) {
       field.type = adLongVarWChar;
       break;
   }
+  if (field.precision == 0) field.precision = FixedPrecision(field.type);
   return field;
 }
 

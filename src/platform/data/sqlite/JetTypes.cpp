@@ -345,26 +345,7 @@ ColumnType TypeFromDeclaration(std::string_view declaration) {
 }
 
 int NaturalPrecision(int type) {
-  switch (type) {
-    case adSmallInt:
-      return 5;
-    case adInteger:
-      return 10;
-    case adSingle:
-      return 7;
-    case adDouble:
-      return 15;
-    case adCurrency:
-      return 19;
-    case adUnsignedTinyInt:
-      return 3;
-    case adBigInt:
-      return 19;
-    case adNumeric:
-      return kDefaultDecimalPrecision;
-    default:
-      return 0;
-  }
+  return type == adNumeric ? kDefaultDecimalPrecision : FixedPrecision(type);
 }
 
 int NaturalScale(int type) {
