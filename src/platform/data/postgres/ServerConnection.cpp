@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +15,10 @@
 #include "platform/data/postgres/PgApi.h"
 #include "platform/data/postgres/PgValues.h"
 #include "platform/data/postgres/ServerAddress.h"
+#include "platform/data/postgres/ServerCatalog.h"
+#include "platform/data/postgres/ServerSession.h"
+#include "platform/data/postgres/ServerUpdatable.h"
+#include "platform/data/postgres/TsqlStatements.h"
 #include "platform/utils/KeyValue.h"
 
 namespace vela::data::postgres {
@@ -69,13 +75,32 @@ class StreamingRecordset final : public Recordset {
   bool streaming_ = true;
 };
 
-class ServerConnection final : public Connection {
+// The open connections of this process, so that a database can be dropped once our own connections to
+// it are closed.
+struct OpenSessions {
+  std::mutex mutex;
+  std::set<ServerConnection*> sessions;
+};
+OpenSessions& Sessions() {
+  static OpenSessions open;
+  return open;
+}
+
+class ServerConnection final : public Connection, public ServerSession {
  public:
-  ServerConnection(ConnHandle conn, std::string connectionString)
-      : conn_(std::move(conn)), connectionString_(std::move(connectionString)) {
+  ServerConnection(ConnHandle conn, std::string connectionString, ServerAddress address)
+      : conn_(std::move(conn)), connectionString_(std::move(connectionString)), address_(std::move(address)) {
     PQsetNoticeProcessor(conn_.get(), &IgnoreNotice, nullptr);
+    std::lock_guard lock(Sessions().mutex);
+    Sessions().sessions.insert(this);
   }
-  ~ServerConnection() override { Close(); }
+  ~ServerConnection() override {
+    {
+      std::lock_guard lock(Sessions().mutex);
+      Sessions().sessions.erase(this);
+    }
+    Close();
+  }
 
   std::string ConnectionString() const override { return RemovePasswords(connectionString_); }
   std::string Provider() const override { return "SQLOLEDB.1"; }
@@ -94,7 +119,7 @@ class ServerConnection final : public Connection {
   CursorLocationEnum CursorLocation() const override { return cursorLocation_; }
   void SetCursorLocation(CursorLocationEnum location) override { cursorLocation_ = location; }
 
-  void Execute(std::string_view sql) override { ExecuteServerSql(ToServerSql(sql, false)); }
+  void Execute(std::string_view sql) override { dialect_.Execute(sql); }
 
   void Execute(std::string_view sql, std::span<const Parameter> parameters, bool prepared) override {
     int placeholders = 0;
@@ -110,8 +135,8 @@ class ServerConnection final : public Connection {
 
   std::unique_ptr<Recordset> OpenRecordset(std::string_view sql, CursorTypeEnum cursorType,
                                            LockTypeEnum lockType, CursorLocationEnum location) override {
-    if (lockType != adLockReadOnly) ThrowNotSupported("An updatable recordset");
-    std::string statement = ToServerSql(sql, false);
+    std::string statement = dialect_.Query(sql);
+    if (lockType != adLockReadOnly) return OpenUpdatableRecordset(*this, std::move(statement));
     if (location == adUseServer && cursorType == adOpenForwardOnly)
       return std::make_unique<StreamingRecordset>(*this, std::move(statement));
     ResultHandle result = Run(statement, {}, false);
@@ -127,10 +152,10 @@ class ServerConnection final : public Connection {
     return std::make_unique<BufferedRecordset>(std::move(fields), std::move(rows), kSource);
   }
 
-  std::unique_ptr<Recordset> OpenSchemaColumns(std::string_view) override {
-    ThrowNotSupported("The COLUMNS schema rowset");
+  std::unique_ptr<Recordset> OpenSchemaColumns(std::string_view tableName) override {
+    return OpenServerSchemaColumns(*this, tableName);
   }
-  std::unique_ptr<Catalog> OpenCatalog() override { ThrowNotSupported("The catalog"); }
+  std::unique_ptr<Catalog> OpenCatalog() override { return OpenServerCatalog(*this); }
   void SnapshotTo(const std::filesystem::path&) override {
     throw Error(kNotSupported, kSource, "A server database has no file to copy");
   }
@@ -148,6 +173,21 @@ class ServerConnection final : public Connection {
   }
   void SetStream(StreamingRecordset* stream) { stream_ = stream; }
   PGconn* Handle() const { return conn_.get(); }
+
+  // ServerSession
+  void RunServerSql(const std::string& sql) override { ExecuteServerSql(sql); }
+  ResultHandle QueryServerSql(const std::string& sql, std::span<const std::string> parameters) override {
+    PGconn* conn = Ready(sql);
+    std::vector<const char*> values;
+    values.reserve(parameters.size());
+    for (const std::string& parameter : parameters) values.push_back(parameter.c_str());
+    ResultHandle result{PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                     values.data(), nullptr, nullptr, 0)};
+    if (result == nullptr) ThrowConnectionError(conn, sql);
+    Check(result.get(), sql);
+    return result;
+  }
+  const ServerAddress& Address() const override { return address_; }
 
  private:
   // Runs statements without parameters (several may be separated by ";"); every result is checked.
@@ -199,6 +239,8 @@ class ServerConnection final : public Connection {
   CursorLocationEnum cursorLocation_ = adUseServer;
   std::map<std::string, std::string> prepared_;  // types and statement -> prepared statement name
   StreamingRecordset* stream_ = nullptr;
+  ServerAddress address_;
+  TsqlStatements dialect_{*this};
 };
 
 StreamingRecordset::StreamingRecordset(ServerConnection& connection, std::string statement)
@@ -335,7 +377,17 @@ std::unique_ptr<Connection> OpenServerConnection(std::string_view connectionStri
                               : kCommandError;
     throw Error(number, kSource, "Cannot open " + where + ": " + message, std::move(state), {});
   }
-  return std::make_unique<ServerConnection>(std::move(conn), std::string(connectionString));
+  return std::make_unique<ServerConnection>(std::move(conn), std::string(connectionString),
+                                            std::move(address));
+}
+
+void CloseSessionsTo(const ServerAddress& address, std::string_view database) {
+  std::lock_guard lock(Sessions().mutex);
+  for (ServerConnection* session : Sessions().sessions) {
+    const ServerAddress& reached = session->Address();
+    if (reached.host == address.host && reached.port == address.port && reached.database == database)
+      session->Close();
+  }
 }
 
 }  // namespace vela::data::postgres

@@ -1,5 +1,9 @@
 #include "platform/data/postgres/ServerProvider.h"
 
+#include "platform/data/SqlText.h"
+#include "platform/data/postgres/ServerAddress.h"
+#include "platform/data/postgres/ServerConnection.h"
+#include "platform/data/postgres/ServerSession.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
 #include "velabackup/Error.h"
@@ -16,6 +20,24 @@ std::string MaintenanceConnectionString(std::string_view connectionString) {
   return utils::SetKeyValue(connectionString, "Initial Catalog", "Master", ";");
 }
 
+// Runs one statement on the maintenance database of the server the connection string names.
+void RunOnMaintenance(std::string_view connectionString, const std::string& statement) {
+  std::unique_ptr<Connection> master = OpenServerConnection(MaintenanceConnectionString(connectionString));
+  dynamic_cast<ServerSession&>(*master).RunServerSql(statement);
+}
+
+void CreateServerDatabase(std::string_view connectionString) {
+  ServerAddress address = ReadServerAddress(connectionString);
+  RunOnMaintenance(connectionString, "CREATE DATABASE " + QuoteName(address.database));
+}
+
+// Our own connections to the database are closed first; anybody else's keep it from being dropped.
+void DropServerDatabase(std::string_view connectionString) {
+  ServerAddress address = ReadServerAddress(connectionString);
+  CloseSessionsTo(address, address.database);
+  RunOnMaintenance(connectionString, "DROP DATABASE IF EXISTS " + QuoteName(address.database));
+}
+
 bool IsServerObjectName(std::string_view name) {
   return text::StartsWithNoCase(name, "sys") || text::StartsWithNoCase(name, "pg_");
 }
@@ -27,6 +49,9 @@ ProviderEntry ServerProviderEntry() {
   entry.name = "SQLOLEDB.1";
   entry.engine = dpSQLServer;
   entry.passwordKeys = {"Password", "Pwd"};
+  entry.open = &OpenServerConnection;
+  entry.create = &CreateServerDatabase;
+  entry.drop = &DropServerDatabase;
   entry.maintenance = &MaintenanceConnectionString;
   entry.isSystemObjectName = &IsServerObjectName;
   return entry;

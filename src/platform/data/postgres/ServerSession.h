@@ -1,0 +1,35 @@
+// What the parts of the server provider share of an open connection: running PostgreSQL's own SQL as it
+// stands, without the reading of the component's dialect that Connection::Execute does, and the address
+// the connection reached.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/data/postgres/PgApi.h"
+#include "platform/data/postgres/ServerAddress.h"
+
+namespace vela::data::postgres {
+
+class ServerSession {
+ public:
+  virtual ~ServerSession() = default;
+
+  // Runs PostgreSQL statements as they stand (several may be separated by ";"); a failure raises the
+  // server's error.
+  virtual void RunServerSql(const std::string& sql) = 0;
+  // Runs one PostgreSQL query as it stands, with `parameters` bound as texts to $1, $2, ...; the whole
+  // result. A failure raises the server's error.
+  virtual ResultHandle QueryServerSql(const std::string& sql,
+                                      std::span<const std::string> parameters = {}) = 0;
+
+  // The server and database this session reached.
+  virtual const ServerAddress& Address() const = 0;
+};
+
+// Closes every open connection of this process to `database` on the server `address` names, so that the
+// database can be dropped; those connections then report themselves closed.
+void CloseSessionsTo(const ServerAddress& address, std::string_view database);
+
+}  // namespace vela::data::postgres
