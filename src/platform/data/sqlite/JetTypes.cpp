@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/data/DefaultText.h"
 #include "platform/data/sqlite/JetStatements.h"
 #include "platform/data/sqlite/SqliteApi.h"
 #include "platform/text/Strings.h"
@@ -576,60 +577,49 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std:
 }
 
 std::optional<std::string> EngineDefault(std::string_view jetDefault, int type) {
-  std::string_view t = text::Trim(jetDefault);
-  if (!t.empty() && t.front() == '=') t = text::Trim(t.substr(1));
-  // Another engine's defaults arrive wrapped in parentheses: "((0))", "(getdate())".
-  while (t.size() >= 2 && t.front() == '(' && t.back() == ')') {
-    int depth = 0;
-    bool wraps = true;
-    for (std::size_t i = 0; i < t.size(); ++i) {
-      if (t[i] == '(') ++depth;
-      if (t[i] == ')' && --depth == 0 && i + 1 < t.size()) wraps = false;
+  using Kind = DefaultText::Kind;
+  std::optional<DefaultText> read = ReadDefaultText(jetDefault);
+  if (!read) return std::nullopt;
+  const bool isText = IsTextType(type);
+  switch (read->kind) {
+    case Kind::kNow:
+      return "(datetime('now','localtime'))";
+    case Kind::kDate:
+      return "(date('now','localtime') || ' 00:00:00')";
+    case Kind::kTime:
+      return "('1899-12-30 ' || time('now','localtime'))";
+    case Kind::kYes:
+    case Kind::kNo: {
+      const bool yes = read->kind == Kind::kYes;
+      if (type == adBoolean) return yes ? "1" : "0";
+      return isText ? QuoteText(yes ? "-1" : "0") : std::string(yes ? "-1" : "0");
     }
-    if (!wraps) break;
-    t = text::Trim(t.substr(1, t.size() - 2));
-  }
-  if (t.empty()) return std::nullopt;
-  std::string upper = text::ToUpper(t);
-  if (OneOf(upper, {"NOW()", "GETDATE()", "CURRENT_TIMESTAMP", "SYSDATETIME()", "NOW"}))
-    return "(datetime('now','localtime'))";
-  if (OneOf(upper, {"DATE()", "CURRENT_DATE"})) return "(date('now','localtime') || ' 00:00:00')";
-  if (OneOf(upper, {"TIME()", "CURRENT_TIME"})) return "('1899-12-30 ' || time('now','localtime'))";
-  bool isText = IsTextType(type);
-  if (auto b = OneOf(upper, {"YES", "TRUE", "ON"})    ? std::optional<bool>(true)
-               : OneOf(upper, {"NO", "FALSE", "OFF"}) ? std::optional<bool>(false)
-                                                      : std::nullopt) {
-    if (type == adBoolean) return *b ? "1" : "0";
-    return isText ? QuoteText(*b ? "-1" : "0") : std::string(*b ? "-1" : "0");
-  }
-  if (auto number = CanonicalDecimal(t); number && t.find_first_of("eE") == std::string_view::npos) {
-    if (type == adBoolean) return *number == "0" ? "0" : "1";
-    if (isText) return QuoteText(t);
-    if (type == adCurrency || type == adNumeric) {
-      // Stored in the class a bound value of the same number gets.
-      std::int64_t whole = 0;
-      double real = 0;
-      return ClassOfDecimal(*number, whole, real) == DecimalClass::kText ? QuoteText(*number) : *number;
+    case Kind::kNumber: {
+      const std::string& number = read->value;
+      if (type == adBoolean) return number == "0" ? "0" : "1";
+      if (isText) return QuoteText(read->raw);
+      if (type == adCurrency || type == adNumeric) {
+        // Stored in the class a bound value of the same number gets.
+        std::int64_t whole = 0;
+        double real = 0;
+        return ClassOfDecimal(number, whole, real) == DecimalClass::kText ? QuoteText(number) : number;
+      }
+      if (type == adDate) return QuoteText(DateFromOleDays(std::stod(number)));
+      return number;
     }
-    if (type == adDate) return QuoteText(DateFromOleDays(std::stod(*number)));
-    return *number;
+    case Kind::kText:
+      if (type == adDate) {
+        if (auto date = CanonicalDate(read->value)) return QuoteText(*date);
+      }
+      return QuoteText(read->value);
+    case Kind::kNewGuid:
+    case Kind::kWord:
+      if (type == adDate) {
+        if (auto date = CanonicalDate(read->raw)) return QuoteText(*date);
+      }
+      if (isText) return QuoteText(read->raw);
+      return std::nullopt;
   }
-  std::string_view inner = t;
-  if ((inner.front() == 'N' || inner.front() == 'n') && inner.size() >= 3 && inner[1] == '\'')
-    inner.remove_prefix(1);
-  if (inner.size() >= 2 && (inner.front() == '"' || inner.front() == '\'') && inner.back() == inner.front()) {
-    char q = inner.front();
-    std::string value =
-        text::ReplaceAll(inner.substr(1, inner.size() - 2), std::string(2, q), std::string(1, q));
-    if (type == adDate) {
-      if (auto date = CanonicalDate(value)) return QuoteText(*date);
-    }
-    return QuoteText(value);
-  }
-  if (type == adDate) {
-    if (auto date = CanonicalDate(t)) return QuoteText(*date);
-  }
-  if (isText) return QuoteText(t);
   return std::nullopt;
 }
 
