@@ -92,7 +92,10 @@ xml::Element Saver::SaveKeys(xml::Element keys, const Table& table, Connection& 
         std::unique_ptr<Recordset> pairs = connection.OpenRecordset(
             ServerKeyQuery(key.name), adOpenForwardOnly, adLockReadOnly, adUseClient);
         at();
-        if (pairs->RecordCount() == 1) {
+        if (key.columns.size() > 2) {
+          // The system tables' query gives two pairs; a wider key keeps every pair the catalog knows.
+          for (const Column& column : key.columns) addPair(column.name, column.relatedColumn);
+        } else if (pairs->RecordCount() == 1) {
           const Value &f1 = pairs->GetValue("FCol1"), &r1 = pairs->GetValue("RCol1");
           if (!f1.IsNull() && !r1.IsNull()) addPair(f1.AsText(), r1.AsText());
           const Value &f2 = pairs->GetValue("FCol2"), &r2 = pairs->GetValue("RCol2");

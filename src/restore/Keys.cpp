@@ -91,7 +91,6 @@ bool Restorer::RestoreKeys(const backup::TableEntry& entry, Connection& connecti
           at();
           catalog.AppendKey(catalogTable.name, key);
         } else if (m_Provider == dpSQLServer) {
-          if (key.columns.size() > 1) continue;
           std::string rules;
           if (key.deleteRule == adRICascade && key.updateRule == adRICascade)
             rules = "ON DELETE CASCADE ON UPDATE CASCADE";
@@ -99,13 +98,17 @@ bool Restorer::RestoreKeys(const backup::TableEntry& entry, Connection& connecti
             rules = "ON DELETE CASCADE";
           else if (key.updateRule == adRICascade)
             rules = "ON UPDATE CASCADE";
-          std::string column = key.columns.empty() ? std::string() : key.columns.front().name;
-          std::string related = key.columns.empty() ? std::string() : key.columns.front().relatedColumn;
+          // A key of several columns names them all, in pairs of the same order.
+          std::string columns, related;
+          for (const Column& column : key.columns) {
+            columns += (columns.empty() ? "" : ", ") + BracketName(column.name);
+            related += (related.empty() ? "" : ", ") + BracketName(column.relatedColumn);
+          }
           at();
           connection.Execute("ALTER TABLE " + BracketName(tableName) + " ADD CONSTRAINT " +
-                             BracketName(key.name) + " FOREIGN KEY(" + BracketName(column) +
-                             ") REFERENCES DBO." + BracketName(key.relatedTable) + "(" +
-                             BracketName(related) + ") " + rules + " NOT FOR REPLICATION");
+                             BracketName(key.name) + " FOREIGN KEY(" + columns + ") REFERENCES DBO." +
+                             BracketName(key.relatedTable) + "(" + related + ") " + rules +
+                             " NOT FOR REPLICATION");
         }
       } catch (const Error& error) {
         utils().RecordError(error.Number(), "VelaBackup.RestoreKeys", error.Description(),

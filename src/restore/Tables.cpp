@@ -3,6 +3,7 @@
 // built.
 #include "component/Messages.h"
 #include "component/Procedure.h"
+#include "platform/data/DefaultText.h"
 #include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
 #include "restore/Restore.h"
@@ -16,6 +17,9 @@ using backup::ColumnEntry;
 using backup::TableEntry;
 
 namespace {
+
+constexpr const char* kDefaultLeftOutGuid = "{1FB822F8-4D4A-44CD-A290-CD616553B331}";
+constexpr std::int32_t kInformationOk = 64;
 
 // The column type and size a stored column gets on the target engine.
 struct TypeAndSize {
@@ -206,9 +210,31 @@ void Restorer::SetColumnDefault(const std::string& tableName, const Column& colu
   Trapped("SetColumnDefault", [&](Procedure& at) {
     if (m_Provider != dpSQLServer) return;
     at();
-    std::string table = Unbracket(tableName);
-    connection.Execute("CREATE DEFAULT " + BracketName(table + "_" + Unbracket(column.name)) + " AS " +
-                       value.AsText());
+    const std::string table = Unbracket(tableName);
+    const std::string columnName = Unbracket(column.name);
+    const std::string expression = value.AsText();
+    // The default comes from the backup document, which may have been made by anyone: only a number, a
+    // quoted text or a known function reaches the server, and the server may refuse one of those for the
+    // column's type. Either way the column stays without its default and the user hears of it.
+    auto leaveOut = [&] {
+      std::int32_t answer = kAnswerOk;
+      operation_.RaiseShowMessage(GetMessageText(44, table, columnName, expression), kInformationOk,
+                                  kDefaultLeftOutGuid, answer);
+    };
+    std::optional<DefaultText> read = ReadDefaultText(expression);
+    if (!read || read->kind == DefaultText::Kind::kWord) return leaveOut();
+    at();
+    const std::string defaultName = BracketName(table + "_" + columnName);
+    try {
+      connection.Execute("CREATE DEFAULT " + defaultName + " AS " + expression);
+      // A default object applies to nothing until it is bound to the column.
+      at();
+      connection.Execute("EXEC sp_bindefault " + QuoteText(defaultName) + ", " +
+                         QuoteText(BracketName(table) + "." + BracketName(columnName)));
+    } catch (const Error& error) {
+      if (error.Number() != kCommandError) throw;
+      leaveOut();
+    }
   });
 }
 
