@@ -285,3 +285,79 @@ TEST_F(ServerConnectionTest, ServerErrorsCarryNumberSqlStateAndStatement) {
 
 }  // namespace
 }  // namespace vela::data::postgres
+
+namespace vela::data::postgres {
+namespace {
+
+// Sends one row as a restore does: a prepared INSERT of the columns the row has values for.
+void SendRow(Connection& connection, const std::string& table, const std::vector<std::string>& columns,
+             const std::vector<Value>& values, bool prepared = true) {
+  Command command(connection);
+  std::string list, marks;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    list += (i == 0 ? "" : ", ") + BracketName(columns[i]);
+    marks += i == 0 ? "?" : ", ?";
+    int type = values[i].GetKind() == Value::Kind::Binary ? adLongVarBinary : adVarWChar;
+    command.Parameters().push_back(command.CreateParameter(columns[i], type, adParamInput, 0, values[i]));
+  }
+  command.SetCommandText("INSERT INTO " + BracketName(table) + " (" + list + ") VALUES(" + marks + ")");
+  command.SetPrepared(prepared);
+  command.Execute();
+}
+
+TEST_F(ServerConnectionTest, RunsOfInsertsKeepEveryValueAndEndWhereTheyShould) {
+  db_->Execute("CREATE TABLE [Run s] ([id] integer NOT NULL, [t] text, [b] bytea, [n] integer DEFAULT 7)");
+  const std::string awkward = "tab\there\nline\\back\r\\N é€𝄞 'q' \"d\"";
+  const Bytes bytes = {0x00, 0x5c, 0x09, 0x0a, 0xff};
+  for (int id = 1; id <= 2000; ++id) {
+    if (id % 3 == 0)  // another column list: its own run, and the default applies
+      SendRow(*db_, "Run s", {"id", "t"}, {Value(id), Value(awkward)});
+    else
+      SendRow(*db_, "Run s", {"id", "t", "b", "n"}, {Value(id), Value::Null(), Value(bytes), Value(id)});
+  }
+  SendRow(*db_, "Run s", {"id", "t", "b", "n"}, {Value(2001), Value(""), Value(Bytes{}), Value::Null()},
+          false);
+  // Another connection sees every row: the run was committed when its last row came unprepared.
+  auto other = OpenServerConnection(Cs(database_));
+  EXPECT_EQ(Scalar(*other, "SELECT COUNT(*) FROM [Run s]").AsInt(), 2001);
+  EXPECT_EQ(Scalar(*other, "SELECT COUNT(*) FROM [Run s] WHERE [t] = " + QuoteText(awkward)).AsInt(), 666);
+  EXPECT_EQ(Scalar(*other, "SELECT COUNT(*) FROM [Run s] WHERE [n] = 7 AND [id] % 3 = 0").AsInt(), 666);
+  EXPECT_EQ(
+      Scalar(*other, "SELECT COUNT(*) FROM [Run s] WHERE [t] IS NULL AND [b] = '\\x005c090aff'").AsInt(),
+      1334);
+  EXPECT_EQ(Scalar(*other,
+                   "SELECT [t] || '|' || length([b]) || '|' || coalesce([n], -1) FROM [Run s] "
+                   "WHERE [id] = 2001")
+                .AsText(),
+            "|0|-1");
+
+  // A run the caller leaves open ends before the next statement of any kind.
+  SendRow(*db_, "Run s", {"id"}, {Value(3000)});
+  EXPECT_EQ(Scalar(*db_, "SELECT MAX([id]) FROM [Run s]").AsInt(), 3000);
+  SendRow(*db_, "Run s", {"id"}, {Value(3001)});
+  db_->Close();
+  EXPECT_EQ(Scalar(*other, "SELECT MAX([id]) FROM [Run s]").AsInt(), 3001);
+}
+
+TEST_F(ServerConnectionTest, ARefusedRowFailsItsRunNamingTableAndColumn) {
+  db_->Execute("CREATE TABLE [Parts] ([id] integer PRIMARY KEY, [qty] integer NOT NULL)");
+  SendRow(*db_, "Parts", {"id", "qty"}, {Value(1), Value(1)}, false);
+  for (int id = 2; id <= 50; ++id) SendRow(*db_, "Parts", {"id", "qty"}, {Value(id), Value("12")});
+  SendRow(*db_, "Parts", {"id", "qty"}, {Value(51), Value("twelve")});
+  Error e = Failure([&] { SendRow(*db_, "Parts", {"id", "qty"}, {Value(52), Value(1)}, false); });
+  EXPECT_EQ(e.Number(), kCommandError);
+  EXPECT_EQ(e.EngineCode(), "22P02");
+  EXPECT_NE(e.Description().find("Parts"), std::string::npos) << e.Description();
+  EXPECT_NE(e.Description().find("qty"), std::string::npos) << e.Description();
+  // Nothing of the refused run stays; the rows before it do, and the connection goes on.
+  EXPECT_EQ(Scalar(*db_, "SELECT COUNT(*) FROM [Parts]").AsInt(), 1);
+
+  for (int id = 2; id <= 5; ++id) SendRow(*db_, "Parts", {"id", "qty"}, {Value(id), Value(id)});
+  SendRow(*db_, "Parts", {"id", "qty"}, {Value(1), Value(1)});  // the key is taken
+  e = Failure([&] { db_->Execute("SELECT 1"); });
+  EXPECT_EQ(e.Number(), kIntegrityViolation);
+  EXPECT_EQ(Scalar(*db_, "SELECT COUNT(*) FROM [Parts]").AsInt(), 1);
+}
+
+}  // namespace
+}  // namespace vela::data::postgres

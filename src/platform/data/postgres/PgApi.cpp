@@ -24,13 +24,17 @@ std::int32_t ErrorNumberFor(std::string_view sqlState) {
   return kCommandError;
 }
 
-void ThrowResultError(const PGresult* result, PGconn* conn, std::string_view statement) {
+void ThrowResultError(const PGresult* result, PGconn* conn, std::string_view statement, bool withContext) {
   const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
   const char* primary = result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
   std::string message = primary != nullptr  ? Trimmed(primary)
                         : result != nullptr ? Trimmed(PQresultErrorMessage(result))
                                             : Trimmed(PQerrorMessage(conn));
   if (message.empty()) message = Trimmed(PQerrorMessage(conn));
+  if (withContext && result != nullptr) {
+    if (const char* context = PQresultErrorField(result, PG_DIAG_CONTEXT))
+      message += " (" + Trimmed(context) + ")";
+  }
   std::string sqlState = state != nullptr ? state : "";
   std::int32_t number = sqlState.empty() ? (PQstatus(conn) == CONNECTION_BAD ? kServerGone : kCommandError)
                                          : ErrorNumberFor(sqlState);

@@ -31,8 +31,10 @@ using ResultHandle = std::unique_ptr<PGresult, ResultClearer>;
 // table, class 28 a refused login, class 08 a lost server, anything else a refused statement.
 std::int32_t ErrorNumberFor(std::string_view sqlState);
 
-// Raises the error a failed result carries: the server's message, its SQLSTATE and the statement sent.
-[[noreturn]] void ThrowResultError(const PGresult* result, PGconn* conn, std::string_view statement);
+// Raises the error a failed result carries: the server's message, its SQLSTATE and the statement sent;
+// with `withContext`, also where the server stood ("COPY t, line 3, column c: ...").
+[[noreturn]] void ThrowResultError(const PGresult* result, PGconn* conn, std::string_view statement,
+                                   bool withContext = false);
 // Raises the connection's last error (no result to read it from: a lost connection, a failed send).
 [[noreturn]] void ThrowConnectionError(PGconn* conn, std::string_view statement);
 

@@ -6,12 +6,14 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/data/BufferedRecordset.h"
+#include "platform/data/postgres/InsertRuns.h"
 #include "platform/data/postgres/PgApi.h"
 #include "platform/data/postgres/PgValues.h"
 #include "platform/data/postgres/ServerAddress.h"
@@ -99,7 +101,17 @@ class ServerConnection final : public Connection, public ServerSession {
       std::lock_guard lock(Sessions().mutex);
       Sessions().sessions.erase(this);
     }
-    Close();
+    try {
+      Close();
+    } catch (const Error&) {
+      // Nobody is left to hear of rows the server refused at the end; the caller that wanted them closes.
+    }
+  }
+  // Closes without completing a run of rows: the server rolls back what it had of it.
+  void Abandon() {
+    run_.reset();
+    if (stream_ != nullptr) stream_->Close();
+    conn_.reset();
   }
 
   std::string ConnectionString() const override { return RemovePasswords(connectionString_); }
@@ -107,6 +119,15 @@ class ServerConnection final : public Connection, public ServerSession {
   bool IsOpen() const override { return conn_ != nullptr; }
   void Close() override {
     if (stream_ != nullptr) stream_->Close();
+    if (conn_ != nullptr && run_) {
+      // Rows still on their way are made durable, as each INSERT would have been on its own.
+      try {
+        EndRun();
+      } catch (...) {
+        conn_.reset();
+        throw;
+      }
+    }
     conn_.reset();
   }
 
@@ -122,6 +143,20 @@ class ServerConnection final : public Connection, public ServerSession {
   void Execute(std::string_view sql) override { dialect_.Execute(sql); }
 
   void Execute(std::string_view sql, std::span<const Parameter> parameters, bool prepared) override {
+    // A run of the same INSERT goes to the server as one COPY; a statement sent unprepared is the last of
+    // its run (a restore sends each table's last row so), and the run ends with it.
+    if (run_ && run_->sql == sql && run_->parameters == parameters.size()) {
+      AppendRow(parameters);
+      if (!prepared) EndRun();
+      return;
+    }
+    if (prepared) {
+      if (std::optional<std::string> copy = CopyStatementFor(sql, parameters.size())) {
+        StartRun(std::string(sql), std::move(*copy), parameters.size());
+        AppendRow(parameters);
+        return;
+      }
+    }
     int placeholders = 0;
     std::string statement = ToServerSql(sql, true, &placeholders);
     if (static_cast<std::size_t>(placeholders) != parameters.size())
@@ -162,6 +197,7 @@ class ServerConnection final : public Connection, public ServerSession {
 
   // For the streaming recordset: the connection, ready for a new command.
   PGconn* Ready(std::string_view statement) {
+    if (run_) EndRun();
     if (conn_ == nullptr)
       throw Error(kServerGone, kSource, "The connection is closed", {}, std::string(statement));
     if (stream_ != nullptr)
@@ -227,6 +263,66 @@ class ServerConnection final : public Connection, public ServerSession {
     return ResultHandle{result};
   }
 
+  // Starts a run of rows: a transaction of its own unless one is open, and the COPY.
+  void StartRun(std::string sql, std::string copy, std::size_t parameters) {
+    PGconn* conn = Ready(copy);
+    ownTransaction_ = PQtransactionStatus(conn) == PQTRANS_IDLE;
+    if (ownTransaction_) ExecuteServerSql("BEGIN");
+    ResultHandle started{PQexec(conn, copy.c_str())};
+    if (started == nullptr) ThrowConnectionError(conn, copy);
+    if (PQresultStatus(started.get()) != PGRES_COPY_IN) {
+      RollBackRun();
+      ThrowResultError(started.get(), conn, copy);
+    }
+    run_.emplace(InsertRun{std::move(sql), std::move(copy), parameters, {}});
+    run_->buffer.reserve(kRunBuffer + 4096);
+  }
+
+  void AppendRow(std::span<const Parameter> parameters) {
+    BoundParameters row(parameters);
+    AppendCopyRow(row, run_->buffer);
+    if (run_->buffer.size() >= kRunBuffer) SendRunBuffer();
+  }
+
+  void SendRunBuffer() {
+    std::string& buffer = run_->buffer;
+    if (buffer.empty()) return;
+    if (PQputCopyData(conn_.get(), buffer.data(), static_cast<int>(buffer.size())) != 1) {
+      std::string copy = run_->copy;
+      run_.reset();
+      ThrowConnectionError(conn_.get(), copy);
+    }
+    buffer.clear();
+  }
+
+  // Ends the run: the rows are sent and, in the run's own transaction, committed. A row the server
+  // refuses fails the whole run with the server's message and where it stood (the line and column).
+  void EndRun() {
+    SendRunBuffer();
+    InsertRun run = std::move(*run_);
+    run_.reset();
+    PGconn* conn = conn_.get();
+    if (PQputCopyEnd(conn, nullptr) != 1) ThrowConnectionError(conn, run.copy);
+    ResultHandle failed;
+    while (ResultHandle result{PQgetResult(conn)}) {
+      if (failed == nullptr && PQresultStatus(result.get()) != PGRES_COMMAND_OK) failed = std::move(result);
+    }
+    if (failed != nullptr) {
+      RollBackRun();
+      ThrowResultError(failed.get(), conn, run.sql, true);
+    }
+    if (ownTransaction_) {
+      ownTransaction_ = false;
+      ExecuteServerSql("COMMIT");
+    }
+  }
+
+  void RollBackRun() {
+    if (!ownTransaction_) return;
+    ownTransaction_ = false;
+    ResultHandle ignored{PQexec(conn_.get(), "ROLLBACK")};
+  }
+
   void Check(const PGresult* result, std::string_view statement) {
     ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY)
@@ -240,6 +336,16 @@ class ServerConnection final : public Connection, public ServerSession {
   std::map<std::string, std::string> prepared_;  // types and statement -> prepared statement name
   StreamingRecordset* stream_ = nullptr;
   ServerAddress address_;
+  // The run of rows on its way to the server as one COPY.
+  struct InsertRun {
+    std::string sql;   // the INSERT of every row of the run
+    std::string copy;  // the COPY it became
+    std::size_t parameters = 0;
+    std::string buffer;
+  };
+  static constexpr std::size_t kRunBuffer = 256 * 1024;
+  std::optional<InsertRun> run_;
+  bool ownTransaction_ = false;
   TsqlStatements dialect_{*this};
 };
 
@@ -386,7 +492,7 @@ void CloseSessionsTo(const ServerAddress& address, std::string_view database) {
   for (ServerConnection* session : Sessions().sessions) {
     const ServerAddress& reached = session->Address();
     if (reached.host == address.host && reached.port == address.port && reached.database == database)
-      session->Close();
+      session->Abandon();
   }
 }
 
