@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "platform/data/Canonical.h"
-#include "platform/data/SqlText.h"
 
 namespace vela::data::postgres {
 
@@ -144,24 +143,6 @@ Value DateFromText(std::string_view text, bool withZone) {
 }
 
 }  // namespace
-
-std::string ToServerSql(std::string_view sql, bool numberPlaceholders, int* placeholders) {
-  std::string out;
-  out.reserve(sql.size() + 16);
-  std::size_t copied = 0;
-  int count = 0;
-  for (const Token& token : Tokenize(sql, Brackets::Jet)) {
-    bool bracketed = token.kind == TokenKind::Name && token.quote == '[';
-    bool placeholder = numberPlaceholders && token.kind == TokenKind::Parameter && token.text == "?";
-    if (!bracketed && !placeholder) continue;
-    out.append(sql.substr(copied, token.begin - copied));
-    out += bracketed ? QuoteName(token.text) : "$" + std::to_string(++count);
-    copied = token.end;
-  }
-  out.append(sql.substr(copied));
-  if (placeholders != nullptr) *placeholders = count;
-  return out;
-}
 
 BoundParameters::BoundParameters(std::span<const Parameter> parameters) {
   texts_.reserve(parameters.size());
