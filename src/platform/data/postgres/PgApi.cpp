@@ -18,6 +18,7 @@ std::string Trimmed(const char* message) {
 std::int32_t ErrorNumberFor(std::string_view sqlState) {
   if (sqlState == "42P01") return kNoSuchTable;
   if (sqlState.starts_with("23")) return kIntegrityViolation;
+  if (sqlState.starts_with("22")) return kTypeMismatch;  // a value its type cannot hold
   if (sqlState.starts_with("28")) return kAuthenticationFailed;
   if (sqlState.starts_with("08")) return kServerGone;
   if (sqlState.starts_with("53")) return kOutOfMemory;

@@ -27,8 +27,9 @@ struct ResultClearer {
 };
 using ResultHandle = std::unique_ptr<PGresult, ResultClearer>;
 
-// The error number this provider gives an SQLSTATE: class 23 is an integrity violation, 42P01 a missing
-// table, class 28 a refused login, class 08 a lost server, anything else a refused statement.
+// The error number this provider gives an SQLSTATE: class 23 is an integrity violation, class 22 a value
+// its type cannot hold, 42P01 a missing table, class 28 a refused login, class 08 a lost server, anything
+// else a refused statement.
 std::int32_t ErrorNumberFor(std::string_view sqlState);
 
 // Raises the error a failed result carries: the server's message, its SQLSTATE and the statement sent.

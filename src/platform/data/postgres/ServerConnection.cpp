@@ -187,6 +187,13 @@ class ServerConnection final : public Connection, public ServerSession {
     Check(result.get(), sql);
     return result;
   }
+  void RunServerSql(const std::string& sql, std::span<const Parameter> parameters) override {
+    ResultHandle result = Run(sql, parameters, true);
+    Check(result.get(), sql);
+  }
+  bool InTransaction() const override {
+    return conn_ != nullptr && PQtransactionStatus(conn_.get()) != PQTRANS_IDLE;
+  }
   const ServerAddress& Address() const override { return address_; }
 
  private:
