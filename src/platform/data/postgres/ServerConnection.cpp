@@ -155,7 +155,10 @@ class ServerConnection final : public Connection, public ServerSession {
   std::unique_ptr<Recordset> OpenSchemaColumns(std::string_view tableName) override {
     return OpenServerSchemaColumns(*this, tableName);
   }
-  std::unique_ptr<Catalog> OpenCatalog() override { return OpenServerCatalog(*this); }
+  std::unique_ptr<Catalog> OpenCatalog() override {
+    Ready("OpenCatalog");  // a closed connection has no catalog to give
+    return OpenServerCatalog(*this);
+  }
   void SnapshotTo(const std::filesystem::path&) override {
     throw Error(kNotSupported, kSource, "A server database has no file to copy");
   }

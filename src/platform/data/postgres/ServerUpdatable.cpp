@@ -283,11 +283,11 @@ void UpdatableRecordset::Update() {
   added_ = true;
 }
 
-// A value the server could not read as its column's type (SQLSTATE class 22) is a type mismatch naming
+// A value the server could not read as its column's type (IsValueMismatch) is a type mismatch naming
 // the field: each value set is tried alone to find it. Any other refusal is the server's error, naming
 // the table.
 void UpdatableRecordset::Refused(const Error& error) {
-  if (error.EngineCode().starts_with("22")) {
+  if (IsValueMismatch(error.EngineCode())) {
     for (std::size_t i = 0; i < assigned_.size(); ++i) {
       if (!assigned_[i]) continue;
       std::vector<Parameter> one = {Parameter{fields_[i].name, fields_[i].type, adParamInput,
@@ -304,7 +304,7 @@ void UpdatableRecordset::Refused(const Error& error) {
       }
       session_->RunServerSql(guarded ? "ROLLBACK TO SAVEPOINT vela_probe; RELEASE SAVEPOINT vela_probe"
                                      : "ROLLBACK");
-      if (code.starts_with("22"))
+      if (IsValueMismatch(code))
         throw Error(kTypeMismatch, kSource,
                     "Data type mismatch in field \"" + fields_[i].name + "\" of table \"" + tableName_ +
                         "\": " + error.Description(),
