@@ -27,6 +27,12 @@ struct ProviderFactory {
   // Why the provider's engine is not at hand in this run (the tests are then skipped, saying so); empty
   // when it is. nullptr for a provider that needs nothing beyond the library.
   std::string (*unavailable)() = nullptr;
+  // The type the engine keeps a column of the asked type as, where it has no such type (then without the
+  // asked size); nullptr for a provider that keeps every type.
+  int (*keptAs)(int type) = nullptr;
+
+  // The type a column asked as `type` reads back as.
+  int KeptAs(int type) const { return keptAs != nullptr ? keptAs(type) : type; }
 };
 
 inline void PrintTo(const ProviderFactory& factory, std::ostream* os) {

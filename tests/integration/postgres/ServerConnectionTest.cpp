@@ -180,12 +180,12 @@ TEST_F(ServerConnectionTest, ParametersOfEveryTypeRoundTrip) {
                                        Value(true),
                                        Value("Grüße ☃ 'x' \"y\" \\n"),
                                        Value("abc"),
-                                       Value("xy "),
+                                       Value("xy"),  // char(n) reads without its padding
                                        Value(bytes),
                                        Value::Date("2024-02-29 00:00:00"),
                                        Value::Date(*CanonicalDate("1899-12-30 13:14:15.123456")),
                                        Value::Date("2000-01-01 23:59:59"),
-                                       Value("{6f9619ff-8b86-d011-b42d-00c04fc964ff}")};
+                                       Value("{6F9619FF-8B86-D011-B42D-00C04FC964FF}")};
   const std::vector<int> types = {adSmallInt,      adInteger, adBigInt,       adSingle,      adDouble,
                                   adNumeric,       adBoolean, adLongVarWChar, adVarWChar,    adWChar,
                                   adLongVarBinary, adDBDate,  adDBTimeStamp,  adDBTimeStamp, adGUID};

@@ -1,36 +1,18 @@
 #include "platform/data/postgres/PgValues.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 
 #include "platform/data/Canonical.h"
 #include "platform/data/postgres/PgTypes.h"
+#include "velabackup/Error.h"
 
 namespace vela::data::postgres {
 
 namespace {
 
-// The type OIDs this provider reads and binds (pg_type.oid; fixed in every server).
-enum : Oid {
-  kBool = 16,
-  kBytea = 17,
-  kChar = 18,
-  kName = 19,
-  kInt8 = 20,
-  kInt2 = 21,
-  kInt4 = 23,
-  kText = 25,
-  kOid = 26,
-  kFloat4 = 700,
-  kFloat8 = 701,
-  kBpchar = 1042,
-  kVarchar = 1043,
-  kDate = 1082,
-  kTimestamp = 1114,
-  kTimestampTz = 1184,
-  kNumeric = 1700,
-  kUuid = 2950,
-};
+using namespace pgtype;
 
 // The type a parameter is declared with: the server reads the text as that type, so a number, date or
 // Boolean reaches a column of another type by the server's own assignment casts. Texts stay "unknown",
@@ -80,6 +62,15 @@ std::string ParameterText(const Value& value, Oid type) {
   // A number for a whole-number parameter is rounded as the automation conversions round it.
   bool whole = type == kInt2 || type == kInt4 || type == kInt8;
   if (whole && value.GetKind() == Value::Kind::Double) return std::to_string(value.AsInt());
+  // A Boolean given as a number or a text ("-1", "True") is read as the automation types read it; what
+  // they cannot read goes as it is, for the server to refuse naming the column.
+  if (type == kBool && value.GetKind() != Value::Kind::Boolean) {
+    try {
+      return value.AsBool() ? "true" : "false";
+    } catch (const Error&) {
+      return value.AsText();
+    }
+  }
   switch (value.GetKind()) {
     case Value::Kind::Boolean:
       if (type == kBool || type == 0) return value.AsBool() ? "true" : "false";
@@ -93,6 +84,19 @@ std::string ParameterText(const Value& value, Oid type) {
     default:
       return value.AsText();
   }
+}
+
+// A GUID's text in one of the forms the server reads ("{...}" or bare, 32 hex digits with or without dashes).
+bool LooksLikeGuid(std::string_view text) {
+  if (text.size() >= 2 && text.front() == '{' && text.back() == '}') text = text.substr(1, text.size() - 2);
+  int digits = 0;
+  for (char c : text) {
+    if (std::isxdigit(static_cast<unsigned char>(c)))
+      ++digits;
+    else if (c != '-')
+      return false;
+  }
+  return digits == 32;
 }
 
 int HexDigit(char c) {
@@ -170,6 +174,9 @@ BoundParameters::BoundParameters(std::span<const Parameter> parameters) {
       values_.push_back(texts_.back().c_str());
       lengths_.push_back(0);
       formats_.push_back(0);
+      if (type != 0 && value.GetKind() == Value::Kind::Text &&
+          !(type == kBool && value.TextRef() != texts_.back()))
+        textsToRead_ = textsToRead_ || type != kUuid || !LooksLikeGuid(value.TextRef());
     }
   }
 }
@@ -219,13 +226,19 @@ Value ValueFromResult(const PGresult* result, int row, int column) {
     case kTimestampTz:
       return DateFromText(view, true);
     case kUuid: {
+      // In the form GUIDs take everywhere else: braces and capitals.
       std::string guid;
       guid.reserve(view.size() + 2);
       guid += '{';
-      guid += view;
+      for (char c : view) guid += (c >= 'a' && c <= 'f') ? static_cast<char>(c - 'a' + 'A') : c;
       guid += '}';
       return Value(std::move(guid));
     }
+    case kTime:
+      // A time of day is a date on the day dates count from, as the automation types hold it.
+      if (auto canonical = CanonicalDate("1899-12-30 " + std::string(view)))
+        return Value::Date(std::move(*canonical));
+      return Value(view);
     default:
       return Value(view);
   }

@@ -25,8 +25,12 @@ class BoundParameters {
   const int* Formats() const { return formats_.data(); }
   // The type OIDs as one text, to tell statements prepared for different types apart.
   std::string TypeKey() const;
+  // Whether some value is a caller's text the server is to read as a number, date, Boolean or GUID: only
+  // the server can tell whether it reads, and the caller is owed the answer at once.
+  bool HasTextsToRead() const { return textsToRead_; }
 
  private:
+  bool textsToRead_ = false;
   std::vector<std::string> texts_;
   std::vector<Oid> types_;
   std::vector<const char*> values_;

@@ -131,12 +131,11 @@ class ServerConnection final : public Connection, public ServerSession {
     conn_.reset();
   }
 
+  // How long a command may wait, as the caller asks; the server's own statement_timeout is left alone,
+  // since a backup's reading and a restore's loading of a large table are one statement each and may
+  // rightly take longer than any command timeout.
   int CommandTimeout() const override { return commandTimeout_; }
-  void SetCommandTimeout(int seconds) override {
-    commandTimeout_ = seconds < 0 ? 0 : seconds;
-    if (conn_ != nullptr)
-      ExecuteServerSql("SET statement_timeout = " + std::to_string(commandTimeout_ * 1000));
-  }
+  void SetCommandTimeout(int seconds) override { commandTimeout_ = seconds < 0 ? 0 : seconds; }
   CursorLocationEnum CursorLocation() const override { return cursorLocation_; }
   void SetCursorLocation(CursorLocationEnum location) override { cursorLocation_ = location; }
 
@@ -145,16 +144,24 @@ class ServerConnection final : public Connection, public ServerSession {
   void Execute(std::string_view sql, std::span<const Parameter> parameters, bool prepared) override {
     // A run of the same INSERT goes to the server as one COPY; a statement sent unprepared is the last of
     // its run (a restore sends each table's last row so), and the run ends with it.
+    // A row with a text the server is to read as another type is sent on its own, so that a text it
+    // cannot read fails this call.
     if (run_ && run_->sql == sql && run_->parameters == parameters.size()) {
-      AppendRow(parameters);
-      if (!prepared) EndRun();
-      return;
+      BoundParameters row(parameters);
+      if (!row.HasTextsToRead()) {
+        AppendRow(row);
+        if (!prepared) EndRun();
+        return;
+      }
     }
     if (prepared) {
       if (std::optional<std::string> copy = CopyStatementFor(sql, parameters.size())) {
-        StartRun(std::string(sql), std::move(*copy), parameters.size());
-        AppendRow(parameters);
-        return;
+        BoundParameters row(parameters);
+        if (!row.HasTextsToRead()) {
+          StartRun(std::string(sql), std::move(*copy), parameters.size());
+          AppendRow(row);
+          return;
+        }
       }
     }
     int placeholders = 0;
@@ -230,7 +237,8 @@ class ServerConnection final : public Connection, public ServerSession {
     ResultHandle result = Run(sql, parameters, true);
     Check(result.get(), sql);
   }
-  bool InTransaction() const override {
+  bool InTransaction() override {
+    if (run_) EndRun();
     return conn_ != nullptr && PQtransactionStatus(conn_.get()) != PQTRANS_IDLE;
   }
   const ServerAddress& Address() const override { return address_; }
@@ -288,8 +296,7 @@ class ServerConnection final : public Connection, public ServerSession {
     run_->buffer.reserve(kRunBuffer + 4096);
   }
 
-  void AppendRow(std::span<const Parameter> parameters) {
-    BoundParameters row(parameters);
+  void AppendRow(const BoundParameters& row) {
     AppendCopyRow(row, run_->buffer);
     if (run_->buffer.size() >= kRunBuffer) SendRunBuffer();
   }
@@ -341,7 +348,7 @@ class ServerConnection final : public Connection, public ServerSession {
 
   ConnHandle conn_;
   std::string connectionString_;
-  int commandTimeout_ = 0;
+  int commandTimeout_ = 30;
   CursorLocationEnum cursorLocation_ = adUseServer;
   std::map<std::string, std::string> prepared_;  // types and statement -> prepared statement name
   StreamingRecordset* stream_ = nullptr;

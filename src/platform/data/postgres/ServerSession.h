@@ -29,8 +29,9 @@ class ServerSession {
   // (typed, binaries in binary form), prepared once per statement text and types. A failure raises the
   // server's error.
   virtual void RunServerSql(const std::string& sql, std::span<const Parameter> parameters) = 0;
-  // Whether the session is inside a transaction block, begun by whoever.
-  virtual bool InTransaction() const = 0;
+  // Whether the session is inside a transaction block, begun by whoever; a run of rows the connection
+  // still has on its way (in a transaction of its own) is ended first.
+  virtual bool InTransaction() = 0;
 
   // The server and database this session reached.
   virtual const ServerAddress& Address() const = 0;
