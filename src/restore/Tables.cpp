@@ -19,6 +19,7 @@ using backup::TableEntry;
 namespace {
 
 constexpr const char* kDefaultLeftOutGuid = "{1FB822F8-4D4A-44CD-A290-CD616553B331}";
+constexpr const char* kPlainNumbersGuid = "{87E48FFA-F726-45CA-AB7E-50D5A9F223AB}";
 constexpr std::int32_t kInformationOk = 64;
 
 // The column type and size a stored column gets on the target engine.
@@ -116,6 +117,10 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
     at();
     Table table;
     table.name = m_Provider == dpSQLServer ? BracketName(entry.name) : entry.name;
+    // A file database numbers one column of a table by itself; further automatic columns of a server
+    // table keep their values as plain numbers.
+    bool numbered = false;
+    std::string plainNumbers;
     for (const ColumnEntry& stored : entry.columns) {
       at();
       Column column;
@@ -134,7 +139,13 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
       for (Property& property : column.properties) {
         at();
         if (property.name == "Autoincrement") {
-          property.value = stored.autoincrement.Require();
+          bool autoincrement = stored.autoincrement.Require();
+          if (autoincrement && m_Provider == dpAccess && numbered) {
+            autoincrement = false;
+            plainNumbers += (plainNumbers.empty() ? "" : ", ") + stored.name;
+          }
+          numbered = numbered || autoincrement;
+          property.value = autoincrement;
         } else if (property.name == "Nullable") {
           if (m_Provider == dpSQLServer && ColumnHasPK(entry, stored.name)) {
             property.value = false;
@@ -159,6 +170,11 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
     }
     at();
     catalog.AppendTable(table);
+    if (!plainNumbers.empty()) {
+      std::int32_t answer = kAnswerOk;
+      operation_.RaiseShowMessage(GetMessageText(45, entry.name, plainNumbers), kInformationOk,
+                                  kPlainNumbersGuid, answer);
+    }
   });
 }
 
