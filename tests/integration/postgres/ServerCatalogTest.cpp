@@ -262,10 +262,13 @@ TEST_F(ServerCatalogTest, IndexNamesTheServerKeepsOncePerSchemaComeBackAsGiven) 
       Table{"Things",
             "TABLE",
             {NewColumn("ID", adInteger, 0, {{"Nullable", false}}), NewColumn("Name", adVarWChar, 20)},
-            {Index{.name = "Things", .clustered = true, .columns = {KeyColumn("Name")}}},
+            {Index{.name = "Things", .clustered = true, .columns = {KeyColumn("Name")}},
+             Index{.name = "Later", .columns = {KeyColumn("ID")}}},
             {}});
   catalog_->AppendTable(
       Table{"Others", "TABLE", {NewColumn("ID", adInteger, 0, {{"Nullable", false}})}, {}, {}});
+  // A table made after an index of its name takes the name; the index is still read back by its own.
+  catalog_->AppendTable(Table{"Later", "TABLE", {NewColumn("ID", adInteger)}, {}, {}});
   for (const char* table : {"Things", "[Others]"}) {
     Key key;
     key.name = "PrimaryKey";
@@ -287,8 +290,8 @@ TEST_F(ServerCatalogTest, IndexNamesTheServerKeepsOncePerSchemaComeBackAsGiven) 
 
   EXPECT_EQ(Describe(catalog_->GetTable("Things")),
             (std::set<std::string>{"index PrimaryKey(ID) unique primary", "index Things(Name) clustered",
-                                   "index " + longName + "(Name) unique", "key PrimaryKey(ID) type 1",
-                                   "key " + longName + "(Name) type 3",
+                                   "index Later(ID)", "index " + longName + "(Name) unique",
+                                   "key PrimaryKey(ID) type 1", "key " + longName + "(Name) type 3",
                                    "key PrimaryKey(ID>ID) type 2 to Others rules 00"}));
   EXPECT_EQ(Describe(catalog_->GetTable("Others")),
             (std::set<std::string>{"index PrimaryKey(ID) unique primary", "key PrimaryKey(ID) type 1"}));

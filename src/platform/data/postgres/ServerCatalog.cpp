@@ -3,6 +3,7 @@
 // of a partitioned table, whose rows the parent shows); it keeps nothing between calls, so it always
 // reads the schema as it is now.
 #include "platform/data/postgres/ServerCatalog.h"
+#include "platform/data/SchemaColumns.h"
 
 #include <algorithm>
 #include <map>
@@ -549,6 +550,24 @@ void ServerCatalog::AppendTable(const Table& table) {
   std::string schema = CreationSchema(*session_);
   std::string tableSql = QuoteName(schema) + "." + QuoteName(name);
   NameSpace relations = RelationNames(*session_, schema);
+  // An index made earlier under the name this table is given moves to a free name and keeps the name it
+  // was given in its comment: tables keep their names, indexes are read back by theirs.
+  std::string moved;
+  ResultHandle index = session_->QueryServerSql(
+      "SELECT pg_catalog.obj_description(c.oid, 'pg_class') FROM pg_catalog.pg_class c "
+      "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+      "WHERE n.nspname = $1 AND c.relname = $2 AND c.relkind IN ('i', 'I')",
+      std::vector<std::string>{schema, name});
+  if (PQntuples(index.get()) > 0) {
+    bool renamed = false;
+    relations.Take(name);
+    const std::string free = relations.Claim(name, renamed);
+    moved =
+        "ALTER INDEX " + QuoteName(schema) + "." + QuoteName(name) + " RENAME TO " + QuoteName(free) + "; ";
+    if (PQgetisnull(index.get(), 0, 0) || !NameFromIndexComment(PQgetvalue(index.get(), 0, 0)))
+      moved += "COMMENT ON INDEX " + QuoteName(schema) + "." + QuoteName(free) + " IS " +
+               QuoteText(IndexNameComment(name)) + "; ";
+  }
   relations.Take(name);
   // The new table has no constraints yet; only those this batch makes are taken.
   NameSpace constraints(*session_, "", "");
@@ -562,7 +581,7 @@ void ServerCatalog::AppendTable(const Table& table) {
       comments += "; COMMENT ON COLUMN " + tableSql + "." + QuoteName(Unbracket(column.name)) + " IS " +
                   QuoteText(description->AsText());
   }
-  std::string sql = "CREATE TABLE " + tableSql + " (\n  " + columns + "\n)" + comments;
+  std::string sql = moved + "CREATE TABLE " + tableSql + " (\n  " + columns + "\n)" + comments;
   for (const Key& key : table.keys)
     if (key.type != adKeyForeign) sql += "; " + KeySql(tableSql, key, relations, constraints, schema);
   for (const Index& index : table.indexes) {
@@ -651,25 +670,8 @@ std::unique_ptr<Catalog> OpenServerCatalog(ServerSession& session) {
 }
 
 std::unique_ptr<Recordset> OpenServerSchemaColumns(ServerSession& session, std::string_view tableName) {
-  auto field = [](std::string name, int type) {
-    return FieldInfo{std::move(name), type, 0, FixedPrecision(type), 0};
-  };
-  std::vector<FieldInfo> fields = {
-      field("TABLE_NAME", adVarWChar),
-      field("COLUMN_NAME", adVarWChar),
-      field("ORDINAL_POSITION", adInteger),
-      field("COLUMN_HASDEFAULT", adBoolean),
-      field("COLUMN_DEFAULT", adLongVarWChar),
-      field("COLUMN_FLAGS", adInteger),
-      field("IS_NULLABLE", adBoolean),
-      field("DATA_TYPE", adSmallInt),
-      field("CHARACTER_MAXIMUM_LENGTH", adInteger),
-      field("CHARACTER_OCTET_LENGTH", adInteger),
-      field("NUMERIC_PRECISION", adSmallInt),
-      field("NUMERIC_SCALE", adSmallInt),
-      field("DATETIME_PRECISION", adInteger),
-      field("DESCRIPTION", adLongVarWChar),
-  };
+  std::vector<FieldInfo> fields = SchemaColumnsFields();
+
   std::vector<std::vector<Value>> rows;
   if (std::optional<Relation> relation = FindRelation(session, tableName)) {
     int ordinal = 0;

@@ -1,6 +1,7 @@
 // Reading the catalog: tables, columns with their Jet properties, indexes, keys and the COLUMNS rowset.
 #include <algorithm>
 
+#include "platform/data/SchemaColumns.h"
 #include "platform/data/sqlite/JetConnection.h"
 #include "platform/data/sqlite/JetRecordset.h"
 #include "platform/data/sqlite/JetSchema.h"
@@ -538,25 +539,8 @@ Properties JetSchema::NewColumnProperties() const {
 }
 
 std::unique_ptr<Recordset> JetSchema::SchemaColumns(std::string_view tableName) {
-  auto field = [](std::string name, int type) {
-    return FieldInfo{std::move(name), type, 0, NaturalPrecision(type), 0};
-  };
-  std::vector<FieldInfo> fields = {
-      field("TABLE_NAME", adVarWChar),
-      field("COLUMN_NAME", adVarWChar),
-      field("ORDINAL_POSITION", adInteger),
-      field("COLUMN_HASDEFAULT", adBoolean),
-      field("COLUMN_DEFAULT", adLongVarWChar),
-      field("COLUMN_FLAGS", adInteger),
-      field("IS_NULLABLE", adBoolean),
-      field("DATA_TYPE", adSmallInt),
-      field("CHARACTER_MAXIMUM_LENGTH", adInteger),
-      field("CHARACTER_OCTET_LENGTH", adInteger),
-      field("NUMERIC_PRECISION", adSmallInt),
-      field("NUMERIC_SCALE", adSmallInt),
-      field("DATETIME_PRECISION", adInteger),
-      field("DESCRIPTION", adLongVarWChar),
-  };
+  std::vector<FieldInfo> fields = SchemaColumnsFields();
+
   std::vector<std::vector<Value>> rows;
   const TableInfo* info = FindTable(tableName);
   if (info) {
