@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "platform/data/SqlText.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Connection.h"
 
@@ -65,6 +68,41 @@ class ServerDatabaseGuard {
 
  private:
   std::vector<std::string> names_;
+};
+
+// A test with a database of its own on the test cluster, made through the maintenance database before
+// the test and dropped after it (with whatever else the test names in dropAfterwards_). A derived SetUp
+// calls this one first and returns when the test was skipped or failed.
+class ServerDatabaseTest : public ::testing::Test {
+ protected:
+  explicit ServerDatabaseTest(std::string prefix) : prefix_(std::move(prefix)) {}
+
+  void SetUp() override {
+    VELA_REQUIRE_SERVER();
+    maintenance_ = data::OpenConnection(ServerDatabase("Master"));
+    database_ = UniqueServerName(prefix_);
+    maintenance_->Execute("CREATE DATABASE " + data::BracketName(database_));
+    db_ = data::OpenConnection(ServerDatabase(database_));
+  }
+
+  void TearDown() override {
+    db_.reset();
+    if (maintenance_ == nullptr) return;
+    dropAfterwards_.push_back(database_);
+    for (const std::string& name : dropAfterwards_)
+      maintenance_->Execute("DROP DATABASE IF EXISTS " + data::BracketName(name) + " WITH (FORCE)");
+  }
+
+  // Whether SetUp ended early (the test skipped or failed).
+  bool NotSetUp() const { return IsSkipped() || HasFatalFailure(); }
+
+  std::unique_ptr<data::Connection> maintenance_;
+  std::unique_ptr<data::Connection> db_;
+  std::string database_;
+  std::vector<std::string> dropAfterwards_;
+
+ private:
+  std::string prefix_;
 };
 
 }  // namespace vela::testing

@@ -14,6 +14,7 @@
 #include "platform/data/postgres/ServerConnection.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "support/DataChecks.h"
+#include "support/ServerDatabases.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Catalog.h"
 
@@ -25,30 +26,19 @@ using testing::RowList;
 using testing::Rows;
 using vela::testing::Failure;
 
-class ServerCatalogTest : public ::testing::Test {
+class ServerCatalogTest : public vela::testing::ServerDatabaseTest {
  protected:
+  ServerCatalogTest() : ServerDatabaseTest("cat") {}
+
   void SetUp() override {
-    const char* wanted = std::getenv("VELA_TEST_PG");
-    if (wanted == nullptr || std::string(wanted) != "1")
-      GTEST_SKIP() << "PostgreSQL tests skipped: set VELA_TEST_PG=1 and the environment printed by "
-                      "`scripts/pg_cluster.sh start`";
-    try {
-      maintenance_ = OpenServerConnection(Cs("Master"));
-    } catch (const Error& e) {
-      FAIL() << "VELA_TEST_PG=1 but the PostgreSQL test cluster cannot be reached: " << e.Description();
-    }
-    static int counter = 0;
-    database_ = "cat_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
-    Server(*maintenance_).RunServerSql("CREATE DATABASE " + QuoteName(database_));
-    db_ = OpenServerConnection(Cs(database_));
+    ServerDatabaseTest::SetUp();
+    if (NotSetUp()) return;
     catalog_ = db_->OpenCatalog();
   }
 
   void TearDown() override {
     catalog_.reset();
-    db_.reset();
-    if (maintenance_ != nullptr && !database_.empty())
-      Server(*maintenance_).RunServerSql("DROP DATABASE IF EXISTS " + QuoteName(database_) + " WITH (FORCE)");
+    ServerDatabaseTest::TearDown();
   }
 
   static std::string Cs(const std::string& database) {
@@ -66,10 +56,7 @@ class ServerCatalogTest : public ::testing::Test {
     return c;
   }
 
-  std::unique_ptr<Connection> maintenance_;
-  std::unique_ptr<Connection> db_;
   std::unique_ptr<Catalog> catalog_;
-  std::string database_;
 };
 
 const Column& Named(const Table& table, std::string_view name) {

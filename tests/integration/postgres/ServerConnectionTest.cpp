@@ -13,6 +13,7 @@
 #include "platform/data/SqlText.h"
 #include "platform/data/postgres/ServerConnection.h"
 #include "support/Failure.h"
+#include "support/ServerDatabases.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Catalog.h"
 
@@ -34,28 +35,9 @@ std::int64_t ResidentBytes() {
   return resident * sysconf(_SC_PAGESIZE);
 }
 
-class ServerConnectionTest : public ::testing::Test {
+class ServerConnectionTest : public vela::testing::ServerDatabaseTest {
  protected:
-  void SetUp() override {
-    if (Env("VELA_TEST_PG") != "1")
-      GTEST_SKIP() << "PostgreSQL tests skipped: set VELA_TEST_PG=1 and the environment printed by "
-                      "`scripts/pg_cluster.sh start`";
-    try {
-      maintenance_ = OpenServerConnection(Cs("Master"));
-    } catch (const Error& e) {
-      FAIL() << "VELA_TEST_PG=1 but the PostgreSQL test cluster cannot be reached: " << e.Description();
-    }
-    static int counter = 0;
-    database_ = "vela_conn_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
-    maintenance_->Execute("CREATE DATABASE " + BracketName(database_));
-    db_ = OpenServerConnection(Cs(database_));
-  }
-
-  void TearDown() override {
-    db_.reset();
-    if (maintenance_ != nullptr && !database_.empty())
-      maintenance_->Execute("DROP DATABASE IF EXISTS " + BracketName(database_) + " WITH (FORCE)");
-  }
+  ServerConnectionTest() : ServerDatabaseTest("vela_conn") {}
 
   static std::string Cs(const std::string& database, const std::string& source = "(local)") {
     return "Provider=SQLOLEDB.1;Data Source=" + source + ";Initial Catalog=" + database;
@@ -67,10 +49,6 @@ class ServerConnectionTest : public ::testing::Test {
     EXPECT_FALSE(rs->Eof()) << sql;
     return rs->Eof() ? Value() : rs->GetValue(std::size_t{0});
   }
-
-  std::unique_ptr<Connection> maintenance_;
-  std::unique_ptr<Connection> db_;
-  std::string database_;
 };
 
 TEST_F(ServerConnectionTest, DataSourceFormsReachTheServerAndTheStringKeepsNoPassword) {

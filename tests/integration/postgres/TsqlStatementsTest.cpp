@@ -18,6 +18,7 @@
 #include "platform/data/postgres/ServerDefaults.h"
 #include "platform/utils/KeyValue.h"
 #include "support/Failure.h"
+#include "support/ServerDatabases.h"
 #include "velabackup/Error.h"
 
 namespace vela::data::postgres {
@@ -25,10 +26,6 @@ namespace {
 
 using vela::testing::Failure;
 
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
 
 std::string Cs(const std::string& database) {
   return "Provider=SQLOLEDB.1;Data Source=(local);" + utils::FormatKeyValue("Initial Catalog", database);
@@ -64,31 +61,9 @@ std::string ServerKeyQuery(std::string_view keyName) {
          EscapeText(keyName) + "'";
 }
 
-class TsqlStatementsTest : public ::testing::Test {
+class TsqlStatementsTest : public vela::testing::ServerDatabaseTest {
  protected:
-  void SetUp() override {
-    if (Env("VELA_TEST_PG") != "1")
-      GTEST_SKIP() << "PostgreSQL tests skipped: set VELA_TEST_PG=1 and the environment printed by "
-                      "`scripts/pg_cluster.sh start`";
-    try {
-      maintenance_ = OpenServerConnection(Cs("Master"));
-    } catch (const Error& e) {
-      FAIL() << "VELA_TEST_PG=1 but the PostgreSQL test cluster cannot be reached: " << e.Description();
-    }
-    static int counter = 0;
-    database_ = "tsql_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
-    maintenance_->Execute("CREATE DATABASE " + BracketName(database_));
-    db_ = OpenServerConnection(Cs(database_));
-  }
-
-  void TearDown() override {
-    db_.reset();
-    if (maintenance_ == nullptr) return;
-    for (const std::string& name : dropAfterwards_)
-      maintenance_->Execute("DROP DATABASE IF EXISTS " + BracketName(name) + " WITH (FORCE)");
-    if (!database_.empty())
-      maintenance_->Execute("DROP DATABASE IF EXISTS " + BracketName(database_) + " WITH (FORCE)");
-  }
+  TsqlStatementsTest() : ServerDatabaseTest("tsql") {}
 
   std::unique_ptr<Recordset> Open(Connection& connection, const std::string& sql) {
     return connection.OpenRecordset(sql, adOpenKeyset, adLockReadOnly, adUseClient);
@@ -111,11 +86,6 @@ class TsqlStatementsTest : public ::testing::Test {
     db_->Execute("INSERT INTO " + BracketName(table) + " (" + columns + ") VALUES(" + placeholders + ")",
                  parameters, true);
   }
-
-  std::unique_ptr<Connection> maintenance_;
-  std::unique_ptr<Connection> db_;
-  std::string database_;
-  std::vector<std::string> dropAfterwards_;
 };
 
 TEST_F(TsqlStatementsTest, CatalogQueriesReadADatabaseMadeWithPlainSql) {
