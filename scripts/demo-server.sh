@@ -37,7 +37,7 @@ echo "== velabackup sample (file database)"
 echo "== velabackup save (file database)"
 "$velabackup" save -c "$source" -f shop.vbk --quiet
 echo "== velabackup restore onto the server ($server)"
-psql -q -d postgres -c "DROP DATABASE IF EXISTS $database" >/dev/null
+PGOPTIONS="-c client_min_messages=warning" psql -q -d postgres -c "DROP DATABASE IF EXISTS $database"
 "$velabackup" restore -c "$server" -f shop.vbk --quiet
 echo "== velabackup save (server database)"
 "$velabackup" save -c "$server" -f server.vbk --quiet
