@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The main job on the embedded default, a file database: sets up and builds, makes the sample database,
 # backs it up, restores the backup into a new file, and shows that the two databases hold the same rows.
+# With --server, runs the main job across engines instead (scripts/demo-server.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = "--server" ]; then
+  exec bash scripts/demo-server.sh
+fi
 scripts/setup.sh
 scripts/build.sh >/dev/null
 velabackup="$PWD/${BUILD_DIR:-build}/velabackup"

@@ -75,7 +75,7 @@ bool Saver::SaveData(const std::string& tableName, Connection& connection, const
     const Utils& utils = operation_.utils();
     // The parameter row that lets new connections in is the live database's own switch, not data.
     std::string filter =
-        text::EqualsNoCase(tableName, "VelaParams") ? " WHERE ParamName<>'AllowNewConnection'" : "";
+        text::EqualsNoCase(tableName, "VelaParams") ? " WHERE [ParamName]<>'AllowNewConnection'" : "";
     const std::string decimal = utils.LocaleItem(kLocaleDecimalSeparator);
     const std::string monetary = utils.LocaleItem(kLocaleMonetaryDecimalSeparator);
 

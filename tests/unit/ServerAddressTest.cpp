@@ -1,7 +1,6 @@
-// Reading server connection strings and the component's dialect into PostgreSQL's, without a server.
+// Reading server connection strings, without a server.
 #include <gtest/gtest.h>
 
-#include "platform/data/postgres/PgValues.h"
 #include "platform/data/postgres/ServerAddress.h"
 
 namespace vela::data::postgres {
@@ -31,15 +30,6 @@ TEST(ServerAddressTest, DataSourceFormsAndKeys) {
   EXPECT_STREQ(parameters.Find("host"), "h");
   EXPECT_STREQ(parameters.Find("password"), "p w'");
   EXPECT_EQ(parameters.Find("port"), nullptr);
-}
-
-TEST(ServerAddressTest, DialectIsRewrittenTokenByToken) {
-  int count = 0;
-  EXPECT_EQ(
-      ToServerSql("SELECT [a]]b], '?[x]', \"q?\" FROM [t\"] WHERE [c] = ? AND d = ? -- ?", true, &count),
-      "SELECT \"a]b\", '?[x]', \"q?\" FROM \"t\"\"\" WHERE \"c\" = $1 AND d = $2 -- ?");
-  EXPECT_EQ(count, 2);
-  EXPECT_EQ(ToServerSql("SELECT ? FROM [t]", false), "SELECT ? FROM \"t\"");
 }
 
 }  // namespace

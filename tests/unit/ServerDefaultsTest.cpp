@@ -52,21 +52,21 @@ TEST(ServerDefaults, AnythingElseNeverReachesTheServer) {
 }
 
 TEST(ServerDefaults, TheServersFormsComeBackPlain) {
-  EXPECT_EQ(DefaultFromServer("'DE'::character varying"), "'DE'");
-  EXPECT_EQ(DefaultFromServer("'it''s'::text"), "'it''s'");
+  EXPECT_EQ(DefaultFromServer("'DE'::character varying"), "\"DE\"");
+  EXPECT_EQ(DefaultFromServer("'it''s'::text"), "\"it's\"");
   EXPECT_EQ(DefaultFromServer("0"), "0");
   EXPECT_EQ(DefaultFromServer("(0)::numeric"), "0");
   EXPECT_EQ(DefaultFromServer("'-1'::integer"), "-1");
   EXPECT_EQ(DefaultFromServer("(-1)"), "-1");
   EXPECT_EQ(DefaultFromServer("12.5000::numeric(19,4)"), "12.5000");
   EXPECT_EQ(DefaultFromServer("true"), "True");
-  EXPECT_EQ(DefaultFromServer("now()"), "getdate()");
-  EXPECT_EQ(DefaultFromServer("CURRENT_TIMESTAMP"), "getdate()");
-  EXPECT_EQ(DefaultFromServer("LOCALTIMESTAMP"), "getdate()");
-  EXPECT_EQ(DefaultFromServer("CURRENT_DATE"), "CURRENT_DATE");
+  EXPECT_EQ(DefaultFromServer("now()"), "Now()");
+  EXPECT_EQ(DefaultFromServer("CURRENT_TIMESTAMP"), "Now()");
+  EXPECT_EQ(DefaultFromServer("LOCALTIMESTAMP"), "Now()");
+  EXPECT_EQ(DefaultFromServer("CURRENT_DATE"), "Date()");
   EXPECT_EQ(DefaultFromServer("gen_random_uuid()"), "newid()");
-  EXPECT_EQ(DefaultFromServer("'2020-01-01 00:00:00'::timestamp without time zone"), "'2020-01-01 00:00:00'");
-  EXPECT_EQ(DefaultFromServer("'{}'::integer[]"), "'{}'");
+  EXPECT_EQ(DefaultFromServer("'2020-01-01 00:00:00'::timestamp without time zone"), "\"2020-01-01 00:00:00\"");
+  EXPECT_EQ(DefaultFromServer("'{}'::integer[]"), "\"{}\"");
   EXPECT_EQ(DefaultFromServer("nextval('t_id_seq'::regclass)"), std::nullopt);
   EXPECT_EQ(DefaultFromServer("(a + 1)"), std::nullopt);
 }

@@ -24,6 +24,9 @@ struct ProviderFactory {
   // The connection string that opens the copy Connection::SnapshotTo wrote to `file`; nullptr for a
   // provider whose connections take no snapshots.
   std::string (*openSnapshot)(const std::filesystem::path& file);
+  // Why the provider's engine is not at hand in this run (the tests are then skipped, saying so); empty
+  // when it is. nullptr for a provider that needs nothing beyond the library.
+  std::string (*unavailable)() = nullptr;
 };
 
 inline void PrintTo(const ProviderFactory& factory, std::ostream* os) {
@@ -33,6 +36,8 @@ inline void PrintTo(const ProviderFactory& factory, std::ostream* os) {
 class ProviderConformance : public ::testing::TestWithParam<ProviderFactory> {
  protected:
   void SetUp() override {
+    if (GetParam().unavailable != nullptr)
+      if (std::string reason = GetParam().unavailable(); !reason.empty()) GTEST_SKIP() << reason;
     connectionString_ = NewDatabase("db");
     db_ = OpenConnection(connectionString_);
     catalog_ = db_->OpenCatalog();

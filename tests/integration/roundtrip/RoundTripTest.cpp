@@ -6,6 +6,7 @@
 #include <map>
 
 #include "Sample.h"
+#include "support/Describe.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/data/Catalog.h"
@@ -15,63 +16,9 @@ namespace vela {
 namespace {
 
 using namespace data;
+using testing::Describe;
 using testing::FileDatabase;
 using testing::TempFolder;
-
-// Everything observable of one database: schema and rows, as text lines.
-std::vector<std::string> Describe(const std::string& connectionString) {
-  std::vector<std::string> lines;
-  std::unique_ptr<Connection> connection = OpenConnection(connectionString);
-  std::unique_ptr<Catalog> catalog = connection->OpenCatalog();
-  for (const Catalog::Entry& entry : catalog->ListTables()) {
-    if (entry.type != "TABLE") continue;
-    Table table = catalog->GetTable(entry.name);
-    lines.push_back("table " + table.name);
-    for (const Column& c : table.columns) {
-      std::string line = "  column " + c.name + " type=" + std::to_string(c.type) +
-                         " size=" + std::to_string(c.definedSize) +
-                         " precision=" + std::to_string(c.precision) +
-                         " scale=" + std::to_string(c.numericScale);
-      for (const char* property : {"Autoincrement", "Nullable", "Default"}) {
-        if (!c.properties.Has(property)) continue;
-        std::string value = c.properties[property].AsText();
-        // A Boolean default travels as its value: Yes and -1 are the same default.
-        if (c.type == adBoolean && std::string(property) == "Default" && !value.empty())
-          value = Value(value.starts_with("=") ? value.substr(1) : value).AsBool() ? "-1" : "0";
-        line += std::string(" ") + property + "=" + value;
-      }
-      lines.push_back(line);
-    }
-    for (const Index& i : table.indexes) {
-      std::string line = "  index " + i.name + " unique=" + std::to_string(i.unique) +
-                         " pk=" + std::to_string(i.primaryKey) + " (";
-      for (const Column& c : i.columns) line += c.name + ",";
-      lines.push_back(line + ")");
-    }
-    for (const Key& k : table.keys) {
-      if (k.type != adKeyForeign) continue;
-      std::string line = "  key " + k.relatedTable + " delete=" + std::to_string(k.deleteRule) +
-                         " update=" + std::to_string(k.updateRule) + " (";
-      for (const Column& c : k.columns) line += c.name + "->" + c.relatedColumn + ",";
-      lines.push_back(line + ")");
-    }
-    std::unique_ptr<Recordset> rows = connection->OpenRecordset(
-        "SELECT * FROM [" + table.name + "]", adOpenForwardOnly, adLockReadOnly, adUseServer);
-    for (; !rows->Eof(); rows->MoveNext()) {
-      std::string line = "  row";
-      for (std::size_t i = 0; i < rows->FieldCount(); ++i) {
-        const Value& v = rows->GetValue(i);
-        line += " | " + std::to_string(static_cast<int>(v.GetKind())) + ":" +
-                (v.GetKind() == Value::Kind::Binary ? std::to_string(v.AsBytes().size()) + "b:" + v.AsText()
-                                                    : v.AsText());
-      }
-      lines.push_back(line);
-    }
-    rows->Close();
-  }
-  connection->Close();
-  return lines;
-}
 
 struct Recorder : CBackupEvents {
   void UpdateProgress(std::int32_t value, const std::string& caption) override {

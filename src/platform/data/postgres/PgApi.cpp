@@ -15,9 +15,18 @@ std::string Trimmed(const char* message) {
 
 }  // namespace
 
+bool IsValueMismatch(std::string_view sqlState) {
+  // Class 22 (data exception) also holds failures of computing (a division by zero), which are not.
+  for (std::string_view code :
+       {"22001", "22003", "22007", "22008", "22009", "22018", "22021", "22P02", "22P03"})
+    if (sqlState == code) return true;
+  return false;
+}
+
 std::int32_t ErrorNumberFor(std::string_view sqlState) {
   if (sqlState == "42P01") return kNoSuchTable;
   if (sqlState.starts_with("23")) return kIntegrityViolation;
+  if (IsValueMismatch(sqlState)) return kTypeMismatch;
   if (sqlState.starts_with("28")) return kAuthenticationFailed;
   if (sqlState.starts_with("08")) return kServerGone;
   if (sqlState.starts_with("53")) return kOutOfMemory;

@@ -27,9 +27,12 @@ struct ResultClearer {
 };
 using ResultHandle = std::unique_ptr<PGresult, ResultClearer>;
 
-// The error number this provider gives an SQLSTATE: class 23 is an integrity violation, 42P01 a missing
-// table, class 28 a refused login, class 08 a lost server, anything else a refused statement.
+// The error number this provider gives an SQLSTATE: class 23 is an integrity violation, a value its type
+// cannot hold (IsValueMismatch) a type mismatch, 42P01 a missing table, class 28 a refused login, class 08 a
+// lost server, anything else a refused statement.
 std::int32_t ErrorNumberFor(std::string_view sqlState);
+// Whether the SQLSTATE says a value could not be read as, or does not fit, its type ("22P02", "22003").
+bool IsValueMismatch(std::string_view sqlState);
 
 // Raises the error a failed result carries: the server's message, its SQLSTATE and the statement sent;
 // with `withContext`, also where the server stood ("COPY t, line 3, column c: ...").

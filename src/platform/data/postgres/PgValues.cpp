@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/data/Canonical.h"
-#include "platform/data/SqlText.h"
+#include "platform/data/postgres/PgTypes.h"
 
 namespace vela::data::postgres {
 
@@ -31,8 +31,6 @@ enum : Oid {
   kNumeric = 1700,
   kUuid = 2950,
 };
-
-constexpr int kVarHeader = 4;  // VARHDRSZ: what a character or numeric type modifier carries beyond its size
 
 // The type a parameter is declared with: the server reads the text as that type, so a number, date or
 // Boolean reaches a column of another type by the server's own assignment casts. Texts stay "unknown",
@@ -145,24 +143,6 @@ Value DateFromText(std::string_view text, bool withZone) {
 
 }  // namespace
 
-std::string ToServerSql(std::string_view sql, bool numberPlaceholders, int* placeholders) {
-  std::string out;
-  out.reserve(sql.size() + 16);
-  std::size_t copied = 0;
-  int count = 0;
-  for (const Token& token : Tokenize(sql, Brackets::Jet)) {
-    bool bracketed = token.kind == TokenKind::Name && token.quote == '[';
-    bool placeholder = numberPlaceholders && token.kind == TokenKind::Parameter && token.text == "?";
-    if (!bracketed && !placeholder) continue;
-    out.append(sql.substr(copied, token.begin - copied));
-    out += bracketed ? QuoteName(token.text) : "$" + std::to_string(++count);
-    copied = token.end;
-  }
-  out.append(sql.substr(copied));
-  if (placeholders != nullptr) *placeholders = count;
-  return out;
-}
-
 BoundParameters::BoundParameters(std::span<const Parameter> parameters) {
   texts_.reserve(parameters.size());
   for (const Parameter& parameter : parameters) {
@@ -201,69 +181,8 @@ std::string BoundParameters::TypeKey() const {
 }
 
 FieldInfo FieldFromResult(const PGresult* result, int column) {
-  FieldInfo field;
-  field.name = PQfname(result, column);
-  int modifier = PQfmod(result, column);
-  switch (PQftype(result, column)) {
-    case kBool:
-      field.type = adBoolean;
-      break;
-    case kInt2:
-      field.type = adSmallInt;
-      break;
-    case kInt4:
-    case kOid:
-      field.type = adInteger;
-      break;
-    case kInt8:
-      field.type = adBigInt;
-      break;
-    case kFloat4:
-      field.type = adSingle;
-      break;
-    case kFloat8:
-      field.type = adDouble;
-      break;
-    case kNumeric:
-      field.type = adNumeric;
-      if (modifier >= kVarHeader) {
-        field.precision = ((modifier - kVarHeader) >> 16) & 0xFFFF;
-        field.numericScale = (modifier - kVarHeader) & 0xFFFF;
-      }
-      break;
-    case kBpchar:
-    case kChar:
-      field.type = adWChar;
-      if (modifier >= kVarHeader) field.definedSize = modifier - kVarHeader;
-      break;
-    case kVarchar:
-      field.type = modifier >= kVarHeader ? adVarWChar : adLongVarWChar;
-      if (modifier >= kVarHeader) field.definedSize = modifier - kVarHeader;
-      break;
-    case kName:
-      field.type = adVarWChar;
-      field.definedSize = 63;
-      break;
-    case kBytea:
-      field.type = adLongVarBinary;
-      break;
-    case kDate:
-      field.type = adDBDate;
-      break;
-    case kTimestamp:
-    case kTimestampTz:
-      field.type = adDBTimeStamp;
-      break;
-    case kUuid:
-      field.type = adGUID;
-      field.definedSize = 16;
-      break;
-    default:  // text and every type without an ADO counterpart: its text form
-      field.type = adLongVarWChar;
-      break;
-  }
-  if (field.precision == 0) field.precision = FixedPrecision(field.type);
-  return field;
+  AdoType ado = AdoTypeFor(PQftype(result, column), PQfmod(result, column));
+  return FieldInfo{PQfname(result, column), ado.type, ado.definedSize, ado.precision, ado.numericScale};
 }
 
 Value ValueFromResult(const PGresult* result, int row, int column) {

@@ -1,6 +1,6 @@
-// Between the component's forms and PostgreSQL's: statements ([bracketed] names and "?" placeholders
-// become "double-quoted" names and $1, $2, ...), parameters (bound in text form, binaries as bytea in
-// binary form) and result values (read by the column's type OID into ADO types and Values).
+// Between the component's values and PostgreSQL's: parameters (bound in text form, binaries as bytea in
+// binary form) and result values (read by the column's type OID into ADO types and Values). Statements
+// are read into PostgreSQL's dialect by TsqlStatements.h.
 #pragma once
 
 #include <libpq-fe.h>
@@ -13,11 +13,6 @@
 #include "velabackup/data/Connection.h"
 
 namespace vela::data::postgres {
-
-// The statement in PostgreSQL's dialect, read token by token: every [name] becomes "name" and, when
-// `numberPlaceholders`, every "?" outside texts and names becomes $1, $2, ... in order. Returns the
-// statement and, through `placeholders`, how many "?" it held.
-std::string ToServerSql(std::string_view sql, bool numberPlaceholders, int* placeholders = nullptr);
 
 // The parameters of one call in the arrays PQexecParams takes; the arrays point into this object.
 class BoundParameters {

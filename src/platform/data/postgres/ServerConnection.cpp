@@ -190,7 +190,10 @@ class ServerConnection final : public Connection, public ServerSession {
   std::unique_ptr<Recordset> OpenSchemaColumns(std::string_view tableName) override {
     return OpenServerSchemaColumns(*this, tableName);
   }
-  std::unique_ptr<Catalog> OpenCatalog() override { return OpenServerCatalog(*this); }
+  std::unique_ptr<Catalog> OpenCatalog() override {
+    Ready("OpenCatalog");  // a closed connection has no catalog to give
+    return OpenServerCatalog(*this);
+  }
   void SnapshotTo(const std::filesystem::path&) override {
     throw Error(kNotSupported, kSource, "A server database has no file to copy");
   }
@@ -222,6 +225,13 @@ class ServerConnection final : public Connection, public ServerSession {
     if (result == nullptr) ThrowConnectionError(conn, sql);
     Check(result.get(), sql);
     return result;
+  }
+  void RunServerSql(const std::string& sql, std::span<const Parameter> parameters) override {
+    ResultHandle result = Run(sql, parameters, true);
+    Check(result.get(), sql);
+  }
+  bool InTransaction() const override {
+    return conn_ != nullptr && PQtransactionStatus(conn_.get()) != PQTRANS_IDLE;
   }
   const ServerAddress& Address() const override { return address_; }
 

@@ -122,13 +122,15 @@ std::optional<std::string> DefaultFromServer(std::string_view expression) {
   }
   std::optional<DefaultText> read = ReadDefaultText(t);
   if (!read) return std::nullopt;
+  // The forms of the file engine, which reads them as it writes them, so that a default comes back from a
+  // trip through the server as it went.
   switch (read->kind) {
     case Kind::kNow:
-      return "getdate()";
+      return "Now()";
     case Kind::kDate:
-      return "CURRENT_DATE";
+      return "Date()";
     case Kind::kTime:
-      return "CURRENT_TIME";
+      return "Time()";
     case Kind::kNewGuid:
       return "newid()";
     case Kind::kYes:
@@ -142,12 +144,11 @@ std::optional<std::string> DefaultFromServer(std::string_view expression) {
       if (numericCast) {
         if (std::optional<std::string> number = CanonicalDecimal(read->value)) return *number;
       }
-      return QuoteText(read->value);
+      return "\"" + text::ReplaceAll(read->value, "\"", "\"\"") + "\"";
     case Kind::kWord: {
       std::string lower = text::ToLower(read->raw);
-      if (lower == "statement_timestamp()" || lower == "transaction_timestamp()" ||
-          lower == "clock_timestamp()")
-        return "getdate()";
+      if (lower == "statement_timestamp()" || lower == "transaction_timestamp()" || lower == "clock_timestamp()")
+        return "Now()";
       return std::nullopt;
     }
   }

@@ -14,8 +14,8 @@ namespace vela::data::postgres {
 std::optional<std::string> ServerDefaultSql(std::string_view defaultText, int type);
 
 // A column default as PostgreSQL reports it (pg_get_expr: "'DE'::character varying", "now()",
-// "(0)::numeric") in the plain form other engines read ("'DE'", "getdate()", "0"); nullopt for a default
-// that is no constant and no known function (a sequence's nextval, an expression).
+// "(0)::numeric") in the plain form both engines read, the file engine's ("\"DE\"", "Now()", "0");
+// nullopt for a default that is no constant and no known function (a sequence's nextval, an expression).
 std::optional<std::string> DefaultFromServer(std::string_view expression);
 
 }  // namespace vela::data::postgres

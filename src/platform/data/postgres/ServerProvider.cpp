@@ -38,8 +38,15 @@ void DropServerDatabase(std::string_view connectionString) {
   RunOnMaintenance(connectionString, "DROP DATABASE IF EXISTS " + QuoteName(address.database));
 }
 
+// The server's own objects: PostgreSQL's catalog, and the system tables the component's catalog queries
+// name, which this provider answers with views of the session. A user's table that merely begins with
+// "sys" ("system_log") is the user's.
 bool IsServerObjectName(std::string_view name) {
-  return text::StartsWithNoCase(name, "sys") || text::StartsWithNoCase(name, "pg_");
+  if (text::StartsWithNoCase(name, "pg_")) return true;
+  for (std::string_view system : {"sysobjects", "syscolumns", "syscomments", "sysreferences", "sysdatabases",
+                                  "sysindexes", "systypes", "sysusers", "sysconstraints", "sysproperties"})
+    if (text::EqualsNoCase(name, system)) return true;
+  return false;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "platform/data/postgres/PgApi.h"
 #include "platform/data/postgres/ServerAddress.h"
+#include "velabackup/data/Connection.h"
 
 namespace vela::data::postgres {
 
@@ -23,6 +24,13 @@ class ServerSession {
   // result. A failure raises the server's error.
   virtual ResultHandle QueryServerSql(const std::string& sql,
                                       std::span<const std::string> parameters = {}) = 0;
+
+  // Runs one PostgreSQL statement with `parameters` bound to $1, $2, ... as Connection::Execute binds them
+  // (typed, binaries in binary form), prepared once per statement text and types. A failure raises the
+  // server's error.
+  virtual void RunServerSql(const std::string& sql, std::span<const Parameter> parameters) = 0;
+  // Whether the session is inside a transaction block, begun by whoever.
+  virtual bool InTransaction() const = 0;
 
   // The server and database this session reached.
   virtual const ServerAddress& Address() const = 0;

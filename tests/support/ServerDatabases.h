@@ -1,0 +1,70 @@
+// Databases on the PostgreSQL test cluster (scripts/pg_cluster.sh) for tests of the server engine. With
+// VELA_TEST_PG=1 the cluster must be there and a test fails without it; otherwise the tests are skipped
+// with a message saying how to run them.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "velabackup/Error.h"
+#include "velabackup/data/Connection.h"
+
+namespace vela::testing {
+
+inline bool ServerTestsWanted() {
+  const char* wanted = std::getenv("VELA_TEST_PG");
+  return wanted != nullptr && std::string(wanted) == "1";
+}
+
+// The connection string of a database on the local server, reached through PGHOST / PGPORT / PGUSER.
+inline std::string ServerDatabase(const std::string& name) {
+  return "Provider=SQLOLEDB.1;Data Source=(local);Initial Catalog=" + name;
+}
+
+// A database name no other test of any process uses at the same time.
+inline std::string UniqueServerName(const std::string& prefix) {
+  static int counter = 0;
+  return prefix + "_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+}
+
+// Skips the test when server tests are not wanted; fails it when they are and the cluster is missing.
+#define VELA_REQUIRE_SERVER()                                                                            \
+  do {                                                                                                   \
+    if (!::vela::testing::ServerTestsWanted())                                                           \
+      GTEST_SKIP() << "PostgreSQL tests skipped: set VELA_TEST_PG=1 and the environment printed by "     \
+                      "`scripts/pg_cluster.sh start`";                                                   \
+    try {                                                                                                \
+      ::vela::data::OpenConnection(::vela::testing::ServerDatabase("Master"))->Close();                  \
+    } catch (const ::vela::Error& e) {                                                                   \
+      FAIL() << "VELA_TEST_PG=1 but the PostgreSQL test cluster cannot be reached: " << e.Description(); \
+    }                                                                                                    \
+  } while (false)
+
+// Drops the databases a test names when it ends.
+class ServerDatabaseGuard {
+ public:
+  ServerDatabaseGuard() = default;
+  ServerDatabaseGuard(const ServerDatabaseGuard&) = delete;
+  ServerDatabaseGuard& operator=(const ServerDatabaseGuard&) = delete;
+  ~ServerDatabaseGuard() {
+    for (const std::string& name : names_) {
+      try {
+        data::DropDatabase(ServerDatabase(name));
+      } catch (const Error&) {
+      }
+    }
+  }
+  // A new name, dropped at the end; its connection string.
+  std::string Add(const std::string& prefix) {
+    names_.push_back(UniqueServerName(prefix));
+    return ServerDatabase(names_.back());
+  }
+
+ private:
+  std::vector<std::string> names_;
+};
+
+}  // namespace vela::testing
