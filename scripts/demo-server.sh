@@ -76,12 +76,18 @@ for table in "Customers" "Products" "Orders" "Order Details" "VelaParams" "Empty
       continue
     fi
     query="SELECT [$column] FROM [$table] $filter ORDER BY $order"
-    if [ "$(sqlite3 -bail "$source" "$query" | sha256sum)" != "$(sqlite3 -bail "$last" "$query" | sha256sum)" ]; then
-      if [ "$type" = "$newtype" ]; then
-        printf '      %s (%s): values differ\n' "$column" "$type"
-      else
-        printf '      %s: values differ; the type came back as %s instead of %s\n' "$column" "$newtype" "$type"
-      fi
+    [ "$(sqlite3 -bail "$source" "$query" | sha256sum)" != "$(sqlite3 -bail "$last" "$query" | sha256sum)" ] ||
+      continue
+    # The first value that differs, before and after, in SQL literal form (blanks and classes show).
+    query="SELECT quote([$column]) FROM [$table] $filter ORDER BY $order"
+    example=$(diff <(sqlite3 -bail "$source" "$query") <(sqlite3 -bail "$last" "$query") |
+      grep -E '^[<>] ' | head -n 2 | cut -c3- | cut -c1-40 | paste -sd'|' -) || true
+    if [ "$type" = "$newtype" ]; then
+      printf '      %s (%s): values differ, %s came back as %s\n' "$column" "$type" "${example%%|*}" \
+        "${example#*|}"
+    else
+      printf '      %s: values differ, %s came back as %s; the type came back as %s instead of %s\n' \
+        "$column" "${example%%|*}" "${example#*|}" "$newtype" "$type"
     fi
   done < <(columns "$source" "$table")
 done

@@ -35,7 +35,10 @@ trap cleanup EXIT
 eval "$(scripts/pg_cluster.sh start)"
 
 server() { echo "Provider=SQLOLEDB.1;Data Source=(local);Initial Catalog=$1;UserID=$PGUSER"; }
-drop() { for db in "$@"; do "$bin/dropdb" --if-exists "$db"; done; }
+drop() {
+  local name
+  for name in "$@"; do PGOPTIONS="-c client_min_messages=warning" "$bin/dropdb" --if-exists "$name"; done
+}
 
 # Runs a command; prints "seconds peak_kB".
 measure() {
