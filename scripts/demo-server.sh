@@ -80,14 +80,15 @@ for table in "Customers" "Products" "Orders" "Order Details" "VelaParams" "Empty
       continue
     # The first value that differs, before and after, in SQL literal form (blanks and classes show).
     query="SELECT quote([$column]) FROM [$table] $filter ORDER BY $order"
-    example=$(diff <(sqlite3 -bail "$source" "$query") <(sqlite3 -bail "$last" "$query") |
-      grep -E '^[<>] ' | head -n 2 | cut -c3- | cut -c1-40 | paste -sd'|' -) || true
+    changes=$(diff <(sqlite3 -bail "$source" "$query") <(sqlite3 -bail "$last" "$query")) || true
+    before=$(grep -m 1 '^< ' <<<"$changes" | cut -c3- | cut -c1-40) || true
+    after=$(grep -m 1 '^> ' <<<"$changes" | cut -c3- | cut -c1-40) || true
     if [ "$type" = "$newtype" ]; then
-      printf '      %s (%s): values differ, %s came back as %s\n' "$column" "$type" "${example%%|*}" \
-        "${example#*|}"
+      printf '      %s (%s): values differ, %s came back as %s\n' "$column" "$type" "${before:-nothing}" \
+        "${after:-nothing}"
     else
       printf '      %s: values differ, %s came back as %s; the type came back as %s instead of %s\n' \
-        "$column" "${example%%|*}" "${example#*|}" "$newtype" "$type"
+        "$column" "${before:-nothing}" "${after:-nothing}" "$newtype" "$type"
     fi
   done < <(columns "$source" "$table")
 done
