@@ -71,7 +71,7 @@ std::string TwoDigits(std::int64_t n) {
 }  // namespace
 
 void MakeSampleDatabase(const std::string& connectionString, std::int64_t rows) {
-  // A file database goes with its journal and write-ahead log, a server database with its schema.
+  // A file database goes with its journal and write-ahead log, a server database with all it holds.
   data::DropDatabase(connectionString);
   data::CreateDatabase(connectionString);
   std::unique_ptr<Connection> connection = OpenConnection(connectionString);
