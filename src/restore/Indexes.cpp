@@ -19,7 +19,8 @@ void Restorer::RestoreIndexes(const backup::TableEntry& entry, Connection& conne
       const std::string& name = stored.name;
       if (name == "VelaUserPermissions_1") continue;
       Index holder;
-      holder.name = m_Provider == dpSQLServer ? text::ReplaceAll(name, " ", "_") : name;
+      // Names go to SQL bracketed, so an index keeps its name on either engine, blanks and all.
+      holder.name = name;
       if (m_Provider == dpSQLServer) holder.clustered = stored.clustered.Require();
       holder.unique = stored.unique.Require();
       holder.primaryKey = stored.primaryKey.Require();
@@ -96,19 +97,16 @@ bool Restorer::TableHaveDuplicate(const std::string& tableName, const std::vecto
                                      list + " HAVING Count(*) > 1 ",
                                  adOpenForwardOnly, adLockReadOnly, adUseServer);
     at();
-    // Both engines keep real duplicates out of a unique index; they differ only over NULLs, which the
-    // server counts as equal.
-    const std::size_t last = groups->FieldIndex(columns.back().name);
-    while (!groups->Eof()) {
-      if (groups->GetValue(last).IsNull()) {
-        bool refuse = m_Provider == dpSQLServer;
-        groups->Close();
-        return refuse;
-      }
-      groups->MoveNext();
+    // Both engines refuse a unique index over rows that repeat the same values; rows that repeat with a
+    // NULL among them are no duplicates to either (the server engine does not count NULLs as equal).
+    bool duplicates = false;
+    for (; !groups->Eof() && !duplicates; groups->MoveNext()) {
+      duplicates = true;
+      for (std::size_t i = 0; i < groups->FieldCount(); ++i)
+        if (groups->GetValue(i).IsNull()) duplicates = false;
     }
     groups->Close();
-    return false;
+    return duplicates;
   });
 }
 

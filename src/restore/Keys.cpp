@@ -44,17 +44,12 @@ bool Restorer::RestoreKeys(const backup::TableEntry& entry, Connection& connecti
       at();
       Key key;
       const std::string& storedName = stored.name;
-      if (m_Provider == dpSQLServer) {
-        std::string base = text::ReplaceAll(tableName, " ", "_");
-        if (backup::IsRowGUID(storedName))
-          key.name = base + "_" + std::to_string(keyCounter);
-        else if (storedName.find(tableName) == std::string::npos)
-          key.name = base + "_" + text::ReplaceAll(storedName, " ", "_");
-        else
-          key.name = text::ReplaceAll(storedName, " ", "_");
-      } else {
+      // A key keeps its name, bracketed where it reaches SQL; only a name that is a GUID (the file
+      // engine's own relations) is replaced by one of the table's.
+      if (m_Provider == dpSQLServer && backup::IsRowGUID(storedName))
+        key.name = text::ReplaceAll(tableName, " ", "_") + "_" + std::to_string(keyCounter);
+      else
         key.name = storedName;
-      }
       at();
       key.deleteRule = static_cast<int>(stored.deleteRule.Require());
       key.updateRule = static_cast<int>(stored.updateRule.Require());

@@ -1,9 +1,10 @@
 // Everything observable of one database, schema and rows, as text lines that two databases can be compared
-// by: a table's columns in their order, its indexes, foreign keys and rows each sorted, so that engines
-// which list them in other orders still compare equal.
+// by: tables by name, a table's columns in their order, its indexes, foreign keys and rows each sorted, so
+// that engines which list them in other orders still compare equal.
 #pragma once
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,7 +26,10 @@ inline std::vector<std::string> Describe(const std::string& connectionString) {
   std::vector<std::string> lines;
   std::unique_ptr<Connection> connection = OpenConnection(connectionString);
   std::unique_ptr<Catalog> catalog = connection->OpenCatalog();
-  for (const Catalog::Entry& entry : catalog->ListTables()) {
+  // Tables in the order of their names: engines list them in orders of their own.
+  std::vector<Catalog::Entry> entries = catalog->ListTables();
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+  for (const Catalog::Entry& entry : entries) {
     if (entry.type != "TABLE") continue;
     Table table = catalog->GetTable(entry.name);
     lines.push_back("table " + table.name);
@@ -71,6 +75,24 @@ inline std::vector<std::string> Describe(const std::string& connectionString) {
   }
   connection->Close();
   return lines;
+}
+
+// The lines only one of two descriptions has, each marked "-" (only in the first) or "+" (only in the
+// second); empty when they are equal.
+inline std::string DescriptionDifference(const std::vector<std::string>& first,
+                                         const std::vector<std::string>& second) {
+  std::string out;
+  std::vector<std::string> a = first, b = second;
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  std::vector<std::string> only;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(only));
+  for (const std::string& line : only) out += "- " + line + "\n";
+  only.clear();
+  std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(only));
+  for (const std::string& line : only) out += "+ " + line + "\n";
+  if (out.empty() && first != second) out = "the same lines in another order\n";
+  return out;
 }
 
 }  // namespace vela::testing

@@ -339,7 +339,7 @@ TEST_F(ServerConnectionTest, ARefusedRowFailsItsRunNamingTableAndColumn) {
   for (int id = 2; id <= 50; ++id) SendRow(*db_, "Parts", {"id", "qty"}, {Value(id), Value("12")});
   SendRow(*db_, "Parts", {"id", "qty"}, {Value(51), Value("twelve")});
   Error e = Failure([&] { SendRow(*db_, "Parts", {"id", "qty"}, {Value(52), Value(1)}, false); });
-  EXPECT_EQ(e.Number(), kCommandError);
+  EXPECT_EQ(e.Number(), kTypeMismatch);
   EXPECT_EQ(e.EngineCode(), "22P02");
   EXPECT_NE(e.Description().find("Parts"), std::string::npos) << e.Description();
   EXPECT_NE(e.Description().find("qty"), std::string::npos) << e.Description();

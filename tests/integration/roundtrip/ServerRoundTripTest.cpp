@@ -21,6 +21,7 @@ namespace {
 
 using namespace data;
 using testing::Describe;
+using testing::DescriptionDifference;
 using testing::FileDatabase;
 using testing::ServerDatabaseGuard;
 using testing::TempFolder;
@@ -99,7 +100,11 @@ std::vector<std::string> AfterTripThroughServer(std::vector<std::string> lines) 
     for (std::string& line : lines)
       if (std::size_t at = line.find(from); at != std::string::npos) line.replace(at, from.size(), to);
   };
-  (void)change;
+  // Binaries of a size and unsigned tiny integers come back as long binaries and small integers.
+  for (const char* column : {"Blob type=204 size=64", "Hash type=128 size=16", "Thumb type=204 size=255"})
+    change(column, std::string(column).substr(0, std::string(column).find(' ')) + " type=205 size=0");
+  change("Stock type=17 size=0 precision=3", "Stock type=2 size=0 precision=5");
+  change("Default==0", "Default=0");
   return lines;
 }
 
@@ -114,14 +119,15 @@ TEST_P(ServerRoundTripModes, FileToServerToFileKeepsSchemaAndRows) {
   ASSERT_TRUE(Restore(server, folder_ / "file.vbk"));
   ASSERT_TRUE(Save(server, folder_ / "server.vbk", GetParam()));
   ASSERT_TRUE(Restore(back, folder_ / "server.vbk"));
-  EXPECT_THAT(events_.messages, ::testing::IsEmpty());
+  // The sample's view is in the file engine's SQL, which the server does not run: it is named.
+  ASSERT_EQ(events_.messages.size(), 1u) << ::testing::PrintToString(events_.messages);
+  EXPECT_THAT(events_.messages[0], ::testing::HasSubstr("view CustomerOrders"));
 
   std::vector<std::string> expected = AfterTripThroughServer(Describe(source));
   // A text backup leaves out the row that lets new connections in.
   std::erase_if(expected,
                 [](const std::string& line) { return line.find("AllowNewConnection") != std::string::npos; });
-  std::vector<std::string> restored = Describe(back);
-  EXPECT_EQ(restored, expected);
+  EXPECT_EQ(DescriptionDifference(expected, Describe(back)), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ServerRoundTripModes,
@@ -144,7 +150,7 @@ TEST_F(ServerRoundTrip, ServerToServerKeepsEverythingAndReplacesTheTarget) {
   CreateDatabase(second);
   OpenConnection(second)->Execute("CREATE TABLE [Stale] ([x] integer)");
   ASSERT_TRUE(Restore(second, folder_ / "server.vbk"));
-  EXPECT_EQ(Describe(second), Describe(first));
+  EXPECT_EQ(DescriptionDifference(Describe(first), Describe(second)), "");
   EXPECT_EQ(Scalar(second, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Stale'").AsInt(), 0);
 
   // Identity columns go on above the restored rows.
@@ -159,10 +165,13 @@ TEST_F(ServerRoundTrip, CancelAtAnyEventDropsTheTargetAndLeavesNoConnection) {
   ASSERT_TRUE(Save(source, folder_ / "file.vbk"));
   const std::string target = databases_.Add("rt_cancel");
   const std::string name = DatabaseName(target);
+  events_.progress = 0;
   ASSERT_TRUE(Restore(target, folder_ / "file.vbk"));
   const int events = events_.progress;
   ASSERT_GT(events, 5);
   for (int at = 1; at < events; ++at) {
+    // Whatever the cancelled restore made of the target, it takes away again.
+    DropDatabase(target);
     events_.progress = 0;
     events_.cancelAt = at;
     EXPECT_FALSE(Restore(target, folder_ / "file.vbk")) << "cancelled at event " << at;
@@ -177,6 +186,7 @@ TEST_F(ServerRoundTrip, ADirectCopyOfAServerElsewhereAsksFirst) {
   const std::string local = databases_.Add("rt_remote");
   ASSERT_TRUE(Save(source, folder_ / "file.vbk"));
   ASSERT_TRUE(Restore(local, folder_ / "file.vbk"));
+  events_.messages.clear();
   // The same server by its address rather than as the local one.
   const char* host = std::getenv("PGHOST");
   const char* port = std::getenv("PGPORT");
@@ -188,7 +198,7 @@ TEST_F(ServerRoundTrip, ADirectCopyOfAServerElsewhereAsksFirst) {
   events_.answers[question] = 7;  // No
   EXPECT_FALSE(Save(remote, folder_ / "no.vbk", bmDirectCopy));
   EXPECT_FALSE(std::filesystem::exists(folder_ / "no.vbk"));
-  ASSERT_EQ(events_.messages.size(), 1u);
+  ASSERT_EQ(events_.messages.size(), 1u) << ::testing::PrintToString(events_.messages);
   EXPECT_THAT(events_.messages[0], ::testing::StartsWith(question));
 
   events_.answers[question] = 6;  // Yes: a compressed text backup instead
@@ -222,7 +232,7 @@ TEST_F(ServerRoundTrip, NamesThatQuoteSqlStayNames) {
   ASSERT_TRUE(Restore(server, folder_ / "file.vbk"));
   ASSERT_TRUE(Save(server, folder_ / "server.vbk"));
   ASSERT_TRUE(Restore(back, folder_ / "server.vbk"));
-  EXPECT_EQ(Describe(back), Describe(source));
+  EXPECT_EQ(DescriptionDifference(Describe(source), Describe(back)), "");
   EXPECT_THAT(events_.messages, ::testing::IsEmpty());
 }
 

@@ -193,6 +193,10 @@ Value ValueFromResult(const PGresult* result, int row, int column) {
   switch (PQftype(result, column)) {
     case kBool:
       return Value(view == "t");
+    case kBpchar:
+      // The server pads a char(n) value with blanks it holds insignificant; the value is what it was given.
+      while (!view.empty() && view.back() == ' ') view.remove_suffix(1);
+      return Value(view);
     case kInt2:
     case kInt4:
     case kInt8:

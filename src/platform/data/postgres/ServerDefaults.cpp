@@ -147,7 +147,8 @@ std::optional<std::string> DefaultFromServer(std::string_view expression) {
       return "\"" + text::ReplaceAll(read->value, "\"", "\"\"") + "\"";
     case Kind::kWord: {
       std::string lower = text::ToLower(read->raw);
-      if (lower == "statement_timestamp()" || lower == "transaction_timestamp()" || lower == "clock_timestamp()")
+      if (lower == "statement_timestamp()" || lower == "transaction_timestamp()" ||
+          lower == "clock_timestamp()")
         return "Now()";
       return std::nullopt;
     }
