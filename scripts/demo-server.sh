@@ -98,7 +98,8 @@ for table in "Customers" "Products" "Orders" "Order Details" "VelaParams" "Empty
   diff <(columns "$source" "$table") <(columns "$last" "$table") | awk -F'|' -v t="$table" '
     /^</ { sub(/^< /, ""); before[$1] = $2 }
     /^>/ { sub(/^> /, ""); after[$1] = $2 }
-    END { for (c in before) if (c in after) printf "  note: %s.%s is %s after the round trip (was %s)\n", t, c, after[c], before[c] }'
+    END { for (c in before) if (c in after) printf "  note: %s.%s is %s after the round trip (was %s)\n", t, c, after[c], before[c] }' ||
+    true  # diff fails where the types differ, which is what this loop is about
 done
 
 if [ $status -eq 0 ]; then
