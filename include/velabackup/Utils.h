@@ -27,6 +27,10 @@ class Utils {
 
   // The value of `key` in a text of key=value items (see platform/utils/KeyValue.h for the rules).
   virtual std::string KeyValue(std::string_view text, std::string_view key, std::string_view separator) const;
+  // The same text with the key's value replaced, or the item appended when the key is absent; the value is
+  // quoted where it needs to be, so that KeyValue reads it back unchanged.
+  virtual std::string SetKeyValue(std::string_view text, std::string_view key, std::string_view value,
+                                  std::string_view separator) const;
 
   virtual std::string JoinPath(std::string_view folder, std::string_view name) const;
   virtual std::string NamePart(std::string_view path) const;

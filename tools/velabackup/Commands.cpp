@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "Host.h"
+#include "Login.h"
 #include "Sample.h"
 #include "velabackup/BackupFile.h"
 #include "velabackup/CBackup.h"
@@ -68,8 +69,9 @@ int RunSave(const SaveOptions& options) {
     backup.SetBackupMode(bmDirectCopy);
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.additionalFiles = options.addFiles;
+  Login login(options.connection, options.common.passwordFile);
+  std::unique_ptr<data::Connection> connection = login.Open();
   Host host(backup, hostOptions);
-  std::unique_ptr<data::Connection> connection = data::OpenConnection(options.connection);
   TableList noData;
   if (!options.noData.empty()) noData = options.noData;
   bool result = backup.Save(*connection, options.file, noData);
@@ -83,9 +85,14 @@ int RunRestore(const RestoreOptions& options) {
   backup.SetLanguageResources(Catalogue(options.common));
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.selectFolder = options.selectFolder;
+  Login login(options.connection, options.common.passwordFile);
+  login.Check();
+  // A password given for a file database is the new file's, unless --db-password names another.
+  std::string dbPassword = options.dbPassword;
+  if (dbPassword.empty() && !login.ServerEngine()) dbPassword = login.Password();
   Host host(backup, hostOptions);
-  bool result = backup.Restore(options.connection, options.file, options.intelligent, options.ignoreRelations,
-                               options.dbPassword);
+  bool result = backup.Restore(login.ConnectionString(), options.file, options.intelligent,
+                               options.ignoreRelations, dbPassword);
   host.Finish();
   return Outcome(result);
 }
@@ -199,9 +206,10 @@ int RunInspect(const InspectOptions& options) {
 
 int RunSample(const SampleOptions& options) {
   if (options.rows < 0) throw UsageError("--rows must not be negative");
-  MakeSampleDatabase(options.connection, options.rows);
-  std::cout << "Sample database written: " << Utils().KeyValue(options.connection, "Data Source", ";")
-            << "\n";
+  Login login(options.connection, options.passwordFile);
+  login.Check();
+  MakeSampleDatabase(login.ConnectionString(), options.rows);
+  std::cout << "Sample database written: " << login.Shown() << "\n";
   return 0;
 }
 

@@ -20,6 +20,7 @@ struct CommonOptions {
   std::int64_t cancelAfter = 0;
   std::string events;
   bool quiet = false;
+  std::string passwordFile;
 };
 
 struct SaveOptions {
@@ -40,7 +41,7 @@ struct InspectOptions {
 };
 
 struct SampleOptions {
-  std::string connection;
+  std::string connection, passwordFile;
   std::int64_t rows = 1000;
 };
 

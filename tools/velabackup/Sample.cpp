@@ -1,8 +1,5 @@
 #include "Sample.h"
 
-#include <filesystem>
-
-#include "velabackup/Utils.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -74,9 +71,8 @@ std::string TwoDigits(std::int64_t n) {
 }  // namespace
 
 void MakeSampleDatabase(const std::string& connectionString, std::int64_t rows) {
-  std::string path = Utils().KeyValue(connectionString, "Data Source", ";");
-  std::error_code ignored;
-  if (!path.empty()) std::filesystem::remove(path, ignored);
+  // A file database goes with its journal and write-ahead log, a server database with all it holds.
+  data::DropDatabase(connectionString);
   data::CreateDatabase(connectionString);
   std::unique_ptr<Connection> connection = OpenConnection(connectionString);
   std::unique_ptr<Catalog> catalog = connection->OpenCatalog();

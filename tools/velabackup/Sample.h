@@ -1,4 +1,4 @@
-// The sample file database: every column type a backup carries, NULLs in every nullable column, Unicode
+// The sample database: every column type a backup carries, NULLs in every nullable column, Unicode
 // beyond the Basic Multilingual Plane, binary values holding all 256 byte values, dates, Booleans,
 // currency and decimals, an autoincrement column with gaps and a seed above its maximum, defaults of each
 // kind, primary keys, a unique index over a column holding NULLs, a composite index, foreign keys with
@@ -11,7 +11,8 @@
 
 namespace vela::cli {
 
-// Creates the database named by the connection string (an existing file is replaced) and fills it.
+// Creates the database named by the connection string (one that exists is dropped first: a file database's
+// file, a server database on its server) and fills it.
 void MakeSampleDatabase(const std::string& connectionString, std::int64_t rows);
 
 }  // namespace vela::cli

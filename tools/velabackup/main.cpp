@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int kExitUsage = 64;
+constexpr const char* kConnectionHelp =
+    "connection string, path of a SQLite file, or postgresql://user@host:port/database";
 
 // Adds the options every operation shares.
 void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
@@ -27,6 +29,8 @@ void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
   command.add_option("--events", common.events, "write every event as one JSON object per line (jsonl)")
       ->check(CLI::IsMember({"jsonl"}));
   command.add_flag("--quiet", common.quiet, "no progress bar");
+  command.add_option("--password-file", common.passwordFile,
+                     "the password, from the first line of a file (server databases: also PGPASSWORD)");
 }
 
 }  // namespace
@@ -39,7 +43,7 @@ int main(int argc, char** argv) {
 
   vela::cli::SaveOptions save;
   CLI::App* saveCommand = app.add_subcommand("save", "back the database up into a backup file");
-  saveCommand->add_option("-c,--connection", save.connection, "connection string")->required();
+  saveCommand->add_option("-c,--connection", save.connection, kConnectionHelp)->required();
   saveCommand->add_option("-f,--file", save.file, "backup file to write")->required();
   saveCommand->add_option("--mode", save.mode, "compressed, uncompressed or direct")
       ->check(CLI::IsMember({"compressed", "uncompressed", "direct"}));
@@ -50,8 +54,7 @@ int main(int argc, char** argv) {
 
   vela::cli::RestoreOptions restore;
   CLI::App* restoreCommand = app.add_subcommand("restore", "restore a backup file into a new database");
-  restoreCommand->add_option("-c,--connection", restore.connection, "connection string of the target")
-      ->required();
+  restoreCommand->add_option("-c,--connection", restore.connection, kConnectionHelp)->required();
   restoreCommand->add_option("-f,--file", restore.file, "backup file to read")->required();
   restoreCommand->add_flag("--intelligent", restore.intelligent, "keep the stored names of keys");
   restoreCommand->add_option("--ignore-relations", restore.ignoreRelations,
@@ -69,9 +72,10 @@ int main(int argc, char** argv) {
   vela::cli::SampleOptions sample;
   CLI::App* sampleCommand =
       app.add_subcommand("sample", "a sample database with every supported type (demos, tests, benchmarks)");
-  sampleCommand->add_option("-c,--connection", sample.connection, "connection string of the new database")
-      ->required();
+  sampleCommand->add_option("-c,--connection", sample.connection, kConnectionHelp)->required();
   sampleCommand->add_option("--rows", sample.rows, "rows in the large table");
+  sampleCommand->add_option("--password-file", sample.passwordFile,
+                            "the password, from the first line of a file");
 
   try {
     app.parse(argc, argv);

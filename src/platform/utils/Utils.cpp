@@ -67,6 +67,11 @@ std::string Utils::KeyValue(std::string_view text, std::string_view key, std::st
   return utils::KeyValue(text, key, separator);
 }
 
+std::string Utils::SetKeyValue(std::string_view text, std::string_view key, std::string_view value,
+                               std::string_view separator) const {
+  return utils::SetKeyValue(text, key, value, separator);
+}
+
 std::string Utils::JoinPath(std::string_view folder, std::string_view name) const {
   if (folder.empty()) return std::string(name);
   return (PathOf(folder) / PathOf(name)).string();

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Save and restore of a server database against pg_dump and pg_restore, in one run.
+#
+#   bench/server/run.sh [ROWS] [SMALL_ROWS]
+#
+# On a throwaway PostgreSQL cluster, makes the sample database with ROWS rows (default 1,000,000) in its
+# table of eight mixed columns, directly on the server, then times, with peak memory from /usr/bin/time:
+#   save     velabackup save (compressed)            vs  pg_dump -Fc
+#   restore  velabackup restore into a new database  vs  createdb + pg_restore -d
+# and runs the same with SMALL_ROWS (default ROWS/10) to show that memory does not grow with the rows.
+#
+# The cluster lives in $VELA_PG_DIR on port $VELA_PG_PORT (defaults: a fresh folder under /tmp, port
+# 55434), beside the test cluster; it is stopped on exit unless it was running before.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+rows="${1:-1000000}"
+small="${2:-$((rows / 10))}"
+root="$PWD"
+build="${BUILD_DIR:-build}"
+[ -x "$build/velabackup" ] || scripts/build.sh >/dev/null
+velabackup="$root/$build/velabackup"
+bin="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)"
+[ -x "$bin/pg_dump" ] || { echo "bench: pg_dump not found; run scripts/setup.sh" >&2; exit 1; }
+
+export VELA_PG_DIR="${VELA_PG_DIR:-$(mktemp -u /tmp/vela-pg-bench-XXXXXX)}"
+export VELA_PG_PORT="${VELA_PG_PORT:-55434}"
+work="$(mktemp -d)"
+ours=1
+[ -f "$VELA_PG_DIR/data/postmaster.pid" ] && ours=0
+cleanup() {
+  if [ "$ours" = 1 ]; then "$root/scripts/pg_cluster.sh" stop; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+eval "$(scripts/pg_cluster.sh start)"
+
+server() { echo "Provider=SQLOLEDB.1;Data Source=(local);Initial Catalog=$1;UserID=$PGUSER"; }
+drop() {
+  local name
+  for name in "$@"; do PGOPTIONS="-c client_min_messages=warning" "$bin/dropdb" --if-exists "$name"; done
+}
+
+# Runs a command; prints "seconds peak_kB".
+measure() {
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
+  cat "$work/time"
+}
+
+# The sample database on the server: made there directly, or, where the server cannot make it yet,
+# made as a file and restored onto the server.
+sample() {
+  local n="$1" db="$2" dir="$3"
+  if "$velabackup" sample -c "$(server "$db")" --rows "$n" >/dev/null 2>"$dir/sample.err"; then
+    return
+  fi
+  echo "  (velabackup sample on the server failed: $(head -n 1 "$dir/sample.err"); restoring a file sample)"
+  drop "$db"
+  "$velabackup" sample -c "$dir/sample.db" --rows "$n" >/dev/null
+  "$velabackup" save -c "$dir/sample.db" -f "$dir/sample.vbk" --quiet
+  "$velabackup" restore -c "$(server "$db")" -f "$dir/sample.vbk" --quiet
+  rm -f "$dir/sample.db" "$dir/sample.vbk"
+}
+
+run() {
+  local n="$1" dir="$work/$1"
+  local db="vela_bench_$n" vb="vela_bench_${n}_vb" pg="vela_bench_${n}_pg"
+  mkdir -p "$dir"
+  drop "$db" "$vb" "$pg"
+  sample "$n" "$db" "$dir"
+  read -r save_s save_kb < <(measure "$velabackup" save -c "$(server "$db")" -f "$dir/backup.vbk" --quiet)
+  read -r dump_s dump_kb < <(measure "$bin/pg_dump" -Fc -d "$db" -f "$dir/dump.pgc")
+  read -r restore_s restore_kb < <(measure "$velabackup" restore -c "$(server "$vb")" -f "$dir/backup.vbk" \
+    --quiet)
+  read -r load_s load_kb < <(measure sh -c "'$bin/createdb' '$pg' && '$bin/pg_restore' -d '$pg' '$dir/dump.pgc'")
+  local vbk pgc
+  vbk=$(stat -c %s "$dir/backup.vbk")
+  pgc=$(stat -c %s "$dir/dump.pgc")
+  printf '%s rows\n' "$n"
+  printf '  save     velabackup %7.2f s %8d kB peak   pg_dump -Fc %7.2f s %8d kB peak   ratio %.2f\n' \
+    "$save_s" "$save_kb" "$dump_s" "$dump_kb" "$(echo "$save_s / $dump_s" | bc -l)"
+  printf '           archive %d bytes   dump %d bytes   size ratio %.2f\n' "$vbk" "$pgc" \
+    "$(echo "$vbk / $pgc" | bc -l)"
+  printf '  restore  velabackup %7.2f s %8d kB peak   pg_restore  %7.2f s %8d kB peak   ratio %.2f\n' \
+    "$restore_s" "$restore_kb" "$load_s" "$load_kb" "$(echo "$restore_s / $load_s" | bc -l)"
+  drop "$db" "$vb" "$pg"
+  rm -rf "$dir"
+}
+
+echo "machine: $(nproc) cores; $("$bin/postgres" --version)"
+run "$small"
+run "$rows"

@@ -1,0 +1,165 @@
+#include "Login.h"
+
+#include <libpq-fe.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+
+#include "Commands.h"
+#include "velabackup/Error.h"
+#include "velabackup/Utils.h"
+
+namespace vela::cli {
+namespace {
+
+constexpr const char* kFileProvider = "Microsoft.Jet.OLEDB.4.0";
+constexpr const char* kServerProvider = "SQLOLEDB.1";
+
+bool IsUrl(const std::string& text) {
+  return text.starts_with("postgresql://") || text.starts_with("postgres://");
+}
+
+// The items of a postgresql:// URL, as libpq reads them.
+std::map<std::string, std::string> UrlItems(const std::string& url) {
+  char* message = nullptr;
+  PQconninfoOption* options = PQconninfoParse(url.c_str(), &message);
+  if (options == nullptr) {
+    std::string reason = message != nullptr ? message : "out of memory";
+    PQfreemem(message);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+    throw UsageError("-c: the URL cannot be read: " + reason);
+  }
+  std::map<std::string, std::string> items;
+  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option)
+    if (option->val != nullptr) items[option->keyword] = option->val;
+  PQconninfoFree(options);
+  return items;
+}
+
+std::string FromUrl(const std::string& url, bool& passwordInside) {
+  std::map<std::string, std::string> items = UrlItems(url);
+  for (const auto& [keyword, value] : items)
+    if (keyword != "host" && keyword != "port" && keyword != "dbname" && keyword != "user" &&
+        keyword != "password")
+      throw UsageError("-c: the URL parameter \"" + keyword +
+                       "\" has no place in a connection string; give host, port, user and database only");
+  std::string host = items["host"], port = items["port"];
+  if (host.find(',') != std::string::npos || port.find(',') != std::string::npos)
+    throw UsageError("-c: the URL names several servers; give one");
+  if (items["dbname"].empty()) throw UsageError("-c: the URL names no database (postgresql://host/DATABASE)");
+
+  Utils utils;
+  std::string source = host.empty() ? "(local)" : host;
+  if (!port.empty()) source += "," + port;
+  std::string text =
+      utils.SetKeyValue(std::string("Provider=") + kServerProvider, "Data Source", source, ";");
+  text = utils.SetKeyValue(text, "Initial Catalog", items["dbname"], ";");
+  if (!items["user"].empty()) text = utils.SetKeyValue(text, "UserID", items["user"], ";");
+  if (!items["password"].empty()) {
+    text = utils.SetKeyValue(text, "Password", items["password"], ";");
+    passwordInside = true;
+  }
+  return text;
+}
+
+// The key the engine reads the password of a connection string from.
+const char* PasswordKey(bool server) {
+  return server ? "Password" : "Jet OLEDB:Database Password";
+}
+
+std::string ReadPasswordFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw UsageError("--password-file: cannot read " + path);
+  std::string password((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // Only the line end goes: blanks may belong to the password.
+  std::size_t end = password.find_first_of("\r\n");
+  if (end != std::string::npos) password.resize(end);
+  if (password.empty()) throw UsageError("--password-file: " + path + " holds no password on its first line");
+  return password;
+}
+
+bool Terminal() {
+  return ::isatty(STDIN_FILENO) != 0 && ::isatty(STDERR_FILENO) != 0;
+}
+
+// Reads one line from the terminal without showing it.
+std::string PromptHidden(const std::string& prompt) {
+  std::cerr << prompt << std::flush;
+  termios saved{};
+  bool restore = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (restore) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  std::string line;
+  std::getline(std::cin, line);
+  if (restore) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+std::string ExpandConnection(const std::string& text, bool& passwordInside) {
+  passwordInside = false;
+  if (IsUrl(text)) return FromUrl(text, passwordInside);
+  if (text.find('=') == std::string::npos) {
+    if (text.empty()) throw UsageError("-c: no database given");
+    return Utils().SetKeyValue(std::string("Provider=") + kFileProvider, "Data Source", text, ";");
+  }
+  passwordInside = data::RemovePasswords(text) != text;
+  return text;
+}
+
+Login::Login(const std::string& connection, const std::string& passwordFile) {
+  bool passwordInside = false;
+  connectionString_ = ExpandConnection(connection, passwordInside);
+  server_ = data::ProviderEngine(Utils().KeyValue(connectionString_, "Provider", ";")) == dpSQLServer;
+  if (passwordInside) {
+    std::cerr << "velabackup: warning: the password on the command line is shown to every user of this "
+                 "computer (ps); give it with --password-file"
+              << (server_ ? " or PGPASSWORD" : "") << " instead\n";
+    password_ = Utils().KeyValue(connectionString_, PasswordKey(server_), ";");
+  }
+  if (!passwordFile.empty()) SetPassword(ReadPasswordFile(passwordFile));
+}
+
+void Login::SetPassword(const std::string& password) {
+  password_ = password;
+  connectionString_ = Utils().SetKeyValue(connectionString_, PasswordKey(server_), password, ";");
+}
+
+std::string Login::Shown() const {
+  Utils utils;
+  if (!server_) return utils.KeyValue(connectionString_, "Data Source", ";");
+  return "database \"" + utils.KeyValue(connectionString_, "Initial Catalog", ";") + "\" on server " +
+         utils.KeyValue(connectionString_, "Data Source", ";");
+}
+
+std::unique_ptr<data::Connection> Login::Open(bool maintenance) {
+  for (bool prompted = false;; prompted = true) {
+    try {
+      return data::OpenConnection(maintenance ? data::MaintenanceConnectionString(connectionString_)
+                                              : connectionString_);
+    } catch (const Error& error) {
+      // A password libpq found by itself (PGPASSWORD, ~/.pgpass) was given as well as one of ours.
+      bool given = HasPassword() || std::getenv("PGPASSWORD") != nullptr;
+      if (!server_ || prompted || given || error.Number() != kAuthenticationFailed || !Terminal()) throw;
+      std::string user = Utils().KeyValue(connectionString_, "UserID", ";");
+      SetPassword(PromptHidden("Password" + (user.empty() ? std::string() : " for " + user) + ": "));
+    }
+  }
+}
+
+void Login::Check() {
+  if (server_) Open(true)->Close();
+}
+
+}  // namespace vela::cli
