@@ -7,7 +7,7 @@
 
 namespace vela::data::postgres {
 
-std::optional<std::string> CopyStatementFor(std::string_view insertSql, std::size_t parameters) {
+std::optional<InsertShape> ReadInsert(std::string_view insertSql, std::size_t parameters) {
   std::vector<Token> tokens;
   try {
     tokens = Tokenize(insertSql, Brackets::Jet);
@@ -28,13 +28,14 @@ std::optional<std::string> CopyStatementFor(std::string_view insertSql, std::siz
   if (table == nullptr || (table->kind != TokenKind::Name && table->kind != TokenKind::Word))
     return std::nullopt;
   if (!punct('(')) return std::nullopt;
-  std::string columns;
+  InsertShape shape;
   std::size_t count = 0;
   for (;;) {
     const Token* column = next();
     if (column == nullptr || (column->kind != TokenKind::Name && column->kind != TokenKind::Word))
       return std::nullopt;
-    columns += (count++ == 0 ? "" : ", ") + QuoteName(column->text);
+    shape.columns.push_back(column->text);
+    ++count;
     token = next();
     if (token == nullptr) return std::nullopt;
     if (token->IsPunct(')')) break;
@@ -49,15 +50,68 @@ std::optional<std::string> CopyStatementFor(std::string_view insertSql, std::siz
   }
   if (at != tokens.size() || count != parameters) return std::nullopt;
   // A bare word is a name the server folds to lower case, as it would in the INSERT.
-  std::string name = table->kind == TokenKind::Name ? QuoteName(table->text) : table->text;
-  return "COPY " + name + " (" + columns + ") FROM STDIN";
+  shape.table = table->kind == TokenKind::Name ? QuoteName(table->text) : table->text;
+  return shape;
 }
 
-void AppendCopyRow(const BoundParameters& row, std::string& buffer) {
+InsertRun::InsertRun(const InsertShape& first, const std::vector<RunColumn>& tableColumns)
+    : table_(first.table) {
+  auto named = [&](const std::string& name) {
+    for (const std::string& column : first.columns)
+      if (column == name) return true;
+    return false;
+  };
+  for (const RunColumn& column : tableColumns)
+    if (column.fillable || named(column.name)) columns_.push_back(column);
+  // Columns the table does not report (it could not be read) still go as the INSERT names them.
+  for (const std::string& name : first.columns) {
+    bool known = false;
+    for (const RunColumn& column : columns_) known = known || column.name == name;
+    if (!known) columns_.push_back(RunColumn{name, false});
+  }
+  copy_ = "COPY " + table_ + " (";
+  for (std::size_t i = 0; i < columns_.size(); ++i)
+    copy_ += (i == 0 ? "" : ", ") + QuoteName(columns_[i].name);
+  copy_ += ") FROM STDIN";
+}
+
+const std::vector<int>* InsertRun::Positions(std::string_view sql, std::size_t parameters) {
+  auto found = shapes_.find(sql);
+  if (found == shapes_.end()) {
+    std::optional<std::vector<int>> positions;
+    std::optional<InsertShape> shape = ReadInsert(sql, parameters);
+    if (shape && shape->table == table_) {
+      positions.emplace();
+      std::vector<bool> given(columns_.size(), false);
+      for (const std::string& name : shape->columns) {
+        int at = -1;
+        for (std::size_t i = 0; i < columns_.size() && at < 0; ++i)
+          if (columns_[i].name == name && !given[i]) at = static_cast<int>(i);
+        if (at < 0) {
+          positions.reset();
+          break;
+        }
+        given[at] = true;
+        positions->push_back(at);
+      }
+      for (std::size_t i = 0; positions && i < columns_.size(); ++i)
+        if (!given[i] && !columns_[i].fillable) positions.reset();
+    }
+    if (shapes_.size() >= 4096) shapes_.clear();  // a bound for tables with very many NULL patterns
+    found = shapes_.emplace(std::string(sql), std::move(positions)).first;
+  }
+  return found->second ? &*found->second : nullptr;
+}
+
+void InsertRun::Append(const BoundParameters& row, const std::vector<int>& positions) {
   static constexpr char kHex[] = "0123456789abcdef";
-  for (int i = 0; i < row.Count(); ++i) {
-    if (i > 0) buffer += '\t';
-    const char* value = row.Values()[i];
+  values_.assign(columns_.size(), -1);
+  for (std::size_t i = 0; i < positions.size(); ++i) values_[positions[i]] = static_cast<int>(i);
+  std::string& buffer = buffer_;
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    if (c > 0) buffer += '\t';
+    const int i = values_[c];
+    const char* value = i < 0 ? nullptr : row.Values()[i];
     if (value == nullptr) {
       buffer += "\\N";
       continue;
@@ -73,8 +127,8 @@ void AppendCopyRow(const BoundParameters& row, std::string& buffer) {
       }
       continue;
     }
-    for (const char* c = value; *c != '\0'; ++c) {
-      switch (*c) {
+    for (const char* p = value; *p != '\0'; ++p) {
+      switch (*p) {
         case '\\':
           buffer += "\\\\";
           break;
@@ -88,7 +142,7 @@ void AppendCopyRow(const BoundParameters& row, std::string& buffer) {
           buffer += "\\r";
           break;
         default:
-          buffer += *c;
+          buffer += *p;
       }
     }
   }

@@ -99,6 +99,37 @@ bool LooksLikeGuid(std::string_view text) {
   return digits == 32;
 }
 
+// Whether the server surely reads a text as a value of the type: a whole number in the type's range, a
+// decimal number, a date or a GUID in the forms this layer writes them.
+bool ReadsAs(Oid type, std::string_view text) {
+  switch (type) {
+    case kInt2:
+    case kInt4:
+    case kInt8: {
+      std::int64_t value = 0;
+      if (!ParseInt(text, value)) return false;
+      if (type == kInt2) return value >= -32768 && value <= 32767;
+      if (type == kInt4) return value >= -2147483648LL && value <= 2147483647LL;
+      return true;
+    }
+    case kNumeric:
+      return CanonicalDecimal(text).has_value();
+    case kFloat4:
+    case kFloat8: {
+      double value = 0;
+      return ParseDouble(text, value) && std::isfinite(value) &&
+             (type == kFloat8 || std::fabs(value) < 3.4e38);
+    }
+    case kTimestamp:
+    case kDate:
+      return CanonicalDate(text).has_value();
+    case kUuid:
+      return LooksLikeGuid(text);
+    default:
+      return false;
+  }
+}
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -176,7 +207,7 @@ BoundParameters::BoundParameters(std::span<const Parameter> parameters) {
       formats_.push_back(0);
       if (type != 0 && value.GetKind() == Value::Kind::Text &&
           !(type == kBool && value.TextRef() != texts_.back()))
-        textsToRead_ = textsToRead_ || type != kUuid || !LooksLikeGuid(value.TextRef());
+        textsToRead_ = textsToRead_ || !ReadsAs(type, value.TextRef());
     }
   }
 }

@@ -146,20 +146,20 @@ class ServerConnection final : public Connection, public ServerSession {
     // its run (a restore sends each table's last row so), and the run ends with it.
     // A row with a text the server is to read as another type is sent on its own, so that a text it
     // cannot read fails this call.
-    if (run_ && run_->sql == sql && run_->parameters == parameters.size()) {
+    if (prepared || run_) {
       BoundParameters row(parameters);
       if (!row.HasTextsToRead()) {
-        AppendRow(row);
-        if (!prepared) EndRun();
-        return;
-      }
-    }
-    if (prepared) {
-      if (std::optional<std::string> copy = CopyStatementFor(sql, parameters.size())) {
-        BoundParameters row(parameters);
-        if (!row.HasTextsToRead()) {
-          StartRun(std::string(sql), std::move(*copy), parameters.size());
-          AppendRow(row);
+        const std::vector<int>* positions = run_ ? run_->Positions(sql, parameters.size()) : nullptr;
+        if (positions == nullptr && prepared) {
+          if (std::optional<InsertShape> shape = ReadInsert(sql, parameters.size())) {
+            StartRun(*shape);
+            positions = run_->Positions(sql, parameters.size());
+          }
+        }
+        if (positions != nullptr) {
+          run_->Append(row, *positions);
+          if (run_->Buffer().size() >= kRunBuffer) SendRunBuffer();
+          if (!prepared) EndRun();
           return;
         }
       }
@@ -281,31 +281,37 @@ class ServerConnection final : public Connection, public ServerSession {
     return ResultHandle{result};
   }
 
-  // Starts a run of rows: a transaction of its own unless one is open, and the COPY.
-  void StartRun(std::string sql, std::string copy, std::size_t parameters) {
-    PGconn* conn = Ready(copy);
+  // Starts a run of rows into the table an INSERT names: a transaction of its own unless one is open, and
+  // the COPY over the table's columns.
+  void StartRun(const InsertShape& shape) {
+    if (run_) EndRun();
+    std::vector<RunColumn> columns;
+    ResultHandle read = QueryServerSql(
+        "SELECT a.attname, NOT (a.atthasdef OR a.attidentity <> '' OR a.attgenerated <> '') "
+        "FROM pg_catalog.pg_attribute a WHERE a.attrelid = $1::regclass AND a.attnum > 0 "
+        "AND NOT a.attisdropped ORDER BY a.attnum",
+        std::vector<std::string>{shape.table});
+    for (int row = 0; row < PQntuples(read.get()); ++row)
+      columns.push_back(RunColumn{PQgetvalue(read.get(), row, 0), PQgetvalue(read.get(), row, 1)[0] == 't'});
+    InsertRun run(shape, columns);
+    PGconn* conn = Ready(run.Copy());
     ownTransaction_ = PQtransactionStatus(conn) == PQTRANS_IDLE;
     if (ownTransaction_) ExecuteServerSql("BEGIN");
-    ResultHandle started{PQexec(conn, copy.c_str())};
-    if (started == nullptr) ThrowConnectionError(conn, copy);
+    ResultHandle started{PQexec(conn, run.Copy().c_str())};
+    if (started == nullptr) ThrowConnectionError(conn, run.Copy());
     if (PQresultStatus(started.get()) != PGRES_COPY_IN) {
       RollBackRun();
-      ThrowResultError(started.get(), conn, copy);
+      ThrowResultError(started.get(), conn, run.Copy());
     }
-    run_.emplace(InsertRun{std::move(sql), std::move(copy), parameters, {}});
-    run_->buffer.reserve(kRunBuffer + 4096);
-  }
-
-  void AppendRow(const BoundParameters& row) {
-    AppendCopyRow(row, run_->buffer);
-    if (run_->buffer.size() >= kRunBuffer) SendRunBuffer();
+    run_.emplace(std::move(run));
+    run_->Buffer().reserve(kRunBuffer + 4096);
   }
 
   void SendRunBuffer() {
-    std::string& buffer = run_->buffer;
+    std::string& buffer = run_->Buffer();
     if (buffer.empty()) return;
     if (PQputCopyData(conn_.get(), buffer.data(), static_cast<int>(buffer.size())) != 1) {
-      std::string copy = run_->copy;
+      std::string copy = run_->Copy();
       run_.reset();
       ThrowConnectionError(conn_.get(), copy);
     }
@@ -319,14 +325,14 @@ class ServerConnection final : public Connection, public ServerSession {
     InsertRun run = std::move(*run_);
     run_.reset();
     PGconn* conn = conn_.get();
-    if (PQputCopyEnd(conn, nullptr) != 1) ThrowConnectionError(conn, run.copy);
+    if (PQputCopyEnd(conn, nullptr) != 1) ThrowConnectionError(conn, run.Copy());
     ResultHandle failed;
     while (ResultHandle result{PQgetResult(conn)}) {
       if (failed == nullptr && PQresultStatus(result.get()) != PGRES_COMMAND_OK) failed = std::move(result);
     }
     if (failed != nullptr) {
       RollBackRun();
-      ThrowResultError(failed.get(), conn, run.sql, true);
+      ThrowResultError(failed.get(), conn, run.Copy(), true);
     }
     if (ownTransaction_) {
       ownTransaction_ = false;
@@ -354,12 +360,6 @@ class ServerConnection final : public Connection, public ServerSession {
   StreamingRecordset* stream_ = nullptr;
   ServerAddress address_;
   // The run of rows on its way to the server as one COPY.
-  struct InsertRun {
-    std::string sql;   // the INSERT of every row of the run
-    std::string copy;  // the COPY it became
-    std::size_t parameters = 0;
-    std::string buffer;
-  };
   static constexpr std::size_t kRunBuffer = 256 * 1024;
   std::optional<InsertRun> run_;
   bool ownTransaction_ = false;
