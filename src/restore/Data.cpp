@@ -27,6 +27,7 @@ namespace {
 // What the restore needs of one column element, read once per table.
 struct ColumnInfo {
   std::string name;
+  std::string bracketed;  // the name as SQL text takes it
   int dataType = 0;
   bool autoincrement = false;
   int precision = 0;
@@ -40,6 +41,7 @@ std::vector<ColumnInfo> ReadColumns(const backup::TableEntry& table) {
   for (const backup::ColumnEntry& column : table.columns) {
     ColumnInfo info;
     info.name = column.name;
+    info.bracketed = BracketName(column.name);
     info.dataType = column.dataType;
     info.autoincrement = column.autoincrement.ValueOr(false);
     bool hasDefault = column.defaultValue.has_value() || column.defaultExpression.has_value();
@@ -202,25 +204,30 @@ void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::stri
       for (std::size_t i = 0; i < columns.size(); ++i)
         if (columns[i].nullableWithDefault) defaulted.push_back(i);
       std::vector<bool> given(columns.size(), false);
+      const std::string insertInto = "INSERT INTO " + BracketName(tableName);
       // A row is pending on the server from its start until the next row, the end or a corruption marker.
       bool rowPending = false;
       auto finishCommand = [&](bool prepared) {
         rowPending = false;
         for (std::size_t i : defaulted) {
           if (given[i]) continue;
-          columnList += BracketName(columns[i].name) + ", ";
+          columnList += columns[i].bracketed;
+          columnList += ", ";
           placeholders += "?, ";
           command->Parameters().push_back(
               command->CreateParameter(columns[i].name, columns[i].dataType, adParamInput, 1, Value::Null()));
         }
         if (columnList.empty()) {
           // A row whose every value was NULL or empty still is a row.
-          command->SetCommandText("INSERT INTO " + BracketName(tableName) + " DEFAULT VALUES");
+          command->SetCommandText(insertInto + " DEFAULT VALUES");
         } else {
           columnList.resize(columnList.size() - 2);
           placeholders.resize(placeholders.size() - 2);
-          command->SetCommandText("INSERT INTO " + BracketName(tableName) + " (" + columnList + ") VALUES(" +
-                                  placeholders + ")");
+          std::string statement;
+          statement.reserve(insertInto.size() + columnList.size() + placeholders.size() + 12);
+          statement.append(insertInto).append(" (").append(columnList).append(") VALUES(");
+          statement.append(placeholders).append(")");
+          command->SetCommandText(std::move(statement));
         }
         command->SetPrepared(prepared);
         command->Execute();
@@ -242,7 +249,9 @@ void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::stri
             for (std::size_t i : defaulted) rows->SetValue(i, Value::Null());
           } else {
             if (command && rowPending) finishCommand(true);
-            command.emplace(connection);
+            // One command serves every row: its parameters are made anew, their room kept.
+            if (!command) command.emplace(connection);
+            command->Parameters().clear();
             columnList.clear();
             placeholders.clear();
             given.assign(columns.size(), false);
@@ -263,7 +272,7 @@ void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::stri
           if (m_Provider == dpAccess) {
             if (pendingAdd()) rows->CancelUpdate();
           } else if (command) {
-            command.emplace(connection);
+            command->Parameters().clear();
             columnList.clear();
             placeholders.clear();
             rowPending = false;
@@ -285,7 +294,8 @@ void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::stri
             rows->SetStoredValue(index, value);
         } else {
           given[index] = true;
-          columnList += BracketName(column.name) + ", ";
+          columnList += column.bracketed;
+          columnList += ", ";
           placeholders += "?, ";
           const int type = column.dataType;
           const bool binary = IsBinaryType(type);

@@ -55,9 +55,6 @@ void Restorer::RestoreIndexes(const backup::TableEntry& entry, Connection& conne
         indexColumn.type = adVarWChar;
         holder.columns.push_back(std::move(indexColumn));
       }
-      at();
-      if (!refused && holder.unique)
-        refused = TableHaveDuplicate(catalogTable.name, holder.columns, connection);
       if (refused) continue;
 
       at();
@@ -79,8 +76,15 @@ void Restorer::RestoreIndexes(const backup::TableEntry& entry, Connection& conne
       } else {
         statement = "CREATE INDEX " + index + " ON " + table + " (" + fields + ")";
       }
+      // The index is made first; only when the engine refuses a unique one does the duplicate probe tell
+      // whether rows that repeat are the reason, and then the index is left out. (Probing first would
+      // read the whole table for every unique index, a primary key's included.)
       at();
-      connection.Execute(statement);
+      try {
+        connection.Execute(statement);
+      } catch (const Error&) {
+        if (!holder.unique || !TableHaveDuplicate(catalogTable.name, holder.columns, connection)) throw;
+      }
     }
   });
 }

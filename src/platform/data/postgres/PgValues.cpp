@@ -179,35 +179,52 @@ Value DateFromText(std::string_view text, bool withZone) {
 }  // namespace
 
 BoundParameters::BoundParameters(std::span<const Parameter> parameters) {
+  // Converted texts live in texts_, which never grows past its first room, so pointers into it hold; a
+  // value that is sent as it is points into the parameter itself, which outlives this object.
   texts_.reserve(parameters.size());
+  types_.reserve(parameters.size());
+  values_.reserve(parameters.size());
+  lengths_.reserve(parameters.size());
+  formats_.reserve(parameters.size());
+  static const char kEmpty[] = "";
   for (const Parameter& parameter : parameters) {
     const Value& value = parameter.value;
+    const Value::Kind kind = value.GetKind();
     Oid type = ParameterType(parameter);
     types_.push_back(type);
     if (value.IsNullOrEmpty()) {
-      texts_.emplace_back();
       values_.push_back(nullptr);
       lengths_.push_back(0);
       formats_.push_back(0);
     } else if (type == kBytea) {
       // bytea travels in binary form: the bytes themselves, no escaping.
-      if (value.GetKind() == Value::Kind::Binary) {
+      if (kind == Value::Kind::Binary) {
         const Bytes& bytes = value.AsBytes();
-        texts_.emplace_back(bytes.begin(), bytes.end());
+        values_.push_back(bytes.empty() ? kEmpty : reinterpret_cast<const char*>(bytes.data()));
+        lengths_.push_back(static_cast<int>(bytes.size()));
       } else {
         texts_.push_back(value.AsText());
+        values_.push_back(texts_.back().data());
+        lengths_.push_back(static_cast<int>(texts_.back().size()));
       }
-      values_.push_back(texts_.back().data());
-      lengths_.push_back(static_cast<int>(texts_.back().size()));
       formats_.push_back(1);
     } else {
-      texts_.push_back(ParameterText(value, type));
-      values_.push_back(texts_.back().c_str());
+      const bool asItIs = type != kBool && (kind == Value::Kind::Text || kind == Value::Kind::Date ||
+                                            kind == Value::Kind::Decimal);
+      if (asItIs) {
+        values_.push_back(value.TextRef().c_str());
+      } else {
+        texts_.push_back(ParameterText(value, type));
+        values_.push_back(texts_.back().c_str());
+      }
       lengths_.push_back(0);
       formats_.push_back(0);
-      if (type != 0 && value.GetKind() == Value::Kind::Text &&
-          !(type == kBool && value.TextRef() != texts_.back()))
+      // A Boolean's text was read here already; the other types' texts the server reads.
+      if (asItIs && type != 0 && kind == Value::Kind::Text)
         textsToRead_ = textsToRead_ || !ReadsAs(type, value.TextRef());
+      if (!asItIs && type == kBool && kind == Value::Kind::Text && texts_.back() != "true" &&
+          texts_.back() != "false")
+        textsToRead_ = true;
     }
   }
 }

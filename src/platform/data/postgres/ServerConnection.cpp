@@ -360,7 +360,7 @@ class ServerConnection final : public Connection, public ServerSession {
   StreamingRecordset* stream_ = nullptr;
   ServerAddress address_;
   // The run of rows on its way to the server as one COPY.
-  static constexpr std::size_t kRunBuffer = 256 * 1024;
+  static constexpr std::size_t kRunBuffer = 32 * 1024;
   std::optional<InsertRun> run_;
   bool ownTransaction_ = false;
   TsqlStatements dialect_{*this};
