@@ -64,6 +64,12 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
   return Trapped("Restore", [&](Procedure& at) {
     bool result = false;
     bool success = false;
+    // Whatever ends the restore, a database still aside is removed once the objects holding it are gone.
+    struct AsideRemover {
+      Restorer& restorer;
+      ~AsideRemover() { restorer.DropAside(); }
+    } asideRemover{*this};
+    m_Aside.clear();
     RestorationObjects objects;
     WorkFolder& work = operation_.workFolder();
     at();
@@ -108,9 +114,10 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
         } else if (m_Provider == dpAccess) {
           at();
           std::string copy = utils().JoinPath(work.Get(), kNativeBackupMember);
-          if (PlaceDirectCopy(copy, connectionString)) {
+          m_Aside = AsideConnectionString(connectionString);
+          if (PlaceDirectCopy(copy, m_Aside)) {
             at();
-            InitializeRestorationObjects(connectionString, objects);
+            InitializeRestorationObjects(m_Aside, objects);
             objects.document.reset();
             objects.catalog.reset();
             success = true;
@@ -124,7 +131,7 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
         at();
         if (CreateDatabase(connectionString, msAccessDBPassword)) {
           at();
-          InitializeRestorationObjects(WithDatabasePassword(connectionString, msAccessDBPassword), objects);
+          InitializeRestorationObjects(WithDatabasePassword(m_Aside, msAccessDBPassword), objects);
           at();
           operation_.RaiseUpdateProgress(0, GetMessageText(41));
           std::string documentPath = utils().JoinPath(m_RestoreFolder, kDocumentMember);
@@ -164,17 +171,27 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
         at();
         if (!operation_.Cancelled())
           operation_.RaiseRestoreAdditionalFiles(work.Get(), m_RestoreFolder, connectionString);
-        operation_.RaiseUpdateProgress(100, GetMessageText(operation_.Cancelled() ? 6 : 7));
+        // The new database takes the target's place now that nothing can stop it any more.
+        bool placed = true;
+        if (!operation_.Cancelled()) {
+          at();
+          objects.catalog.reset();
+          if (objects.connection) objects.connection->Close();
+          objects.connection.reset();
+          placed = PutInPlace(connectionString);
+        }
+        if (placed) operation_.RaiseUpdateProgress(100, GetMessageText(operation_.Cancelled() ? 6 : 7));
+        success = placed;
       }
       if (!operation_.Cancelled()) result = success;
       if (operation_.Cancelled()) {
-        // The caller's connection string still logs in; the one the open connection reports has no password.
+        // The database built aside goes; the target was never touched.
         at();
-        bool opened = objects.connection != nullptr;
         objects.catalog.reset();
         if (objects.connection) objects.connection->Close();
         objects.connection.reset();
-        if (opened) DropDatabase(connectionString);
+        if (!m_Aside.empty()) DropDatabase(m_Aside);
+        m_Aside.clear();
       }
     }
     at();

@@ -56,9 +56,14 @@ class Restorer {
   // A backup file of an older layout: unpacked into a folder for the user instead.
   void HandleObsoleteBackupVersion(const std::string& connectionString, const std::string& sourceFilePath);
 
-  // The target database: removed and made anew before a text backup is rebuilt, removed after a cancel.
+  // The target database. The new one is made aside (m_Aside: a file beside the target, a database on the
+  // same server) and takes the target's place only when the restore succeeded; a failed, refused or
+  // cancelled restore removes it and leaves the target as it was.
   bool CreateDatabase(const std::string& connectionString, const std::string& msAccessDBPassword);
   bool DropDatabase(const std::string& connectionString);
+  bool PutInPlace(const std::string& connectionString);
+  // Removes the database built aside, if one is left; nothing it meets on the way is raised.
+  void DropAside() noexcept;
 
   // Tables and columns: each table created through the catalog with its columns mapped to the target
   // engine, its rows loaded, its stored defaults applied and its indexes built.
@@ -105,6 +110,7 @@ class Restorer {
   BackupModeEnum& m_BackupMode;
   DataProvider m_Provider = dpUnknown;
   std::string m_RestoreFolder;
+  std::string m_Aside;  // the connection string of the database being built aside
   bool m_CorruptionFound = false;
   bool m_IntelligentTableStructure = false;
 };

@@ -1,7 +1,9 @@
-// The target database: removed and made anew before a text backup is rebuilt, removed after a cancel.
-// How a database is created, reached and removed is the provider's knowledge; the component sends the
-// server its statements through the maintenance database and shows the notices.
+// The target database: the new one is built aside and put in place of the target when the restore succeeds;
+// a failed, refused or cancelled restore removes it. How a database is created, reached, replaced and
+// removed is the provider's knowledge; the component sends the server its statements through the
+// maintenance database and shows the notices.
 #include "component/Messages.h"
+#include "component/Procedure.h"
 #include "platform/data/SqlText.h"
 #include "platform/utils/KeyValue.h"
 #include "restore/Restore.h"
@@ -20,22 +22,24 @@ constexpr const char* kDatabaseNoticeGuid = "{7A29569B-FE02-40CC-8553-E0A147D6B8
 
 bool Restorer::CreateDatabase(const std::string& connectionString, const std::string& msAccessDBPassword) {
   operation_.RaiseUpdateProgress(0, GetMessageText(10));
-  if (!DropDatabase(connectionString)) return false;
+  m_Aside = AsideConnectionString(connectionString);
   if (m_Provider == dpSQLServer) {
     std::string name = utils().KeyValue(connectionString, "Initial Catalog", ";");
+    std::string aside = utils().KeyValue(m_Aside, "Initial Catalog", ";");
     try {
       std::unique_ptr<Connection> master = OpenConnection(MaintenanceConnectionString(connectionString));
-      master->Execute("CREATE DATABASE " + BracketName(name));
+      master->Execute("CREATE DATABASE " + BracketName(aside));
       master->Close();
       return true;
     } catch (const Error& error) {
+      m_Aside.clear();
       if (error.Number() != kCommandError) throw;
       std::int32_t answer = kAnswerOk;
       operation_.RaiseShowMessage(GetMessageText(40, name), 64, kDatabaseNoticeGuid, answer);
       return false;
     }
   }
-  std::string path = utils().KeyValue(connectionString, "Data Source", ";");
+  std::string path = utils().KeyValue(m_Aside, "Data Source", ";");
   std::string create = "Provider=Microsoft.Jet.OLEDB.4.0;" + utils::FormatKeyValue("Data Source", path);
   if (!msAccessDBPassword.empty())
     create += ";" + utils::FormatKeyValue("Jet OLEDB:Database Password", msAccessDBPassword) + ";";
@@ -64,6 +68,36 @@ bool Restorer::DropDatabase(const std::string& connectionString) {
   }
   if (m_Provider == dpAccess) data::DropDatabase(connectionString);
   return true;
+}
+
+bool Restorer::PutInPlace(const std::string& connectionString) {
+  return Trapped("PutInPlace", [&](Procedure& at) {
+    at();
+    try {
+      PutDatabaseInPlace(m_Aside, connectionString);
+      m_Aside.clear();
+      return true;
+    } catch (const Error& error) {
+      // A server keeps a database others are connected to: the target stays, the new one goes.
+      if (m_Provider != dpSQLServer || (error.Number() != kCommandError && error.Number() != kServerGone))
+        throw;
+      std::int32_t answer = kAnswerOk;
+      operation_.RaiseShowMessage(
+          GetMessageText(34, utils().KeyValue(connectionString, "Initial Catalog", ";")), 64,
+          kDatabaseNoticeGuid, answer);
+      return false;
+    }
+  });
+}
+
+void Restorer::DropAside() noexcept {
+  if (m_Aside.empty()) return;
+  try {
+    data::DropDatabase(m_Aside);
+  } catch (...) {
+    // What cannot be removed now is a file or database with a name of its own, beside the target.
+  }
+  m_Aside.clear();
 }
 
 }  // namespace vela

@@ -166,6 +166,14 @@ void DropDatabase(std::string_view connectionString);
 // Puts the engine's own copy of a database (a direct copy) in place of the database the connection string
 // names. False when the copy could not be put there.
 bool PlaceDirectCopy(const std::filesystem::path& copy, std::string_view connectionString);
+// A restore builds its database aside and puts it in place only when it succeeds, so that a failed one leaves
+// the target as it was. The connection string of a database that does not exist yet, beside the one
+// `connectionString` names (a new file in the same folder, a new database on the same server), with the
+// same login and password.
+std::string AsideConnectionString(std::string_view connectionString);
+// Puts the database `aside` names in place of the one `connectionString` names, which it replaces whole; our
+// own open connections to either are closed first. A file database is renamed over the target in one step.
+void PutDatabaseInPlace(std::string_view aside, std::string_view connectionString);
 // The connection string that reaches the server's maintenance database (to create and drop databases).
 std::string MaintenanceConnectionString(std::string_view connectionString);
 // Whether a name is one of the engine's own objects, which a backup passes over ("MSys...", "sqlite_...").

@@ -98,6 +98,16 @@ bool PlaceDirectCopy(const std::filesystem::path& copy, std::string_view connect
   return Offered(entry.placeCopy, entry, "put a direct copy in place")(copy, connectionString);
 }
 
+std::string AsideConnectionString(std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  return Offered(entry.aside, entry, "build a database aside")(connectionString);
+}
+
+void PutDatabaseInPlace(std::string_view aside, std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  Offered(entry.putInPlace, entry, "put a database in place of another")(aside, connectionString);
+}
+
 std::string MaintenanceConnectionString(std::string_view connectionString) {
   const ProviderEntry& entry = ProviderFor(connectionString);
   return Offered(entry.maintenance, entry, "reach a maintenance database")(connectionString);

@@ -1,5 +1,7 @@
 #include "platform/data/Providers.h"
 
+#include <cstdio>
+#include <random>
 #include <vector>
 
 #include "platform/data/postgres/ServerProvider.h"
@@ -13,6 +15,13 @@ std::span<const ProviderEntry> RegisteredProviders() {
       postgres::ServerProviderEntry(),
   };
   return providers;
+}
+
+std::string RandomTag() {
+  std::random_device device;
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(device()));
+  return text;
 }
 
 }  // namespace vela::data

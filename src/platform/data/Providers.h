@@ -27,10 +27,15 @@ struct ProviderEntry {
   std::function<void(std::string_view connectionString)> create;
   std::function<void(std::string_view connectionString)> drop;
   std::function<bool(const std::filesystem::path& copy, std::string_view connectionString)> placeCopy;
+  std::function<std::string(std::string_view connectionString)> aside;
+  std::function<void(std::string_view aside, std::string_view connectionString)> putInPlace;
   std::function<std::string(std::string_view connectionString)> maintenance;
   std::function<bool(std::string_view name)> isSystemObjectName;
 };
 
 std::span<const ProviderEntry> RegisteredProviders();
+
+// Eight random hexadecimal digits, for the names of databases built aside, which must not meet another's.
+std::string RandomTag();
 
 }  // namespace vela::data

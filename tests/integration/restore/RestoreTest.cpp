@@ -9,6 +9,7 @@
 #include "Sample.h"
 #include "component/Operation.h"
 #include "support/Archives.h"
+#include "support/Databases.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/Error.h"
@@ -73,6 +74,26 @@ class Restore : public ::testing::Test {
     ASSERT_TRUE(saver.Save(*connection, archive_));
   }
   bool Run() { return backup_.Restore(FileDatabase(target_), archive_); }
+  // Files a restore built aside and left in the target's folder.
+  int Leftovers() const {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.path()))
+      if (entry.path().filename().string().find(".restoring-") != std::string::npos) ++count;
+    return count;
+  }
+  // A target that holds a table of its own, to tell it from anything a restore builds.
+  void MakeExistingTarget() {
+    std::filesystem::remove(target_);
+    auto target = testing::NewFileDatabase(target_);
+    target->Execute("CREATE TABLE [Mine] ([Keep] INTEGER)");
+    target->Execute("INSERT INTO [Mine] VALUES (42)");
+  }
+  bool TargetIsMine() const {
+    auto target = OpenConnection(FileDatabase(target_));
+    auto rows =
+        target->OpenRecordset("SELECT [Keep] FROM [Mine]", adOpenForwardOnly, adLockReadOnly, adUseServer);
+    return !rows->Eof() && rows->GetValue(std::size_t{0}).AsInt() == 42;
+  }
   std::string Caption(int number) { return LanguageResources::English()->GetString(number, "Backup"); }
   std::string FailureOf(const std::function<void()>& run) {
     try {
@@ -193,8 +214,10 @@ TEST_F(Restore, HostileDataFilesFailNamingTableAndColumn) {
     std::string failure = FailureOf([&] { Run(); });
     EXPECT_THAT(failure, HasSubstr("(VelaBackup.CBackup.RestoreData [N.")) << c.data;
     EXPECT_THAT(failure, HasSubstr("(VelaBackup.CBackup.Restore component failure at line:")) << c.data;
-    // A failure leaves the partly built target and the working files for inspection.
-    EXPECT_TRUE(std::filesystem::exists(target_)) << c.data;
+    // A failure removes the database it was building (there was no target before) and leaves the working
+    // files for inspection.
+    EXPECT_FALSE(std::filesystem::exists(target_)) << c.data;
+    EXPECT_EQ(Leftovers(), 0) << c.data;
     EXPECT_TRUE(std::filesystem::exists(backup_.Internals().workFolder.Path())) << c.data;
   }
   // The next restore starts clean and removes them.
@@ -338,6 +361,45 @@ TEST_F(Restore, MutatedBackupsFailCleanly) {
     }
   }
   EXPECT_GT(failures, 0);
+}
+
+// An existing target stays as it was until a restore has succeeded: a cancel at any event, a backup whose
+// document is no XML and a data file that fails leave it whole and take away what was built aside.
+TEST_F(Restore, AnExistingTargetStaysUntilTheRestoreSucceeds) {
+  MakeBackup();
+  MakeExistingTarget();
+  ASSERT_TRUE(Run());
+  const int total = static_cast<int>(events_.progress.size());
+  for (int n = 1; n < total; ++n) {
+    MakeExistingTarget();
+    events_ = Events{};
+    events_.backup = &backup_;
+    events_.cancelAt = n;
+    EXPECT_FALSE(Run()) << n;
+    EXPECT_TRUE(TargetIsMine()) << n;
+    EXPECT_EQ(Leftovers(), 0) << n;
+  }
+  events_ = Events{};
+  events_.backup = &backup_;
+
+  testing::Members members = NumberBackup(".", ",", "[1][0.1]1[EOF]");
+  members[kDocument] = "<Database><Table";  // no XML
+  testing::WriteArchive(archive_, members);
+  MakeExistingTarget();
+  EXPECT_FALSE(Run());
+  EXPECT_TRUE(TargetIsMine());
+  EXPECT_EQ(Leftovers(), 0);
+
+  testing::WriteArchive(archive_, NumberBackup(".", ",", "[1][0.99999]1[EOF]"));
+  EXPECT_THAT(FailureOf([&] { Run(); }), HasSubstr("RestoreData [N."));
+  EXPECT_TRUE(TargetIsMine());
+  EXPECT_EQ(Leftovers(), 0);
+
+  // A restore that succeeds replaces the target whole.
+  testing::WriteArchive(archive_, NumberBackup(".", ",", "[1][0.1]1[EOF]"));
+  ASSERT_TRUE(Run());
+  EXPECT_THROW(TargetIsMine(), Error);
+  EXPECT_EQ(Leftovers(), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // cancelled; names that quote characters of SQL stay names on the server.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 
 #include <map>
 
@@ -160,7 +161,9 @@ TEST_F(ServerRoundTrip, ServerToServerKeepsEverythingAndReplacesTheTarget) {
   EXPECT_EQ(Scalar(second, "SELECT MAX([ID]) FROM [Measurements]").AsInt(), 251);
 }
 
-TEST_F(ServerRoundTrip, CancelAtAnyEventDropsTheTargetAndLeavesNoConnection) {
+// A cancelled restore builds nothing in the target's place: the database it was building aside goes with
+// every connection to it, and the existing target stays as it was.
+TEST_F(ServerRoundTrip, CancelAtAnyEventLeavesTheTargetAsItWasAndNoConnection) {
   const std::string source = FileDatabase(folder_ / "source.db");
   cli::MakeSampleDatabase(source, 20);
   ASSERT_TRUE(Save(source, folder_ / "file.vbk"));
@@ -170,15 +173,47 @@ TEST_F(ServerRoundTrip, CancelAtAnyEventDropsTheTargetAndLeavesNoConnection) {
   ASSERT_TRUE(Restore(target, folder_ / "file.vbk"));
   const int events = events_.progress;
   ASSERT_GT(events, 5);
+  OpenConnection(target)->Execute("CREATE TABLE [Mine] ([Keep] integer)");
+  const std::string aside =
+      "SELECT COUNT(*) FROM pg_database WHERE datname LIKE " + QuoteText(name + "_restoring_%");
   for (int at = 1; at < events; ++at) {
-    // Whatever the cancelled restore made of the target, it takes away again.
-    DropDatabase(target);
     events_.progress = 0;
     events_.cancelAt = at;
     EXPECT_FALSE(Restore(target, folder_ / "file.vbk")) << "cancelled at event " << at;
-    EXPECT_FALSE(Exists(name)) << "cancelled at event " << at;
+    EXPECT_EQ(Scalar(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'").AsInt(), 1) << at;
+    EXPECT_EQ(Scalar(testing::ServerDatabase("Master"), aside).AsInt(), 0) << "cancelled at event " << at;
     EXPECT_EQ(Sessions(name), 0) << "cancelled at event " << at;
   }
+  // A restore that succeeds replaces the target.
+  events_.cancelAt = 0;
+  ASSERT_TRUE(Restore(target, folder_ / "file.vbk"));
+  EXPECT_EQ(Scalar(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'").AsInt(), 0);
+  EXPECT_TRUE(Exists(name));
+}
+
+// Another user's connection keeps the target from being replaced: the restore says so and the target
+// stays, with nothing left aside.
+TEST_F(ServerRoundTrip, ATargetInUseStaysAndTheRestoreSaysSo) {
+  const std::string source = FileDatabase(folder_ / "source.db");
+  cli::MakeSampleDatabase(source, 20);
+  ASSERT_TRUE(Save(source, folder_ / "file.vbk"));
+  const std::string target = databases_.Add("rt_busy");
+  const std::string name = DatabaseName(target);
+  ASSERT_TRUE(Restore(target, folder_ / "file.vbk"));
+  OpenConnection(target)->Execute("CREATE TABLE [Mine] ([Keep] integer)");
+  // A connection of another program: libpq's own, which this process's restore cannot close.
+  PGconn* other = PQconnectdb(("dbname=" + name).c_str());
+  ASSERT_EQ(PQstatus(other), CONNECTION_OK) << PQerrorMessage(other);
+  events_.messages.clear();
+  EXPECT_FALSE(Restore(target, folder_ / "file.vbk"));
+  PQfinish(other);
+  EXPECT_THAT(events_.messages,
+              ::testing::Contains(::testing::StartsWith("{7A29569B-FE02-40CC-8553-E0A147D6B861}")));
+  EXPECT_EQ(Scalar(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'").AsInt(), 1);
+  EXPECT_EQ(Scalar(testing::ServerDatabase("Master"),
+                   "SELECT COUNT(*) FROM pg_database WHERE datname LIKE " + QuoteText(name + "_restoring_%"))
+                .AsInt(),
+            0);
 }
 
 TEST_F(ServerRoundTrip, ADirectCopyOfAServerElsewhereAsksFirst) {

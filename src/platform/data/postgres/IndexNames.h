@@ -4,11 +4,26 @@
 // is made under a free name and carries the name it was given in its comment, which the catalog reads back.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace vela::data::postgres {
+
+// The bytes of a name the server keeps (NAMEDATALEN - 1); it cuts longer ones short.
+inline constexpr std::size_t kMaxNameBytes = 63;
+
+// The name with the suffix after it, the name cut (at a character's first byte, never inside a UTF-8
+// sequence) so that both fit the bytes the server keeps.
+inline std::string NameWithSuffix(std::string_view name, std::string_view suffix) {
+  std::size_t room = suffix.size() < kMaxNameBytes ? kMaxNameBytes - suffix.size() : 0;
+  if (name.size() > room) {
+    while (room > 0 && (static_cast<unsigned char>(name[room]) & 0xC0) == 0x80) --room;
+    name = name.substr(0, room);
+  }
+  return std::string(name) + std::string(suffix);
+}
 
 inline constexpr std::string_view kIndexNameMark = "VelaBackup index name: ";
 

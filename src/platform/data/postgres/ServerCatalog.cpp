@@ -25,7 +25,6 @@ namespace vela::data::postgres {
 namespace {
 
 // The longest name PostgreSQL keeps (NAMEDATALEN - 1 bytes); a longer one it would cut short silently.
-constexpr std::size_t kMaxNameBytes = 63;
 
 // The relations the catalog shows, of pg_class c in pg_namespace n.
 constexpr const char* kShownRelations =
@@ -311,14 +310,6 @@ std::string ColumnList(const std::vector<Column>& columns, bool related = false)
   return list;
 }
 
-// A name with at most `bytes` bytes, cut at a character boundary.
-std::string Shortened(std::string_view name, std::size_t bytes) {
-  if (name.size() <= bytes) return std::string(name);
-  std::size_t end = bytes;
-  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-  return std::string(name.substr(0, end));
-}
-
 // Names the server would cut short are refused rather than changed.
 void CheckNameLength(std::string_view name, std::string_view what) {
   if (name.size() > kMaxNameBytes)
@@ -344,7 +335,7 @@ class NameSpace {
     for (int n = 1; given.size() > kMaxNameBytes || Taken(candidate); ++n) {
       renamed = true;
       std::string suffix = "_" + std::to_string(n + 1);
-      candidate = Shortened(given, kMaxNameBytes - suffix.size()) + suffix;
+      candidate = NameWithSuffix(given, suffix);
       if (!Taken(candidate)) break;
     }
     given_.insert(candidate);

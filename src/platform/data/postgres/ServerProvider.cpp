@@ -1,6 +1,8 @@
 #include "platform/data/postgres/ServerProvider.h"
 
+#include "platform/data/Providers.h"
 #include "platform/data/SqlText.h"
+#include "platform/data/postgres/IndexNames.h"
 #include "platform/data/postgres/ServerAddress.h"
 #include "platform/data/postgres/ServerConnection.h"
 #include "platform/data/postgres/ServerSession.h"
@@ -41,6 +43,27 @@ void DropServerDatabase(std::string_view connectionString) {
 // The server's own objects: PostgreSQL's catalog, and the system tables the component's catalog queries
 // name, which this provider answers with views of the session. A user's table that merely begins with
 // "sys" ("system_log") is the user's.
+// A new database on the same server, named after the target with a random tag.
+std::string AsideServerDatabase(std::string_view connectionString) {
+  ServerAddress address = ReadServerAddress(connectionString);
+  if (address.database.empty())
+    throw Error(kGeneralFailure, kSourceData, "The connection string names no database (Initial Catalog)");
+  std::string aside = NameWithSuffix(address.database, "_restoring_" + RandomTag());
+  return utils::SetKeyValue(connectionString, "Initial Catalog", aside, ";");
+}
+
+// The target goes and the database built aside takes its name. Our own connections to either are closed
+// first; anybody else's keep the target from being dropped, and it stays.
+void PutServerDatabaseInPlace(std::string_view aside, std::string_view connectionString) {
+  ServerAddress from = ReadServerAddress(aside);
+  ServerAddress to = ReadServerAddress(connectionString);
+  CloseSessionsTo(from, from.database);
+  CloseSessionsTo(to, to.database);
+  RunOnMaintenance(connectionString, "DROP DATABASE IF EXISTS " + QuoteName(to.database));
+  RunOnMaintenance(connectionString,
+                   "ALTER DATABASE " + QuoteName(from.database) + " RENAME TO " + QuoteName(to.database));
+}
+
 bool IsServerObjectName(std::string_view name) {
   if (text::StartsWithNoCase(name, "pg_")) return true;
   for (std::string_view system : {"sysobjects", "syscolumns", "syscomments", "sysreferences", "sysdatabases",
@@ -59,6 +82,8 @@ ProviderEntry ServerProviderEntry() {
   entry.open = &OpenServerConnection;
   entry.create = &CreateServerDatabase;
   entry.drop = &DropServerDatabase;
+  entry.aside = &AsideServerDatabase;
+  entry.putInPlace = &PutServerDatabaseInPlace;
   entry.maintenance = &MaintenanceConnectionString;
   entry.isSystemObjectName = &IsServerObjectName;
   return entry;

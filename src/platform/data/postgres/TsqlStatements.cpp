@@ -15,7 +15,6 @@ namespace vela::data::postgres {
 namespace {
 
 // NAMEDATALEN - 1: PostgreSQL cuts longer names short.
-constexpr std::size_t kMaxNameBytes = 63;
 
 constexpr std::array<std::string_view, 5> kSystemTables = {"sysobjects", "syscolumns", "syscomments",
                                                            "sysreferences", "sysdatabases"};
@@ -396,14 +395,7 @@ TsqlStatement ReadTsqlStatement(std::string_view sql) {
 }
 
 std::string IndexNameCandidate(std::string_view name, int attempt) {
-  std::string suffix = attempt > 0 ? "_" + std::to_string(attempt + 1) : "";
-  std::size_t room = kMaxNameBytes - suffix.size();
-  if (name.size() > room) {
-    // Cut at a character's first byte, never inside a UTF-8 sequence.
-    while (room > 0 && (static_cast<unsigned char>(name[room]) & 0xC0) == 0x80) --room;
-    name = name.substr(0, room);
-  }
-  return std::string(name) + suffix;
+  return NameWithSuffix(name, attempt > 0 ? "_" + std::to_string(attempt + 1) : "");
 }
 
 void TsqlStatements::Execute(std::string_view sql) {

@@ -1,5 +1,6 @@
 #include "platform/data/sqlite/JetProvider.h"
 
+#include "platform/data/Providers.h"
 #include "platform/data/sqlite/JetConnection.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
@@ -82,6 +83,32 @@ bool PlaceCopy(const std::filesystem::path& copy, std::string_view connectionStr
   return true;
 }
 
+// A new file beside the target, hidden, in the same folder so that it can be renamed over the target.
+std::string AsideFile(std::string_view connectionString) {
+  std::filesystem::path path = DataSource(connectionString);
+  if (path.empty())
+    throw Error(kInvalidArgument, kSourceFileProvider, "The connection string names no file (Data Source)");
+  std::filesystem::path aside =
+      path.parent_path() / ("." + path.filename().string() + ".restoring-" + RandomTag());
+  return utils::SetKeyValue(connectionString, "Data Source", aside.string(), ";");
+}
+
+// The file built aside takes the target's name in one step: until then the target is whole, after it the
+// new file is. The target's journal and write-ahead log belong to the file replaced and go first.
+void PutFileInPlace(std::string_view aside, std::string_view connectionString) {
+  std::filesystem::path from = DataSource(aside);
+  std::filesystem::path to = DataSource(connectionString);
+  if (from.empty() || to.empty())
+    throw Error(kInvalidArgument, kSourceFileProvider, "The connection string names no file (Data Source)");
+  RemoveSideFiles(from);
+  RemoveSideFiles(to);
+  std::error_code ec;
+  std::filesystem::rename(from, to, ec);
+  if (ec)
+    throw Error(kPathAccess, kSourceFileProvider,
+                "Cannot put " + from.string() + " in place of " + to.string() + ": " + ec.message());
+}
+
 bool IsJetObjectName(std::string_view name) {
   return text::StartsWithNoCase(name, "MSys") || text::StartsWithNoCase(name, "sqlite_");
 }
@@ -97,6 +124,8 @@ ProviderEntry JetProviderEntry() {
   entry.create = &JetConnection::Create;
   entry.drop = &DropFile;
   entry.placeCopy = &PlaceCopy;
+  entry.aside = &AsideFile;
+  entry.putInPlace = &PutFileInPlace;
   entry.isSystemObjectName = &IsJetObjectName;
   return entry;
 }
