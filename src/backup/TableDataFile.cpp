@@ -194,6 +194,13 @@ void TableDataFileWriter::Finish() {
 // ---------------------------------------------------------------------------------------------------------
 // Reader
 
+TableDataFileReader::TableDataFileReader(std::filesystem::path path, std::string tableName,
+                                         std::vector<std::string> columnNames)
+    : TableDataFileReader(std::move(path), static_cast<std::uint32_t>(columnNames.size())) {
+  tableName_ = std::move(tableName);
+  columnNames_ = std::move(columnNames);
+}
+
 TableDataFileReader::TableDataFileReader(std::filesystem::path path, std::uint32_t columnCount)
     : file_(std::move(path)), columnCount_(columnCount) {
   if (file_.AtEnd() || file_.Get() != kOpen) return;
@@ -254,6 +261,12 @@ TableDataFileReader::Token TableDataFileReader::Next() {
         class_ = static_cast<ValueClass>(c);
       } else if (c == kClose) {
         const std::uint32_t length = TakeNumber(at, "field length");
+        if (length > datafile::kMaxFieldLength) {
+          Malformed(Place() + " declares a value of " + std::to_string(length) +
+                        " characters, more than the " + std::to_string(datafile::kMaxFieldLength) +
+                        " a value may hold",
+                    fieldStart_);
+        }
         if (length > file_.Remaining()) {
           Malformed("field length " + std::to_string(length) + " runs past the end of the file (" +
                         std::to_string(file_.Remaining()) + " characters remain)",
@@ -268,6 +281,7 @@ TableDataFileReader::Token TableDataFileReader::Next() {
         inLength_ = false;
         trailerSeen_ = false;
         startsRow_ = rows_.Field(index_);
+        rowCount_ += startsRow_ ? 1 : 0;
         return Token::kField;
       }
       continue;
@@ -300,6 +314,7 @@ TableDataFileReader::Token TableDataFileReader::Next() {
             markerLength_ = kNoMarker;
             trailerSeen_ = false;
             rows_.RowMarker();
+            ++rowCount_;
             startsRow_ = true;
             return Token::kRowMarker;
           }
@@ -345,6 +360,16 @@ void TableDataFileReader::AppendBytes(std::vector<std::uint8_t>& out) const {
         "the binary value of field " + std::to_string(index_) + " starting here: " + error.Description(),
         valueStart_);
   }
+}
+
+std::string TableDataFileReader::Place() const {
+  std::string place = index_ < columnNames_.size()
+                          ? "column \"" + columnNames_[index_] + "\" (field " + std::to_string(index_) + ")"
+                          : "field " + std::to_string(index_);
+  // The field being read has not been counted yet; it starts a row of its own when the boundary says so.
+  place += " of row " + std::to_string(rowCount_ + (rows_.StartsRow(index_) ? 1 : 0));
+  if (!tableName_.empty()) place += " of table \"" + tableName_ + "\"";
+  return place;
 }
 
 bool TableDataFileReader::Ascii(char* buffer, std::size_t size) const {

@@ -50,8 +50,9 @@
 // collected, "]" ends the length and every other character is skipped; a value is read by its length and
 // never scanned, so values holding "[!CORRUPTED]" or "[EOF]" read correctly. A value of length 0 is empty.
 // A data file is untrusted input: a number of more than 32 bits, a field index beyond the table's columns,
-// a length beyond what the file still holds, a missing number, or a file that ends inside its header or a
-// field fails with vela::Error (kBadFileFormat) giving the path and the position.
+// a length beyond what the file still holds or beyond kMaxFieldLength, a missing number, or a file that ends
+// inside its header or a field fails with vela::Error (kBadFileFormat) giving the path and the position; a
+// length is judged before anything is allocated for its value.
 #pragma once
 
 #include <cstdint>
@@ -77,6 +78,9 @@ inline constexpr char16_t kCorruptionFlag = u'!';
 inline constexpr std::u16string_view kCorruptionMarker = u"[!CORRUPTED]";
 inline constexpr std::u16string_view kRowMarker = u"[ROW]";
 inline constexpr std::u16string_view kTrailer = u"[EOF]";
+// The longest value, in UTF-16 code units (bytes, for a binary value): 1 GiB, the most the server engine
+// stores in one value. A longer one is refused with the table, the row and the column it would fill.
+inline constexpr std::uint32_t kMaxFieldLength = std::uint32_t{1} << 30;
 }  // namespace datafile
 
 // Where rows begin: the one place that decides it. The reader feeds it every token; the writer runs the
@@ -171,6 +175,9 @@ class TableDataFileReader {
   // Opens the file and reads its header. `columnCount`: the table's columns in the backup document; a field
   // index at or beyond it fails. A missing file throws kFileNotFound (the restore checks first).
   TableDataFileReader(std::filesystem::path path, std::uint32_t columnCount);
+  // The same, with the table's name and its columns' names (in order) to name where a value is refused.
+  TableDataFileReader(std::filesystem::path path, std::string tableName,
+                      std::vector<std::string> columnNames);
 
   // False when the file is empty or does not start with "[": the table gets no rows, and Next() gives kEnd.
   bool HasRows() const noexcept { return hasRows_; }
@@ -208,9 +215,14 @@ class TableDataFileReader {
   [[noreturn]] void NotANumber(const char* what) const;
   // The value as ASCII into `buffer`; false when it does not fit or holds another character.
   bool Ascii(char* buffer, std::size_t size) const;
+  // 'column "Name" (field 2) of row 7 of table "T"', for the field being read.
+  std::string Place() const;
 
   text::Utf16InputFile file_;
   std::uint32_t columnCount_;
+  std::string tableName_;                 // empty when not given
+  std::vector<std::string> columnNames_;  // empty when not given
+  std::uint64_t rowCount_ = 0;            // rows begun so far
   bool hasRows_ = false;
   std::uint32_t recordCount_ = 0;
 

@@ -171,7 +171,9 @@ void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::stri
       if (!utils().FileExists(dataFilePath)) return;
       at();
       const std::vector<ColumnInfo> columns = ReadColumns(tableEntry);
-      backup::TableDataFileReader reader(dataFilePath, static_cast<std::uint32_t>(columns.size()));
+      std::vector<std::string> columnNames;
+      for (const ColumnInfo& column : columns) columnNames.push_back(column.name);
+      backup::TableDataFileReader reader(dataFilePath, tableName, std::move(columnNames));
       if (!reader.HasRows()) return;
       const std::int64_t declared = reader.RecordCount();
 

@@ -4,6 +4,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <iostream>
 #include <memory>
@@ -99,6 +100,10 @@ int RunRestore(const RestoreOptions& options) {
 
 namespace {
 
+// The largest backup document inspect reads: far beyond any real schema, small enough to hold in memory.
+constexpr std::size_t kMaxInspectedDocument = std::size_t{64} << 20;
+constexpr std::size_t kReadPiece = std::size_t{64} << 10;
+
 // One archive opened for reading with libzip.
 class Archive {
  public:
@@ -126,14 +131,19 @@ class Archive {
     if (index < 0) return std::nullopt;
     return index;
   }
-  // Up to `limit` bytes of a member.
+  // Up to `limit` bytes of a member, read in pieces: memory follows what the member holds, never the size it
+  // declares. Empty when the member cannot be read.
   std::string Read(zip_int64_t index, std::size_t limit) const {
-    zip_file_t* file = zip_fopen_index(archive_, index, 0);
-    if (file == nullptr) return {};
-    std::string content(limit, '\0');
-    zip_int64_t got = zip_fread(file, content.data(), limit);
-    zip_fclose(file);
-    content.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> file(zip_fopen_index(archive_, index, 0), zip_fclose);
+    std::string content;
+    while (file && content.size() < limit) {
+      const std::size_t had = content.size();
+      content.resize(had + std::min(kReadPiece, limit - had));
+      const zip_int64_t got = zip_fread(file.get(), content.data() + had, content.size() - had);
+      content.resize(had + static_cast<std::size_t>(std::max<zip_int64_t>(got, 0)));
+      if (got < 0) return {};
+      if (got == 0) break;
+    }
     return content;
   }
 
@@ -183,8 +193,22 @@ int RunInspect(const InspectOptions& options) {
   }
   if (auto index = archive.Find(kDocumentMember)) {
     zip_stat_t stat;
-    archive.Stat(*index, stat);
-    std::string text = archive.Read(*index, static_cast<std::size_t>(stat.size));
+    if (!archive.Stat(*index, stat) || (stat.valid & ZIP_STAT_SIZE) == 0) {
+      std::cout << "The backup document " << kDocumentMember << " cannot be read.\n";
+      return 2;
+    }
+    if (stat.size > kMaxInspectedDocument) {
+      std::cout << "The backup document " << kDocumentMember << " declares " << stat.size
+                << " bytes, more than the " << kMaxInspectedDocument << " this command reads.\n";
+      return 2;
+    }
+    // One byte beyond the declared size shows a member that holds more than it says.
+    std::string text = archive.Read(*index, static_cast<std::size_t>(stat.size) + 1);
+    if (text.size() > stat.size) {
+      std::cout << "The backup document " << kDocumentMember << " holds more than the " << stat.size
+                << " bytes it declares.\n";
+      return 2;
+    }
     pugi::xml_document document;
     if (!document.load_buffer(text.data(), text.size())) {
       std::cout << "The backup document cannot be read.\n";

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -66,8 +68,13 @@ FileDescriptor OpenFolder(int parent, const std::string& name, const fs::path& s
 
 class Unpacker {
  public:
-  Unpacker(UnzipEvents& events, const fs::path& archivePath, const fs::path& destination)
-      : events_(events), archivePath_(archivePath), destination_(destination) {}
+  Unpacker(UnzipEvents& events, const Drive& drive, const UnpackLimits& limits, const fs::path& archivePath,
+           const fs::path& destination)
+      : events_(events),
+        drive_(drive),
+        limits_(limits),
+        archivePath_(archivePath),
+        destination_(destination) {}
 
   // Null with `number` and `why` set when the archive cannot be opened.
   Archive Open(std::int32_t& number, std::string& why) const {
@@ -130,9 +137,18 @@ class Unpacker {
     return nullptr;
   }
 
-  // Checks every member before anything is written: one bad name refuses the whole archive.
+  // Checks every member before anything is written: one bad name, or a count or sum of declared sizes
+  // beyond the limits or the free space, refuses the whole archive.
   std::vector<Member> Plan(zip_t* archive) const {
     zip_int64_t count = zip_get_num_entries(archive, 0);
+    if (count > 0 && static_cast<zip_uint64_t>(count) > limits_.members) {
+      const char* name = zip_get_name(archive, limits_.members, ZIP_FL_ENC_GUESS);
+      Refused(kDamagedArchive, "it holds " + std::to_string(count) + " members, more than the " +
+                                   std::to_string(limits_.members) + " a backup may hold (member " +
+                                   Quote(name != nullptr ? name : "?") + " is one too many)");
+    }
+    const std::optional<std::uint64_t> free = drive_.FreeSpace(destination_);
+    std::uint64_t declared = 0;  // never beyond the limit or the free space
     std::vector<Member> members;
     for (zip_uint64_t index = 0; count > 0 && index < static_cast<zip_uint64_t>(count); ++index) {
       Member member;
@@ -163,8 +179,18 @@ class Unpacker {
           !zip_compression_method_supported(stat.comp_method, 0))
         Damaged("member " + Quote(member.name) + " uses compression method " +
                 std::to_string(stat.comp_method) + ", which cannot be read");
-      member.size = (stat.valid & ZIP_STAT_SIZE) != 0 ? stat.size : 0;
+      member.size = (stat.valid & ZIP_STAT_SIZE) != 0 && !member.folder ? stat.size : 0;
       member.mtime = (stat.valid & ZIP_STAT_MTIME) != 0 ? stat.mtime : 0;
+      if (member.size > limits_.bytes - declared)
+        Refused(kDamagedArchive, "with the member " + Quote(member.name) + " its members declare more than " +
+                                     std::to_string(limits_.bytes) +
+                                     " bytes, the most a backup may unpack to");
+      if (free && member.size > *free - declared)
+        Refused(kDiskFull, "with the member " + Quote(member.name) + " its members declare " +
+                               std::to_string(declared + member.size) + " bytes, more than the " +
+                               std::to_string(*free) + " bytes free where " + destination_.string() +
+                               " lies");
+      declared += member.size;
       members.push_back(std::move(member));
     }
     return members;
@@ -213,6 +239,11 @@ class Unpacker {
     throw Error(kDamagedArchive, kSource,
                 "The backup file " + archivePath_.string() + " is damaged: " + what);
   }
+  [[noreturn]] void Refused(std::int32_t number, const std::string& why) const {
+    throw Error(
+        number, kSource,
+        "Cannot unpack the backup file " + archivePath_.string() + ": " + why + "; nothing was unpacked");
+  }
   [[noreturn]] void Unsafe(const std::string& name, const std::string& problem) const {
     throw Error(kUnsafeMember, kSource,
                 "The backup file " + archivePath_.string() + " holds the member " + Quote(name) +
@@ -254,16 +285,30 @@ class Unpacker {
     }
     std::unique_ptr<zip_file_t, CloseMember> data(zip_fopen_index(archive, member.index, 0));
     if (!data) Damaged("member " + Quote(member.name) + ": " + zip_strerror(archive));
+    // Asking for one byte more than the member has left shows a member that outgrows its declared size
+    // before the excess is inflated or written. Reading to the end lets libzip check the CRC-32.
     std::uint64_t done = 0;
     for (;;) {
-      zip_int64_t count = zip_fread(data.get(), buffer.data(), buffer.size());
-      if (count < 0) Damaged("member " + Quote(member.name) + ": " + zip_file_strerror(data.get()));
+      const std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), member.size - done + 1);
+      zip_int64_t count = zip_fread(data.get(), buffer.data(), wanted);
+      if (count < 0) {
+        if (zip_error_code_zip(zip_file_get_error(data.get())) == ZIP_ER_CRC)
+          Damaged("member " + Quote(member.name) +
+                  " fails its CRC-32 check: its contents are not what the archive recorded");
+        Damaged("member " + Quote(member.name) + ": " + zip_file_strerror(data.get()));
+      }
       if (count == 0) break;
+      if (static_cast<std::uint64_t>(count) > member.size - done)
+        Damaged("member " + Quote(member.name) + " holds more than the " + std::to_string(member.size) +
+                " bytes it declares; unpacking stopped there");
       if (std::error_code error = file.WriteAll(buffer.data(), static_cast<std::size_t>(count)))
         WriteFailed(target, error.value());
       done += static_cast<std::uint64_t>(count);
       progress.Report(member.name, done, Percent(done, member.size), false);
     }
+    if (done != member.size)
+      Damaged("member " + Quote(member.name) + " holds " + std::to_string(done) + " bytes, not the " +
+              std::to_string(member.size) + " it declares");
     if (member.mtime != 0) {
       struct timespec times[2] = {{member.mtime, 0}, {member.mtime, 0}};
       ::futimens(file.Get(), times);
@@ -273,6 +318,8 @@ class Unpacker {
   }
 
   UnzipEvents& events_;
+  const Drive& drive_;
+  const UnpackLimits& limits_;
   const fs::path& archivePath_;
   const fs::path& destination_;
 };
@@ -290,7 +337,7 @@ UnzipControl::UnzipControl(UnzipEvents* events, const Drive& drive)
 UnzipOutcome UnzipControl::Unpack() {
   if (archivePath_.empty()) throw Error(kInvalidArgument, kSource, "No backup file was given to unpack");
   if (destination_.empty()) throw Error(kInvalidArgument, kSource, "No folder was given to unpack into");
-  Unpacker unpacker(*events_, archivePath_, destination_);
+  Unpacker unpacker(*events_, drive_, limits_, archivePath_, destination_);
   Archive archive;
   for (int prompts = 0;;) {
     std::int32_t number = 0;

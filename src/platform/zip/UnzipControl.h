@@ -7,9 +7,15 @@
 // absolute names, drive letters, backslashes, ".." parts, symbolic links and other special files, encrypted
 // members and unknown compression methods refuse the whole archive. Files are then created through folder
 // handles opened without following symbolic links, so nothing already in the destination can redirect a
-// write outside it. Members are streamed in 1 MiB pieces; none is held whole in memory. The destination
-// folder is created if needed; new folders get mode 0700 and files 0600 (it is a private work folder), and
-// files keep the member's modification time. A member already present is overwritten.
+// write outside it. Members are streamed in 1 MiB pieces; none is held whole in memory.
+//
+// The sizes an archive declares are bounds, not hints. Before anything is written, the member count and the
+// sum of the declared sizes must stay within the limits (UnpackLimits) and the sum within the free space
+// of the destination's file system. While writing, a member that yields more bytes than it declares stops
+// before the excess reaches the disk, and every member must end at its declared size with its CRC-32; each
+// refusal names the member. The destination folder is created if needed; new folders get mode 0700 and files
+// 0600 (it is a private work folder), and files keep the member's modification time. A member already present
+// is overwritten.
 //
 // Events (all arguments by reference):
 //   MajorStatus(item, progress, stop)   item = the member being written, progress = percent of all bytes
@@ -41,8 +47,19 @@ namespace vela::zip {
 inline constexpr std::int32_t kArchiveNotFound = kFileNotFound;  // no file at the archive path
 inline constexpr std::int32_t kArchiveUnreadable = kPathAccess;  // there, but cannot be read (or not a file)
 inline constexpr std::int32_t kNotZipArchive = kBadFileFormat;   // readable, but not a zip archive at all
-// kDamagedArchive: a zip archive, but corrupt; kUnsafeMember: a member name refused (velabackup/Error.h).
-// Writing into the destination fails with kPathAccess, or kDiskFull when the disk is full.
+// kDamagedArchive: a zip archive, but corrupt, or beyond the limits below; kUnsafeMember: a member name
+// refused (velabackup/Error.h). Writing into the destination fails with kPathAccess, or kDiskFull when the
+// disk is full or the declared sizes exceed its free space.
+
+// A backup holds the document, a few mode files and one data file per table: 100,000 members and 1 TiB
+// leave room for any real database while bounding what a crafted archive can cost.
+inline constexpr std::uint64_t kMaxMembers = 100'000;
+inline constexpr std::uint64_t kMaxUnpackedBytes = std::uint64_t{1} << 40;
+
+struct UnpackLimits {
+  std::uint64_t members = kMaxMembers;
+  std::uint64_t bytes = kMaxUnpackedBytes;  // the sum of the members' declared sizes
+};
 
 class UnzipEvents {
  public:
@@ -64,6 +81,8 @@ class UnzipControl {
   const std::filesystem::path& ArchivePath() const { return archivePath_; }
   void SetDestination(std::filesystem::path folder) { destination_ = std::move(folder); }
   const std::filesystem::path& Destination() const { return destination_; }
+  // Tests lower the limits instead of crafting 100,000 members.
+  void SetLimits(const UnpackLimits& limits) { limits_ = limits; }
 
   UnzipOutcome Unpack();
 
@@ -72,6 +91,7 @@ class UnzipControl {
   const Drive& drive_;
   std::filesystem::path archivePath_;
   std::filesystem::path destination_;
+  UnpackLimits limits_;
 };
 
 }  // namespace vela::zip

@@ -10,10 +10,13 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "support/Archives.h"
 #include "support/TempFolder.h"
+#include "velabackup/BackupFile.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Connection.h"
 
@@ -104,6 +107,26 @@ TEST_F(Cli, SaveWritesEventLinesAndRestoreReportsFailures) {
   EXPECT_THAT(wrong.err, HasSubstr("0x80040001"));
   EXPECT_THAT(wrong.err,
               HasSubstr("Unknown Provider (VelaBackup.CBackup.GetDBMS component failure at line:"));
+}
+
+TEST_F(Cli, InspectTrustsNoSizeAMemberDeclares) {
+  using testing::HeaderField;
+  ASSERT_EQ(Host(folder_, {"save", "-c", source_, "-f", backup_, "--quiet"}).status, 0);
+  const std::string lying = folder_ / "lying.vbk";
+  // A document that claims 3.75 GiB is refused without reading (the host used to allocate the claim).
+  std::filesystem::copy_file(backup_, lying);
+  testing::PatchMember(lying, kDocumentMember, HeaderField::kSize, 0xF0000000u);
+  Result huge = Host(folder_, {"inspect", "-f", lying});
+  EXPECT_EQ(huge.status, 2);
+  EXPECT_THAT(huge.out, HasSubstr(std::string("The backup document ") + kDocumentMember +
+                                  " declares 4026531840 bytes, more than the 67108864 this command reads."));
+  // A document that holds more than it claims is caught one byte past the claim.
+  std::filesystem::copy_file(backup_, lying, std::filesystem::copy_options::overwrite_existing);
+  testing::PatchMember(lying, kDocumentMember, HeaderField::kSize, 100);
+  Result more = Host(folder_, {"inspect", "-f", lying});
+  EXPECT_EQ(more.status, 2);
+  EXPECT_THAT(more.out, HasSubstr(std::string("The backup document ") + kDocumentMember +
+                                  " holds more than the 100 bytes it declares."));
 }
 
 TEST_F(Cli, CancelAfterEndsWithStatusOneAndPasswordsStayOutOfTheEvents) {

@@ -189,7 +189,7 @@ TEST_F(TableDataFileTest, FilesThatAreNotDataFilesGiveNoRows) {
 
 TEST_F(TableDataFileTest, MalformedFramingFailsWithItsPosition) {
   ExpectMalformed(u"[1][0.5]ab", "field length 5 runs past the end of the file (2 characters remain)", 7);
-  ExpectMalformed(u"[1][0.1]a[1.4294967295]a", "field length 4294967295 runs past the end", 22);
+  ExpectMalformed(u"[1][0.1]a[1.1073741824]a", "field length 1073741824 runs past the end", 22);
   ExpectMalformed(u"[1][0.99999999999]", "field length does not fit in 32 bits", 6);
   ExpectMalformed(u"[1][4294967296.1]a", "field index does not fit in 32 bits", 4);
   ExpectMalformed(u"[1][4.1]a", "field index 4 beyond the table's 4 columns", 4);
@@ -201,6 +201,24 @@ TEST_F(TableDataFileTest, MalformedFramingFailsWithItsPosition) {
   ExpectMalformed(u"[12", "the file ends inside its header", 3);
   ExpectMalformed(u"[1][0.B2]a\x4E00",
                   "the binary value of field 0 starting here: Character U+4E00 at position 1", 9);
+}
+
+TEST_F(TableDataFileTest, AValueLongerThanTheEngineHoldsIsRefusedNamingWhereItBelongs) {
+  // 1.5 GiB declared in a file of a few bytes: the limit refuses it before anything is read or allocated.
+  Write(u"[2][0.1]a[1.1]b[0.1]c[2.B1610612736]xyz[EOF]");
+  TableDataFileReader reader(path_, "Photos", {"ID", "Name", "Picture"});
+  try {
+    while (reader.Next() != Token::kEnd) {
+    }
+    ADD_FAILURE() << "the over-long value was read";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Number(), kBadFileFormat);
+    EXPECT_THAT(
+        error.Description(),
+        ::testing::HasSubstr(", character 22 (byte offset 46): column \"Picture\" (field 2) of row 2 of "
+                             "table \"Photos\" declares a value of 1610612736 characters, more than the "
+                             "1073741824 a value may hold"));
+  }
 }
 
 TEST_F(TableDataFileTest, WriterFailuresAreClear) {

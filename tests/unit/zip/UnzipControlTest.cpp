@@ -1,6 +1,8 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "support/Archives.h"
 #include "unit/zip/ZipTestSupport.h"
 
 namespace vela::zip::test {
@@ -139,6 +141,62 @@ TEST_F(UnzipControlTest, EachKindOfBadFileHasItsOwnClearError) {
   damaged[damaged.size() / 3] = static_cast<char>(damaged[damaged.size() / 3] ^ 0x55);  // inside a.txt's data
   WriteFile(archive, damaged);
   expectFailure(kDamagedArchive, "a flipped byte");
+}
+
+TEST_F(UnzipControlTest, AMemberIsHeldToItsDeclaredSize) {
+  using vela::testing::HeaderField;
+  using vela::testing::PatchMember;
+  // 4 MB of easy text that claims 1,000 bytes: stopped before byte 1,001 reaches the disk.
+  MakeArchive(archive, {{"a.txt", "aaa"}, {"bomb.dat", std::string(4'000'000, 'x')}});
+  PatchMember(archive.string(), "bomb.dat", HeaderField::kSize, 1000);
+  Error error = UnpackFailure(nullptr);
+  EXPECT_EQ(error.Number(), kDamagedArchive);
+  EXPECT_THAT(error.Description(), ::testing::HasSubstr("member 'bomb.dat' holds more than the 1000 bytes"));
+  EXPECT_LE(fs::file_size(destination / "bomb.dat"), 1000u);
+
+  // A member that ends early is as damaged as one that runs on.
+  MakeArchive(archive, {{"short.dat", std::string(500, 'y')}});
+  PatchMember(archive.string(), "short.dat", HeaderField::kSize, 1000);
+  EXPECT_THAT(UnpackFailure(nullptr).Description(),
+              ::testing::HasSubstr("member 'short.dat' holds 500 bytes, not the 1000 it declares"));
+}
+
+TEST_F(UnzipControlTest, AMemberWhoseContentsFailTheirCrcIsRefused) {
+  MakeArchive(archive, {{"a.txt", "aaa"}, {"b.txt", SampleData(50'000)}});
+  vela::testing::PatchMember(archive.string(), "b.txt", vela::testing::HeaderField::kCrc, 0x12345678);
+  Error error = UnpackFailure(nullptr);
+  EXPECT_EQ(error.Number(), kDamagedArchive);
+  EXPECT_THAT(error.Description(), ::testing::HasSubstr("member 'b.txt' fails its CRC-32 check"));
+}
+
+TEST_F(UnzipControlTest, MemberCountAndDeclaredBytesAreCappedBeforeAnythingIsWritten) {
+  MakeArchive(archive,
+              {{"a.txt", std::string(3000, 'a')}, {"b.txt", std::string(3000, 'b')}, {"c.txt", "c"}});
+  auto refusal = [&](const UnpackLimits& limits, const Drive& drive) {
+    UnzipControl control = Control(nullptr, drive);
+    control.SetLimits(limits);
+    Error error = Failure([&] { control.Unpack(); });
+    EXPECT_FALSE(fs::exists(destination)) << "nothing is written";
+    return error;
+  };
+  FakeDrive roomy;
+  Error tooMany = refusal({.members = 2}, roomy);
+  EXPECT_EQ(tooMany.Number(), kDamagedArchive);
+  EXPECT_THAT(tooMany.Description(),
+              ::testing::HasSubstr("it holds 3 members, more than the 2 a backup may hold (member 'c.txt'"));
+
+  Error tooBig = refusal({.bytes = 5000}, roomy);
+  EXPECT_EQ(tooBig.Number(), kDamagedArchive);
+  EXPECT_THAT(tooBig.Description(),
+              ::testing::HasSubstr("with the member 'b.txt' its members declare more than 5000 bytes"));
+
+  FakeDrive small;
+  small.freeSpace = 5000;
+  Error noRoom = refusal({}, small);
+  EXPECT_EQ(noRoom.Number(), kDiskFull);
+  EXPECT_THAT(
+      noRoom.Description(),
+      ::testing::HasSubstr("with the member 'b.txt' its members declare 6000 bytes, more than the 5000"));
 }
 
 TEST_F(UnzipControlTest, StopKeepsWhatWasWritten) {
