@@ -115,9 +115,9 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
           at();
           std::string copy = utils().JoinPath(work.Get(), kNativeBackupMember);
           m_Aside = AsideConnectionString(connectionString);
-          if (PlaceDirectCopy(copy, m_Aside)) {
+          if (PlaceDirectCopy(copy, WithDatabasePassword(m_Aside, msAccessDBPassword))) {
             at();
-            InitializeRestorationObjects(m_Aside, objects);
+            InitializeRestorationObjects(WithDatabasePassword(m_Aside, msAccessDBPassword), objects);
             objects.document.reset();
             objects.catalog.reset();
             success = true;
