@@ -34,8 +34,8 @@ class WorkFolder {
   std::string Get();
   // The path without creating anything (empty before the first use).
   const std::string& Path() const { return path_; }
-  // Removes the folder and its contents when it was ever made.
-  void Remove() const;
+  // Removes the folder and its contents when it was ever made; the next Get makes a new one.
+  void Remove();
 
  private:
   const Utils& utils_;

@@ -38,7 +38,9 @@ void ToLittleEndian(char16_t* units, std::size_t count) {
 
 Utf16OutputFile::Utf16OutputFile(std::filesystem::path path)
     : path_(std::move(path)), buffer_(new char16_t[kCapacity]) {
-  fd_ = utils::FileDescriptor(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  // Never through a symbolic link; readable by its owner alone.
+  fd_ = utils::FileDescriptor(
+      ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd_.IsOpen()) Fail(kPathAccess, "Cannot create the file", path_, errno);
   buffer_[fill_++] = u'\xFEFF';
 }

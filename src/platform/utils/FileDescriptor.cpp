@@ -1,5 +1,7 @@
 #include "platform/utils/FileDescriptor.h"
 
+#include <fcntl.h>
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +15,10 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
     fd_ = other.Release();
   }
   return *this;
+}
+
+FileDescriptor FileDescriptor::CreateNew(const char* path) noexcept {
+  return FileDescriptor(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
 }
 
 FileDescriptor::~FileDescriptor() {

@@ -24,6 +24,10 @@ class FileDescriptor {
 
   int Get() const noexcept { return fd_; }
   bool IsOpen() const noexcept { return fd_ >= 0; }
+  // Makes a new file for writing, readable by its owner alone: never one that is there already, never through
+  // a symbolic link (O_CREAT | O_EXCL | O_NOFOLLOW). Not open, with errno set, when that cannot be.
+  static FileDescriptor CreateNew(const char* path) noexcept;
+
   // Gives the descriptor up to a new owner (libzip), which closes it.
   int Release() noexcept;
 

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "platform/text/Strings.h"
+#include "platform/utils/FileDescriptor.h"
 #include "platform/utils/KeyValue.h"
 #include "velabackup/Error.h"
 
@@ -175,10 +176,12 @@ std::string Utils::AdjustPath(std::string_view path) const {
 }
 
 void Utils::WriteTextFile(std::string_view path, std::string_view text) const {
-  std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  if (!out) throw Error(kPathAccess, kSource, "Cannot write the file " + std::string(path));
+  utils::FileDescriptor file = utils::FileDescriptor::CreateNew(PathOf(path).c_str());
+  std::error_code error = file.IsOpen() ? file.WriteAll(text.data(), text.size())
+                                        : std::error_code(errno, std::generic_category());
+  if (!error) error = file.Close();
+  if (error)
+    throw Error(kPathAccess, kSource, "Cannot write the file " + std::string(path) + ": " + error.message());
 }
 
 std::string Utils::ReadTextFile(std::string_view path) const {

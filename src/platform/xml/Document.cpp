@@ -1,5 +1,10 @@
 #include "platform/xml/Document.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/utils/FileDescriptor.h"
 #include "velabackup/Error.h"
 
 namespace vela::xml {
@@ -98,8 +103,12 @@ void Write(const pugi::xml_document& document, pugi::xml_writer& writer) {
 }  // namespace
 
 void Document::Save(const std::string& path) const {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) throw Error(kPathAccess, kSource, "Cannot write the backup document " + path);
+  utils::FileDescriptor created = utils::FileDescriptor::CreateNew(path.c_str());
+  FILE* file = created.IsOpen() ? ::fdopen(created.Get(), "wb") : nullptr;
+  if (file == nullptr)
+    throw Error(kPathAccess, kSource,
+                "Cannot write the backup document " + path + ": " + std::strerror(errno));
+  created.Release();  // the stream closes it
   pugi::xml_writer_file writer(file);
   Write(*document_, writer);
   bool failed = std::ferror(file) != 0;

@@ -180,22 +180,35 @@ TEST(ConnectionStrings, ListItemsAreCaseBlindButUntrimmed) {
   EXPECT_TRUE(IsInList("", "a;;b"));
 }
 
-TEST(WorkFolder, PrivateStableRecreatedAndRemoved) {
-  std::string path;
+TEST(WorkFolder, PrivateStableNeverReusedAndRemoved) {
+  std::string path, next, planted;
   {
     ObjectState state(nullptr);
     WorkFolder& folder = state.workFolder;
     EXPECT_TRUE(folder.Path().empty());
     path = folder.Get();
     struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_uid, ::geteuid());
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     EXPECT_EQ(folder.Get(), path);
+    // A folder taken away (or replaced by someone else's, or by a link) is never used again: the next one
+    // is new.
     std::filesystem::remove_all(path);
-    EXPECT_EQ(folder.Get(), path);
-    EXPECT_TRUE(std::filesystem::is_directory(path));
+    planted = path;
+    std::filesystem::create_directory_symlink("/", planted);
+    next = folder.Get();
+    EXPECT_NE(next, path);
+    EXPECT_TRUE(std::filesystem::is_directory(next));
+    folder.Remove();
+    EXPECT_FALSE(std::filesystem::exists(next));
+    EXPECT_TRUE(folder.Path().empty());
+    next = folder.Get();
   }
-  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(std::filesystem::exists(next));
+  EXPECT_TRUE(std::filesystem::is_symlink(planted));
+  std::filesystem::remove(planted);
 }
 
 TEST(WorkFolder, TwoObjectsNeverShareOne) {
