@@ -6,6 +6,7 @@
 // a server database gets it in the column's type.
 #include <charconv>
 #include <filesystem>
+#include <limits>
 
 #include "backup/FormatNumericValue.h"
 #include "backup/TableDataFile.h"
@@ -334,7 +335,13 @@ void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::stri
                                            ") AS MaxIdentity FROM " + BracketName(tableName),
                                        adOpenDynamic, adLockReadOnly, adUseClient);
           const Value& highest = maximum->GetValue("MaxIdentity");
-          std::int64_t newSeed = highest.IsNullOrEmpty() ? 1 : highest.AsInt() + 1;
+          // Past the highest restored value; a table already at the largest value keeps that as its seed
+          // (it has no next value, in the source as here) instead of wrapping round.
+          std::int64_t newSeed = 1;
+          if (!highest.IsNullOrEmpty()) {
+            const std::int64_t top = highest.AsInt();
+            newSeed = top < std::numeric_limits<std::int64_t>::max() ? top + 1 : top;
+          }
           maximum->Close();
           at();
           if (seed < newSeed)

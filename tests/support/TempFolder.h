@@ -8,6 +8,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/utils/KeyValue.h"
+
 namespace vela::testing {
 
 class TempFolder {
@@ -34,9 +36,9 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
-// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<path>"
+// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<path>", the path quoted where it needs to be.
 inline std::string FileDatabase(const std::string& path) {
-  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path;
+  return "Provider=Microsoft.Jet.OLEDB.4.0;" + utils::FormatKeyValue("Data Source", path);
 }
 
 }  // namespace vela::testing

@@ -40,6 +40,51 @@ TEST(KeyValue, FormattedItemsReadBackUnchanged) {
   }
 }
 
+TEST(KeyValue, AQuoteInsideAValueIsAnOrdinaryCharacter) {
+  // A path with a quote in it must not hide the items after it inside its own value.
+  const char* cs =
+      "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/home/a\"b.db;Jet OLEDB:Database Password=s3cret";
+  EXPECT_EQ(KeyValue(cs, "Data Source", ";"), "/home/a\"b.db");
+  EXPECT_EQ(KeyValue(cs, "Jet OLEDB:Database Password", ";"), "s3cret");
+  EXPECT_EQ(RemoveKey(cs, "Jet OLEDB:Database Password", ";"),
+            "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/home/a\"b.db");
+}
+
+TEST(KeyValue, AQuotedValueThatDoesNotCloseCleanlyEndsAtTheSeparator) {
+  // Never closed, or closed with more text after it: read as written, up to the next separator.
+  EXPECT_EQ(KeyValue("Data Source=\"a.db;Password=s3cret", "Data Source", ";"), "\"a.db");
+  EXPECT_EQ(KeyValue("Data Source=\"a.db;Password=s3cret", "Password", ";"), "s3cret");
+  EXPECT_EQ(KeyValue("Data Source=\"a;b\"c;Password=s3cret", "Data Source", ";"), "\"a");
+  EXPECT_EQ(KeyValue("Data Source=\"a;b\"c;Password=s3cret", "Password", ";"), "s3cret");
+  // Blanks may stand around a quoted value.
+  EXPECT_EQ(KeyValue("Data Source =  \" a;b \"  ;Password=p", "Data Source", ";"), " a;b ");
+}
+
+TEST(KeyValue, EveryValueSurvivesSetThenRead) {
+  const std::string values[] = {"a\"b;c",   "\"",          "\"\"",       ";",      "\";\"", " \"lead",
+                                "trail\" ", "x=y;z=\"w\"", "\"quoted\"", "\t tab", ""};
+  for (const std::string& path : values) {
+    std::string cs = SetKeyValue("Provider=Microsoft.Jet.OLEDB.4.0", "Data Source", path, ";");
+    cs = SetKeyValue(cs, "Jet OLEDB:Database Password", "s3cret", ";");
+    EXPECT_EQ(KeyValue(cs, "Data Source", ";"), path) << cs;
+    EXPECT_EQ(KeyValue(cs, "Jet OLEDB:Database Password", ";"), "s3cret") << cs;
+    EXPECT_EQ(RemoveKey(cs, "Jet OLEDB:Database Password", ";").find("s3cret"), std::string::npos) << cs;
+    // Replacing a value in place keeps the others.
+    cs = SetKeyValue(cs, "Data Source", "other.db", ";");
+    EXPECT_EQ(KeyValue(cs, "Data Source", ";"), "other.db") << cs;
+    EXPECT_EQ(KeyValue(cs, "Jet OLEDB:Database Password", ";"), "s3cret") << cs;
+  }
+}
+
+TEST(KeyValue, StringsWithoutQuotesReadAsTheyAlwaysDid) {
+  const char* cs =
+      "Provider=SQLOLEDB.1; Data Source = db.example.com,5433 ;Initial Catalog=shop;;UserID=app;";
+  EXPECT_EQ(KeyValue(cs, "Data Source", ";"), "db.example.com,5433");
+  EXPECT_EQ(KeyValue(cs, "Initial Catalog", ";"), "shop");
+  EXPECT_EQ(KeyValue(cs, "UserID", ";"), "app");
+  EXPECT_EQ(SetKeyValue(cs, "Password", "p", ";"), std::string(cs) + "Password=p");
+}
+
 }  // namespace vela::utils
 
 namespace vela::data {

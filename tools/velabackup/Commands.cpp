@@ -55,7 +55,7 @@ int Outcome(bool result) {
 // refused) going to standard error.
 std::shared_ptr<Utils> HostUtils() {
   auto utils = std::make_shared<Utils>();
-  utils->SetLogSink([](const std::string& line) { std::cerr << "velabackup: " << line << "\n"; });
+  utils->SetLogSink([](const std::string& line) { std::cerr << "velabackup: " << Printable(line) << "\n"; });
   return utils;
 }
 
@@ -182,14 +182,14 @@ int RunInspect(const InspectOptions& options) {
   const char* engine = provider == "1"   ? "file database (Microsoft.Jet.OLEDB.4.0)"
                        : provider == "2" ? "server database (SQLOLEDB.1)"
                                          : "unknown";
-  std::cout << "Mode: " << (mode.empty() ? "-" : mode) << " (" << modeName << ")\n";
-  std::cout << "Source engine: " << (provider.empty() ? "-" : provider) << " (" << engine << ")\n";
+  std::cout << "Mode: " << (mode.empty() ? "-" : Printable(mode)) << " (" << modeName << ")\n";
+  std::cout << "Source engine: " << (provider.empty() ? "-" : Printable(provider)) << " (" << engine << ")\n";
   std::cout << "Members:\n";
   for (zip_int64_t i = 0; i < archive.Count(); ++i) {
     zip_stat_t stat;
     if (!archive.Stat(i, stat)) continue;
-    std::cout << "  " << stat.name << "  " << stat.size << " bytes, " << stat.comp_size << " packed, "
-              << (stat.comp_method == ZIP_CM_STORE ? "stored" : "deflated") << "\n";
+    std::cout << "  " << Printable(stat.name) << "  " << stat.size << " bytes, " << stat.comp_size
+              << " packed, " << (stat.comp_method == ZIP_CM_STORE ? "stored" : "deflated") << "\n";
   }
   if (auto index = archive.Find(kDocumentMember)) {
     zip_stat_t stat;
@@ -219,7 +219,7 @@ int RunInspect(const InspectOptions& options) {
       std::string file = table.attribute("FileName").value();
       auto member = archive.Find(file);
       std::string rows = member ? HeaderCount(archive.Read(*member, 64)) + " rows" : "structure only";
-      std::cout << "  " << table.attribute("Name").value() << ": "
+      std::cout << "  " << Printable(table.attribute("Name").value()) << ": "
                 << std::distance(table.child("Columns").children().begin(),
                                  table.child("Columns").children().end())
                 << " columns, " << rows << "\n";

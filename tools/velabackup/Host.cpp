@@ -6,41 +6,97 @@
 #include <cctype>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 #include "velabackup/data/Connection.h"
 
 namespace vela::cli {
 
+namespace {
+
+// The code point of the UTF-8 sequence at `i`, stepping `i` past it; nothing (and a step of one byte)
+// when the bytes there are no well-formed UTF-8 (overlong forms and surrogates included).
+std::optional<char32_t> NextCodePoint(std::string_view text, std::size_t& i) {
+  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+  const unsigned char lead = byte(i);
+  std::size_t length = lead < 0x80             ? 1
+                       : (lead & 0xE0) == 0xC0 ? 2
+                       : (lead & 0xF0) == 0xE0 ? 3
+                       : (lead & 0xF8) == 0xF0 ? 4
+                                               : 0;
+  if (length == 0 || i + length > text.size()) {
+    ++i;
+    return std::nullopt;
+  }
+  char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      ++i;
+      return std::nullopt;
+    }
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+    ++i;
+    return std::nullopt;
+  }
+  i += length;
+  return code;
+}
+
+// C0 controls, DEL and C1 controls: what a terminal may act on rather than show.
+bool IsControl(char32_t code) {
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    std::optional<char32_t> code = NextCodePoint(text, i);
+    if (!code) {
+      out += "\\ufffd";  // JSON texts are UTF-8: a stray byte becomes the replacement character
+    } else if (*code == '"') {
+      out += "\\\"";
+    } else if (*code == '\\') {
+      out += "\\\\";
+    } else if (*code == '\n') {
+      out += "\\n";
+    } else if (*code == '\r') {
+      out += "\\r";
+    } else if (*code == '\t') {
+      out += "\\t";
+    } else if (IsControl(*code)) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(*code));
+      out += escaped;
+    } else {
+      out.append(text, start, i - start);
     }
   }
   return out + "\"";
+}
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    std::optional<char32_t> code = NextCodePoint(text, i);
+    if (code && !IsControl(*code)) {
+      out.append(text, start, i - start);
+      continue;
+    }
+    for (std::size_t k = start; k < i; ++k) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(text[k]));
+      out += escaped;
+    }
+  }
+  return out;
 }
 
 std::string UpperCase(std::string text) {
@@ -87,7 +143,12 @@ void Host::UpdateProgress(std::int32_t value, const std::string& caption) {
     int filled = std::clamp(value, 0, 100) / 5;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(20, '.');
-    std::string shown = caption.size() > 50 ? caption.substr(0, 47) + "..." : caption;
+    std::string shown = Printable(caption);
+    if (shown.size() > 50) {
+      std::size_t cut = 47;
+      while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;  // whole characters
+      shown = shown.substr(0, cut) + "...";
+    }
     std::cerr << "\r\033[K[" << bar << "] " << value << "% " << shown << std::flush;
     barShown_ = true;
   }
@@ -103,7 +164,7 @@ void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const st
     result = *options_.answerAll;
   } else if (Interactive()) {
     ClearBar();
-    std::cerr << prompt << "\n";
+    std::cerr << Printable(prompt) << "\n";
     int style = buttons & 0xF;
     const char* choices = style == 4 ? "[y]es / [n]o" : style == 1 ? "[o]k / [c]ancel" : "[o]k";
     std::cerr << choices << "? " << std::flush;
@@ -122,7 +183,7 @@ void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const st
               << ",\"guid\":" << JsonString(messageGuid) << ",\"result\":" << result << "}" << std::endl;
   else if (!Interactive() && !options_.quiet && (buttons & 0xF) == 0) {
     ClearBar();
-    std::cerr << prompt << "\n";
+    std::cerr << Printable(prompt) << "\n";
   }
 }
 
@@ -161,7 +222,7 @@ void Host::SelectFolder(const std::string& caption, std::string& folder) {
     folder = *options_.selectFolder;
   } else if (Interactive()) {
     ClearBar();
-    std::cerr << caption << ": " << std::flush;
+    std::cerr << Printable(caption) << ": " << std::flush;
     std::getline(std::cin, folder);
   }
   if (options_.jsonEvents)

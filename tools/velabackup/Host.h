@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "velabackup/CBackup.h"
@@ -51,8 +52,14 @@ class Host : public CBackupEvents {
   bool terminal_ = false;
 };
 
-// JSON string literal of a UTF-8 text.
+// JSON string literal of a UTF-8 text: control characters (C0, DEL, C1) escaped as \\uNNNN and bytes that
+// are no UTF-8 replaced by U+FFFD, so that every event line is valid JSON whatever a name holds.
 std::string JsonString(const std::string& text);
+// A text for the terminal. Names read from a backup file (members, tables, columns) and the messages
+// that quote them may hold anything: control characters (C0, DEL, C1, and with them every escape
+// sequence, which starts with one) and bytes that are no UTF-8 are shown as \\xNN, so that a name cannot
+// clear the screen, move the cursor or retitle the window. Everything else passes unchanged.
+std::string Printable(std::string_view text);
 // A connection string fit to show: its password items removed.
 std::string WithoutPasswords(const std::string& connectionString);
 

@@ -90,14 +90,14 @@ int main(int argc, char** argv) {
     if (inspectCommand->parsed()) return vela::cli::RunInspect(inspect);
     if (sampleCommand->parsed()) return vela::cli::RunSample(sample);
   } catch (const vela::cli::UsageError& error) {
-    std::cerr << "velabackup: " << error.what() << "\n";
+    std::cerr << "velabackup: " << vela::cli::Printable(error.what()) << "\n";
     return kExitUsage;
   } catch (const vela::Error& error) {
     std::cerr << "velabackup: error " << vela::FormatErrorNumber(error.Number()) << " (" << error.Source()
-              << "): " << error.Description() << "\n";
+              << "): " << vela::cli::Printable(error.Description()) << "\n";
     return 2;
   } catch (const std::exception& error) {
-    std::cerr << "velabackup: " << error.what() << "\n";
+    std::cerr << "velabackup: " << vela::cli::Printable(error.what()) << "\n";
     return 2;
   }
   return kExitUsage;

@@ -42,7 +42,8 @@ class Value {
 
   // Conversions in the automation manner; a value that cannot convert throws vela::Error (type mismatch).
   bool AsBool() const;         // numbers: non-zero; texts: "True"/"False"/"Yes"/"No"/numbers
-  std::int64_t AsInt() const;  // doubles round half to even; texts must be numeric
+  std::int64_t AsInt() const;  // doubles round half to even; texts must be numeric; a number outside the
+                               // 64-bit integers, or NaN, is a type mismatch
   double AsDouble() const;
   std::string AsText() const;    // the default text form, C locale ("-1"/"0" for Booleans)
   const Bytes& AsBytes() const;  // Binary only

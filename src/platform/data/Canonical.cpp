@@ -113,6 +113,28 @@ std::string DateFromUnixTime(std::int64_t seconds) {
   return buffer;
 }
 
+std::string DateFromOleDays(double days) {
+  constexpr std::int64_t kOleEpoch = -25569;   // 1899-12-30 in days since 1970-01-01
+  constexpr std::int64_t kFirstDay = -693593;  // 0001-01-01 in automation days
+  constexpr std::int64_t kEndDay = 2958466;    // 10000-01-01
+  constexpr std::int64_t kFirstSecond = (kOleEpoch + kFirstDay) * 86400;
+  constexpr std::int64_t kEndSecond = (kOleEpoch + kEndDay) * 86400;
+  auto outside = [&] {
+    throw Error(kTypeMismatch, kSourceData,
+                "Data type mismatch: " + ShortestDouble(days) +
+                    " days since 1899-12-30 is no date of the years 1 to 9999");
+  };
+  // Before 1899-12-30 the fraction still counts forward from the whole day (-1.5 is 1899-12-29 12:00), so
+  // the first day's fractions lie below it. The comparison also turns NaN away.
+  if (!(days > static_cast<double>(kFirstDay - 1) && days < static_cast<double>(kEndDay))) outside();
+  const double whole = std::trunc(days);
+  const auto seconds = static_cast<std::int64_t>(std::llround(std::fabs(days - whole) * 86400.0));
+  const std::int64_t since1970 = (kOleEpoch + static_cast<std::int64_t>(whole)) * 86400 + seconds;
+  if (since1970 < kFirstSecond || since1970 >= kEndSecond)
+    outside();  // 9999-12-31 23:59:59.6 rounds past the end
+  return DateFromUnixTime(since1970);
+}
+
 std::string DateFromJulianDay(double day) {
   return DateFromUnixTime(std::llround((day - 2440587.5) * 86400.0));
 }

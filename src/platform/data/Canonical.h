@@ -25,5 +25,9 @@ std::optional<std::string> CanonicalDate(std::string_view text);
 // and a Julian day number (days since noon of 24 November 4714 BC, the fraction being the time of day).
 std::string DateFromUnixTime(std::int64_t seconds);
 std::string DateFromJulianDay(double day);
+// An automation date (days since 1899-12-30, the fraction being the time of day) to the second. Only the
+// years 1 to 9999 have a canonical form: a number outside them, or no number at all (NaN, infinity),
+// throws a type mismatch that names it rather than wrapping round to some other date.
+std::string DateFromOleDays(double days);
 
 }  // namespace vela::data

@@ -15,6 +15,14 @@ namespace {
   throw Error(kTypeMismatch, kSourceComponent, "Type mismatch: cannot convert " + std::string(what));
 }
 
+// A number rounded half to even, as a 64-bit integer. Rounding never saturates: a number outside the
+// 64-bit integers (or NaN) would come back as some other number, so it is a type mismatch naming it.
+std::int64_t WholeOfDouble(double d) {
+  const double rounded = std::nearbyint(d);
+  if (!(rounded >= -0x1p63 && rounded < 0x1p63)) Mismatch(ShortestDouble(d) + " to a 64-bit whole number");
+  return static_cast<std::int64_t>(rounded);
+}
+
 }  // namespace
 
 bool Value::AsBool() const {
@@ -46,7 +54,7 @@ std::int64_t Value::AsInt() const {
     case Kind::Integer:
       return std::get<std::int64_t>(data_);
     case Kind::Double:
-      return static_cast<std::int64_t>(std::nearbyint(std::get<double>(data_)));
+      return WholeOfDouble(std::get<double>(data_));
     case Kind::Text:
     case Kind::Decimal: {
       std::string_view t = text::Trim(std::get<std::string>(data_));
@@ -55,7 +63,7 @@ std::int64_t Value::AsInt() const {
       auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
       if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty()) return v;
       double d;
-      if (ParseDouble(t, d) && std::fabs(d) < 9.2e18) return static_cast<std::int64_t>(std::nearbyint(d));
+      if (ParseDouble(t, d)) return WholeOfDouble(d);
       Mismatch("\"" + std::string(t) + "\" to a number");
     }
     default:

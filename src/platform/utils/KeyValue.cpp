@@ -1,6 +1,7 @@
 #include "platform/utils/KeyValue.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "platform/text/Strings.h"
@@ -14,37 +15,61 @@ struct Item {
   std::size_t begin = 0, end = 0;  // the item's span in the text, separator excluded
 };
 
-// Splits at separators that are not inside double quotes.
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// A value enclosed in double quotes that starts at `open` (the opening quote): the value with doubled
+// quotes undone, and in `end` the position after the closing quote and the blanks that follow it. Nothing
+// when the closing quote is missing or is followed by anything but blanks before the separator or the end.
+std::optional<std::string> QuotedValue(std::string_view text, std::size_t open, std::string_view separator,
+                                       std::size_t& end) {
+  std::string value;
+  for (std::size_t i = open + 1; i < text.size(); ++i) {
+    if (text[i] != '"') {
+      value += text[i];
+      continue;
+    }
+    if (i + 1 < text.size() && text[i + 1] == '"') {
+      value += '"';
+      ++i;
+      continue;
+    }
+    std::size_t after = i + 1;
+    while (after < text.size() && IsBlank(text[after])) ++after;
+    if (after != text.size() && text.compare(after, separator.size(), separator) != 0) return std::nullopt;
+    end = after;
+    return value;
+  }
+  return std::nullopt;
+}
+
+// Splits the text into its items. A value counts as quoted only when a double quote is its first
+// character (after the "=" and any blanks); a quote anywhere else is an ordinary character. A quoted
+// value may hold the separator. One that is never closed, or is followed by more than blanks, is read as
+// an unquoted value: the next separator ends it, so that it cannot swallow the items after it.
 std::vector<Item> Items(std::string_view text, std::string_view separator) {
   std::vector<Item> items;
   if (separator.empty()) separator = ";";
   std::size_t start = 0;
   while (start <= text.size()) {
-    std::size_t i = start;
-    bool quoted = false;
-    while (i < text.size()) {
-      if (text[i] == '"') quoted = !quoted;
-      if (!quoted && text.compare(i, separator.size(), separator) == 0) break;
-      ++i;
-    }
-    std::string_view raw = text.substr(start, i - start);
+    std::size_t end = std::min(text.find(separator, start), text.size());
+    std::string_view raw = text.substr(start, end - start);
     std::size_t eq = raw.find('=');
     if (eq != std::string_view::npos) {
       Item item;
       item.key = std::string(text::Trim(raw.substr(0, eq)));
-      std::string_view value = text::Trim(raw.substr(eq + 1));
-      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-        value = value.substr(1, value.size() - 2);
-        item.value = text::ReplaceAll(value, "\"\"", "\"");
-      } else {
-        item.value = std::string(value);
-      }
+      std::size_t open = start + eq + 1;
+      while (open < end && IsBlank(text[open])) ++open;
+      std::optional<std::string> quoted;
+      if (open < end && text[open] == '"') quoted = QuotedValue(text, open, separator, end);
+      item.value = quoted ? std::move(*quoted) : std::string(text::Trim(raw.substr(eq + 1)));
       item.begin = start;
-      item.end = i;
+      item.end = end;
       items.push_back(std::move(item));
     }
-    if (i >= text.size()) break;
-    start = i + separator.size();
+    if (end >= text.size()) break;
+    start = end + separator.size();
   }
   return items;
 }

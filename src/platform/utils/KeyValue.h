@@ -6,9 +6,15 @@
 
 namespace vela::utils {
 
+// Connection strings are read and written here and nowhere else: FormatKeyValue / SetKeyValue write an
+// item so that KeyValue reads the value back exactly, whatever it holds.
+//
 // The value of `key` among the items of `text` separated by `separator`. Keys match without regard to
-// case; blanks around keys and values are trimmed; a value may be enclosed in double quotes (which may
-// then hold the separator, a doubled quote standing for one). Empty when the key is absent. The first
+// case; blanks around keys and unquoted values are trimmed. A value is quoted only when a double quote
+// opens it (after the "=" and any blanks): it then runs to the closing quote, may hold the separator and
+// blanks at its ends, and a doubled quote inside it stands for one. A quote anywhere else is an ordinary
+// character, and a quoted value that is not closed before the next separator (or that has more than
+// blanks after its closing quote) reads as an unquoted one. Empty when the key is absent. The first
 // occurrence wins.
 std::string KeyValue(std::string_view text, std::string_view key, std::string_view separator);
 

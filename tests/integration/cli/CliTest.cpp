@@ -3,6 +3,7 @@
 // cluster (scripts/pg_cluster.sh) when VELA_TEST_PG=1.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <unistd.h>
@@ -127,6 +128,45 @@ TEST_F(Cli, InspectTrustsNoSizeAMemberDeclares) {
   EXPECT_EQ(more.status, 2);
   EXPECT_THAT(more.out, HasSubstr(std::string("The backup document ") + kDocumentMember +
                                   " holds more than the 100 bytes it declares."));
+}
+
+// No character a terminal acts on: C0 other than the line end, DEL, C1.
+bool TerminalSafe(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\n') || c == 0x7F) return false;
+    if (c == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80)
+      return false;
+  }
+  return true;
+}
+
+TEST_F(Cli, NamesFromTheBackupFileReachTheTerminalEscaped) {
+  // A table and a column whose names would clear the screen and retitle the window when printed raw.
+  const std::string table =
+      "\x1b[2J\x1b]0;owned\x07"
+      "Evil\x7f\xc2\x9b"
+      "31m";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((folder_ / "shop.db").c_str(), &db), SQLITE_OK);
+  std::string create = "CREATE TABLE \"" + table + "\" (\"\x1b[1mA\" INTEGER)";
+  ASSERT_EQ(sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+
+  Result save = Host(folder_, {"save", "-c", source_, "-f", backup_, "--events", "jsonl"});
+  ASSERT_EQ(save.status, 0) << save.err;
+  EXPECT_TRUE(TerminalSafe(save.out));
+  EXPECT_THAT(save.out, HasSubstr("\\u001b[2J\\u001b]0;owned\\u0007Evil\\u007f\\u009b31m"));
+
+  Result inspect = Host(folder_, {"inspect", "-f", backup_});
+  ASSERT_EQ(inspect.status, 0) << inspect.err;
+  EXPECT_TRUE(TerminalSafe(inspect.out)) << inspect.out;
+  EXPECT_THAT(inspect.out, HasSubstr("  \\x1b[2J\\x1b]0;owned\\x07Evil\\x7f\\xc2\\x9b31m: 1 columns"));
+
+  // A restore that fails on the table reports it with the name escaped as well.
+  Result restore = Host(folder_, {"restore", "-c", folder_ / "copy.db", "-f", backup_, "--events", "jsonl"});
+  EXPECT_TRUE(TerminalSafe(restore.out));
+  EXPECT_TRUE(TerminalSafe(restore.err)) << restore.err;
 }
 
 TEST_F(Cli, CancelAfterEndsWithStatusOneAndPasswordsStayOutOfTheEvents) {

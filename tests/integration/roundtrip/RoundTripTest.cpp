@@ -2,7 +2,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <filesystem>
+#include <limits>
 #include <map>
 
 #include "Sample.h"
@@ -89,6 +92,34 @@ TEST_P(RoundTrip, RestoresEverySchemaItemAndRow) {
   };
   EXPECT_EQ(maxOf("SELECT MAX([CustomerID]) FROM [Customers]"), GetParam() == bmDirectCopy ? 20 : 9);
   EXPECT_EQ(maxOf("SELECT MAX([ID]) FROM [Measurements]"), 251);
+}
+
+// A table whose autoincrement column already holds the largest 64-bit value: it has no next value, and it
+// saves and restores as it is, with the engine refusing its next row in the copy as in the source.
+TEST_P(RoundTrip, AnAutoincrementAtTheLargestValueStaysThere) {
+  const std::string source = folder_ / "full.db", target = folder_ / "full-restored.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(source.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE Full (ID INTEGER PRIMARY KEY AUTOINCREMENT, Label TEXT);"
+                         "INSERT INTO Full VALUES (9223372036854775807, 'last')",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  backup_.SetBackupMode(GetParam());
+  {
+    std::unique_ptr<Connection> connection = OpenConnection(FileDatabase(source));
+    ASSERT_TRUE(backup_.Save(*connection, archive_));
+  }
+  ASSERT_TRUE(backup_.Restore(FileDatabase(target), archive_, true));
+  std::unique_ptr<Connection> restored = OpenConnection(FileDatabase(target));
+  auto rows = restored->OpenRecordset("SELECT [ID], [Label] FROM [Full]", adOpenForwardOnly, adLockReadOnly,
+                                      adUseServer);
+  EXPECT_EQ(rows->GetValue(0).AsInt(), std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(rows->GetValue(1).AsText(), "last");
+  rows->Close();
+  EXPECT_THROW(restored->Execute("INSERT INTO [Full] ([Label]) VALUES ('one more')"), Error);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, RoundTrip,

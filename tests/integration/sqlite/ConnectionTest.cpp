@@ -35,6 +35,41 @@ TEST_F(SqliteConnectionTest, OpenFailuresNameTheFileAndTheProvider) {
   EXPECT_NE(locked.Description().find("a.mdb"), std::string::npos);
 }
 
+// The names of the files in the test's folder, joined.
+std::string FileNames(const std::filesystem::path& folder) {
+  std::string names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names += entry.path().string() + "\n";
+  return names;
+}
+
+TEST_F(SqliteConnectionTest, AQuoteInThePathLeavesThePasswordInItsOwnItem) {
+  // As a user types it: the quote belongs to the file name and nothing else.
+  const std::string typed = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + File("a\"b.mdb").string() +
+                            ";Jet OLEDB:Database Password=s3cret";
+  CreateDatabase(typed);
+  OpenConnection(typed)->Close();
+  EXPECT_TRUE(std::filesystem::exists(File("a\"b.mdb")));
+  EXPECT_EQ(FileNames(folder_.path()).find("s3cret"), std::string::npos);
+  EXPECT_EQ(Failure([&] { OpenConnection(Cs(File("a\"b.mdb"))); }).Number(), kAuthenticationFailed);
+}
+
+TEST_F(SqliteConnectionTest, APathWithQuotesAndSeparatorsRoundTripsAndHidesThePassword) {
+  const std::string password = "s3cret\";\"pw";
+  const std::string name = "we\"ird;Jet OLEDB:Database Password=x;\" name.mdb";
+  auto db = NewDatabase(name, password);
+  db->Execute("CREATE TABLE [T] ([A] INT)");
+  db->Close();
+  EXPECT_TRUE(std::filesystem::exists(File(name)));
+  EXPECT_EQ(FileNames(folder_.path()).find("s3cret"), std::string::npos);
+  EXPECT_EQ(Failure([&] { OpenConnection(Cs(File(name), "x")); }).Number(), kAuthenticationFailed);
+  EXPECT_EQ(RemovePasswords(Cs(File(name), password)).find("s3cret"), std::string::npos);
+
+  Error missing = Failure([&] { OpenConnection(Cs(File("absent\";x.mdb"), password)); });
+  EXPECT_EQ(missing.Number(), kFileNotFound);
+  EXPECT_NE(missing.Description().find("absent\";x.mdb"), std::string::npos) << missing.Description();
+  EXPECT_EQ(missing.Description().find("s3cret"), std::string::npos) << missing.Description();
+}
+
 TEST_F(SqliteConnectionTest, PasswordProtectsTheFileAndNeverShowsInTheConnectionString) {
   auto db = NewDatabase("p.mdb", "s3cr;et");
   EXPECT_EQ(db->ConnectionString().find("s3cr"), std::string::npos);

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/utils/KeyValue.h"
 #include "support/DataChecks.h"
 #include "support/TempFolder.h"
 
@@ -18,8 +19,8 @@ class SqliteTest : public ::testing::Test {
   std::filesystem::path File(const std::string& name) const { return folder_.path() / name; }
 
   static std::string Cs(const std::filesystem::path& file, const std::string& password = "") {
-    std::string cs = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file.string();
-    if (!password.empty()) cs += ";Jet OLEDB:Database Password=" + password;
+    std::string cs = vela::testing::FileDatabase(file.string());
+    if (!password.empty()) cs = utils::SetKeyValue(cs, "Jet OLEDB:Database Password", password, ";");
     return cs;
   }
 

@@ -32,15 +32,6 @@ std::string Text(const PGresult* result, int row, int column) {
                      static_cast<std::size_t>(PQgetlength(result, row, column)));
 }
 
-// An automation date (days since 1899-12-30, the fraction being the time of day) as a date value.
-Value DateFromOleDays(double days) {
-  double whole = std::trunc(days);
-  double fraction = std::fabs(days - whole);
-  auto seconds = static_cast<std::int64_t>(std::llround(fraction * 86400.0));
-  constexpr std::int64_t kOleEpoch = -25569;  // 1899-12-30 in days since 1970-01-01
-  return Value::Date(DateFromUnixTime((kOleEpoch + static_cast<std::int64_t>(whole)) * 86400 + seconds));
-}
-
 class UpdatableRecordset final : public Recordset {
  public:
   UpdatableRecordset(ServerSession& session, std::string statement)
@@ -235,7 +226,8 @@ void UpdatableRecordset::SetValue(std::size_t index, const Value& value) {
                 "Only a row begun with AddNew can be given values (table " + tableName_ + ")");
   // A number for a date is an automation date, which the server does not read as one.
   const bool number = value.GetKind() == Value::Kind::Double || value.GetKind() == Value::Kind::Integer;
-  pending_[index] = number && IsDateType(fields_[index].type) ? DateFromOleDays(value.AsDouble()) : value;
+  pending_[index] =
+      number && IsDateType(fields_[index].type) ? Value::Date(DateFromOleDays(value.AsDouble())) : value;
   assigned_[index] = true;
 }
 

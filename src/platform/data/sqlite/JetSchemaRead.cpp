@@ -1,5 +1,6 @@
 // Reading the catalog: tables, columns with their Jet properties, indexes, keys and the COLUMNS rowset.
 #include <algorithm>
+#include <limits>
 
 #include "platform/data/SchemaColumns.h"
 #include "platform/data/sqlite/JetConnection.h"
@@ -294,7 +295,10 @@ std::int64_t JetSchema::NextAutoValue(const TableInfo& table) {
     seq.BindText(1, table.name);
     if (seq.Step()) next = std::max(next, seq.Int(0));
   }
-  return next + 1;
+  // A table whose highest value is the largest row id has no next one: the engine refuses its next row
+  // (SQLITE_FULL). The seed stays at that largest value rather than wrapping round to the most negative,
+  // so a save still succeeds and a restore leaves the table exactly as full as it was.
+  return next < std::numeric_limits<std::int64_t>::max() ? next + 1 : next;
 }
 
 std::vector<Index> JetSchema::ReadIndexes(const TableInfo& table) {

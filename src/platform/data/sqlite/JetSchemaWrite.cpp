@@ -1,6 +1,7 @@
 // Changing the catalog: new tables, keys and indexes, and the table rebuild the engine needs for any
 // constraint added to a table that exists (it cannot add one in place).
 #include <algorithm>
+#include <limits>
 
 #include "platform/data/sqlite/JetConnection.h"
 #include "platform/data/sqlite/JetSchema.h"
@@ -578,17 +579,19 @@ void JetSchema::SetColumnProperty(std::string_view tableName, std::string_view c
     if (!column->autoincrement)
       Refuse(kNotSupported, "The column '" + column->name + "' of '" + table.name +
                                 "' has no seed: it is not an autoincrement column");
-    std::int64_t seed = value.AsInt();
+    // The engine keeps the last value given out, one below the seed.
+    const std::int64_t seed = value.AsInt();
+    const std::int64_t last = seed > std::numeric_limits<std::int64_t>::min() ? seed - 1 : seed;
     std::string name = table.name;
     InTransaction(Db(), [&] {
       Statement update(Db(), "UPDATE sqlite_sequence SET seq=?2 WHERE name=?1");
       update.BindText(1, name);
-      update.BindInt(2, seed - 1);
+      update.BindInt(2, last);
       update.Step();
       if (sqlite3_changes(Db()) == 0) {
         Statement insert(Db(), "INSERT INTO sqlite_sequence (name, seq) VALUES (?1, ?2)");
         insert.BindText(1, name);
-        insert.BindInt(2, seed - 1);
+        insert.BindInt(2, last);
         insert.Step();
       }
     });

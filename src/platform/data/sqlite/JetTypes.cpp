@@ -52,15 +52,6 @@ double AsSingle(double value) {
   return d;
 }
 
-// An automation date: days since 1899-12-30, the fraction being the time of day.
-std::string DateFromOleDays(double days) {
-  double whole = std::trunc(days);
-  double fraction = std::fabs(days - whole);
-  auto seconds = static_cast<std::int64_t>(std::llround(fraction * 86400.0));
-  constexpr std::int64_t kOleEpoch = -25569;  // 1899-12-30 in days since 1970-01-01
-  return DateFromUnixTime((kOleEpoch + static_cast<std::int64_t>(whole)) * 86400 + seconds);
-}
-
 std::optional<std::string> CanonicalGuid(std::string_view text) {
   text = text::Trim(text);
   if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
@@ -604,7 +595,20 @@ std::optional<std::string> EngineDefault(std::string_view jetDefault, int type) 
         double real = 0;
         return ClassOfDecimal(number, whole, real) == DecimalClass::kText ? QuoteText(number) : number;
       }
-      if (type == adDate) return QuoteText(DateFromOleDays(std::stod(number)));
+      if (type == adDate) {
+        // A number as a date default is a count of days; one that is no date of the years 1 to 9999 is
+        // refused by name rather than stored as some other date (or left out without a word).
+        double days = 0;
+        if (ParseDouble(number, days)) {
+          try {
+            return QuoteText(DateFromOleDays(days));
+          } catch (const Error& e) {
+            if (e.Number() != kTypeMismatch) throw;
+          }
+        }
+        throw Error(kTypeMismatch, kSource,
+                    "Data type mismatch: the default " + number + " of a Date/Time column is no date");
+      }
       return number;
     }
     case Kind::kText:
