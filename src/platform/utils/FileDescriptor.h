@@ -48,4 +48,13 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
+// A countdown of faults, for tests of what a full disk does: after FailNthWrite(n), the nth write (WriteAll)
+// or rename (Rename) from then on fails as a full disk would, once; 0 turns the countdown off. How many were
+// counted since tells a test when an operation ran without meeting its fault.
+void FailNthWrite(long n) noexcept;
+long WritesCounted() noexcept;
+
+// Renames a file, counted by the fault countdown.
+std::error_code Rename(const char* from, const char* to) noexcept;
+
 }  // namespace vela::utils

@@ -103,17 +103,18 @@ void Write(const pugi::xml_document& document, pugi::xml_writer& writer) {
 }  // namespace
 
 void Document::Save(const std::string& path) const {
-  utils::FileDescriptor created = utils::FileDescriptor::CreateNew(path.c_str());
-  FILE* file = created.IsOpen() ? ::fdopen(created.Get(), "wb") : nullptr;
-  if (file == nullptr)
-    throw Error(kPathAccess, kSource,
-                "Cannot write the backup document " + path + ": " + std::strerror(errno));
-  created.Release();  // the stream closes it
-  pugi::xml_writer_file writer(file);
-  Write(*document_, writer);
-  bool failed = std::ferror(file) != 0;
-  failed |= std::fclose(file) != 0;
-  if (failed) throw Error(kPathAccess, kSource, "Cannot write the backup document " + path);
+  // The document is held whole already; it is written in one piece, through the one file writer.
+  struct Text : pugi::xml_writer {
+    void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
+    std::string text;
+  } out;
+  Write(*document_, out);
+  utils::FileDescriptor file = utils::FileDescriptor::CreateNew(path.c_str());
+  std::error_code error = file.IsOpen() ? file.WriteAll(out.text.data(), out.text.size())
+                                        : std::error_code(errno, std::generic_category());
+  if (!error) error = file.Close();
+  if (error)
+    throw Error(kPathAccess, kSource, "Cannot write the backup document " + path + ": " + error.message());
 }
 
 Document Document::Load(const std::string& path) {

@@ -74,7 +74,7 @@ class SystemArchiveFile final : public ArchiveFile {
     // A backup is only worth having once it is on the disk: sync before it replaces the old one.
     if (::fsync(fd_.Get()) != 0) return LastError();
     if (auto error = fd_.Close()) return error;
-    if (::rename(temporary_.c_str(), destination_.c_str()) != 0) return LastError();
+    if (auto error = utils::Rename(temporary_.c_str(), destination_.c_str())) return error;
     temporary_.clear();
     utils::FileDescriptor folder(
         ::open(destination_.parent_path().empty() ? "." : destination_.parent_path().c_str(),

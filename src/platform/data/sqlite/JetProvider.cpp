@@ -3,6 +3,7 @@
 #include "platform/data/Providers.h"
 #include "platform/data/sqlite/JetConnection.h"
 #include "platform/text/Strings.h"
+#include "platform/utils/FileDescriptor.h"
 #include "platform/utils/KeyValue.h"
 #include "velabackup/data/Catalog.h"
 
@@ -102,8 +103,7 @@ void PutFileInPlace(std::string_view aside, std::string_view connectionString) {
     throw Error(kInvalidArgument, kSourceFileProvider, "The connection string names no file (Data Source)");
   RemoveSideFiles(from);
   RemoveSideFiles(to);
-  std::error_code ec;
-  std::filesystem::rename(from, to, ec);
+  std::error_code ec = utils::Rename(from.c_str(), to.c_str());
   if (ec)
     throw Error(kPathAccess, kSourceFileProvider,
                 "Cannot put " + from.string() + " in place of " + to.string() + ": " + ec.message());
