@@ -4,6 +4,8 @@
 #
 #   scripts/pg_cluster.sh start   prints the environment to use (PGHOST, PGPORT, PGUSER)
 #   scripts/pg_cluster.sh stop
+#   scripts/pg_cluster.sh crash   stops the server at once, as a power cut would, keeping its files
+#   scripts/pg_cluster.sh resume  starts a crashed server again on its files
 # The folder is $VELA_PG_DIR (default /tmp/vela-pg-test).
 set -euo pipefail
 dir="${VELA_PG_DIR:-/tmp/vela-pg-test}"
@@ -34,8 +36,14 @@ case "${1:-}" in
     fi
     rm -rf "$dir"
     ;;
+  crash)
+    as_postgres "'$bin/pg_ctl' -D '$dir/data' -m immediate -w stop >/dev/null"
+    ;;
+  resume)
+    as_postgres "'$bin/pg_ctl' -D '$dir/data' -l '$dir/server.log' -w -o \"-k '$dir' -p $port -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off\" start >/dev/null"
+    ;;
   *)
-    echo "usage: $0 start|stop" >&2
+    echo "usage: $0 start|stop|crash|resume" >&2
     exit 64
     ;;
 esac
