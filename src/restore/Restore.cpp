@@ -53,7 +53,7 @@ std::int32_t ReadNumberFile(const Utils& utils, const std::string& path) {
 std::string WithDatabasePassword(const std::string& connectionString, const std::string& password) {
   if (password.empty() || !utils::KeyValue(connectionString, "Jet OLEDB:Database Password", ";").empty())
     return connectionString;
-  return connectionString + ";" + utils::FormatKeyValue("Jet OLEDB:Database Password", password);
+  return utils::SetKeyValue(connectionString, "Jet OLEDB:Database Password", password, ";");
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ bool Restorer::CreateDatabase(const std::string& connectionString, const std::st
   std::string path = utils().KeyValue(m_Aside, "Data Source", ";");
   std::string create = "Provider=Microsoft.Jet.OLEDB.4.0;" + utils::FormatKeyValue("Data Source", path);
   if (!msAccessDBPassword.empty())
-    create += ";" + utils::FormatKeyValue("Jet OLEDB:Database Password", msAccessDBPassword) + ";";
+    create = utils::SetKeyValue(create, "Jet OLEDB:Database Password", msAccessDBPassword, ";");
   data::CreateDatabase(create);
   return true;
 }
