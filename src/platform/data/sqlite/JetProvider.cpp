@@ -96,7 +96,7 @@ void WriteProtectedCopy(const std::filesystem::path& copy, const std::filesystem
                   "Cannot copy " + copy.string() + " to " + encrypted.string() + ": " + ec.message());
     DbHandle plain = OpenEngine(encrypted, {}, false);
     ProbeFile(plain.get(), copy, false);
-    EncryptInPlace(plain.get(), copy, password);
+    EncryptInPlace(plain.get(), encrypted, password);
     source = encrypted;
   }
   DbHandle from = OpenEngine(source, password, false);
