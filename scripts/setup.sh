@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libpugixml-dev libzip-dev zlib1g-dev libdeflate-dev
-  libsqlite3-dev sqlite3 libsodium-dev
+  sqlite3
   libpq-dev postgresql
   unzip zip time bc
 )

@@ -41,8 +41,12 @@ bool Restorer::CreateDatabase(const std::string& connectionString, const std::st
   }
   std::string path = utils().KeyValue(m_Aside, "Data Source", ";");
   std::string create = "Provider=Microsoft.Jet.OLEDB.4.0;" + utils::FormatKeyValue("Data Source", path);
-  if (!msAccessDBPassword.empty())
-    create = utils::SetKeyValue(create, "Jet OLEDB:Database Password", msAccessDBPassword, ";");
+  // The new file is protected by the password given for it, else by the one the connection string holds:
+  // a password is never dropped.
+  std::string password = msAccessDBPassword.empty()
+                             ? utils().KeyValue(connectionString, "Jet OLEDB:Database Password", ";")
+                             : msAccessDBPassword;
+  if (!password.empty()) create = utils::SetKeyValue(create, "Jet OLEDB:Database Password", password, ";");
   data::CreateDatabase(create);
   return true;
 }

@@ -298,6 +298,23 @@ TEST_F(Restore, ProtectedTargetNeedsItsPassword) {
   EXPECT_EQ(Rows(FileDatabase(target_) + ";Jet OLEDB:Database Password=\"s3cret;x\"",
                  "SELECT COUNT(*) FROM [Measurements]"),
             std::vector<std::string>{"20"});
+  connection->Close();
+
+  // A password given only in the connection string protects the new file too, in a text backup and in a
+  // direct copy; it is never dropped.
+  const std::string keyed = FileDatabase(target_) + ";Jet OLEDB:Database Password=only-here";
+  for (BackupModeEnum mode : {bmCompressedTextFile, bmDirectCopy}) {
+    SCOPED_TRACE(mode);
+    if (mode == bmDirectCopy) {
+      CBackup saver;
+      saver.SetBackupMode(bmDirectCopy);
+      auto source = OpenConnection(FileDatabase(folder_ / "source.db"));
+      ASSERT_TRUE(saver.Save(*source, archive_));
+    }
+    ASSERT_TRUE(backup_.Restore(keyed, archive_));
+    EXPECT_THROW(OpenConnection(FileDatabase(target_)), Error);
+    EXPECT_EQ(Rows(keyed, "SELECT COUNT(*) FROM [Measurements]"), std::vector<std::string>{"20"});
+  }
 }
 
 TEST_F(Restore, CorruptRowsAreDroppedAndReportedOnceAtTheEnd) {

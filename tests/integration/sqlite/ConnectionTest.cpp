@@ -1,5 +1,5 @@
-// Opening, creating and protecting database files, recovering them from their journal, and reading files
-// other programs wrote.
+// Opening, creating, dropping and replacing database files, and reading files other programs wrote
+// (password-protected files: PasswordTest.cpp).
 #include <sqlite3.h>
 
 #include <cmath>
@@ -68,70 +68,6 @@ TEST_F(SqliteConnectionTest, APathWithQuotesAndSeparatorsRoundTripsAndHidesThePa
   EXPECT_EQ(missing.Number(), kFileNotFound);
   EXPECT_NE(missing.Description().find("absent\";x.mdb"), std::string::npos) << missing.Description();
   EXPECT_EQ(missing.Description().find("s3cret"), std::string::npos) << missing.Description();
-}
-
-TEST_F(SqliteConnectionTest, PasswordProtectsTheFileAndNeverShowsInTheConnectionString) {
-  auto db = NewDatabase("p.mdb", "s3cr;et");
-  EXPECT_EQ(db->ConnectionString().find("s3cr"), std::string::npos);
-  EXPECT_NE(db->ConnectionString().find("p.mdb"), std::string::npos);
-  db->Execute("CREATE TABLE [Secrets] ([Text] VARCHAR(50))");
-  for (int i = 0; i < 300; ++i)
-    db->Execute("INSERT INTO [Secrets] VALUES ('treasure map " + std::to_string(i) + "')");
-  // A rolled-back change goes through the journal and must leave the pages intact.
-  db->Execute("BEGIN");
-  db->Execute("UPDATE [Secrets] SET [Text] = 'gone'");
-  db->Execute("ROLLBACK");
-  db->Close();
-
-  std::string bytes = ReadFile(File("p.mdb"));
-  EXPECT_GT(bytes.size(), 4096u);
-  EXPECT_EQ(bytes.find("treasure"), std::string::npos);
-  EXPECT_EQ(bytes.find("Secrets"), std::string::npos);
-  EXPECT_EQ(bytes.find("SQLite format 3"), std::string::npos);
-
-  EXPECT_EQ(Failure([&] { OpenConnection(Cs(File("p.mdb"))); }).Number(), kAuthenticationFailed);
-  EXPECT_EQ(Failure([&] { OpenConnection(Cs(File("p.mdb"), "wrong")); }).Number(), kAuthenticationFailed);
-  sqlite3* plain = nullptr;
-  sqlite3_open(File("p.mdb").c_str(), &plain);
-  EXPECT_NE(sqlite3_exec(plain, "SELECT * FROM sqlite_master", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(plain);
-
-  auto again = OpenConnection(Cs(File("p.mdb"), "s3cr;et"));
-  auto rows = Rows(*again, "SELECT COUNT(*) AS Count1 FROM [Secrets] WHERE [Text] LIKE 'treasure%'");
-  EXPECT_EQ(rows[0][0], Value(300));
-
-  // The snapshot of a protected database is protected by the same password.
-  again->SnapshotTo(File("copy.mdb"));
-  EXPECT_EQ(ReadFile(File("copy.mdb")).find("treasure"), std::string::npos);
-  EXPECT_EQ(Failure([&] { OpenConnection(Cs(File("copy.mdb"))); }).Number(), kAuthenticationFailed);
-  auto copy = OpenConnection(Cs(File("copy.mdb"), "s3cr;et"));
-  EXPECT_EQ(Rows(*copy, "SELECT COUNT(*) FROM [Secrets]")[0][0], Value(300));
-}
-
-TEST_F(SqliteConnectionTest, AProtectedFileLeftMidTransactionIsRolledBackFromItsJournal) {
-  auto db = NewDatabase("crash.mdb", "pw");
-  db->Execute("CREATE TABLE [t] ([n] INTEGER, [s] VARCHAR(100))");
-  db->Execute(
-      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 3000) "
-      "INSERT INTO [t] SELECT x, 'original ' || x FROM c");
-  // A tiny cache makes the engine write changed pages into the file before the commit, as a crash finds it.
-  db->Execute("PRAGMA cache_size=5");
-  db->Execute("BEGIN");
-  db->Execute("UPDATE [t] SET [s] = 'changed but never committed'");
-  std::filesystem::copy_file(File("crash.mdb"), File("crashed.mdb"));
-  std::filesystem::copy_file(File("crash.mdb-journal"), File("crashed.mdb-journal"));
-  std::filesystem::copy_file(File("crash.mdb"), File("torn.mdb"));  // the same file without its journal
-  db->Execute("ROLLBACK");
-  // The premise: uncommitted pages did reach the file.
-  auto torn = OpenConnection(Cs(File("torn.mdb"), "pw"));
-  EXPECT_GT(Rows(*torn, "SELECT COUNT(*) FROM [t] WHERE [s] LIKE 'changed%'")[0][0].AsInt(), 0);
-  EXPECT_EQ(ReadFile(File("crashed.mdb-journal")).find("original"), std::string::npos);
-
-  auto recovered = OpenConnection(Cs(File("crashed.mdb"), "pw"));
-  auto rows = Rows(*recovered, "SELECT COUNT(*), SUM([s] LIKE 'original%') FROM [t]");
-  EXPECT_EQ(rows[0][0], Value(3000));
-  EXPECT_EQ(rows[0][1], Value(3000));
-  EXPECT_EQ(Rows(*recovered, "PRAGMA integrity_check")[0][0], Value("ok"));
 }
 
 TEST_F(SqliteConnectionTest, DroppingOrReplacingAFileTakesTheFilesBesideItAlong) {

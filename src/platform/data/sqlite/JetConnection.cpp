@@ -1,8 +1,6 @@
 #include "platform/data/sqlite/JetConnection.h"
 
-#include <chrono>
 #include <system_error>
-#include <thread>
 
 #include "platform/data/sqlite/JetRecordset.h"
 #include "platform/data/sqlite/JetStatements.h"
@@ -16,55 +14,6 @@ constexpr std::int64_t kBatchRows = 20000;  // rows per transaction when rows ar
 constexpr int kOpenBusyMilliseconds = 2000;
 constexpr int kApplicationId = 0x56454C41;  // "VELA": marks files made by this provider
 
-std::string Quoted(const std::filesystem::path& path) {
-  return "'" + path.string() + "'";
-}
-
-// Opens the engine on a path (plain) or a URI (protected); fails with the path named.
-DbHandle OpenEngine(const std::filesystem::path& path, const CipherRegistration* cipher, bool create) {
-  // A connection belongs to one thread at a time, so the engine need not lock around every call.
-  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-  std::string name;
-  const char* vfs = nullptr;
-  if (cipher) {
-    name = cipher->Uri(path);
-    flags |= SQLITE_OPEN_URI;
-    vfs = CipherVfsName();
-  } else {
-    // An absolute path never reads as a "file:" URI.
-    name = std::filesystem::absolute(path).string();
-  }
-  sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(name.c_str(), &raw, flags, vfs);
-  DbHandle db(raw);
-  if (rc != SQLITE_OK) {
-    std::string message = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
-    throw Error(kPathAccess, kSource, "Could not open the database " + Quoted(path) + ": " + message);
-  }
-  sqlite3_extended_result_codes(db.get(), 1);
-  // A double-quoted name no column has must fail, not turn into a text: "DELETE ... WHERE [nope] = 'nope'"
-  // would otherwise delete every row. Schemas other programs wrote keep their old reading.
-  sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
-  return db;
-}
-
-// Runs a statement as a first touch of the file, turning the engine's complaints into messages about the
-// file.
-void ProbeFile(sqlite3* db, const std::filesystem::path& path, std::string_view sql) {
-  try {
-    ExecAll(db, sql);
-  } catch (const Error& e) {
-    if (e.Number() == kBadFileFormat)
-      throw Error(kBadFileFormat, kSource,
-                  "Unrecognized database format " + Quoted(path) + " (" + e.Description() + ")");
-    if (e.Number() == kPathAccess)
-      throw Error(kPathAccess, kSource,
-                  "The database " + Quoted(path) + " cannot be used: it is locked or not accessible (" +
-                      e.Description() + ")");
-    throw;
-  }
-}
-
 }  // namespace
 
 std::unique_ptr<Connection> JetConnection::Open(std::string_view connectionString) {
@@ -74,32 +23,30 @@ std::unique_ptr<Connection> JetConnection::Open(std::string_view connectionStrin
   if (c->path_.empty()) throw Error(kInvalidArgument, kSource, "The connection string names no Data Source");
   std::string password = utils::KeyValue(connectionString, kPasswordKey, ";");
 
-  Salt salt{};
-  switch (InspectFile(c->path_, &salt)) {
+  // A password is never dropped: a plain file refuses one rather than stay plain behind it. An empty file
+  // opened with a password becomes a protected database at its first write.
+  switch (InspectFile(c->path_)) {
     case FileKind::Missing:
       throw Error(kFileNotFound, kSource, "Could not find file " + Quoted(c->path_) + ".");
-    case FileKind::Protected: {
+    case FileKind::Plain:
+      if (!password.empty())
+        throw Error(kAuthenticationFailed, kSource,
+                    "Not a valid password: the database " + Quoted(c->path_) +
+                        " is not protected with a password, so it does not open with one.");
+      break;
+    case FileKind::Protected:
       if (password.empty())
         throw Error(kAuthenticationFailed, kSource,
                     "Not a valid password: the database " + Quoted(c->path_) +
                         " is protected with a password (or is not a database file).");
-      std::shared_ptr<const CipherKey> key = CipherKey::Derive(password, salt);
-      if (!KeyOpensFile(c->path_, *key))
-        throw Error(kAuthenticationFailed, kSource,
-                    "Not a valid password for the database " + Quoted(c->path_) + ".");
-      c->cipher_ = std::make_unique<CipherRegistration>(std::move(key));
       break;
-    }
     case FileKind::Empty:
-    case FileKind::Plain:
-      break;  // an unprotected file opens whatever password is given, as with Jet
+    case FileKind::Unreadable:
+      break;
   }
-  c->db_ = OpenEngine(c->path_, c->cipher_.get(), false);
+  c->db_ = OpenEngine(c->path_, password, false);
   sqlite3_busy_timeout(c->db_.get(), kOpenBusyMilliseconds);
-  ProbeFile(c->db_.get(), c->path_, "SELECT count(*) FROM sqlite_master");
-  // Temporary data stays in memory (the VFS refuses temporary files); a larger cache saves decryptions.
-  if (c->cipher_)
-    ExecAll(c->db_.get(), "PRAGMA temp_store=MEMORY; PRAGMA journal_mode=DELETE; PRAGMA cache_size=-16384");
+  ProbeFile(c->db_.get(), c->path_, !password.empty());
   ExecAll(c->db_.get(), "PRAGMA foreign_keys=ON");
   c->SetCommandTimeout(c->commandTimeout_);
   return c;
@@ -113,18 +60,12 @@ void JetConnection::Create(std::string_view connectionString) {
   if (std::filesystem::exists(path, ec))
     throw Error(kPathAccess, kSource, "Database already exists: " + Quoted(path) + ".");
   try {
-    std::unique_ptr<CipherRegistration> cipher;
-    if (!password.empty())
-      cipher = std::make_unique<CipherRegistration>(CipherKey::Derive(password, CipherKey::NewSalt()));
-    DbHandle db = OpenEngine(path, cipher.get(), true);
-    if (cipher) {
-      int reserve = kCipherReserve;
-      sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_RESERVE_BYTES, &reserve);
-      ExecAll(db.get(),
-              "PRAGMA page_size=" + std::to_string(kCipherPageSize) + "; PRAGMA journal_mode=DELETE");
-    }
+    DbHandle db = OpenEngine(path, password, true);
     // Writing the header makes the file a database now rather than at its first table.
     ExecAll(db.get(), "PRAGMA application_id=" + std::to_string(kApplicationId), path.string());
+    db.reset();
+    if (!password.empty() && InspectFile(path) != FileKind::Protected)
+      throw Error(kGeneralFailure, kSource, "The database " + Quoted(path) + " could not be encrypted");
   } catch (...) {
     std::filesystem::remove(path, ec);
     throw;
@@ -149,7 +90,6 @@ void JetConnection::Close() {
   prepared_.clear();
   schema_.Invalidate();
   db_.reset();
-  cipher_.reset();
 }
 
 void JetConnection::SetCommandTimeout(int seconds) {
@@ -260,26 +200,13 @@ void JetConnection::SnapshotTo(const std::filesystem::path& file) {
   std::filesystem::remove(file, ec);
   std::filesystem::remove(file.string() + "-journal", ec);
   try {
-    // A protected database is copied protected: the copy shares its salt and so its password.
-    DbHandle target = OpenEngine(file, cipher_.get(), true);
-    if (cipher_) {
-      int reserve = kCipherReserve;
-      sqlite3_file_control(target.get(), "main", SQLITE_FCNTL_RESERVE_BYTES, &reserve);
-    }
-    sqlite3_backup* backup = sqlite3_backup_init(target.get(), "main", source, "main");
-    if (backup == nullptr)
-      ThrowEngineError(target.get(), sqlite3_errcode(target.get()), "snapshot to " + file.string());
-    int rc;
-    while ((rc = sqlite3_backup_step(backup, 1024)) == SQLITE_OK || rc == SQLITE_BUSY ||
-           rc == SQLITE_LOCKED) {
-      if (rc != SQLITE_OK) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    sqlite3_backup_finish(backup);
-    if (rc != SQLITE_DONE)
-      ThrowEngineError(rc, sqlite3_errstr(rc), "snapshot of " + path_.string() + " to " + file.string());
-    rc = sqlite3_errcode(target.get());
-    if (rc != SQLITE_OK && rc != SQLITE_DONE)
-      ThrowEngineError(target.get(), rc, "snapshot to " + file.string());
+    // A protected database is copied protected, with the same password (and a salt of its own).
+    std::string password = utils::KeyValue(connectionString_, kPasswordKey, ";");
+    DbHandle target = OpenEngine(file, password, true);
+    CopyDatabase(source, target.get(), "snapshot of " + path_.string() + " to " + file.string());
+    target.reset();
+    if (!password.empty() && InspectFile(file) != FileKind::Protected)
+      throw Error(kGeneralFailure, kSource, "The snapshot " + Quoted(file) + " could not be encrypted");
   } catch (...) {
     std::filesystem::remove(file, ec);
     throw;

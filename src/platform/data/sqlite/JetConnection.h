@@ -1,8 +1,8 @@
 // The file-database provider ("Microsoft.Jet.OLEDB.4.0") on SQLite: a connection to one database file.
 //
 // Connection string: "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<path>" with, for a protected file,
-// "Jet OLEDB:Database Password=<password>" (see PageCipher.h). The password is used once to derive the
-// key and is neither kept nor reported: ConnectionString() leaves it out.
+// "Jet OLEDB:Database Password=<password>" (see Protection.h). The password is never reported:
+// ConnectionString() leaves it out.
 //
 // Rows added through updatable recordsets are written in batches, one transaction per batch, never one
 // commit per row; any other use of the connection, and the recordset's Close, commits the open batch
@@ -15,7 +15,7 @@
 #include <string>
 
 #include "platform/data/sqlite/JetSchema.h"
-#include "platform/data/sqlite/PageCipher.h"
+#include "platform/data/sqlite/Protection.h"
 #include "platform/data/sqlite/SqliteApi.h"
 #include "velabackup/data/Connection.h"
 
@@ -59,7 +59,6 @@ class JetConnection final : public Connection {
 
   std::string connectionString_;
   std::filesystem::path path_;
-  std::unique_ptr<CipherRegistration> cipher_;  // outlives db_: declared first, destroyed last
   DbHandle db_;
   JetSchema schema_;
   int commandTimeout_ = 30;

@@ -74,13 +74,63 @@ void DropFile(std::string_view connectionString) {
   RemoveSideFiles(path);
 }
 
+// A copy put in place with a password becomes a protected file, never a plain one. A plain copy is
+// encrypted first, in a file beside it (where the copy lies in the clear already), so that no plain page
+// reaches the target's folder; a protected copy must open with the password. The engine then copies the
+// encrypted database page by page into the new keyed file.
+void WriteProtectedCopy(const std::filesystem::path& copy, const std::filesystem::path& path,
+                        std::string_view password) {
+  std::filesystem::path source = copy;
+  std::filesystem::path encrypted;
+  struct Remover {
+    std::filesystem::path& file;
+    ~Remover() {
+      std::error_code ec;
+      if (!file.empty()) std::filesystem::remove(file, ec);
+    }
+  } remover{encrypted};
+  if (InspectFile(copy) != FileKind::Protected) {
+    encrypted = copy.parent_path() / ("." + copy.filename().string() + ".protecting-" + RandomTag());
+    std::error_code ec;
+    if (!std::filesystem::copy_file(copy, encrypted, ec))
+      throw Error(kPathAccess, kSourceFileProvider,
+                  "Cannot copy " + copy.string() + " to " + encrypted.string() + ": " + ec.message());
+    DbHandle plain = OpenEngine(encrypted, {}, false);
+    ProbeFile(plain.get(), copy, false);
+    EncryptInPlace(plain.get(), encrypted, password);
+    source = encrypted;
+  }
+  DbHandle from = OpenEngine(source, password, false);
+  ProbeFile(from.get(), copy, true);
+  DbHandle to = OpenEngine(path, password, true);
+  CopyDatabase(from.get(), to.get(), "copy of " + copy.string() + " to " + path.string());
+  to.reset();
+  if (InspectFile(path) != FileKind::Protected)
+    throw Error(kGeneralFailure, kSourceFileProvider,
+                "The database " + Quoted(path) + " could not be encrypted");
+}
+
 bool PlaceCopy(const std::filesystem::path& copy, std::string_view connectionString) {
   std::filesystem::path path = DataSource(connectionString);
   if (path.empty()) return false;
   std::error_code ec;
-  if (!std::filesystem::copy_file(copy, path, std::filesystem::copy_options::overwrite_existing, ec))
-    return false;
+  if (!std::filesystem::is_regular_file(copy, ec)) return false;
+  std::string password = utils::KeyValue(connectionString, kPasswordKey, ";");
+  if (password.empty()) {
+    if (!std::filesystem::copy_file(copy, path, std::filesystem::copy_options::overwrite_existing, ec))
+      return false;
+    RemoveSideFiles(path);
+    return true;
+  }
+  std::filesystem::remove(path, ec);
   RemoveSideFiles(path);
+  try {
+    WriteProtectedCopy(copy, path, password);
+  } catch (...) {
+    std::filesystem::remove(path, ec);
+    RemoveSideFiles(path);
+    throw;
+  }
   return true;
 }
 
