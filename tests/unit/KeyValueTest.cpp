@@ -76,6 +76,21 @@ TEST(KeyValue, EveryValueSurvivesSetThenRead) {
   }
 }
 
+TEST(KeyValue, ASetValueIsNotSwallowedByAQuoteLeftOpenBeforeIt) {
+  // "Extended=" opens a quote it never closes; the quoted value set after it must not close that quote.
+  const std::string cs = "Provider=x;Extended=\" p0";
+  for (const std::string& value : {";quota", "a\"", "\";\"", "plain"}) {
+    std::string set = SetKeyValue(cs, "UserID", value, ";");
+    EXPECT_EQ(KeyValue(set, "UserID", ";"), value) << set;
+    EXPECT_EQ(KeyValue(set, "Extended", ";"), "\" p0") << set;
+    EXPECT_EQ(KeyValue(set, "Provider", ";"), "x") << set;
+    // The same when the value replaces an item after the open quote.
+    set = SetKeyValue(cs + ";UserID=old", "UserID", value, ";");
+    EXPECT_EQ(KeyValue(set, "UserID", ";"), value) << set;
+    EXPECT_EQ(KeyValue(set, "Extended", ";"), "\" p0") << set;
+  }
+}
+
 TEST(KeyValue, StringsWithoutQuotesReadAsTheyAlwaysDid) {
   const char* cs =
       "Provider=SQLOLEDB.1; Data Source = db.example.com,5433 ;Initial Catalog=shop;;UserID=app;";

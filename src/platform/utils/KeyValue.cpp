@@ -13,6 +13,7 @@ struct Item {
   std::string key;
   std::string value;
   std::size_t begin = 0, end = 0;  // the item's span in the text, separator excluded
+  bool openQuote = false;          // a quote opens the value but never closes it: read as unquoted
 };
 
 bool IsBlank(char c) {
@@ -63,6 +64,7 @@ std::vector<Item> Items(std::string_view text, std::string_view separator) {
       while (open < end && IsBlank(text[open])) ++open;
       std::optional<std::string> quoted;
       if (open < end && text[open] == '"') quoted = QuotedValue(text, open, separator, end);
+      item.openQuote = open < end && text[open] == '"' && !quoted;
       item.value = quoted ? std::move(*quoted) : std::string(text::Trim(raw.substr(eq + 1)));
       item.begin = start;
       item.end = end;
@@ -72,6 +74,23 @@ std::vector<Item> Items(std::string_view text, std::string_view separator) {
     start = end + separator.size();
   }
   return items;
+}
+
+// The text up to `end`, with every item before it whose value opens a quote it never closes written again
+// as FormatKeyValue writes it, which reads the same value. A quote written after such an item could
+// otherwise close its value and swallow the items up to it.
+std::string ClosedPrefix(std::string_view text, const std::vector<Item>& items, std::size_t end) {
+  std::string out;
+  std::size_t copied = 0;
+  for (const Item& item : items) {
+    if (item.begin >= end) break;
+    if (!item.openQuote) continue;
+    out += text.substr(copied, item.begin - copied);
+    out += FormatKeyValue(item.key, item.value);
+    copied = item.end;
+  }
+  out += text.substr(copied, end - copied);
+  return out;
 }
 
 }  // namespace
@@ -102,14 +121,15 @@ std::string RemoveKey(std::string_view text, std::string_view key, std::string_v
 std::string SetKeyValue(std::string_view text, std::string_view key, std::string_view value,
                         std::string_view separator) {
   std::string_view sep = separator.empty() ? std::string_view(";") : separator;
-  for (const Item& item : Items(text, separator)) {
+  const std::vector<Item> items = Items(text, separator);
+  for (const Item& item : items) {
     if (!text::EqualsNoCase(item.key, text::Trim(key))) continue;
-    std::string out(text.substr(0, item.begin));
+    std::string out = ClosedPrefix(text, items, item.begin);
     out += FormatKeyValue(item.key, value);
     out += text.substr(item.end);
     return out;
   }
-  std::string out(text);
+  std::string out = ClosedPrefix(text, items, text.size());
   if (!out.empty() && out.compare(out.size() - std::min(out.size(), sep.size()), sep.size(), sep) != 0)
     out += sep;
   return out + FormatKeyValue(key, value);
