@@ -79,7 +79,7 @@ TEST(KeyValue, EveryValueSurvivesSetThenRead) {
 TEST(KeyValue, ASetValueIsNotSwallowedByAQuoteLeftOpenBeforeIt) {
   // "Extended=" opens a quote it never closes; the quoted value set after it must not close that quote.
   const std::string cs = "Provider=x;Extended=\" p0";
-  for (const std::string& value : {";quota", "a\"", "\";\"", "plain"}) {
+  for (const char* value : {";quota", "a\"", "\";\"", "plain"}) {
     std::string set = SetKeyValue(cs, "UserID", value, ";");
     EXPECT_EQ(KeyValue(set, "UserID", ";"), value) << set;
     EXPECT_EQ(KeyValue(set, "Extended", ";"), "\" p0") << set;
