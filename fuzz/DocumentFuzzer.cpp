@@ -1,0 +1,57 @@
+// Fuzzes the backup document reader: an input is the document's text. It is loaded as the restore loads
+// it and read into the backup document; every attribute a restore step may require is then required. A
+// malformed document must fail with vela::Error and nothing else.
+#include <cstddef>
+#include <cstdint>
+
+#include "FuzzSupport.h"
+#include "backup/BackupDocument.h"
+#include "platform/xml/Document.h"
+#include "velabackup/Error.h"
+
+namespace {
+
+template <class T>
+void Touch(const vela::backup::Attribute<T>& attribute) {
+  try {
+    (void)attribute.Require();
+  } catch (const vela::Error&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::filesystem::path path = vela::fuzz::RunFolder() / "document.xml";
+  vela::fuzz::WriteFile(path, data, size);
+  try {
+    vela::xml::Document xml = vela::xml::Document::Load(path.string());
+    vela::backup::BackupDocument document = vela::backup::ReadBackupDocument(xml);
+    for (const auto& group : document.groups)
+      for (const auto& table : group) {
+        if (!table.IsTable()) continue;
+        for (const auto& column : table.columns) {
+          Touch(column.defineSize);
+          Touch(column.precision);
+          Touch(column.numericScale);
+          Touch(column.nullable);
+          Touch(column.autoincrement);
+          (void)table.FindColumn(column.name);
+        }
+        for (const auto& index : table.indexes) {
+          Touch(index.clustered);
+          Touch(index.unique);
+          Touch(index.primaryKey);
+          Touch(index.indexNulls);
+          for (const auto& name : index.columns) (void)table.FindColumn(name);
+        }
+        for (const auto& key : table.keys) {
+          Touch(key.deleteRule);
+          Touch(key.updateRule);
+        }
+        (void)vela::backup::IsRowGUID(table.name);
+      }
+  } catch (const vela::Error&) {
+  }
+  return 0;
+}
