@@ -2,7 +2,8 @@
 # Sets up, builds from scratch and runs every test: installs the packages, starts the PostgreSQL test
 # cluster, runs the tests on a Release build and again on a build with the address and
 # undefined-behaviour sanitizers (VELA_SANITIZE=0 skips that pass), and stops the cluster. Both builds
-# treat compiler warnings as errors.
+# treat compiler warnings as errors. Then each fuzz target runs for VELA_FUZZ_SECONDS (20) on its seeds
+# under the same sanitizers (scripts/fuzz.sh; VELA_FUZZ=0 skips it); a crash fails the command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -22,4 +23,9 @@ if [ "${VELA_SANITIZE:-1}" = "1" ]; then
     -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
   cmake --build "$sanitized" -j "$(nproc)"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --test-dir "$sanitized" --output-on-failure -j "$(nproc)"
+fi
+
+if [ "${VELA_FUZZ:-1}" = "1" ]; then
+  rm -rf "$BUILD_DIR-fuzz"
+  FUZZ_BUILD_DIR="$BUILD_DIR-fuzz" scripts/fuzz.sh "${VELA_FUZZ_SECONDS:-20}"
 fi
