@@ -79,7 +79,6 @@ class UpdatableRecordset final : public StreamingRecordset {
   std::vector<std::string> contexts_;  // "table.column" for failure texts, made once rather than per value
   EditModeEnum editMode_ = adEditNone;
   bool readerDone_ = false;
-  bool savedEof_ = true;
   std::vector<Value> pending_;
   std::vector<bool> assigned_;
   std::vector<bool> asStored_;  // fields set with SetStoredValue, bound in their own class
