@@ -21,7 +21,7 @@ build="${FUZZ_BUILD_DIR:-build-fuzz}"
 command -v clang++-16 >/dev/null || { echo "fuzz: clang++-16 is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 # -O1 with line tables: quick to build on two cores, and the sanitizers' reports still name the lines.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" \
-  -DCMAKE_CXX_COMPILER=clang++-16 -DVELA_FUZZ=ON -DVELA_WERROR=OFF -DBUILD_TESTING=OFF -DVELA_BUILD_BENCH=OFF \
+  -DCMAKE_CXX_COMPILER=clang++-16 -DCMAKE_C_COMPILER=clang-16 -DVELA_FUZZ=ON -DVELA_WERROR=OFF -DBUILD_TESTING=OFF -DVELA_BUILD_BENCH=OFF \
   >/dev/null
 cmake --build "$build" -j "$(nproc)" --target $(printf 'fuzz_%s ' "${targets[@]}")
 

@@ -44,6 +44,10 @@ void Restorer::RestoreEngineObjects(const backup::BackupDocument& document, data
           catalog.ApplyEngineObject(object);
           continue;
         } catch (const Error& error) {
+          // The target refusing the object's SQL leaves the object out; a disk that fails under it ends
+          // the restore, since what it was writing may be gone with the object.
+          if (error.Number() == kDiskFull || error.Number() == kPathAccess || error.Number() == kOutOfMemory)
+            throw;
           utils().RecordError(error.Number(), "VelaBackup.RestoreEngineObjects", error.Description(),
                               static_cast<std::int32_t>(at.Line()), 0);
         }

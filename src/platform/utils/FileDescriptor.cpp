@@ -54,14 +54,13 @@ namespace {
 std::atomic<long> failAt{0};
 std::atomic<long> counted{0};
 
-// Counts one write or rename; whether it is the one the countdown fails.
-bool FaultDue() noexcept {
+}  // namespace
+
+bool WriteFaultDue() noexcept {
   const long n = ++counted;
   long due = failAt.load();
   return due > 0 && n == due && failAt.compare_exchange_strong(due, 0);
 }
-
-}  // namespace
 
 void FailNthWrite(long n) noexcept {
   counted = 0;
@@ -73,13 +72,13 @@ long WritesCounted() noexcept {
 }
 
 std::error_code Rename(const char* from, const char* to) noexcept {
-  if (FaultDue()) return std::make_error_code(std::errc::no_space_on_device);
+  if (WriteFaultDue()) return std::make_error_code(std::errc::no_space_on_device);
   if (::rename(from, to) != 0) return {errno, std::generic_category()};
   return {};
 }
 
 std::error_code FileDescriptor::WriteAll(const void* data, std::size_t size) noexcept {
-  if (FaultDue()) return std::make_error_code(std::errc::no_space_on_device);
+  if (WriteFaultDue()) return std::make_error_code(std::errc::no_space_on_device);
   const auto* bytes = static_cast<const char*>(data);
   std::size_t done = 0;
   while (done < size) {

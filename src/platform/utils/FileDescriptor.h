@@ -54,6 +54,10 @@ class FileDescriptor {
 void FailNthWrite(long n) noexcept;
 long WritesCounted() noexcept;
 
+// Counts one write, sync or rename that does not go through this file (the database engine's own); true
+// when it is the one the countdown fails.
+bool WriteFaultDue() noexcept;
+
 // Renames a file, counted by the fault countdown.
 std::error_code Rename(const char* from, const char* to) noexcept;
 

@@ -16,10 +16,11 @@ std::int32_t ErrorNumberFor(int rc) {
     case SQLITE_LOCKED:
     case SQLITE_READONLY:
     case SQLITE_IOERR:
-    case SQLITE_FULL:
     case SQLITE_PERM:
     case SQLITE_CANTOPEN:
       return kPathAccess;
+    case SQLITE_FULL:
+      return kDiskFull;
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
       return kBadFileFormat;
