@@ -36,7 +36,7 @@ bool CBackup::Save(data::Connection& connection, const std::string& destinationF
 }
 
 void CBackup::SetSQLBackupProgress(std::int16_t value) {
-  state_->MakeOperation().RaiseUpdateProgress(static_cast<std::int32_t>(value), state_->m_NativeCaption);
+  state_->MakeOperation().RaiseNativeProgress(value);
 }
 
 bool CBackup::Restore(const std::string& connectionString, const std::string& sourceFilePath,

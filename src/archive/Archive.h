@@ -27,6 +27,13 @@ class Archive {
   // readable file that is no zip archive at all.
   std::string UnzipFiles(const std::string& archivePath);
 
+  // Native server backups, made by the engine's database-management component on this computer and copied
+  // between its folder and ours. SaveSQLDatabaseToFile: true when the native backup file is now at
+  // `destinationPath`. RestoreSQLBackupFromFile: true when the server was handed the backup and its restore
+  // returned (a stop asked for by the host included).
+  bool SaveSQLDatabaseToFile(const std::string& connectionString, const std::string& destinationPath);
+  bool RestoreSQLBackupFromFile(const std::string& connectionString, const std::string& sourcePath);
+
   // The controls' message callbacks: disk prompts become questions to the host.
   void ZipMessageCallback(std::int32_t& message, std::int32_t& style, std::int32_t& number,
                           std::int32_t& reply, const std::string& archivePath);

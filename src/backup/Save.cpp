@@ -60,16 +60,21 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
     std::optional<xml::Document> document;
     bool tableListed = false;  // a table entered the document, with or without its rows
     if (m_BackupMode == bmDirectCopy) {
-      if (m_Provider == dpSQLServer) {
-        at();
-        throw Error(kNotSupported, kSourceComponent,
-                    "A direct copy of a server database is not available in this build");
-      }
-      // The live file may change while it is packed; the engine's own backup gives a consistent copy.
       at();
-      std::string snapshot = utils.JoinPath(work.Get(), kNativeBackupMember);
-      connection.SnapshotTo(snapshot);
-      fileList += zip::QuoteFileListEntry(snapshot);
+      std::string nativePath = utils.JoinPath(work.Get(), kNativeBackupMember);
+      if (m_Provider == dpSQLServer) {
+        // The server's own backup; one that fails or is stopped ends the save as a cancel does.
+        at();
+        if (archive.SaveSQLDatabaseToFile(connection.LoginConnectionString(), nativePath))
+          fileList += zip::QuoteFileListEntry(nativePath);
+        else
+          operation_.Cancel();
+      } else {
+        // The live file may change while it is packed; the engine's own backup gives a consistent copy.
+        at();
+        connection.SnapshotTo(nativePath);
+        fileList += zip::QuoteFileListEntry(nativePath);
+      }
     } else {
       at();
       operation_.RaiseUpdateProgress(0, GetMessageText(13));

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/zip/Drive.h"
@@ -45,8 +46,13 @@ class WorkFolder {
 class Operation {
  public:
   Operation(const Utils& utils, CBackupEvents* events, bool& cancel, WorkFolder& workFolder,
-            const zip::Drive& drive)
-      : utils_(utils), events_(events), cancel_(cancel), workFolder_(workFolder), drive_(drive) {}
+            const zip::Drive& drive, std::string& nativeCaption)
+      : utils_(utils),
+        events_(events),
+        cancel_(cancel),
+        workFolder_(workFolder),
+        drive_(drive),
+        nativeCaption_(nativeCaption) {}
 
   const Utils& utils() const { return utils_; }
   const zip::Drive& drive() const { return drive_; }
@@ -68,12 +74,18 @@ class Operation {
                                    const std::string& connectionString);
   void RaiseSelectFolder(const std::string& caption, std::string& folder);
 
+  // The caption of the running native server backup or restore, kept by the object for later reports.
+  void SetNativeCaption(std::string caption) { nativeCaption_ = std::move(caption); }
+  // A native backup or restore reports how far it is: UpdateProgress with the native caption.
+  void RaiseNativeProgress(std::int16_t value) { RaiseUpdateProgress(value, nativeCaption_); }
+
  private:
   const Utils& utils_;
   CBackupEvents* events_;
   bool& cancel_;
   WorkFolder& workFolder_;
   const zip::Drive& drive_;
+  std::string& nativeCaption_;
 };
 
 // The state of one CBackup object that lives between its calls.
@@ -91,7 +103,9 @@ struct ObjectState {
   // The caption of the running native server backup or restore, for SetSQLBackupProgress.
   std::string m_NativeCaption;
 
-  Operation MakeOperation() { return Operation(*utils, events, m_Cancel, workFolder, *drive); }
+  Operation MakeOperation() {
+    return Operation(*utils, events, m_Cancel, workFolder, *drive, m_NativeCaption);
+  }
 };
 
 }  // namespace vela

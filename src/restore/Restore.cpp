@@ -123,9 +123,22 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
             success = true;
           }
         } else {
+          // The server restores its own backup into a database aside; the target stays until the end.
           at();
-          throw Error(kNotSupported, kSourceComponent,
-                      "A direct copy of a server database cannot be restored by this build");
+          m_Aside = AsideConnectionString(connectionString);
+          std::string copy = utils().JoinPath(m_RestoreFolder, kNativeBackupMember);
+          at();
+          if (Archive(operation_).RestoreSQLBackupFromFile(m_Aside, copy)) {
+            success = true;
+            if (!operation_.Cancelled()) {
+              at();
+              InitializeRestorationObjects(m_Aside, objects);
+              objects.document.reset();
+              objects.catalog.reset();
+            }
+          } else {
+            m_Aside.clear();  // nothing was made
+          }
         }
       } else {
         at();

@@ -31,6 +31,7 @@ class ForwardingConnection : public data::Connection {
  public:
   explicit ForwardingConnection(std::unique_ptr<data::Connection> inner) : inner_(std::move(inner)) {}
   std::string ConnectionString() const override { return inner_->ConnectionString(); }
+  std::string LoginConnectionString() const override { return inner_->LoginConnectionString(); }
   std::string Provider() const override { return inner_->Provider(); }
   bool IsOpen() const override { return inner_->IsOpen(); }
   void Close() override { inner_->Close(); }

@@ -93,6 +93,9 @@ class Connection {
 
   // The connection string as opened, never with its password.
   virtual std::string ConnectionString() const = 0;
+  // The connection string as opened, its password included: for reaching the same database again with
+  // the same login (a server's native backup tools). Never to be shown, written or logged.
+  virtual std::string LoginConnectionString() const { return ConnectionString(); }
   // The provider's name, as given in the connection string ("Microsoft.Jet.OLEDB.4.0", "SQLOLEDB.1").
   virtual std::string Provider() const = 0;
 

@@ -1,4 +1,5 @@
 // What the data-access layer shares across providers: name lookups and the choice of provider.
+#include "platform/data/DatabaseManagement.h"
 #include "platform/data/Providers.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
@@ -128,6 +129,12 @@ std::string RemovePasswords(std::string_view connectionString) {
 DataProvider ProviderEngine(std::string_view providerName) {
   const ProviderEntry* entry = FindProvider(providerName);
   return entry != nullptr ? entry->engine : dpUnknown;
+}
+
+std::unique_ptr<DatabaseManagement> CreateManagementObject(std::string_view progId) {
+  for (const ProviderEntry& entry : RegisteredProviders())
+    if (entry.management && entry.managementProgId == progId) return entry.management();
+  return nullptr;
 }
 
 }  // namespace vela::data

@@ -19,6 +19,8 @@
 
 namespace vela::data {
 
+class DatabaseManagement;
+
 struct ProviderEntry {
   std::string name;                       // the "Provider" value of a connection string
   DataProvider engine = dpUnknown;        // the engine a backup records
@@ -31,6 +33,9 @@ struct ProviderEntry {
   std::function<void(std::string_view aside, std::string_view connectionString)> putInPlace;
   std::function<std::string(std::string_view connectionString)> maintenance;
   std::function<bool(std::string_view name)> isSystemObjectName;
+  // The engine's database-management component for native backups, and the name it is created by.
+  std::string managementProgId;
+  std::function<std::unique_ptr<DatabaseManagement>()> management;
 };
 
 std::span<const ProviderEntry> RegisteredProviders();

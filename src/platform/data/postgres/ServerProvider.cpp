@@ -5,6 +5,7 @@
 #include "platform/data/postgres/IndexNames.h"
 #include "platform/data/postgres/ServerAddress.h"
 #include "platform/data/postgres/ServerConnection.h"
+#include "platform/data/postgres/ServerManagement.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
@@ -86,6 +87,8 @@ ProviderEntry ServerProviderEntry() {
   entry.putInPlace = &PutServerDatabaseInPlace;
   entry.maintenance = &MaintenanceConnectionString;
   entry.isSystemObjectName = &IsServerObjectName;
+  entry.managementProgId = kManagementProgId;
+  entry.management = &NewServerManagement;
   return entry;
 }
 

@@ -1,0 +1,124 @@
+// Native server backups: the server's own backup of a database, made and restored by the engine's
+// database-management component, with the file passed between the component's folder and ours.
+#include "archive/Archive.h"
+#include "component/ConnectionStrings.h"
+#include "component/Messages.h"
+#include "component/Procedure.h"
+#include "platform/data/DatabaseManagement.h"
+#include "platform/utils/FolderLock.h"
+
+namespace vela {
+namespace {
+
+constexpr const char* kManagementProgId = "Velacorp.Data.Management.SQL.11";
+constexpr const char* kServerBackupName = "TempBackup.bak";
+constexpr const char* kServerRestoreName = "TempRestore.bak";
+
+// The component's reports become UpdateProgress with the native caption; a cancel from the host stops
+// the running tool.
+class ProgressTarget final : public data::NativeProgress {
+ public:
+  explicit ProgressTarget(Operation& operation) : operation_(operation) {}
+  void SetSQLBackupProgress(std::int16_t value) override { operation_.RaiseNativeProgress(value); }
+  bool NativeStopRequested() const override { return operation_.Cancelled(); }
+
+ private:
+  Operation& operation_;
+};
+
+std::unique_ptr<data::DatabaseManagement> Connected(const ConnectionParts& parts) {
+  std::unique_ptr<data::DatabaseManagement> management = data::CreateManagementObject(kManagementProgId);
+  if (!management) return nullptr;
+  management->InstanceName = parts.dataSource;
+  management->UserName = parts.user;
+  management->Password = parts.password;
+  return management;
+}
+
+}  // namespace
+
+bool Archive::SaveSQLDatabaseToFile(const std::string& connectionString, const std::string& destinationPath) {
+  return Trapped("SaveSQLDatabaseToFile", [&](Procedure& at) {
+    const Utils& utils = operation_.utils();
+    at();
+    ConnectionParts parts = GetConnectionParts(utils, connectionString);
+    if (!IsLocalServer(utils, parts.dataSource)) return false;
+    at();
+    std::unique_ptr<data::DatabaseManagement> management = Connected(parts);
+    if (!management) return false;
+    at();
+    operation_.SetNativeCaption(GetMessageText(36));
+    operation_.RaiseUpdateProgress(0, GetMessageText(36));
+    at();
+    management->Connect();
+    at();
+    std::string folder = management->MasterDBPath();
+    // One native backup at a time passes through the folder's fixed file name.
+    utils::FolderLock lock(folder);
+    // The server is this computer: its folder is reached under the same path.
+    std::string serverFile = utils.JoinPath(folder, kServerBackupName);
+    std::string database = parts.initialCatalog;
+    ProgressTarget progress(operation_);
+    at();
+    management->BackupDatabase(database, serverFile, progress);
+    at();
+    management->Disconnect();
+    management.reset();
+    // A stopped backup wrote half a file at most: there is nothing to copy.
+    if (operation_.Cancelled()) return false;
+    at();
+    return utils.CopyFile(serverFile, destinationPath);
+  });
+}
+
+bool Archive::RestoreSQLBackupFromFile(const std::string& connectionString, const std::string& sourcePath) {
+  return Trapped("RestoreSQLBackupFromFile", [&](Procedure& at) {
+    const Utils& utils = operation_.utils();
+    at();
+    ConnectionParts parts = GetConnectionParts(utils, connectionString);
+    if (!IsLocalServer(utils, parts.dataSource)) {
+      std::int32_t answer = kAnswerOk;
+      at();
+      operation_.RaiseShowMessage(GetMessageText(39), 64, "{56685F35-E98D-45C9-A75D-41E896550869}", answer);
+      return false;
+    }
+    at();
+    std::unique_ptr<data::DatabaseManagement> management = Connected(parts);
+    if (!management) return false;
+    at();
+    operation_.SetNativeCaption(GetMessageText(37));
+    operation_.RaiseUpdateProgress(0, GetMessageText(37));
+    at();
+    management->Connect();
+    at();
+    std::string folder = management->MasterDBPath();
+    utils::FolderLock lock(folder);
+    std::string serverFile = utils.JoinPath(folder, kServerRestoreName);
+    // The copy of the backup goes whatever happens to the restore, a failed one included.
+    struct Remover {
+      const Utils& utils;
+      const std::string& file;
+      ~Remover() {
+        try {
+          utils.DeleteFile(file);
+        } catch (...) {
+        }
+      }
+    };
+    bool result = false;
+    at();
+    if (utils.CopyFile(sourcePath, serverFile)) {
+      Remover remover{utils, serverFile};
+      std::string database = parts.initialCatalog;
+      ProgressTarget progress(operation_);
+      at();
+      management->RestoreDatabase(database, serverFile, progress);
+      result = true;
+    }
+    at();
+    management->Disconnect();
+    return result;
+  });
+}
+
+}  // namespace vela

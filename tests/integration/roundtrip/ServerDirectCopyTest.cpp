@@ -1,0 +1,282 @@
+// Direct copies of server databases: the server's own backup (pg_dump) packed into the backup file and
+// handed back to the server (pg_restore) into a new database that takes the target's place. Progress comes
+// from the tools with the native captions; a copy of one engine is refused by the other; a cancel or a
+// failing tool leaves the target as it was and nothing behind.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "Sample.h"
+#include "archive/Archive.h"
+#include "platform/data/SqlText.h"
+#include "support/Databases.h"
+#include "support/Describe.h"
+#include "support/ServerDatabases.h"
+#include "support/TempFolder.h"
+#include "velabackup/CBackup.h"
+#include "velabackup/data/Connection.h"
+
+namespace vela {
+namespace {
+
+using namespace data;
+using testing::Describe;
+using testing::DescriptionDifference;
+using testing::FileDatabase;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using testing::TempFolder;
+
+constexpr const char* kSaveCaption = "Backing up the database on the server...";
+constexpr const char* kRestoreCaption = "Restoring the database on the server...";
+
+struct Events : CBackupEvents {
+  void UpdateProgress(std::int32_t value, const std::string& caption) override {
+    progress.emplace_back(value, caption);
+    if (caption == cancelOn && value >= cancelAbove) backup->Cancel();
+  }
+  void ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& guid,
+                   std::int32_t&) override {
+    messages.push_back(guid + " " + std::to_string(buttons) + " " + prompt);
+  }
+  // The values reported under a caption, in order.
+  std::vector<std::int32_t> Under(const std::string& caption) const {
+    std::vector<std::int32_t> values;
+    for (const auto& [value, text] : progress)
+      if (text == caption) values.push_back(value);
+    return values;
+  }
+
+  CBackup* backup = nullptr;
+  std::string cancelOn;
+  std::int32_t cancelAbove = 0;
+  std::vector<std::pair<std::int32_t, std::string>> progress;
+  std::vector<std::string> messages;
+};
+
+std::string DatabaseName(const std::string& connectionString) {
+  const std::string key = "Initial Catalog=";
+  return connectionString.substr(connectionString.find(key) + key.size());
+}
+
+std::int64_t Count(const std::string& connectionString, const std::string& sql) {
+  std::unique_ptr<Connection> connection = OpenConnection(connectionString);
+  auto rows = connection->OpenRecordset(sql, adOpenForwardOnly, adLockReadOnly, adUseServer);
+  return rows->GetValue(std::size_t{0}).AsInt();
+}
+
+class ServerDirectCopy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VELA_REQUIRE_SERVER();
+    // The server's backup folder goes under this test's folder, not the user's home.
+    previousState_ = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+    ::setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1);
+    backup_.SetLanguageResources(LanguageResources::English());
+    events_.backup = &backup_;
+    backup_.SetEvents(&events_);
+  }
+  void TearDown() override {
+    if (previousState_.empty())
+      ::unsetenv("XDG_STATE_HOME");
+    else
+      ::setenv("XDG_STATE_HOME", previousState_.c_str(), 1);
+    ::unsetenv("VELA_PG_BINDIR");
+  }
+
+  std::filesystem::path ServerFolder() const {
+    return folder_.path() / "state" / "velabackup" / "server-backups";
+  }
+
+  // A server database holding the sample, made through a text backup of the file sample.
+  std::string SampleOnServer(const std::string& prefix, int rows) {
+    const std::string file = FileDatabase(folder_ / (prefix + ".db"));
+    cli::MakeSampleDatabase(file, rows);
+    const std::string server = databases_.Add(prefix);
+    CBackup text;
+    text.SetLanguageResources(LanguageResources::English());
+    std::unique_ptr<Connection> connection = OpenConnection(file);
+    EXPECT_TRUE(text.Save(*connection, folder_ / (prefix + ".vbk")));
+    EXPECT_TRUE(text.Restore(server, folder_ / (prefix + ".vbk"), true));
+    return server;
+  }
+
+  bool Save(const std::string& connectionString, const std::string& file) {
+    backup_.SetBackupMode(bmDirectCopy);
+    std::unique_ptr<Connection> connection = OpenConnection(connectionString);
+    return backup_.Save(*connection, file);
+  }
+
+  // How many databases built aside for `target` are still on the server.
+  static std::int64_t AsideLeft(const std::string& target) {
+    return Count(testing::ServerDatabase("Master"), "SELECT COUNT(*) FROM pg_database WHERE datname LIKE " +
+                                                        QuoteText(DatabaseName(target) + "_restoring_%"));
+  }
+
+  TempFolder folder_;
+  testing::ServerDatabaseGuard databases_;
+  CBackup backup_;
+  Events events_;
+  std::string previousState_;
+};
+
+TEST_F(ServerDirectCopy, ARestoredCopyEqualsItsSourceAndProgressRisesUnderTheNativeCaptions) {
+  const std::string source = SampleOnServer("dc_source", 300);
+  ASSERT_TRUE(Save(source, folder_ / "direct.vbk"));
+  // The server's backup stays in its folder, private to the user.
+  struct stat st {};
+  ASSERT_EQ(::stat(ServerFolder().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_TRUE(std::filesystem::exists(ServerFolder() / "TempBackup.bak"));
+  std::vector<std::int32_t> saving = events_.Under(kSaveCaption);
+  ASSERT_GE(saving.size(), 3u);
+  EXPECT_EQ(saving.front(), 0);
+  EXPECT_EQ(saving.back(), 100);
+  EXPECT_TRUE(std::is_sorted(saving.begin(), saving.end()));
+
+  // Into a new database, and over an existing one with a table of its own.
+  const std::string fresh = databases_.Add("dc_fresh");
+  ASSERT_TRUE(backup_.Restore(fresh, folder_ / "direct.vbk"));
+  EXPECT_EQ(DescriptionDifference(Describe(source), Describe(fresh)), "");
+  std::vector<std::int32_t> restoring = events_.Under(kRestoreCaption);
+  ASSERT_GE(restoring.size(), 3u);
+  EXPECT_EQ(restoring.back(), 100);
+  EXPECT_TRUE(std::is_sorted(restoring.begin(), restoring.end()));
+  EXPECT_FALSE(std::filesystem::exists(ServerFolder() / "TempRestore.bak"));
+  EXPECT_EQ(events_.progress.back().second, "Restore complete.");
+
+  const std::string existing = databases_.Add("dc_existing");
+  CreateDatabase(existing);
+  OpenConnection(existing)->Execute("CREATE TABLE [Stale] ([x] integer)");
+  ASSERT_TRUE(backup_.Restore(existing, folder_ / "direct.vbk"));
+  EXPECT_EQ(DescriptionDifference(Describe(source), Describe(existing)), "");
+  EXPECT_EQ(Count(existing, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Stale'"), 0);
+  EXPECT_EQ(AsideLeft(existing), 0);
+  // Identity columns go on above the restored rows.
+  OpenConnection(existing)->Execute("INSERT INTO [Measurements] ([Label]) VALUES ('New')");
+  EXPECT_EQ(Count(existing, "SELECT MAX([ID]) FROM [Measurements]"), 301);
+}
+
+// The login's password reaches the tools through their environment only: no file of the save or the
+// restore holds it.
+TEST_F(ServerDirectCopy, ThePasswordLandsInNoFile) {
+  const std::string password = "Pw-4c9e1f-never-written";
+  const std::string source = SampleOnServer("dc_password", 10) + ";Password=" + password;
+  ASSERT_TRUE(Save(source, folder_ / "direct.vbk"));
+  const std::string target = databases_.Add("dc_password_target") + ";Password=" + password;
+  ASSERT_TRUE(backup_.Restore(target, folder_ / "direct.vbk"));
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder_.path())) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes.find(password), std::string::npos) << entry.path();
+  }
+}
+
+TEST_F(ServerDirectCopy, ACopyOfOneEngineIsRefusedByTheOtherAndChangesNothing) {
+  const std::string server = SampleOnServer("dc_engines", 20);
+  ASSERT_TRUE(Save(server, folder_ / "server.vbk"));
+  const std::string file = FileDatabase(folder_ / "file.db");
+  cli::MakeSampleDatabase(file, 20);
+  ASSERT_TRUE(Save(file, folder_ / "file.vbk"));
+
+  const std::string mismatch = "{8BC958C2-ECAB-4A9B-9E75-23350D555F20} 64 ";
+  events_.messages.clear();
+  EXPECT_FALSE(backup_.Restore(file, folder_ / "server.vbk"));
+  EXPECT_FALSE(backup_.Restore(server, folder_ / "file.vbk"));
+  ASSERT_EQ(events_.messages.size(), 2u);
+  for (const std::string& message : events_.messages) EXPECT_THAT(message, StartsWith(mismatch));
+  EXPECT_EQ(Count(file, "SELECT COUNT(*) FROM [Measurements]"), 20);
+  EXPECT_EQ(Count(server, "SELECT COUNT(*) FROM [Measurements]"), 20);
+  EXPECT_EQ(AsideLeft(server), 0);
+}
+
+TEST_F(ServerDirectCopy, AServerElsewhereIsNotRestoredInto) {
+  const std::string source = SampleOnServer("dc_remote", 10);
+  ASSERT_TRUE(Save(source, folder_ / "direct.vbk"));
+  events_.messages.clear();
+  const std::string remote = "Provider=SQLOLEDB.1;Data Source=db.example.invalid;Initial Catalog=shop";
+  EXPECT_FALSE(backup_.Restore(remote, folder_ / "direct.vbk"));
+  ASSERT_EQ(events_.messages.size(), 1u);
+  EXPECT_THAT(events_.messages[0], StartsWith("{56685F35-E98D-45C9-A75D-41E896550869} 64 "));
+}
+
+// A cancel while the server restores stops its tool: the target stays as it was and the database that was
+// being built goes.
+TEST_F(ServerDirectCopy, ACancelledNativeRestoreLeavesTheTargetAndNothingAside) {
+  const std::string source = SampleOnServer("dc_cancel", 200);
+  ASSERT_TRUE(Save(source, folder_ / "direct.vbk"));
+  const std::string target = databases_.Add("dc_target");
+  CreateDatabase(target);
+  OpenConnection(target)->Execute("CREATE TABLE [Mine] ([Keep] integer)");
+  for (std::int32_t above : {0, 1, 50}) {
+    events_.progress.clear();
+    events_.cancelOn = kRestoreCaption;
+    events_.cancelAbove = above;
+    EXPECT_FALSE(backup_.Restore(target, folder_ / "direct.vbk")) << above;
+    EXPECT_EQ(events_.progress.back(), std::make_pair(100, std::string("The restore was cancelled.")))
+        << above;
+    EXPECT_EQ(Count(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'"), 1) << above;
+    EXPECT_EQ(AsideLeft(target), 0) << above;
+    EXPECT_FALSE(std::filesystem::exists(ServerFolder() / "TempRestore.bak")) << above;
+  }
+  // A cancel while the server backs up ends the save as cancelled, with no backup file.
+  events_.progress.clear();
+  events_.cancelOn = kSaveCaption;
+  events_.cancelAbove = 0;
+  EXPECT_FALSE(Save(source, folder_ / "cancelled.vbk"));
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "cancelled.vbk"));
+  EXPECT_EQ(events_.progress.back().second, "The backup was cancelled.");
+}
+
+TEST_F(ServerDirectCopy, AFailingToolGivesItsStatusAndMessageAndLeavesNothingBehind) {
+  Operation operation = backup_.Internals().MakeOperation();
+  Archive archive(operation);
+  // A database the server does not have.
+  try {
+    archive.SaveSQLDatabaseToFile(testing::ServerDatabase("dc_missing_database"), folder_ / "native");
+    ADD_FAILURE() << "a backup of a missing database succeeded";
+  } catch (const Error& error) {
+    EXPECT_THAT(error.Description(), HasSubstr("\"dc_missing_database\" does not exist"));
+    EXPECT_THAT(error.Description(), HasSubstr("SaveSQLDatabaseToFile component failure"));
+  }
+  // A native backup that is no backup: the restore fails, the target stays, nothing is left aside.
+  const std::string target = databases_.Add("dc_bad");
+  CreateDatabase(target);
+  OpenConnection(target)->Execute("CREATE TABLE [Mine] ([Keep] integer)");
+  std::ofstream(folder_ / "garbage") << "not a backup";
+  try {
+    archive.RestoreSQLBackupFromFile(AsideConnectionString(target), folder_ / "garbage");
+    ADD_FAILURE() << "garbage was restored";
+  } catch (const Error& error) {
+    EXPECT_THAT(error.Description(), HasSubstr("pg_restore ended with status 1"));
+  }
+  EXPECT_FALSE(std::filesystem::exists(ServerFolder() / "TempRestore.bak"));
+  EXPECT_EQ(AsideLeft(target), 0);
+  EXPECT_EQ(Count(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'"), 1);
+
+  // Tools older than the server: a clear error naming both versions, before anything runs.
+  std::filesystem::create_directories(folder_ / "old");
+  for (const char* tool : {"pg_dump", "pg_restore"}) {
+    std::ofstream script(folder_.path() / "old" / tool);
+    script << "#!/bin/sh\necho '" << tool << " (PostgreSQL) 9.6.24'\n";
+    script.close();
+    std::filesystem::permissions(folder_.path() / "old" / tool, std::filesystem::perms::owner_all);
+  }
+  ::setenv("VELA_PG_BINDIR", (folder_ / "old").c_str(), 1);
+  try {
+    archive.SaveSQLDatabaseToFile(target, folder_ / "native");
+    ADD_FAILURE() << "old tools were used";
+  } catch (const Error& error) {
+    EXPECT_THAT(error.Description(), HasSubstr("pg_dump 9.6.24"));
+    EXPECT_THAT(error.Description(), ::testing::ContainsRegex("PostgreSQL 1[0-9]"));
+  }
+}
+
+}  // namespace
+}  // namespace vela
