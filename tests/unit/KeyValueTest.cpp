@@ -33,6 +33,18 @@ TEST(KeyValue, RemoveKeyDropsTheWholeItem) {
 
 namespace vela::utils {
 
+// Taking items out must not let a quote further on close a value left open before them: the text inside
+// another value would then read as items, a second password among them.
+TEST(KeyValue, RemovingAnItemDoesNotBringAnotherOutOfAValue) {
+  const std::string cs = "E=\"x;Password=one;Password=\"y\"z;B=\";Password=two;C=\"";
+  ASSERT_EQ(KeyValue(cs, "Password", ";"), "one");
+  ASSERT_EQ(KeyValue(cs, "B", ";"), ";Password=two;C=");
+  const std::string removed = RemoveKey(cs, "Password", ";");
+  EXPECT_EQ(KeyValue(removed, "Password", ";"), "");
+  EXPECT_EQ(KeyValue(removed, "E", ";"), "\"x");
+  EXPECT_EQ(KeyValue(removed, "B", ";"), ";Password=two;C=");
+}
+
 TEST(KeyValue, FormattedItemsReadBackUnchanged) {
   for (const char* value : {"plain", "semi;colon", "quo\"te", " padded ", ""}) {
     std::string text = "Provider=P;" + FormatKeyValue("Jet OLEDB:Database Password", value) + ";x=y";

@@ -103,8 +103,11 @@ std::string KeyValue(std::string_view text, std::string_view key, std::string_vi
 }
 
 std::string RemoveKey(std::string_view text, std::string_view key, std::string_view separator) {
-  std::string out(text);
-  std::vector<Item> items = Items(text, separator);
+  // Items whose value opens a quote it never closes are written closed first: with an item taken out, a
+  // quote further on could otherwise close such a value, and what was inside another value (a second
+  // password) would read as an item of its own.
+  std::string out = ClosedPrefix(text, Items(text, separator), text.size());
+  std::vector<Item> items = Items(out, separator);
   std::string_view sep = separator.empty() ? std::string_view(";") : separator;
   for (auto it = items.rbegin(); it != items.rend(); ++it) {
     if (!text::EqualsNoCase(it->key, text::Trim(key))) continue;
