@@ -7,6 +7,10 @@
 # table of eight mixed columns, directly on the server, then times, with peak memory from /usr/bin/time:
 #   save     velabackup save (compressed)            vs  pg_dump -Fc
 #   restore  velabackup restore into a new database  vs  createdb + pg_restore -d
+#   direct   velabackup save --mode direct           vs  pg_dump -Fc
+#            velabackup restore of that direct copy  vs  createdb + pg_restore -d with the options the
+#                                                        component gives it (--no-owner --no-privileges
+#                                                        --exit-on-error)
 # and runs the same with SMALL_ROWS (default ROWS/10) to show that memory does not grow with the rows.
 #
 # The cluster lives in $VELA_PG_DIR on port $VELA_PG_PORT (defaults: a fresh folder under /tmp, port
@@ -25,6 +29,8 @@ bin="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)"
 export VELA_PG_DIR="${VELA_PG_DIR:-$(mktemp -u /tmp/vela-pg-bench-XXXXXX)}"
 export VELA_PG_PORT="${VELA_PG_PORT:-55434}"
 work="$(mktemp -d)"
+# The server's backup folder of the direct copies goes with the rest.
+export XDG_STATE_HOME="$work/state"
 ours=1
 [ -f "$VELA_PG_DIR/data/postmaster.pid" ] && ours=0
 cleanup() {
@@ -72,6 +78,13 @@ run() {
   read -r restore_s restore_kb < <(measure "$velabackup" restore -c "$(server "$vb")" -f "$dir/backup.vbk" \
     --quiet)
   read -r load_s load_kb < <(measure sh -c "'$bin/createdb' '$pg' && '$bin/pg_restore' -d '$pg' '$dir/dump.pgc'")
+  drop "$vb" "$pg"
+  read -r direct_s direct_kb < <(measure "$velabackup" save -c "$(server "$db")" -f "$dir/direct.vbk" \
+    --mode direct --quiet)
+  read -r direct_restore_s direct_restore_kb < <(measure "$velabackup" restore -c "$(server "$vb")" \
+    -f "$dir/direct.vbk" --quiet)
+  read -r load2_s load2_kb < <(measure sh -c "'$bin/createdb' -T template0 '$pg' && '$bin/pg_restore' \
+    --no-owner --no-privileges --exit-on-error -d '$pg' '$dir/dump.pgc'")
   local vbk pgc
   vbk=$(stat -c %s "$dir/backup.vbk")
   pgc=$(stat -c %s "$dir/dump.pgc")
@@ -82,6 +95,11 @@ run() {
     "$(echo "$vbk / $pgc" | bc -l)"
   printf '  restore  velabackup %7.2f s %8d kB peak   pg_restore  %7.2f s %8d kB peak   ratio %.2f\n' \
     "$restore_s" "$restore_kb" "$load_s" "$load_kb" "$(echo "$restore_s / $load_s" | bc -l)"
+  printf '  direct   save %7.2f s %8d kB peak   pg_dump -Fc %7.2f s   ratio %.2f\n' \
+    "$direct_s" "$direct_kb" "$dump_s" "$(echo "$direct_s / $dump_s" | bc -l)"
+  printf '           restore %7.2f s %8d kB peak   pg_restore  %7.2f s   ratio %.2f   archive %d bytes\n' \
+    "$direct_restore_s" "$direct_restore_kb" "$load2_s" "$(echo "$direct_restore_s / $load2_s" | bc -l)" \
+    "$(stat -c %s "$dir/direct.vbk")"
   drop "$db" "$vb" "$pg"
   rm -rf "$dir"
 }

@@ -20,7 +20,7 @@ struct ConnectionParts {
 ConnectionParts GetConnectionParts(const Utils& utils, std::string_view connectionString);
 
 // True for "Local", "(Local)", this computer's name, and each of them followed by "\" and an instance
-// name, without regard to case.
+// name, without regard to case; and for an absolute path, a folder of the local server's sockets.
 bool IsLocalServer(const Utils& utils, std::string_view server);
 
 // True when one of the ";"-separated items of `list` (untrimmed, empty items kept) equals `value` without

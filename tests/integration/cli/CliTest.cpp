@@ -327,5 +327,26 @@ TEST_F(ServerCli, SampleSaveAndRestoreOnTheServerKeepThePasswordOutOfSight) {
   EXPECT_EQ(toFile.status, 0) << toFile.err;
 }
 
+// A direct copy of a server database: the server's own tools do the work, and their progress reaches the
+// host's events under the native captions.
+TEST_F(ServerCli, ADirectCopyOnTheServerReportsTheToolsProgress) {
+  ::setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1);
+  std::string shop = Database("direct"), copy = Database("direct_copy"), backup = folder_ / "direct.vbk";
+  ASSERT_EQ(Host(folder_, {"sample", "-c", Url(shop), "--rows", "200"}).status, 0);
+  Result save =
+      Host(folder_, {"save", "-c", Url(shop), "-f", backup, "--mode", "direct", "--events", "jsonl"});
+  ASSERT_EQ(save.status, 0) << save.err;
+  EXPECT_THAT(save.out, HasSubstr("\"value\":100,\"caption\":\"Backing up the database on the server...\""));
+  Result restore = Host(folder_, {"restore", "-c", Url(copy), "-f", backup, "--events", "jsonl"});
+  ASSERT_EQ(restore.status, 0) << restore.err;
+  EXPECT_THAT(restore.out,
+              HasSubstr("\"value\":100,\"caption\":\"Restoring the database on the server...\""));
+  std::unique_ptr<data::Connection> restored = data::OpenConnection(Server(copy));
+  auto rows = restored->OpenRecordset("SELECT COUNT(*) FROM [Measurements]", data::adOpenForwardOnly,
+                                      data::adLockReadOnly, data::adUseServer);
+  EXPECT_EQ(rows->GetValue(std::size_t{0}).AsInt(), 200);
+  ::unsetenv("XDG_STATE_HOME");
+}
+
 }  // namespace
 }  // namespace vela

@@ -10,8 +10,10 @@
 #include "Sample.h"
 #include "platform/data/SqlText.h"
 #include "platform/data/postgres/ServerSession.h"
+#include "platform/utils/KeyValue.h"
 #include "support/Databases.h"
 #include "support/Describe.h"
+#include "support/Forwarding.h"
 #include "support/ServerDatabases.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
@@ -223,22 +225,28 @@ TEST_F(ServerRoundTrip, ADirectCopyOfAServerElsewhereAsksFirst) {
   ASSERT_TRUE(Save(source, folder_ / "file.vbk"));
   ASSERT_TRUE(Restore(local, folder_ / "file.vbk"));
   events_.messages.clear();
-  // The same server by its address rather than as the local one.
-  const char* host = std::getenv("PGHOST");
-  const char* port = std::getenv("PGPORT");
-  ASSERT_TRUE(host != nullptr && port != nullptr);
-  std::string remote = "Provider=SQLOLEDB.1;Data Source=" + std::string(host) + "," + port +
-                       ";Initial Catalog=" + DatabaseName(local);
+  // The same server, as a connection that names another computer.
+  struct Elsewhere : testing::ForwardingConnection {
+    using ForwardingConnection::ForwardingConnection;
+    std::string ConnectionString() const override {
+      return utils::SetKeyValue(inner_->ConnectionString(), "Data Source", "db.example.invalid,5433", ";");
+    }
+  };
+  auto saveElsewhere = [&](const std::string& file) {
+    backup_.SetBackupMode(bmDirectCopy);
+    Elsewhere remote(OpenConnection(local));
+    return backup_.Save(remote, file);
+  };
   const std::string question = "{66685F35-E98D-45C9-A75D-41E896550869}";
 
   events_.answers[question] = 7;  // No
-  EXPECT_FALSE(Save(remote, folder_ / "no.vbk", bmDirectCopy));
+  EXPECT_FALSE(saveElsewhere(folder_ / "no.vbk"));
   EXPECT_FALSE(std::filesystem::exists(folder_ / "no.vbk"));
   ASSERT_EQ(events_.messages.size(), 1u) << ::testing::PrintToString(events_.messages);
   EXPECT_THAT(events_.messages[0], ::testing::StartsWith(question));
 
   events_.answers[question] = 6;  // Yes: a compressed text backup instead
-  ASSERT_TRUE(Save(remote, folder_ / "yes.vbk", bmDirectCopy));
+  ASSERT_TRUE(saveElsewhere(folder_ / "yes.vbk"));
   EXPECT_EQ(backup_.BackupMode(), bmCompressedTextFile);
   const std::string back = FileDatabase(folder_ / "back.db");
   ASSERT_TRUE(Restore(back, folder_ / "yes.vbk"));

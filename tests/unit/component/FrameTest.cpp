@@ -166,10 +166,11 @@ TEST(ConnectionStrings, PartsUseTheOneWordUserKey) {
 TEST(ConnectionStrings, LocalServerForms) {
   FixedComputer utils;
   for (const char* local :
-       {"local", "LOCAL\\inst", "(Local)", "(local)\\SQLEXPRESS", "velahost", "VELAHOST\\i"})
+       {"local", "LOCAL\\inst", "(Local)", "(local)\\SQLEXPRESS", "velahost", "VELAHOST\\i",
+        "/run/postgresql", "/tmp/sockets,5433"})
     EXPECT_TRUE(IsLocalServer(utils, local)) << local;
   for (const char* remote :
-       {".", "127.0.0.1", "otherhost", "otherhost\\i", "VelaHostX", "(Local)x", "Localx"})
+       {".", "127.0.0.1", "otherhost", "otherhost\\i", "VelaHostX", "(Local)x", "Localx", "host/path"})
     EXPECT_FALSE(IsLocalServer(utils, remote)) << remote;
 }
 
