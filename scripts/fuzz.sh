@@ -5,7 +5,8 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]      targets: datafile document unzip keyvalue restore (default all)
 #
 # Prints, per target, the executions, the seconds and the crashes; exits 1 when any target crashed. A
-# crashing input is kept as build-fuzz/findings/<target>/crash-*. FUZZ_BUILD_DIR overrides the build folder.
+# crashing input is kept as build-fuzz/findings/<target>/crash-* until the next run of that target.
+# FUZZ_BUILD_DIR overrides the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,7 +36,7 @@ for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"
   findings="$build/findings/$target"
   log="$build/fuzz-$target.log"
-  rm -rf "$corpus"
+  rm -rf "$corpus" "$findings"
   mkdir -p "$corpus" "$findings"
   cp fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
   dict=()
