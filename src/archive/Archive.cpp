@@ -145,7 +145,8 @@ void Archive::UnzipMessageCallback(std::int32_t& message, std::int32_t& style, s
   });
 }
 
-void Archive::ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode) {
+void Archive::ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode,
+                       bool compressedContent) {
   Trapped("ZipFiles", [&](Procedure& at) {
     at();
     std::string caption = GetMessageText(9);
@@ -153,7 +154,7 @@ void Archive::ZipFiles(const std::string& archivePath, const std::string& fileLi
     at();
     ZipHandler handler(*this, operation_, caption, archivePath);
     zip::ZipControl packer(&handler, operation_.drive());
-    packer.SetCompressionLevel(mode == bmUncompressedTextFile ? 0 : 9);
+    packer.SetCompressionLevel(mode == bmUncompressedTextFile ? 0 : compressedContent ? 1 : 9);
     packer.SetArchivePath(archivePath);
     at();
     packer.SetFileList(fileList);

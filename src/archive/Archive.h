@@ -20,8 +20,11 @@ class Archive {
 
   // The host's additional files (RequestAdditionalFiles) as entries of the packer's file list.
   std::string GetAdditionalFiles(const TableList& doNotSaveDataTables);
-  // Packs the files of `fileList` into `archivePath`, stored in the uncompressed mode, deflated otherwise.
-  void ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode);
+  // Packs the files of `fileList` into `archivePath`, stored in the uncompressed mode, deflated otherwise;
+  // `compressedContent` (a server's own backup, compressed by its tool) takes the quickest deflate, which
+  // still finds most of what there is left to gain.
+  void ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode,
+                bool compressedContent = false);
   // Unpacks the backup file into the work folder. Returns the folder that received the backup document or
   // the mode file (the restore folder), empty when the file holds neither: a file of an older layout, or a
   // readable file that is no zip archive at all.

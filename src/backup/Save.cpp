@@ -156,7 +156,8 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       fileList += zip::QuoteFileListEntry(providerPath);
 
       at();
-      archive.ZipFiles(destinationFilePath, fileList, m_BackupMode);
+      archive.ZipFiles(destinationFilePath, fileList, m_BackupMode,
+                       m_BackupMode == bmDirectCopy && m_Provider == dpSQLServer);
       at();
       if (operation_.Cancelled()) {
         operation_.RaiseUpdateProgress(100, GetMessageText(15));

@@ -57,8 +57,10 @@ std::string ToolVersion(const std::string& tool) {
 
 // The folder of PostgreSQL's tools that serves a server of this major version: VELA_PG_BINDIR when set,
 // else the oldest installed version that is not older than the server (/usr/lib/postgresql/<n>/bin),
-// else whatever the PATH offers.
-std::string ToolFolder(int serverMajor) {
+// else whatever the PATH offers. `major` receives the tools' major version when the folder's name says
+// it, 0 when the tools must be asked.
+std::string ToolFolder(int serverMajor, int& major) {
+  major = 0;
   if (const char* chosen = std::getenv("VELA_PG_BINDIR"); chosen && *chosen) return chosen;
   int best = 0;
   std::error_code ec;
@@ -67,7 +69,10 @@ std::string ToolFolder(int serverMajor) {
     if (major < serverMajor || !fs::exists(entry.path() / "bin" / "pg_dump", ec)) continue;
     if (best == 0 || major < best) best = major;
   }
-  if (best != 0) return "/usr/lib/postgresql/" + std::to_string(best) + "/bin";
+  if (best != 0) {
+    major = best;
+    return "/usr/lib/postgresql/" + std::to_string(best) + "/bin";
+  }
   if (const char* path = std::getenv("PATH"))
     for (const std::string& folder : text::Split(path, ':'))
       if (!folder.empty() && ::access((fs::path(folder) / "pg_dump").c_str(), X_OK) == 0) return folder;
@@ -107,7 +112,7 @@ class ServerManagement final : public DatabaseManagement {
     auto& session = dynamic_cast<ServerSession&>(*connection_);
     ResultHandle version = session.QueryServerSql("SHOW server_version");
     serverVersion_ = PQgetvalue(version.get(), 0, 0);
-    folder_ = ToolFolder(MajorOf(serverVersion_));
+    folder_ = ToolFolder(MajorOf(serverVersion_), folderMajor_);
   }
 
   std::string MasterDBPath() override {
@@ -219,6 +224,8 @@ class ServerManagement final : public DatabaseManagement {
   std::string Tool(const std::string& name) const {
     RequireConnected();
     std::string path = (fs::path(folder_) / name).string();
+    // Tools of the distribution's versioned folders need not be asked (each asking costs a process).
+    if (folderMajor_ != 0) return path;
     std::string version = ToolVersion(path);
     if (MajorOf(version) < MajorOf(serverVersion_))
       throw Error(kNotSupported, kSourceData,
@@ -291,6 +298,7 @@ class ServerManagement final : public DatabaseManagement {
   std::unique_ptr<Connection> connection_;
   std::string serverVersion_;
   std::string folder_;
+  int folderMajor_ = 0;
 };
 
 }  // namespace
