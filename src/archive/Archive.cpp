@@ -154,7 +154,7 @@ void Archive::ZipFiles(const std::string& archivePath, const std::string& fileLi
     at();
     ZipHandler handler(*this, operation_, caption, archivePath);
     zip::ZipControl packer(&handler, operation_.drive());
-    packer.SetCompressionLevel(mode == bmUncompressedTextFile ? 0 : compressedContent ? 1 : 9);
+    packer.SetCompressionLevel(mode == bmUncompressedTextFile || compressedContent ? 0 : 9);
     packer.SetArchivePath(archivePath);
     at();
     packer.SetFileList(fileList);
