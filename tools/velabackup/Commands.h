@@ -38,6 +38,12 @@ struct RestoreOptions {
 
 struct InspectOptions {
   std::string file;
+  bool json = false;
+};
+
+struct VerifyOptions {
+  std::string file;
+  bool quiet = false;
 };
 
 struct SampleOptions {
@@ -48,6 +54,7 @@ struct SampleOptions {
 int RunSave(const SaveOptions& options);
 int RunRestore(const RestoreOptions& options);
 int RunInspect(const InspectOptions& options);
+int RunVerify(const VerifyOptions& options);
 int RunSample(const SampleOptions& options);
 
 }  // namespace vela::cli

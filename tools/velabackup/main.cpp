@@ -68,6 +68,13 @@ int main(int argc, char** argv) {
   CLI::App* inspectCommand =
       app.add_subcommand("inspect", "members, mode, source engine, tables with row counts");
   inspectCommand->add_option("-f,--file", inspect.file, "backup file")->required();
+  inspectCommand->add_flag("--json", inspect.json, "one JSON document for scripts");
+
+  vela::cli::VerifyOptions verify;
+  CLI::App* verifyCommand = app.add_subcommand(
+      "verify", "check every member, the document and every data file without a database (2: damaged)");
+  verifyCommand->add_option("-f,--file", verify.file, "backup file")->required();
+  verifyCommand->add_flag("--quiet", verify.quiet, "no progress bar");
 
   vela::cli::SampleOptions sample;
   CLI::App* sampleCommand =
@@ -88,6 +95,7 @@ int main(int argc, char** argv) {
     if (saveCommand->parsed()) return vela::cli::RunSave(save);
     if (restoreCommand->parsed()) return vela::cli::RunRestore(restore);
     if (inspectCommand->parsed()) return vela::cli::RunInspect(inspect);
+    if (verifyCommand->parsed()) return vela::cli::RunVerify(verify);
     if (sampleCommand->parsed()) return vela::cli::RunSample(sample);
   } catch (const vela::cli::UsageError& error) {
     std::cerr << "velabackup: " << vela::cli::Printable(error.what()) << "\n";

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/utils/FileDescriptor.h"
+#include "platform/zip/ArchiveReader.h"
 #include "platform/zip/ControlCommon.h"
 #include "platform/zip/MemberName.h"
 #include "platform/zip/StatusReport.h"
@@ -26,10 +27,6 @@ constexpr const char* kSource = kSourceUnzip;
 constexpr std::size_t kPieceSize = 1 << 20;
 
 using utils::FileDescriptor;
-
-struct CloseMember {
-  void operator()(zip_file_t* file) const { zip_fclose(file); }
-};
 
 struct Member {
   zip_uint64_t index = 0;
@@ -78,63 +75,7 @@ class Unpacker {
 
   // Null with `number` and `why` set when the archive cannot be opened.
   Archive Open(std::int32_t& number, std::string& why) const {
-    const std::string path = archivePath_.string();
-    struct stat info {};
-    if (::stat(archivePath_.c_str(), &info) != 0) {
-      int error = errno;
-      number = error == ENOENT || error == ENOTDIR ? kArchiveNotFound : kArchiveUnreadable;
-      why = error == ENOENT || error == ENOTDIR
-                ? "The backup file " + path + " does not exist"
-                : "Cannot read the backup file " + path + ": " + std::strerror(error);
-      return nullptr;
-    }
-    if (!S_ISREG(info.st_mode)) {
-      number = kArchiveUnreadable;
-      why = "Cannot read the backup file " + path + ": it is not a regular file";
-      return nullptr;
-    }
-    FileDescriptor fd(::open(archivePath_.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.IsOpen()) {
-      number = kArchiveUnreadable;
-      why = "Cannot read the backup file " + path + ": " + std::strerror(errno);
-      return nullptr;
-    }
-    if (info.st_size == 0) {
-      number = kNotZipArchive;
-      why = "The backup file " + path + " is empty, not a zip archive";
-      return nullptr;
-    }
-    int code = 0;
-    zip_t* archive = zip_fdopen(fd.Get(), ZIP_CHECKCONS, &code);
-    if (archive != nullptr) {
-      fd.Release();  // now owned by the archive
-      return Archive(archive);
-    }
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string detail = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    switch (code) {
-      case ZIP_ER_NOZIP:
-        number = kNotZipArchive;
-        why = "The backup file " + path + " is not a zip archive";
-        break;
-      case ZIP_ER_OPEN:
-      case ZIP_ER_READ:
-      case ZIP_ER_SEEK:
-        number = kArchiveUnreadable;
-        why = "Cannot read the backup file " + path + ": " + detail;
-        break;
-      case ZIP_ER_MEMORY:
-        number = kOutOfMemory;
-        why = "Out of memory while opening the backup file " + path;
-        break;
-      default:
-        number = kDamagedArchive;
-        why = "The backup file " + path + " is a damaged zip archive: " + detail;
-        break;
-    }
-    return nullptr;
+    return OpenArchive(archivePath_, number, why);
   }
 
   // Checks every member before anything is written: one bad name, or a count or sum of declared sizes
@@ -283,32 +224,13 @@ class Unpacker {
       throw Error(WriteErrorNumber(error), kSource,
                   "Cannot create the file " + target.string() + ": " + std::strerror(error));
     }
-    std::unique_ptr<zip_file_t, CloseMember> data(zip_fopen_index(archive, member.index, 0));
-    if (!data) Damaged("member " + Quote(member.name) + ": " + zip_strerror(archive));
-    // Asking for one byte more than the member has left shows a member that outgrows its declared size
-    // before the excess is inflated or written. Reading to the end lets libzip check the CRC-32.
     std::uint64_t done = 0;
-    for (;;) {
-      const std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), member.size - done + 1);
-      zip_int64_t count = zip_fread(data.get(), buffer.data(), wanted);
-      if (count < 0) {
-        if (zip_error_code_zip(zip_file_get_error(data.get())) == ZIP_ER_CRC)
-          Damaged("member " + Quote(member.name) +
-                  " fails its CRC-32 check: its contents are not what the archive recorded");
-        Damaged("member " + Quote(member.name) + ": " + zip_file_strerror(data.get()));
-      }
-      if (count == 0) break;
-      if (static_cast<std::uint64_t>(count) > member.size - done)
-        Damaged("member " + Quote(member.name) + " holds more than the " + std::to_string(member.size) +
-                " bytes it declares; unpacking stopped there");
-      if (std::error_code error = file.WriteAll(buffer.data(), static_cast<std::size_t>(count)))
-        WriteFailed(target, error.value());
-      done += static_cast<std::uint64_t>(count);
-      progress.Report(member.name, done, Percent(done, member.size), false);
-    }
-    if (done != member.size)
-      Damaged("member " + Quote(member.name) + " holds " + std::to_string(done) + " bytes, not the " +
-              std::to_string(member.size) + " it declares");
+    StreamMember(archive, archivePath_, member.index, member.name, member.size, buffer,
+                 [&](const char* data, std::size_t count) {
+                   if (std::error_code error = file.WriteAll(data, count)) WriteFailed(target, error.value());
+                   done += count;
+                   progress.Report(member.name, done, Percent(done, member.size), false);
+                 });
     if (member.mtime != 0) {
       struct timespec times[2] = {{member.mtime, 0}, {member.mtime, 0}};
       ::futimens(file.Get(), times);

@@ -119,15 +119,15 @@ TEST_F(Cli, InspectTrustsNoSizeAMemberDeclares) {
   testing::PatchMember(lying, kDocumentMember, HeaderField::kSize, 0xF0000000u);
   Result huge = Host(folder_, {"inspect", "-f", lying});
   EXPECT_EQ(huge.status, 2);
-  EXPECT_THAT(huge.out, HasSubstr(std::string("The backup document ") + kDocumentMember +
-                                  " declares 4026531840 bytes, more than the 67108864 this command reads."));
+  EXPECT_THAT(huge.err, HasSubstr(std::string("The backup document ") + kDocumentMember +
+                                  " declares 4026531840 bytes, more than the 67108864 that are read"));
   // A document that holds more than it claims is caught one byte past the claim.
   std::filesystem::copy_file(backup_, lying, std::filesystem::copy_options::overwrite_existing);
   testing::PatchMember(lying, kDocumentMember, HeaderField::kSize, 100);
   Result more = Host(folder_, {"inspect", "-f", lying});
   EXPECT_EQ(more.status, 2);
-  EXPECT_THAT(more.out, HasSubstr(std::string("The backup document ") + kDocumentMember +
-                                  " holds more than the 100 bytes it declares."));
+  EXPECT_THAT(more.err, HasSubstr(std::string("member '") + kDocumentMember +
+                                  "' holds more than the 100 bytes it declares"));
 }
 
 // No character a terminal acts on: C0 other than the line end, DEL, C1.

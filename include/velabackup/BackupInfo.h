@@ -1,0 +1,100 @@
+// Reading a backup file without a database: what it holds (InspectBackup) and whether it is sound
+// (VerifyBackup). Both read the archive member by member and never unpack it whole; a table data file is
+// read row by row, so memory stays flat whatever the size of the tables.
+//
+// A backup file is untrusted input: names, counts and sizes here are what the file says, and names may hold
+// any character (a host escapes them before they reach a terminal). A file that cannot be opened as a zip
+// archive at all, or whose backup document cannot be read, fails with vela::Error; damage found inside a
+// readable archive is reported, not thrown.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "velabackup/Enums.h"
+
+namespace vela {
+
+enum class BackupLayout {
+  kCurrent,    // the backup document or the mode member is there
+  kOlder,      // a zip archive of an older layout: neither is there
+  kNotBackup,  // not a zip archive
+};
+
+enum class MemberRole {
+  kDocument,        // the backup document
+  kMode,            // the mode member
+  kProvider,        // the provider member
+  kTableData,       // the data file of one table (BackupMember::table)
+  kNativeCopy,      // the engine's own copy of the database
+  kAdditionalFile,  // a file of the host, or anything else
+};
+
+struct BackupMember {
+  std::string name;
+  MemberRole role = MemberRole::kAdditionalFile;
+  std::string table;  // kTableData: the table whose rows it holds
+  std::uint64_t size = 0;
+  std::uint64_t packedSize = 0;
+  std::uint16_t method = 0;  // the zip compression method: 0 stored, 8 deflated
+};
+
+struct BackupTable {
+  std::string name;
+  std::string fileName;  // the data file's member as the document names it; empty for structure only
+  bool dataPresent = false;
+  std::uint32_t columns = 0;
+  std::optional<std::uint32_t> headerCount;  // the row count in the data file's header
+};
+
+struct BackupInfo {
+  BackupLayout layout = BackupLayout::kNotBackup;
+  std::optional<BackupModeEnum> mode;  // absent when the mode member is missing or holds no known mode
+  std::string modeText;                // the mode member's text as stored (trimmed, at most 64 bytes)
+  std::optional<DataProvider> provider;
+  std::string providerText;
+  std::vector<BackupMember> members;
+  std::vector<BackupTable> tables;
+};
+
+// What the file holds. Throws vela::Error when it is no readable zip archive, or when its backup document is
+// larger than kMaxBackupDocument or no well-formed backup document.
+BackupInfo InspectBackup(const std::string& path);
+
+// The largest backup document read: far beyond any real schema, small enough to hold in memory.
+inline constexpr std::uint64_t kMaxBackupDocument = std::uint64_t{64} << 20;
+
+struct VerifyProblem {
+  std::string member;     // the archive member, when the problem is one member's
+  std::string table;      // the table, when the problem is one table's
+  std::uint64_t row = 0;  // the row, counted from 1; 0 when the problem is not one row's
+  std::string text;
+};
+
+struct VerifyReport {
+  BackupLayout layout = BackupLayout::kNotBackup;
+  std::vector<VerifyProblem> problems;  // the first kMaxVerifyProblems found
+  std::uint64_t problemCount = 0;       // all that were found
+  std::uint64_t membersChecked = 0;
+  std::uint64_t tablesChecked = 0;
+  std::uint64_t rowsChecked = 0;
+
+  bool Sound() const noexcept { return layout == BackupLayout::kCurrent && problemCount == 0; }
+};
+
+inline constexpr std::size_t kMaxVerifyProblems = 1000;
+
+// Called as the check moves on: what is being checked and the percent of the archive's bytes done.
+using VerifyProgress = std::function<void(const std::string& item, int percent)>;
+
+// Checks the file without a database: every member's size and CRC-32; for a text backup the document
+// against the data files (each table's file is there, its header count is the rows it holds, every field
+// index is within the table's columns, every value is well formed for its column's type, no row is marked
+// corrupted); for a direct copy of a file database, the SQLite header of the native copy. A file of an
+// older layout, or no zip archive at all, gives a report with that layout and one problem.
+VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress = {});
+
+}  // namespace vela

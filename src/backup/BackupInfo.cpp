@@ -1,0 +1,349 @@
+// Reading a backup file without a database (velabackup/BackupInfo.h). Members are read straight from the
+// archive; the backup document and each table data file pass through a private work folder one at a time,
+// so that the document reader and the table data file reader of the restore read them as they are.
+#include "velabackup/BackupInfo.h"
+
+#include <stdlib.h>
+
+#include <charconv>
+#include <filesystem>
+#include <system_error>
+
+#include "backup/BackupDocument.h"
+#include "backup/FormatNumericValue.h"
+#include "backup/TableDataFile.h"
+#include "platform/data/Canonical.h"
+#include "platform/text/Strings.h"
+#include "platform/zip/ArchiveReader.h"
+#include "velabackup/BackupFile.h"
+#include "velabackup/Error.h"
+#include "velabackup/data/Types.h"
+
+namespace vela {
+namespace fs = std::filesystem;
+namespace {
+
+// The header "[count]" of a table data file fits in its first bytes: the mark, "[", ten digits, "]".
+constexpr std::uint64_t kDataHeaderBytes = 64;
+constexpr std::uint64_t kSmallMemberBytes = 64;
+constexpr char kSqliteMagic[] = "SQLite format 3";  // with its terminating zero: the file's first 16 bytes
+
+// A private folder for the members being read, removed with what it holds.
+class WorkFolder {
+ public:
+  WorkFolder() {
+    std::string pattern = (fs::temp_directory_path() / "velabackup-check-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+      throw Error(kPathAccess, kSourceComponent, "Cannot create a work folder " + pattern);
+    path_ = pattern;
+  }
+  ~WorkFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+  fs::path File(const char* name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+std::string SmallMember(const zip::ArchiveReader& reader, const zip::MemberStat* member) {
+  if (member == nullptr) return {};
+  std::string text;
+  reader.Read(
+      *member, [&](const char* data, std::size_t size) { text.append(data, size); }, kSmallMemberBytes);
+  return std::string(text::Trim(text));
+}
+
+template <class Enum>
+std::optional<Enum> Number(const std::string& text, int low, int high) {
+  int number = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || number < low || number > high)
+    return std::nullopt;
+  return static_cast<Enum>(number);
+}
+
+// The parts of the file that InspectBackup and VerifyBackup both read first.
+struct Contents {
+  BackupInfo info;
+  std::optional<backup::BackupDocument> document;
+};
+
+void ReadDocument(const zip::ArchiveReader& reader, const zip::MemberStat& member, const WorkFolder& work,
+                  Contents& contents) {
+  if (member.size > kMaxBackupDocument)
+    throw Error(kBadFileFormat, kSourceComponent,
+                std::string("The backup document ") + kDocumentMember + " declares " +
+                    std::to_string(member.size) + " bytes, more than the " +
+                    std::to_string(kMaxBackupDocument) + " that are read");
+  const fs::path path = work.File("document.xml");
+  reader.Extract(member, path);
+  contents.document = backup::ReadBackupDocument(xml::Document::Load(path.string()));
+  fs::remove(path);
+}
+
+Contents ReadContents(const zip::ArchiveReader& reader, const WorkFolder& work) {
+  Contents contents;
+  BackupInfo& info = contents.info;
+  const zip::MemberStat* document = reader.Find(kDocumentMember);
+  const zip::MemberStat* mode = reader.Find(kModeMember);
+  info.layout = document != nullptr || mode != nullptr ? BackupLayout::kCurrent : BackupLayout::kOlder;
+  info.modeText = SmallMember(reader, mode);
+  info.mode = Number<BackupModeEnum>(info.modeText, bmCompressedTextFile, bmDirectCopy);
+  info.providerText = SmallMember(reader, reader.Find(kProviderMember));
+  info.provider = Number<DataProvider>(info.providerText, dpAccess, dpSQLServer);
+  if (document != nullptr) ReadDocument(reader, *document, work, contents);
+
+  if (contents.document) {
+    for (const auto& group : contents.document->groups)
+      for (const backup::TableEntry& entry : group) {
+        if (!entry.IsTable()) continue;
+        BackupTable table;
+        table.name = entry.name;
+        table.fileName = entry.fileName.value_or("");
+        table.columns = static_cast<std::uint32_t>(entry.columns.size());
+        table.dataPresent = !table.fileName.empty() && reader.Find(table.fileName) != nullptr;
+        info.tables.push_back(std::move(table));
+      }
+  }
+  for (const zip::MemberStat& stat : reader.Members()) {
+    BackupMember member{stat.name, MemberRole::kAdditionalFile, {}, stat.size, stat.packedSize, stat.method};
+    if (text::EqualsNoCase(stat.name, kDocumentMember)) {
+      member.role = MemberRole::kDocument;
+    } else if (text::EqualsNoCase(stat.name, kModeMember)) {
+      member.role = MemberRole::kMode;
+    } else if (text::EqualsNoCase(stat.name, kProviderMember)) {
+      member.role = MemberRole::kProvider;
+    } else if (text::EqualsNoCase(stat.name, kNativeBackupMember)) {
+      member.role = MemberRole::kNativeCopy;
+    } else {
+      for (const BackupTable& table : info.tables)
+        if (!table.fileName.empty() && text::EqualsNoCase(stat.name, table.fileName)) {
+          member.role = MemberRole::kTableData;
+          member.table = table.name;
+          break;
+        }
+    }
+    info.members.push_back(std::move(member));
+  }
+  return contents;
+}
+
+// Collects the problems of a check, keeping the first kMaxVerifyProblems.
+class Findings {
+ public:
+  explicit Findings(VerifyReport& report) : report_(report) {}
+  void Add(std::string member, std::string table, std::uint64_t row, std::string text) {
+    if (++report_.problemCount <= kMaxVerifyProblems)
+      report_.problems.push_back({std::move(member), std::move(table), row, std::move(text)});
+  }
+
+ private:
+  VerifyReport& report_;
+};
+
+struct NumberForm {
+  std::string decimal = ".", thousands;
+};
+
+// Whether a value stored without a class reads as its column's type, as the restore reads it.
+bool WellFormed(int type, const std::string& text, const NumberForm& plain, const NumberForm& money) {
+  using namespace data;
+  std::int64_t whole = 0;
+  double real = 0;
+  auto convert = [&](const NumberForm& form) {
+    return backup::FormatNumericValue(text, form.decimal, form.thousands, ".", "");
+  };
+  if (type == adBoolean) return ParseDouble(text, real);
+  if (IsIntegerType(type)) return ParseInt(text, whole) || ParseDouble(convert(plain), real);
+  if (type == adSingle || type == adDouble) return ParseDouble(convert(plain), real);
+  if (type == adDecimal || type == adNumeric || type == adVarNumeric)
+    return CanonicalDecimal(convert(plain)).has_value();
+  if (type == adCurrency) return CanonicalDecimal(convert(money)).has_value();
+  if (IsDateType(type)) return CanonicalDate(text).has_value();
+  return true;
+}
+
+// Reads one table data file to its end, checking every row against the table's columns.
+void CheckTableData(const fs::path& path, const backup::TableEntry& table, const NumberForm& plain,
+                    const NumberForm& money, Findings& findings, VerifyReport& report) {
+  using Token = backup::TableDataFileReader::Token;
+  using Class = backup::TableDataFileReader::ValueClass;
+  const std::string member = table.fileName.value_or("");
+  std::vector<std::string> columnNames;
+  for (const backup::ColumnEntry& column : table.columns) columnNames.push_back(column.name);
+  std::uint64_t rows = 0;
+  bool rowOpen = false;
+  std::string text;
+  std::vector<std::uint8_t> bytes;
+  try {
+    backup::TableDataFileReader reader(path, table.name, columnNames);
+    if (!reader.HasRows()) return;
+    for (Token token = reader.Next(); token != Token::kEnd; token = reader.Next()) {
+      if (reader.StartsRow()) {
+        ++rows;
+        rowOpen = true;
+      }
+      if (token == Token::kCorruption) {
+        if (!rowOpen) ++rows;  // a row without any field, marked corrupted
+        rowOpen = false;
+        findings.Add(member, table.name, rows, "the save marked the row corrupted");
+        continue;
+      }
+      if (token != Token::kField) continue;
+      const backup::ColumnEntry& column = table.columns[reader.FieldIndex()];
+      bool good = true;
+      switch (reader.Class()) {
+        case Class::kInteger:
+          reader.Integer();
+          break;
+        case Class::kReal:
+          reader.Real();
+          break;
+        case Class::kBinary:
+          bytes.clear();
+          reader.AppendBytes(bytes);
+          break;
+        case Class::kText:
+          break;
+        case Class::kColumn:
+          text.clear();
+          reader.AppendText(text);
+          good = WellFormed(column.dataType, text, plain, money);
+          break;
+      }
+      if (!good)
+        findings.Add(member, table.name, rows,
+                     "column \"" + column.name + "\" holds \"" + text.substr(0, 40) +
+                         (text.size() > 40 ? "..." : "") + "\", which is no value of its type " +
+                         std::to_string(column.dataType));
+    }
+    report.rowsChecked += rows;
+    if (!reader.EndedWithTrailer())
+      findings.Add(
+          member, table.name, 0,
+          "the data file ends without its trailer after row " + std::to_string(rows) + ": it was cut short");
+    if (rows != reader.RecordCount())
+      findings.Add(member, table.name, 0,
+                   "the data file's header counts " + std::to_string(reader.RecordCount()) +
+                       " rows, but it holds " + std::to_string(rows));
+  } catch (const Error& error) {
+    report.rowsChecked += rows;
+    findings.Add(member, table.name, rowOpen ? rows : rows + 1, error.Description());
+  }
+}
+
+}  // namespace
+
+BackupInfo InspectBackup(const std::string& path) {
+  zip::ArchiveReader reader(path);
+  WorkFolder work;
+  Contents contents = ReadContents(reader, work);
+  const fs::path header = work.File("header");
+  for (BackupTable& table : contents.info.tables) {
+    if (!table.dataPresent) continue;
+    try {
+      reader.Extract(*reader.Find(table.fileName), header, kDataHeaderBytes);
+      backup::TableDataFileReader data(header, table.columns);
+      table.headerCount = data.HasRows() ? data.RecordCount() : 0;
+    } catch (const Error&) {
+      // An unreadable header leaves the count unknown; VerifyBackup says why.
+    }
+  }
+  return std::move(contents.info);
+}
+
+VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress) {
+  VerifyReport report;
+  Findings findings(report);
+  std::optional<zip::ArchiveReader> reader;
+  try {
+    reader.emplace(path);
+  } catch (const Error& error) {
+    report.layout = error.Number() == zip::kNotZipArchive ? BackupLayout::kNotBackup : BackupLayout::kCurrent;
+    findings.Add({}, {}, 0, error.Description());
+    return report;
+  }
+  WorkFolder work;
+  Contents contents;
+  try {
+    contents = ReadContents(*reader, work);
+  } catch (const Error& error) {
+    report.layout = BackupLayout::kCurrent;
+    findings.Add(kDocumentMember, {}, 0, error.Description());
+    return report;
+  }
+  report.layout = contents.info.layout;
+  if (report.layout == BackupLayout::kOlder) {
+    findings.Add({}, {}, 0,
+                 "the file is a backup of an older layout, without a backup document or mode member");
+    return report;
+  }
+
+  const backup::BackupDocument* document = contents.document ? &*contents.document : nullptr;
+  NumberForm plain, money;
+  if (document != nullptr) {
+    plain.decimal = document->decimalSeparator.value_or(".");
+    plain.thousands = document->thousandSeparator.value_or("");
+    money.decimal = document->monetaryDecimalSeparator.value_or(plain.decimal);
+    money.thousands = document->monetaryThousandSeparator.value_or(plain.thousands);
+  }
+  const bool direct = contents.info.mode == bmDirectCopy;
+  if (!direct && document == nullptr) findings.Add(kDocumentMember, {}, 0, "the backup document is missing");
+  if (direct && reader->Find(kNativeBackupMember) == nullptr)
+    findings.Add(kNativeBackupMember, {}, 0, "the engine's copy of the database is missing");
+
+  std::uint64_t total = 0, done = 0;
+  for (const zip::MemberStat& member : reader->Members()) total += member.size;
+  auto report_progress = [&](const std::string& item) {
+    if (progress) progress(item, total == 0 ? 100 : static_cast<int>(done * 100 / total));
+  };
+
+  const fs::path dataPath = work.File("data");
+  for (std::size_t i = 0; i < reader->Members().size(); ++i) {
+    const zip::MemberStat& member = reader->Members()[i];
+    const BackupMember& described = contents.info.members[i];
+    if (member.folder) continue;
+    report_progress(described.role == MemberRole::kTableData ? described.table : member.name);
+    ++report.membersChecked;
+    try {
+      if (described.role == MemberRole::kTableData) {
+        reader->Extract(member, dataPath);
+      } else if (described.role == MemberRole::kNativeCopy && contents.info.provider == dpAccess) {
+        std::string start;
+        reader->Read(member, [&](const char* data, std::size_t size) {
+          if (start.size() < sizeof kSqliteMagic) start.append(data, std::min(size, sizeof kSqliteMagic));
+        });
+        if (start.compare(0, sizeof kSqliteMagic, kSqliteMagic, sizeof kSqliteMagic) != 0)
+          findings.Add(member.name, {}, 0,
+                       "the copy of the file database does not start with the SQLite header");
+      } else {
+        reader->Read(member, [](const char*, std::size_t) {});
+      }
+    } catch (const Error& error) {
+      findings.Add(member.name, described.table, 0, error.Description());
+      done += member.size;
+      continue;
+    }
+    done += member.size;
+    if (described.role != MemberRole::kTableData || document == nullptr) continue;
+    for (const auto& group : document->groups)
+      for (const backup::TableEntry& table : group)
+        if (table.IsTable() && table.name == described.table) {
+          CheckTableData(dataPath, table, plain, money, findings, report);
+          ++report.tablesChecked;
+        }
+    std::error_code ignored;
+    fs::remove(dataPath, ignored);
+  }
+  for (const BackupTable& table : contents.info.tables)
+    if (!table.fileName.empty() && !table.dataPresent)
+      findings.Add(table.fileName, table.name, 0, "the table's data file " + table.fileName + " is missing");
+  if (progress) progress({}, 100);
+  return report;
+}
+
+}  // namespace vela

@@ -1,0 +1,187 @@
+#include "platform/zip/ArchiveReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "platform/text/Strings.h"
+#include "platform/utils/FileDescriptor.h"
+
+namespace vela::zip {
+namespace {
+
+constexpr std::size_t kPieceSize = 1 << 20;
+
+struct CloseMember {
+  void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+[[noreturn]] void Damaged(const std::filesystem::path& archivePath, const std::string& what) {
+  throw Error(kDamagedArchive, kSourceUnzip,
+              "The backup file " + archivePath.string() + " is damaged: " + what);
+}
+
+}  // namespace
+
+Archive OpenArchive(const std::filesystem::path& archivePath, std::int32_t& number, std::string& why) {
+  const std::string path = archivePath.string();
+  struct stat info {};
+  if (::stat(archivePath.c_str(), &info) != 0) {
+    int error = errno;
+    number = error == ENOENT || error == ENOTDIR ? kArchiveNotFound : kArchiveUnreadable;
+    why = error == ENOENT || error == ENOTDIR
+              ? "The backup file " + path + " does not exist"
+              : "Cannot read the backup file " + path + ": " + std::strerror(error);
+    return nullptr;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    number = kArchiveUnreadable;
+    why = "Cannot read the backup file " + path + ": it is not a regular file";
+    return nullptr;
+  }
+  utils::FileDescriptor fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.IsOpen()) {
+    number = kArchiveUnreadable;
+    why = "Cannot read the backup file " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  if (info.st_size == 0) {
+    number = kNotZipArchive;
+    why = "The backup file " + path + " is empty, not a zip archive";
+    return nullptr;
+  }
+  int code = 0;
+  zip_t* archive = zip_fdopen(fd.Get(), ZIP_CHECKCONS, &code);
+  if (archive != nullptr) {
+    fd.Release();  // now owned by the archive
+    return Archive(archive);
+  }
+  zip_error_t error;
+  zip_error_init_with_code(&error, code);
+  std::string detail = zip_error_strerror(&error);
+  zip_error_fini(&error);
+  switch (code) {
+    case ZIP_ER_NOZIP:
+      number = kNotZipArchive;
+      why = "The backup file " + path + " is not a zip archive";
+      break;
+    case ZIP_ER_OPEN:
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+      number = kArchiveUnreadable;
+      why = "Cannot read the backup file " + path + ": " + detail;
+      break;
+    case ZIP_ER_MEMORY:
+      number = kOutOfMemory;
+      why = "Out of memory while opening the backup file " + path;
+      break;
+    default:
+      number = kDamagedArchive;
+      why = "The backup file " + path + " is a damaged zip archive: " + detail;
+      break;
+  }
+  return nullptr;
+}
+
+std::uint64_t StreamMember(zip_t* archive, const std::filesystem::path& archivePath, zip_uint64_t index,
+                           const std::string& name, std::uint64_t size, std::vector<char>& buffer,
+                           const MemberSink& sink, std::optional<std::uint64_t> limit) {
+  if (buffer.size() < kPieceSize) buffer.resize(kPieceSize);
+  std::unique_ptr<zip_file_t, CloseMember> data(zip_fopen_index(archive, index, 0));
+  if (!data) Damaged(archivePath, "member " + Quote(name) + ": " + zip_strerror(archive));
+  const bool partial = limit && *limit < size;
+  // Asking for one byte more than the member has left shows a member that outgrows its declared size
+  // before the excess is inflated or handed on. Reading to the end lets libzip check the CRC-32.
+  std::uint64_t done = 0;
+  for (;;) {
+    std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), size - done + 1);
+    if (partial) wanted = std::min<std::uint64_t>(wanted, *limit - done);
+    if (wanted == 0) return done;
+    zip_int64_t count = zip_fread(data.get(), buffer.data(), wanted);
+    if (count < 0) {
+      if (zip_error_code_zip(zip_file_get_error(data.get())) == ZIP_ER_CRC)
+        Damaged(archivePath, "member " + Quote(name) +
+                                 " fails its CRC-32 check: its contents are not what the archive recorded");
+      Damaged(archivePath, "member " + Quote(name) + ": " + zip_file_strerror(data.get()));
+    }
+    if (count == 0) break;
+    if (static_cast<std::uint64_t>(count) > size - done)
+      Damaged(archivePath, "member " + Quote(name) + " holds more than the " + std::to_string(size) +
+                               " bytes it declares; unpacking stopped there");
+    sink(buffer.data(), static_cast<std::size_t>(count));
+    done += static_cast<std::uint64_t>(count);
+  }
+  if (done != size)
+    Damaged(archivePath, "member " + Quote(name) + " holds " + std::to_string(done) + " bytes, not the " +
+                             std::to_string(size) + " it declares");
+  return done;
+}
+
+ArchiveReader::ArchiveReader(std::filesystem::path path, const UnpackLimits& limits)
+    : path_(std::move(path)) {
+  std::int32_t number = 0;
+  std::string why;
+  archive_ = OpenArchive(path_, number, why);
+  if (!archive_) throw Error(number, kSourceUnzip, why);
+  zip_int64_t count = zip_get_num_entries(archive_.get(), 0);
+  if (count > 0 && static_cast<zip_uint64_t>(count) > limits.members)
+    throw Error(kDamagedArchive, kSourceUnzip,
+                "Cannot read the backup file " + path_.string() + ": it holds " + std::to_string(count) +
+                    " members, more than the " + std::to_string(limits.members) + " a backup may hold");
+  for (zip_uint64_t index = 0; count > 0 && index < static_cast<zip_uint64_t>(count); ++index) {
+    zip_stat_t stat;
+    if (zip_stat_index(archive_.get(), index, ZIP_FL_ENC_GUESS, &stat) != 0 ||
+        (stat.valid & ZIP_STAT_NAME) == 0)
+      Damaged(path_, "member " + std::to_string(index) + ": " + zip_strerror(archive_.get()));
+    MemberStat member;
+    member.index = index;
+    member.name = stat.name;
+    member.folder = !member.name.empty() && member.name.back() == '/';
+    member.size = (stat.valid & ZIP_STAT_SIZE) != 0 ? stat.size : 0;
+    member.packedSize = (stat.valid & ZIP_STAT_COMP_SIZE) != 0 ? stat.comp_size : 0;
+    member.method = (stat.valid & ZIP_STAT_COMP_METHOD) != 0 ? stat.comp_method : ZIP_CM_STORE;
+    member.encrypted =
+        (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 && stat.encryption_method != ZIP_EM_NONE;
+    members_.push_back(std::move(member));
+  }
+}
+
+const MemberStat* ArchiveReader::Find(std::string_view name) const {
+  for (const MemberStat& member : members_)
+    if (text::EqualsNoCase(member.name, name)) return &member;
+  return nullptr;
+}
+
+std::uint64_t ArchiveReader::Read(const MemberStat& member, const MemberSink& sink,
+                                  std::optional<std::uint64_t> limit) const {
+  if (member.encrypted) Damaged(path_, "member " + Quote(member.name) + " is encrypted");
+  if (!zip_compression_method_supported(member.method, 0))
+    Damaged(path_, "member " + Quote(member.name) + " uses compression method " +
+                       std::to_string(member.method) + ", which cannot be read");
+  return StreamMember(archive_.get(), path_, member.index, member.name, member.size, buffer_, sink, limit);
+}
+
+void ArchiveReader::Extract(const MemberStat& member, const std::filesystem::path& target,
+                            std::optional<std::uint64_t> limit) const {
+  std::error_code ignored;
+  std::filesystem::remove(target, ignored);
+  utils::FileDescriptor file = utils::FileDescriptor::CreateNew(target.c_str());
+  auto failed = [&](int error) {
+    throw Error(error == ENOSPC || error == EDQUOT ? kDiskFull : kPathAccess, kSourceUnzip,
+                "Cannot write the file " + target.string() + ": " + std::strerror(error));
+  };
+  if (!file.IsOpen()) failed(errno);
+  Read(
+      member,
+      [&](const char* data, std::size_t size) {
+        if (std::error_code error = file.WriteAll(data, size)) failed(error.value());
+      },
+      limit);
+  if (std::error_code error = file.Close()) failed(error.value());
+}
+
+}  // namespace vela::zip

@@ -1,0 +1,215 @@
+// Reading backup files without a database: what InspectBackup says of backups the component wrote, and
+// what VerifyBackup finds in them and in damaged copies of them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "Sample.h"
+#include "support/Archives.h"
+#include "support/TempFolder.h"
+#include "velabackup/BackupFile.h"
+#include "velabackup/BackupInfo.h"
+#include "velabackup/CBackup.h"
+#include "velabackup/Error.h"
+#include "velabackup/data/Connection.h"
+
+namespace vela {
+namespace {
+
+using testing::FileDatabase;
+using ::testing::HasSubstr;
+using testing::TempFolder;
+
+constexpr std::int64_t kRows = 120;
+
+class BackupInfoTest : public ::testing::Test {
+ protected:
+  void Save(BackupModeEnum mode) {
+    cli::MakeSampleDatabase(FileDatabase(source_), kRows);
+    CBackup backup;
+    backup.SetBackupMode(mode);
+    std::unique_ptr<data::Connection> connection = data::OpenConnection(FileDatabase(source_));
+    ASSERT_TRUE(backup.Save(*connection, archive_));
+  }
+  // The member holding the rows of `table`.
+  std::string DataMember(const std::string& table) {
+    for (const BackupMember& member : InspectBackup(archive_).members)
+      if (member.role == MemberRole::kTableData && member.table == table) return member.name;
+    ADD_FAILURE() << "no data member for " << table;
+    return {};
+  }
+  // Rewrites the archive with one member replaced (or removed, when `bytes` is empty): the CRC-32 matches.
+  void Replace(const std::string& name, const std::string& bytes) {
+    testing::Members members = testing::ReadArchive(archive_);
+    if (bytes.empty())
+      members.erase(name);
+    else
+      members[name] = bytes;
+    testing::WriteArchive(archive_, members);
+  }
+  // The problems of the verify, each as "table|row|text", and its verdict.
+  std::string Problems(const VerifyReport& report) {
+    std::string text;
+    for (const VerifyProblem& problem : report.problems)
+      text += problem.table + "|" + std::to_string(problem.row) + "|" + problem.text + "\n";
+    return text;
+  }
+
+  TempFolder folder_;
+  std::string source_ = folder_ / "source.db";
+  std::string archive_ = folder_ / "backup.vbk";
+};
+
+TEST_F(BackupInfoTest, NamesEveryMemberOfATextBackupAndCountsItsRows) {
+  Save(bmCompressedTextFile);
+  BackupInfo info = InspectBackup(archive_);
+  EXPECT_EQ(info.layout, BackupLayout::kCurrent);
+  EXPECT_EQ(info.mode, bmCompressedTextFile);
+  EXPECT_EQ(info.provider, dpAccess);
+
+  int documents = 0, modes = 0, providers = 0;
+  std::map<std::string, std::string> dataOf;  // table -> member
+  for (const BackupMember& member : info.members) {
+    documents += member.role == MemberRole::kDocument;
+    modes += member.role == MemberRole::kMode;
+    providers += member.role == MemberRole::kProvider;
+    if (member.role == MemberRole::kTableData) dataOf[member.table] = member.name;
+    EXPECT_NE(member.role, MemberRole::kAdditionalFile) << member.name;
+    EXPECT_EQ(member.method, 8) << member.name;
+  }
+  EXPECT_EQ(documents, 1);
+  EXPECT_EQ(modes, 1);
+  EXPECT_EQ(providers, 1);
+
+  ASSERT_FALSE(info.tables.empty());
+  for (const BackupTable& table : info.tables) {
+    EXPECT_TRUE(table.dataPresent) << table.name;
+    EXPECT_EQ(dataOf[table.name], table.fileName) << table.name;
+    EXPECT_TRUE(table.headerCount.has_value()) << table.name;
+    if (table.name == "Measurements") {
+      EXPECT_EQ(table.columns, 8u);
+      EXPECT_EQ(table.headerCount, static_cast<std::uint32_t>(kRows));
+    }
+    if (table.name == "Empty") {
+      EXPECT_EQ(table.headerCount, 0u);
+    }
+  }
+
+  int calls = 0, last = -1;
+  VerifyReport report = VerifyBackup(archive_, [&](const std::string&, int percent) {
+    EXPECT_GE(percent, last);
+    last = percent;
+    ++calls;
+  });
+  EXPECT_TRUE(report.Sound()) << Problems(report);
+  EXPECT_EQ(report.tablesChecked, info.tables.size());
+  EXPECT_GE(report.rowsChecked, static_cast<std::uint64_t>(kRows));
+  EXPECT_GT(calls, 1);
+  EXPECT_EQ(last, 100);
+}
+
+TEST_F(BackupInfoTest, AnUncompressedBackupIsStoredAndSound) {
+  Save(bmUncompressedTextFile);
+  BackupInfo info = InspectBackup(archive_);
+  EXPECT_EQ(info.mode, bmUncompressedTextFile);
+  for (const BackupMember& member : info.members) EXPECT_EQ(member.size, member.packedSize) << member.name;
+  VerifyReport report = VerifyBackup(archive_);
+  EXPECT_TRUE(report.Sound()) << Problems(report);
+}
+
+TEST_F(BackupInfoTest, ADirectCopyIsCheckedByItsCrcAndTheSqliteHeader) {
+  Save(bmDirectCopy);
+  BackupInfo info = InspectBackup(archive_);
+  EXPECT_EQ(info.mode, bmDirectCopy);
+  EXPECT_TRUE(info.tables.empty());
+  bool native = false;
+  for (const BackupMember& member : info.members) native |= member.role == MemberRole::kNativeCopy;
+  EXPECT_TRUE(native);
+  EXPECT_TRUE(VerifyBackup(archive_).Sound());
+
+  std::string copy = testing::ReadArchive(archive_)[kNativeBackupMember];
+  copy[0] = 'X';
+  Replace(kNativeBackupMember, copy);
+  VerifyReport damaged = VerifyBackup(archive_);
+  EXPECT_FALSE(damaged.Sound());
+  EXPECT_THAT(Problems(damaged), HasSubstr("does not start with the SQLite header"));
+}
+
+TEST_F(BackupInfoTest, DamageInsideADataFileIsFoundByTableAndRow) {
+  Save(bmCompressedTextFile);
+  const std::string orders = DataMember("Orders");
+
+  // A field index beyond the table's five columns in the third row; the archive's CRC matches.
+  std::string bytes = testing::ReadArchive(archive_)[orders];
+  std::size_t field = 0;
+  for (int row = 0; row < 3; ++row)
+    field = bytes.find(std::string("[\0"
+                                   "0\0.\0",
+                                   6),
+                       field + 1);
+  ASSERT_NE(field, std::string::npos);
+  bytes[field + 2] = '7';
+  Replace(orders, bytes);
+  VerifyReport report = VerifyBackup(archive_);
+  EXPECT_FALSE(report.Sound());
+  EXPECT_THAT(Problems(report), HasSubstr("Orders|3|"));
+  EXPECT_THAT(Problems(report), HasSubstr("field index 7 beyond the table's 5 columns"));
+}
+
+TEST_F(BackupInfoTest, ValuesThatAreNoValueOfTheirTypeAndALyingHeaderAreFound) {
+  Save(bmCompressedTextFile);
+  const std::string orders = DataMember("Orders");
+  // Row 1 is sound; row 2 holds a date that is none, row 3 a total that is no number; the header claims 9.
+  Replace(orders, testing::Utf16File("[9][0.1]1[2.10]2024-01-31[0.1]2[2.5]soon![0.1]3[4.3]1x5[EOF]"));
+  VerifyReport report = VerifyBackup(archive_);
+  const std::string problems = Problems(report);
+  EXPECT_EQ(report.problemCount, 3u) << problems;
+  EXPECT_THAT(problems, HasSubstr("Orders|2|column \"Date\" holds \"soon!\""));
+  EXPECT_THAT(problems, HasSubstr("Orders|3|column \"Total\" holds \"1x5\""));
+  EXPECT_THAT(problems, HasSubstr("Orders|0|the data file's header counts 9 rows, but it holds 3"));
+}
+
+TEST_F(BackupInfoTest, AMissingOrCutDataFileAndABrokenCrcAreFound) {
+  Save(bmCompressedTextFile);
+  const std::string orders = DataMember("Orders"), customers = DataMember("Customers");
+  const std::string saved = folder_ / "saved.vbk";
+  std::filesystem::copy_file(archive_, saved);
+
+  Replace(orders, {});
+  EXPECT_THAT(Problems(VerifyBackup(archive_)),
+              HasSubstr("Orders|0|the table's data file " + orders + " is missing"));
+
+  std::filesystem::copy_file(saved, archive_, std::filesystem::copy_options::overwrite_existing);
+  std::string bytes = testing::ReadArchive(archive_)[orders];
+  Replace(orders, bytes.substr(0, bytes.size() / 2));
+  EXPECT_THAT(Problems(VerifyBackup(archive_)), HasSubstr("Orders|"));
+
+  // A plain change of the recorded CRC-32: the member's content no longer matches it.
+  std::filesystem::copy_file(saved, archive_, std::filesystem::copy_options::overwrite_existing);
+  testing::PatchMember(archive_, customers, testing::HeaderField::kCrc, 0x12345678u);
+  EXPECT_THAT(Problems(VerifyBackup(archive_)), HasSubstr("Customers|0|"));
+  EXPECT_THAT(Problems(VerifyBackup(archive_)), HasSubstr("CRC-32"));
+
+  // A file cut short is no zip archive any more; the check says so instead of failing.
+  std::filesystem::copy_file(saved, archive_, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::resize_file(archive_, std::filesystem::file_size(archive_) * 2 / 3);
+  VerifyReport cut = VerifyBackup(archive_);
+  EXPECT_FALSE(cut.Sound());
+  EXPECT_EQ(cut.problemCount, 1u);
+  EXPECT_THROW(InspectBackup(archive_), Error);
+}
+
+TEST_F(BackupInfoTest, AnOlderLayoutIsNamedAndNotVerified) {
+  testing::WriteArchive(archive_, {{"Tables.xml", "<x/>"}, {"orders.txt", "1"}});
+  BackupInfo info = InspectBackup(archive_);
+  EXPECT_EQ(info.layout, BackupLayout::kOlder);
+  EXPECT_EQ(info.members.size(), 2u);
+  VerifyReport report = VerifyBackup(archive_);
+  EXPECT_EQ(report.layout, BackupLayout::kOlder);
+  EXPECT_FALSE(report.Sound());
+}
+
+}  // namespace
+}  // namespace vela
