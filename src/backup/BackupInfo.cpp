@@ -232,7 +232,11 @@ void CheckTableData(const fs::path& path, const backup::TableEntry& table, const
                        " rows, but it holds " + std::to_string(rows));
   } catch (const Error& error) {
     report.rowsChecked += rows;
-    findings.Add(member, table.name, rowOpen ? rows : rows + 1, error.Description());
+    // The reader names the file it reads: the work copy, which the member's name replaces.
+    std::string text = error.Description();
+    for (std::size_t at; (at = text.find(path.string())) != std::string::npos;)
+      text.replace(at, path.string().size(), member);
+    findings.Add(member, table.name, rowOpen ? rows : rows + 1, text);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "velabackup/BackupInfo.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/Error.h"
+#include "velabackup/LanguageResources.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela {
@@ -29,6 +30,7 @@ class BackupInfoTest : public ::testing::Test {
   void Save(BackupModeEnum mode) {
     cli::MakeSampleDatabase(FileDatabase(source_), kRows);
     CBackup backup;
+    backup.SetLanguageResources(LanguageResources::English());
     backup.SetBackupMode(mode);
     std::unique_ptr<data::Connection> connection = data::OpenConnection(FileDatabase(source_));
     ASSERT_TRUE(backup.Save(*connection, archive_));
@@ -154,7 +156,8 @@ TEST_F(BackupInfoTest, DamageInsideADataFileIsFoundByTableAndRow) {
   Replace(orders, bytes);
   VerifyReport report = VerifyBackup(archive_);
   EXPECT_FALSE(report.Sound());
-  EXPECT_THAT(Problems(report), HasSubstr("Orders|3|"));
+  // The bad index is met before it can start row 3: the row it is reported in is the one still open.
+  EXPECT_THAT(Problems(report), HasSubstr("Orders|2|Table data file " + orders + ", character "));
   EXPECT_THAT(Problems(report), HasSubstr("field index 7 beyond the table's 5 columns"));
 }
 
