@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libpugixml-dev libzip-dev zlib1g-dev libdeflate-dev
+  libcli11-dev nlohmann-json3-dev libpugixml-dev libzip-dev zlib1g-dev libdeflate-dev
   sqlite3
   libpq-dev postgresql
   unzip zip time bc
