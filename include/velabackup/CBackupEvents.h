@@ -47,6 +47,14 @@ class CBackupEvents {
                                       const std::string& /*connectionString*/) {}
   // 6: the host may choose a folder.
   virtual void SelectFolder(const std::string& /*caption*/, std::string& /*folder*/) {}
+
+  // An addition to the six events above, for hosts that show more than a percentage: the rows of one
+  // table saved into the backup or restored from it so far, out of `rowsTotal` (the table's row count
+  // when its capture began, or the count its data file declares). Raised alongside UpdateProgress, once
+  // when a table's rows begin, every 100 rows and once when they are done; a table without rows is raised
+  // once, as 0 of 0. A host may ignore it: it carries nothing the other events need.
+  virtual void TableProgress(const std::string& /*table*/, std::int64_t /*rowsDone*/,
+                             std::int64_t /*rowsTotal*/) {}
 };
 
 }  // namespace vela

@@ -95,12 +95,14 @@ bool Saver::SaveData(const std::string& tableName, Connection& connection, const
     const std::size_t fieldCount = rows->FieldCount();
     std::vector<std::int64_t> converted(fieldCount, 0);  // per field: held values saved converted
     std::string caption;
+    operation_.RaiseTableProgress(tableName, 0, recordCount);
     while (!rows->Eof() && !operation_.Cancelled()) {
       if (rowNumber % 100 == 0 && rowNumber > 0) {
         at();
         if (caption.empty()) caption = GetMessageText(19, tableName);
         operation_.RaiseUpdateProgress(
             progress, caption + " (" + std::to_string(rowNumber) + "/" + std::to_string(recordCount) + ")");
+        operation_.RaiseTableProgress(tableName, rowNumber, recordCount);
       }
       at();
       bool suspect = true;
@@ -164,6 +166,8 @@ bool Saver::SaveData(const std::string& tableName, Connection& connection, const
     rows->Close();
     at();
     file.Finish();
+    if (rowNumber > 0 && !operation_.Cancelled())
+      operation_.RaiseTableProgress(tableName, rowNumber, recordCount);
 
     if (corruptRows > 0) {
       at();

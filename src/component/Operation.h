@@ -73,6 +73,9 @@ class Operation {
   void RaiseRestoreAdditionalFiles(const std::string& sourcePath, const std::string& previousTempPath,
                                    const std::string& connectionString);
   void RaiseSelectFolder(const std::string& caption, std::string& folder);
+  void RaiseTableProgress(const std::string& table, std::int64_t rowsDone, std::int64_t rowsTotal) {
+    if (events_) events_->TableProgress(table, rowsDone, rowsTotal);
+  }
 
   // The caption of the running native server backup or restore, kept by the object for later reports.
   void SetNativeCaption(std::string caption) { nativeCaption_ = std::move(caption); }

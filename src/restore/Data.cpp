@@ -169,14 +169,21 @@ void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::stri
       at();
       const std::string caption = GetMessageText(11, tableName);
       operation_.RaiseUpdateProgress(progress, caption);
-      if (!utils().FileExists(dataFilePath)) return;
+      if (!utils().FileExists(dataFilePath)) {
+        operation_.RaiseTableProgress(tableName, 0, 0);  // a table without rows
+        return;
+      }
       at();
       const std::vector<ColumnInfo> columns = ReadColumns(tableEntry);
       std::vector<std::string> columnNames;
       for (const ColumnInfo& column : columns) columnNames.push_back(column.name);
       backup::TableDataFileReader reader(dataFilePath, tableName, std::move(columnNames));
-      if (!reader.HasRows()) return;
+      if (!reader.HasRows()) {
+        operation_.RaiseTableProgress(tableName, 0, 0);  // a table without rows
+        return;
+      }
       const std::int64_t declared = reader.RecordCount();
+      operation_.RaiseTableProgress(tableName, 0, declared);
 
       const ColumnInfo* identity = nullptr;
       for (const ColumnInfo& column : columns)
@@ -267,6 +274,7 @@ void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::stri
           } else if (rowCounter % 100 == 0) {
             operation_.RaiseUpdateProgress(
                 progress, caption + " (" + std::to_string(rowCounter) + "/" + std::to_string(declared) + ")");
+            operation_.RaiseTableProgress(tableName, rowCounter, declared);
           }
         }
         if (token == Token::kCorruption) {
@@ -313,6 +321,7 @@ void Restorer::RestoreData(const backup::TableEntry& tableEntry, const std::stri
         }
       }
       if (operation_.Cancelled()) return;
+      operation_.RaiseTableProgress(tableName, rowCounter, declared);
 
       at();
       if (m_Provider == dpAccess) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -54,6 +55,16 @@ std::shared_ptr<Utils> HostUtils() {
   return utils;
 }
 
+// The database as the host's closing line names it.
+std::string ShownDatabase(const Login& login) {
+  return login.ServerEngine() ? "the " + login.Shown() : "the database " + login.Shown();
+}
+
+bool Exists(const std::string& path) {
+  std::error_code error;
+  return !path.empty() && std::filesystem::exists(path, error);
+}
+
 }  // namespace
 
 int RunSave(const SaveOptions& options) {
@@ -67,12 +78,13 @@ int RunSave(const SaveOptions& options) {
   hostOptions.additionalFiles = options.addFiles;
   Login login(options.connection, options.common.passwordFile);
   std::unique_ptr<data::Connection> connection = login.Open();
+  Subject subject{true, options.file, ShownDatabase(login), {}, Exists(options.file)};
   Host host(backup, hostOptions);
   TableList noData;
   if (!options.noData.empty()) noData = options.noData;
   bool result = backup.Save(*connection, options.file, noData);
-  host.Finish();
   connection->Close();
+  host.Finish(result, subject);
   return Outcome(result);
 }
 
@@ -86,10 +98,15 @@ int RunRestore(const RestoreOptions& options) {
   // A password given for a file database is the new file's, unless --db-password names another.
   std::string dbPassword = options.dbPassword;
   if (dbPassword.empty() && !login.ServerEngine()) dbPassword = login.Password();
+  Subject subject{false, options.file, ShownDatabase(login), {}, false};
+  if (!login.ServerEngine()) {
+    subject.databaseFile = Utils().KeyValue(login.ConnectionString(), "Data Source", ";");
+    subject.existed = Exists(subject.databaseFile);
+  }
   Host host(backup, hostOptions);
   bool result = backup.Restore(login.ConnectionString(), options.file, options.intelligent,
                                options.ignoreRelations, dbPassword);
-  host.Finish();
+  host.Finish(result, subject);
   return Outcome(result);
 }
 

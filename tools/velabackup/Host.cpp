@@ -1,10 +1,15 @@
 #include "Host.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 
@@ -52,34 +57,6 @@ bool IsControl(char32_t code) {
 
 }  // namespace
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t start = i;
-    std::optional<char32_t> code = NextCodePoint(text, i);
-    if (!code) {
-      out += "\\ufffd";  // JSON texts are UTF-8: a stray byte becomes the replacement character
-    } else if (*code == '"') {
-      out += "\\\"";
-    } else if (*code == '\\') {
-      out += "\\\\";
-    } else if (*code == '\n') {
-      out += "\\n";
-    } else if (*code == '\r') {
-      out += "\\r";
-    } else if (*code == '\t') {
-      out += "\\t";
-    } else if (IsControl(*code)) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(*code));
-      out += escaped;
-    } else {
-      out.append(text, start, i - start);
-    }
-  }
-  return out + "\"";
-}
-
 std::string Printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -115,17 +92,136 @@ std::string WithoutPasswords(const std::string& connectionString) {
   return data::RemovePasswords(connectionString);
 }
 
+namespace {
+
+// The GUIDs of the questions and notices that explain an operation that did nothing.
+constexpr const char* kRemoteDirectCopyGuid = "{66685F35-E98D-45C9-A75D-41E896550869}";
+constexpr const char* kOlderLayoutFileGuid = "{D2A2FC11-C46A-42CC-AEE5-676E204F0A26}";
+constexpr const char* kOlderLayoutServerGuid = "{77419F9D-F177-4746-A547-E4BB58B93EB7}";
+constexpr const char* kOlderLayoutUnpackedGuid = "{6DE29447-57F8-460B-8197-FED9E5B32AF8}";
+constexpr const char* kOtherEngineGuid = "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}";
+constexpr const char* kTargetDatabaseGuid = "{7A29569B-FE02-40CC-8553-E0A147D6B861}";
+constexpr const char* kServerRestoreFailedGuid = "{56685F35-E98D-45C9-A75D-41E896550869}";
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+  if (interrupted) ::_exit(130);
+  interrupted = 1;
+}
+
+// One event line of --events jsonl. Everything past ASCII goes escaped, so a line is as safe on a
+// terminal as the text the terminal shows (Printable); bytes that are no UTF-8 become U+FFFD.
+void Emit(const nlohmann::ordered_json& line) {
+  std::cout << line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+}
+
+// 1,000,250
+std::string Grouped(std::int64_t number) {
+  const std::string digits = std::to_string(number < 0 ? -number : number);
+  std::string grouped = number < 0 ? "-" : "";
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+    grouped += digits[i];
+  }
+  return grouped;
+}
+
+std::string Counted(std::int64_t number, const char* one, const char* many) {
+  return Grouped(number) + " " + (number == 1 ? one : many);
+}
+
+std::string Fixed(double number) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", number);
+  return text;
+}
+
+// 24.7 MiB
+std::string Size(std::uintmax_t bytes) {
+  if (bytes < 1024) return Counted(static_cast<std::int64_t>(bytes), "byte", "bytes");
+  const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
+  double size = static_cast<double>(bytes) / 1024;
+  std::size_t unit = 0;
+  for (; size >= 1024 && unit + 1 < std::size(units); ++unit) size /= 1024;
+  return Fixed(size) + " " + units[unit];
+}
+
+// 3.1 s, 2 min 5 s
+std::string Duration(double seconds) {
+  if (seconds < 60) return Fixed(seconds) + " s";
+  const auto whole = static_cast<std::int64_t>(seconds + 0.5);
+  if (whole < 3600) return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
+  return std::to_string(whole / 3600) + " h " + std::to_string(whole % 3600 / 60) + " min";
+}
+
+// The size of a file, when there is one.
+std::optional<std::uintmax_t> FileSize(const std::string& path) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) return std::nullopt;
+  return size;
+}
+
+// A caption without the " (done/total)" the component appends to it for the rows of a table.
+std::string WithoutRowCount(const std::string& caption) {
+  if (caption.empty() || caption.back() != ')') return caption;
+  const std::size_t open = caption.rfind(" (");
+  if (open == std::string::npos) return caption;
+  const std::string inside = caption.substr(open + 2, caption.size() - open - 3);
+  const bool count = !inside.empty() && inside.find_first_not_of("0123456789/") == std::string::npos &&
+                     inside.find('/') != std::string::npos;
+  return count ? caption.substr(0, open) : caption;
+}
+
+// The columns of the terminal on standard error.
+std::size_t TerminalWidth() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+// At most `columns` characters of a UTF-8 text, cut at a character's start.
+std::string FitTo(const std::string& text, std::size_t columns) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (characters++ == columns) return text.substr(0, i);
+  }
+  return text;
+}
+
+}  // namespace
+
+void CatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
 Host::Host(CBackup& backup, HostOptions options)
     : backup_(backup), options_(std::move(options)), terminal_(::isatty(STDERR_FILENO) != 0) {
   backup_.SetEvents(this);
 }
 
 Host::~Host() {
+  ClearBar();
   backup_.SetEvents(nullptr);
 }
 
 bool Host::Interactive() const {
   return ::isatty(STDIN_FILENO) != 0 && ::isatty(STDERR_FILENO) != 0;
+}
+
+void Host::Heard() {
+  if (interrupted && !cancelled_) {
+    cancelled_ = true;
+    backup_.Cancel();
+  }
 }
 
 void Host::ClearBar() {
@@ -134,29 +230,69 @@ void Host::ClearBar() {
   barShown_ = false;
 }
 
-void Host::UpdateProgress(std::int32_t value, const std::string& caption) {
-  ++progressEvents_;
-  if (options_.jsonEvents)
-    std::cout << "{\"event\":\"UpdateProgress\",\"value\":" << value << ",\"caption\":" << JsonString(caption)
-              << "}" << std::endl;
-  if (!options_.quiet && terminal_) {
-    int filled = std::clamp(value, 0, 100) / 5;
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.resize(20, '.');
-    std::string shown = Printable(caption);
-    if (shown.size() > 50) {
-      std::size_t cut = 47;
-      while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;  // whole characters
-      shown = shown.substr(0, cut) + "...";
+// [#####...............] 25% Saving the data of Measurements  51,200/200,000 rows  48,310 rows/s  ETA 3.1 s
+void Host::DrawBar(bool force) {
+  if (options_.quiet || !terminal_) return;
+  const Clock::time_point now = Clock::now();
+  if (!force && drawn_ && now - *drawn_ < kRedrawInterval) return;
+  drawn_ = now;
+
+  std::string bar(static_cast<std::size_t>(std::clamp(value_, 0, 100) / 5), '#');
+  bar.resize(20, '.');
+  std::string line = "[" + bar + "] " + std::to_string(value_) + "% ";
+  if (table_.active) {
+    std::string step = WithoutRowCount(caption_);
+    line += Printable(step);
+    if (step.find(table_.name) == std::string::npos) line += " " + Printable(table_.name);
+    line += "  " + Grouped(table_.done) + "/" + Counted(table_.total, "row", "rows");
+    const double seconds = std::chrono::duration<double>(now - table_.began).count();
+    if (table_.done > 0 && seconds >= 0.2) {
+      const double rate = static_cast<double>(table_.done) / seconds;
+      line += "  " + Grouped(static_cast<std::int64_t>(rate)) + " rows/s";
+      line += "  ETA " + Duration(static_cast<double>(table_.total - table_.done) / rate);
     }
-    std::cerr << "\r\033[K[" << bar << "] " << value << "% " << shown << std::flush;
-    barShown_ = true;
+  } else {
+    line += Printable(caption_);
   }
-  if (options_.cancelAfter > 0 && progressEvents_ == options_.cancelAfter) backup_.Cancel();
+  std::cerr << "\r\033[K" << FitTo(line, TerminalWidth() - 1) << std::flush;
+  barShown_ = true;
+}
+
+void Host::UpdateProgress(std::int32_t value, const std::string& caption) {
+  Heard();
+  ++progressEvents_;
+  if (options_.jsonEvents) Emit({{"event", "UpdateProgress"}, {"value", value}, {"caption", caption}});
+  const bool stepChanged = WithoutRowCount(caption) != WithoutRowCount(caption_);
+  value_ = value;
+  caption_ = caption;
+  // A new step ends the rows of the table before it.
+  if (stepChanged && table_.done >= table_.total) table_.active = false;
+  DrawBar(false);
+  if (options_.cancelAfter > 0 && progressEvents_ == options_.cancelAfter && !cancelled_) {
+    cancelled_ = true;
+    backup_.Cancel();
+  }
+}
+
+void Host::TableProgress(const std::string& table, std::int64_t rowsDone, std::int64_t rowsTotal) {
+  Heard();
+  if (options_.jsonEvents)
+    Emit({{"event", "TableProgress"}, {"table", table}, {"rowsDone", rowsDone}, {"rowsTotal", rowsTotal}});
+  if (!table_.active || table_.name != table || rowsDone < table_.done) {
+    table_.name = table;
+    table_.began = Clock::now();
+  }
+  table_.done = rowsDone;
+  table_.total = rowsTotal;
+  table_.active = rowsDone < rowsTotal;
+  std::int64_t& rows = rows_[table];
+  rows = std::max(rows, rowsDone);
+  DrawBar(false);
 }
 
 void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& messageGuid,
                        std::int32_t& result) {
+  Heard();
   auto answer = options_.answers.find(UpperCase(messageGuid));
   if (answer != options_.answers.end()) {
     result = answer->second;
@@ -178,9 +314,13 @@ void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const st
     else
       result = kAnswerOk;
   }
+  heard_[UpperCase(messageGuid)] = result;
   if (options_.jsonEvents)
-    std::cout << "{\"event\":\"ShowMessage\",\"prompt\":" << JsonString(prompt) << ",\"buttons\":" << buttons
-              << ",\"guid\":" << JsonString(messageGuid) << ",\"result\":" << result << "}" << std::endl;
+    Emit({{"event", "ShowMessage"},
+          {"prompt", prompt},
+          {"buttons", buttons},
+          {"guid", messageGuid},
+          {"result", result}});
   else if (!Interactive() && !options_.quiet && (buttons & 0xF) == 0) {
     ClearBar();
     std::cerr << Printable(prompt) << "\n";
@@ -188,8 +328,9 @@ void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const st
 }
 
 void Host::DatabaseCorruptionFound() {
+  Heard();
   if (options_.jsonEvents)
-    std::cout << "{\"event\":\"DatabaseCorruptionFound\"}" << std::endl;
+    Emit({{"event", "DatabaseCorruptionFound"}});
   else if (!options_.quiet) {
     ClearBar();
     std::cerr << "Rows that look corrupted were found.\n";
@@ -198,26 +339,24 @@ void Host::DatabaseCorruptionFound() {
 
 void Host::RequestAdditionalFiles(std::optional<std::vector<std::string>>& files, const std::string& tempPath,
                                   const TableList&) {
+  Heard();
   if (!options_.additionalFiles.empty()) files = options_.additionalFiles;
-  if (options_.jsonEvents) {
-    std::cout << "{\"event\":\"RequestAdditionalFiles\",\"tempPath\":" << JsonString(tempPath)
-              << ",\"files\":[";
-    for (std::size_t i = 0; i < options_.additionalFiles.size(); ++i)
-      std::cout << (i ? "," : "") << JsonString(options_.additionalFiles[i]);
-    std::cout << "]}" << std::endl;
-  }
+  if (options_.jsonEvents)
+    Emit({{"event", "RequestAdditionalFiles"}, {"tempPath", tempPath}, {"files", options_.additionalFiles}});
 }
 
 void Host::RestoreAdditionalFiles(const std::string& sourcePath, const std::string& previousTempPath,
                                   const std::string& connectionString) {
+  Heard();
   if (options_.jsonEvents)
-    std::cout << "{\"event\":\"RestoreAdditionalFiles\",\"sourcePath\":" << JsonString(sourcePath)
-              << ",\"previousTempPath\":" << JsonString(previousTempPath)
-              << ",\"connectionString\":" << JsonString(WithoutPasswords(connectionString)) << "}"
-              << std::endl;
+    Emit({{"event", "RestoreAdditionalFiles"},
+          {"sourcePath", sourcePath},
+          {"previousTempPath", previousTempPath},
+          {"connectionString", WithoutPasswords(connectionString)}});
 }
 
 void Host::SelectFolder(const std::string& caption, std::string& folder) {
+  Heard();
   if (options_.selectFolder) {
     folder = *options_.selectFolder;
   } else if (Interactive()) {
@@ -225,13 +364,68 @@ void Host::SelectFolder(const std::string& caption, std::string& folder) {
     std::cerr << Printable(caption) << ": " << std::flush;
     std::getline(std::cin, folder);
   }
-  if (options_.jsonEvents)
-    std::cout << "{\"event\":\"SelectFolder\",\"caption\":" << JsonString(caption)
-              << ",\"folder\":" << JsonString(folder) << "}" << std::endl;
+  if (options_.jsonEvents) Emit({{"event", "SelectFolder"}, {"caption", caption}, {"folder", folder}});
 }
 
-void Host::Finish() {
+bool Host::Saw(const char* guid) const {
+  return heard_.count(guid) > 0;
+}
+
+std::string Host::OutcomeLine(bool result, const Subject& subject) const {
+  const std::string file = Printable(subject.backupFile);
+  const std::string database = Printable(subject.database);
+  const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+  std::int64_t rows = 0;
+  for (const auto& [table, count] : rows_) rows += count;
+  const std::string tables = Counted(static_cast<std::int64_t>(rows_.size()), "table", "tables") + ", " +
+                             Counted(rows, "row", "rows");
+
+  if (result) {
+    std::string line = subject.save ? "Saved " : "Restored ";
+    line += rows_.empty() ? (subject.save ? database : file) : tables;
+    line += " into " + (subject.save ? file : database);
+    const std::string sized = subject.save ? subject.backupFile : subject.databaseFile;
+    if (std::optional<std::uintmax_t> size = sized.empty() ? std::nullopt : FileSize(sized))
+      line += " (" + Size(*size) + ")";
+    return line + " in " + Duration(seconds);
+  }
+
+  // What an operation that returned False left alone.
+  const std::string kept =
+      subject.save
+          ? (subject.existed ? "the earlier backup file " + file + " was kept" : "no backup file was written")
+      : subject.databaseFile.empty() || subject.existed ? database + " was left as it was"
+                                                        : "no database was made";
+  std::shared_ptr<LanguageResources> texts = backup_.GetLanguageResources();
+  const bool cancelled = cancelled_ || (texts && !caption_.empty() &&
+                                        caption_ == texts->GetString(subject.save ? 15 : 6, "Backup"));
+  if (subject.save) {
+    if (Saw(kRemoteDirectCopyGuid) && heard_.at(kRemoteDirectCopyGuid) != kAnswerYes)
+      return "Nothing saved: a direct copy needs the server on this computer (answer Yes for a compressed "
+             "backup instead); " +
+             kept;
+    if (cancelled) return "Backup cancelled: " + kept;
+    return "Nothing to save: " + database + " holds no tables; " + kept;
+  }
+  if (Saw(kOlderLayoutFileGuid) || Saw(kOlderLayoutServerGuid)) {
+    if (Saw(kOlderLayoutUnpackedGuid))
+      return "Nothing restored: " + file + " is a backup of an older layout, unpacked into a folder; " + kept;
+    return "Nothing restored: " + file + " is not a backup file of this version (an older layout, or no " +
+           "backup file at all); " + kept;
+  }
+  if (Saw(kOtherEngineGuid))
+    return "Nothing restored: " + file + " is a direct copy of another kind of database; " + kept;
+  if (Saw(kTargetDatabaseGuid)) return "Restore refused: the target database could not be replaced; " + kept;
+  if (Saw(kServerRestoreFailedGuid)) return "Restore failed on the server: " + kept;
+  if (cancelled) return "Restore cancelled: " + kept;
+  if (texts && caption_ == texts->GetString(8, "Backup"))
+    return "Nothing restored: the backup document of " + file + " cannot be read; " + kept;
+  return "Nothing restored: " + kept;
+}
+
+void Host::Finish(bool result, const Subject& subject) {
   ClearBar();
+  if (!options_.quiet) std::cerr << OutcomeLine(result, subject) << "\n" << std::flush;
 }
 
 }  // namespace vela::cli

@@ -2,6 +2,7 @@
 // answers and cancel, interactive questions on a terminal.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -23,6 +24,15 @@ struct HostOptions {
   std::optional<std::string> selectFolder;
 };
 
+// What a save or restore works on, for the line that ends it.
+struct Subject {
+  bool save = true;          // a save, else a restore
+  std::string backupFile;    // as given on the command line
+  std::string database;      // as a sentence names it, without password: "the database shop.db"
+  std::string databaseFile;  // a file database's path (its size ends a restore), empty for a server
+  bool existed = false;      // the backup file (save) or the database file (restore) was there before
+};
+
 class Host : public CBackupEvents {
  public:
   Host(CBackup& backup, HostOptions options);
@@ -37,24 +47,48 @@ class Host : public CBackupEvents {
   void RestoreAdditionalFiles(const std::string& sourcePath, const std::string& previousTempPath,
                               const std::string& connectionString) override;
   void SelectFolder(const std::string& caption, std::string& folder) override;
+  void TableProgress(const std::string& table, std::int64_t rowsDone, std::int64_t rowsTotal) override;
 
-  // Ends the progress bar line.
-  void Finish();
+  // Ends the progress bar line and, unless quiet, says in one line on standard error what the operation
+  // did: what it saved or restored, or why it did nothing and what it left untouched.
+  void Finish(bool result, const Subject& subject);
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   bool Interactive() const;
+  // Every event: a Ctrl-C since the last one cancels the operation.
+  void Heard();
+  void DrawBar(bool force);
   void ClearBar();
+  std::string OutcomeLine(bool result, const Subject& subject) const;
+  bool Saw(const char* guid) const;
 
   CBackup& backup_;
   HostOptions options_;
   std::int64_t progressEvents_ = 0;
   bool barShown_ = false;
   bool terminal_ = false;
+  bool cancelled_ = false;  // this host called Cancel
+
+  Clock::time_point started_ = Clock::now();
+  std::optional<Clock::time_point> drawn_;
+  std::int32_t value_ = 0;
+  std::string caption_;                        // of the last UpdateProgress
+  std::map<std::string, std::int32_t> heard_;  // ShowMessage GUIDs (upper-cased) and their results
+
+  // The table whose rows are under way, and the rows of every table so far.
+  struct TableRun {
+    std::string name;
+    std::int64_t done = 0, total = 0;
+    Clock::time_point began;
+    bool active = false;
+  } table_;
+  std::map<std::string, std::int64_t> rows_;
 };
 
-// JSON string literal of a UTF-8 text: control characters (C0, DEL, C1) escaped as \\uNNNN and bytes that
-// are no UTF-8 replaced by U+FFFD, so that every event line is valid JSON whatever a name holds.
-std::string JsonString(const std::string& text);
+// Ctrl-C: the first cancels the running operation at its next event, the second ends the process at once.
+void CatchInterrupts();
 // A text for the terminal. Names read from a backup file (members, tables, columns) and the messages
 // that quote them may hold anything: control characters (C0, DEL, C1, and with them every escape
 // sequence, which starts with one) and bytes that are no UTF-8 are shown as \\xNN, so that a name cannot

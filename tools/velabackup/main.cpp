@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : kExitUsage;
   }
 
+  vela::cli::CatchInterrupts();
   try {
     if (saveCommand->parsed()) return vela::cli::RunSave(save);
     if (restoreCommand->parsed()) return vela::cli::RunRestore(restore);

@@ -1,0 +1,295 @@
+// What the command-line host tells a person: the line that ends a save or restore (what it did, or why it
+// did nothing and what it left alone), the TableProgress event lines, and on a terminal the progress bar
+// and Ctrl-C. The terminal cases run the host on a pseudo-terminal.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "support/TempFolder.h"
+
+namespace vela {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs the host with the arguments (each quoted for the shell); no terminal, no standard input.
+Result Host(const testing::TempFolder& folder, const std::vector<std::string>& arguments) {
+  std::string command = std::string("'") + VELA_CLI_PATH + "'";
+  for (const std::string& argument : arguments) {
+    std::string quoted;
+    for (char c : argument) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    command += " '" + quoted + "'";
+  }
+  std::string errPath = folder / "stderr.txt";
+  command += " 2>'" + errPath + "' </dev/null";
+  Result result;
+  FILE* pipe = popen(command.c_str(), "r");
+  std::array<char, 4096> buffer;
+  for (std::size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
+    result.out.append(buffer.data(), n);
+  int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream err(errPath);
+  std::stringstream text;
+  text << err.rdbuf();
+  result.err = text.str();
+  return result;
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// The rows of every table as the last TableProgress line of each gives them, checked for whole lines.
+std::map<std::string, std::int64_t> TableRows(const std::string& eventLines) {
+  static const std::regex kLine(
+      R"re(\{"event":"TableProgress","table":"([^"]*)","rowsDone":(\d+),"rowsTotal":(\d+)\})re");
+  std::map<std::string, std::int64_t> rows;
+  std::istringstream lines(eventLines);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\"TableProgress\"") == std::string::npos) continue;
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(line, match, kLine)) << line;
+    if (match.empty()) continue;
+    EXPECT_LE(std::stoll(match[2]), std::stoll(match[3])) << line;
+    rows[match[1]] = std::stoll(match[2]);
+  }
+  return rows;
+}
+
+std::string Grouped(std::int64_t number) {
+  std::string digits = std::to_string(number);
+  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
+  return digits;
+}
+
+class HostOutput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Result made = Host(folder_, {"sample", "-c", source_, "--rows", "1234"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  testing::TempFolder folder_;
+  std::string source_ = folder_ / "shop.db";
+  std::string backup_ = folder_ / "shop.vbk";
+};
+
+TEST_F(HostOutput, SaveAndRestoreEndWithWhatTheyDid) {
+  Result save = Host(folder_, {"save", "-c", source_, "-f", backup_, "--events", "jsonl"});
+  ASSERT_EQ(save.status, 0) << save.err;
+  std::map<std::string, std::int64_t> saved = TableRows(save.out);
+  ASSERT_GT(saved.size(), 1u);
+  EXPECT_EQ(saved["Measurements"], 1234);
+  // Every 100 rows, and once when the table's rows are done.
+  EXPECT_THAT(save.out, HasSubstr(R"({"event":"TableProgress","table":"Measurements","rowsDone":1200,)"
+                                  R"("rowsTotal":1234})"));
+  std::int64_t rows = 0;
+  for (const auto& [table, count] : saved) rows += count;
+  const std::string tally = std::to_string(saved.size()) + " tables, " + Grouped(rows) + " rows";
+  EXPECT_THAT(save.err, MatchesRegex("Saved " + tally + " into " + backup_ +
+                                     R"( \([0-9.]+ (KiB|MiB)\) in [0-9.]+ s)"
+                                     "\n"));
+
+  const std::string copy = folder_ / "copy.db";
+  Result restore = Host(folder_, {"restore", "-c", copy, "-f", backup_, "--events", "jsonl"});
+  ASSERT_EQ(restore.status, 0) << restore.err;
+  EXPECT_EQ(TableRows(restore.out), saved);
+  EXPECT_THAT(restore.err, MatchesRegex("Restored " + tally + " into the database " + copy +
+                                        R"( \([0-9.]+ (KiB|MiB)\) in [0-9.]+ s)"
+                                        "\n"));
+
+  // --quiet: not a word on standard error, whatever the outcome.
+  for (const std::vector<std::string>& quiet :
+       {std::vector<std::string>{"save", "-c", source_, "-f", backup_, "--quiet"},
+        {"restore", "-c", copy, "-f", backup_, "--quiet"},
+        {"save", "-c", source_, "-f", backup_, "--quiet", "--cancel-after", "2"}}) {
+    Result result = Host(folder_, quiet);
+    EXPECT_LE(result.status, 1);
+    EXPECT_EQ(result.err, "") << quiet[0];
+  }
+}
+
+TEST_F(HostOutput, ACancelSaysWhatWasLeftAlone) {
+  const std::string copy = folder_ / "copy.db";
+  Result fresh = Host(folder_, {"save", "-c", source_, "-f", backup_, "--cancel-after", "3"});
+  EXPECT_EQ(fresh.status, 1);
+  EXPECT_EQ(fresh.err, "Backup cancelled: no backup file was written\n");
+  EXPECT_FALSE(std::filesystem::exists(backup_));
+
+  ASSERT_EQ(Host(folder_, {"save", "-c", source_, "-f", backup_, "--quiet"}).status, 0);
+  const std::string earlier = Contents(backup_);
+  Result again = Host(folder_, {"save", "-c", source_, "-f", backup_, "--cancel-after", "3"});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.err, "Backup cancelled: the earlier backup file " + backup_ + " was kept\n");
+  EXPECT_EQ(Contents(backup_), earlier);
+
+  Result none = Host(folder_, {"restore", "-c", copy, "-f", backup_, "--cancel-after", "4"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "Restore cancelled: no database was made\n");
+  EXPECT_FALSE(std::filesystem::exists(copy));
+
+  ASSERT_EQ(Host(folder_, {"restore", "-c", copy, "-f", backup_, "--quiet"}).status, 0);
+  Result kept = Host(folder_, {"restore", "-c", copy, "-f", backup_, "--cancel-after", "4"});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_EQ(kept.err, "Restore cancelled: the database " + copy + " was left as it was\n");
+}
+
+TEST_F(HostOutput, NothingToDoSaysWhy) {
+  const std::string copy = folder_ / "copy.db";
+  // A file that is no backup archive reads as one of an older layout; declined, nothing happens.
+  const std::string garbage = folder_ / "garbage.vbk";
+  std::ofstream(garbage) << "not a zip archive at all\n";
+  const std::string declined =
+      "Nothing restored: " + garbage +
+      " is not a backup file of this version (an older layout, or no backup file at all); ";
+  Result plain = Host(folder_, {"restore", "-c", copy, "-f", garbage});
+  EXPECT_EQ(plain.status, 1);
+  EXPECT_EQ(plain.err, declined + "no database was made\n");
+  std::ofstream(copy) << "";
+  Result answered = Host(folder_, {"restore", "-c", copy, "-f", garbage, "--answer",
+                                   "{D2A2FC11-C46A-42CC-AEE5-676E204F0A26}=2"});
+  EXPECT_EQ(answered.status, 1);
+  EXPECT_EQ(answered.err, declined + "the database " + copy + " was left as it was\n");
+
+  // A database of views alone has nothing a backup holds.
+  const std::string views = folder_ / "views.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(views.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE VIEW One AS SELECT 1 AS A", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  Result empty = Host(folder_, {"save", "-c", views, "-f", folder_ / "views.vbk"});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.err,
+            "Nothing to save: the database " + views + " holds no tables; no backup file was written\n");
+}
+
+// A child on a pseudo-terminal: its standard input, output and error are the terminal.
+struct TerminalRun {
+  int status = -1;
+  std::string screen;
+  double seconds = 0;
+};
+
+// Runs the host on a pseudo-terminal; `interruptOn`, once the screen shows it, has SIGINT sent to the host.
+TerminalRun OnTerminal(const std::vector<std::string>& arguments, const std::string& interruptOn = {}) {
+  std::vector<std::string> owned{VELA_CLI_PATH};
+  owned.insert(owned.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : owned) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  winsize size{};
+  size.ws_col = 160;
+  size.ws_row = 40;
+  int master = -1;
+  const auto started = std::chrono::steady_clock::now();
+  const pid_t child = ::forkpty(&master, nullptr, nullptr, &size);
+  if (child == 0) {
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  TerminalRun run;
+  if (child < 0) return run;
+  bool sent = false;
+  for (std::array<char, 4096> buffer;;) {
+    pollfd ready{master, POLLIN, 0};
+    if (::poll(&ready, 1, 60000) <= 0) break;
+    const ssize_t got = ::read(master, buffer.data(), buffer.size());
+    if (got <= 0) break;  // EIO once the child has closed the terminal
+    run.screen.append(buffer.data(), static_cast<std::size_t>(got));
+    if (!sent && !interruptOn.empty() && run.screen.find(interruptOn) != std::string::npos) {
+      ::kill(child, SIGINT);
+      sent = true;
+    }
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(master);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return run;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+class HostOnTerminal : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = new testing::TempFolder();
+    Result made = Host(*folder_, {"sample", "-c", *folder_ / "large.db", "--rows", "200000"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  static void TearDownTestSuite() {
+    delete folder_;
+    folder_ = nullptr;
+  }
+  static testing::TempFolder* folder_;
+};
+
+testing::TempFolder* HostOnTerminal::folder_ = nullptr;
+
+TEST_F(HostOnTerminal, TheBarShowsTheRowsOfATableAndRedrawsAtMostTenTimesASecond) {
+  const std::string source = *folder_ / "large.db", backup = *folder_ / "bar.vbk";
+  TerminalRun run = OnTerminal({"save", "-c", source, "-f", backup});
+  ASSERT_EQ(run.status, 0) << run.screen;
+  EXPECT_THAT(run.screen, HasSubstr("Saving the data of Measurements  "));
+  EXPECT_THAT(run.screen, HasSubstr("/200,000 rows"));
+  EXPECT_THAT(run.screen, HasSubstr(" rows/s  ETA "));
+  EXPECT_THAT(run.screen, Not(HasSubstr("(100/200000)")));  // the caption's own count gives way
+  const std::size_t redraws = Count(run.screen, "\r\033[K");
+  EXPECT_GT(redraws, 1u);
+  EXPECT_LE(static_cast<double>(redraws), run.seconds * 10 + 5) << run.seconds << " s";
+  EXPECT_THAT(run.screen, HasSubstr("Saved "));
+
+  // Without a terminal on standard error the bar is never drawn.
+  Result piped = Host(*folder_, {"save", "-c", source, "-f", backup});
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  EXPECT_THAT(piped.err, Not(HasSubstr("\033")));
+  EXPECT_THAT(piped.err, Not(HasSubstr("\r")));
+  EXPECT_THAT(piped.err, MatchesRegex("Saved .*\n"));
+  // Nor with --quiet on one.
+  TerminalRun quiet = OnTerminal({"save", "-c", source, "-f", backup, "--quiet"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.screen, "");
+}
+
+TEST_F(HostOnTerminal, CtrlCCancelsTheSaveAndKeepsTheEarlierBackup) {
+  const std::string source = *folder_ / "large.db", backup = *folder_ / "interrupted.vbk";
+  ASSERT_EQ(Host(*folder_, {"save", "-c", source, "-f", backup, "--quiet"}).status, 0);
+  const std::string earlier = Contents(backup);
+  TerminalRun run = OnTerminal({"save", "-c", source, "-f", backup}, "Saving the data of Measurements");
+  EXPECT_EQ(run.status, 1) << run.screen;
+  EXPECT_THAT(run.screen, HasSubstr("Backup cancelled: the earlier backup file " + backup + " was kept"));
+  EXPECT_EQ(Contents(backup), earlier);
+}
+
+}  // namespace
+}  // namespace vela
