@@ -9,6 +9,7 @@ packages=(
   sqlite3
   libpq-dev postgresql
   unzip zip time bc
+  help2man
   clang-16 libclang-rt-16-dev
 )
 

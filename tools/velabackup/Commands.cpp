@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "Host.h"
+#include "Language.h"
 #include "Login.h"
 #include "Sample.h"
 #include "velabackup/CBackup.h"
@@ -39,8 +40,7 @@ HostOptions MakeHostOptions(const CommonOptions& common) {
 }
 
 std::shared_ptr<LanguageResources> Catalogue(const CommonOptions& common) {
-  return common.language.empty() ? LanguageResources::English()
-                                 : LanguageResources::LoadFile(common.language);
+  return ChooseCatalogue(common.language, ShippedCatalogueFolder(), MessageLocale());
 }
 
 int Outcome(bool result) {

@@ -19,7 +19,10 @@ constexpr const char* kConnectionHelp =
 
 // Adds the options every operation shares.
 void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
-  command.add_option("--language", common.language, "message catalogue (default: the English catalogue)");
+  command
+      .add_option("--language", common.language,
+                  "a shipped catalogue by name (en, de) or a catalogue file (default: the locale's, else en)")
+      ->type_name("NAME|FILE");
   command.add_option("--answer", common.answers,
                      "answer for ShowMessage questions with that MessageGUID (GUID=N)");
   command.add_option("--answer-all", common.answerAll,
@@ -40,6 +43,7 @@ int main(int argc, char** argv) {
       "VelaBackup: back a database up into one file and restore it, into the same engine or another."};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "help for every command");
+  app.set_version_flag("--version", "velabackup " VELA_VERSION);
 
   vela::cli::SaveOptions save;
   CLI::App* saveCommand = app.add_subcommand("save", "back the database up into a backup file");
