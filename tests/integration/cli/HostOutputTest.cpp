@@ -262,7 +262,11 @@ TEST_F(HostOnTerminal, TheBarShowsTheRowsOfATableAndRedrawsAtMostTenTimesASecond
   ASSERT_EQ(run.status, 0) << run.screen;
   EXPECT_THAT(run.screen, HasSubstr("Saving the data of Measurements  "));
   EXPECT_THAT(run.screen, HasSubstr("/200,000 rows"));
-  EXPECT_THAT(run.screen, HasSubstr(" rows/s  ETA "));
+  // The rate and the ETA follow once the table has run for a fifth of a second, which a fast machine
+  // may not give it between two redraws.
+  if (Count(run.screen, "/200,000 rows") >= 3) {
+    EXPECT_THAT(run.screen, HasSubstr(" rows/s  ETA "));
+  }
   EXPECT_THAT(run.screen, Not(HasSubstr("(100/200000)")));  // the caption's own count gives way
   const std::size_t redraws = Count(run.screen, "\r\033[K");
   EXPECT_GT(redraws, 1u);
