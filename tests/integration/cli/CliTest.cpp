@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "support/Archives.h"
+#include "support/HostRun.h"
 #include "support/TempFolder.h"
 #include "velabackup/BackupFile.h"
 #include "velabackup/Error.h"
@@ -23,6 +24,9 @@
 
 namespace vela {
 namespace {
+
+using testing::Host;
+using testing::Result;
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -34,35 +38,6 @@ std::string Env(const char* name) {
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
-}
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs the host with the arguments (each quoted for the shell); no terminal, no standard input.
-Result Host(const testing::TempFolder& folder, const std::vector<std::string>& arguments) {
-  std::string command = std::string("'") + VELA_CLI_PATH + "'";
-  for (const std::string& argument : arguments) {
-    std::string quoted;
-    for (char c : argument) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    command += " '" + quoted + "'";
-  }
-  std::string errPath = folder / "stderr.txt";
-  command += " 2>'" + errPath + "' </dev/null";
-  Result result;
-  FILE* pipe = popen(command.c_str(), "r");
-  std::array<char, 4096> buffer;
-  for (std::size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
-    result.out.append(buffer.data(), n);
-  int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errPath);
-  std::stringstream text;
-  text << err.rdbuf();
-  result.err = text.str();
-  return result;
 }
 
 class Cli : public ::testing::Test {

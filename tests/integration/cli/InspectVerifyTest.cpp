@@ -11,36 +11,18 @@
 #include <sstream>
 
 #include "support/Archives.h"
+#include "support/HostRun.h"
 #include "support/TempFolder.h"
 #include "velabackup/BackupFile.h"
 
 namespace vela {
 namespace {
 
+using testing::Host;
+using testing::Result;
+
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-Result Host(const testing::TempFolder& folder, const std::vector<std::string>& arguments) {
-  std::string command = std::string("'") + VELA_CLI_PATH + "'";
-  for (const std::string& argument : arguments) command += " '" + argument + "'";
-  command += " 2>'" + (folder / "stderr.txt") + "' </dev/null";
-  Result result;
-  FILE* pipe = popen(command.c_str(), "r");
-  std::array<char, 4096> buffer;
-  for (std::size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
-    result.out.append(buffer.data(), n);
-  int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::stringstream text;
-  text << std::ifstream(folder / "stderr.txt").rdbuf();
-  result.err = text.str();
-  return result;
-}
 
 class InspectVerify : public ::testing::Test {
  protected:

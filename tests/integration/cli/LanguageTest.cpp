@@ -11,47 +11,18 @@
 #include <regex>
 #include <sstream>
 
+#include "support/HostRun.h"
 #include "support/TempFolder.h"
 #include "velabackup/LanguageResources.h"
 
 namespace vela {
 namespace {
 
+using testing::Host;
+using testing::Result;
+
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// Runs the host with the arguments, the locale variables of the test run removed and `environment`
-// (NAME=VALUE items) set instead; no terminal, no standard input.
-Result Host(const testing::TempFolder& folder, const std::vector<std::string>& environment,
-            const std::vector<std::string>& arguments) {
-  std::string command = "env -u LC_ALL -u LC_MESSAGES -u LANG";
-  for (const std::string& item : environment) command += " " + Quoted(item);
-  command += " " + Quoted(VELA_CLI_PATH);
-  for (const std::string& argument : arguments) command += " " + Quoted(argument);
-  command += " 2>" + Quoted(folder / "stderr.txt") + " </dev/null";
-  Result result;
-  FILE* pipe = popen(command.c_str(), "r");
-  std::array<char, 4096> buffer;
-  for (std::size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
-    result.out.append(buffer.data(), n);
-  int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::stringstream err;
-  err << std::ifstream(folder / "stderr.txt").rdbuf();
-  result.err = err.str();
-  return result;
-}
 
 constexpr const char* kEnglishDone = "\"caption\":\"Backup complete.\"";
 constexpr const char* kGermanDone = "\"caption\":\"Sicherung abgeschlossen.\"";
