@@ -72,6 +72,9 @@ struct VerifyProblem {
   std::string table;      // the table, when the problem is one table's
   std::uint64_t row = 0;  // the row, counted from 1; 0 when the problem is not one row's
   std::string text;
+  // The table's data file is not in the archive. A table saved without its rows has none either, and the
+  // file cannot tell the two apart: the caller names such tables to VerifyBackup.
+  bool dataFileMissing = false;
 };
 
 struct VerifyReport {
@@ -81,6 +84,9 @@ struct VerifyReport {
   std::uint64_t membersChecked = 0;
   std::uint64_t tablesChecked = 0;
   std::uint64_t rowsChecked = 0;
+  // What was accepted without proof: a table named as saved without its rows, a native copy that is
+  // encrypted and so checked by its CRC-32 only.
+  std::vector<std::string> notes;
 
   bool Sound() const noexcept { return layout == BackupLayout::kCurrent && problemCount == 0; }
 };
@@ -93,8 +99,13 @@ using VerifyProgress = std::function<void(const std::string& item, int percent)>
 // Checks the file without a database: every member's size and CRC-32; for a text backup the document
 // against the data files (each table's file is there, its header count is the rows it holds, every field
 // index is within the table's columns, every value is well formed for its column's type, no row is marked
-// corrupted); for a direct copy of a file database, the SQLite header of the native copy. A file of an
-// older layout, or no zip archive at all, gives a report with that layout and one problem.
-VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress = {});
+// corrupted); for a direct copy of a file database, the SQLite header of the native copy, or for an
+// encrypted copy (which has none) a size of whole pages. A file of an older layout, or no zip archive at
+// all, gives a report with that layout and one problem.
+//
+// `tablesWithoutData` names the tables the save was told not to save the rows of (compared without regard
+// to case, as the save compares them): their missing data files are noted, not reported as damage.
+VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress = {},
+                          const std::vector<std::string>& tablesWithoutData = {});
 
 }  // namespace vela

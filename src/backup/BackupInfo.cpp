@@ -27,6 +27,8 @@ namespace {
 constexpr std::uint64_t kDataHeaderBytes = 64;
 constexpr std::uint64_t kSmallMemberBytes = 64;
 constexpr char kSqliteMagic[] = "SQLite format 3";  // with its terminating zero: the file's first 16 bytes
+constexpr std::size_t kHeaderBytes = 24;            // the part of the SQLite header that is checked
+constexpr std::uint64_t kSmallestPage = 512;        // every SQLite page size is a multiple of it
 
 // A private folder for the members being read, removed with what it holds.
 class WorkFolder {
@@ -136,9 +138,11 @@ Contents ReadContents(const zip::ArchiveReader& reader, const WorkFolder& work) 
 class Findings {
  public:
   explicit Findings(VerifyReport& report) : report_(report) {}
-  void Add(std::string member, std::string table, std::uint64_t row, std::string text) {
+  void Add(std::string member, std::string table, std::uint64_t row, std::string text,
+           bool dataFileMissing = false) {
     if (++report_.problemCount <= kMaxVerifyProblems)
-      report_.problems.push_back({std::move(member), std::move(table), row, std::move(text)});
+      report_.problems.push_back(
+          {std::move(member), std::move(table), row, std::move(text), dataFileMissing});
   }
 
  private:
@@ -260,7 +264,8 @@ BackupInfo InspectBackup(const std::string& path) {
   return std::move(contents.info);
 }
 
-VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress) {
+VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress,
+                          const std::vector<std::string>& tablesWithoutData) {
   VerifyReport report;
   Findings findings(report);
   std::optional<zip::ArchiveReader> reader;
@@ -319,11 +324,21 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
       } else if (described.role == MemberRole::kNativeCopy && contents.info.provider == dpAccess) {
         std::string start;
         reader->Read(member, [&](const char* data, std::size_t size) {
-          if (start.size() < sizeof kSqliteMagic) start.append(data, std::min(size, sizeof kSqliteMagic));
+          if (start.size() < kHeaderBytes) start.append(data, std::min(size, kHeaderBytes - start.size()));
         });
-        if (start.compare(0, sizeof kSqliteMagic, kSqliteMagic, sizeof kSqliteMagic) != 0)
+        // Bytes 21 to 23 of a plain file's header are always 64, 32, 32; an encrypted file starts with
+        // random salt and has neither them nor the header text.
+        const bool plain = start.compare(0, sizeof kSqliteMagic, kSqliteMagic, sizeof kSqliteMagic) == 0;
+        const bool plainLayout = start.size() == kHeaderBytes && start.compare(21, 3, "\x40\x20\x20") == 0;
+        if (plain) {
+          // The header names a SQLite file; the CRC-32 vouches for the rest.
+        } else if (!plainLayout && member.size != 0 && member.size % kSmallestPage == 0) {
+          report.notes.push_back("the copy of the file database is encrypted (or no SQLite file): its " +
+                                 std::to_string(member.size) + " bytes were checked by their CRC-32 only");
+        } else {
           findings.Add(member.name, {}, 0,
                        "the copy of the file database does not start with the SQLite header");
+        }
       } else {
         reader->Read(member, [](const char*, std::size_t) {});
       }
@@ -343,9 +358,16 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
     std::error_code ignored;
     fs::remove(dataPath, ignored);
   }
-  for (const BackupTable& table : contents.info.tables)
-    if (!table.fileName.empty() && !table.dataPresent)
-      findings.Add(table.fileName, table.name, 0, "the table's data file " + table.fileName + " is missing");
+  for (const BackupTable& table : contents.info.tables) {
+    if (table.fileName.empty() || table.dataPresent) continue;
+    bool withoutData = false;
+    for (const std::string& name : tablesWithoutData) withoutData |= text::EqualsNoCase(name, table.name);
+    if (withoutData)
+      report.notes.push_back("table " + table.name + " was saved without its rows: it has no data file");
+    else
+      findings.Add(table.fileName, table.name, 0, "the table's data file " + table.fileName + " is missing",
+                   true);
+  }
   if (progress) progress({}, 100);
   return report;
 }

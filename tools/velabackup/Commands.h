@@ -43,6 +43,7 @@ struct InspectOptions {
 
 struct VerifyOptions {
   std::string file;
+  std::vector<std::string> noData;  // tables saved without their rows
   bool quiet = false;
 };
 

@@ -16,17 +16,24 @@ constexpr std::size_t kProblemLines = 20;
 int RunVerify(const VerifyOptions& options) {
   const bool bar = !options.quiet && ::isatty(STDERR_FILENO) != 0;
   int shown = -1;
-  VerifyReport report = VerifyBackup(options.file, [&](const std::string& item, int percent) {
-    if (!bar || percent == shown) return;
-    shown = percent;
-    std::cerr << "\rVerifying " << percent << " % " << Printable(item).substr(0, 50) << "\x1b[K"
-              << std::flush;
-  });
+  VerifyReport report = VerifyBackup(
+      options.file,
+      [&](const std::string& item, int percent) {
+        if (!bar || percent == shown) return;
+        shown = percent;
+        std::cerr << "\rVerifying " << percent << " % " << Printable(item).substr(0, 50) << "\x1b[K"
+                  << std::flush;
+      },
+      options.noData);
   if (bar) std::cerr << "\r\x1b[K" << std::flush;
+  auto print_notes = [&] {
+    for (const std::string& note : report.notes) std::cout << "  note: " << Printable(note) << "\n";
+  };
 
   if (report.Sound()) {
     std::cout << "The backup file is sound: " << report.membersChecked << " members, " << report.tablesChecked
               << " tables, " << report.rowsChecked << " rows checked.\n";
+    print_notes();
     return 0;
   }
   if (report.layout == BackupLayout::kOlder)
@@ -49,6 +56,13 @@ int RunVerify(const VerifyOptions& options) {
   }
   if (report.problemCount > kProblemLines)
     std::cout << "  ... " << report.problemCount - kProblemLines << " more\n";
+  print_notes();
+  for (const VerifyProblem& problem : report.problems)
+    if (problem.dataFileMissing) {
+      std::cout << "A table saved with --no-data has no data file either: name it with --no-data to accept "
+                   "that.\n";
+      break;
+    }
   return 2;
 }
 

@@ -78,6 +78,8 @@ int main(int argc, char** argv) {
   CLI::App* verifyCommand = app.add_subcommand(
       "verify", "check every member, the document and every data file without a database (2: damaged)");
   verifyCommand->add_option("-f,--file", verify.file, "backup file")->required();
+  verifyCommand->add_option("--no-data", verify.noData,
+                            "table saved with --no-data: its missing data file is expected (repeatable)");
   verifyCommand->add_flag("--quiet", verify.quiet, "no progress bar");
 
   vela::cli::SampleOptions sample;

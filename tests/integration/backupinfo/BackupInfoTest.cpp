@@ -27,13 +27,15 @@ constexpr std::int64_t kRows = 120;
 
 class BackupInfoTest : public ::testing::Test {
  protected:
-  void Save(BackupModeEnum mode) {
-    cli::MakeSampleDatabase(FileDatabase(source_), kRows);
+  void Save(BackupModeEnum mode, const std::string& password = {}, const TableList& withoutData = {}) {
+    std::string source = FileDatabase(source_);
+    if (!password.empty()) source += ";Jet OLEDB:Database Password=" + password;
+    cli::MakeSampleDatabase(source, kRows);
     CBackup backup;
     backup.SetLanguageResources(LanguageResources::English());
     backup.SetBackupMode(mode);
-    std::unique_ptr<data::Connection> connection = data::OpenConnection(FileDatabase(source_));
-    ASSERT_TRUE(backup.Save(*connection, archive_));
+    std::unique_ptr<data::Connection> connection = data::OpenConnection(source);
+    ASSERT_TRUE(backup.Save(*connection, archive_, withoutData));
   }
   // The member holding the rows of `table`.
   std::string DataMember(const std::string& table) {
@@ -139,6 +141,19 @@ TEST_F(BackupInfoTest, ADirectCopyIsCheckedByItsCrcAndTheSqliteHeader) {
   EXPECT_THAT(Problems(damaged), HasSubstr("does not start with the SQLite header"));
 }
 
+TEST_F(BackupInfoTest, AnEncryptedDirectCopyIsCheckedByItsCrcAndItsWholePages) {
+  Save(bmDirectCopy, "Quill-7-Lantern");
+  VerifyReport report = VerifyBackup(archive_);
+  EXPECT_TRUE(report.Sound()) << Problems(report);
+  ASSERT_EQ(report.notes.size(), 1u);
+  EXPECT_THAT(report.notes[0], HasSubstr("encrypted"));
+
+  // A copy cut to no whole number of pages is damage, whatever its first bytes.
+  std::string copy = testing::ReadArchive(archive_)[kNativeBackupMember];
+  Replace(kNativeBackupMember, copy.substr(0, copy.size() - 100));
+  EXPECT_THAT(Problems(VerifyBackup(archive_)), HasSubstr("does not start with the SQLite header"));
+}
+
 TEST_F(BackupInfoTest, DamageInsideADataFileIsFoundByTableAndRow) {
   Save(bmCompressedTextFile);
   const std::string orders = DataMember("Orders");
@@ -181,8 +196,10 @@ TEST_F(BackupInfoTest, AMissingOrCutDataFileAndABrokenCrcAreFound) {
   std::filesystem::copy_file(archive_, saved);
 
   Replace(orders, {});
-  EXPECT_THAT(Problems(VerifyBackup(archive_)),
-              HasSubstr("Orders|0|the table's data file " + orders + " is missing"));
+  VerifyReport lost = VerifyBackup(archive_);
+  EXPECT_THAT(Problems(lost), HasSubstr("Orders|0|the table's data file " + orders + " is missing"));
+  ASSERT_EQ(lost.problemCount, 1u);
+  EXPECT_TRUE(lost.problems[0].dataFileMissing);
 
   std::filesystem::copy_file(saved, archive_, std::filesystem::copy_options::overwrite_existing);
   std::string bytes = testing::ReadArchive(archive_)[orders];
@@ -202,6 +219,18 @@ TEST_F(BackupInfoTest, AMissingOrCutDataFileAndABrokenCrcAreFound) {
   EXPECT_FALSE(cut.Sound());
   EXPECT_EQ(cut.problemCount, 1u);
   EXPECT_THROW(InspectBackup(archive_), Error);
+}
+
+TEST_F(BackupInfoTest, ATableSavedWithoutItsRowsIsSoundOnlyWhenNamed) {
+  Save(bmCompressedTextFile, {}, std::vector<std::string>{"Orders"});
+  VerifyReport unnamed = VerifyBackup(archive_);
+  EXPECT_EQ(unnamed.problemCount, 1u) << Problems(unnamed);
+  EXPECT_THAT(Problems(unnamed), HasSubstr("Orders|0|"));
+
+  VerifyReport named = VerifyBackup(archive_, {}, {"ORDERS"});
+  EXPECT_TRUE(named.Sound()) << Problems(named);
+  ASSERT_EQ(named.notes.size(), 1u);
+  EXPECT_THAT(named.notes[0], HasSubstr("Orders was saved without its rows"));
 }
 
 TEST_F(BackupInfoTest, AnOlderLayoutIsNamedAndNotVerified) {

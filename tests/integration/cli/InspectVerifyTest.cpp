@@ -89,6 +89,11 @@ TEST_F(InspectVerify, VerifyPassesASoundBackupAndNamesTheDamagedTable) {
   Result missing = Host(folder_, {"verify", "-f", damaged});
   EXPECT_EQ(missing.status, 2);
   EXPECT_THAT(missing.out, HasSubstr("table Orders: the table's data file"));
+  EXPECT_THAT(missing.out, HasSubstr("name it with --no-data"));
+  // Told that Orders was saved with --no-data, the same file is sound, with a note saying so.
+  Result accepted = Host(folder_, {"verify", "-f", damaged, "--no-data", "orders"});
+  EXPECT_EQ(accepted.status, 0) << accepted.out;
+  EXPECT_THAT(accepted.out, HasSubstr("  note: table Orders was saved without its rows"));
 
   testing::WriteArchive(damaged, {{"old.txt", "1"}});
   Result older = Host(folder_, {"verify", "-f", damaged});
