@@ -101,6 +101,7 @@ constexpr const char* kOlderLayoutServerGuid = "{77419F9D-F177-4746-A547-E4BB58B
 constexpr const char* kOlderLayoutUnpackedGuid = "{6DE29447-57F8-460B-8197-FED9E5B32AF8}";
 constexpr const char* kOtherEngineGuid = "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}";
 constexpr const char* kTargetDatabaseGuid = "{7A29569B-FE02-40CC-8553-E0A147D6B861}";
+// Also raised, before the server's restore begins, for a server that is not on this computer.
 constexpr const char* kServerRestoreFailedGuid = "{56685F35-E98D-45C9-A75D-41E896550869}";
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
@@ -265,6 +266,8 @@ void Host::UpdateProgress(std::int32_t value, const std::string& caption) {
   const bool stepChanged = WithoutRowCount(caption) != WithoutRowCount(caption_);
   value_ = value;
   caption_ = caption;
+  if (std::shared_ptr<LanguageResources> texts = backup_.GetLanguageResources())
+    serverRestoreBegan_ |= caption == texts->GetString(37, "Backup");
   // A new step ends the rows of the table before it.
   if (stepChanged && table_.done >= table_.total) table_.active = false;
   DrawBar(false);
@@ -416,6 +419,10 @@ std::string Host::OutcomeLine(bool result, const Subject& subject) const {
   if (Saw(kOtherEngineGuid))
     return "Nothing restored: " + file + " is a direct copy of another kind of database; " + kept;
   if (Saw(kTargetDatabaseGuid)) return "Restore refused: the target database could not be replaced; " + kept;
+  if (Saw(kServerRestoreFailedGuid) && !serverRestoreBegan_)
+    return "Nothing restored: a direct copy of a server database restores only into a server on this "
+           "computer; " +
+           kept;
   if (Saw(kServerRestoreFailedGuid)) return "Restore failed on the server: " + kept;
   if (cancelled) return "Restore cancelled: " + kept;
   if (texts && caption_ == texts->GetString(8, "Backup"))

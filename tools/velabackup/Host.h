@@ -75,6 +75,7 @@ class Host : public CBackupEvents {
   std::optional<Clock::time_point> drawn_;
   std::int32_t value_ = 0;
   std::string caption_;                        // of the last UpdateProgress
+  bool serverRestoreBegan_ = false;            // the server's own restore of a direct copy was started
   std::map<std::string, std::int32_t> heard_;  // ShowMessage GUIDs (upper-cased) and their results
 
   // The table whose rows are under way, and the rows of every table so far.

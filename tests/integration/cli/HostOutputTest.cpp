@@ -20,6 +20,7 @@
 #include <regex>
 #include <sstream>
 
+#include "support/Archives.h"
 #include "support/HostRun.h"
 #include "support/TempFolder.h"
 
@@ -29,6 +30,7 @@ namespace {
 using testing::Host;
 using testing::Result;
 
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::Not;
@@ -161,6 +163,22 @@ TEST_F(HostOutput, NothingToDoSaysWhy) {
   EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(empty.err,
             "Nothing to save: the database " + views + " holds no tables; no backup file was written\n");
+}
+
+TEST_F(HostOutput, ADirectCopyOfAnotherEngineSaysWhy) {
+  // Direct copies crafted as the save writes them: the mode member says 2, the provider member the engine.
+  const std::string server = folder_ / "server-direct.vbk";
+  testing::WriteArchive(server, {{"{77D0C73C-7738-42B6-9E94-1CAD0ECFF1AA}", "2"},
+                                 {"{E5D9691B-491A-49AC-912F-1F1D28F259FC}", "2"},
+                                 {"{066C4DE0-84D3-4FB9-B7A2-F24DA4609734}", "PGDMP"}});
+  const std::string copy = folder_ / "copy.db";
+  Result mismatch = Host(folder_, {"restore", "-c", copy, "-f", server});
+  EXPECT_EQ(mismatch.status, 1);
+  EXPECT_THAT(mismatch.err, HasSubstr("can only be restored into the same kind of database"));
+  EXPECT_THAT(mismatch.err,
+              EndsWith("\nNothing restored: " + server +
+                       " is a direct copy of another kind of database; no database was made\n"));
+  EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
 // A child on a pseudo-terminal: its standard input, output and error are the terminal.
