@@ -1,6 +1,10 @@
 // Native server backups: the server's own backup of a database, made and restored by the engine's
 // database-management component, with the file passed between the component's folder and ours.
 #include "archive/Archive.h"
+
+#include <memory>
+#include <optional>
+
 #include "component/ConnectionStrings.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
@@ -35,6 +39,32 @@ std::unique_ptr<data::DatabaseManagement> Connected(const ConnectionParts& parts
   return management;
 }
 
+// What a native backup and a native restore open first: the engine's management component, connected, with
+// the native caption shown, and the folder it passes files through, locked for this operation.
+struct NativeSession {
+  std::unique_ptr<data::DatabaseManagement> management;
+  std::string folder;
+  std::unique_ptr<utils::FolderLock> lock;  // one native backup or restore at a time uses the fixed names
+};
+
+// Empty when no management component serves the engine.
+std::optional<NativeSession> OpenNativeSession(Operation& operation, const ConnectionParts& parts,
+                                               const std::string& caption, Procedure& at) {
+  NativeSession session;
+  at();
+  session.management = Connected(parts);
+  if (!session.management) return std::nullopt;
+  at();
+  operation.SetNativeCaption(caption);
+  operation.RaiseUpdateProgress(0, caption);
+  at();
+  session.management->Connect();
+  at();
+  session.folder = session.management->MasterDBPath();
+  session.lock = std::make_unique<utils::FolderLock>(session.folder);
+  return session;
+}
+
 }  // namespace
 
 bool Archive::SaveSQLDatabaseToFile(const std::string& connectionString, const std::string& destinationPath) {
@@ -43,27 +73,17 @@ bool Archive::SaveSQLDatabaseToFile(const std::string& connectionString, const s
     at();
     ConnectionParts parts = GetConnectionParts(utils, connectionString);
     if (!IsLocalServer(utils, parts.dataSource)) return false;
-    at();
-    std::unique_ptr<data::DatabaseManagement> management = Connected(parts);
-    if (!management) return false;
-    at();
-    operation_.SetNativeCaption(GetMessageText(36));
-    operation_.RaiseUpdateProgress(0, GetMessageText(36));
-    at();
-    management->Connect();
-    at();
-    std::string folder = management->MasterDBPath();
-    // One native backup at a time passes through the folder's fixed file name.
-    utils::FolderLock lock(folder);
+    std::optional<NativeSession> session = OpenNativeSession(operation_, parts, GetMessageText(36), at);
+    if (!session) return false;
     // The server is this computer: its folder is reached under the same path.
-    std::string serverFile = utils.JoinPath(folder, kServerBackupName);
+    std::string serverFile = utils.JoinPath(session->folder, kServerBackupName);
     std::string database = parts.initialCatalog;
     ProgressTarget progress(operation_);
     at();
-    management->BackupDatabase(database, serverFile, progress);
+    session->management->BackupDatabase(database, serverFile, progress);
     at();
-    management->Disconnect();
-    management.reset();
+    session->management->Disconnect();
+    session->management.reset();
     // A stopped backup wrote half a file at most: there is nothing to copy.
     if (operation_.Cancelled()) return false;
     at();
@@ -82,18 +102,9 @@ bool Archive::RestoreSQLBackupFromFile(const std::string& connectionString, cons
       operation_.RaiseShowMessage(GetMessageText(39), 64, "{56685F35-E98D-45C9-A75D-41E896550869}", answer);
       return false;
     }
-    at();
-    std::unique_ptr<data::DatabaseManagement> management = Connected(parts);
-    if (!management) return false;
-    at();
-    operation_.SetNativeCaption(GetMessageText(37));
-    operation_.RaiseUpdateProgress(0, GetMessageText(37));
-    at();
-    management->Connect();
-    at();
-    std::string folder = management->MasterDBPath();
-    utils::FolderLock lock(folder);
-    std::string serverFile = utils.JoinPath(folder, kServerRestoreName);
+    std::optional<NativeSession> session = OpenNativeSession(operation_, parts, GetMessageText(37), at);
+    if (!session) return false;
+    std::string serverFile = utils.JoinPath(session->folder, kServerRestoreName);
     // The copy of the backup goes whatever happens to the restore, a failed one included.
     struct Remover {
       const Utils& utils;
@@ -112,11 +123,11 @@ bool Archive::RestoreSQLBackupFromFile(const std::string& connectionString, cons
       std::string database = parts.initialCatalog;
       ProgressTarget progress(operation_);
       at();
-      management->RestoreDatabase(database, serverFile, progress);
+      session->management->RestoreDatabase(database, serverFile, progress);
       result = true;
     }
     at();
-    management->Disconnect();
+    session->management->Disconnect();
     return result;
   });
 }
