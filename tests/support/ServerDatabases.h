@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/data/SqlText.h"
+#include "platform/utils/KeyValue.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Connection.h"
 
@@ -25,6 +26,11 @@ inline bool ServerTestsWanted() {
 // The connection string of a database on the local server, reached through PGHOST / PGPORT / PGUSER.
 inline std::string ServerDatabase(const std::string& name) {
   return "Provider=SQLOLEDB.1;Data Source=(local);Initial Catalog=" + name;
+}
+
+// The database a server connection string names.
+inline std::string ServerDatabaseName(const std::string& connectionString) {
+  return utils::KeyValue(connectionString, "Initial Catalog", ";");
 }
 
 // A database name no other test of any process uses at the same time.

@@ -29,6 +29,7 @@ using testing::Describe;
 using testing::DescriptionDifference;
 using testing::FileDatabase;
 using ::testing::HasSubstr;
+using testing::ServerDatabaseName;
 using ::testing::StartsWith;
 using testing::TempFolder;
 
@@ -58,11 +59,6 @@ struct Events : CBackupEvents {
   std::vector<std::pair<std::int32_t, std::string>> progress;
   std::vector<std::string> messages;
 };
-
-std::string DatabaseName(const std::string& connectionString) {
-  const std::string key = "Initial Catalog=";
-  return connectionString.substr(connectionString.find(key) + key.size());
-}
 
 std::int64_t Count(const std::string& connectionString, const std::string& sql) {
   std::unique_ptr<Connection> connection = OpenConnection(connectionString);
@@ -114,8 +110,9 @@ class ServerDirectCopy : public ::testing::Test {
 
   // How many databases built aside for `target` are still on the server.
   static std::int64_t AsideLeft(const std::string& target) {
-    return Count(testing::ServerDatabase("Master"), "SELECT COUNT(*) FROM pg_database WHERE datname LIKE " +
-                                                        QuoteText(DatabaseName(target) + "_restoring_%"));
+    return Count(testing::ServerDatabase("Master"),
+                 "SELECT COUNT(*) FROM pg_database WHERE datname LIKE " +
+                     QuoteText(ServerDatabaseName(target) + "_restoring_%"));
   }
 
   TempFolder folder_;

@@ -28,6 +28,7 @@ using testing::Describe;
 using testing::DescriptionDifference;
 using testing::FileDatabase;
 using testing::ServerDatabaseGuard;
+using testing::ServerDatabaseName;
 using testing::TempFolder;
 
 struct Events : CBackupEvents {
@@ -46,12 +47,6 @@ struct Events : CBackupEvents {
   std::map<std::string, std::int32_t> answers;
   std::vector<std::string> messages;
 };
-
-// The database a server connection string names.
-std::string DatabaseName(const std::string& connectionString) {
-  const std::string key = "Initial Catalog=";
-  return connectionString.substr(connectionString.find(key) + key.size());
-}
 
 // The first value of a query on a connection string's database.
 Value Scalar(const std::string& connectionString, const std::string& sql) {
@@ -170,7 +165,7 @@ TEST_F(ServerRoundTrip, CancelAtAnyEventLeavesTheTargetAsItWasAndNoConnection) {
   cli::MakeSampleDatabase(source, 20);
   ASSERT_TRUE(Save(source, folder_ / "file.vbk"));
   const std::string target = databases_.Add("rt_cancel");
-  const std::string name = DatabaseName(target);
+  const std::string name = ServerDatabaseName(target);
   events_.progress = 0;
   ASSERT_TRUE(Restore(target, folder_ / "file.vbk"));
   const int events = events_.progress;
@@ -200,7 +195,7 @@ TEST_F(ServerRoundTrip, ATargetInUseStaysAndTheRestoreSaysSo) {
   cli::MakeSampleDatabase(source, 20);
   ASSERT_TRUE(Save(source, folder_ / "file.vbk"));
   const std::string target = databases_.Add("rt_busy");
-  const std::string name = DatabaseName(target);
+  const std::string name = ServerDatabaseName(target);
   ASSERT_TRUE(Restore(target, folder_ / "file.vbk"));
   OpenConnection(target)->Execute("CREATE TABLE [Mine] ([Keep] integer)");
   // A connection of another program: libpq's own, which this process's restore cannot close.
