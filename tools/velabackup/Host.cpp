@@ -140,8 +140,9 @@ std::string Fixed(double number) {
   return text;
 }
 
-// 24.7 MiB
-std::string Size(std::uintmax_t bytes) {
+}  // namespace
+
+std::string HumanSize(std::uintmax_t bytes) {
   if (bytes < 1024) return Counted(static_cast<std::int64_t>(bytes), "byte", "bytes");
   const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
   double size = static_cast<double>(bytes) / 1024;
@@ -149,6 +150,8 @@ std::string Size(std::uintmax_t bytes) {
   for (; size >= 1024 && unit + 1 < std::size(units); ++unit) size /= 1024;
   return Fixed(size) + " " + units[unit];
 }
+
+namespace {
 
 // 3.1 s, 2 min 5 s
 std::string Duration(double seconds) {
@@ -389,7 +392,7 @@ std::string Host::OutcomeLine(bool result, const Subject& subject) const {
     line += " into " + (subject.save ? file : database);
     const std::string sized = subject.save ? subject.backupFile : subject.databaseFile;
     if (std::optional<std::uintmax_t> size = sized.empty() ? std::nullopt : FileSize(sized))
-      line += " (" + Size(*size) + ")";
+      line += " (" + HumanSize(*size) + ")";
     return line + " in " + Duration(seconds);
   }
 

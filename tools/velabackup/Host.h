@@ -98,6 +98,9 @@ std::string Printable(std::string_view text);
 // A connection string fit to show: its password items removed.
 std::string WithoutPasswords(const std::string& connectionString);
 
+// A size in binary units, as the host shows sizes: "912 bytes", "24.7 MiB".
+std::string HumanSize(std::uintmax_t bytes);
+
 // Small text chores of the host: upper case (ASCII) and blanks trimmed at both ends.
 std::string UpperCase(std::string text);
 std::string Trimmed(const std::string& text);

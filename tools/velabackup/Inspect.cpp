@@ -1,7 +1,6 @@
 // velabackup inspect: what a backup file holds, in words or as one JSON document.
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <iostream>
 
 #include "Commands.h"
@@ -10,21 +9,6 @@
 
 namespace vela::cli {
 namespace {
-
-// Sizes in binary units: "912 bytes", "25.3 MiB".
-std::string HumanSize(std::uint64_t bytes) {
-  if (bytes < 1024) return std::to_string(bytes) + " bytes";
-  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
-  double value = static_cast<double>(bytes) / 1024;
-  std::size_t unit = 0;
-  while (value >= 1024 && unit + 1 < std::size(kUnits)) {
-    value /= 1024;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
-  return text;
-}
 
 const char* LayoutName(BackupLayout layout) {
   switch (layout) {
@@ -58,38 +42,32 @@ const char* MethodName(std::uint16_t method) {
   return method == 0 ? "stored" : method == 8 ? "deflated" : "other";
 }
 
-std::string RoleName(const BackupMember& member) {
-  switch (member.role) {
+// A member's role as a key of the JSON document and in words.
+struct RoleText {
+  const char* key;
+  const char* words;
+};
+
+RoleText TextOf(MemberRole role) {
+  switch (role) {
     case MemberRole::kDocument:
-      return "backup document";
+      return {"document", "backup document"};
     case MemberRole::kMode:
-      return "mode file";
+      return {"mode", "mode file"};
     case MemberRole::kProvider:
-      return "provider file";
+      return {"provider", "provider file"};
     case MemberRole::kTableData:
-      return "data of table " + member.table;
+      return {"tableData", "data of table"};
     case MemberRole::kNativeCopy:
-      return "native copy";
+      return {"nativeCopy", "native copy"};
     default:
-      return "additional file";
+      return {"additionalFile", "additional file"};
   }
 }
 
-const char* RoleKey(MemberRole role) {
-  switch (role) {
-    case MemberRole::kDocument:
-      return "document";
-    case MemberRole::kMode:
-      return "mode";
-    case MemberRole::kProvider:
-      return "provider";
-    case MemberRole::kTableData:
-      return "tableData";
-    case MemberRole::kNativeCopy:
-      return "nativeCopy";
-    default:
-      return "additionalFile";
-  }
+std::string RoleName(const BackupMember& member) {
+  std::string words = TextOf(member.role).words;
+  return member.role == MemberRole::kTableData ? words + " " + member.table : words;
 }
 
 void PrintJson(const std::string& path, const BackupInfo& info) {
@@ -102,7 +80,7 @@ void PrintJson(const std::string& path, const BackupInfo& info) {
   json& members = document["members"] = json::array();
   for (const BackupMember& member : info.members) {
     json entry = {{"name", member.name},
-                  {"role", RoleKey(member.role)},
+                  {"role", TextOf(member.role).key},
                   {"size", member.size},
                   {"packedSize", member.packedSize},
                   {"method", MethodName(member.method)}};
