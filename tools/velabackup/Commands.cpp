@@ -55,9 +55,13 @@ std::shared_ptr<Utils> HostUtils() {
   return utils;
 }
 
-// The database as the host's closing line names it.
-std::string ShownDatabase(const Login& login) {
-  return login.ServerEngine() ? "the " + login.Shown() : "the database " + login.Shown();
+// The database as the host's closing line names it: a file's path, or a server database and its server.
+void NameDatabase(const Login& login, Subject& subject) {
+  Utils utils;
+  const std::string& connection = login.ConnectionString();
+  subject.database =
+      utils.KeyValue(connection, login.ServerEngine() ? "Initial Catalog" : "Data Source", ";");
+  if (login.ServerEngine()) subject.server = utils.KeyValue(connection, "Data Source", ";");
 }
 
 bool Exists(const std::string& path) {
@@ -78,7 +82,10 @@ int RunSave(const SaveOptions& options) {
   hostOptions.additionalFiles = options.addFiles;
   Login login(options.connection, options.common.passwordFile);
   std::unique_ptr<data::Connection> connection = login.Open();
-  Subject subject{true, options.file, ShownDatabase(login), {}, Exists(options.file)};
+  Subject subject;
+  subject.backupFile = options.file;
+  subject.existed = Exists(options.file);
+  NameDatabase(login, subject);
   Host host(backup, hostOptions);
   TableList noData;
   if (!options.noData.empty()) noData = options.noData;
@@ -98,9 +105,12 @@ int RunRestore(const RestoreOptions& options) {
   // A password given for a file database is the new file's, unless --db-password names another.
   std::string dbPassword = options.dbPassword;
   if (dbPassword.empty() && !login.ServerEngine()) dbPassword = login.Password();
-  Subject subject{false, options.file, ShownDatabase(login), {}, false};
+  Subject subject;
+  subject.save = false;
+  subject.backupFile = options.file;
+  NameDatabase(login, subject);
   if (!login.ServerEngine()) {
-    subject.databaseFile = Utils().KeyValue(login.ConnectionString(), "Data Source", ";");
+    subject.databaseFile = subject.database;
     subject.existed = Exists(subject.databaseFile);
   }
   Host host(backup, hostOptions);

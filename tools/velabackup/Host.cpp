@@ -13,6 +13,7 @@
 #include <iostream>
 #include <optional>
 
+#include "Language.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela::cli {
@@ -101,7 +102,6 @@ constexpr const char* kOlderLayoutServerGuid = "{77419F9D-F177-4746-A547-E4BB58B
 constexpr const char* kOlderLayoutUnpackedGuid = "{6DE29447-57F8-460B-8197-FED9E5B32AF8}";
 constexpr const char* kOtherEngineGuid = "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}";
 constexpr const char* kTargetDatabaseGuid = "{7A29569B-FE02-40CC-8553-E0A147D6B861}";
-// Also raised, before the server's restore begins, for a server that is not on this computer.
 constexpr const char* kServerRestoreFailedGuid = "{56685F35-E98D-45C9-A75D-41E896550869}";
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
@@ -119,47 +119,27 @@ void Emit(const nlohmann::ordered_json& line) {
   std::cout << line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
 }
 
-// 1,000,250
-std::string Grouped(std::int64_t number) {
-  const std::string digits = std::to_string(number < 0 ? -number : number);
-  std::string grouped = number < 0 ? "-" : "";
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
-    grouped += digits[i];
-  }
-  return grouped;
-}
-
-std::string Counted(std::int64_t number, const char* one, const char* many) {
-  return Grouped(number) + " " + (number == 1 ? one : many);
-}
-
-std::string Fixed(double number) {
+// 24.7 (with `decimal` for the point)
+std::string Fixed(double number, std::string_view decimal) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f", number);
-  return text;
+  std::string fixed = text;
+  if (const std::size_t point = fixed.find('.'); point != std::string::npos) fixed.replace(point, 1, decimal);
+  return fixed;
 }
 
 }  // namespace
 
-std::string HumanSize(std::uintmax_t bytes) {
-  if (bytes < 1024) return Counted(static_cast<std::int64_t>(bytes), "byte", "bytes");
+std::string HumanSize(std::uintmax_t bytes, std::string_view decimal) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
   const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
   double size = static_cast<double>(bytes) / 1024;
   std::size_t unit = 0;
   for (; size >= 1024 && unit + 1 < std::size(units); ++unit) size /= 1024;
-  return Fixed(size) + " " + units[unit];
+  return Fixed(size, decimal) + " " + units[unit];
 }
 
 namespace {
-
-// 3.1 s, 2 min 5 s
-std::string Duration(double seconds) {
-  if (seconds < 60) return Fixed(seconds) + " s";
-  const auto whole = static_cast<std::int64_t>(seconds + 0.5);
-  if (whole < 3600) return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
-  return std::to_string(whole / 3600) + " h " + std::to_string(whole % 3600 / 60) + " min";
-}
 
 // The size of a file, when there is one.
 std::optional<std::uintmax_t> FileSize(const std::string& path) {
@@ -198,6 +178,34 @@ std::string FitTo(const std::string& text, std::size_t columns) {
 }
 
 }  // namespace
+
+std::string Host::Text(std::int32_t number, const std::vector<std::string>& arguments) const {
+  return HostText(backup_.GetLanguageResources().get(), number, arguments);
+}
+
+// 1,000,250 (with the catalogue's thousands separator)
+std::string Host::Grouped(std::int64_t number) const {
+  const std::string separator = Text(28);
+  const std::string digits = std::to_string(number < 0 ? -number : number);
+  std::string grouped = number < 0 ? "-" : "";
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += separator;
+    grouped += digits[i];
+  }
+  return grouped;
+}
+
+std::string Host::Counted(std::int64_t number, std::int32_t one, std::int32_t many) const {
+  return Text(number == 1 ? one : many, {Grouped(number)});
+}
+
+// 3.1 s, 2 min 5 s
+std::string Host::Duration(double seconds) const {
+  if (seconds < 60) return Fixed(seconds, Text(29)) + " s";
+  const auto whole = static_cast<std::int64_t>(seconds + 0.5);
+  if (whole < 3600) return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
+  return std::to_string(whole / 3600) + " h " + std::to_string(whole % 3600 / 60) + " min";
+}
 
 void CatchInterrupts() {
   struct sigaction action {};
@@ -248,12 +256,12 @@ void Host::DrawBar(bool force) {
     std::string step = WithoutRowCount(caption_);
     line += Printable(step);
     if (step.find(table_.name) == std::string::npos) line += " " + Printable(table_.name);
-    line += "  " + Grouped(table_.done) + "/" + Counted(table_.total, "row", "rows");
+    line += "  " + Grouped(table_.done) + "/" + Counted(table_.total, 5, 6);
     const double seconds = std::chrono::duration<double>(now - table_.began).count();
     if (table_.done > 0 && seconds >= 0.2) {
       const double rate = static_cast<double>(table_.done) / seconds;
-      line += "  " + Grouped(static_cast<std::int64_t>(rate)) + " rows/s";
-      line += "  ETA " + Duration(static_cast<double>(table_.total - table_.done) / rate);
+      line += "  " + Text(26, {Grouped(static_cast<std::int64_t>(rate))});
+      line += "  " + Text(27, {Duration(static_cast<double>(table_.total - table_.done) / rate)});
     }
   } else {
     line += Printable(caption_);
@@ -339,7 +347,7 @@ void Host::DatabaseCorruptionFound() {
     Emit({{"event", "DatabaseCorruptionFound"}});
   else if (!options_.quiet) {
     ClearBar();
-    std::cerr << "Rows that look corrupted were found.\n";
+    std::cerr << Text(25) << "\n";
   }
 }
 
@@ -379,58 +387,46 @@ bool Host::Saw(const char* guid) const {
 
 std::string Host::OutcomeLine(bool result, const Subject& subject) const {
   const std::string file = Printable(subject.backupFile);
-  const std::string database = Printable(subject.database);
+  const std::string database = subject.server.empty()
+                                   ? Text(7, {Printable(subject.database)})
+                                   : Text(8, {Printable(subject.database), Printable(subject.server)});
   const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
   std::int64_t rows = 0;
   for (const auto& [table, count] : rows_) rows += count;
-  const std::string tables = Counted(static_cast<std::int64_t>(rows_.size()), "table", "tables") + ", " +
-                             Counted(rows, "row", "rows");
+  const std::string tables =
+      Counted(static_cast<std::int64_t>(rows_.size()), 3, 4) + ", " + Counted(rows, 5, 6);
 
   if (result) {
-    std::string line = subject.save ? "Saved " : "Restored ";
-    line += rows_.empty() ? (subject.save ? database : file) : tables;
-    line += " into " + (subject.save ? file : database);
+    std::string what = rows_.empty() ? (subject.save ? database : file) : tables;
+    std::string into = subject.save ? file : database;
     const std::string sized = subject.save ? subject.backupFile : subject.databaseFile;
     if (std::optional<std::uintmax_t> size = sized.empty() ? std::nullopt : FileSize(sized))
-      line += " (" + HumanSize(*size) + ")";
-    return line + " in " + Duration(seconds);
+      into += " (" + HumanSize(*size, Text(29)) + ")";
+    return Text(subject.save ? 1 : 2, {what, into, Duration(seconds)});
   }
 
   // What an operation that returned False left alone.
-  const std::string kept =
-      subject.save
-          ? (subject.existed ? "the earlier backup file " + file + " was kept" : "no backup file was written")
-      : subject.databaseFile.empty() || subject.existed ? database + " was left as it was"
-                                                        : "no database was made";
+  const std::string kept = subject.save ? (subject.existed ? Text(9, {file}) : Text(10))
+                           : subject.databaseFile.empty() || subject.existed ? Text(11, {database})
+                                                                             : Text(12);
   std::shared_ptr<LanguageResources> texts = backup_.GetLanguageResources();
   const bool cancelled = cancelled_ || (texts && !caption_.empty() &&
                                         caption_ == texts->GetString(subject.save ? 15 : 6, "Backup"));
   if (subject.save) {
-    if (Saw(kRemoteDirectCopyGuid) && heard_.at(kRemoteDirectCopyGuid) != kAnswerYes)
-      return "Nothing saved: a direct copy needs the server on this computer (answer Yes for a compressed "
-             "backup instead); " +
-             kept;
-    if (cancelled) return "Backup cancelled: " + kept;
-    return "Nothing to save: " + database + " holds no tables; " + kept;
+    if (Saw(kRemoteDirectCopyGuid) && heard_.at(kRemoteDirectCopyGuid) != kAnswerYes) return Text(13, {kept});
+    if (cancelled) return Text(14, {kept});
+    return Text(15, {database, kept});
   }
-  if (Saw(kOlderLayoutFileGuid) || Saw(kOlderLayoutServerGuid)) {
-    if (Saw(kOlderLayoutUnpackedGuid))
-      return "Nothing restored: " + file + " is a backup of an older layout, unpacked into a folder; " + kept;
-    return "Nothing restored: " + file + " is not a backup file of this version (an older layout, or no " +
-           "backup file at all); " + kept;
-  }
-  if (Saw(kOtherEngineGuid))
-    return "Nothing restored: " + file + " is a direct copy of another kind of database; " + kept;
-  if (Saw(kTargetDatabaseGuid)) return "Restore refused: the target database could not be replaced; " + kept;
-  if (Saw(kServerRestoreFailedGuid) && !serverRestoreBegan_)
-    return "Nothing restored: a direct copy of a server database restores only into a server on this "
-           "computer; " +
-           kept;
-  if (Saw(kServerRestoreFailedGuid)) return "Restore failed on the server: " + kept;
-  if (cancelled) return "Restore cancelled: " + kept;
-  if (texts && caption_ == texts->GetString(8, "Backup"))
-    return "Nothing restored: the backup document of " + file + " cannot be read; " + kept;
-  return "Nothing restored: " + kept;
+  if (Saw(kOlderLayoutFileGuid) || Saw(kOlderLayoutServerGuid))
+    return Text(Saw(kOlderLayoutUnpackedGuid) ? 16 : 17, {file, kept});
+  if (Saw(kOtherEngineGuid)) return Text(18, {file, kept});
+  if (Saw(kTargetDatabaseGuid)) return Text(19, {kept});
+  // The notice of a failed server restore also comes, before the server's restore begins, for a server
+  // that is not on this computer.
+  if (Saw(kServerRestoreFailedGuid)) return Text(serverRestoreBegan_ ? 21 : 20, {kept});
+  if (cancelled) return Text(22, {kept});
+  if (texts && caption_ == texts->GetString(8, "Backup")) return Text(23, {file, kept});
+  return Text(24, {kept});
 }
 
 void Host::Finish(bool result, const Subject& subject) {

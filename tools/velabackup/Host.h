@@ -28,7 +28,8 @@ struct HostOptions {
 struct Subject {
   bool save = true;          // a save, else a restore
   std::string backupFile;    // as given on the command line
-  std::string database;      // as a sentence names it, without password: "the database shop.db"
+  std::string database;      // a file database's path, or a server database's name
+  std::string server;        // the server of a server database ("Data Source"), empty for a file
   std::string databaseFile;  // a file database's path (its size ends a restore), empty for a server
   bool existed = false;      // the backup file (save) or the database file (restore) was there before
 };
@@ -62,6 +63,11 @@ class Host : public CBackupEvents {
   void DrawBar(bool force);
   void ClearBar();
   std::string OutcomeLine(bool result, const Subject& subject) const;
+  // A text of the host's own in the catalogue's language (HostText), and the numbers and sizes in it.
+  std::string Text(std::int32_t number, const std::vector<std::string>& arguments = {}) const;
+  std::string Grouped(std::int64_t number) const;
+  std::string Counted(std::int64_t number, std::int32_t one, std::int32_t many) const;
+  std::string Duration(double seconds) const;
   bool Saw(const char* guid) const;
 
   CBackup& backup_;
@@ -98,8 +104,8 @@ std::string Printable(std::string_view text);
 // A connection string fit to show: its password items removed.
 std::string WithoutPasswords(const std::string& connectionString);
 
-// A size in binary units, as the host shows sizes: "912 bytes", "24.7 MiB".
-std::string HumanSize(std::uintmax_t bytes);
+// A size in binary units, as the host shows sizes: "912 B", "24.7 MiB" (with `decimal` for the point).
+std::string HumanSize(std::uintmax_t bytes, std::string_view decimal = ".");
 
 // Small text chores of the host: upper case (ASCII) and blanks trimmed at both ends.
 std::string UpperCase(std::string text);

@@ -1,6 +1,7 @@
 #include "Language.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <system_error>
 
@@ -94,6 +95,34 @@ std::shared_ptr<LanguageResources> ChooseCatalogue(const std::string& language,
   for (const std::string& known : ShippedNames(folder)) shipped += (shipped.empty() ? "" : ", ") + known;
   throw UsageError("--language: no catalogue \"" + language + "\" ships with velabackup (" + shipped +
                    "); a catalogue file is named by a path or ends in .ini");
+}
+
+std::string HostText(const LanguageResources* catalogue, std::int32_t number,
+                     const std::vector<std::string>& arguments) {
+  std::string text = catalogue != nullptr ? catalogue->GetString(number, "Host") : std::string();
+  if (text.empty()) text = LanguageResources::English()->GetString(number, "Host");
+  std::string filled;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t open = text.find('{', at);
+    const std::size_t close = open == std::string::npos ? open : text.find('}', open);
+    if (close == std::string::npos) {
+      filled += text.substr(at);
+      break;
+    }
+    filled += text.substr(at, open - at);
+    const std::string_view digits(text.data() + open + 1, close - open - 1);
+    std::size_t index = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+    if (!digits.empty() && error == std::errc() && end == digits.data() + digits.size() &&
+        index < arguments.size()) {
+      filled += arguments[index];
+      at = close + 1;
+    } else {
+      filled += '{';
+      at = open + 1;
+    }
+  }
+  return filled;
 }
 
 std::optional<fs::path> ShippedCatalogueFolder() {

@@ -2,6 +2,7 @@
 // file), or without either the language of the user's locale when a catalogue ships for it, else English.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -26,6 +27,12 @@ std::shared_ptr<LanguageResources> ChooseCatalogue(const std::string& language,
 // The folder of the shipped catalogues for this host: the source tree's when it runs from the build tree,
 // else the installed one beside it or where it was built to be installed. Nothing when none exists.
 std::optional<std::filesystem::path> ShippedCatalogueFolder();
+
+// A text of the host's own: message `number` of the catalogue's section "Host", or of the built-in English
+// one when the catalogue has none (a catalogue file made for the component alone), with {0}, {1}, ...
+// replaced in one pass, so that a value holding "{1}" (a file name) shows as it is.
+std::string HostText(const LanguageResources* catalogue, std::int32_t number,
+                     const std::vector<std::string>& arguments = {});
 
 // The locale that names the language of messages: LC_ALL, else LC_MESSAGES, else LANG.
 std::string MessageLocale();

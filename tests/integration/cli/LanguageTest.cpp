@@ -90,6 +90,33 @@ TEST_F(Language, UnknownNameIsAUsageErrorAndFilesStillLoad) {
   EXPECT_EQ(Save({}, {"--language", "missing.ini"}).status, 2);
 }
 
+TEST_F(Language, TheClosingLineSpeaksTheCatalogueLanguage) {
+  const std::string big = testing::FileDatabase(folder_ / "big.db");
+  ASSERT_EQ(Host(folder_, {}, {"sample", "-c", big, "--rows", "1500"}).status, 0);
+  // German groups thousands with "." and writes "," as the decimal point.
+  Result german = Host(folder_, {}, {"save", "-c", big, "-f", folder_ / "big.vbk", "--language", "de"});
+  ASSERT_EQ(german.status, 0) << german.err;
+  EXPECT_THAT(german.err,
+              ::testing::MatchesRegex("7 Tabellen, [0-9]\\.[0-9]{3} Zeilen gesichert in .*big\\.vbk "
+                                      "\\([0-9]+,[0-9] KiB\\) in [0-9]+,[0-9] s\n"));
+
+  // A catalogue file made for the component alone leaves the host's own texts in English.
+  std::string custom = folder_ / "custom.ini";
+  std::ofstream(custom) << "[Backup]\n17=All done.\n";
+  Result english = Host(folder_, {}, {"save", "-c", source_, "-f", backup_, "--language", custom});
+  EXPECT_THAT(english.err, ::testing::StartsWith("Saved 7 tables, "));
+
+  // A name holding a placeholder of the line shows as it is.
+  const std::string odd = folder_ / "{1}.vbk";
+  std::ofstream(odd) << "no archive";
+  Result refused = Host(folder_, {}, {"restore", "-c", folder_ / "copy.db", "-f", odd, "--language", "de"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.err, HasSubstr("Nichts wiederhergestellt: " + odd +
+                                     " ist keine Sicherungsdatei dieser "
+                                     "Version (ein älteres Format oder gar keine Sicherungsdatei); es wurde "
+                                     "keine Datenbank angelegt\n"));
+}
+
 // The messages of a catalogue file: section (upper-cased) -> number -> text as written.
 std::map<std::string, std::map<int, std::string>> ReadCatalogue(const std::string& name) {
   std::ifstream file(std::string(VELA_SOURCE_DIR) + "/resources/lang/" + name);
