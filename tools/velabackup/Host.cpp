@@ -115,6 +115,18 @@ extern "C" void OnInterrupt(int) {
 
 // One event line of --events jsonl. Everything past ASCII goes escaped, so a line is as safe on a
 // terminal as the text the terminal shows (Printable); bytes that are no UTF-8 become U+FFFD.
+// A message of several lines for the terminal: each line made printable, the line breaks kept.
+std::string PrintableLines(std::string_view text) {
+  std::string out;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find('\n', start);
+    out += Printable(text.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) return out;
+    out += '\n';
+    start = end + 1;
+  }
+}
+
 void Emit(const nlohmann::ordered_json& line) {
   std::cout << line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
 }
@@ -314,7 +326,7 @@ void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const st
     result = *options_.answerAll;
   } else if (Interactive()) {
     ClearBar();
-    std::cerr << Printable(prompt) << "\n";
+    std::cerr << PrintableLines(prompt) << "\n";
     int style = buttons & 0xF;
     const char* choices = style == 4 ? "[y]es / [n]o" : style == 1 ? "[o]k / [c]ancel" : "[o]k";
     std::cerr << choices << "? " << std::flush;
@@ -337,7 +349,7 @@ void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const st
           {"result", result}});
   else if (!Interactive() && !options_.quiet && (buttons & 0xF) == 0) {
     ClearBar();
-    std::cerr << Printable(prompt) << "\n";
+    std::cerr << PrintableLines(prompt) << "\n";
   }
 }
 

@@ -19,6 +19,7 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "support/Archives.h"
 #include "support/HostRun.h"
@@ -188,8 +189,10 @@ struct TerminalRun {
   double seconds = 0;
 };
 
-// Runs the host on a pseudo-terminal; `interruptOn`, once the screen shows it, has SIGINT sent to the host.
-TerminalRun OnTerminal(const std::vector<std::string>& arguments, const std::string& interruptOn = {}) {
+// Runs the host on a pseudo-terminal; `interruptOn`, once the screen shows it, has SIGINT sent to the host
+// `interrupts` times, a little apart so that each arrives on its own.
+TerminalRun OnTerminal(const std::vector<std::string>& arguments, const std::string& interruptOn = {},
+                       int interrupts = 1) {
   std::vector<std::string> owned{VELA_CLI_PATH};
   owned.insert(owned.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -215,7 +218,10 @@ TerminalRun OnTerminal(const std::vector<std::string>& arguments, const std::str
     if (got <= 0) break;  // EIO once the child has closed the terminal
     run.screen.append(buffer.data(), static_cast<std::size_t>(got));
     if (!sent && !interruptOn.empty() && run.screen.find(interruptOn) != std::string::npos) {
-      ::kill(child, SIGINT);
+      for (int i = 0; i < interrupts; ++i) {
+        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::kill(child, SIGINT);
+      }
       sent = true;
     }
   }
@@ -286,6 +292,17 @@ TEST_F(HostOnTerminal, CtrlCCancelsTheSaveAndKeepsTheEarlierBackup) {
   EXPECT_EQ(run.status, 1) << run.screen;
   EXPECT_THAT(run.screen, HasSubstr("Backup cancelled: the earlier backup file " + backup + " was kept"));
   EXPECT_EQ(Contents(backup), earlier);
+}
+
+// A question waits on the terminal with its line breaks as written; Ctrl-C twice ends the host at once.
+TEST_F(HostOnTerminal, ASecondCtrlCEndsAQuestionAtOnce) {
+  const std::string junk = *folder_ / "junk.vbk";
+  std::ofstream(junk) << "not a zip archive at all\n";
+  TerminalRun run = OnTerminal({"restore", "-c", *folder_ / "copy.db", "-f", junk}, "[o]k / [c]ancel? ", 2);
+  EXPECT_EQ(run.status, 130) << run.screen;
+  EXPECT_THAT(run.screen, HasSubstr("put back in a folder.\r\nChoose OK"));
+  EXPECT_THAT(run.screen, Not(HasSubstr("\\x0a")));
+  EXPECT_FALSE(std::filesystem::exists(*folder_ / "copy.db"));
 }
 
 }  // namespace
