@@ -26,6 +26,15 @@ mkdir "$work/run-pc"
 (cd "$work/run-pc" && "$work/consumer-pc")
 echo "consumer: pkg-config build saved and restored"
 
+# The example of the README, as a user would copy it.
+sed -n '/^## Using the library/,/^## /p' README.md | sed -n '/^```cpp$/,/^```$/p' | sed '1d;$d' >"$work/readme.cpp"
+grep -q "int main" "$work/readme.cpp"
+# shellcheck disable=SC2046
+c++ -std=c++20 -o "$work/readme" "$work/readme.cpp" $(pkg-config --cflags --libs velabackup)
+mkdir "$work/run-readme"
+(cd "$work/run-readme" && "$work/readme" && test -s shop.vbk && test -s copy.db)
+echo "consumer: the README's example saved and restored"
+
 # The installed host finds the shipped catalogues beside it.
 "$work/prefix/bin/velabackup" sample -c "$work/run-pc/sample.db" --rows 10 >/dev/null
 "$work/prefix/bin/velabackup" save -c "$work/run-pc/sample.db" -f "$work/run-pc/sample.vbk" --language de \
