@@ -64,12 +64,14 @@ class UnzipHandler final : public StatusHandler<zip::UnzipEvents> {
   void RenameCallback(std::string& targetPath) override {
     // The folder that receives the backup document or the mode file is where the restore reads from.
     const Utils& utils = operation_.utils();
+    unpacked = true;
     std::string name = utils.NamePart(targetPath);
     if (text::EqualsNoCase(name, kDocumentMember) || text::EqualsNoCase(name, kModeMember))
       restoreFolder = utils.ParentFolder(targetPath);
   }
 
   std::string restoreFolder;
+  bool unpacked = false;
 
  private:
   Archive& archive_;
@@ -163,7 +165,7 @@ void Archive::ZipFiles(const std::string& archivePath, const std::string& fileLi
   });
 }
 
-std::string Archive::UnzipFiles(const std::string& archivePath) {
+std::string Archive::UnzipFiles(const std::string& archivePath, bool& unpacked) {
   return Trapped("UnzipFiles", [&](Procedure& at) {
     at();
     std::string caption = GetMessageText(33);
@@ -180,6 +182,7 @@ std::string Archive::UnzipFiles(const std::string& archivePath) {
       // A readable file that is no zip archive at all holds nothing of the current layout.
       if (error.Number() != zip::kNotZipArchive) throw;
     }
+    unpacked = handler.unpacked;
     return handler.restoreFolder;
   });
 }

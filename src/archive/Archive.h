@@ -27,8 +27,8 @@ class Archive {
                 bool compressedContent = false);
   // Unpacks the backup file into the work folder. Returns the folder that received the backup document or
   // the mode file (the restore folder), empty when the file holds neither: a file of an older layout, or a
-  // readable file that is no zip archive at all.
-  std::string UnzipFiles(const std::string& archivePath);
+  // readable file that is no zip archive at all. `unpacked` tells whether any member was unpacked.
+  std::string UnzipFiles(const std::string& archivePath, bool& unpacked);
 
   // Native server backups, made by the engine's database-management component on this computer and copied
   // between its folder and ours. SaveSQLDatabaseToFile: true when the native backup file is now at

@@ -35,6 +35,9 @@ void Restorer::InitializeRestorationObjects(const std::string& connectionString,
 
 namespace {
 
+// The notice for a file that holds nothing at all: no zip archive, or one without members.
+constexpr const char* kNotBackupGuid = "{D50F8787-7A7E-4039-8AB0-410D19AC100C}";
+
 // The decimal number a marker file holds; a file without one counts as 0.
 std::int32_t ReadNumberFile(const Utils& utils, const std::string& path) {
   const std::string content = utils.ReadTextFile(path);
@@ -84,7 +87,8 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
     at();
     work.Remove();
     at();
-    m_RestoreFolder = Archive(operation_).UnzipFiles(sourceFilePath);
+    bool unpacked = false;
+    m_RestoreFolder = Archive(operation_).UnzipFiles(sourceFilePath, unpacked);
     if (operation_.Cancelled()) {
       // Cancelled while unpacking: the target has not been touched and stays so.
       at();
@@ -92,9 +96,14 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
       return false;
     }
 
-    if (m_RestoreFolder.empty()) {
+    if (m_RestoreFolder.empty() && unpacked) {
       at();
       HandleObsoleteBackupVersion(connectionString, sourceFilePath);
+    } else if (m_RestoreFolder.empty()) {
+      // No zip archive, or one without members: there is nothing to hand over as files either.
+      std::int32_t answer = kAnswerOk;
+      at();
+      operation_.RaiseShowMessage(GetMessageText(46, sourceFilePath), 64, kNotBackupGuid, answer);
     } else {
       at();
       std::string modePath = utils().JoinPath(m_RestoreFolder, kModeMember);

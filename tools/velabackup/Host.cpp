@@ -100,6 +100,7 @@ constexpr const char* kRemoteDirectCopyGuid = "{66685F35-E98D-45C9-A75D-41E89655
 constexpr const char* kOlderLayoutFileGuid = "{D2A2FC11-C46A-42CC-AEE5-676E204F0A26}";
 constexpr const char* kOlderLayoutServerGuid = "{77419F9D-F177-4746-A547-E4BB58B93EB7}";
 constexpr const char* kOlderLayoutUnpackedGuid = "{6DE29447-57F8-460B-8197-FED9E5B32AF8}";
+constexpr const char* kNotBackupGuid = "{D50F8787-7A7E-4039-8AB0-410D19AC100C}";
 constexpr const char* kOtherEngineGuid = "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}";
 constexpr const char* kTargetDatabaseGuid = "{7A29569B-FE02-40CC-8553-E0A147D6B861}";
 constexpr const char* kServerRestoreFailedGuid = "{56685F35-E98D-45C9-A75D-41E896550869}";
@@ -429,6 +430,7 @@ std::string Host::OutcomeLine(bool result, const Subject& subject) const {
     if (cancelled) return Text(14, {kept});
     return Text(15, {database, kept});
   }
+  if (Saw(kNotBackupGuid)) return Text(30, {file, kept});
   if (Saw(kOlderLayoutFileGuid) || Saw(kOlderLayoutServerGuid))
     return Text(Saw(kOlderLayoutUnpackedGuid) ? 16 : 17, {file, kept});
   if (Saw(kOtherEngineGuid)) return Text(18, {file, kept});

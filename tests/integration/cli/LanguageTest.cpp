@@ -112,8 +112,7 @@ TEST_F(Language, TheClosingLineSpeaksTheCatalogueLanguage) {
   Result refused = Host(folder_, {}, {"restore", "-c", folder_ / "copy.db", "-f", odd, "--language", "de"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_THAT(refused.err, HasSubstr("Nichts wiederhergestellt: " + odd +
-                                     " ist keine Sicherungsdatei dieser "
-                                     "Version (ein älteres Format oder gar keine Sicherungsdatei); es wurde "
+                                     " ist keine Sicherungsdatei (kein ZIP-Archiv oder ein leeres); es wurde "
                                      "keine Datenbank angelegt\n"));
 }
 

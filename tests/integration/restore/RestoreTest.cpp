@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 
@@ -164,6 +165,23 @@ TEST_F(Restore, OlderLayoutIsHandedOverAsFiles) {
   EXPECT_FALSE(Run());  // a second time the folder name is adjusted
   EXPECT_TRUE(std::filesystem::exists(folder_ / "backup (2)/readme.txt"));
   EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
+TEST_F(Restore, AFileThatHoldsNothingIsNamedAndNothingIsHandedOver) {
+  // No zip archive, and a zip archive without members (its end record alone).
+  const std::string emptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+  for (const std::string& content : {std::string("no zip archive at all"), emptyZip}) {
+    std::ofstream(archive_, std::ios::binary | std::ios::trunc) << content;
+    events_ = Events{};
+    events_.backup = &backup_;
+    events_.answer = 1;  // OK to any question: none may come
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(events_.messages.size(), 1u) << content;
+    EXPECT_THAT(events_.messages[0], HasSubstr("{D50F8787-7A7E-4039-8AB0-410D19AC100C}"));
+    EXPECT_THAT(events_.messages[0], HasSubstr("backup.zip is not a backup file"));
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "backup"));
+    EXPECT_FALSE(std::filesystem::exists(target_));
+  }
 }
 
 // A backup of one table "N" with a Double column and a Currency column, written by hand.
