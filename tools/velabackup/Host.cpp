@@ -143,6 +143,17 @@ std::string Fixed(double number, std::string_view decimal) {
 
 }  // namespace
 
+std::string GroupedNumber(std::int64_t number, std::string_view separator) {
+  const std::string digits = std::to_string(number);
+  const std::size_t sign = number < 0 ? 1 : 0;
+  std::string grouped = digits.substr(0, sign);
+  for (std::size_t i = sign; i < digits.size(); ++i) {
+    if (i > sign && (digits.size() - i) % 3 == 0) grouped += separator;
+    grouped += digits[i];
+  }
+  return grouped;
+}
+
 std::string HumanSize(std::uintmax_t bytes, std::string_view decimal) {
   if (bytes < 1024) return std::to_string(bytes) + " B";
   const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
@@ -196,16 +207,8 @@ std::string Host::Text(std::int32_t number, const std::vector<std::string>& argu
   return HostText(backup_.GetLanguageResources().get(), number, arguments);
 }
 
-// 1,000,250 (with the catalogue's thousands separator)
 std::string Host::Grouped(std::int64_t number) const {
-  const std::string separator = Text(28);
-  const std::string digits = std::to_string(number < 0 ? -number : number);
-  std::string grouped = number < 0 ? "-" : "";
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += separator;
-    grouped += digits[i];
-  }
-  return grouped;
+  return GroupedNumber(number, Text(28));
 }
 
 std::string Host::Counted(std::int64_t number, std::int32_t one, std::int32_t many) const {

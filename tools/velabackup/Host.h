@@ -104,6 +104,8 @@ std::string Printable(std::string_view text);
 // A connection string fit to show: its password items removed.
 std::string WithoutPasswords(const std::string& connectionString);
 
+// 1,000,250: a number with `separator` between groups of three digits.
+std::string GroupedNumber(std::int64_t number, std::string_view separator = ",");
 // A size in binary units, as the host shows sizes: "912 B", "24.7 MiB" (with `decimal` for the point).
 std::string HumanSize(std::uintmax_t bytes, std::string_view decimal = ".");
 

@@ -114,9 +114,10 @@ void PrintText(const std::string& path, const BackupInfo& info) {
   if (info.tables.empty()) return;
   std::cout << "Tables:\n";
   for (const BackupTable& table : info.tables) {
-    std::string rows = !table.dataPresent  ? "structure only"
-                       : table.headerCount ? std::to_string(*table.headerCount) + " rows"
-                                           : "rows unreadable";
+    std::string rows = !table.dataPresent ? "structure only"
+                       : table.headerCount
+                           ? GroupedNumber(*table.headerCount) + (*table.headerCount == 1 ? " row" : " rows")
+                           : "rows unreadable";
     std::cout << "  " << Printable(table.name) << ": " << table.columns << " columns, " << rows << "\n";
   }
 }

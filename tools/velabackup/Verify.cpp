@@ -32,7 +32,8 @@ int RunVerify(const VerifyOptions& options) {
 
   if (report.Sound()) {
     std::cout << "The backup file is sound: " << report.membersChecked << " members, " << report.tablesChecked
-              << " tables, " << report.rowsChecked << " rows checked.\n";
+              << " tables, " << GroupedNumber(static_cast<std::int64_t>(report.rowsChecked))
+              << " rows checked.\n";
     print_notes();
     return 0;
   }
