@@ -3,15 +3,15 @@
 // so that the document reader and the table data file reader of the restore read them as they are.
 #include "velabackup/BackupInfo.h"
 
-#include <stdlib.h>
-
 #include <charconv>
 #include <filesystem>
 #include <system_error>
+#include <unordered_map>
 
 #include "backup/BackupDocument.h"
 #include "backup/FormatNumericValue.h"
 #include "backup/TableDataFile.h"
+#include "component/Operation.h"
 #include "platform/data/Canonical.h"
 #include "platform/text/Strings.h"
 #include "platform/zip/ArchiveReader.h"
@@ -30,25 +30,15 @@ constexpr char kSqliteMagic[] = "SQLite format 3";  // with its terminating zero
 constexpr std::size_t kHeaderBytes = 24;            // the part of the SQLite header that is checked
 constexpr std::uint64_t kSmallestPage = 512;        // every SQLite page size is a multiple of it
 
-// A private folder for the members being read, removed with what it holds.
-class WorkFolder {
- public:
-  WorkFolder() {
-    std::string pattern = (fs::temp_directory_path() / "velabackup-check-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw Error(kPathAccess, kSourceComponent, "Cannot create a work folder " + pattern);
-    path_ = pattern;
-  }
-  ~WorkFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  WorkFolder(const WorkFolder&) = delete;
-  WorkFolder& operator=(const WorkFolder&) = delete;
-  fs::path File(const char* name) const { return path_ / name; }
+// The private work folder of one look at a backup file, the operations' own kind, removed with what it
+// holds when the look ends.
+struct CheckFolder {
+  CheckFolder() { folder.Get(); }  // a folder that cannot be made fails the look before it begins
 
- private:
-  fs::path path_;
+  Utils utils;
+  WorkFolder folder{utils};
+
+  fs::path File(const char* name) { return fs::path(folder.Get()) / name; }
 };
 
 std::string SmallMember(const zip::ArchiveReader& reader, const zip::MemberStat* member) {
@@ -72,9 +62,11 @@ std::optional<Enum> Number(const std::string& text, int low, int high) {
 struct Contents {
   BackupInfo info;
   std::optional<backup::BackupDocument> document;
+  // Beside info.members: the document's table whose data file the member is, or null.
+  std::vector<const backup::TableEntry*> memberTables;
 };
 
-void ReadDocument(const zip::ArchiveReader& reader, const zip::MemberStat& member, const WorkFolder& work,
+void ReadDocument(const zip::ArchiveReader& reader, const zip::MemberStat& member, CheckFolder& work,
                   Contents& contents) {
   if (member.size > kMaxBackupDocument)
     throw Error(kBadFileFormat, kSourceComponent,
@@ -87,8 +79,8 @@ void ReadDocument(const zip::ArchiveReader& reader, const zip::MemberStat& membe
   fs::remove(path);
 }
 
-Contents ReadContents(const zip::ArchiveReader& reader, const WorkFolder& work) {
-  Contents contents;
+// Fills `contents` in place: memberTables points into its document.
+void ReadContents(const zip::ArchiveReader& reader, CheckFolder& work, Contents& contents) {
   BackupInfo& info = contents.info;
   const zip::MemberStat* document = reader.Find(kDocumentMember);
   const zip::MemberStat* mode = reader.Find(kModeMember);
@@ -99,6 +91,9 @@ Contents ReadContents(const zip::ArchiveReader& reader, const WorkFolder& work) 
   info.provider = Number<DataProvider>(info.providerText, dpAccess, dpSQLServer);
   if (document != nullptr) ReadDocument(reader, *document, work, contents);
 
+  // The table of each data file, by the file's name without regard to case; the first table naming a
+  // file is the one it belongs to.
+  std::unordered_map<std::string, const backup::TableEntry*> tableOfFile;
   if (contents.document) {
     for (const auto& group : contents.document->groups)
       for (const backup::TableEntry& entry : group) {
@@ -108,11 +103,13 @@ Contents ReadContents(const zip::ArchiveReader& reader, const WorkFolder& work) 
         table.fileName = entry.fileName.value_or("");
         table.columns = static_cast<std::uint32_t>(entry.columns.size());
         table.dataPresent = !table.fileName.empty() && reader.Find(table.fileName) != nullptr;
+        if (!table.fileName.empty()) tableOfFile.emplace(text::ToUpper(table.fileName), &entry);
         info.tables.push_back(std::move(table));
       }
   }
   for (const zip::MemberStat& stat : reader.Members()) {
     BackupMember member{stat.name, MemberRole::kAdditionalFile, {}, stat.size, stat.packedSize, stat.method};
+    const backup::TableEntry* table = nullptr;
     if (text::EqualsNoCase(stat.name, kDocumentMember)) {
       member.role = MemberRole::kDocument;
     } else if (text::EqualsNoCase(stat.name, kModeMember)) {
@@ -121,17 +118,14 @@ Contents ReadContents(const zip::ArchiveReader& reader, const WorkFolder& work) 
       member.role = MemberRole::kProvider;
     } else if (text::EqualsNoCase(stat.name, kNativeBackupMember)) {
       member.role = MemberRole::kNativeCopy;
-    } else {
-      for (const BackupTable& table : info.tables)
-        if (!table.fileName.empty() && text::EqualsNoCase(stat.name, table.fileName)) {
-          member.role = MemberRole::kTableData;
-          member.table = table.name;
-          break;
-        }
+    } else if (auto found = tableOfFile.find(text::ToUpper(stat.name)); found != tableOfFile.end()) {
+      table = found->second;
+      member.role = MemberRole::kTableData;
+      member.table = table->name;
     }
     info.members.push_back(std::move(member));
+    contents.memberTables.push_back(table);
   }
-  return contents;
 }
 
 // Collects the problems of a check, keeping the first kMaxVerifyProblems.
@@ -248,8 +242,9 @@ void CheckTableData(const fs::path& path, const backup::TableEntry& table, const
 
 BackupInfo InspectBackup(const std::string& path) {
   zip::ArchiveReader reader(path);
-  WorkFolder work;
-  Contents contents = ReadContents(reader, work);
+  CheckFolder work;
+  Contents contents;
+  ReadContents(reader, work, contents);
   const fs::path header = work.File("header");
   for (BackupTable& table : contents.info.tables) {
     if (!table.dataPresent) continue;
@@ -276,10 +271,10 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
     findings.Add({}, {}, 0, error.Description());
     return report;
   }
-  WorkFolder work;
+  CheckFolder work;
   Contents contents;
   try {
-    contents = ReadContents(*reader, work);
+    ReadContents(*reader, work, contents);
   } catch (const Error& error) {
     report.layout = BackupLayout::kCurrent;
     findings.Add(kDocumentMember, {}, 0, error.Description());
@@ -348,13 +343,10 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
       continue;
     }
     done += member.size;
-    if (described.role != MemberRole::kTableData || document == nullptr) continue;
-    for (const auto& group : document->groups)
-      for (const backup::TableEntry& table : group)
-        if (table.IsTable() && table.name == described.table) {
-          CheckTableData(dataPath, table, plain, money, findings, report);
-          ++report.tablesChecked;
-        }
+    if (const backup::TableEntry* table = contents.memberTables[i]) {
+      CheckTableData(dataPath, *table, plain, money, findings, report);
+      ++report.tablesChecked;
+    }
     std::error_code ignored;
     fs::remove(dataPath, ignored);
   }

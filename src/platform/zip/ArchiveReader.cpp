@@ -146,14 +146,14 @@ ArchiveReader::ArchiveReader(std::filesystem::path path, const UnpackLimits& lim
     member.method = (stat.valid & ZIP_STAT_COMP_METHOD) != 0 ? stat.comp_method : ZIP_CM_STORE;
     member.encrypted =
         (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 && stat.encryption_method != ZIP_EM_NONE;
+    byName_.emplace(text::ToUpper(member.name), members_.size());
     members_.push_back(std::move(member));
   }
 }
 
 const MemberStat* ArchiveReader::Find(std::string_view name) const {
-  for (const MemberStat& member : members_)
-    if (text::EqualsNoCase(member.name, name)) return &member;
-  return nullptr;
+  auto found = byName_.find(text::ToUpper(name));
+  return found == byName_.end() ? nullptr : &members_[found->second];
 }
 
 std::uint64_t ArchiveReader::Read(const MemberStat& member, const MemberSink& sink,

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/zip/ControlCommon.h"
@@ -67,6 +68,7 @@ class ArchiveReader {
   std::filesystem::path path_;
   Archive archive_;
   std::vector<MemberStat> members_;
+  std::unordered_map<std::string, std::size_t> byName_;  // upper-cased name -> first member of that name
   mutable std::vector<char> buffer_;
 };
 
