@@ -77,16 +77,18 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-std::string UpperCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
-  return text;
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return upper;
 }
 
-std::string Trimmed(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  std::size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
 }
 
 std::string WithoutPasswords(const std::string& connectionString) {
@@ -114,8 +116,6 @@ extern "C" void OnInterrupt(int) {
   interrupted = 1;
 }
 
-// One event line of --events jsonl. Everything past ASCII goes escaped, so a line is as safe on a
-// terminal as the text the terminal shows (Printable); bytes that are no UTF-8 become U+FFFD.
 // A message of several lines for the terminal: each line made printable, the line breaks kept.
 std::string PrintableLines(std::string_view text) {
   std::string out;
@@ -128,6 +128,8 @@ std::string PrintableLines(std::string_view text) {
   }
 }
 
+// One event line of --events jsonl. Everything past ASCII goes escaped, so a line is as safe on a
+// terminal as the text the terminal shows (Printable); bytes that are no UTF-8 become U+FFFD.
 void Emit(const nlohmann::ordered_json& line) {
   std::cout << line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
 }

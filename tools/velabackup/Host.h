@@ -109,8 +109,8 @@ std::string GroupedNumber(std::int64_t number, std::string_view separator = ",")
 // A size in binary units, as the host shows sizes: "912 B", "24.7 MiB" (with `decimal` for the point).
 std::string HumanSize(std::uintmax_t bytes, std::string_view decimal = ".");
 
-// Small text chores of the host: upper case (ASCII) and blanks trimmed at both ends.
-std::string UpperCase(std::string text);
-std::string Trimmed(const std::string& text);
+// ASCII letters in upper or lower case, everything else as it is.
+std::string UpperCase(std::string_view text);
+std::string LowerCase(std::string_view text);
 
 }  // namespace vela::cli

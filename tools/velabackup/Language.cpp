@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "Commands.h"
+#include "Host.h"
 
 namespace vela::cli {
 namespace {
@@ -13,13 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kEnglish = "en";
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-  return lower;
-}
 
 // A catalogue name is a language code, perhaps with a territory: never a path into another folder.
 bool IsCatalogueName(std::string_view name) {
@@ -30,7 +24,7 @@ bool IsCatalogueName(std::string_view name) {
 
 bool IsCatalogueFile(std::string_view language) {
   return language.find('/') != std::string_view::npos ||
-         (language.size() >= 4 && Lower(language.substr(language.size() - 4)) == ".ini");
+         (language.size() >= 4 && LowerCase(language.substr(language.size() - 4)) == ".ini");
 }
 
 // The names of the shipped catalogues, English first.
@@ -40,8 +34,8 @@ std::vector<std::string> ShippedNames(const std::optional<fs::path>& folder) {
   if (folder)
     for (const fs::directory_entry& entry : fs::directory_iterator(*folder, error)) {
       std::string name = entry.path().stem().string();
-      if (entry.path().extension() == ".ini" && IsCatalogueName(name) && Lower(name) != kEnglish)
-        names.push_back(Lower(name));
+      if (entry.path().extension() == ".ini" && IsCatalogueName(name) && LowerCase(name) != kEnglish)
+        names.push_back(LowerCase(name));
     }
   std::sort(names.begin(), names.end());
   names.insert(names.begin(), std::string(kEnglish));
@@ -52,7 +46,7 @@ std::optional<fs::path> ShippedFile(const std::optional<fs::path>& folder, const
   if (!folder) return std::nullopt;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(*folder, error))
-    if (entry.path().extension() == ".ini" && Lower(entry.path().stem().string()) == name)
+    if (entry.path().extension() == ".ini" && LowerCase(entry.path().stem().string()) == name)
       return entry.path();
   return std::nullopt;
 }
@@ -66,7 +60,7 @@ bool IsUnder(const fs::path& path, const fs::path& folder) {
 
 std::vector<std::string> LocaleLanguages(std::string_view locale) {
   locale = locale.substr(0, locale.find_first_of(".@"));
-  std::string name = Lower(locale);
+  std::string name = LowerCase(locale);
   if (name.empty() || name == "c" || name == "posix" || !IsCatalogueName(name)) return {};
   std::vector<std::string> languages;
   std::size_t territory = name.find_first_of("_-");
@@ -87,7 +81,7 @@ std::shared_ptr<LanguageResources> ChooseCatalogue(const std::string& language,
     }
     return LanguageResources::English();
   }
-  std::string name = Lower(language);
+  std::string name = LowerCase(language);
   if (name == kEnglish) return LanguageResources::English();
   if (IsCatalogueName(name))
     if (std::optional<fs::path> file = ShippedFile(folder, name)) return LanguageResources::LoadFile(*file);
