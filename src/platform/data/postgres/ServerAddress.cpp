@@ -42,6 +42,10 @@ std::string ServerAddress::ServerName() const {
   return port.empty() ? host : host + ":" + port;
 }
 
+std::string CatalogDatabase(std::string_view initialCatalog) {
+  return text::EqualsNoCase(initialCatalog, "Master") ? "postgres" : std::string(initialCatalog);
+}
+
 ServerAddress ReadServerAddress(std::string_view connectionString) {
   ServerAddress address;
   std::string source = std::string(text::Trim(utils::KeyValue(connectionString, "Data Source", ";")));
@@ -64,7 +68,7 @@ ServerAddress ReadServerAddress(std::string_view connectionString) {
 
   address.database = utils::KeyValue(connectionString, "Initial Catalog", ";");
   if (address.database.empty()) address.database = utils::KeyValue(connectionString, "Database", ";");
-  if (text::EqualsNoCase(address.database, "Master")) address.database = "postgres";
+  address.database = CatalogDatabase(address.database);
 
   address.user = utils::KeyValue(connectionString, "UserID", ";");
   if (address.user.empty()) address.user = utils::KeyValue(connectionString, "User ID", ";");

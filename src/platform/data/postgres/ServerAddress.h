@@ -21,6 +21,9 @@ struct ServerAddress {
   std::string ServerName() const;
 };
 
+// The server database an "Initial Catalog" names: "Master" (any case) is the maintenance database.
+std::string CatalogDatabase(std::string_view initialCatalog);
+
 // Reads the connection string. "Data Source" is a host, "host,port", or "(local)" / "Local" / this
 // computer's name, optionally followed by "\" and an instance name (an instance name of digits names
 // the port).

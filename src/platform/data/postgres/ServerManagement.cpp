@@ -65,9 +65,9 @@ std::string ToolFolder(int serverMajor, int& major) {
   int best = 0;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ec)) {
-    const int major = MajorOf(entry.path().filename().string());
-    if (major < serverMajor || !fs::exists(entry.path() / "bin" / "pg_dump", ec)) continue;
-    if (best == 0 || major < best) best = major;
+    const int installed = MajorOf(entry.path().filename().string());
+    if (installed < serverMajor || !fs::exists(entry.path() / "bin" / "pg_dump", ec)) continue;
+    if (best == 0 || installed < best) best = installed;
   }
   if (best != 0) {
     major = best;
@@ -154,7 +154,7 @@ class ServerManagement final : public DatabaseManagement {
     std::int64_t done = 0;
     Run(tool, "pg_dump",
         {"--format=custom", "--verbose", "--file=" + file,
-         "--dbname=" + ConninfoItem("dbname", Database(database))},
+         "--dbname=" + ConninfoItem("dbname", CatalogDatabase(database))},
         progress, [&](std::string_view line) {
           if (line.starts_with("pg_dump: dumping contents of table "))
             return ++done * 100 / std::max<std::int64_t>(tables, 1);
@@ -182,20 +182,20 @@ class ServerManagement final : public DatabaseManagement {
     if (list.exitStatus != 0) ToolFailed("pg_restore", list.exitStatus, listed);
 
     auto& session = dynamic_cast<ServerSession&>(*connection_);
-    session.RunServerSql("CREATE DATABASE " + QuoteName(Database(database)) + " TEMPLATE template0");
+    session.RunServerSql("CREATE DATABASE " + QuoteName(CatalogDatabase(database)) + " TEMPLATE template0");
     std::int64_t done = 0;
     // The restoring login owns what it makes; grants to roles of the source's server stay behind.
     const bool stopped =
         Run(tool, "pg_restore",
             {"--verbose", "--exit-on-error", "--no-owner", "--no-privileges",
-             "--dbname=" + ConninfoItem("dbname", Database(database)), file},
+             "--dbname=" + ConninfoItem("dbname", CatalogDatabase(database)), file},
             progress, [&](std::string_view line) {
               for (std::string_view step : {"pg_restore: creating ", "pg_restore: processing data ",
                                             "pg_restore: executing ", "pg_restore: processing item "})
                 if (line.starts_with(step)) return ++done * 100 / std::max<std::int64_t>(objects, 1);
               return std::int64_t{-1};
             });
-    if (stopped) EndSessionsOfStoppedTool(session, Database(database));
+    if (stopped) EndSessionsOfStoppedTool(session, CatalogDatabase(database));
   }
 
   void Disconnect() override { connection_.reset(); }
@@ -209,10 +209,6 @@ class ServerManagement final : public DatabaseManagement {
     if (!UserName.empty()) text = utils::SetKeyValue(text, "UserID", UserName, ";");
     if (!Password.empty()) text = utils::SetKeyValue(text, "Password", Password, ";");
     return text;
-  }
-
-  static std::string Database(const std::string& name) {
-    return text::EqualsNoCase(name, "Master") ? "postgres" : name;
   }
 
   void RequireConnected() const {
