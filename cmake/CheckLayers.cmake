@@ -4,14 +4,16 @@ cmake_minimum_required(VERSION 3.25)
 #   cmake -DSOURCE_DIR=<repo> -DSTAMP=<file> -P CheckLayers.cmake
 #
 # The modules and what each may include (besides its own folder and the public headers under include/):
-#   platform   <- component <- archive <- backup <- restore <- CBackup.cpp (the facade)
+#   platform <- component <- archive <- backupfile <- {backup, restore} <- CBackup.cpp (the facade)
+# The save (backup/) and the restore (restore/) are siblings: neither includes the other.
 # The command-line host (tools/) sees only the public headers.
 set(allowed_platform "platform")
 set(allowed_component "platform;component")
 set(allowed_archive "platform;component;archive")
-set(allowed_backup "platform;component;archive;backup")
-set(allowed_restore "platform;component;archive;backup;restore")
-set(modules platform component archive backup restore)
+set(allowed_backupfile "platform;component;archive;backupfile")
+set(allowed_backup "platform;component;archive;backupfile;backup")
+set(allowed_restore "platform;component;archive;backupfile;restore")
+set(modules platform component archive backupfile backup restore)
 
 set(failures "")
 foreach(module ${modules})

@@ -22,7 +22,7 @@ set_target_properties(
                        "$<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/third_party/sqlite3mc>")
 
 install(TARGETS velabackup EXPORT VelaBackupTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS vela_restore vela_backup vela_archive vela_component vela_platform sqlite3mc
+install(TARGETS vela_restore vela_backup vela_backupfile vela_archive vela_component vela_platform sqlite3mc
         EXPORT VelaBackupTargets ARCHIVE DESTINATION ${VELA_PARTS_DIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/velabackup DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h")

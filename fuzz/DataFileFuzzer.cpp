@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "backup/TableDataFile.h"
+#include "backupfile/TableDataFile.h"
 #include "velabackup/Error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::filesystem::path path = vela::fuzz::RunFolder() / "table.dat";
   vela::fuzz::WriteFile(path, data + 1, size - 1);
 
-  using Reader = vela::backup::TableDataFileReader;
+  using Reader = vela::backupfile::TableDataFileReader;
   try {
     Reader reader(path, "Fuzzed", std::vector<std::string>(columnCount, "Column"));
     std::string text;

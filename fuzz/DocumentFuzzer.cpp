@@ -1,18 +1,19 @@
 // Fuzzes the backup document reader: an input is the document's text. It is loaded as the restore loads
 // it and read into the backup document; every attribute a restore step may require is then required. A
-// malformed document must fail with vela::Error and nothing else.
+// malformed document must fail with vela::Error and nothing else. A document that reads is written again and
+// must read back with as many tables.
 #include <cstddef>
 #include <cstdint>
 
 #include "FuzzSupport.h"
-#include "backup/BackupDocument.h"
+#include "backupfile/BackupDocument.h"
 #include "platform/xml/Document.h"
 #include "velabackup/Error.h"
 
 namespace {
 
 template <class T>
-void Touch(const vela::backup::Attribute<T>& attribute) {
+void Touch(const vela::backupfile::Attribute<T>& attribute) {
   try {
     (void)attribute.Require();
   } catch (const vela::Error&) {
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vela::fuzz::WriteFile(path, data, size);
   try {
     vela::xml::Document xml = vela::xml::Document::Load(path.string());
-    vela::backup::BackupDocument document = vela::backup::ReadBackupDocument(xml);
+    vela::backupfile::BackupDocument document = vela::backupfile::ReadBackupDocument(xml);
     for (const auto& group : document.groups)
       for (const auto& table : group) {
         if (!table.IsTable()) continue;
@@ -49,8 +50,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           Touch(key.deleteRule);
           Touch(key.updateRule);
         }
-        (void)vela::backup::IsRowGUID(table.name);
+        (void)vela::backupfile::IsRowGUID(table.name);
       }
+    const std::filesystem::path again = vela::fuzz::RunFolder() / "again.xml";
+    vela::backupfile::WriteBackupDocument(document, vela::dpAccess, again.string());
+    vela::backupfile::BackupDocument reread =
+        vela::backupfile::ReadBackupDocument(vela::xml::Document::Load(again.string()));
+    std::size_t before = 0, after = 0;
+    for (const auto& group : document.groups)
+      for (const auto& table : group) before += table.IsTable();
+    for (const auto& group : reread.groups)
+      for (const auto& table : group) after += table.IsTable();
+    if (before != after) __builtin_trap();
   } catch (const vela::Error&) {
   }
   return 0;

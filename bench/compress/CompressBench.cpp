@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "backup/TableDataFile.h"
+#include "backupfile/TableDataFile.h"
 #include "platform/zip/ZipControl.h"
 #include "velabackup/Error.h"
 
@@ -52,7 +52,7 @@ void MakeDataFile(const fs::path& path, long rows) {
       "pending",   "since", "Monday",  "über",     "café",     "crème",  "façade", "naïve",     "€"};
   std::mt19937_64 random(20240131);
   auto pick = [&](auto& list) { return std::string(list[random() % std::size(list)]); };
-  vela::backup::TableDataFileWriter writer(path, static_cast<std::uint32_t>(rows));
+  vela::backupfile::TableDataFileWriter writer(path, static_cast<std::uint32_t>(rows));
   std::vector<std::uint8_t> bytes(16);
   char text[64];
   for (long row = 1; row <= rows; ++row) {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "backup/TableDataFile.h"
+#include "backupfile/TableDataFile.h"
 #include "velabackup/Error.h"
 
 namespace {
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
   try {
     auto start = Clock::now();
     {
-      vela::backup::TableDataFileWriter writer(path, static_cast<std::uint32_t>(rows));
+      vela::backupfile::TableDataFileWriter writer(path, static_cast<std::uint32_t>(rows));
       char id[16];
       for (long row = 0; row < rows; ++row) {
         const Sample& s = samples[row % samples.size()];
@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
     std::uint64_t checksum = 0;
     std::string text;
     std::vector<std::uint8_t> bytes;
-    vela::backup::TableDataFileReader reader(path, 8);
-    using Token = vela::backup::TableDataFileReader::Token;
+    vela::backupfile::TableDataFileReader reader(path, 8);
+    using Token = vela::backupfile::TableDataFileReader::Token;
     for (Token token = reader.Next(); token != Token::kEnd; token = reader.Next()) {
       if (reader.StartsRow()) ++readRows;
       if (token != Token::kField) continue;

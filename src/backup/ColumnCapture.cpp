@@ -1,6 +1,5 @@
-// Column capture: one "Column" element per column of a saved table, from the COLUMNS schema rowset, the
-// catalog's column and, on a server database, its identity and default objects.
-#include "backup/BackupDocument.h"
+// Column capture: the columns of a saved table, from the COLUMNS schema rowset, the catalog's column and,
+// on a server database, its identity and default objects.
 #include "backup/Save.h"
 #include "component/Procedure.h"
 #include "platform/data/SqlText.h"
@@ -11,72 +10,72 @@
 namespace vela {
 
 using namespace data;
-using namespace backup;
+using namespace backupfile;
 
-xml::Element Saver::SaveColumns(xml::Element columns, const Table& table, Connection& connection) {
-  return Trapped("SaveColumns", [&](Procedure& at) {
+void Saver::SaveColumns(TableEntry& entry, const Table& table, Connection& connection) {
+  Trapped("SaveColumns", [&](Procedure& at) {
     at();
     std::unique_ptr<Recordset> schema = connection.OpenSchemaColumns(table.name);
     at();
     schema->Sort("ORDINAL_POSITION");
     while (!schema->Eof() && !operation_.Cancelled()) {
       at();
-      xml::Element column = columns.CreateElement(doc::kColumn);
-      std::string name = schema->GetValue("COLUMN_NAME").AsText();
+      ColumnEntry column;
+      column.name = schema->GetValue("COLUMN_NAME").AsText();
       at();
-      const data::Column* catalogColumn = FindByName(table.columns, name);
+      const data::Column* catalogColumn = FindByName(table.columns, column.name);
       if (catalogColumn == nullptr)
         throw Error(kItemNotFound, kSourceData,
-                    "The catalog has no column " + name + " in table " + table.name);
+                    "The catalog has no column " + column.name + " in table " + table.name);
 
-      auto optional = [&](const char* attribute, const char* field) {
+      auto number = [&](const char* field) -> std::optional<std::int64_t> {
         const Value& value = schema->GetValue(field);
-        if (!value.IsNullOrEmpty()) column.SetAttribute(attribute, value.AsText());
+        if (value.IsNullOrEmpty()) return std::nullopt;
+        return value.AsInt();
       };
       at();
-      column.SetAttribute(doc::kName, name);
-      optional(doc::kDesc, "DESCRIPTION");
-      column.SetAttribute(doc::kDataType, catalogColumn->type);
-      optional(doc::kNumericScale, "NUMERIC_SCALE");
-      optional(doc::kPrecision, "NUMERIC_PRECISION");
-      optional(doc::kDefineSize, "CHARACTER_MAXIMUM_LENGTH");
-      optional(doc::kDateTimePrecision, "DATETIME_PRECISION");
+      if (const Value& desc = schema->GetValue("DESCRIPTION"); !desc.IsNullOrEmpty())
+        column.description = desc.AsText();
+      column.dataType = catalogColumn->type;
+      column.numericScale.value = number("NUMERIC_SCALE");
+      column.precision.value = number("NUMERIC_PRECISION");
+      column.defineSize.value = number("CHARACTER_MAXIMUM_LENGTH");
+      column.dateTimePrecision = number("DATETIME_PRECISION");
       at();
-      column.SetAttribute(doc::kFlags, schema->GetValue("COLUMN_FLAGS").AsInt());
-      column.SetAttribute(doc::kNullable, schema->GetValue("IS_NULLABLE").AsBool() ? -1 : 0);
+      column.flags = schema->GetValue("COLUMN_FLAGS").AsInt();
+      column.nullable.value = schema->GetValue("IS_NULLABLE").AsBool();
 
       at();
       const Value& hasDefault = schema->GetValue("COLUMN_HASDEFAULT");
       const Value& columnDefault = schema->GetValue("COLUMN_DEFAULT");
       if (!hasDefault.IsNullOrEmpty() && hasDefault.AsBool() && !columnDefault.IsNullOrEmpty()) {
         if (catalogColumn->type != adBoolean) {
-          column.SetAttribute(doc::kDefaultValue, columnDefault.AsText());
+          column.defaultValue = columnDefault.AsText();
         } else {
           std::string upper = text::ToUpper(columnDefault.AsText());
           bool yes = upper == "YES" || upper == "TRUE" || upper == "OUI";
-          column.SetAttribute(doc::kDefaultValue, yes ? -1 : 0);
+          column.defaultValue = yes ? "-1" : "0";
         }
       }
 
       if (m_Provider == dpAccess) {
         at();
         const Value& autoincrement = catalogColumn->properties["Autoincrement"];
-        column.SetAttribute(doc::kAutoincrement,
-                            !autoincrement.IsNullOrEmpty() && autoincrement.AsBool() ? -1 : 0);
+        column.autoincrement.value = !autoincrement.IsNullOrEmpty() && autoincrement.AsBool();
         at();
         const Value& defaultExpression = catalogColumn->properties["Default"];
-        if (!defaultExpression.IsEmpty()) column.SetAttribute(doc::kDefault, defaultExpression.AsText());
+        if (!defaultExpression.IsEmpty()) column.defaultExpression = defaultExpression.AsText();
       } else if (m_Provider == dpSQLServer) {
         at();
         std::unique_ptr<Recordset> status = connection.OpenRecordset(
             "SELECT syscolumns.status, syscolumns.isnullable, syscolumns.cdefault FROM syscolumns "
             "INNER JOIN sysobjects ON sysobjects.id = syscolumns.id "
             "WHERE sysobjects.name = '" +
-                EscapeText(table.name) + "' " + "AND syscolumns.name = '" + EscapeText(name) + "'",
+                EscapeText(table.name) + "' " + "AND syscolumns.name = '" + EscapeText(column.name) + "'",
             adOpenKeyset, adLockReadOnly, adUseClient);
         if (!status->Eof()) {
           at();
-          column.SetBooleanAttribute(doc::kAutoincrement, (status->GetValue("Status").AsInt() & 128) != 0);
+          column.autoincrement.value = (status->GetValue("Status").AsInt() & 128) != 0;
           std::int64_t defaultId =
               status->GetValue("CDefault").IsNull() ? 0 : status->GetValue("CDefault").AsInt();
           if (defaultId != 0) {
@@ -85,17 +84,16 @@ xml::Element Saver::SaveColumns(xml::Element columns, const Table& table, Connec
             status = connection.OpenRecordset(
                 "SELECT text FROM syscomments WHERE ID = " + std::to_string(defaultId), adOpenKeyset,
                 adLockReadOnly, adUseClient);
-            if (!status->Eof()) column.SetAttribute(doc::kDefault, status->GetValue("text").AsText());
+            if (!status->Eof()) column.defaultExpression = status->GetValue("text").AsText();
           }
         }
         status->Close();
       }
       at();
-      columns.AppendChild(column);
+      entry.columns.push_back(std::move(column));
       schema->MoveNext();
     }
     schema->Close();
-    return columns;
   });
 }
 

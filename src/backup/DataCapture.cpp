@@ -9,7 +9,7 @@
 // held, since any text column turns a number into its text and any real column an integer into a real:
 // those go converted to the column's type and the host hears of them, once per table.
 #include "backup/Save.h"
-#include "backup/TableDataFile.h"
+#include "backupfile/TableDataFile.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
 #include "platform/data/SqlText.h"
@@ -37,7 +37,8 @@ bool KeepsClass(int type, Value::Kind kind) {
 
 // A value as it is held, marked with its class; a typeless column's texts need no mark. Returns whether
 // the value can be one of a damaged row (a text of "#" only).
-bool WriteHeld(backup::TableDataFileWriter& file, std::uint32_t index, const Value& value, bool typeless) {
+bool WriteHeld(backupfile::TableDataFileWriter& file, std::uint32_t index, const Value& value,
+               bool typeless) {
   switch (value.GetKind()) {
     case Value::Kind::Integer:
     case Value::Kind::Boolean:
@@ -89,7 +90,7 @@ bool Saver::SaveData(const std::string& tableName, Connection& connection, const
     rows = connection.OpenRecordset("SELECT * FROM " + BracketName(tableName) + filter, adOpenForwardOnly,
                                     adLockReadOnly, adUseServer);
     at();
-    backup::TableDataFileWriter file(dataFilePath, static_cast<std::uint32_t>(recordCount));
+    backupfile::TableDataFileWriter file(dataFilePath, static_cast<std::uint32_t>(recordCount));
 
     std::int64_t rowNumber = 0, corruptRows = 0;
     const std::size_t fieldCount = rows->FieldCount();

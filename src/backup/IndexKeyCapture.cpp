@@ -1,6 +1,5 @@
-// Index and key capture: the "Index" elements of a saved table (primary keys and unique constraints
-// travel as indexes) and its foreign keys as "Key" elements.
-#include "backup/BackupDocument.h"
+// Index and key capture: the indexes of a saved table (primary keys and unique constraints travel as
+// indexes) and its foreign keys.
 #include "backup/Save.h"
 #include "component/Procedure.h"
 #include "platform/data/SqlText.h"
@@ -10,33 +9,25 @@
 namespace vela {
 
 using namespace data;
-using namespace backup;
+using namespace backupfile;
 
-xml::Element Saver::SaveIndexes(xml::Element indexes, const Table& table, Connection& connection) {
-  return Trapped("SaveIndexes", [&](Procedure& at) {
+void Saver::SaveIndexes(TableEntry& entry, const Table& table, Connection& connection) {
+  Trapped("SaveIndexes", [&](Procedure& at) {
     for (const Index& index : table.indexes) {
       at();
       if (IsSystemObjectName(connection.Provider(), index.name)) continue;
       // Relations of file databases keep an index of their own, named FK_...; the relation brings it back.
       if (m_Provider == dpAccess && index.name.compare(0, 3, "FK_") == 0) continue;
       at();
-      xml::Element element = indexes.CreateElement(doc::kIndex);
-      element.SetAttribute(doc::kName, index.name);
-      element.SetBooleanAttribute(doc::kClustered, index.clustered);
-      element.SetBooleanAttribute(doc::kUnique, index.unique);
-      element.SetBooleanAttribute(doc::kPK, index.primaryKey);
-      element.SetAttribute(doc::kIndexNulls, index.indexNulls);
+      IndexEntry& element = entry.indexes.emplace_back();
+      element.name = index.name;
+      element.clustered.value = index.clustered;
+      element.unique.value = index.unique;
+      element.primaryKey.value = index.primaryKey;
+      element.indexNulls.value = index.indexNulls;
       at();
-      xml::Element columns = element.CreateElement(doc::kColumns);
-      for (const Column& column : index.columns) {
-        xml::Element columnElement = columns.CreateElement(doc::kColumn);
-        columnElement.SetAttribute(doc::kName, column.name);
-        columns.AppendChild(columnElement);
-      }
-      element.AppendChild(columns);
-      indexes.AppendChild(element);
+      for (const Column& column : index.columns) element.columns.push_back(column.name);
     }
-    return indexes;
   });
 }
 
@@ -66,23 +57,19 @@ std::string ServerKeyQuery(std::string_view keyName) {
 
 }  // namespace
 
-xml::Element Saver::SaveKeys(xml::Element keys, const Table& table, Connection& connection) {
-  return Trapped("SaveKeys", [&](Procedure& at) {
+void Saver::SaveKeys(TableEntry& entry, const Table& table, Connection& connection) {
+  Trapped("SaveKeys", [&](Procedure& at) {
     for (const Key& key : table.keys) {
       if (key.type != adKeyForeign) continue;
       at();
-      xml::Element element = keys.CreateElement(doc::kKey);
-      element.SetAttribute(doc::kName, key.name);
-      element.SetAttribute(doc::kDeleteRule, key.deleteRule);
-      element.SetAttribute(doc::kUpdateRule, key.updateRule);
-      element.SetAttribute(doc::kType, key.type);
-      element.SetAttribute(doc::kRelatedTable, key.relatedTable);
-      xml::Element columns = element.CreateElement(doc::kColumns);
+      KeyEntry element;
+      element.name = key.name;
+      element.deleteRule.value = key.deleteRule;
+      element.updateRule.value = key.updateRule;
+      element.type = key.type;
+      element.relatedTable = key.relatedTable;
       auto addPair = [&](const std::string& name, const std::string& related) {
-        xml::Element column = columns.CreateElement(doc::kColumn);
-        column.SetAttribute(doc::kName, name);
-        column.SetAttribute(doc::kRelatedColumn, related);
-        columns.AppendChild(column);
+        element.columns.push_back({name, related});
       };
       if (m_Provider != dpSQLServer) {
         at();
@@ -104,10 +91,8 @@ xml::Element Saver::SaveKeys(xml::Element keys, const Table& table, Connection& 
         pairs->Close();
       }
       at();
-      element.AppendChild(columns);
-      keys.AppendChild(element);
+      entry.keys.push_back(std::move(element));
     }
-    return keys;
   });
 }
 

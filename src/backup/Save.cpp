@@ -4,7 +4,6 @@
 #include <variant>
 
 #include "archive/Archive.h"
-#include "backup/BackupDocument.h"
 #include "component/ConnectionStrings.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
@@ -57,7 +56,7 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       }
     }
 
-    std::optional<xml::Document> document;
+    std::optional<backupfile::BackupDocument> document;
     bool tableListed = false;  // a table entered the document, with or without its rows
     if (m_BackupMode == bmDirectCopy) {
       at();
@@ -81,17 +80,14 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       at();
       std::unique_ptr<Catalog> catalog = connection.OpenCatalog();
       document.emplace();
-      xml::Element root = document->SetDocumentElement(document->CreateElement(backup::doc::kDatabase));
       at();
       // The document never records a password, whatever the provider calls it.
-      root.SetAttribute(backup::doc::kConnectionString, data::RemovePasswords(connection.ConnectionString()));
-      root.SetAttribute(backup::doc::kDecimalSeparator, utils.LocaleItem(kLocaleDecimalSeparator));
-      root.SetAttribute(backup::doc::kThousandSeparator, utils.LocaleItem(kLocaleThousandSeparator));
-      root.SetAttribute(backup::doc::kMonetaryDecimalSeparator,
-                        utils.LocaleItem(kLocaleMonetaryDecimalSeparator));
-      root.SetAttribute(backup::doc::kMonetaryThousandSeparator,
-                        utils.LocaleItem(kLocaleMonetaryThousandSeparator));
-      xml::Element tables = root.AppendChild(root.CreateElement(backup::doc::kTables));
+      document->connectionString = data::RemovePasswords(connection.ConnectionString());
+      document->decimalSeparator = utils.LocaleItem(kLocaleDecimalSeparator);
+      document->thousandSeparator = utils.LocaleItem(kLocaleThousandSeparator);
+      document->monetaryDecimalSeparator = utils.LocaleItem(kLocaleMonetaryDecimalSeparator);
+      document->monetaryThousandSeparator = utils.LocaleItem(kLocaleMonetaryThousandSeparator);
+      std::vector<backupfile::TableEntry>& tables = document->groups.emplace_back();
 
       at();
       const std::vector<Catalog::Entry> entries = catalog->ListTables();
@@ -107,18 +103,19 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
 
         at();
         Table table = catalog->GetTable(entry.name);
-        xml::Element element = root.CreateElement(backup::doc::kTable);
-        element.SetAttribute(backup::doc::kName, entry.name);
+        backupfile::TableEntry element;
+        element.element = backupfile::doc::kTable;
+        element.name = entry.name;
         at();
-        element.AppendChild(SaveColumns(element.CreateElement(backup::doc::kColumns), table, connection));
+        SaveColumns(element, table, connection);
         at();
-        element.AppendChild(SaveIndexes(element.CreateElement(backup::doc::kIndexes), table, connection));
+        SaveIndexes(element, table, connection);
         at();
-        element.AppendChild(SaveKeys(element.CreateElement(backup::doc::kKeys), table, connection));
+        SaveKeys(element, table, connection);
 
         at();
         std::string dataFilePath = utils.JoinPath(work.Get(), utils.UniqueName(false));
-        element.SetAttribute(backup::doc::kFileName, utils.NamePart(dataFilePath));
+        element.fileName = utils.NamePart(dataFilePath);
         at();
         bool saved = AllowDataSaving(entry.name, doNotSaveDataTables);
         if (saved) SaveData(entry.name, connection, dataFilePath, progress);
@@ -126,13 +123,13 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
           // A table whose rows are not saved has its file name in the document, but no file to pack.
           if (saved) fileList += zip::QuoteFileListEntry(dataFilePath);
           tableListed = true;
-          tables.AppendChild(element);
+          tables.push_back(std::move(element));
         }
       }
       // Views, triggers and what else the elements above cannot say travel in the engine's own SQL.
       if (!operation_.Cancelled()) {
         at();
-        backup::WriteEngineObjects(root, connection.Provider(), catalog->ListEngineObjects());
+        document->engineObjects = {connection.Provider(), catalog->ListEngineObjects()};
       }
     }
 
@@ -144,7 +141,7 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
         at();
         operation_.RaiseUpdateProgress(0, GetMessageText(16));
         std::string documentPath = utils.JoinPath(work.Get(), kDocumentMember);
-        document->Save(documentPath);
+        backupfile::WriteBackupDocument(*document, m_Provider, documentPath);
         fileList += zip::QuoteFileListEntry(documentPath);
       }
       at();

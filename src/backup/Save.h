@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "backupfile/BackupDocument.h"
 #include "component/Operation.h"
-#include "platform/xml/Document.h"
 #include "velabackup/Enums.h"
 
 namespace vela {
@@ -34,11 +34,11 @@ class Saver {
 
  private:
   bool AllowDataSaving(const std::string& tableName, const TableList& doNotSaveDataTables);
-  // Column capture: one "Column" element per column, from the COLUMNS schema rowset and the catalog.
-  xml::Element SaveColumns(xml::Element columns, const data::Table& table, data::Connection& connection);
+  // Column capture: the table's columns, from the COLUMNS schema rowset and the catalog.
+  void SaveColumns(backupfile::TableEntry& entry, const data::Table& table, data::Connection& connection);
   // Index and key capture: primary keys and unique constraints travel as indexes, foreign keys as keys.
-  xml::Element SaveIndexes(xml::Element indexes, const data::Table& table, data::Connection& connection);
-  xml::Element SaveKeys(xml::Element keys, const data::Table& table, data::Connection& connection);
+  void SaveIndexes(backupfile::TableEntry& entry, const data::Table& table, data::Connection& connection);
+  void SaveKeys(backupfile::TableEntry& entry, const data::Table& table, data::Connection& connection);
   // Data capture: the table's rows into its table data file, with progress every 100 rows and a notice
   // for rows that look corrupted.
   bool SaveData(const std::string& tableName, data::Connection& connection, const std::string& dataFilePath,

@@ -23,11 +23,11 @@ std::string Describe(const data::EngineObject& object) {
 
 }  // namespace
 
-void Restorer::RestoreEngineObjects(const backup::BackupDocument& document, data::Connection& connection,
+void Restorer::RestoreEngineObjects(const backupfile::BackupDocument& document, data::Connection& connection,
                                     data::Catalog& catalog) {
   Trapped("RestoreEngineObjects", [&](Procedure& at) {
     if (!document.engineObjects || document.engineObjects->objects.empty()) return;
-    const backup::EngineObjectsEntry& entry = *document.engineObjects;
+    const backupfile::EngineObjectsEntry& entry = *document.engineObjects;
     // Another engine reads none of this SQL: everything is left out, and said so.
     const bool sameEngine = entry.provider == connection.Provider();
     const auto count = static_cast<std::int64_t>(entry.objects.size());

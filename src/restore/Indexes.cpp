@@ -11,10 +11,10 @@ namespace vela {
 
 using namespace data;
 
-void Restorer::RestoreIndexes(const backup::TableEntry& entry, Connection& connection,
+void Restorer::RestoreIndexes(const backupfile::TableEntry& entry, Connection& connection,
                               const Table& catalogTable) {
   Trapped("RestoreIndexes", [&](Procedure& at) {
-    for (const backup::IndexEntry& stored : entry.indexes) {
+    for (const backupfile::IndexEntry& stored : entry.indexes) {
       at();
       const std::string& name = stored.name;
       if (name == "VelaUserPermissions_1") continue;
@@ -35,7 +35,7 @@ void Restorer::RestoreIndexes(const backup::TableEntry& entry, Connection& conne
       bool refused = false;
       for (const std::string& columnName : stored.columns) {
         at();
-        const backup::ColumnEntry* column = entry.FindColumn(columnName);
+        const backupfile::ColumnEntry* column = entry.FindColumn(columnName);
         if (column == nullptr) {
           refused = true;
           break;

@@ -12,11 +12,11 @@ namespace vela {
 
 using namespace data;
 
-bool Restorer::RestoreForeignKeys(const backup::BackupDocument& document, Connection& connection,
+bool Restorer::RestoreForeignKeys(const backupfile::BackupDocument& document, Connection& connection,
                                   Catalog& catalog, const std::string& msAccessIgnoreRelations) {
   return Trapped("RestoreForeignKeys", [&](Procedure& at) {
-    for (const std::vector<backup::TableEntry>& group : document.groups) {
-      for (const backup::TableEntry& entry : group) {
+    for (const std::vector<backupfile::TableEntry>& group : document.groups) {
+      for (const backupfile::TableEntry& entry : group) {
         if (operation_.Cancelled()) continue;
         if (!entry.IsTable()) continue;
         at();
@@ -29,12 +29,13 @@ bool Restorer::RestoreForeignKeys(const backup::BackupDocument& document, Connec
   });
 }
 
-bool Restorer::RestoreKeys(const backup::TableEntry& entry, Connection& connection, const Table& catalogTable,
-                           Catalog& catalog, bool foreignOnly, const std::string& msAccessIgnoreRelations) {
+bool Restorer::RestoreKeys(const backupfile::TableEntry& entry, Connection& connection,
+                           const Table& catalogTable, Catalog& catalog, bool foreignOnly,
+                           const std::string& msAccessIgnoreRelations) {
   return Trapped("RestoreKeys", [&](Procedure& at) {
     std::int64_t keyCounter = 0;
     const std::string tableName = Unbracket(catalogTable.name);
-    for (const backup::KeyEntry& stored : entry.keys) {
+    for (const backupfile::KeyEntry& stored : entry.keys) {
       ++keyCounter;
       at();
       if (!stored.type) continue;
@@ -46,7 +47,7 @@ bool Restorer::RestoreKeys(const backup::TableEntry& entry, Connection& connecti
       const std::string& storedName = stored.name;
       // A key keeps its name, bracketed where it reaches SQL; only a name that is a GUID (the file
       // engine's own relations) is replaced by one of the table's.
-      if (m_Provider == dpSQLServer && backup::IsRowGUID(storedName))
+      if (m_Provider == dpSQLServer && backupfile::IsRowGUID(storedName))
         key.name = text::ReplaceAll(tableName, " ", "_") + "_" + std::to_string(keyCounter);
       else
         key.name = storedName;
@@ -57,7 +58,7 @@ bool Restorer::RestoreKeys(const backup::TableEntry& entry, Connection& connecti
       key.type = type;
 
       bool missingColumn = false;
-      for (const backup::KeyColumnEntry& reference : stored.columns) {
+      for (const backupfile::KeyColumnEntry& reference : stored.columns) {
         at();
         if (entry.FindColumn(reference.name) == nullptr) {
           missingColumn = true;

@@ -2,10 +2,10 @@
 #include "restore/Restore.h"
 
 #include "archive/Archive.h"
+#include "backupfile/Members.h"
 #include "component/ConnectionStrings.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
-#include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
 #include "platform/xml/Document.h"
 #include "velabackup/BackupFile.h"
@@ -40,15 +40,7 @@ constexpr const char* kNotBackupGuid = "{D50F8787-7A7E-4039-8AB0-410D19AC100C}";
 
 // The decimal number a marker file holds; a file without one counts as 0.
 std::int32_t ReadNumberFile(const Utils& utils, const std::string& path) {
-  const std::string content = utils.ReadTextFile(path);
-  std::string_view text = text::Trim(content);
-  std::int32_t number = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
-    number = number * 10 + (c - '0');
-    if (number > 1000000) break;
-  }
-  return number;
+  return backupfile::ParseMarker(utils.ReadTextFile(path)).value_or(0);
 }
 
 // The connection string that opens a new file database made with a password: a caller who gave the
@@ -106,6 +98,8 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
       operation_.RaiseShowMessage(GetMessageText(46, sourceFilePath), 64, kNotBackupGuid, answer);
     } else {
       at();
+      // Members are read by their exact names; a file holding a fixed member twice is refused here.
+      const backupfile::MemberIndex members = backupfile::MemberIndex::OfArchive(sourceFilePath);
       std::string modePath = utils().JoinPath(m_RestoreFolder, kModeMember);
       if (utils().FileExists(modePath))
         m_BackupMode = static_cast<BackupModeEnum>(ReadNumberFile(utils(), modePath));
@@ -171,8 +165,9 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
             operation_.RaiseUpdateProgress(100, GetMessageText(8));
           } else {
             at();
-            objects.document = backup::ReadBackupDocument(*loaded);
+            objects.document = backupfile::ReadBackupDocument(*loaded);
             loaded.reset();
+            members.CheckTableFiles(*objects.document);
             at();
             RestoreTables(*objects.document, *objects.connection, *objects.catalog);
             at();

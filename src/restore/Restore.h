@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "backup/BackupDocument.h"
+#include "backupfile/BackupDocument.h"
 #include "component/Operation.h"
+#include "restore/RowTarget.h"
 #include "velabackup/Enums.h"
 
 namespace vela {
@@ -38,14 +39,9 @@ class Restorer {
                bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
                const std::string& msAccessDBPassword);
 
-  // The separators of the machine that saved a backup, and of the one restoring it.
-  struct Separators {
-    std::string decimal, thousands, monetaryDecimal, monetaryThousands;
-  };
-
  private:
   struct RestorationObjects {
-    std::optional<backup::BackupDocument> document;
+    std::optional<backupfile::BackupDocument> document;
     std::unique_ptr<data::Connection> connection;
     std::unique_ptr<data::Catalog> catalog;
     RestorationObjects();
@@ -67,23 +63,24 @@ class Restorer {
 
   // Tables and columns: each table created through the catalog with its columns mapped to the target
   // engine, its rows loaded, its stored defaults applied and its indexes built.
-  void RestoreTables(const backup::BackupDocument& document, data::Connection& connection,
+  void RestoreTables(const backupfile::BackupDocument& document, data::Connection& connection,
                      data::Catalog& catalog);
-  void RestoreTable(const backup::TableEntry& table, data::Catalog& catalog);
-  bool ColumnHasPK(const backup::TableEntry& table, const std::string& columnName);
-  void RestoreTableDefault(const backup::TableEntry& entry, const data::Table& table,
+  void RestoreTable(const backupfile::TableEntry& table, data::Catalog& catalog);
+  bool ColumnHasPK(const backupfile::TableEntry& table, const std::string& columnName);
+  void RestoreTableDefault(const backupfile::TableEntry& entry, const data::Table& table,
                            data::Connection& connection);
   void SetColumnDefault(const std::string& tableName, const data::Column& column, const data::Value& value,
                         data::Connection& connection);
 
-  // Data: the rows of one table data file into its freshly created table.
-  void RestoreData(const backup::TableEntry& table, const std::string& dataFilePath,
+  // Data: the rows of one table data file into its freshly created table, through the row target of the
+  // target engine (RowTarget.h).
+  void RestoreData(const backupfile::TableEntry& table, const std::string& dataFilePath,
                    data::Connection& connection, const std::string& tableName, data::Catalog& catalog,
                    const Separators& separators, std::int32_t progress);
 
   // Indexes: the primary key and the indexes of one restored table, each as one statement; an index the
   // target engine would refuse is left out without a message.
-  void RestoreIndexes(const backup::TableEntry& table, data::Connection& connection,
+  void RestoreIndexes(const backupfile::TableEntry& table, data::Connection& connection,
                       const data::Table& catalogTable);
   bool TableHaveDuplicate(const std::string& tableName, const std::vector<data::Column>& columns,
                           data::Connection& connection);
@@ -92,16 +89,16 @@ class Restorer {
 
   // Keys: the foreign keys of every restored table, once all tables hold their rows. A key the engine
   // rejects is recorded, shown to the host and ends the pass with False.
-  bool RestoreForeignKeys(const backup::BackupDocument& document, data::Connection& connection,
+  bool RestoreForeignKeys(const backupfile::BackupDocument& document, data::Connection& connection,
                           data::Catalog& catalog, const std::string& msAccessIgnoreRelations);
-  bool RestoreKeys(const backup::TableEntry& table, data::Connection& connection,
+  bool RestoreKeys(const backupfile::TableEntry& table, data::Connection& connection,
                    const data::Table& catalogTable, data::Catalog& catalog, bool foreignOnly,
                    const std::string& msAccessIgnoreRelations);
 
   // Engine objects: what the document carries in the source engine's own SQL (views, triggers, indexes
   // over expressions or part of the rows, table definitions), made once the keys are in place when the
   // target is the same provider. Each object left out is named in one notice to the host.
-  void RestoreEngineObjects(const backup::BackupDocument& document, data::Connection& connection,
+  void RestoreEngineObjects(const backupfile::BackupDocument& document, data::Connection& connection,
                             data::Catalog& catalog);
 
   const Utils& utils() const { return operation_.utils(); }

@@ -13,8 +13,8 @@
 namespace vela {
 
 using namespace data;
-using backup::ColumnEntry;
-using backup::TableEntry;
+using backupfile::ColumnEntry;
+using backupfile::TableEntry;
 
 namespace {
 
@@ -59,7 +59,7 @@ bool ReadsAsDate(std::string_view text) {
 
 }  // namespace
 
-void Restorer::RestoreTables(const backup::BackupDocument& document, Connection& connection,
+void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connection& connection,
                              Catalog& catalog) {
   Trapped("RestoreTables", [&](Procedure& at) {
     at();
@@ -181,9 +181,9 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
 bool Restorer::ColumnHasPK(const TableEntry& entry, const std::string& columnName) {
   return Trapped("ColumnHasPK", [&](Procedure& at) {
     at();
-    for (const backup::KeyEntry& key : entry.keys) {
+    for (const backupfile::KeyEntry& key : entry.keys) {
       if (key.type != adKeyPrimary) continue;
-      for (const backup::KeyColumnEntry& column : key.columns)
+      for (const backupfile::KeyColumnEntry& column : key.columns)
         if (column.name == columnName) return true;
     }
     return false;

@@ -233,6 +233,48 @@ TEST_F(BackupInfoTest, ATableSavedWithoutItsRowsIsSoundOnlyWhenNamed) {
   EXPECT_THAT(named.notes[0], HasSubstr("Orders was saved without its rows"));
 }
 
+// Inspect, verify and the restore find a member by one rule: its exact name. A fixed member or a table data
+// file standing twice, equal but for case, could be read as the other one elsewhere: all three refuse it.
+TEST_F(BackupInfoTest, TwinMembersEqualButForCaseAreRefusedByInspectVerifyAndRestore) {
+  Save(bmCompressedTextFile);
+  const testing::Members sound = testing::ReadArchive(archive_);
+  const std::string orders = DataMember("Orders");
+  auto lower = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+  };
+  for (const std::string& twin : {std::string(kDocumentMember), std::string(kModeMember), orders}) {
+    SCOPED_TRACE(twin);
+    testing::Members members = sound;
+    members[lower(twin)] = members[twin];
+    testing::WriteArchive(archive_, members);
+
+    EXPECT_THROW(InspectBackup(archive_), Error);
+    VerifyReport report = VerifyBackup(archive_);
+    EXPECT_FALSE(report.Sound());
+    EXPECT_THAT(Problems(report), HasSubstr("more than once"));
+
+    const std::string target = folder_ / "restored.db";
+    CBackup backup;
+    backup.SetLanguageResources(LanguageResources::English());
+    try {
+      backup.Restore(FileDatabase(target), archive_);
+      ADD_FAILURE() << "the restore read a backup file holding " << twin << " twice";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.Number(), kBadFileFormat) << error.Description();
+    }
+    EXPECT_FALSE(std::filesystem::exists(target));
+  }
+
+  // The host's own files may differ only in case, as users' files do.
+  testing::Members members = sound;
+  members["Report.txt"] = "upper";
+  members["report.txt"] = "lower";
+  testing::WriteArchive(archive_, members);
+  EXPECT_EQ(InspectBackup(archive_).members.size(), sound.size() + 2);
+  EXPECT_TRUE(VerifyBackup(archive_).Sound());
+}
+
 TEST_F(BackupInfoTest, AnOlderLayoutIsNamedAndNotVerified) {
   testing::WriteArchive(archive_, {{"Tables.xml", "<x/>"}, {"orders.txt", "1"}});
   BackupInfo info = InspectBackup(archive_);

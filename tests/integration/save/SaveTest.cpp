@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "archive/Archive.h"
-#include "backup/TableDataFile.h"
+#include "backupfile/TableDataFile.h"
 #include "component/Operation.h"
 #include "support/Databases.h"
 #include "support/Forwarding.h"

@@ -5,12 +5,12 @@
 
 #include <fstream>
 
-#include "backup/BackupDocument.h"
+#include "backupfile/BackupDocument.h"
 #include "support/Failure.h"
 #include "support/TempFolder.h"
 #include "velabackup/Error.h"
 
-namespace vela::backup {
+namespace vela::backupfile {
 namespace {
 
 using ::testing::AllOf;
@@ -76,6 +76,71 @@ TEST_F(BackupDocumentTest, ASavedDocumentReadsBackWhole) {
   EXPECT_FALSE(table.keys[1].type);
 }
 
+// The writer gives each attribute in the form older readers know: Nullable as -1 / 0, Clustered, Unique and
+// PK as words, Autoincrement as -1 / 0 from file databases and as a word from servers.
+TEST_F(BackupDocumentTest, AWrittenDocumentKeepsItsFormAndReadsBack) {
+  BackupDocument document;
+  document.connectionString = "Provider=x";
+  document.decimalSeparator = ",";
+  TableEntry& table = document.groups.emplace_back().emplace_back();
+  table.element = doc::kTable;
+  table.name = "Orders";
+  table.fileName = "{F}";
+  ColumnEntry& id = table.columns.emplace_back();
+  id.name = "Id";
+  id.dataType = 3;
+  id.flags = 90;
+  id.precision.value = 10;
+  id.nullable.value = false;
+  id.autoincrement.value = true;
+  ColumnEntry& note = table.columns.emplace_back();
+  note.name = "Note";
+  note.dataType = 202;
+  note.description = "a <note>";
+  note.nullable.value = true;
+  note.defaultValue = "\"x\"";
+  IndexEntry& index = table.indexes.emplace_back();
+  index.name = "PK";
+  index.unique.value = index.primaryKey.value = true;
+  index.indexNulls.value = 1;
+  index.columns = {"Id"};
+  KeyEntry& key = table.keys.emplace_back();
+  key.name = "FK";
+  key.type = 2;
+  key.deleteRule.value = 1;
+  key.relatedTable = "Customers";
+  key.columns.push_back({"Id", "CustomerId"});
+  document.engineObjects = {"Microsoft.Jet.OLEDB.4.0", {{"view", "V", "", "", "CREATE VIEW V AS SELECT 1"}}};
+
+  auto written = [&](DataProvider source) {
+    const std::string path = folder_ / ("written" + std::to_string(source));
+    WriteBackupDocument(document, source, path);
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string file = written(dpAccess);
+  EXPECT_THAT(
+      file,
+      HasSubstr("<Database ConnectionString=\"Provider=x\" DecimalSeparator=\",\"><Tables>"
+                "<Table Name=\"Orders\" FileName=\"{F}\"><Columns>"
+                "<Column Name=\"Id\" DataType=\"3\" Precision=\"10\" Flags=\"90\" Nullable=\"0\" "
+                "Autoincrement=\"-1\"/><Column Name=\"Note\" Desc=\"a &lt;note>\" DataType=\"202\" "
+                "Flags=\"0\" Nullable=\"-1\" DefaultValue=\"&quot;x&quot;\"/></Columns><Indexes>"
+                "<Index Name=\"PK\" Clustered=\"False\" Unique=\"True\" PK=\"True\" IndexNulls=\"1\">"));
+  EXPECT_THAT(written(dpSQLServer), HasSubstr("Nullable=\"0\" Autoincrement=\"True\"/>"));
+
+  BackupDocument back = Read(file);
+  ASSERT_EQ(back.groups.size(), 1u);
+  const TableEntry& read = back.groups[0][0];
+  EXPECT_EQ(read.fileName, "{F}");
+  EXPECT_TRUE(read.columns[0].autoincrement.Require());
+  EXPECT_FALSE(read.columns[0].nullable.Require());
+  EXPECT_EQ(read.columns[1].defaultValue, "\"x\"");
+  EXPECT_EQ(read.keys[0].columns[0].relatedColumn, "CustomerId");
+  ASSERT_TRUE(back.engineObjects);
+  EXPECT_EQ(back.engineObjects->objects[0].sql, "CREATE VIEW V AS SELECT 1");
+}
+
 TEST_F(BackupDocumentTest, AMalformedValueNamesTableElementAndAttribute) {
   struct Case {
     std::string xml, element, attribute;
@@ -114,4 +179,4 @@ TEST_F(BackupDocumentTest, AnAttributeAStepNeedsIsRequiredByName) {
 }
 
 }  // namespace
-}  // namespace vela::backup
+}  // namespace vela::backupfile

@@ -6,13 +6,13 @@
 #include <map>
 #include <sstream>
 
-#include "backup/FormatNumericValue.h"
-#include "backup/TableDataFile.h"
+#include "backupfile/FormatNumericValue.h"
+#include "backupfile/TableDataFile.h"
 #include "support/TempFolder.h"
 #include "unit/datafile/FileBytes.h"
 #include "velabackup/Error.h"
 
-namespace vela::backup {
+namespace vela::backupfile {
 namespace {
 
 using testing::ByteString;
@@ -355,4 +355,4 @@ TEST(FormatNumericValue, MovesNumbersToTheLocalSeparators) {
 }
 
 }  // namespace
-}  // namespace vela::backup
+}  // namespace vela::backupfile

@@ -1,11 +1,11 @@
-#include "backup/BackupDocument.h"
+#include "backupfile/BackupDocument.h"
 
 #include <charconv>
 
 #include "platform/text/Strings.h"
 #include "velabackup/Error.h"
 
-namespace vela::backup {
+namespace vela::backupfile {
 
 namespace {
 
@@ -173,19 +173,106 @@ BackupDocument ReadBackupDocument(const xml::Document& document) {
   return result;
 }
 
-void WriteEngineObjects(xml::Element root, std::string_view provider,
-                        const std::vector<data::EngineObject>& objects) {
-  if (objects.empty()) return;
-  xml::Element group = root.AppendChild(root.CreateElement(doc::kEngineObjects));
-  group.SetAttribute(doc::kProvider, provider);
-  for (const data::EngineObject& object : objects) {
-    xml::Element element = group.AppendChild(group.CreateElement(doc::kObject));
-    element.SetAttribute(doc::kKind, object.kind);
-    element.SetAttribute(doc::kName, object.name);
-    if (!object.table.empty()) element.SetAttribute(doc::kObjectTable, object.table);
-    if (!object.detail.empty()) element.SetAttribute(doc::kDetail, object.detail);
-    element.SetAttribute(doc::kSql, object.sql);
+namespace {
+
+template <class T>
+void SetIf(xml::Element element, const char* name, const std::optional<T>& value) {
+  if (value) element.SetAttribute(name, *value);
+}
+
+// A Boolean in the form older readers know: -1 / 0, or the words True / False.
+void SetBoolean(xml::Element element, const char* name, bool value, bool asWord) {
+  if (asWord)
+    element.SetBooleanAttribute(name, value);
+  else
+    element.SetAttribute(name, value ? -1 : 0);
+}
+
+void WriteColumn(xml::Element columns, const ColumnEntry& entry, DataProvider source) {
+  xml::Element column = columns.AppendChild(columns.CreateElement(doc::kColumn));
+  column.SetAttribute(doc::kName, entry.name);
+  SetIf(column, doc::kDesc, entry.description);
+  column.SetAttribute(doc::kDataType, entry.dataType);
+  SetIf(column, doc::kNumericScale, entry.numericScale.value);
+  SetIf(column, doc::kPrecision, entry.precision.value);
+  SetIf(column, doc::kDefineSize, entry.defineSize.value);
+  SetIf(column, doc::kDateTimePrecision, entry.dateTimePrecision);
+  column.SetAttribute(doc::kFlags, entry.flags);
+  SetBoolean(column, doc::kNullable, entry.nullable.ValueOr(true), false);
+  SetIf(column, doc::kDefaultValue, entry.defaultValue);
+  if (entry.autoincrement.value)
+    SetBoolean(column, doc::kAutoincrement, *entry.autoincrement.value, source == dpSQLServer);
+  SetIf(column, doc::kDefault, entry.defaultExpression);
+}
+
+void WriteIndex(xml::Element indexes, const IndexEntry& entry) {
+  xml::Element index = indexes.AppendChild(indexes.CreateElement(doc::kIndex));
+  index.SetAttribute(doc::kName, entry.name);
+  index.SetBooleanAttribute(doc::kClustered, entry.clustered.ValueOr(false));
+  index.SetBooleanAttribute(doc::kUnique, entry.unique.ValueOr(false));
+  index.SetBooleanAttribute(doc::kPK, entry.primaryKey.ValueOr(false));
+  index.SetAttribute(doc::kIndexNulls, entry.indexNulls.ValueOr(0));
+  xml::Element columns = index.AppendChild(index.CreateElement(doc::kColumns));
+  for (const std::string& name : entry.columns)
+    columns.AppendChild(columns.CreateElement(doc::kColumn)).SetAttribute(doc::kName, name);
+}
+
+void WriteKey(xml::Element keys, const KeyEntry& entry) {
+  xml::Element key = keys.AppendChild(keys.CreateElement(doc::kKey));
+  key.SetAttribute(doc::kName, entry.name);
+  key.SetAttribute(doc::kDeleteRule, entry.deleteRule.ValueOr(0));
+  key.SetAttribute(doc::kUpdateRule, entry.updateRule.ValueOr(0));
+  SetIf(key, doc::kType, entry.type);
+  key.SetAttribute(doc::kRelatedTable, entry.relatedTable);
+  xml::Element columns = key.AppendChild(key.CreateElement(doc::kColumns));
+  for (const KeyColumnEntry& pair : entry.columns) {
+    xml::Element column = columns.AppendChild(columns.CreateElement(doc::kColumn));
+    column.SetAttribute(doc::kName, pair.name);
+    SetIf(column, doc::kRelatedColumn, pair.relatedColumn);
   }
+}
+
+void WriteTable(xml::Element tables, const TableEntry& entry, DataProvider source) {
+  const bool isTable = entry.element.empty() || entry.IsTable();
+  xml::Element table = tables.AppendChild(tables.CreateElement(isTable ? doc::kTable : entry.element));
+  table.SetAttribute(doc::kName, entry.name);
+  if (!isTable) return;  // an element that counts for progress only
+  SetIf(table, doc::kFileName, entry.fileName);
+  xml::Element columns = table.AppendChild(table.CreateElement(doc::kColumns));
+  for (const ColumnEntry& column : entry.columns) WriteColumn(columns, column, source);
+  xml::Element indexes = table.AppendChild(table.CreateElement(doc::kIndexes));
+  for (const IndexEntry& index : entry.indexes) WriteIndex(indexes, index);
+  xml::Element keys = table.AppendChild(table.CreateElement(doc::kKeys));
+  for (const KeyEntry& key : entry.keys) WriteKey(keys, key);
+}
+
+}  // namespace
+
+void WriteBackupDocument(const BackupDocument& document, DataProvider source, const std::string& path) {
+  xml::Document xml;
+  xml::Element root = xml.SetDocumentElement(xml.CreateElement(doc::kDatabase));
+  SetIf(root, doc::kConnectionString, document.connectionString);
+  SetIf(root, doc::kDecimalSeparator, document.decimalSeparator);
+  SetIf(root, doc::kThousandSeparator, document.thousandSeparator);
+  SetIf(root, doc::kMonetaryDecimalSeparator, document.monetaryDecimalSeparator);
+  SetIf(root, doc::kMonetaryThousandSeparator, document.monetaryThousandSeparator);
+  for (const std::vector<TableEntry>& group : document.groups) {
+    xml::Element tables = root.AppendChild(root.CreateElement(doc::kTables));
+    for (const TableEntry& entry : group) WriteTable(tables, entry, source);
+  }
+  if (document.engineObjects && !document.engineObjects->objects.empty()) {
+    xml::Element group = root.AppendChild(root.CreateElement(doc::kEngineObjects));
+    group.SetAttribute(doc::kProvider, document.engineObjects->provider);
+    for (const data::EngineObject& object : document.engineObjects->objects) {
+      xml::Element element = group.AppendChild(group.CreateElement(doc::kObject));
+      element.SetAttribute(doc::kKind, object.kind);
+      element.SetAttribute(doc::kName, object.name);
+      if (!object.table.empty()) element.SetAttribute(doc::kObjectTable, object.table);
+      if (!object.detail.empty()) element.SetAttribute(doc::kDetail, object.detail);
+      element.SetAttribute(doc::kSql, object.sql);
+    }
+  }
+  xml.Save(path);
 }
 
 bool DocumentBoolean(const std::string& value, std::string_view attributeName) {
@@ -204,4 +291,4 @@ bool IsRowGUID(std::string_view text) {
   return text.size() == 38 && text.front() == '{' && text.back() == '}';
 }
 
-}  // namespace vela::backup
+}  // namespace vela::backupfile

@@ -1,4 +1,6 @@
-// The backup document: the schema of a saved database, one XML document (UTF-8, no declaration).
+// The backup document: the schema of a saved database, one XML document (UTF-8, no declaration). The save
+// fills a BackupDocument and writes it with WriteBackupDocument; the restore, inspect and verify read it
+// with ReadBackupDocument. Both sides share the names below.
 //
 //   Database  ConnectionString DecimalSeparator ThousandSeparator
 //             MonetaryDecimalSeparator MonetaryThousandSeparator     (the saving machine's separators)
@@ -25,9 +27,13 @@
 // that does not know the element passes over it.
 //
 // Numbers are decimal integers; Booleans are written as True / False or -1 / 0 and read as a number
-// (non-zero is true) or those words. A table's columns are the children of its first child element;
-// indexes and keys the children of every "Indexes" and "Keys" element. The restore reads other groups
-// than "Tables" (each child of the document element is a group) for its progress only.
+// (non-zero is true) or those words. The writer gives Nullable (and, from file databases, Autoincrement)
+// as -1 / 0 and Clustered, Unique, PK (and, from server databases, Autoincrement) as the words: readers of
+// older backups know the document in exactly that form. Desc, Flags, DateTimePrecision and
+// ConnectionString are written for information; the reader passes over them. A table's columns are the
+// children of its first child element; indexes and keys the children of every "Indexes" and "Keys" element.
+// The restore reads other groups than "Tables" (each child of the document element is a group) for its
+// progress only.
 //
 // The reader treats the document as untrusted: an attribute the restore needs that is missing, or one that
 // does not hold a number or Boolean where one belongs, fails with kTypeMismatch naming the table, the
@@ -42,9 +48,10 @@
 #include <vector>
 
 #include "platform/xml/Document.h"
+#include "velabackup/Enums.h"
 #include "velabackup/data/Catalog.h"
 
-namespace vela::backup {
+namespace vela::backupfile {
 
 // Element and attribute names of the backup document, shared by its writer and its reader.
 namespace doc {
@@ -123,6 +130,10 @@ struct ColumnEntry {
   Attribute<bool> nullable, autoincrement;
   std::optional<std::string> defaultValue;       // "DefaultValue": the value the column defaults to
   std::optional<std::string> defaultExpression;  // "Default": the engine's default expression
+  // Written for information only; the reader leaves them empty.
+  std::optional<std::string> description;
+  std::optional<std::int64_t> dateTimePrecision;
+  std::int64_t flags = 0;
 };
 
 struct IndexEntry {
@@ -165,16 +176,19 @@ struct EngineObjectsEntry {
 };
 
 struct BackupDocument {
+  // The saved database's connection string, without its password (written only; the reader leaves it).
+  std::optional<std::string> connectionString;
   // The saving machine's separators, absent when the document does not give them.
   std::optional<std::string> decimalSeparator, thousandSeparator, monetaryDecimalSeparator,
       monetaryThousandSeparator;
+  // Each child of the document element: the save writes one, "Tables".
   std::vector<std::vector<TableEntry>> groups;
-  std::optional<EngineObjectsEntry> engineObjects;
+  std::optional<EngineObjectsEntry> engineObjects;  // written only when it holds objects
 };
 
-// Appends the EngineObjects element for `objects` (nothing when there are none).
-void WriteEngineObjects(xml::Element root, std::string_view provider,
-                        const std::vector<data::EngineObject>& objects);
+// Writes `document` as the backup document at `path`, each group as a "Tables" element. `source` is the
+// provider the save read (see the Boolean forms above).
+void WriteBackupDocument(const BackupDocument& document, DataProvider source, const std::string& path);
 
 // Reads a loaded document (xml::Document::Load fails on a file that is no well-formed XML); a malformed
 // value fails with kTypeMismatch (see above).
@@ -187,4 +201,4 @@ bool DocumentBoolean(const std::string& text, std::string_view attributeName);
 // True for a text of exactly 38 characters that begins with "{" and ends with "}" (a name the engine made).
 bool IsRowGUID(std::string_view text);
 
-}  // namespace vela::backup
+}  // namespace vela::backupfile

@@ -1,8 +1,8 @@
-#include "backup/FormatNumericValue.h"
+#include "backupfile/FormatNumericValue.h"
 
 #include "platform/text/Strings.h"
 
-namespace vela::backup {
+namespace vela::backupfile {
 
 std::string FormatNumericValue(std::string_view value, std::string_view fileDecimalSeparator,
                                std::string_view fileThousandsSeparator,
@@ -21,4 +21,4 @@ std::string FormatNumericValue(std::string_view value, std::string_view fileDeci
   return result;
 }
 
-}  // namespace vela::backup
+}  // namespace vela::backupfile

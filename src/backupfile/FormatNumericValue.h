@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace vela::backup {
+namespace vela::backupfile {
 
 // Every occurrence of the file's thousands separator becomes the local one; then, when the original text
 // held the file's decimal separator, its last occurrence in the rewritten text becomes the local decimal
@@ -18,4 +18,4 @@ std::string FormatNumericValue(std::string_view value, std::string_view fileDeci
                                std::string_view localDecimalSeparator,
                                std::string_view localThousandsSeparator);
 
-}  // namespace vela::backup
+}  // namespace vela::backupfile

@@ -3,14 +3,14 @@
 // so that the document reader and the table data file reader of the restore read them as they are.
 #include "velabackup/BackupInfo.h"
 
-#include <charconv>
 #include <filesystem>
 #include <system_error>
 #include <unordered_map>
 
-#include "backup/BackupDocument.h"
-#include "backup/FormatNumericValue.h"
-#include "backup/TableDataFile.h"
+#include "backupfile/BackupDocument.h"
+#include "backupfile/FormatNumericValue.h"
+#include "backupfile/Members.h"
+#include "backupfile/TableDataFile.h"
 #include "component/Operation.h"
 #include "platform/data/Canonical.h"
 #include "platform/text/Strings.h"
@@ -50,20 +50,19 @@ std::string SmallMember(const zip::ArchiveReader& reader, const zip::MemberStat*
 }
 
 template <class Enum>
-std::optional<Enum> Number(const std::string& text, int low, int high) {
-  int number = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || number < low || number > high)
-    return std::nullopt;
-  return static_cast<Enum>(number);
+std::optional<Enum> Marker(const std::string& text, int low, int high) {
+  std::optional<std::int32_t> number = backupfile::ParseMarker(text);
+  if (!number || *number < low || *number > high) return std::nullopt;
+  return static_cast<Enum>(*number);
 }
 
 // The parts of the file that InspectBackup and VerifyBackup both read first.
 struct Contents {
+  std::optional<backupfile::MemberIndex> index;
   BackupInfo info;
-  std::optional<backup::BackupDocument> document;
+  std::optional<backupfile::BackupDocument> document;
   // Beside info.members: the document's table whose data file the member is, or null.
-  std::vector<const backup::TableEntry*> memberTables;
+  std::vector<const backupfile::TableEntry*> memberTables;
 };
 
 void ReadDocument(const zip::ArchiveReader& reader, const zip::MemberStat& member, CheckFolder& work,
@@ -75,50 +74,63 @@ void ReadDocument(const zip::ArchiveReader& reader, const zip::MemberStat& membe
                     std::to_string(kMaxBackupDocument) + " that are read");
   const fs::path path = work.File("document.xml");
   reader.Extract(member, path);
-  contents.document = backup::ReadBackupDocument(xml::Document::Load(path.string()));
+  contents.document = backupfile::ReadBackupDocument(xml::Document::Load(path.string()));
   fs::remove(path);
+}
+
+// The member of exactly that name, found by the restore's rule, or nullptr.
+const zip::MemberStat* Find(const zip::ArchiveReader& reader, const Contents& contents,
+                            std::string_view name) {
+  std::optional<std::size_t> at = contents.index->Find(name);
+  return at ? &reader.Members()[*at] : nullptr;
 }
 
 // Fills `contents` in place: memberTables points into its document.
 void ReadContents(const zip::ArchiveReader& reader, CheckFolder& work, Contents& contents) {
   BackupInfo& info = contents.info;
-  const zip::MemberStat* document = reader.Find(kDocumentMember);
-  const zip::MemberStat* mode = reader.Find(kModeMember);
+  std::vector<std::string> names;
+  for (const zip::MemberStat& stat : reader.Members()) names.push_back(stat.name);
+  contents.index.emplace(names, reader.Path().string());
+  const zip::MemberStat* document = Find(reader, contents, kDocumentMember);
+  const zip::MemberStat* mode = Find(reader, contents, kModeMember);
   info.layout = document != nullptr || mode != nullptr ? BackupLayout::kCurrent : BackupLayout::kOlder;
   info.modeText = SmallMember(reader, mode);
-  info.mode = Number<BackupModeEnum>(info.modeText, bmCompressedTextFile, bmDirectCopy);
-  info.providerText = SmallMember(reader, reader.Find(kProviderMember));
-  info.provider = Number<DataProvider>(info.providerText, dpAccess, dpSQLServer);
-  if (document != nullptr) ReadDocument(reader, *document, work, contents);
+  info.mode = Marker<BackupModeEnum>(info.modeText, bmCompressedTextFile, bmDirectCopy);
+  info.providerText = SmallMember(reader, Find(reader, contents, kProviderMember));
+  info.provider = Marker<DataProvider>(info.providerText, dpAccess, dpSQLServer);
+  if (document != nullptr) {
+    ReadDocument(reader, *document, work, contents);
+    contents.index->CheckTableFiles(*contents.document);
+  }
 
-  // The table of each data file, by the file's name without regard to case; the first table naming a
-  // file is the one it belongs to.
-  std::unordered_map<std::string, const backup::TableEntry*> tableOfFile;
+  // The table of each data file, by the file's exact name; the first table naming a file is the one it
+  // belongs to.
+  std::unordered_map<std::string, const backupfile::TableEntry*> tableOfFile;
   if (contents.document) {
     for (const auto& group : contents.document->groups)
-      for (const backup::TableEntry& entry : group) {
+      for (const backupfile::TableEntry& entry : group) {
         if (!entry.IsTable()) continue;
         BackupTable table;
         table.name = entry.name;
         table.fileName = entry.fileName.value_or("");
         table.columns = static_cast<std::uint32_t>(entry.columns.size());
-        table.dataPresent = !table.fileName.empty() && reader.Find(table.fileName) != nullptr;
-        if (!table.fileName.empty()) tableOfFile.emplace(text::ToUpper(table.fileName), &entry);
+        table.dataPresent = !table.fileName.empty() && contents.index->Has(table.fileName);
+        if (!table.fileName.empty()) tableOfFile.emplace(table.fileName, &entry);
         info.tables.push_back(std::move(table));
       }
   }
   for (const zip::MemberStat& stat : reader.Members()) {
     BackupMember member{stat.name, MemberRole::kAdditionalFile, {}, stat.size, stat.packedSize, stat.method};
-    const backup::TableEntry* table = nullptr;
-    if (text::EqualsNoCase(stat.name, kDocumentMember)) {
+    const backupfile::TableEntry* table = nullptr;
+    if (stat.name == kDocumentMember) {
       member.role = MemberRole::kDocument;
-    } else if (text::EqualsNoCase(stat.name, kModeMember)) {
+    } else if (stat.name == kModeMember) {
       member.role = MemberRole::kMode;
-    } else if (text::EqualsNoCase(stat.name, kProviderMember)) {
+    } else if (stat.name == kProviderMember) {
       member.role = MemberRole::kProvider;
-    } else if (text::EqualsNoCase(stat.name, kNativeBackupMember)) {
+    } else if (stat.name == kNativeBackupMember) {
       member.role = MemberRole::kNativeCopy;
-    } else if (auto found = tableOfFile.find(text::ToUpper(stat.name)); found != tableOfFile.end()) {
+    } else if (auto found = tableOfFile.find(stat.name); found != tableOfFile.end()) {
       table = found->second;
       member.role = MemberRole::kTableData;
       member.table = table->name;
@@ -153,7 +165,7 @@ bool WellFormed(int type, const std::string& text, const NumberForm& plain, cons
   std::int64_t whole = 0;
   double real = 0;
   auto convert = [&](const NumberForm& form) {
-    return backup::FormatNumericValue(text, form.decimal, form.thousands, ".", "");
+    return backupfile::FormatNumericValue(text, form.decimal, form.thousands, ".", "");
   };
   if (type == adBoolean) return ParseDouble(text, real);
   if (IsIntegerType(type)) return ParseInt(text, whole) || ParseDouble(convert(plain), real);
@@ -166,19 +178,19 @@ bool WellFormed(int type, const std::string& text, const NumberForm& plain, cons
 }
 
 // Reads one table data file to its end, checking every row against the table's columns.
-void CheckTableData(const fs::path& path, const backup::TableEntry& table, const NumberForm& plain,
+void CheckTableData(const fs::path& path, const backupfile::TableEntry& table, const NumberForm& plain,
                     const NumberForm& money, Findings& findings, VerifyReport& report) {
-  using Token = backup::TableDataFileReader::Token;
-  using Class = backup::TableDataFileReader::ValueClass;
+  using Token = backupfile::TableDataFileReader::Token;
+  using Class = backupfile::TableDataFileReader::ValueClass;
   const std::string member = table.fileName.value_or("");
   std::vector<std::string> columnNames;
-  for (const backup::ColumnEntry& column : table.columns) columnNames.push_back(column.name);
+  for (const backupfile::ColumnEntry& column : table.columns) columnNames.push_back(column.name);
   std::uint64_t rows = 0;
   bool rowOpen = false;
   std::string text;
   std::vector<std::uint8_t> bytes;
   try {
-    backup::TableDataFileReader reader(path, table.name, columnNames);
+    backupfile::TableDataFileReader reader(path, table.name, columnNames);
     if (!reader.HasRows()) return;
     for (Token token = reader.Next(); token != Token::kEnd; token = reader.Next()) {
       if (reader.StartsRow()) {
@@ -192,7 +204,7 @@ void CheckTableData(const fs::path& path, const backup::TableEntry& table, const
         continue;
       }
       if (token != Token::kField) continue;
-      const backup::ColumnEntry& column = table.columns[reader.FieldIndex()];
+      const backupfile::ColumnEntry& column = table.columns[reader.FieldIndex()];
       bool good = true;
       switch (reader.Class()) {
         case Class::kInteger:
@@ -249,8 +261,8 @@ BackupInfo InspectBackup(const std::string& path) {
   for (BackupTable& table : contents.info.tables) {
     if (!table.dataPresent) continue;
     try {
-      reader.Extract(*reader.Find(table.fileName), header, kDataHeaderBytes);
-      backup::TableDataFileReader data(header, table.columns);
+      reader.Extract(*Find(reader, contents, table.fileName), header, kDataHeaderBytes);
+      backupfile::TableDataFileReader data(header, table.columns);
       table.headerCount = data.HasRows() ? data.RecordCount() : 0;
     } catch (const Error&) {
       // An unreadable header leaves the count unknown; VerifyBackup says why.
@@ -287,7 +299,7 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
     return report;
   }
 
-  const backup::BackupDocument* document = contents.document ? &*contents.document : nullptr;
+  const backupfile::BackupDocument* document = contents.document ? &*contents.document : nullptr;
   NumberForm plain, money;
   if (document != nullptr) {
     plain.decimal = document->decimalSeparator.value_or(".");
@@ -297,7 +309,7 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
   }
   const bool direct = contents.info.mode == bmDirectCopy;
   if (!direct && document == nullptr) findings.Add(kDocumentMember, {}, 0, "the backup document is missing");
-  if (direct && reader->Find(kNativeBackupMember) == nullptr)
+  if (direct && Find(*reader, contents, kNativeBackupMember) == nullptr)
     findings.Add(kNativeBackupMember, {}, 0, "the engine's copy of the database is missing");
 
   std::uint64_t total = 0, done = 0;
@@ -343,7 +355,7 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
       continue;
     }
     done += member.size;
-    if (const backup::TableEntry* table = contents.memberTables[i]) {
+    if (const backupfile::TableEntry* table = contents.memberTables[i]) {
       CheckTableData(dataPath, *table, plain, money, findings, report);
       ++report.tablesChecked;
     }

@@ -64,7 +64,7 @@
 
 #include "platform/text/Utf16File.h"
 
-namespace vela::backup {
+namespace vela::backupfile {
 
 namespace datafile {
 inline constexpr char16_t kOpen = u'[';
@@ -245,4 +245,4 @@ class TableDataFileReader {
   std::u16string value_;
 };
 
-}  // namespace vela::backup
+}  // namespace vela::backupfile

@@ -1,4 +1,4 @@
-#include "backup/TableDataFile.h"
+#include "backupfile/TableDataFile.h"
 
 #include <charconv>
 #include <cmath>
@@ -9,7 +9,7 @@
 #include "platform/text/Utf16.h"
 #include "velabackup/Error.h"
 
-namespace vela::backup {
+namespace vela::backupfile {
 namespace {
 
 using namespace datafile;
@@ -412,4 +412,4 @@ double TableDataFileReader::Real() const {
   NotANumber("real number");
 }
 
-}  // namespace vela::backup
+}  // namespace vela::backupfile

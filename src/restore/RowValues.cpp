@@ -1,0 +1,139 @@
+// Decoding the fields of a table data file for the target engines.
+#include "restore/RowValues.h"
+
+#include <charconv>
+#include <optional>
+
+#include "backupfile/FormatNumericValue.h"
+#include "platform/data/Canonical.h"
+#include "platform/text/Strings.h"
+#include "velabackup/data/Types.h"
+
+namespace vela {
+
+using namespace data;
+
+namespace {
+
+// The number a stored text holds, parsed once; nothing when the text is not a number.
+std::optional<double> ParseNumber(std::string_view text) {
+  text = text::Trim(text);
+  double number;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return number;
+}
+
+// A whole number written as one; nothing for any other text.
+std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
+  text = text::Trim(text);
+  std::int64_t number;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return number;
+}
+
+// A date text the server takes: "YYYY-MM-DD..." from 1753 on; anything else becomes 1753-01-01.
+std::string ServerDate(const std::string& text) {
+  std::string_view t = text::Trim(text);
+  bool shaped = t.size() >= 10 && t[4] == '-' && t[7] == '-';
+  for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) shaped = shaped && t[i] >= '0' && t[i] <= '9';
+  if (!shaped || t.substr(0, 4) < "1753") return "1753-01-01";
+  return std::string(t);
+}
+
+// The value of a field with a class letter, in that class.
+Value HeldValue(const backupfile::TableDataFileReader& field, std::string& text) {
+  using Class = backupfile::TableDataFileReader::ValueClass;
+  switch (field.Class()) {
+    case Class::kInteger:
+      return Value(static_cast<long long>(field.Integer()));
+    case Class::kReal:
+      return Value(field.Real());
+    case Class::kBinary:
+      return Value(field.Bytes());
+    default:
+      text.clear();
+      field.AppendText(text);
+      return Value(text);
+  }
+}
+
+// A held value for a server column, which keeps one type: a date held as a number is read as the file
+// engine reads one (seconds since 1970, a Julian day), a text in a date column as a date text.
+Value ForServer(const ColumnInfo& column, Value held) {
+  if (!IsDateType(column.dataType)) return held;
+  switch (held.GetKind()) {
+    case Value::Kind::Integer:
+      return Value::Date(ServerDate(DateFromUnixTime(held.AsInt())));
+    case Value::Kind::Double:
+      return Value::Date(ServerDate(DateFromJulianDay(held.AsDouble())));
+    case Value::Kind::Text:
+      return Value::Date(ServerDate(held.TextRef()));
+    default:
+      return held;
+  }
+}
+
+std::string Number(std::string& text, const Separators& separators, bool monetary) {
+  return backupfile::FormatNumericValue(text, monetary ? separators.monetaryDecimal : separators.decimal,
+                                        monetary ? separators.monetaryThousands : separators.thousands, ".",
+                                        "");
+}
+
+// The text of a field in its column's form, into `text`.
+void FieldText(const backupfile::TableDataFileReader& field, std::string& text) {
+  text.clear();
+  field.AppendText(text);
+}
+
+bool Held(const backupfile::TableDataFileReader& field) {
+  return field.Class() != backupfile::TableDataFileReader::ValueClass::kColumn;
+}
+
+}  // namespace
+
+Value FileValue(const ColumnInfo& column, const backupfile::TableDataFileReader& field,
+                const Separators& separators, std::string& text) {
+  if (Held(field)) return HeldValue(field, text);
+  const int type = column.dataType;
+  FieldText(field, text);
+  if (type == adBoolean) {
+    std::optional<double> flag = ParseNumber(text);
+    return Value(flag && *flag != 0.0);
+  }
+  if (type == adSingle || type == adDouble) {
+    std::string converted = Number(text, separators, false);
+    std::optional<double> parsed = ParseNumber(converted);
+    return parsed ? Value(*parsed) : Value(std::move(converted));
+  }
+  if (type == adDecimal || type == adNumeric || type == adVarNumeric)
+    return Value::Decimal(Number(text, separators, false));
+  if (type == adCurrency) return Value::Decimal(Number(text, separators, true));
+  if (type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp)
+    return Value::Date(text);
+  if (IsIntegerType(type)) {
+    if (std::optional<std::int64_t> whole = ParseWholeNumber(text)) return Value(*whole);
+    if (ParseNumber(text)) return Value(Value(text).AsInt());
+  }
+  return Value(text);
+}
+
+Value ServerValue(const ColumnInfo& column, const backupfile::TableDataFileReader& field,
+                  const Separators& separators, std::string& text) {
+  if (Held(field)) return ForServer(column, HeldValue(field, text));
+  const int type = column.dataType;
+  if (IsBinaryType(type)) return Value(field.Bytes());
+  FieldText(field, text);
+  if (type == adBoolean) {
+    std::optional<double> flag = ParseNumber(text);
+    return Value(flag && *flag != 0.0);
+  }
+  if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric || type == adNumeric)
+    return Value(Number(text, separators, false));
+  if (type == adCurrency) return Value(Number(text, separators, true));
+  if (type == adDate || type == adDBDate) return Value::Date(ServerDate(text));
+  return Value(text);
+}
+
+}  // namespace vela
