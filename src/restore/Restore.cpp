@@ -58,7 +58,6 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
                        const std::string& msAccessDBPassword) {
   return Trapped("Restore", [&](Procedure& at) {
     bool result = false;
-    bool success = false;
     // Whatever ends the restore, a database still aside is removed once the objects holding it are gone.
     struct AsideRemover {
       Restorer& restorer;
@@ -104,117 +103,129 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
       if (utils().FileExists(modePath))
         m_BackupMode = static_cast<BackupModeEnum>(ReadNumberFile(utils(), modePath));
 
-      if (m_BackupMode == bmDirectCopy) {
-        at();
-        std::string providerPath = utils().JoinPath(m_RestoreFolder, kProviderMember);
-        std::int32_t backupProvider =
-            utils().FileExists(providerPath) ? ReadNumberFile(utils(), providerPath) : 0;
-        if (backupProvider != m_Provider) {
-          std::int32_t answer = kAnswerOk;
-          at();
-          operation_.RaiseShowMessage(GetMessageText(35), 64, "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}",
-                                      answer);
-        } else if (m_Provider == dpAccess) {
-          at();
-          std::string copy = utils().JoinPath(work.Get(), kNativeBackupMember);
-          m_Aside = AsideConnectionString(connectionString);
-          if (PlaceDirectCopy(copy, WithDatabasePassword(m_Aside, msAccessDBPassword))) {
-            at();
-            InitializeRestorationObjects(WithDatabasePassword(m_Aside, msAccessDBPassword), objects);
-            objects.document.reset();
-            objects.catalog.reset();
-            success = true;
-          }
-        } else {
-          // The server restores its own backup into a database aside; the target stays until the end.
-          at();
-          m_Aside = AsideConnectionString(connectionString);
-          std::string copy = utils().JoinPath(m_RestoreFolder, kNativeBackupMember);
-          at();
-          if (Archive(operation_).RestoreSQLBackupFromFile(m_Aside, copy)) {
-            success = true;
-            if (!operation_.Cancelled()) {
-              at();
-              InitializeRestorationObjects(m_Aside, objects);
-              objects.document.reset();
-              objects.catalog.reset();
-            }
-          } else {
-            m_Aside.clear();  // nothing was made
-          }
-        }
-      } else {
-        at();
-        if (CreateDatabase(connectionString, msAccessDBPassword)) {
-          at();
-          InitializeRestorationObjects(WithDatabasePassword(m_Aside, msAccessDBPassword), objects);
-          at();
-          operation_.RaiseUpdateProgress(0, GetMessageText(41));
-          std::string documentPath = utils().JoinPath(m_RestoreFolder, kDocumentMember);
-          std::optional<xml::Document> loaded;
-          at();
-          if (utils().FileExists(documentPath)) {
-            try {
-              loaded = xml::Document::Load(documentPath);
-            } catch (const Error&) {
-              loaded.reset();  // a document that is no XML ends the restore with its final notice
-            }
-          }
-          if (!loaded) {
-            at();
-            operation_.RaiseUpdateProgress(100, GetMessageText(8));
-          } else {
-            at();
-            objects.document = backupfile::ReadBackupDocument(*loaded);
-            loaded.reset();
-            members.CheckTableFiles(*objects.document);
-            at();
-            RestoreTables(*objects.document, *objects.connection, *objects.catalog);
-            at();
-            // A rejected key ends the restore as a cancel would: final notice, target dropped, False.
-            success = true;
-            if (!RestoreForeignKeys(*objects.document, *objects.connection, *objects.catalog,
-                                    msAccessIgnoreRelations)) {
-              operation_.Cancel();
-            } else {
-              at();
-              RestoreEngineObjects(*objects.document, *objects.connection, *objects.catalog);
-            }
-          }
-        }
-      }
-
-      if (success) {
-        at();
-        if (!operation_.Cancelled())
-          operation_.RaiseRestoreAdditionalFiles(work.Get(), m_RestoreFolder, connectionString);
-        // The new database takes the target's place now that nothing can stop it any more.
-        bool placed = true;
-        if (!operation_.Cancelled()) {
-          at();
-          objects.catalog.reset();
-          if (objects.connection) objects.connection->Close();
-          objects.connection.reset();
-          placed = PutInPlace(connectionString);
-        }
-        if (placed) operation_.RaiseUpdateProgress(100, GetMessageText(operation_.Cancelled() ? 6 : 7));
-        success = placed;
-      }
-      if (!operation_.Cancelled()) result = success;
-      if (operation_.Cancelled()) {
-        // The database built aside goes; the target was never touched.
-        at();
-        objects.catalog.reset();
-        if (objects.connection) objects.connection->Close();
-        objects.connection.reset();
-        if (!m_Aside.empty()) DropDatabase(m_Aside);
-        m_Aside.clear();
-      }
+      at();
+      const bool success = m_BackupMode == bmDirectCopy
+                               ? RestoreDirectCopy(at, connectionString, msAccessDBPassword, objects)
+                               : RestoreText(at, connectionString, members, msAccessIgnoreRelations,
+                                             msAccessDBPassword, objects);
+      result = Conclude(at, success, connectionString, objects);
     }
     at();
     work.Remove();
     return result;
   });
+}
+
+bool Restorer::RestoreDirectCopy(Procedure& at, const std::string& connectionString,
+                                 const std::string& msAccessDBPassword, RestorationObjects& objects) {
+  at();
+  std::string providerPath = utils().JoinPath(m_RestoreFolder, kProviderMember);
+  std::int32_t backupProvider = utils().FileExists(providerPath) ? ReadNumberFile(utils(), providerPath) : 0;
+  if (backupProvider != m_Provider) {
+    std::int32_t answer = kAnswerOk;
+    at();
+    operation_.RaiseShowMessage(GetMessageText(35), 64, "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}", answer);
+    return false;
+  }
+  if (m_Provider == dpAccess) {
+    at();
+    std::string copy = utils().JoinPath(operation_.workFolder().Get(), kNativeBackupMember);
+    m_Aside = AsideConnectionString(connectionString);
+    if (!PlaceDirectCopy(copy, WithDatabasePassword(m_Aside, msAccessDBPassword))) return false;
+    at();
+    InitializeRestorationObjects(WithDatabasePassword(m_Aside, msAccessDBPassword), objects);
+    objects.document.reset();
+    objects.catalog.reset();
+    return true;
+  }
+  // The server restores its own backup into a database aside; the target stays until the end.
+  at();
+  m_Aside = AsideConnectionString(connectionString);
+  std::string copy = utils().JoinPath(m_RestoreFolder, kNativeBackupMember);
+  at();
+  if (!Archive(operation_).RestoreSQLBackupFromFile(m_Aside, copy)) {
+    m_Aside.clear();  // nothing was made
+    return false;
+  }
+  if (!operation_.Cancelled()) {
+    at();
+    InitializeRestorationObjects(m_Aside, objects);
+    objects.document.reset();
+    objects.catalog.reset();
+  }
+  return true;
+}
+
+bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
+                           const backupfile::MemberIndex& members, const std::string& msAccessIgnoreRelations,
+                           const std::string& msAccessDBPassword, RestorationObjects& objects) {
+  at();
+  if (!CreateDatabase(connectionString, msAccessDBPassword)) return false;
+  at();
+  InitializeRestorationObjects(WithDatabasePassword(m_Aside, msAccessDBPassword), objects);
+  at();
+  operation_.RaiseUpdateProgress(0, GetMessageText(41));
+  std::string documentPath = utils().JoinPath(m_RestoreFolder, kDocumentMember);
+  std::optional<xml::Document> loaded;
+  at();
+  if (utils().FileExists(documentPath)) {
+    try {
+      loaded = xml::Document::Load(documentPath);
+    } catch (const Error&) {
+      loaded.reset();  // a document that is no XML ends the restore with its final notice
+    }
+  }
+  if (!loaded) {
+    at();
+    operation_.RaiseUpdateProgress(100, GetMessageText(8));
+    return false;
+  }
+  at();
+  objects.document = backupfile::ReadBackupDocument(*loaded);
+  loaded.reset();
+  members.CheckTableFiles(*objects.document);
+  at();
+  RestoreTables(*objects.document, *objects.connection, *objects.catalog);
+  at();
+  // A rejected key ends the restore as a cancel would: final notice, target dropped, False.
+  if (!RestoreForeignKeys(*objects.document, *objects.connection, *objects.catalog,
+                          msAccessIgnoreRelations)) {
+    operation_.Cancel();
+  } else {
+    at();
+    RestoreEngineObjects(*objects.document, *objects.connection, *objects.catalog);
+  }
+  return true;
+}
+
+bool Restorer::Conclude(Procedure& at, bool success, const std::string& connectionString,
+                        RestorationObjects& objects) {
+  if (success) {
+    at();
+    if (!operation_.Cancelled())
+      operation_.RaiseRestoreAdditionalFiles(operation_.workFolder().Get(), m_RestoreFolder,
+                                             connectionString);
+    // The new database takes the target's place now that nothing can stop it any more.
+    bool placed = true;
+    if (!operation_.Cancelled()) {
+      at();
+      objects.catalog.reset();
+      if (objects.connection) objects.connection->Close();
+      objects.connection.reset();
+      placed = PutInPlace(connectionString);
+    }
+    if (placed) operation_.RaiseUpdateProgress(100, GetMessageText(operation_.Cancelled() ? 6 : 7));
+    success = placed;
+  }
+  if (!operation_.Cancelled()) return success;
+  // The database built aside goes; the target was never touched.
+  at();
+  objects.catalog.reset();
+  if (objects.connection) objects.connection->Close();
+  objects.connection.reset();
+  if (!m_Aside.empty()) DropDatabase(m_Aside);
+  m_Aside.clear();
+  return false;
 }
 
 }  // namespace vela

@@ -21,6 +21,10 @@
 
 namespace vela {
 
+class Procedure;
+namespace backupfile {
+class MemberIndex;
+}  // namespace backupfile
 namespace data {
 class Catalog;
 class Connection;
@@ -48,6 +52,17 @@ class Restorer {
     ~RestorationObjects();
   };
   void InitializeRestorationObjects(const std::string& connectionString, RestorationObjects& objects);
+
+  // The two kinds of restore. Each builds the new database aside and returns whether it is complete;
+  // Conclude then puts it in the target's place, or drops it when the restore was cancelled, and returns
+  // the restore's result. They run within the Restore procedure (`at`).
+  bool RestoreDirectCopy(Procedure& at, const std::string& connectionString,
+                         const std::string& msAccessDBPassword, RestorationObjects& objects);
+  bool RestoreText(Procedure& at, const std::string& connectionString, const backupfile::MemberIndex& members,
+                   const std::string& msAccessIgnoreRelations, const std::string& msAccessDBPassword,
+                   RestorationObjects& objects);
+  bool Conclude(Procedure& at, bool success, const std::string& connectionString,
+                RestorationObjects& objects);
 
   // A backup file of an older layout: unpacked into a folder for the user instead.
   void HandleObsoleteBackupVersion(const std::string& connectionString, const std::string& sourceFilePath);
