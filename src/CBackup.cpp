@@ -9,7 +9,9 @@
 
 namespace vela {
 
-CBackup::CBackup(std::shared_ptr<Utils> utils) : state_(std::make_unique<ObjectState>(std::move(utils))) {}
+CBackup::CBackup(std::shared_ptr<Utils> utils) : CBackup(SystemServices(std::move(utils))) {}
+CBackup::CBackup(std::shared_ptr<Services> services)
+    : state_(std::make_unique<ObjectState>(std::move(services))) {}
 CBackup::~CBackup() = default;
 
 std::shared_ptr<LanguageResources> CBackup::GetLanguageResources() const {
@@ -31,6 +33,7 @@ void CBackup::Cancel() {
 
 bool CBackup::Save(data::Connection& connection, const std::string& destinationFilePath,
                    const TableList& doNotSaveDataTables) {
+  OperationWrites writes(*state_->services);
   Operation operation = state_->MakeOperation();
   return Saver(operation, state_->m_BackupMode).Save(connection, destinationFilePath, doNotSaveDataTables);
 }
@@ -42,6 +45,7 @@ void CBackup::SetSQLBackupProgress(std::int16_t value) {
 bool CBackup::Restore(const std::string& connectionString, const std::string& sourceFilePath,
                       bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
                       const std::string& msAccessDBPassword) {
+  OperationWrites writes(*state_->services);
   Operation operation = state_->MakeOperation();
   return Restorer(operation, state_->m_BackupMode)
       .Restore(connectionString, sourceFilePath, intelligentTableStructure, msAccessIgnoreRelations,

@@ -18,6 +18,7 @@
 #include "velabackup/Enums.h"
 #include "velabackup/Error.h"
 #include "velabackup/LanguageResources.h"
+#include "velabackup/Services.h"
 #include "velabackup/Utils.h"
 #include "velabackup/data/Value.h"
 
@@ -31,8 +32,11 @@ struct ObjectState;
 
 class CBackup {
  public:
-  // `utils` replaces the platform services (tests); by default the object uses its own.
+  // `utils` replaces the utilities of this machine (a host with its own log sink); the rest of the
+  // services stay the system's.
   explicit CBackup(std::shared_ptr<Utils> utils = nullptr);
+  // Everything the object asks of the machine comes from `services` (tests hand in doubles).
+  explicit CBackup(std::shared_ptr<Services> services);
   // Removes the work folder.
   ~CBackup();
   CBackup(const CBackup&) = delete;
@@ -66,10 +70,6 @@ class CBackup {
 
   // Where events go; the sink must outlive the operations. nullptr: no events are handled.
   void SetEvents(CBackupEvents* events);
-
-  // The object's state behind this interface (src/component/Operation.h), for tests and diagnostics; a
-  // host has no need of it.
-  ObjectState& Internals() { return *state_; }
 
  private:
   std::unique_ptr<ObjectState> state_;

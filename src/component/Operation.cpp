@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/data/sqlite/FaultVfs.h"
+#include "platform/utils/FileDescriptor.h"
 #include "velabackup/Error.h"
 
 namespace vela {
@@ -38,23 +40,59 @@ bool IsPrivateFolder(const std::string& path) {
          (info.st_mode & 0077) == 0;
 }
 
+// A folder nobody else can have made or entered: mkdtemp makes it new, with mode 0700, and a folder once
+// removed is never made again under the same path.
+std::string MakePrivateFolder(const Utils& utils) {
+  std::string pattern = utils.JoinPath(utils.TempFolder(), utils.UniqueName(false) + "XXXXXX");
+  if (::mkdtemp(pattern.data()) == nullptr)
+    throw Error(kPathAccess, kSourceComponent,
+                "Cannot create a work folder in " + utils.TempFolder() + ": " + std::strerror(errno));
+  return pattern;
+}
+
+// The services of this machine: the utilities given (or the platform's own), the system's drives, a work
+// folder in the temporary folder, writes straight to the files.
+class SystemServicesImpl final : public Services {
+ public:
+  explicit SystemServicesImpl(std::shared_ptr<Utils> utils)
+      : utils_(utils ? std::move(utils) : std::make_shared<Utils>()) {}
+  const Utils& Utilities() const override { return *utils_; }
+  const zip::Drive& Drive() const override { return zip::DefaultDrive(); }
+  FileWrites* Writes() const override { return nullptr; }
+
+  std::string MakeWorkFolder() const override { return MakePrivateFolder(*utils_); }
+
+ private:
+  std::shared_ptr<Utils> utils_;
+};
+
 }  // namespace
+
+std::shared_ptr<Services> SystemServices(std::shared_ptr<Utils> utils) {
+  return std::make_shared<SystemServicesImpl>(std::move(utils));
+}
 
 std::string WorkFolder::Get() {
   if (!path_.empty() && IsPrivateFolder(path_)) return path_;
-  // A folder nobody else can have made or entered: mkdtemp makes it new, with mode 0700. It is checked
-  // again after it is made (a folder of another owner, a link or wider rights are refused), and a folder
-  // once removed is never made again under the same path.
-  std::string pattern = utils_.JoinPath(utils_.TempFolder(), utils_.UniqueName(false) + "XXXXXX");
-  if (::mkdtemp(pattern.data()) == nullptr)
-    throw Error(kPathAccess, kSourceComponent,
-                "Cannot create a work folder in " + utils_.TempFolder() + ": " + std::strerror(errno));
-  if (!IsPrivateFolder(pattern))
-    throw Error(kPathAccess, kSourceComponent,
-                "The work folder " + pattern + " is not a private folder of this user");
-  path_ = std::move(pattern);
+  // Checked again after it is made: a folder of another owner, a link or wider rights are refused.
+  std::string path = services_ ? services_->MakeWorkFolder() : MakePrivateFolder(utils_);
+  if (!IsPrivateFolder(path))
+    throw Error(kPathAccess, kSourceComponent, "The work folder " + path + " is not a private folder of this user");
+  path_ = std::move(path);
   return path_;
 }
+
+struct OperationWrites::Scopes {
+  explicit Scopes(FileWrites* writes) : files(writes) {}
+  utils::WritesScope files;
+  data::sqlite::EngineWritesScope engine;
+};
+
+// Without a FileWrites the engine keeps its own file system: nothing is installed.
+OperationWrites::OperationWrites(const Services& services) {
+  if (FileWrites* writes = services.Writes()) scopes_ = std::make_unique<Scopes>(writes);
+}
+OperationWrites::~OperationWrites() = default;
 
 void WorkFolder::Remove() {
   if (path_.empty()) return;
@@ -92,9 +130,7 @@ void Operation::RaiseSelectFolder(const std::string& caption, std::string& folde
   if (events_) events_->SelectFolder(caption, folder);
 }
 
-ObjectState::ObjectState(std::shared_ptr<Utils> services)
-    : utils(services ? std::move(services) : std::make_shared<Utils>()),
-      workFolder(*utils),
-      drive(&zip::DefaultDrive()) {}
+ObjectState::ObjectState(std::shared_ptr<Services> services)
+    : services(services ? std::move(services) : SystemServices()), workFolder(*this->services) {}
 
 }  // namespace vela

@@ -1,5 +1,6 @@
 // What the subsystems of a running Save or Restore share, and nothing more: the cancel flag, the host's
-// events, the platform services, the medium archives go to, and the work folder.
+// events, the utilities, the medium archives go to, and the work folder, the last three from the object's
+// Services.
 //
 // Ownership: the CBackup object owns the state behind an Operation (ObjectState) and outlives it; an
 // Operation is made per call and handed by reference to the save, the restore and the archive, which keep
@@ -7,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "platform/zip/Drive.h"
 #include "velabackup/CBackupEvents.h"
 #include "velabackup/Enums.h"
+#include "velabackup/Services.h"
 #include "velabackup/Utils.h"
 
 namespace vela {
@@ -22,10 +25,12 @@ namespace vela {
 // Rounds numerator / denominator to the nearest integer, halves to even (denominator > 0).
 std::int64_t RoundHalfEven(std::int64_t numerator, std::int64_t denominator);
 
-// The work folder of one CBackup object: one path for the object's life, made (mode 0700) when an
-// operation needs it, made again when it was removed, and removed with the object.
+// The work folder of one CBackup object: one path for the object's life, made (by the services, mode 0700)
+// when an operation needs it, made again when it was removed, and removed with the object.
 class WorkFolder {
  public:
+  explicit WorkFolder(const Services& services) : services_(&services), utils_(services.Utilities()) {}
+  // A folder in the temporary folder these utilities name (a look at a backup file outside an operation).
   explicit WorkFolder(const Utils& utils) : utils_(utils) {}
   ~WorkFolder();
   WorkFolder(const WorkFolder&) = delete;
@@ -39,8 +44,23 @@ class WorkFolder {
   void Remove();
 
  private:
+  const Services* services_ = nullptr;
   const Utils& utils_;
   std::string path_;
+};
+
+// The writes of one Save or Restore go through the services' FileWrites, the database engine's own
+// included, on the calling thread and for as long as this object lives.
+class OperationWrites {
+ public:
+  explicit OperationWrites(const Services& services);
+  ~OperationWrites();
+  OperationWrites(const OperationWrites&) = delete;
+  OperationWrites& operator=(const OperationWrites&) = delete;
+
+ private:
+  struct Scopes;
+  std::unique_ptr<Scopes> scopes_;
 };
 
 class Operation {
@@ -93,12 +113,11 @@ class Operation {
 
 // The state of one CBackup object that lives between its calls.
 struct ObjectState {
-  explicit ObjectState(std::shared_ptr<Utils> services);
+  // nullptr: the services of this machine.
+  explicit ObjectState(std::shared_ptr<Services> services);
 
-  std::shared_ptr<Utils> utils;
+  std::shared_ptr<Services> services;
   WorkFolder workFolder;
-  // The medium archives are written to and read from; tests put a simulated one in.
-  const zip::Drive* drive;
   CBackupEvents* events = nullptr;
 
   BackupModeEnum m_BackupMode = bmCompressedTextFile;
@@ -107,7 +126,7 @@ struct ObjectState {
   std::string m_NativeCaption;
 
   Operation MakeOperation() {
-    return Operation(*utils, events, m_Cancel, workFolder, *drive, m_NativeCaption);
+    return Operation(services->Utilities(), events, m_Cancel, workFolder, services->Drive(), m_NativeCaption);
   }
 };
 

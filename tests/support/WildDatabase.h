@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "velabackup/CBackupEvents.h"
-
 namespace vela::testing {
 
 inline constexpr const char* kWildSchema = R"sql(
@@ -110,19 +108,6 @@ inline std::string Exec(const std::string& path, const std::string& sql) {
   sqlite3_free(message);
   return complaint;
 }
-
-// The notices (ShowMessage) a save or restore raised, in order.
-struct Notices : CBackupEvents {
-  void ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& guid,
-                   std::int32_t&) override {
-    messages.push_back({prompt, guid, buttons});
-  }
-  struct Message {
-    std::string prompt, guid;
-    int buttons;
-  };
-  std::vector<Message> messages;
-};
 
 // Makes the database at `path` with the sqlite3 library alone.
 inline void MakeWildDatabase(const std::string& path) {

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 
-#include <atomic>
 #include <cstdio>
 
 #include <unistd.h>
@@ -51,34 +50,32 @@ std::size_t FileDescriptor::ReadAll(void* data, std::size_t size, std::error_cod
 
 namespace {
 
-std::atomic<long> failAt{0};
-std::atomic<long> counted{0};
+thread_local FileWrites* current = nullptr;
 
 }  // namespace
 
-bool WriteFaultDue() noexcept {
-  const long n = ++counted;
-  long due = failAt.load();
-  return due > 0 && n == due && failAt.compare_exchange_strong(due, 0);
+WritesScope::WritesScope(FileWrites* writes) noexcept : outer_(std::exchange(current, writes)) {}
+WritesScope::~WritesScope() {
+  current = outer_;
 }
 
-void FailNthWrite(long n) noexcept {
-  counted = 0;
-  failAt = n;
-}
-
-long WritesCounted() noexcept {
-  return counted.load();
+std::error_code BeforeWrite() noexcept {
+  if (!current) return {};
+  try {
+    return current->BeforeWrite();
+  } catch (...) {
+    return std::make_error_code(std::errc::io_error);
+  }
 }
 
 std::error_code Rename(const char* from, const char* to) noexcept {
-  if (WriteFaultDue()) return std::make_error_code(std::errc::no_space_on_device);
+  if (std::error_code error = BeforeWrite()) return error;
   if (::rename(from, to) != 0) return {errno, std::generic_category()};
   return {};
 }
 
 std::error_code FileDescriptor::WriteAll(const void* data, std::size_t size) noexcept {
-  if (WriteFaultDue()) return std::make_error_code(std::errc::no_space_on_device);
+  if (std::error_code error = BeforeWrite()) return error;
   const auto* bytes = static_cast<const char*>(data);
   std::size_t done = 0;
   while (done < size) {

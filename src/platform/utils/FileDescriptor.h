@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <system_error>
 
+#include "velabackup/Services.h"
+
 namespace vela::utils {
 
 class FileDescriptor {
@@ -48,17 +50,25 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
-// A countdown of faults, for tests of what a full disk does: after FailNthWrite(n), the nth write (WriteAll)
-// or rename (Rename) from then on fails as a full disk would, once; 0 turns the countdown off. How many were
-// counted since tells a test when an operation ran without meeting its fault.
-void FailNthWrite(long n) noexcept;
-long WritesCounted() noexcept;
+// The writes of the calling thread go through `writes` while a WritesScope lives: an operation installs its
+// services' FileWrites for the length of its run. Scopes nest; the outer one comes back after. nullptr: the
+// writes go straight to the files.
+class WritesScope {
+ public:
+  explicit WritesScope(FileWrites* writes) noexcept;
+  ~WritesScope();
+  WritesScope(const WritesScope&) = delete;
+  WritesScope& operator=(const WritesScope&) = delete;
 
-// Counts one write, sync or rename that does not go through this file (the database engine's own); true
-// when it is the one the countdown fails.
-bool WriteFaultDue() noexcept;
+ private:
+  FileWrites* outer_;
+};
 
-// Renames a file, counted by the fault countdown.
+// What the calling thread's FileWrites says of the next write, sync or rename: no error when none is
+// installed. The database engine's own writes ask it too (data/sqlite/FaultVfs.h).
+std::error_code BeforeWrite() noexcept;
+
+// Renames a file, asking the calling thread's FileWrites first.
 std::error_code Rename(const char* from, const char* to) noexcept;
 
 }  // namespace vela::utils

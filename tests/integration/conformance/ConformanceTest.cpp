@@ -262,6 +262,11 @@ TEST_P(ProviderConformance, EveryStatementTheComponentSendsRuns) {
                        "index P]K(Co]l [1]) unique primary nulls 1", "key P]K(Co]l [1]) type 1 rules 00"}));
   EXPECT_EQ(Rows(*db_, "SELECT [Co]]l [1]]], [Select] FROM [We]]ird \"Tåble's\"]"),
             (RowList{{Value(1), Value("a")}}));
+  // A mark inside a literal is text, not a parameter.
+  const std::vector<Parameter> two = {{"", adInteger, adParamInput, 0, Value(2), 0, 0}};
+  db_->Execute("INSERT INTO [We]]ird \"Tåble's\"] ([Co]]l [1]]], [Select]) VALUES (?, '?''[x]')", two, false);
+  EXPECT_EQ(Rows(*db_, "SELECT [Select] FROM [We]]ird \"Tåble's\"] WHERE [Co]]l [1]]] = 2"),
+            (RowList{{Value("?'[x]")}}));
 }
 
 // A column of each type the API names, with an ordinary value and an extreme one. Times of day travel on
@@ -370,22 +375,26 @@ TEST_P(ProviderConformance, EveryTypeKeepsKindAndValueThroughRecordsetsAndComman
                 c.definedSize == columns[i].definedSize)
         << c.name;
   }
-  auto read = db_->OpenRecordset("SELECT * FROM [Every Type] ORDER BY [Row]", adOpenForwardOnly,
-                                 adLockReadOnly, adUseServer);
-  for (int row = 1; row <= 6; ++row, read->MoveNext()) {
-    ASSERT_FALSE(read->Eof());
-    const std::vector<Value> values = expected(row);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      const Value& got = read->GetValue(i);
-      EXPECT_EQ(read->Field(i).type, table.columns[i].type) << columns[i].name;
-      if (values[i].IsNull() && columns[i].type == adBoolean) {  // a Yes/No column may hold No for Null
-        EXPECT_TRUE(got.IsNull() || got == Value(false)) << "row " << row;
-      } else {
-        EXPECT_EQ(got, values[i]) << columns[i].name << ", row " << row;
+  // Streamed from the server's cursor and read whole into the client's: the same kinds and values.
+  for (CursorLocationEnum location : {adUseServer, adUseClient}) {
+    SCOPED_TRACE(location == adUseServer ? "server cursor" : "client cursor");
+    auto read = db_->OpenRecordset("SELECT * FROM [Every Type] ORDER BY [Row]", adOpenForwardOnly,
+                                   adLockReadOnly, location);
+    for (int row = 1; row <= 6; ++row, read->MoveNext()) {
+      ASSERT_FALSE(read->Eof());
+      const std::vector<Value> values = expected(row);
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        const Value& got = read->GetValue(i);
+        EXPECT_EQ(read->Field(i).type, table.columns[i].type) << columns[i].name;
+        if (values[i].IsNull() && columns[i].type == adBoolean) {  // a Yes/No column may hold No for Null
+          EXPECT_TRUE(got.IsNull() || got == Value(false)) << "row " << row;
+        } else {
+          EXPECT_EQ(got, values[i]) << columns[i].name << ", row " << row;
+        }
       }
     }
+    EXPECT_TRUE(read->Eof());
   }
-  EXPECT_TRUE(read->Eof());
 }
 
 TEST_P(ProviderConformance, AnEmptyBinaryValueStaysApartFromNull) {

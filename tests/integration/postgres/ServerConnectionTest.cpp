@@ -1,5 +1,6 @@
-// The server provider's connection on the PostgreSQL test cluster (scripts/pg_cluster.sh): connection
-// strings, the component's dialect on the server, typed parameters, streaming and the errors it raises.
+// The server provider's connection on the PostgreSQL test cluster (scripts/pg_cluster.sh), for what the
+// conformance suite does not reach: connection strings and logins, streaming with flat memory, the
+// server's own statement in its errors, and runs of inserts.
 // Each test works in a database of its own, made and dropped through the maintenance database.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/data/Canonical.h"
 #include "platform/data/SqlText.h"
 #include "platform/data/postgres/ServerConnection.h"
 #include "support/Failure.h"
@@ -98,96 +98,6 @@ TEST_F(ServerConnectionTest, RefusedLoginsAndUnknownDatabasesNameServerAndDataba
   EXPECT_EQ(gone.Number(), kServerGone);
 }
 
-TEST_F(ServerConnectionTest, NamesWithQuotesAndBracketsStayNames) {
-  const std::string table = "it's a \"t]able\"";
-  const std::string column = "c]o'l\"";
-  db_->Execute("CREATE TABLE " + BracketName(table) + " (" + BracketName(column) + " text, [?] int)");
-  std::vector<Parameter> parameters = {{"a", adVarWChar, adParamInput, 0, Value("?'[x]"), 0, 0},
-                                       {"b", adInteger, adParamInput, 0, Value(7), 0, 0}};
-  db_->Execute("INSERT INTO " + BracketName(table) + " (" + BracketName(column) + ", [?]) VALUES (?, ?)",
-               parameters, false);
-  auto rs = db_->OpenRecordset("SELECT " + BracketName(column) + ", [?], '?' AS [q] FROM " +
-                                   BracketName(table) + " WHERE " + BracketName(column) + " = '?''[x]'",
-                               adOpenStatic, adLockReadOnly, adUseClient);
-  ASSERT_EQ(rs->RecordCount(), 1);
-  EXPECT_EQ(rs->Field(0).name, column);
-  EXPECT_EQ(rs->Field(1).name, "?");
-  EXPECT_EQ(rs->GetValue(std::size_t{0}).AsText(), "?'[x]");
-  EXPECT_EQ(rs->GetValue(std::size_t{1}).AsInt(), 7);
-  EXPECT_EQ(rs->GetValue("q").AsText(), "?");
-}
-
-TEST_F(ServerConnectionTest, ParametersOfEveryTypeRoundTrip) {
-  db_->Execute(
-      "CREATE TABLE [t] ([i2] int2, [i4] int4, [i8] int8, [f4] float4, [f8] float8, [n] numeric(24,6), [b] "
-      "bool,"
-      " [tx] text, [vc] varchar(12), [ch] char(3), [bin] bytea, [d] date, [ts] timestamp, [tz] timestamptz,"
-      " [g] uuid)");
-  Bytes bytes;
-  for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(255 - i));
-  std::vector<Parameter> row = {
-      {"", adSmallInt, adParamInput, 0, Value(-32768), 0, 0},
-      {"", adInteger, adParamInput, 0, Value(2147483647), 0, 0},
-      {"", adBigInt, adParamInput, 0, Value(9007199254740993LL), 0, 0},
-      {"", adSingle, adParamInput, 0, Value(1.5), 0, 0},
-      {"", adDouble, adParamInput, 0, Value(0.1), 0, 0},
-      {"", adNumeric, adParamInput, 0, Value::Decimal("-123456789012345678.000001"), 24, 6},
-      {"", adBoolean, adParamInput, 0, Value(true), 0, 0},
-      {"", adLongVarWChar, adParamInput, 0, Value("Grüße ☃ 'x' \"y\" \\n"), 0, 0},
-      {"", adVarWChar, adParamInput, 12, Value("abc"), 0, 0},
-      {"", adWChar, adParamInput, 3, Value("xy"), 0, 0},
-      {"", adLongVarBinary, adParamInput, 0, Value(bytes), 0, 0},
-      {"", adDBDate, adParamInput, 0, Value::Date("2024-02-29 00:00:00"), 0, 0},
-      {"", adDate, adParamInput, 0, Value::Date("1899-12-30 13:14:15.123456"), 0, 0},
-      {"", adDBTimeStamp, adParamInput, 0, Value::Date("2000-01-01 23:59:59"), 0, 0},
-      {"", adGUID, adParamInput, 0, Value("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"), 0, 0},
-  };
-  std::string insert = "INSERT INTO [t] VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-  db_->Execute(insert, row, true);
-  db_->Execute(insert, row, true);  // the prepared statement again
-  std::vector<Parameter> nulls = row;
-  for (Parameter& p : nulls) p.value = Value::Null();
-  db_->Execute(insert, nulls, false);
-
-  const std::vector<Value> expected = {Value(-32768),
-                                       Value(2147483647),
-                                       Value(9007199254740993LL),
-                                       Value(1.5),
-                                       Value(0.1),
-                                       Value::Decimal("-123456789012345678.000001"),
-                                       Value(true),
-                                       Value("Grüße ☃ 'x' \"y\" \\n"),
-                                       Value("abc"),
-                                       Value("xy"),  // char(n) reads without its padding
-                                       Value(bytes),
-                                       Value::Date("2024-02-29 00:00:00"),
-                                       Value::Date(*CanonicalDate("1899-12-30 13:14:15.123456")),
-                                       Value::Date("2000-01-01 23:59:59"),
-                                       Value("{6F9619FF-8B86-D011-B42D-00C04FC964FF}")};
-  const std::vector<int> types = {adSmallInt,      adInteger, adBigInt,       adSingle,      adDouble,
-                                  adNumeric,       adBoolean, adLongVarWChar, adVarWChar,    adWChar,
-                                  adLongVarBinary, adDBDate,  adDBTimeStamp,  adDBTimeStamp, adGUID};
-  for (auto location : {adUseServer, adUseClient}) {
-    auto rs = db_->OpenRecordset("SELECT * FROM [t] ORDER BY [i2] NULLS LAST", adOpenForwardOnly,
-                                 adLockReadOnly, location);
-    ASSERT_EQ(rs->FieldCount(), expected.size());
-    EXPECT_EQ(rs->Field(5).precision, 24);
-    EXPECT_EQ(rs->Field(5).numericScale, 6);
-    EXPECT_EQ(rs->Field(8).definedSize, 12);
-    for (int copy = 0; copy < 2; ++copy, rs->MoveNext()) {
-      ASSERT_FALSE(rs->Eof());
-      for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(rs->GetValue(i), expected[i]) << rs->Field(i).name << " " << rs->GetValue(i).AsText();
-        EXPECT_EQ(rs->Field(i).type, types[i]) << rs->Field(i).name;
-      }
-    }
-    ASSERT_FALSE(rs->Eof());
-    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_TRUE(rs->GetValue(i).IsNull()) << i;
-    rs->MoveNext();
-    EXPECT_TRUE(rs->Eof());
-  }
-}
-
 TEST_F(ServerConnectionTest, ForwardOnlyRecordsetsStreamWithFlatMemory) {
   const std::string query = "SELECT g AS [n], repeat('x', 300) AS [pad] FROM generate_series(1, 100000) AS g";
   std::int64_t before = ResidentBytes();
@@ -223,26 +133,14 @@ TEST_F(ServerConnectionTest, ServerErrorsCarryNumberSqlStateAndStatement) {
   db_->Execute("CREATE TABLE [k] ([id] int PRIMARY KEY)");
   db_->Execute("INSERT INTO [k] VALUES (1)");
 
+  // The statement named is the one the server refused: in its own quoting, with its own marks.
   Error duplicate = Failure([&] { db_->Execute("INSERT INTO [k] VALUES (1)"); });
-  EXPECT_EQ(duplicate.Number(), kIntegrityViolation);
   EXPECT_EQ(duplicate.EngineCode(), "23505");
-  EXPECT_EQ(duplicate.Source(), kSourceServerProvider);
   EXPECT_EQ(duplicate.Statement(), "INSERT INTO \"k\" VALUES (1)");
-
   std::vector<Parameter> one = {{"", adInteger, adParamInput, 0, Value(1), 0, 0}};
   Error missing = Failure([&] { db_->Execute("UPDATE [nope] SET [id] = ?", one, true); });
-  EXPECT_EQ(missing.Number(), kNoSuchTable);
   EXPECT_EQ(missing.EngineCode(), "42P01");
   EXPECT_EQ(missing.Statement(), "UPDATE \"nope\" SET \"id\" = $1");
-  EXPECT_NE(missing.Description().find("nope"), std::string::npos);
-
-  // Fewer parameters than placeholders is the caller's mistake, caught before the server sees it.
-  EXPECT_EQ(Failure([&] { db_->Execute("INSERT INTO [k] VALUES (?), (?)", one, false); }).Number(),
-            kInvalidArgument);
-
-  Error syntax = Failure([&] { db_->OpenRecordset("SELEC 1", adOpenStatic, adLockReadOnly, adUseClient); });
-  EXPECT_EQ(syntax.Number(), kCommandError);
-  EXPECT_EQ(syntax.EngineCode(), "42601");
 
   // An error after rows have streamed surfaces on the move that meets it; the connection stays usable.
   auto rs = db_->OpenRecordset("SELECT 1 / (g - 500) FROM generate_series(1, 1000) AS g", adOpenForwardOnly,

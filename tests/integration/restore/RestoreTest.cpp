@@ -8,9 +8,10 @@
 #include <random>
 
 #include "Sample.h"
-#include "component/Operation.h"
 #include "support/Archives.h"
 #include "support/Databases.h"
+#include "support/EventRecorder.h"
+#include "support/ServiceDoubles.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/Error.h"
@@ -30,42 +31,10 @@ constexpr const char* kDocument = "{622494E8-4265-4A3E-81A7-8E785532AC06}";
 constexpr const char* kMode = "{77D0C73C-7738-42B6-9E94-1CAD0ECFF1AA}";
 constexpr const char* kProvider = "{E5D9691B-491A-49AC-912F-1F1D28F259FC}";
 
-struct Events : CBackupEvents {
-  enum Kind { kProgress, kCorruption, kAdditional };
-  void UpdateProgress(std::int32_t value, const std::string& caption) override {
-    progress.emplace_back(value, caption);
-    Maybe(kProgress, static_cast<int>(progress.size()));
-  }
-  void ShowMessage(const std::string& prompt, std::int32_t, const std::string& guid,
-                   std::int32_t& result) override {
-    messages.push_back(guid + " " + prompt);
-    if (answer) result = *answer;
-  }
-  void DatabaseCorruptionFound() override {
-    ++corruption;
-    Maybe(kCorruption, corruption);
-  }
-  void RestoreAdditionalFiles(const std::string&, const std::string&, const std::string&) override {
-    ++additional;
-    Maybe(kAdditional, additional);
-  }
-  void Maybe(Kind kind, int count) {
-    if (cancelKind == kind && cancelAt == count) backup->Cancel();
-  }
-  CBackup* backup = nullptr;
-  Kind cancelKind = kProgress;
-  int cancelAt = 0;
-  std::optional<int> answer;
-  std::vector<std::pair<int, std::string>> progress;
-  std::vector<std::string> messages;
-  int corruption = 0, additional = 0;
-};
-
 class Restore : public ::testing::Test {
  protected:
   void SetUp() override {
     backup_.SetLanguageResources(LanguageResources::English());
-    events_.backup = &backup_;
     backup_.SetEvents(&events_);
   }
   void MakeBackup(std::int64_t rows = 20) {
@@ -108,8 +77,9 @@ class Restore : public ::testing::Test {
   TempFolder folder_;
   std::string archive_ = folder_ / "backup.zip";
   std::string target_ = folder_ / "target.db";
-  CBackup backup_;
-  Events events_;
+  std::shared_ptr<testing::WatchedWorkFolder> services_ = std::make_shared<testing::WatchedWorkFolder>();
+  CBackup backup_{services_};
+  testing::EventRecorder events_;
 };
 
 TEST_F(Restore, CancelFromEveryProgressEventLeavesNothing) {
@@ -118,23 +88,20 @@ TEST_F(Restore, CancelFromEveryProgressEventLeavesNothing) {
   const int total = static_cast<int>(events_.progress.size());
   for (int n = 1; n < total; ++n) {
     std::filesystem::remove(target_);
-    events_ = Events{};
-    events_.backup = &backup_;
-    events_.cancelAt = n;
+    events_ = testing::EventRecorder{};
+    events_.CancelAt(backup_, n);
     EXPECT_FALSE(Run()) << n;
     EXPECT_FALSE(std::filesystem::exists(target_)) << n;
-    EXPECT_FALSE(std::filesystem::exists(backup_.Internals().workFolder.Path())) << n;
+    EXPECT_FALSE(std::filesystem::exists(services_->last)) << n;
     EXPECT_EQ(events_.additional, 0) << n;
   }
 }
 
 TEST_F(Restore, CancelFromTheLastEventsDropsTheTarget) {
   MakeBackup();
-  for (Events::Kind kind : {Events::kAdditional}) {
-    events_ = Events{};
-    events_.backup = &backup_;
-    events_.cancelKind = kind;
-    events_.cancelAt = 1;
+  for (testing::EventRecorder::Kind kind : {testing::EventRecorder::kAdditional}) {
+    events_ = testing::EventRecorder{};
+    events_.CancelAt(backup_, 1, kind);
     EXPECT_FALSE(Run());
     EXPECT_EQ(events_.progress.back(), std::make_pair(100, Caption(6)));
     EXPECT_FALSE(std::filesystem::exists(target_));
@@ -151,17 +118,16 @@ TEST_F(Restore, OlderLayoutIsHandedOverAsFiles) {
   testing::WriteArchive(archive_, {{"customers.dat", "old data"}, {"readme.txt", "x"}});
   events_.answer = 2;  // Cancel
   EXPECT_FALSE(Run());
-  ASSERT_EQ(events_.messages.size(), 1u);
-  EXPECT_THAT(events_.messages[0], HasSubstr("{D2A2FC11-C46A-42CC-AEE5-676E204F0A26}"));
+  ASSERT_EQ(events_.lines.size(), 1u);
+  EXPECT_THAT(events_.lines[0], HasSubstr("{D2A2FC11-C46A-42CC-AEE5-676E204F0A26}"));
   EXPECT_FALSE(std::filesystem::exists(folder_ / "backup"));
 
-  events_ = Events{};
-  events_.backup = &backup_;
+  events_ = testing::EventRecorder{};
   events_.answer = 1;  // OK
   EXPECT_FALSE(Run());
   EXPECT_TRUE(std::filesystem::exists(folder_ / "backup/customers.dat"));
-  EXPECT_THAT(events_.messages.back(), HasSubstr("{6DE29447-57F8-460B-8197-FED9E5B32AF8}"));
-  EXPECT_THAT(events_.messages.back(), HasSubstr(folder_ / "backup"));
+  EXPECT_THAT(events_.lines.back(), HasSubstr("{6DE29447-57F8-460B-8197-FED9E5B32AF8}"));
+  EXPECT_THAT(events_.lines.back(), HasSubstr(folder_ / "backup"));
   EXPECT_FALSE(Run());  // a second time the folder name is adjusted
   EXPECT_TRUE(std::filesystem::exists(folder_ / "backup (2)/readme.txt"));
   EXPECT_FALSE(std::filesystem::exists(target_));
@@ -172,13 +138,12 @@ TEST_F(Restore, AFileThatHoldsNothingIsNamedAndNothingIsHandedOver) {
   const std::string emptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
   for (const std::string& content : {std::string("no zip archive at all"), emptyZip}) {
     std::ofstream(archive_, std::ios::binary | std::ios::trunc) << content;
-    events_ = Events{};
-    events_.backup = &backup_;
+    events_ = testing::EventRecorder{};
     events_.answer = 1;  // OK to any question: none may come
     EXPECT_FALSE(Run());
-    ASSERT_EQ(events_.messages.size(), 1u) << content;
-    EXPECT_THAT(events_.messages[0], HasSubstr("{D50F8787-7A7E-4039-8AB0-410D19AC100C}"));
-    EXPECT_THAT(events_.messages[0], HasSubstr("backup.zip is not a backup file"));
+    ASSERT_EQ(events_.lines.size(), 1u) << content;
+    EXPECT_THAT(events_.lines[0], HasSubstr("{D50F8787-7A7E-4039-8AB0-410D19AC100C}"));
+    EXPECT_THAT(events_.lines[0], HasSubstr("backup.zip is not a backup file"));
     EXPECT_FALSE(std::filesystem::exists(folder_ / "backup"));
     EXPECT_FALSE(std::filesystem::exists(target_));
   }
@@ -236,13 +201,13 @@ TEST_F(Restore, HostileDataFilesFailNamingTableAndColumn) {
     // files for inspection.
     EXPECT_FALSE(std::filesystem::exists(target_)) << c.data;
     EXPECT_EQ(Leftovers(), 0) << c.data;
-    EXPECT_TRUE(std::filesystem::exists(backup_.Internals().workFolder.Path())) << c.data;
+    EXPECT_TRUE(std::filesystem::exists(services_->last)) << c.data;
   }
   // The next restore starts clean and removes them.
   std::filesystem::remove(target_);
   testing::WriteArchive(archive_, NumberBackup(".", ",", "[1][0.1]1[EOF]"));
   ASSERT_TRUE(Run());
-  EXPECT_FALSE(std::filesystem::exists(backup_.Internals().workFolder.Path()));
+  EXPECT_FALSE(std::filesystem::exists(services_->last));
 }
 
 TEST_F(Restore, ADocumentNamingAMissingColumnFailsClearly) {
@@ -266,8 +231,8 @@ TEST_F(Restore, DirectCopyIntoTheOtherEngineIsRefused) {
   testing::WriteArchive(archive_,
                         {{kMode, "2"}, {kProvider, "2"}, {"{066C4DE0-84D3-4FB9-B7A2-F24DA4609734}", "x"}});
   EXPECT_FALSE(Run());
-  ASSERT_EQ(events_.messages.size(), 1u);
-  EXPECT_THAT(events_.messages[0], HasSubstr("{8BC958C2-ECAB-4A9B-9E75-23350D555F20}"));
+  ASSERT_EQ(events_.lines.size(), 1u);
+  EXPECT_THAT(events_.lines[0], HasSubstr("{8BC958C2-ECAB-4A9B-9E75-23350D555F20}"));
   EXPECT_FALSE(std::filesystem::exists(target_));
 }
 
@@ -302,8 +267,8 @@ TEST_F(RestoreKeys, IgnoredRelationsAreLeftOutAndARejectedKeyEndsTheRestore) {
   testing::WriteArchive(archive_, members);
   std::filesystem::remove(target_);
   EXPECT_FALSE(Run());
-  ASSERT_FALSE(events_.messages.empty());
-  EXPECT_THAT(events_.messages.back(), HasSubstr("{9ACB9C96-03C6-4A06-99CC-F6872C040D78}"));
+  ASSERT_FALSE(events_.lines.empty());
+  EXPECT_THAT(events_.lines.back(), HasSubstr("{9ACB9C96-03C6-4A06-99CC-F6872C040D78}"));
   EXPECT_EQ(events_.progress.back(), std::make_pair(100, Caption(6)));
   EXPECT_FALSE(std::filesystem::exists(target_));
 }
@@ -342,10 +307,8 @@ TEST_F(Restore, CorruptRowsAreDroppedAndReportedOnceAtTheEnd) {
   EXPECT_EQ(Rows(FileDatabase(target_), "SELECT * FROM [N]"), (std::vector<std::string>{"1|", "2|5"}));
 
   std::filesystem::remove(target_);
-  events_ = Events{};
-  events_.backup = &backup_;
-  events_.cancelKind = Events::kCorruption;
-  events_.cancelAt = 1;
+  events_ = testing::EventRecorder{};
+  events_.CancelAt(backup_, 1, testing::EventRecorder::kCorruption);
   EXPECT_FALSE(Run());
   EXPECT_EQ(events_.additional, 0);
   EXPECT_EQ(events_.progress.back(), std::make_pair(100, Caption(6)));
@@ -407,15 +370,13 @@ TEST_F(Restore, AnExistingTargetStaysUntilTheRestoreSucceeds) {
   const int total = static_cast<int>(events_.progress.size());
   for (int n = 1; n < total; ++n) {
     MakeExistingTarget();
-    events_ = Events{};
-    events_.backup = &backup_;
-    events_.cancelAt = n;
+    events_ = testing::EventRecorder{};
+    events_.CancelAt(backup_, n);
     EXPECT_FALSE(Run()) << n;
     EXPECT_TRUE(TargetIsMine()) << n;
     EXPECT_EQ(Leftovers(), 0) << n;
   }
-  events_ = Events{};
-  events_.backup = &backup_;
+  events_ = testing::EventRecorder{};
 
   testing::Members members = NumberBackup(".", ",", "[1][0.1]1[EOF]");
   members[kDocument] = "<Database><Table";  // no XML

@@ -10,6 +10,7 @@
 
 #include "Sample.h"
 #include "support/Describe.h"
+#include "support/EventRecorder.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/data/Catalog.h"
@@ -23,33 +24,11 @@ using testing::Describe;
 using testing::FileDatabase;
 using testing::TempFolder;
 
-struct Recorder : CBackupEvents {
-  void UpdateProgress(std::int32_t value, const std::string& caption) override {
-    progress.emplace_back(value, caption);
-    if (cancelAt > 0 && static_cast<int>(progress.size()) == cancelAt) backup->Cancel();
-  }
-  void ShowMessage(const std::string& prompt, std::int32_t, const std::string& guid, std::int32_t&) override {
-    messages.push_back(guid + " " + prompt);
-  }
-  void DatabaseCorruptionFound() override { ++corruption; }
-  void RestoreAdditionalFiles(const std::string&, const std::string&, const std::string&) override {
-    ++restored;
-  }
-
-  CBackup* backup = nullptr;
-  int cancelAt = 0;
-  std::vector<std::pair<int, std::string>> progress;
-  std::vector<std::string> messages;
-  int corruption = 0;
-  int restored = 0;
-};
-
 class RoundTrip : public ::testing::TestWithParam<BackupModeEnum> {
  protected:
   void SetUp() override {
     cli::MakeSampleDatabase(FileDatabase(source_), 250);
     backup_.SetLanguageResources(LanguageResources::English());
-    recorder_.backup = &backup_;
     backup_.SetEvents(&recorder_);
   }
 
@@ -58,7 +37,7 @@ class RoundTrip : public ::testing::TestWithParam<BackupModeEnum> {
   std::string archive_ = folder_ / "backup.vbk";
   std::string target_ = folder_ / "target.db";
   CBackup backup_;
-  Recorder recorder_;
+  testing::EventRecorder recorder_;
 };
 
 TEST_P(RoundTrip, RestoresEverySchemaItemAndRow) {
@@ -71,7 +50,7 @@ TEST_P(RoundTrip, RestoresEverySchemaItemAndRow) {
   // Stored key names are kept, so the restored schema reads exactly like the source.
   ASSERT_TRUE(backup_.Restore(FileDatabase(target_), archive_, true));
   EXPECT_EQ(backup_.BackupMode(), GetParam());
-  EXPECT_EQ(recorder_.restored, 1);
+  EXPECT_EQ(recorder_.additional, 1);
   std::vector<std::string> expected = Describe(FileDatabase(source_));
   // A text backup leaves out the row that lets new connections in.
   if (GetParam() != bmDirectCopy)

@@ -9,6 +9,7 @@
 
 #include "Sample.h"
 #include "platform/data/SqlText.h"
+#include "support/EventRecorder.h"
 #include "support/ServerDatabases.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
@@ -43,18 +44,17 @@ class ServerCrash : public ::testing::Test {
            ";UserID=postgres";
   }
 
-  // Stops the server from inside the event whose caption starts so, once.
-  struct Crasher : CBackupEvents {
-    void UpdateProgress(std::int32_t, const std::string& caption) override {
+  // Events that stop the server from inside the event whose caption starts with `when`, once; `done` tells
+  // whether it happened.
+  void CrashAt(testing::EventRecorder& events, const std::string& when, bool& done) const {
+    events.then = [this, &events, when, &done](testing::EventRecorder::Kind, std::int32_t*) {
+      const std::string& caption = events.progress.empty() ? std::string() : events.progress.back().second;
       if (!done && caption.rfind(when, 0) == 0 && caption.find("(1000/") != std::string::npos) {
         done = true;
-        test->Cluster("crash");
+        Cluster("crash");
       }
-    }
-    const ServerCrash* test = nullptr;
-    std::string when;
-    bool done = false;
-  };
+    };
+  }
 
   std::string dir_, port_;
   TempFolder folder_;
@@ -69,9 +69,9 @@ TEST_F(ServerCrash, ASaveEndsWithAClearErrorAndNoBackupFile) {
   const std::string server = Database("crash_save");
   ASSERT_TRUE(backup.Restore(server, folder_ / "file.vbk"));
 
-  Crasher crasher;
-  crasher.test = this;
-  crasher.when = "Saving the data of Measurements";
+  testing::EventRecorder crasher;
+  bool crashed = false;
+  CrashAt(crasher, "Saving the data of Measurements", crashed);
   backup.SetEvents(&crasher);
   const std::string archive = folder_ / "server.vbk";
   try {
@@ -79,7 +79,7 @@ TEST_F(ServerCrash, ASaveEndsWithAClearErrorAndNoBackupFile) {
     backup.Save(*connection, archive);
     ADD_FAILURE() << "the save went on without its server";
   } catch (const Error& error) {
-    EXPECT_TRUE(crasher.done);
+    EXPECT_TRUE(crashed);
     EXPECT_EQ(error.Number(), kServerGone) << error.Description();
     EXPECT_NE(error.Description().find("SaveData"), std::string::npos) << error.Description();
   }
@@ -93,15 +93,15 @@ TEST_F(ServerCrash, ARestoreEndsWithAClearErrorAndNothingUnderTheTargetsName) {
   backup.SetLanguageResources(LanguageResources::English());
   ASSERT_TRUE(backup.Save(*data::OpenConnection(source), folder_ / "file.vbk"));
 
-  Crasher crasher;
-  crasher.test = this;
-  crasher.when = "Restoring the data of Measurements";
+  testing::EventRecorder crasher;
+  bool crashed = false;
+  CrashAt(crasher, "Restoring the data of Measurements", crashed);
   backup.SetEvents(&crasher);
   try {
     backup.Restore(Database("crash_restore"), folder_ / "file.vbk");
     ADD_FAILURE() << "the restore went on without its server";
   } catch (const Error& error) {
-    EXPECT_TRUE(crasher.done);
+    EXPECT_TRUE(crashed);
     EXPECT_EQ(error.Number(), kServerGone) << error.Description();
   }
   ASSERT_EQ(Cluster("resume"), 0);

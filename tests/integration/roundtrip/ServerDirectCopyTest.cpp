@@ -16,6 +16,7 @@
 #include "platform/data/SqlText.h"
 #include "support/Databases.h"
 #include "support/Describe.h"
+#include "support/EventRecorder.h"
 #include "support/ServerDatabases.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
@@ -36,30 +37,6 @@ using testing::TempFolder;
 constexpr const char* kSaveCaption = "Backing up the database on the server...";
 constexpr const char* kRestoreCaption = "Restoring the database on the server...";
 
-struct Events : CBackupEvents {
-  void UpdateProgress(std::int32_t value, const std::string& caption) override {
-    progress.emplace_back(value, caption);
-    if (caption == cancelOn && value >= cancelAbove) backup->Cancel();
-  }
-  void ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& guid,
-                   std::int32_t&) override {
-    messages.push_back(guid + " " + std::to_string(buttons) + " " + prompt);
-  }
-  // The values reported under a caption, in order.
-  std::vector<std::int32_t> Under(const std::string& caption) const {
-    std::vector<std::int32_t> values;
-    for (const auto& [value, text] : progress)
-      if (text == caption) values.push_back(value);
-    return values;
-  }
-
-  CBackup* backup = nullptr;
-  std::string cancelOn;
-  std::int32_t cancelAbove = 0;
-  std::vector<std::pair<std::int32_t, std::string>> progress;
-  std::vector<std::string> messages;
-};
-
 std::int64_t Count(const std::string& connectionString, const std::string& sql) {
   std::unique_ptr<Connection> connection = OpenConnection(connectionString);
   auto rows = connection->OpenRecordset(sql, adOpenForwardOnly, adLockReadOnly, adUseServer);
@@ -74,7 +51,6 @@ class ServerDirectCopy : public ::testing::Test {
     previousState_ = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
     ::setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1);
     backup_.SetLanguageResources(LanguageResources::English());
-    events_.backup = &backup_;
     backup_.SetEvents(&events_);
   }
   void TearDown() override {
@@ -118,7 +94,16 @@ class ServerDirectCopy : public ::testing::Test {
   TempFolder folder_;
   testing::ServerDatabaseGuard databases_;
   CBackup backup_;
-  Events events_;
+  testing::EventRecorder events_;
+
+  // Cancels the operation at the first progress under `caption` at `above` percent or more.
+  void CancelOn(const std::string& caption, std::int32_t above) {
+    events_.then = [this, caption, above](testing::EventRecorder::Kind, std::int32_t*) {
+      if (!events_.progress.empty() && events_.progress.back().second == caption &&
+          events_.progress.back().first >= above)
+        backup_.Cancel();
+    };
+  }
   std::string previousState_;
 };
 
@@ -183,11 +168,11 @@ TEST_F(ServerDirectCopy, ACopyOfOneEngineIsRefusedByTheOtherAndChangesNothing) {
   ASSERT_TRUE(Save(file, folder_ / "file.vbk"));
 
   const std::string mismatch = "{8BC958C2-ECAB-4A9B-9E75-23350D555F20} 64 ";
-  events_.messages.clear();
+  events_.lines.clear();
   EXPECT_FALSE(backup_.Restore(file, folder_ / "server.vbk"));
   EXPECT_FALSE(backup_.Restore(server, folder_ / "file.vbk"));
-  ASSERT_EQ(events_.messages.size(), 2u);
-  for (const std::string& message : events_.messages) EXPECT_THAT(message, StartsWith(mismatch));
+  ASSERT_EQ(events_.lines.size(), 2u);
+  for (const std::string& message : events_.lines) EXPECT_THAT(message, StartsWith(mismatch));
   EXPECT_EQ(Count(file, "SELECT COUNT(*) FROM [Measurements]"), 20);
   EXPECT_EQ(Count(server, "SELECT COUNT(*) FROM [Measurements]"), 20);
   EXPECT_EQ(AsideLeft(server), 0);
@@ -196,11 +181,11 @@ TEST_F(ServerDirectCopy, ACopyOfOneEngineIsRefusedByTheOtherAndChangesNothing) {
 TEST_F(ServerDirectCopy, AServerElsewhereIsNotRestoredInto) {
   const std::string source = SampleOnServer("dc_remote", 10);
   ASSERT_TRUE(Save(source, folder_ / "direct.vbk"));
-  events_.messages.clear();
+  events_.lines.clear();
   const std::string remote = "Provider=SQLOLEDB.1;Data Source=db.example.invalid;Initial Catalog=shop";
   EXPECT_FALSE(backup_.Restore(remote, folder_ / "direct.vbk"));
-  ASSERT_EQ(events_.messages.size(), 1u);
-  EXPECT_THAT(events_.messages[0], StartsWith("{56685F35-E98D-45C9-A75D-41E896550869} 64 "));
+  ASSERT_EQ(events_.lines.size(), 1u);
+  EXPECT_THAT(events_.lines[0], StartsWith("{56685F35-E98D-45C9-A75D-41E896550869} 64 "));
 }
 
 // A cancel while the server restores stops its tool: the target stays as it was and the database that was
@@ -213,8 +198,7 @@ TEST_F(ServerDirectCopy, ACancelledNativeRestoreLeavesTheTargetAndNothingAside) 
   OpenConnection(target)->Execute("CREATE TABLE [Mine] ([Keep] integer)");
   for (std::int32_t above : {0, 1, 50}) {
     events_.progress.clear();
-    events_.cancelOn = kRestoreCaption;
-    events_.cancelAbove = above;
+    CancelOn(kRestoreCaption, above);
     EXPECT_FALSE(backup_.Restore(target, folder_ / "direct.vbk")) << above;
     EXPECT_EQ(events_.progress.back(), std::make_pair(100, std::string("The restore was cancelled.")))
         << above;
@@ -224,15 +208,16 @@ TEST_F(ServerDirectCopy, ACancelledNativeRestoreLeavesTheTargetAndNothingAside) 
   }
   // A cancel while the server backs up ends the save as cancelled, with no backup file.
   events_.progress.clear();
-  events_.cancelOn = kSaveCaption;
-  events_.cancelAbove = 0;
+  CancelOn(kSaveCaption, 0);
   EXPECT_FALSE(Save(source, folder_ / "cancelled.vbk"));
   EXPECT_FALSE(std::filesystem::exists(folder_ / "cancelled.vbk"));
   EXPECT_EQ(events_.progress.back().second, "The backup was cancelled.");
 }
 
 TEST_F(ServerDirectCopy, AFailingToolGivesItsStatusAndMessageAndLeavesNothingBehind) {
-  Operation operation = backup_.Internals().MakeOperation();
+  ObjectState state(nullptr);
+  state.events = &events_;
+  Operation operation = state.MakeOperation();
   Archive archive(operation);
   // A database the server does not have.
   try {

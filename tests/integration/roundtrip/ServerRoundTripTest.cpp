@@ -13,6 +13,7 @@
 #include "platform/utils/KeyValue.h"
 #include "support/Databases.h"
 #include "support/Describe.h"
+#include "support/EventRecorder.h"
 #include "support/Forwarding.h"
 #include "support/ServerDatabases.h"
 #include "support/TempFolder.h"
@@ -31,23 +32,6 @@ using testing::ServerDatabaseGuard;
 using testing::ServerDatabaseName;
 using testing::TempFolder;
 
-struct Events : CBackupEvents {
-  void UpdateProgress(std::int32_t, const std::string&) override {
-    if (++progress == cancelAt) backup->Cancel();
-  }
-  void ShowMessage(const std::string& prompt, std::int32_t, const std::string& guid,
-                   std::int32_t& answer) override {
-    messages.push_back(guid + " " + prompt);
-    if (auto found = answers.find(guid); found != answers.end()) answer = found->second;
-  }
-
-  CBackup* backup = nullptr;
-  int progress = 0;
-  int cancelAt = 0;
-  std::map<std::string, std::int32_t> answers;
-  std::vector<std::string> messages;
-};
-
 // The first value of a query on a connection string's database.
 Value Scalar(const std::string& connectionString, const std::string& sql) {
   std::unique_ptr<Connection> connection = OpenConnection(connectionString);
@@ -60,7 +44,6 @@ class ServerRoundTrip : public ::testing::Test {
   void SetUp() override {
     VELA_REQUIRE_SERVER();
     backup_.SetLanguageResources(LanguageResources::English());
-    events_.backup = &backup_;
     backup_.SetEvents(&events_);
   }
 
@@ -89,7 +72,7 @@ class ServerRoundTrip : public ::testing::Test {
   TempFolder folder_;
   ServerDatabaseGuard databases_;
   CBackup backup_;
-  Events events_;
+  testing::EventRecorder events_;
 };
 
 // What a trip through the server changes, by name: PostgreSQL has no binary of fixed size and no unsigned
@@ -119,8 +102,8 @@ TEST_P(ServerRoundTripModes, FileToServerToFileKeepsSchemaAndRows) {
   ASSERT_TRUE(Save(server, folder_ / "server.vbk", GetParam()));
   ASSERT_TRUE(Restore(back, folder_ / "server.vbk"));
   // The sample's view is in the file engine's SQL, which the server does not run: it is named.
-  ASSERT_EQ(events_.messages.size(), 1u) << ::testing::PrintToString(events_.messages);
-  EXPECT_THAT(events_.messages[0], ::testing::HasSubstr("view CustomerOrders"));
+  ASSERT_EQ(events_.lines.size(), 1u) << ::testing::PrintToString(events_.lines);
+  EXPECT_THAT(events_.lines[0], ::testing::HasSubstr("view CustomerOrders"));
 
   std::vector<std::string> expected = AfterTripThroughServer(Describe(source));
   // A text backup leaves out the row that lets new connections in.
@@ -166,23 +149,23 @@ TEST_F(ServerRoundTrip, CancelAtAnyEventLeavesTheTargetAsItWasAndNoConnection) {
   ASSERT_TRUE(Save(source, folder_ / "file.vbk"));
   const std::string target = databases_.Add("rt_cancel");
   const std::string name = ServerDatabaseName(target);
-  events_.progress = 0;
+  events_.Clear();
   ASSERT_TRUE(Restore(target, folder_ / "file.vbk"));
-  const int events = events_.progress;
+  const int events = events_.Count(testing::EventRecorder::kProgress);
   ASSERT_GT(events, 5);
   OpenConnection(target)->Execute("CREATE TABLE [Mine] ([Keep] integer)");
   const std::string aside =
       "SELECT COUNT(*) FROM pg_database WHERE datname LIKE " + QuoteText(name + "_restoring_%");
   for (int at = 1; at < events; ++at) {
-    events_.progress = 0;
-    events_.cancelAt = at;
+    events_.Clear();
+    events_.CancelAt(backup_, at);
     EXPECT_FALSE(Restore(target, folder_ / "file.vbk")) << "cancelled at event " << at;
     EXPECT_EQ(Scalar(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'").AsInt(), 1) << at;
     EXPECT_EQ(Scalar(testing::ServerDatabase("Master"), aside).AsInt(), 0) << "cancelled at event " << at;
     EXPECT_EQ(Sessions(name), 0) << "cancelled at event " << at;
   }
   // A restore that succeeds replaces the target.
-  events_.cancelAt = 0;
+  events_.CancelAt(backup_, 0);
   ASSERT_TRUE(Restore(target, folder_ / "file.vbk"));
   EXPECT_EQ(Scalar(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'").AsInt(), 0);
   EXPECT_TRUE(Exists(name));
@@ -201,10 +184,10 @@ TEST_F(ServerRoundTrip, ATargetInUseStaysAndTheRestoreSaysSo) {
   // A connection of another program: libpq's own, which this process's restore cannot close.
   PGconn* other = PQconnectdb(("dbname=" + name).c_str());
   ASSERT_EQ(PQstatus(other), CONNECTION_OK) << PQerrorMessage(other);
-  events_.messages.clear();
+  events_.lines.clear();
   EXPECT_FALSE(Restore(target, folder_ / "file.vbk"));
   PQfinish(other);
-  EXPECT_THAT(events_.messages,
+  EXPECT_THAT(events_.lines,
               ::testing::Contains(::testing::StartsWith("{7A29569B-FE02-40CC-8553-E0A147D6B861}")));
   EXPECT_EQ(Scalar(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'").AsInt(), 1);
   EXPECT_EQ(Scalar(testing::ServerDatabase("Master"),
@@ -219,7 +202,7 @@ TEST_F(ServerRoundTrip, ADirectCopyOfAServerElsewhereAsksFirst) {
   const std::string local = databases_.Add("rt_remote");
   ASSERT_TRUE(Save(source, folder_ / "file.vbk"));
   ASSERT_TRUE(Restore(local, folder_ / "file.vbk"));
-  events_.messages.clear();
+  events_.lines.clear();
   // The same server, as a connection that names another computer.
   struct Elsewhere : testing::ForwardingConnection {
     using ForwardingConnection::ForwardingConnection;
@@ -237,8 +220,8 @@ TEST_F(ServerRoundTrip, ADirectCopyOfAServerElsewhereAsksFirst) {
   events_.answers[question] = 7;  // No
   EXPECT_FALSE(saveElsewhere(folder_ / "no.vbk"));
   EXPECT_FALSE(std::filesystem::exists(folder_ / "no.vbk"));
-  ASSERT_EQ(events_.messages.size(), 1u) << ::testing::PrintToString(events_.messages);
-  EXPECT_THAT(events_.messages[0], ::testing::StartsWith(question));
+  ASSERT_EQ(events_.lines.size(), 1u) << ::testing::PrintToString(events_.lines);
+  EXPECT_THAT(events_.lines[0], ::testing::StartsWith(question));
 
   events_.answers[question] = 6;  // Yes: a compressed text backup instead
   ASSERT_TRUE(saveElsewhere(folder_ / "yes.vbk"));
@@ -272,7 +255,7 @@ TEST_F(ServerRoundTrip, NamesThatQuoteSqlStayNames) {
   ASSERT_TRUE(Save(server, folder_ / "server.vbk"));
   ASSERT_TRUE(Restore(back, folder_ / "server.vbk"));
   EXPECT_EQ(DescriptionDifference(Describe(source), Describe(back)), "");
-  EXPECT_THAT(events_.messages, ::testing::IsEmpty());
+  EXPECT_THAT(events_.lines, ::testing::IsEmpty());
 }
 
 // A database made with plain SQL the way other tools make them saves whole: every column either maps to a
@@ -323,7 +306,7 @@ TEST_F(ServerRoundTrip, ADatabaseOtherToolsMadeSavesAndAnswersAsBefore) {
   const std::string server = databases_.Add("rt_wild_back");
   ASSERT_TRUE(Restore(file, folder_ / "wild.vbk"));
   // The file database numbers one column of a table; the other keeps its values and the user is told.
-  EXPECT_THAT(events_.messages, ::testing::ElementsAre(::testing::AllOf(::testing::HasSubstr("account"),
+  EXPECT_THAT(events_.lines, ::testing::ElementsAre(::testing::AllOf(::testing::HasSubstr("account"),
                                                                         ::testing::HasSubstr("big"))));
   ASSERT_TRUE(Restore(server, folder_ / "wild.vbk"));
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/Archives.h"
+#include "support/EventRecorder.h"
 #include "support/TempFolder.h"
 #include "support/WildDatabase.h"
 #include "velabackup/BackupFile.h"
@@ -17,7 +18,7 @@ namespace {
 using testing::Answers;
 using testing::FileDatabase;
 using ::testing::HasSubstr;
-using testing::Notices;
+using Notices = testing::EventRecorder;
 using testing::TempFolder;
 
 constexpr const char* kLeftOutGuid = "{2CD12757-4EFF-40B5-ADCF-99FD8CDD4B46}";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "support/EventRecorder.h"
 #include "support/TempFolder.h"
 #include "support/WildDatabase.h"
 #include "velabackup/CBackup.h"
@@ -16,7 +17,7 @@ namespace {
 using namespace data;
 using testing::FileDatabase;
 using ::testing::HasSubstr;
-using testing::Notices;
+using Notices = testing::EventRecorder;
 using testing::TempFolder;
 
 constexpr const char* kConvertedNotice = "{0B794FEA-B32F-4652-8804-3AEE52723951}";

@@ -11,9 +11,8 @@
 #include <sstream>
 
 #include "Sample.h"
-#include "platform/data/sqlite/FaultVfs.h"
-#include "platform/utils/FileDescriptor.h"
 #include "support/Databases.h"
+#include "support/ServiceDoubles.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/Error.h"
@@ -38,22 +37,24 @@ std::set<std::string> Names(const std::filesystem::path& folder) {
   return names;
 }
 
-// Runs `operation` with the nth write or rename failing, for n = 1, 2, ... until it runs without meeting
-// its fault; `check` looks at each failed run. Returns how many fault points there were.
+// Runs `operation` on a CBackup object whose nth write or rename fails, for n = 1, 2, ... until it runs
+// without meeting its fault; `check` looks at each failed run. Returns how many fault points there were.
 template <class Operation, class Check>
 long EveryFault(Operation&& operation, Check&& check) {
-  data::sqlite::CountEngineWrites();
+  auto services = std::make_shared<testing::FaultCountingServices>();
   for (long n = 1;; ++n) {
-    utils::FailNthWrite(n);
+    services->FailNth(n);
     std::optional<Error> failed;
     bool result = false;
     try {
-      result = operation();
+      CBackup backup(services);
+      backup.SetLanguageResources(LanguageResources::English());
+      result = operation(backup);
     } catch (const Error& error) {
       failed = error;
     }
-    const long counted = utils::WritesCounted();
-    utils::FailNthWrite(0);
+    const long counted = services->Counted();
+    services->FailNth(0);
     if (counted < n) {
       EXPECT_TRUE(result) << "the run without a fault";
       EXPECT_FALSE(failed) << failed->Description();
@@ -95,9 +96,7 @@ TEST_P(FaultCountdown, ASaveThatCannotWriteKeepsTheEarlierBackup) {
   const std::set<std::string> before = Names(folder.path());
   std::unique_ptr<data::Connection> connection = data::OpenConnection(source);
   const long points = EveryFault(
-      [&] {
-        CBackup backup;
-        backup.SetLanguageResources(LanguageResources::English());
+      [&](CBackup& backup) {
         backup.SetBackupMode(GetParam().mode);
         return backup.Save(*connection, archive.string());
       },
@@ -129,11 +128,7 @@ TEST_P(FaultCountdown, ARestoreThatCannotWriteKeepsTheTarget) {
   }
   const std::set<std::string> before = Names(folder.path());
   const long points = EveryFault(
-      [&] {
-        CBackup backup;
-        backup.SetLanguageResources(LanguageResources::English());
-        return backup.Restore(target, archive, false, {}, GetParam().password);
-      },
+      [&](CBackup& backup) { return backup.Restore(target, archive, false, {}, GetParam().password); },
       [&] {
         auto db = data::OpenConnection(target);
         EXPECT_NO_THROW(db->Execute("SELECT * FROM [Mine]"));

@@ -10,7 +10,9 @@
 #include "backupfile/TableDataFile.h"
 #include "component/Operation.h"
 #include "support/Databases.h"
+#include "support/EventRecorder.h"
 #include "support/Forwarding.h"
+#include "support/ServiceDoubles.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
 
@@ -24,30 +26,6 @@ using ::testing::HasSubstr;
 using testing::MakeTable;
 using testing::NewFileDatabase;
 using testing::TempFolder;
-
-struct Events : CBackupEvents {
-  void UpdateProgress(std::int32_t value, const std::string& caption) override {
-    progress.emplace_back(value, caption);
-    if (cancelAt > 0 && static_cast<int>(progress.size()) == cancelAt) backup->Cancel();
-  }
-  void ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& guid,
-                   std::int32_t& result) override {
-    messages.push_back({prompt, guid, buttons, result});
-  }
-  void RequestAdditionalFiles(std::optional<std::vector<std::string>>& out, const std::string&,
-                              const TableList&) override {
-    if (!files.empty()) out = files;
-  }
-  struct Message {
-    std::string prompt, guid;
-    int buttons, preset;
-  };
-  CBackup* backup = nullptr;
-  int cancelAt = 0;
-  std::vector<std::string> files;
-  std::vector<std::pair<int, std::string>> progress;
-  std::vector<Message> messages;
-};
 
 // The members of an archive with their compression methods.
 std::map<std::string, int> Members(const std::string& path) {
@@ -67,23 +45,19 @@ class Save : public ::testing::Test {
  protected:
   void SetUp() override {
     backup_.SetLanguageResources(LanguageResources::English());
-    events_.backup = &backup_;
     backup_.SetEvents(&events_);
     connection_ = NewFileDatabase(database_);
     catalog_ = connection_->OpenCatalog();
   }
   bool Run(const TableList& noData = {}) { return backup_.Save(*connection_, archive_, noData); }
-  std::vector<std::string> Captions() const {
-    std::vector<std::string> captions;
-    for (const auto& [value, caption] : events_.progress) captions.push_back(caption);
-    return captions;
-  }
+  std::vector<std::string> Captions() const { return events_.Captions(); }
 
   TempFolder folder_;
   std::string database_ = folder_ / "db.sqlite";
   std::string archive_ = folder_ / "out.zip";
-  CBackup backup_;
-  Events events_;
+  std::shared_ptr<testing::WatchedWorkFolder> services_ = std::make_shared<testing::WatchedWorkFolder>();
+  CBackup backup_{services_};
+  testing::EventRecorder events_;
   std::unique_ptr<Connection> connection_;
   std::unique_ptr<Catalog> catalog_;
 };
@@ -133,7 +107,9 @@ TEST_F(Save, ViewsOnlyGiveNothingUnlessTheHostAddsFiles) {
 
 TEST_F(Save, AdditionalFilesAreQuotedInOrder) {
   events_.files = {"/x/a", "/y/b c"};
-  Operation operation = backup_.Internals().MakeOperation();
+  ObjectState state(nullptr);
+  state.events = &events_;
+  Operation operation = state.MakeOperation();
   Archive archive(operation);
   EXPECT_EQ(archive.GetAdditionalFiles({}), "\"/x/a\" \"/y/b c\" ");
   events_.files.clear();
@@ -224,7 +200,7 @@ TEST_F(Save, ProgressCountsSystemTablesAndAFailureKeepsTheEarlierBackup) {
   }
   EXPECT_EQ(std::filesystem::file_size(archive_), before);
   // The failed save keeps its working files for inspection.
-  EXPECT_TRUE(std::filesystem::exists(backup_.Internals().workFolder.Path()));
+  EXPECT_TRUE(std::filesystem::exists(services_->last));
 }
 
 TEST_F(Save, CancelAtEveryEventEndsFalseAndKeepsTheEarlierBackup) {
@@ -236,13 +212,13 @@ TEST_F(Save, CancelAtEveryEventEndsFalseAndKeepsTheEarlierBackup) {
   auto size = std::filesystem::file_size(archive_);
   for (std::size_t n = 1; n + 1 < events; ++n) {
     events_.progress.clear();
-    events_.cancelAt = static_cast<int>(n);
+    events_.CancelAt(backup_, static_cast<int>(n));
     EXPECT_FALSE(Run()) << "cancel at event " << n;
     EXPECT_EQ(events_.progress.back(),
               std::make_pair(100, LanguageResources::English()->GetString(15, "Backup")))
         << n;
     EXPECT_EQ(std::filesystem::file_size(archive_), size) << n;
-    EXPECT_FALSE(std::filesystem::exists(backup_.Internals().workFolder.Path())) << n;
+    EXPECT_FALSE(std::filesystem::exists(services_->last)) << n;
   }
 }
 

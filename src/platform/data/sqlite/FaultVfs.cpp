@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string>
 
 #include "platform/data/sqlite/SqliteApi.h"
 #include "platform/utils/FileDescriptor.h"
@@ -32,14 +33,14 @@ int Read(sqlite3_file* f, void* data, int amount, sqlite3_int64 offset) {
   return Real(f)->pMethods->xRead(Real(f), data, amount, offset);
 }
 int Write(sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
-  if (utils::WriteFaultDue()) return SQLITE_FULL;
+  if (utils::BeforeWrite()) return SQLITE_FULL;
   return Real(f)->pMethods->xWrite(Real(f), data, amount, offset);
 }
 int Truncate(sqlite3_file* f, sqlite3_int64 size) {
   return Real(f)->pMethods->xTruncate(Real(f), size);
 }
 int Sync(sqlite3_file* f, int flags) {
-  if (utils::WriteFaultDue()) return SQLITE_IOERR_FSYNC;
+  if (utils::BeforeWrite()) return SQLITE_IOERR_FSYNC;
   return Real(f)->pMethods->xSync(Real(f), flags);
 }
 int FileSize(sqlite3_file* f, sqlite3_int64* size) {
@@ -168,10 +169,12 @@ const char* NextSystemCall(sqlite3_vfs* vfs, const char* name) {
   return RealVfs(vfs)->xNextSystemCall(RealVfs(vfs), name);
 }
 
-void Install() {
+// The counting file system with the encryption layer on top, registered once and made the default only
+// while a scope lives.
+sqlite3_vfs* CountedWithEncryption() {
   if (int rc = sqlite3_initialize(); rc != SQLITE_OK)
     ThrowEngineError(rc, sqlite3_errstr(rc), "the engine's file system");
-  // The plain file system below the encryption layer; the counting goes between the two.
+  // The plain file system below the encryption layer; the asking goes between the two.
   sqlite3_vfs* real = sqlite3_vfs_find("unix");
   if (!real) throw Error(kGeneralFailure, kSource, "The engine has no file system to count writes on.");
   static sqlite3_vfs counted{};
@@ -198,15 +201,31 @@ void Install() {
   counted.xNextSystemCall = NextSystemCall;
   if (int rc = sqlite3_vfs_register(&counted, 0); rc != SQLITE_OK)
     ThrowEngineError(rc, sqlite3_errstr(rc), "the engine's file system");
-  if (int rc = sqlite3mc_vfs_create(kCountedName, 1); rc != SQLITE_OK)
+  if (int rc = sqlite3mc_vfs_create(kCountedName, 0); rc != SQLITE_OK)
     ThrowEngineError(rc, sqlite3_errstr(rc), "the engine's file system");
+  sqlite3_vfs* layered = sqlite3_vfs_find((std::string("multipleciphers-") + kCountedName).c_str());
+  if (!layered) throw Error(kGeneralFailure, kSource, "The engine has no file system to count writes on.");
+  return layered;
 }
+
+std::mutex scopesLock;
+int scopes = 0;
+sqlite3_vfs* before = nullptr;
 
 }  // namespace
 
-void CountEngineWrites() {
-  static std::once_flag once;
-  std::call_once(once, Install);
+EngineWritesScope::EngineWritesScope() {
+  static sqlite3_vfs* const layered = CountedWithEncryption();
+  std::lock_guard lock(scopesLock);
+  if (scopes++ == 0) {
+    before = sqlite3_vfs_find(nullptr);
+    sqlite3_vfs_register(layered, 1);
+  }
+}
+
+EngineWritesScope::~EngineWritesScope() {
+  std::lock_guard lock(scopesLock);
+  if (--scopes == 0) sqlite3_vfs_register(before, 1);
 }
 
 }  // namespace vela::data::sqlite
