@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/data/sqlite/FaultVfs.h"
+#include "platform/data/EngineWrites.h"
 #include "platform/utils/FileDescriptor.h"
 #include "velabackup/Error.h"
 
@@ -77,7 +77,8 @@ std::string WorkFolder::Get() {
   // Checked again after it is made: a folder of another owner, a link or wider rights are refused.
   std::string path = services_ ? services_->MakeWorkFolder() : MakePrivateFolder(utils_);
   if (!IsPrivateFolder(path))
-    throw Error(kPathAccess, kSourceComponent, "The work folder " + path + " is not a private folder of this user");
+    throw Error(kPathAccess, kSourceComponent,
+                "The work folder " + path + " is not a private folder of this user");
   path_ = std::move(path);
   return path_;
 }
@@ -85,7 +86,7 @@ std::string WorkFolder::Get() {
 struct OperationWrites::Scopes {
   explicit Scopes(FileWrites* writes) : files(writes) {}
   utils::WritesScope files;
-  data::sqlite::EngineWritesScope engine;
+  data::EngineWrites engine;
 };
 
 // Without a FileWrites the engine keeps its own file system: nothing is installed.
