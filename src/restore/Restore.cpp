@@ -9,6 +9,7 @@
 #include "platform/utils/KeyValue.h"
 #include "platform/xml/Document.h"
 #include "velabackup/BackupFile.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -34,9 +35,6 @@ void Restorer::InitializeRestorationObjects(const std::string& connectionString,
 }
 
 namespace {
-
-// The notice for a file that holds nothing at all: no zip archive, or one without members.
-constexpr const char* kNotBackupGuid = "{D50F8787-7A7E-4039-8AB0-410D19AC100C}";
 
 // The decimal number a marker file holds; a file without one counts as 0.
 std::int32_t ReadNumberFile(const Utils& utils, const std::string& path) {
@@ -104,6 +102,7 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
       std::int32_t answer = kAnswerOk;
       at();
       operation_.RaiseShowMessage(GetMessageText(46, sourceFilePath), 64, kNotBackupGuid, answer);
+      operation_.Refuse(OutcomeReason::kNotBackupFile);
     } else {
       at();
       std::string modePath = utils().JoinPath(m_RestoreFolder, kModeMember);
@@ -118,8 +117,8 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
         if (backupProvider != m_Provider) {
           std::int32_t answer = kAnswerOk;
           at();
-          operation_.RaiseShowMessage(GetMessageText(35), 64, "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}",
-                                      answer);
+          operation_.RaiseShowMessage(GetMessageText(35), 64, kOtherEngineGuid, answer);
+          operation_.Refuse(OutcomeReason::kOtherEngine);
         } else if (m_Provider == dpAccess) {
           at();
           std::string copy = utils().JoinPath(work.Get(), kNativeBackupMember);
@@ -169,6 +168,7 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
           if (!loaded) {
             at();
             operation_.RaiseUpdateProgress(100, GetMessageText(8));
+            operation_.Refuse(OutcomeReason::kUnreadableDocument);
           } else {
             at();
             objects.document = backup::ReadBackupDocument(*loaded);
