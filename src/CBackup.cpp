@@ -35,7 +35,9 @@ bool CBackup::Save(data::Connection& connection, const std::string& destinationF
                    const TableList& doNotSaveDataTables) {
   OperationWrites writes(*state_->services);
   Operation operation = state_->MakeOperation();
-  return Saver(operation, state_->m_BackupMode).Save(connection, destinationFilePath, doNotSaveDataTables);
+  return state_->Recorded(Outcome::kNothingToDo, [&] {
+    return Saver(operation, state_->m_BackupMode).Save(connection, destinationFilePath, doNotSaveDataTables);
+  });
 }
 
 void CBackup::SetSQLBackupProgress(std::int16_t value) {
@@ -47,9 +49,15 @@ bool CBackup::Restore(const std::string& connectionString, const std::string& so
                       const std::string& msAccessDBPassword) {
   OperationWrites writes(*state_->services);
   Operation operation = state_->MakeOperation();
-  return Restorer(operation, state_->m_BackupMode)
-      .Restore(connectionString, sourceFilePath, intelligentTableStructure, msAccessIgnoreRelations,
-               msAccessDBPassword);
+  return state_->Recorded(Outcome::kFailed, [&] {
+    return Restorer(operation, state_->m_BackupMode)
+        .Restore(connectionString, sourceFilePath, intelligentTableStructure, msAccessIgnoreRelations,
+                 msAccessDBPassword);
+  });
+}
+
+OperationOutcome CBackup::LastOutcome() const {
+  return state_->m_Outcome;
 }
 
 void CBackup::SetEvents(CBackupEvents* events) {

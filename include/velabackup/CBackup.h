@@ -7,7 +7,7 @@
 // any event. An operation runs to its end on the caller's thread. Failures reach the host as vela::Error,
 // whose description carries one " (VelaBackup.CBackup.<procedure> component failure at line:<n>)" suffix
 // per procedure it passed through; False is returned only on orderly paths (cancel, refusal, nothing to
-// do).
+// do), which LastOutcome tells apart.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,7 @@
 #include "velabackup/Enums.h"
 #include "velabackup/Error.h"
 #include "velabackup/LanguageResources.h"
+#include "velabackup/Outcome.h"
 #include "velabackup/Services.h"
 #include "velabackup/Utils.h"
 #include "velabackup/data/Value.h"
@@ -67,6 +68,9 @@ class CBackup {
   bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
                bool intelligentTableStructure = false, const std::string& msAccessIgnoreRelations = {},
                const std::string& msAccessDBPassword = {});
+  // How the last Save or Restore ended, and why when it returned False: done, cancelled, refused (with the
+  // reason), nothing to do, or failed (it raised an Error). kNone before the first.
+  OperationOutcome LastOutcome() const;
 
   // Where events go; the sink must outlive the operations. nullptr: no events are handled.
   void SetEvents(CBackupEvents* events);

@@ -6,6 +6,7 @@
 #include "platform/zip/UnzipControl.h"
 #include "platform/zip/ZipControl.h"
 #include "velabackup/BackupFile.h"
+#include "velabackup/MessageGuids.h"
 
 namespace vela {
 
@@ -102,17 +103,14 @@ void Archive::ZipMessageCallback(std::int32_t& message, std::int32_t& style, std
     if (message == 0) {
       at();
       if (number == -1) {
-        operation_.RaiseShowMessage(GetMessageText(24), style + kQuestionIcon,
-                                    "{61E8BD2C-1EA6-43B7-AE15-11BA79C7BC21}", reply);
+        operation_.RaiseShowMessage(GetMessageText(24), style + kQuestionIcon, kFirstDiskGuid, reply);
         while (reply != kAnswerCancel && IsDiskFull(archivePath))
-          operation_.RaiseShowMessage(GetMessageText(25), style + kQuestionIcon,
-                                      "{27730A94-C4AB-4812-B933-518B07F2998D}", reply);
+          operation_.RaiseShowMessage(GetMessageText(25), style + kQuestionIcon, kFirstDiskFullGuid, reply);
       } else {
-        operation_.RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon,
-                                    "{5024659B-0D51-467B-881F-D5CA2D7B6853}", reply);
+        operation_.RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon, kNextDiskGuid, reply);
         while (reply != kAnswerCancel && IsDiskFull(archivePath))
-          operation_.RaiseShowMessage(GetMessageText(27, number), style + kQuestionIcon,
-                                      "{0DAAA17C-9E05-48A3-805B-C0E25D5FB0F9}", reply);
+          operation_.RaiseShowMessage(GetMessageText(27, number), style + kQuestionIcon, kNextDiskFullGuid,
+                                      reply);
       }
       if (reply == kAnswerCancel) operation_.Cancel();
     } else if (message == 11) {
@@ -129,15 +127,14 @@ void Archive::UnzipMessageCallback(std::int32_t& message, std::int32_t& style, s
     at();
     if (message == 0) {
       if (number == 0)
-        operation_.RaiseShowMessage(GetMessageText(28), style + kQuestionIcon,
-                                    "{CF02F0C4-CE7D-45CE-94BD-5BC04AD12481}", reply);
+        operation_.RaiseShowMessage(GetMessageText(28), style + kQuestionIcon, kLastDiskGuid, reply);
       else
-        operation_.RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon,
-                                    "{927B8A3B-CC14-441C-AC50-BA8669ACC686}", reply);
+        operation_.RaiseShowMessage(GetMessageText(26, number), style + kQuestionIcon, kUnpackDiskGuid,
+                                    reply);
     } else if (message == 1 || message == 8) {
       if (number == 1)
-        operation_.RaiseShowMessage(GetMessageText(26, 1), style + kQuestionIcon,
-                                    "{E87C0584-304A-4E1A-825C-A7EA42722820}", reply);
+        operation_.RaiseShowMessage(GetMessageText(26, 1), style + kQuestionIcon, kUnpackFirstDiskGuid,
+                                    reply);
     } else if (message == 11) {
       reply = 1;
     } else {

@@ -10,6 +10,7 @@
 #include "component/Procedure.h"
 #include "platform/data/DatabaseManagement.h"
 #include "platform/utils/FolderLock.h"
+#include "velabackup/MessageGuids.h"
 
 namespace vela {
 namespace {
@@ -99,7 +100,8 @@ bool Archive::RestoreSQLBackupFromFile(const std::string& connectionString, cons
     if (!IsLocalServer(utils, parts.dataSource)) {
       std::int32_t answer = kAnswerOk;
       at();
-      operation_.RaiseShowMessage(GetMessageText(39), 64, "{56685F35-E98D-45C9-A75D-41E896550869}", answer);
+      operation_.RaiseShowMessage(GetMessageText(39), 64, kServerRestoreGuid, answer);
+      operation_.Refuse(OutcomeReason::kServerNotLocal);
       return false;
     }
     std::optional<NativeSession> session = OpenNativeSession(operation_, parts, GetMessageText(37), at);

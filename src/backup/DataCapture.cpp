@@ -14,6 +14,7 @@
 #include "component/Procedure.h"
 #include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela {
@@ -173,14 +174,13 @@ bool Saver::SaveData(const std::string& tableName, Connection& connection, const
     if (corruptRows > 0) {
       at();
       std::int32_t result = kAnswerOk;
-      operation_.RaiseShowMessage(GetMessageText(23, tableName, corruptRows), 48,
-                                  "{8C4E3CBD-13EC-4E92-8EB5-65D220A0933E}", result);
+      operation_.RaiseShowMessage(GetMessageText(23, tableName, corruptRows), 48, kCorruptedRowsGuid, result);
     }
     if (convertedCount > 0 && !operation_.Cancelled()) {
       at();
       std::int32_t result = kAnswerOk;
       operation_.RaiseShowMessage(GetMessageText(43, tableName, convertedColumns, convertedCount), 64,
-                                  "{0B794FEA-B32F-4652-8804-3AEE52723951}", result);
+                                  kConvertedValuesGuid, result);
     }
     return true;
   });

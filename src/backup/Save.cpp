@@ -9,6 +9,7 @@
 #include "component/Procedure.h"
 #include "platform/zip/ZipControl.h"
 #include "velabackup/BackupFile.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -50,8 +51,11 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       if (!IsLocalServer(utils, parts.dataSource)) {
         std::int32_t answer = 0;
         at();
-        operation_.RaiseShowMessage(GetMessageText(38), 36, "{66685F35-E98D-45C9-A75D-41E896550869}", answer);
-        if (answer != kAnswerYes) return false;
+        operation_.RaiseShowMessage(GetMessageText(38), 36, kRemoteDirectCopyGuid, answer);
+        if (answer != kAnswerYes) {
+          operation_.Refuse(OutcomeReason::kServerNotLocal);
+          return false;
+        }
         m_BackupMode = bmCompressedTextFile;
       }
     }

@@ -17,6 +17,7 @@
 #include "platform/zip/Drive.h"
 #include "velabackup/CBackupEvents.h"
 #include "velabackup/Enums.h"
+#include "velabackup/Outcome.h"
 #include "velabackup/Services.h"
 #include "velabackup/Utils.h"
 
@@ -66,13 +67,14 @@ class OperationWrites {
 class Operation {
  public:
   Operation(const Utils& utils, CBackupEvents* events, bool& cancel, WorkFolder& workFolder,
-            const zip::Drive& drive, std::string& nativeCaption)
+            const zip::Drive& drive, std::string& nativeCaption, OperationOutcome& outcome)
       : utils_(utils),
         events_(events),
         cancel_(cancel),
         workFolder_(workFolder),
         drive_(drive),
-        nativeCaption_(nativeCaption) {}
+        nativeCaption_(nativeCaption),
+        outcome_(outcome) {}
 
   const Utils& utils() const { return utils_; }
   const zip::Drive& drive() const { return drive_; }
@@ -82,6 +84,11 @@ class Operation {
   bool Cancelled() const { return cancel_; }
   void Cancel() { cancel_ = true; }
   void ResetCancel() { cancel_ = false; }
+
+  // A step that ends the operation without doing what it was asked says why (CBackup::LastOutcome); the
+  // last reason given stands. Save and Restore end without one when they are done, cancelled or found
+  // nothing to do.
+  void Refuse(OutcomeReason reason) { outcome_ = {Outcome::kRefused, reason}; }
 
   // Events, raised synchronously; without a sink every answer stays as preset.
   void RaiseUpdateProgress(std::int32_t value, const std::string& caption);
@@ -109,6 +116,7 @@ class Operation {
   WorkFolder& workFolder_;
   const zip::Drive& drive_;
   std::string& nativeCaption_;
+  OperationOutcome& outcome_;
 };
 
 // The state of one CBackup object that lives between its calls.
@@ -124,9 +132,29 @@ struct ObjectState {
   bool m_Cancel = false;
   // The caption of the running native server backup or restore, for SetSQLBackupProgress.
   std::string m_NativeCaption;
+  // How the last Save or Restore ended; a refusal while one runs.
+  OperationOutcome m_Outcome;
 
   Operation MakeOperation() {
-    return Operation(services->Utilities(), events, m_Cancel, workFolder, services->Drive(), m_NativeCaption);
+    return Operation(services->Utilities(), events, m_Cancel, workFolder, services->Drive(), m_NativeCaption,
+                     m_Outcome);
+  }
+  // Runs a Save or a Restore and records how it ended: True is done; False is the refusal a step gave,
+  // else a cancel when the operation was stopped, else `otherwise`; an Error is a failure.
+  template <class Run>
+  bool Recorded(Outcome otherwise, Run run) {
+    m_Outcome = {};
+    try {
+      const bool result = run();
+      if (result)
+        m_Outcome = {Outcome::kDone};
+      else if (m_Outcome.kind == Outcome::kNone)
+        m_Outcome = {m_Cancel ? Outcome::kCancelled : otherwise};
+      return result;
+    } catch (...) {
+      m_Outcome = {Outcome::kFailed};
+      throw;
+    }
   }
 };
 

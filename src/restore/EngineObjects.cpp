@@ -3,6 +3,7 @@
 #include "component/Messages.h"
 #include "component/Procedure.h"
 #include "restore/Restore.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -10,7 +11,6 @@ namespace vela {
 
 namespace {
 
-constexpr const char* kObjectsLeftOutGuid = "{2CD12757-4EFF-40B5-ADCF-99FD8CDD4B46}";
 constexpr std::int32_t kInformationOk = 64;
 
 // "view Adults", "table Customer (CHECK, COLLATE NOCASE)", "index CustomerLowerName on Customer".

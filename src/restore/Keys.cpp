@@ -5,6 +5,7 @@
 #include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
 #include "restore/Restore.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -111,8 +112,7 @@ bool Restorer::RestoreKeys(const backupfile::TableEntry& entry, Connection& conn
                             static_cast<std::int32_t>(at.Line()), 0);
         std::int32_t answer = kAnswerOk;
         operation_.RaiseShowMessage(error.Description(), 48,
-                                    m_Provider == dpAccess ? "{9ACB9C96-03C6-4A06-99CC-F6872C040D78}"
-                                                           : "{8CD86E77-D79F-49B4-8D2E-492F5303F7E5}",
+                                    m_Provider == dpAccess ? kFileKeyRefusedGuid : kServerKeyRefusedGuid,
                                     answer);
         return false;
       }

@@ -2,6 +2,7 @@
 #include "component/Messages.h"
 #include "component/Procedure.h"
 #include "restore/Restore.h"
+#include "velabackup/MessageGuids.h"
 
 namespace vela {
 
@@ -10,9 +11,10 @@ void Restorer::HandleObsoleteBackupVersion(const std::string& connectionString,
   Trapped("HandleObsoleteBackupVersion", [&](Procedure& at) {
     std::string destination;
     std::int32_t answer = 0;
+    operation_.Refuse(OutcomeReason::kOlderLayout);
     if (m_Provider == dpAccess) {
       at();
-      operation_.RaiseShowMessage(GetMessageText(29), 33, "{D2A2FC11-C46A-42CC-AEE5-676E204F0A26}", answer);
+      operation_.RaiseShowMessage(GetMessageText(29), 33, kOlderLayoutFileGuid, answer);
       if (answer != kAnswerOk) return;
       at();
       std::string dataSource = utils().KeyValue(connectionString, "Data Source", ";");
@@ -21,7 +23,7 @@ void Restorer::HandleObsoleteBackupVersion(const std::string& connectionString,
       destination = parent.empty() ? std::string(".") : parent;
     } else if (m_Provider == dpSQLServer) {
       at();
-      operation_.RaiseShowMessage(GetMessageText(30), 33, "{77419F9D-F177-4746-A547-E4BB58B93EB7}", answer);
+      operation_.RaiseShowMessage(GetMessageText(30), 33, kOlderLayoutServerGuid, answer);
       if (answer != kAnswerOk) return;
       at();
       std::string folder;
@@ -42,9 +44,9 @@ void Restorer::HandleObsoleteBackupVersion(const std::string& connectionString,
     std::string finalPath = utils().AdjustPath(utils().JoinPath(utils().ParentFolder(copy), base));
     at();
     utils().MoveFolder(copy, finalPath);
+    operation_.Refuse(OutcomeReason::kOlderLayoutUnpacked);
     std::int32_t notice = kAnswerOk;
-    operation_.RaiseShowMessage(GetMessageText(31, finalPath), 64, "{6DE29447-57F8-460B-8197-FED9E5B32AF8}",
-                                notice);
+    operation_.RaiseShowMessage(GetMessageText(31, finalPath), 64, kOlderLayoutUnpackedGuid, notice);
   });
 }
 

@@ -9,6 +9,7 @@
 #include "platform/utils/KeyValue.h"
 #include "platform/xml/Document.h"
 #include "velabackup/BackupFile.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -34,9 +35,6 @@ void Restorer::InitializeRestorationObjects(const std::string& connectionString,
 }
 
 namespace {
-
-// The notice for a file that holds nothing at all: no zip archive, or one without members.
-constexpr const char* kNotBackupGuid = "{D50F8787-7A7E-4039-8AB0-410D19AC100C}";
 
 // The decimal number a marker file holds; a file without one counts as 0.
 std::int32_t ReadNumberFile(const Utils& utils, const std::string& path) {
@@ -95,6 +93,7 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
       std::int32_t answer = kAnswerOk;
       at();
       operation_.RaiseShowMessage(GetMessageText(46, sourceFilePath), 64, kNotBackupGuid, answer);
+      operation_.Refuse(OutcomeReason::kNotBackupFile);
     } else {
       at();
       // Members are read by their exact names; a file holding a fixed member twice is refused here.
@@ -124,7 +123,8 @@ bool Restorer::RestoreDirectCopy(Procedure& at, const std::string& connectionStr
   if (backupProvider != m_Provider) {
     std::int32_t answer = kAnswerOk;
     at();
-    operation_.RaiseShowMessage(GetMessageText(35), 64, "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}", answer);
+    operation_.RaiseShowMessage(GetMessageText(35), 64, kOtherEngineGuid, answer);
+    operation_.Refuse(OutcomeReason::kOtherEngine);
     return false;
   }
   if (m_Provider == dpAccess) {
@@ -178,6 +178,7 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
   if (!loaded) {
     at();
     operation_.RaiseUpdateProgress(100, GetMessageText(8));
+    operation_.Refuse(OutcomeReason::kUnreadableDocument);
     return false;
   }
   at();

@@ -7,6 +7,7 @@
 #include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
 #include "restore/Restore.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -18,8 +19,6 @@ using backupfile::TableEntry;
 
 namespace {
 
-constexpr const char* kDefaultLeftOutGuid = "{1FB822F8-4D4A-44CD-A290-CD616553B331}";
-constexpr const char* kPlainNumbersGuid = "{87E48FFA-F726-45CA-AB7E-50D5A9F223AB}";
 constexpr std::int32_t kInformationOk = 64;
 
 // The column type and size a stored column gets on the target engine.

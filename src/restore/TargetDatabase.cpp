@@ -8,17 +8,12 @@
 #include "platform/utils/KeyValue.h"
 #include "restore/Restore.h"
 #include "velabackup/Error.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela {
 
 using namespace data;
-
-namespace {
-
-constexpr const char* kDatabaseNoticeGuid = "{7A29569B-FE02-40CC-8553-E0A147D6B861}";
-
-}  // namespace
 
 bool Restorer::CreateDatabase(const std::string& connectionString, const std::string& msAccessDBPassword) {
   operation_.RaiseUpdateProgress(0, GetMessageText(10));
@@ -35,7 +30,8 @@ bool Restorer::CreateDatabase(const std::string& connectionString, const std::st
       m_Aside.clear();
       if (error.Number() != kCommandError) throw;
       std::int32_t answer = kAnswerOk;
-      operation_.RaiseShowMessage(GetMessageText(40, name), 64, kDatabaseNoticeGuid, answer);
+      operation_.RaiseShowMessage(GetMessageText(40, name), 64, kTargetDatabaseGuid, answer);
+      operation_.Refuse(OutcomeReason::kTargetDatabase);
       return false;
     }
   }
@@ -66,7 +62,8 @@ bool Restorer::DropDatabase(const std::string& connectionString) {
     } catch (const Error& error) {
       if (error.Number() != kCommandError && error.Number() != kServerGone) throw;
       std::int32_t answer = kAnswerOk;
-      operation_.RaiseShowMessage(GetMessageText(34, name), 64, kDatabaseNoticeGuid, answer);
+      operation_.RaiseShowMessage(GetMessageText(34, name), 64, kTargetDatabaseGuid, answer);
+      operation_.Refuse(OutcomeReason::kTargetDatabase);
       return false;
     }
   }
@@ -88,7 +85,8 @@ bool Restorer::PutInPlace(const std::string& connectionString) {
       std::int32_t answer = kAnswerOk;
       operation_.RaiseShowMessage(
           GetMessageText(34, utils().KeyValue(connectionString, "Initial Catalog", ";")), 64,
-          kDatabaseNoticeGuid, answer);
+          kTargetDatabaseGuid, answer);
+      operation_.Refuse(OutcomeReason::kTargetDatabase);
       return false;
     }
   });

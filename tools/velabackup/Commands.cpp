@@ -10,6 +10,7 @@
 #include "Language.h"
 #include "Login.h"
 #include "Sample.h"
+#include "Terminal.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Connection.h"
@@ -91,7 +92,7 @@ int RunSave(const SaveOptions& options) {
   if (!options.noData.empty()) noData = options.noData;
   bool result = backup.Save(*connection, options.file, noData);
   connection->Close();
-  host.Finish(result, subject);
+  host.Finish(subject);
   return Outcome(result);
 }
 
@@ -116,7 +117,7 @@ int RunRestore(const RestoreOptions& options) {
   Host host(backup, hostOptions);
   bool result = backup.Restore(login.ConnectionString(), options.file, options.intelligent,
                                options.ignoreRelations, dbPassword);
-  host.Finish(result, subject);
+  host.Finish(subject);
   return Outcome(result);
 }
 

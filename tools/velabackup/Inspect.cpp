@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "Commands.h"
-#include "Host.h"
+#include "Terminal.h"
 #include "velabackup/BackupInfo.h"
 
 namespace vela::cli {

@@ -8,7 +8,7 @@
 #include <iostream>
 
 #include "Commands.h"
-#include "Host.h"
+#include "Terminal.h"
 #include "velabackup/Error.h"
 
 namespace {

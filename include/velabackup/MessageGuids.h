@@ -1,0 +1,47 @@
+// The GUIDs of the component's questions and notices: the `messageGuid` of CBackupEvents::ShowMessage,
+// by which a host answers a question without reading its localised text. They never change.
+#pragma once
+
+namespace vela {
+
+// Save.
+// Question (Yes/No): a direct copy needs the server on this computer; make a compressed backup instead?
+inline constexpr const char* kRemoteDirectCopyGuid = "{66685F35-E98D-45C9-A75D-41E896550869}";
+// Notice: rows of a table that look corrupted were written marked as such.
+inline constexpr const char* kCorruptedRowsGuid = "{8C4E3CBD-13EC-4E92-8EB5-65D220A0933E}";
+// Notice: values a column type cannot hold as stored were saved converted to it.
+inline constexpr const char* kConvertedValuesGuid = "{0B794FEA-B32F-4652-8804-3AEE52723951}";
+
+// Removable media (OK/Cancel; Cancel stops the operation).
+inline constexpr const char* kFirstDiskGuid = "{61E8BD2C-1EA6-43B7-AE15-11BA79C7BC21}";
+inline constexpr const char* kFirstDiskFullGuid = "{27730A94-C4AB-4812-B933-518B07F2998D}";
+inline constexpr const char* kNextDiskGuid = "{5024659B-0D51-467B-881F-D5CA2D7B6853}";
+inline constexpr const char* kNextDiskFullGuid = "{0DAAA17C-9E05-48A3-805B-C0E25D5FB0F9}";
+inline constexpr const char* kLastDiskGuid = "{CF02F0C4-CE7D-45CE-94BD-5BC04AD12481}";
+inline constexpr const char* kUnpackDiskGuid = "{927B8A3B-CC14-441C-AC50-BA8669ACC686}";
+inline constexpr const char* kUnpackFirstDiskGuid = "{E87C0584-304A-4E1A-825C-A7EA42722820}";
+
+// Restore.
+// Notice: the file is no zip archive, or one without members.
+inline constexpr const char* kNotBackupGuid = "{D50F8787-7A7E-4039-8AB0-410D19AC100C}";
+// Questions (OK/Cancel) for a backup of an older layout, into a file database or a server, and the notice
+// naming the folder it was unpacked into.
+inline constexpr const char* kOlderLayoutFileGuid = "{D2A2FC11-C46A-42CC-AEE5-676E204F0A26}";
+inline constexpr const char* kOlderLayoutServerGuid = "{77419F9D-F177-4746-A547-E4BB58B93EB7}";
+inline constexpr const char* kOlderLayoutUnpackedGuid = "{6DE29447-57F8-460B-8197-FED9E5B32AF8}";
+// Notice: a direct copy of another kind of database.
+inline constexpr const char* kOtherEngineGuid = "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}";
+// Notice: the server refused to create, replace or remove a database.
+inline constexpr const char* kTargetDatabaseGuid = "{7A29569B-FE02-40CC-8553-E0A147D6B861}";
+// Notice: the server's own restore of a direct copy cannot be done (the server is not on this computer).
+inline constexpr const char* kServerRestoreGuid = "{56685F35-E98D-45C9-A75D-41E896550869}";
+// Notices of what the restored database holds otherwise than the backup: engine objects left out, a
+// default left out, numbered columns restored as plain numbers.
+inline constexpr const char* kObjectsLeftOutGuid = "{2CD12757-4EFF-40B5-ADCF-99FD8CDD4B46}";
+inline constexpr const char* kDefaultLeftOutGuid = "{1FB822F8-4D4A-44CD-A290-CD616553B331}";
+inline constexpr const char* kPlainNumbersGuid = "{87E48FFA-F726-45CA-AB7E-50D5A9F223AB}";
+// Notice: a foreign key the target refused, in a file database or on a server; the restore stops.
+inline constexpr const char* kFileKeyRefusedGuid = "{9ACB9C96-03C6-4A06-99CC-F6872C040D78}";
+inline constexpr const char* kServerKeyRefusedGuid = "{8CD86E77-D79F-49B4-8D2E-492F5303F7E5}";
+
+}  // namespace vela
