@@ -15,11 +15,11 @@
 #include "platform/data/BufferedRecordset.h"
 #include "platform/data/postgres/InsertRuns.h"
 #include "platform/data/postgres/PgApi.h"
-#include "platform/data/postgres/PgValues.h"
 #include "platform/data/postgres/ServerAddress.h"
-#include "platform/data/postgres/ServerCatalog.h"
+#include "platform/data/postgres/ServerSchema.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "platform/data/postgres/ServerUpdatable.h"
+#include "platform/data/postgres/ServerValues.h"
 #include "platform/data/postgres/TsqlStatements.h"
 #include "platform/utils/KeyValue.h"
 

@@ -15,7 +15,7 @@
 #include "platform/data/BufferedRecordset.h"
 #include "platform/data/Canonical.h"
 #include "platform/data/SqlText.h"
-#include "platform/data/postgres/PgValues.h"
+#include "platform/data/postgres/ServerValues.h"
 
 namespace vela::data::postgres {
 

@@ -2,8 +2,8 @@
 // the search path (never pg_catalog, information_schema, TOAST or temporary schemas, nor the partitions
 // of a partitioned table, whose rows the parent shows); it keeps nothing between calls, so it always
 // reads the schema as it is now.
-#include "platform/data/postgres/ServerCatalog.h"
 #include "platform/data/SchemaColumns.h"
+#include "platform/data/postgres/ServerSchema.h"
 
 #include <algorithm>
 #include <map>
@@ -16,8 +16,8 @@
 #include "platform/data/BufferedRecordset.h"
 #include "platform/data/SqlText.h"
 #include "platform/data/postgres/IndexNames.h"
-#include "platform/data/postgres/PgTypes.h"
 #include "platform/data/postgres/ServerDefaults.h"
+#include "platform/data/postgres/ServerTypes.h"
 #include "platform/text/Strings.h"
 
 namespace vela::data::postgres {
