@@ -35,6 +35,26 @@ namespace {
 // the default processor would write them to standard error.
 void IgnoreNotice(void*, const char*) noexcept {}
 
+// The catalog is a view of the session's schema; it holds nothing of its own.
+class ServerCatalog final : public Catalog {
+ public:
+  explicit ServerCatalog(ServerSession& session) : schema_(session) {}
+
+  std::vector<Entry> ListTables() override { return schema_.ListTables(); }
+  Table GetTable(std::string_view name) override { return schema_.GetTable(name); }
+  void AppendTable(const Table& table) override { schema_.AppendTable(table); }
+  void AppendKey(std::string_view tableName, const Key& key) override { schema_.AppendKey(tableName, key); }
+  void SetColumnProperty(std::string_view tableName, std::string_view columnName, std::string_view property,
+                         const Value& value) override {
+    schema_.SetColumnProperty(tableName, columnName, property, value);
+  }
+  void Refresh() override {}
+  Properties NewColumnProperties() const override { return schema_.NewColumnProperties(); }
+
+ private:
+  ServerSchema schema_;
+};
+
 class ServerConnection;
 
 // A forward-only, read-only recordset streaming its rows one at a time (single-row mode).
@@ -196,11 +216,11 @@ class ServerConnection final : public Connection, public ServerSession {
   }
 
   std::unique_ptr<Recordset> OpenSchemaColumns(std::string_view tableName) override {
-    return OpenServerSchemaColumns(*this, tableName);
+    return ServerSchema(*this).SchemaColumns(tableName);
   }
   std::unique_ptr<Catalog> OpenCatalog() override {
     Ready("OpenCatalog");  // a closed connection has no catalog to give
-    return OpenServerCatalog(*this);
+    return std::make_unique<ServerCatalog>(*this);
   }
   void SnapshotTo(const std::filesystem::path&) override {
     throw Error(kNotSupported, kSource, "A server database has no file to copy");
