@@ -136,7 +136,7 @@ class ServerConnection final : public Connection, public ServerSession {
 
   std::string ConnectionString() const override { return RemovePasswords(connectionString_); }
   std::string LoginConnectionString() const override { return connectionString_; }
-  std::string Provider() const override { return "SQLOLEDB.1"; }
+  std::string Provider() const override { return kServerProviderName; }
   bool IsOpen() const override { return conn_ != nullptr; }
   void Close() override {
     if (stream_ != nullptr) stream_->Close();
