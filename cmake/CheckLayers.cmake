@@ -45,4 +45,27 @@ endforeach()
 if(failures)
   message(FATAL_ERROR "Includes against the module layering:\n${failures}")
 endif()
+
+# ---- The engines' headers ------------------------------------------------------------------------------
+# SQLite's headers (sqlite3*.h) and libpq's (libpq*.h) are the providers' own: a file of the library, its
+# public headers or the host that includes one, in either form ("..." or <...>), outside
+# src/platform/data/sqlite/ and src/platform/data/postgres/ fails. (Tests may include them: they link the
+# engines themselves.)
+set(engine_failures "")
+file(GLOB_RECURSE engine_files "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/tools/*.cpp"
+     "${SOURCE_DIR}/tools/*.h" "${SOURCE_DIR}/include/*.h")
+foreach(file ${engine_files})
+  file(RELATIVE_PATH shown "${SOURCE_DIR}" "${file}")
+  if(shown MATCHES "^src/platform/data/(sqlite|postgres)/")
+    continue()
+  endif()
+  file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](sqlite3|libpq)[^>\"]*[>\"]")
+  foreach(line ${includes})
+    string(APPEND engine_failures "  ${shown}: only the providers include an engine's headers (${line})\n")
+  endforeach()
+endforeach()
+if(engine_failures)
+  message(FATAL_ERROR "Engine headers above the providers:\n${engine_failures}")
+endif()
+
 file(WRITE "${STAMP}" "")

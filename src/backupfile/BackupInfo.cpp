@@ -17,6 +17,7 @@
 #include "platform/zip/ArchiveReader.h"
 #include "velabackup/BackupFile.h"
 #include "velabackup/Error.h"
+#include "velabackup/data/Connection.h"
 #include "velabackup/data/Types.h"
 
 namespace vela {
@@ -26,9 +27,6 @@ namespace {
 // The header "[count]" of a table data file fits in its first bytes: the mark, "[", ten digits, "]".
 constexpr std::uint64_t kDataHeaderBytes = 64;
 constexpr std::uint64_t kSmallMemberBytes = 64;
-constexpr char kSqliteMagic[] = "SQLite format 3";  // with its terminating zero: the file's first 16 bytes
-constexpr std::size_t kHeaderBytes = 24;            // the part of the SQLite header that is checked
-constexpr std::uint64_t kSmallestPage = 512;        // every SQLite page size is a multiple of it
 
 // The private work folder of one look at a backup file, the operations' own kind, removed with what it
 // holds when the look ends.
@@ -328,24 +326,21 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
     try {
       if (described.role == MemberRole::kTableData) {
         reader->Extract(member, dataPath);
-      } else if (described.role == MemberRole::kNativeCopy && contents.info.provider == dpAccess) {
+      } else if (described.role == MemberRole::kNativeCopy &&
+                 data::DirectCopyHeaderBytes(contents.info.provider.value_or(dpUnknown)) > 0) {
+        const DataProvider engine = *contents.info.provider;
+        const std::size_t wanted = data::DirectCopyHeaderBytes(engine);
         std::string start;
         reader->Read(member, [&](const char* data, std::size_t size) {
-          if (start.size() < kHeaderBytes) start.append(data, std::min(size, kHeaderBytes - start.size()));
+          if (start.size() < wanted) start.append(data, std::min(size, wanted - start.size()));
         });
-        // Bytes 21 to 23 of a plain file's header are always 64, 32, 32; an encrypted file starts with
-        // random salt and has neither them nor the header text.
-        const bool plain = start.compare(0, sizeof kSqliteMagic, kSqliteMagic, sizeof kSqliteMagic) == 0;
-        const bool plainLayout = start.size() == kHeaderBytes && start.compare(21, 3, "\x40\x20\x20") == 0;
-        if (plain) {
-          // The header names a SQLite file; the CRC-32 vouches for the rest.
-        } else if (!plainLayout && member.size != 0 && member.size % kSmallestPage == 0) {
-          report.notes.push_back("the copy of the file database is encrypted (or no SQLite file): its " +
-                                 std::to_string(member.size) + " bytes were checked by their CRC-32 only");
-        } else {
-          findings.Add(member.name, {}, 0,
-                       "the copy of the file database does not start with the SQLite header");
-        }
+        // The engine's header vouches for what it is; the CRC-32 for the rest.
+        data::DirectCopyCheck check = data::CheckDirectCopy(engine, start, member.size);
+        if (check.verdict == data::DirectCopyCheck::Verdict::kOpaque)
+          report.notes.push_back(check.why + ": its " + std::to_string(member.size) +
+                                 " bytes were checked by their CRC-32 only");
+        else if (check.verdict == data::DirectCopyCheck::Verdict::kDamaged)
+          findings.Add(member.name, {}, 0, check.why);
       } else {
         reader->Read(member, [](const char*, std::size_t) {});
       }

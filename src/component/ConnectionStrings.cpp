@@ -30,8 +30,8 @@ bool IsLocalServer(const Utils& utils, std::string_view server) {
   using text::StartsWithNoCase;
   if (EqualsNoCase(server, "Local") || StartsWithNoCase(server, "Local\\")) return true;
   if (EqualsNoCase(server, "(Local)") || StartsWithNoCase(server, "(Local)\\")) return true;
-  // A folder of the server's sockets ("/run/postgresql", optionally with ",port") is on this computer.
-  if (server.starts_with('/')) return true;
+  // A folder of the server's local sockets is on this computer; the provider knows its form.
+  if (data::IsLocalSocketFolder(server)) return true;
   std::string computer = utils.ComputerName();
   if (computer.empty()) return false;
   return EqualsNoCase(server, computer) || StartsWithNoCase(server, computer + "\\");

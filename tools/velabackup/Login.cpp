@@ -1,6 +1,5 @@
 #include "Login.h"
 
-#include <libpq-fe.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -8,7 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <map>
+#include <optional>
 
 #include "Commands.h"
 #include "velabackup/Error.h"
@@ -18,54 +17,6 @@ namespace vela::cli {
 namespace {
 
 constexpr const char* kFileProvider = "Microsoft.Jet.OLEDB.4.0";
-constexpr const char* kServerProvider = "SQLOLEDB.1";
-
-bool IsUrl(const std::string& text) {
-  return text.starts_with("postgresql://") || text.starts_with("postgres://");
-}
-
-// The items of a postgresql:// URL, as libpq reads them.
-std::map<std::string, std::string> UrlItems(const std::string& url) {
-  char* message = nullptr;
-  PQconninfoOption* options = PQconninfoParse(url.c_str(), &message);
-  if (options == nullptr) {
-    std::string reason = message != nullptr ? message : "out of memory";
-    PQfreemem(message);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
-    throw UsageError("-c: the URL cannot be read: " + reason);
-  }
-  std::map<std::string, std::string> items;
-  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option)
-    if (option->val != nullptr) items[option->keyword] = option->val;
-  PQconninfoFree(options);
-  return items;
-}
-
-std::string FromUrl(const std::string& url, bool& passwordInside) {
-  std::map<std::string, std::string> items = UrlItems(url);
-  for (const auto& [keyword, value] : items)
-    if (keyword != "host" && keyword != "port" && keyword != "dbname" && keyword != "user" &&
-        keyword != "password")
-      throw UsageError("-c: the URL parameter \"" + keyword +
-                       "\" has no place in a connection string; give host, port, user and database only");
-  std::string host = items["host"], port = items["port"];
-  if (host.find(',') != std::string::npos || port.find(',') != std::string::npos)
-    throw UsageError("-c: the URL names several servers; give one");
-  if (items["dbname"].empty()) throw UsageError("-c: the URL names no database (postgresql://host/DATABASE)");
-
-  Utils utils;
-  std::string source = host.empty() ? "(local)" : host;
-  if (!port.empty()) source += "," + port;
-  std::string text =
-      utils.SetKeyValue(std::string("Provider=") + kServerProvider, "Data Source", source, ";");
-  text = utils.SetKeyValue(text, "Initial Catalog", items["dbname"], ";");
-  if (!items["user"].empty()) text = utils.SetKeyValue(text, "UserID", items["user"], ";");
-  if (!items["password"].empty()) {
-    text = utils.SetKeyValue(text, "Password", items["password"], ";");
-    passwordInside = true;
-  }
-  return text;
-}
 
 // The key the engine reads the password of a connection string from.
 const char* PasswordKey(bool server) {
@@ -109,7 +60,16 @@ std::string PromptHidden(const std::string& prompt) {
 
 std::string ExpandConnection(const std::string& text, bool& passwordInside) {
   passwordInside = false;
-  if (IsUrl(text)) return FromUrl(text, passwordInside);
+  std::optional<std::string> expanded;
+  try {
+    expanded = data::ConnectionStringFromShortForm(text);
+  } catch (const Error& error) {
+    throw UsageError("-c: " + error.Description());
+  }
+  if (expanded) {
+    passwordInside = data::RemovePasswords(*expanded) != *expanded;
+    return *expanded;
+  }
   if (text.find('=') == std::string::npos) {
     if (text.empty()) throw UsageError("-c: no database given");
     return Utils().SetKeyValue(std::string("Provider=") + kFileProvider, "Data Source", text, ";");

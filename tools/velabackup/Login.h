@@ -1,8 +1,9 @@
 // The database a command works on: the forms -c takes and where its password comes from.
 //
 // -c takes a full connection string (any text holding "="), a postgresql:// (or postgres://) URL for the
-// server engine, or else the path of a SQLite file for the file engine. The URL is read by libpq's own
-// parser, so it means what it means to psql: user, password, host, port and database, percent-decoded.
+// server engine, or else the path of a SQLite file for the file engine. The server provider reads the URL
+// with libpq's own parser, so it means what it means to psql: user, password, host, port and database,
+// percent-decoded.
 // A host left out of the URL is the local server as libpq finds it without one (PGHOST, else its socket
 // folder); "localhost" is a TCP connection; a host starting with "/" (written %2F) is a socket folder.
 // Query parameters have no place in a connection string and are refused, as are several hosts.

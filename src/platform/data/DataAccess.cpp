@@ -126,6 +126,41 @@ std::string RemovePasswords(std::string_view connectionString) {
   return text;
 }
 
+std::optional<std::string> ConnectionStringFromShortForm(std::string_view text) {
+  for (const ProviderEntry& entry : RegisteredProviders())
+    if (entry.fromShortForm)
+      if (std::optional<std::string> connectionString = entry.fromShortForm(text)) return connectionString;
+  return std::nullopt;
+}
+
+bool IsLocalSocketFolder(std::string_view server) {
+  for (const ProviderEntry& entry : RegisteredProviders())
+    if (entry.isLocalSocketFolder && entry.isLocalSocketFolder(server)) return true;
+  return false;
+}
+
+namespace {
+
+const ProviderEntry* ProviderOfEngine(DataProvider engine) {
+  for (const ProviderEntry& entry : RegisteredProviders())
+    if (entry.engine == engine) return &entry;
+  return nullptr;
+}
+
+}  // namespace
+
+std::size_t DirectCopyHeaderBytes(DataProvider engine) {
+  const ProviderEntry* entry = ProviderOfEngine(engine);
+  return entry != nullptr && entry->checkDirectCopy ? entry->directCopyHeaderBytes : 0;
+}
+
+DirectCopyCheck CheckDirectCopy(DataProvider engine, std::string_view start, std::uint64_t size) {
+  const ProviderEntry* entry = ProviderOfEngine(engine);
+  if (entry == nullptr)
+    throw Error(kNotSupported, kSourceData, "No provider of this build serves the engine of the copy");
+  return Offered(entry->checkDirectCopy, *entry, "check a direct copy")(start, size);
+}
+
 DataProvider ProviderEngine(std::string_view providerName) {
   const ProviderEntry* entry = FindProvider(providerName);
   return entry != nullptr ? entry->engine : dpUnknown;

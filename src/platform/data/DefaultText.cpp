@@ -1,9 +1,12 @@
 #include "platform/data/DefaultText.h"
 
 #include <initializer_list>
+#include <vector>
 
 #include "platform/data/Canonical.h"
+#include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
+#include "velabackup/Error.h"
 
 namespace vela::data {
 
@@ -15,22 +18,43 @@ bool OneOf(std::string_view word, std::initializer_list<std::string_view> words)
   return false;
 }
 
+// The text's tokens; none when it is no SQL the tokenizer reads (a quote left open).
+std::optional<std::vector<Token>> Tokens(std::string_view t) {
+  try {
+    return Tokenize(t, Brackets::Engine);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
 // Whether the parentheses at both ends belong together: "(a) + (b)" is not wrapped.
 bool Wrapped(std::string_view t) {
   if (t.size() < 2 || t.front() != '(' || t.back() != ')') return false;
+  std::optional<std::vector<Token>> tokens = Tokens(t);
+  if (!tokens) return false;
   int depth = 0;
-  char quote = 0;
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    char c = t[i];
-    if (quote != 0) {
-      if (c == quote) quote = 0;
-      continue;
-    }
-    if (c == '\'' || c == '"') quote = c;
-    if (c == '(') ++depth;
-    if (c == ')' && --depth == 0 && i + 1 < t.size()) return false;
+  for (const Token& token : *tokens) {
+    if (token.IsPunct('(')) ++depth;
+    if (token.IsPunct(')') && --depth == 0) return token.end == t.size();
   }
   return true;
+}
+
+// The value of a text that is one quoted literal and nothing else ('...', "...", N'...'), a quote inside
+// doubled; nullopt for any other text ('a' || 'b', 'a'b').
+std::optional<std::string> QuotedLiteral(std::string_view t) {
+  std::optional<std::vector<Token>> tokens = Tokens(t);
+  if (!tokens || tokens->empty() || tokens->back().end != t.size()) return std::nullopt;
+  std::size_t at = 0;
+  // The national-text prefix N, written right before the quote.
+  if (tokens->size() == 2 && ((*tokens)[0].Is("N")) && (*tokens)[0].end == (*tokens)[1].begin &&
+      (*tokens)[1].kind == TokenKind::String)
+    at = 1;
+  if (tokens->size() != at + 1) return std::nullopt;
+  const Token& literal = (*tokens)[at];
+  if (literal.kind == TokenKind::String || (literal.kind == TokenKind::Name && literal.quote == '"'))
+    return literal.text;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -55,24 +79,7 @@ std::optional<DefaultText> ReadDefaultText(std::string_view text) {
   if (t.find_first_of("eE") == std::string_view::npos) {
     if (std::optional<std::string> number = CanonicalDecimal(t)) return make(Kind::kNumber, *number);
   }
-  std::string_view inner = t;
-  if ((inner.front() == 'N' || inner.front() == 'n') && inner.size() >= 3 && inner[1] == '\'')
-    inner.remove_prefix(1);
-  if (inner.size() >= 2 && (inner.front() == '"' || inner.front() == '\'') && inner.back() == inner.front()) {
-    const char q = inner.front();
-    std::string_view body = inner.substr(1, inner.size() - 2);
-    // A quote inside must be doubled; a lone one means the text is more than one literal ('a' || 'b').
-    std::string value;
-    value.reserve(body.size());
-    for (std::size_t i = 0; i < body.size(); ++i) {
-      if (body[i] == q) {
-        if (i + 1 >= body.size() || body[i + 1] != q) return make(Kind::kWord, raw);
-        ++i;
-      }
-      value += body[i];
-    }
-    return make(Kind::kText, std::move(value));
-  }
+  if (std::optional<std::string> value = QuotedLiteral(t)) return make(Kind::kText, std::move(*value));
   return make(Kind::kWord, raw);
 }
 

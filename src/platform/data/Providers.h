@@ -1,14 +1,18 @@
 // The providers this build knows, one entry each: the provider's name and engine, and what only the
-// engine knows (opening, creating and removing its databases, putting a direct copy in place, reaching the
-// maintenance database, its own object names and its password keys). Each provider folder (sqlite/,
+// engine knows (opening, creating and removing its databases, putting a direct copy in place and checking
+// one, reaching the maintenance database, its own object names, its password keys, its short form of a
+// connection and the folder of its local sockets). Each provider folder (sqlite/,
 // postgres/) supplies its entry; the list is spelled out in Providers.cpp so that no static-initialisation
 // order is relied on. An operation a provider does not offer is left empty and fails with kNotSupported,
 // or, for opening a connection, as a provider that cannot be found.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,6 +37,13 @@ struct ProviderEntry {
   std::function<void(std::string_view aside, std::string_view connectionString)> putInPlace;
   std::function<std::string(std::string_view connectionString)> maintenance;
   std::function<bool(std::string_view name)> isSystemObjectName;
+  // The connection string a short form names ("postgresql://..."); nullopt for a text of another form.
+  std::function<std::optional<std::string>(std::string_view text)> fromShortForm;
+  // Whether a server name is a folder of the engine's local sockets.
+  std::function<bool(std::string_view server)> isLocalSocketFolder;
+  // The check of a direct copy from its first `directCopyHeaderBytes` bytes and its size.
+  std::size_t directCopyHeaderBytes = 0;
+  std::function<DirectCopyCheck(std::string_view start, std::uint64_t size)> checkDirectCopy;
   // The engine's database-management component for native backups, and the name it is created by.
   std::string managementProgId;
   std::function<std::unique_ptr<DatabaseManagement>()> management;

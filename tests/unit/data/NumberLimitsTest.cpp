@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "platform/data/Canonical.h"
-#include "platform/data/sqlite/JetTypes.h"
+#include "platform/data/sqlite/JetDefaults.h"
 #include "support/Failure.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Value.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/data/postgres/PgValues.h"
+#include "platform/data/postgres/ServerValues.h"
 
 namespace vela::data::postgres {
 

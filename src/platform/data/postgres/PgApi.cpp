@@ -15,6 +15,20 @@ std::string Trimmed(const char* message) {
 
 }  // namespace
 
+std::string CellText(const PGresult* result, int row, int column) {
+  return std::string(PQgetvalue(result, row, column),
+                     static_cast<std::size_t>(PQgetlength(result, row, column)));
+}
+bool CellIsNull(const PGresult* result, int row, int column) {
+  return PQgetisnull(result, row, column) != 0;
+}
+bool CellFlag(const PGresult* result, int row, int column) {
+  return CellText(result, row, column) == "t";
+}
+std::int64_t CellNumber(const PGresult* result, int row, int column) {
+  return std::stoll(CellText(result, row, column));
+}
+
 bool IsValueMismatch(std::string_view sqlState) {
   // Class 22 (data exception) also holds failures of computing (a division by zero), which are not.
   for (std::string_view code :

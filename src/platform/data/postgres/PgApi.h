@@ -6,6 +6,7 @@
 
 #include <libpq-fe.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +27,12 @@ struct ResultClearer {
   void operator()(PGresult* result) const noexcept { PQclear(result); }
 };
 using ResultHandle = std::unique_ptr<PGresult, ResultClearer>;
+
+// The cells of a result in text form: the text, whether it is NULL, a Boolean ("t"), a whole number.
+std::string CellText(const PGresult* result, int row, int column);
+bool CellIsNull(const PGresult* result, int row, int column);
+bool CellFlag(const PGresult* result, int row, int column);
+std::int64_t CellNumber(const PGresult* result, int row, int column);
 
 // The error number this provider gives an SQLSTATE: class 23 is an integrity violation, a value its type
 // cannot hold (IsValueMismatch) a type mismatch, 42P01 a missing table, class 28 a refused login, class 08 a

@@ -1,11 +1,14 @@
 #include "platform/data/postgres/ServerAddress.h"
 
+#include <libpq-fe.h>
 #include <unistd.h>
 
 #include <climits>
+#include <map>
 
 #include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
+#include "velabackup/Error.h"
 
 namespace vela::data::postgres {
 
@@ -35,7 +38,57 @@ bool IsLocalName(std::string_view server) {
   return dot != std::string::npos && text::EqualsNoCase(server, std::string_view(computer).substr(0, dot));
 }
 
+[[noreturn]] void RefuseUrl(std::string why) {
+  throw Error(kInvalidArgument, kSourceServerProvider, std::move(why));
+}
+
+// The items of a URL, as libpq reads them.
+std::map<std::string, std::string> UrlItems(std::string_view url) {
+  char* message = nullptr;
+  PQconninfoOption* options = PQconninfoParse(std::string(url).c_str(), &message);
+  if (options == nullptr) {
+    std::string reason = message != nullptr ? message : "out of memory";
+    PQfreemem(message);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+    RefuseUrl("the URL cannot be read: " + reason);
+  }
+  std::map<std::string, std::string> items;
+  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option)
+    if (option->val != nullptr) items[option->keyword] = option->val;
+  PQconninfoFree(options);
+  return items;
+}
+
 }  // namespace
+
+std::optional<std::string> ConnectionStringFromUrl(std::string_view text) {
+  if (!text.starts_with("postgresql://") && !text.starts_with("postgres://")) return std::nullopt;
+  std::map<std::string, std::string> items = UrlItems(text);
+  for (const auto& [keyword, value] : items)
+    if (keyword != "host" && keyword != "port" && keyword != "dbname" && keyword != "user" &&
+        keyword != "password")
+      RefuseUrl("the URL parameter \"" + keyword +
+                "\" has no place in a connection string; give host, port, user and database only");
+  std::string host = items["host"], port = items["port"];
+  if (host.find(',') != std::string::npos || port.find(',') != std::string::npos)
+    RefuseUrl("the URL names several servers; give one");
+  if (items["dbname"].empty()) RefuseUrl("the URL names no database (postgresql://host/DATABASE)");
+
+  std::string source = host.empty() ? "(local)" : host;
+  if (!port.empty()) source += "," + port;
+  std::string connectionString =
+      utils::SetKeyValue(std::string("Provider=") + kServerProviderName, "Data Source", source, ";");
+  connectionString = utils::SetKeyValue(connectionString, "Initial Catalog", items["dbname"], ";");
+  if (!items["user"].empty())
+    connectionString = utils::SetKeyValue(connectionString, "UserID", items["user"], ";");
+  if (!items["password"].empty())
+    connectionString = utils::SetKeyValue(connectionString, "Password", items["password"], ";");
+  return connectionString;
+}
+
+bool IsSocketFolder(std::string_view server) {
+  return server.starts_with('/');
+}
 
 std::string ServerAddress::ServerName() const {
   if (host.empty()) return port.empty() ? "(local)" : "(local):" + port;

@@ -3,12 +3,16 @@
 // quoting and none can add an option of its own.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 namespace vela::data::postgres {
+
+// The "Provider" value of a server connection string.
+inline constexpr const char* kServerProviderName = "SQLOLEDB.1";
 
 struct ServerAddress {
   std::string host;      // empty: the local server, reached the way libpq does by default
@@ -28,6 +32,16 @@ std::string CatalogDatabase(std::string_view initialCatalog);
 // computer's name, optionally followed by "\" and an instance name (an instance name of digits names
 // the port).
 ServerAddress ReadServerAddress(std::string_view connectionString);
+
+// The connection string a "postgresql://" (or "postgres://") URL names, its items read as libpq reads
+// them: Data Source (the host, "(local)" without one, ",port" after it), Initial Catalog, UserID and
+// Password. nullopt for a text that is no such URL. A URL that cannot be read, names several servers or
+// no database, or carries parameters a connection string has no place for, fails with kInvalidArgument.
+std::optional<std::string> ConnectionStringFromUrl(std::string_view text);
+
+// Whether a server name is a folder of the server's local sockets: libpq reads a host that begins with
+// "/" so ("/run/postgresql", optionally with ",port").
+bool IsSocketFolder(std::string_view server);
 
 // The keyword/value pairs for PQconnectdbParams, and the null-terminated arrays pointing into them.
 class ConnectParameters {

@@ -15,11 +15,11 @@
 #include "platform/data/BufferedRecordset.h"
 #include "platform/data/postgres/InsertRuns.h"
 #include "platform/data/postgres/PgApi.h"
-#include "platform/data/postgres/PgValues.h"
 #include "platform/data/postgres/ServerAddress.h"
-#include "platform/data/postgres/ServerCatalog.h"
+#include "platform/data/postgres/ServerSchema.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "platform/data/postgres/ServerUpdatable.h"
+#include "platform/data/postgres/ServerValues.h"
 #include "platform/data/postgres/TsqlStatements.h"
 #include "platform/utils/KeyValue.h"
 
@@ -34,6 +34,26 @@ namespace {
 // Notices (a table dropped that did not exist, an implicit index) are the server's remarks, not failures;
 // the default processor would write them to standard error.
 void IgnoreNotice(void*, const char*) noexcept {}
+
+// The catalog is a view of the session's schema; it holds nothing of its own.
+class ServerCatalog final : public Catalog {
+ public:
+  explicit ServerCatalog(ServerSession& session) : schema_(session) {}
+
+  std::vector<Entry> ListTables() override { return schema_.ListTables(); }
+  Table GetTable(std::string_view name) override { return schema_.GetTable(name); }
+  void AppendTable(const Table& table) override { schema_.AppendTable(table); }
+  void AppendKey(std::string_view tableName, const Key& key) override { schema_.AppendKey(tableName, key); }
+  void SetColumnProperty(std::string_view tableName, std::string_view columnName, std::string_view property,
+                         const Value& value) override {
+    schema_.SetColumnProperty(tableName, columnName, property, value);
+  }
+  void Refresh() override {}
+  Properties NewColumnProperties() const override { return schema_.NewColumnProperties(); }
+
+ private:
+  ServerSchema schema_;
+};
 
 class ServerConnection;
 
@@ -116,7 +136,7 @@ class ServerConnection final : public Connection, public ServerSession {
 
   std::string ConnectionString() const override { return RemovePasswords(connectionString_); }
   std::string LoginConnectionString() const override { return connectionString_; }
-  std::string Provider() const override { return "SQLOLEDB.1"; }
+  std::string Provider() const override { return kServerProviderName; }
   bool IsOpen() const override { return conn_ != nullptr; }
   void Close() override {
     if (stream_ != nullptr) stream_->Close();
@@ -196,11 +216,11 @@ class ServerConnection final : public Connection, public ServerSession {
   }
 
   std::unique_ptr<Recordset> OpenSchemaColumns(std::string_view tableName) override {
-    return OpenServerSchemaColumns(*this, tableName);
+    return ServerSchema(*this).SchemaColumns(tableName);
   }
   std::unique_ptr<Catalog> OpenCatalog() override {
     Ready("OpenCatalog");  // a closed connection has no catalog to give
-    return OpenServerCatalog(*this);
+    return std::make_unique<ServerCatalog>(*this);
   }
   void SnapshotTo(const std::filesystem::path&) override {
     throw Error(kNotSupported, kSource, "A server database has no file to copy");

@@ -1,11 +1,13 @@
 #include "platform/data/postgres/ServerDefaults.h"
 
 #include <cctype>
+#include <vector>
 
 #include "platform/data/Canonical.h"
 #include "platform/data/DefaultText.h"
 #include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
+#include "velabackup/Error.h"
 #include "velabackup/data/Types.h"
 
 namespace vela::data::postgres {
@@ -29,21 +31,24 @@ std::optional<std::string> DateLiteral(std::string_view text, int type) {
 }
 
 // Where a type cast ("::character varying(20)", "::integer[]") begins at the end of an expression, outside
-// texts; npos when the expression ends in none.
+// texts and parentheses; npos when the expression ends in none.
 std::size_t TrailingCast(std::string_view t) {
+  std::vector<Token> tokens;
+  try {
+    tokens = Tokenize(t, Brackets::Engine);
+  } catch (const Error&) {
+    return std::string_view::npos;  // a quote left open: no SQL the server wrote
+  }
+  // The tokenizer reads "::" as a parameter mark ":" followed by one that starts with ":".
   std::size_t at = std::string_view::npos;
-  char quote = 0;
   int depth = 0;
-  for (std::size_t i = 0; i + 1 < t.size(); ++i) {
-    char c = t[i];
-    if (quote != 0) {
-      if (c == quote) quote = 0;
-      continue;
-    }
-    if (c == '\'' || c == '"') quote = c;
-    if (c == '(') ++depth;
-    if (c == ')') --depth;
-    if (depth == 0 && c == ':' && t[i + 1] == ':') at = i++;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const Token& token = tokens[i];
+    if (token.IsPunct('(')) ++depth;
+    if (token.IsPunct(')')) --depth;
+    if (depth == 0 && token.kind == TokenKind::Parameter && token.text == ":" && i + 1 < tokens.size() &&
+        tokens[i + 1].begin == token.end && tokens[i + 1].text.starts_with(':'))
+      at = token.begin;
   }
   if (at == std::string_view::npos) return at;
   // The type: words, a quoted name, a modifier in parentheses and array brackets; nothing else.

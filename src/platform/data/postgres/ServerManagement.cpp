@@ -203,7 +203,7 @@ class ServerManagement final : public DatabaseManagement {
  private:
   // A server connection string for `database` with the component's login.
   std::string LoginString(std::string_view database) const {
-    std::string text = "Provider=SQLOLEDB.1";
+    std::string text = std::string("Provider=") + kServerProviderName;
     text = utils::SetKeyValue(text, "Data Source", InstanceName, ";");
     text = utils::SetKeyValue(text, "Initial Catalog", database, ";");
     if (!UserName.empty()) text = utils::SetKeyValue(text, "UserID", UserName, ";");

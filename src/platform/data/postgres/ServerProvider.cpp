@@ -77,7 +77,7 @@ bool IsServerObjectName(std::string_view name) {
 
 ProviderEntry ServerProviderEntry() {
   ProviderEntry entry;
-  entry.name = "SQLOLEDB.1";
+  entry.name = kServerProviderName;
   entry.engine = dpSQLServer;
   entry.passwordKeys = {"Password", "Pwd"};
   entry.open = &OpenServerConnection;
@@ -87,6 +87,8 @@ ProviderEntry ServerProviderEntry() {
   entry.putInPlace = &PutServerDatabaseInPlace;
   entry.maintenance = &MaintenanceConnectionString;
   entry.isSystemObjectName = &IsServerObjectName;
+  entry.fromShortForm = &ConnectionStringFromUrl;
+  entry.isLocalSocketFolder = &IsSocketFolder;
   entry.managementProgId = kManagementProgId;
   entry.management = &NewServerManagement;
   return entry;

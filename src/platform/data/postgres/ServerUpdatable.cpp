@@ -15,7 +15,7 @@
 #include "platform/data/BufferedRecordset.h"
 #include "platform/data/Canonical.h"
 #include "platform/data/SqlText.h"
-#include "platform/data/postgres/PgValues.h"
+#include "platform/data/postgres/ServerValues.h"
 
 namespace vela::data::postgres {
 
@@ -26,11 +26,6 @@ namespace {
 constexpr int kFirstBatchRows = 64;
 constexpr int kMaxBatchRows = 4096;
 constexpr std::int64_t kBatchBytes = 4 << 20;
-
-std::string Text(const PGresult* result, int row, int column) {
-  return std::string(PQgetvalue(result, row, column),
-                     static_cast<std::size_t>(PQgetlength(result, row, column)));
-}
 
 class UpdatableRecordset final : public Recordset {
  public:
@@ -149,9 +144,9 @@ void UpdatableRecordset::FindTable() {
   const PGresult* n = names.get();
   std::map<int, std::string> attributes;
   for (int row = 0; row < PQntuples(n); ++row) {
-    table_ = QuoteName(Text(n, row, 0)) + "." + QuoteName(Text(n, row, 1));
-    tableName_ = Text(n, row, 1);
-    attributes[std::stoi(Text(n, row, 2))] = Text(n, row, 3);
+    table_ = QuoteName(CellText(n, row, 0)) + "." + QuoteName(CellText(n, row, 1));
+    tableName_ = CellText(n, row, 1);
+    attributes[std::stoi(CellText(n, row, 2))] = CellText(n, row, 3);
   }
   for (int c = 0; c < PQnfields(r); ++c) {
     auto found = attributes.find(columnOf[c]);

@@ -5,8 +5,8 @@
 
 #include "platform/data/SqlText.h"
 #include "platform/data/postgres/IndexNames.h"
-#include "platform/data/postgres/PgValues.h"
 #include "platform/data/postgres/ServerDefaults.h"
+#include "platform/data/postgres/ServerValues.h"
 #include "platform/text/Strings.h"
 #include "velabackup/Error.h"
 

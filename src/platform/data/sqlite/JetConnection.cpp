@@ -4,7 +4,7 @@
 
 #include "platform/data/sqlite/JetRecordset.h"
 #include "platform/data/sqlite/JetStatements.h"
-#include "platform/data/sqlite/JetTypes.h"
+#include "platform/data/sqlite/JetValues.h"
 #include "platform/utils/KeyValue.h"
 
 namespace vela::data::sqlite {

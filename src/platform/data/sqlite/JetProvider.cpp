@@ -2,6 +2,7 @@
 
 #include "platform/data/Providers.h"
 #include "platform/data/sqlite/JetConnection.h"
+#include "platform/data/sqlite/Protection.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/FileDescriptor.h"
 #include "platform/utils/KeyValue.h"
@@ -177,6 +178,8 @@ ProviderEntry JetProviderEntry() {
   entry.aside = &AsideFile;
   entry.putInPlace = &PutFileInPlace;
   entry.isSystemObjectName = &IsJetObjectName;
+  entry.directCopyHeaderBytes = kCopyHeaderBytes;
+  entry.checkDirectCopy = &CheckCopyHeader;
   return entry;
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/data/sqlite/JetConnection.h"
-#include "platform/data/sqlite/JetTypes.h"
+#include "platform/data/sqlite/JetValues.h"
 #include "platform/text/Strings.h"
 
 namespace vela::data::sqlite {

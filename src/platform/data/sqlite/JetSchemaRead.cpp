@@ -4,6 +4,7 @@
 
 #include "platform/data/SchemaColumns.h"
 #include "platform/data/sqlite/JetConnection.h"
+#include "platform/data/sqlite/JetDefaults.h"
 #include "platform/data/sqlite/JetRecordset.h"
 #include "platform/data/sqlite/JetSchema.h"
 #include "platform/data/sqlite/SqliteApi.h"

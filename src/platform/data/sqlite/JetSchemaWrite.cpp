@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/data/sqlite/JetConnection.h"
+#include "platform/data/sqlite/JetDefaults.h"
 #include "platform/data/sqlite/JetSchema.h"
 #include "platform/data/sqlite/SqliteApi.h"
 #include "platform/text/Strings.h"

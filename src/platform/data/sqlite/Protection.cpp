@@ -11,6 +11,7 @@ namespace {
 constexpr char kPlainHeader[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
                                    'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
 constexpr int kSqlcipherVersion = 4;
+constexpr std::uint64_t kSmallestPage = 512;  // every page size is a multiple of it
 
 // Selects the SQLCipher 4 scheme for the next key or rekey of the connection; the engine forgets these
 // settings once a key is applied, so they precede every one.
@@ -38,6 +39,20 @@ FileKind InspectFile(const std::filesystem::path& path) {
   if (in.gcount() == sizeof header && std::memcmp(header, kPlainHeader, sizeof header) == 0)
     return FileKind::Plain;
   return FileKind::Protected;
+}
+
+DirectCopyCheck CheckCopyHeader(std::string_view start, std::uint64_t size) {
+  using Verdict = DirectCopyCheck::Verdict;
+  const bool plain = start.size() >= sizeof kPlainHeader &&
+                     std::memcmp(start.data(), kPlainHeader, sizeof kPlainHeader) == 0;
+  // Bytes 21 to 23 of a plain file's header are always 64, 32, 32; an encrypted file starts with random
+  // salt and has neither them nor the header text.
+  const bool plainLayout = start.size() == kCopyHeaderBytes && start.compare(21, 3, "\x40\x20\x20") == 0;
+  // The header names a database file; the archive's checksum vouches for the rest.
+  if (plain) return {Verdict::kSound, {}};
+  if (!plainLayout && size != 0 && size % kSmallestPage == 0)
+    return {Verdict::kOpaque, "the copy of the file database is encrypted (or no SQLite file)"};
+  return {Verdict::kDamaged, "the copy of the file database does not start with the SQLite header"};
 }
 
 DbHandle OpenEngine(const std::filesystem::path& path, std::string_view password, bool create) {

@@ -11,11 +11,14 @@
 // dropped: a file made with one is encrypted, and a plain file refuses one (see JetConnection.cpp).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "platform/data/sqlite/SqliteApi.h"
+#include "velabackup/data/Connection.h"
 
 namespace vela::data::sqlite {
 
@@ -28,6 +31,12 @@ enum class FileKind {
   Unreadable,  // left for the engine to report
 };
 FileKind InspectFile(const std::filesystem::path& path);
+
+// The bytes at the start of a database file that CheckCopyHeader reads.
+inline constexpr std::size_t kCopyHeaderBytes = 24;
+// What the first bytes and the size of a direct copy say of it: the engine's header in the clear; or, for
+// a protected file, which starts with random salt, no header at all but a whole number of pages.
+DirectCopyCheck CheckCopyHeader(std::string_view start, std::uint64_t size);
 
 // A path as messages name it.
 std::string Quoted(const std::filesystem::path& path);

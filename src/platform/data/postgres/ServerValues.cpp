@@ -1,11 +1,11 @@
-#include "platform/data/postgres/PgValues.h"
+#include "platform/data/postgres/ServerValues.h"
 
 #include <cctype>
 #include <cmath>
 #include <cstring>
 
 #include "platform/data/Canonical.h"
-#include "platform/data/postgres/PgTypes.h"
+#include "platform/data/postgres/ServerTypes.h"
 #include "velabackup/Error.h"
 
 namespace vela::data::postgres {

@@ -1,4 +1,4 @@
-#include "platform/data/postgres/PgTypes.h"
+#include "platform/data/postgres/ServerTypes.h"
 
 #include "velabackup/data/Types.h"
 

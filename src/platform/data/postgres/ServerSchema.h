@@ -1,0 +1,115 @@
+// The catalog of a server database as the component sees it, read from and written to pg_catalog.
+//
+// It shows the tables and views of the schemas on the search path (never pg_catalog, information_schema,
+// TOAST or temporary schemas, nor the partitions of a partitioned table, whose rows the parent shows). It
+// keeps nothing between calls, so it always reads the schema as it is now.
+//
+// Everything the catalog reports comes from the server's own catalog:
+//
+//   types          the column's type OID and modifier, a domain's followed down to its base type
+//                  (ServerTypes.h)
+//   Default        pg_attrdef, read in the plain form both engines read (ServerDefaults.h); a sequence's
+//                  nextval makes the column an autoincrement column instead
+//   Autoincrement  an identity column, or a serial one another program made; Seed and Increment are
+//                  read from its sequence
+//   Description    the column's comment
+//   index and key names  an index, primary key or unique key lives in the schema's one namespace of
+//                  relations, where other engines keep such names per table: a name that is taken there,
+//                  or longer than the server keeps, is made under a free name and the name given is kept in
+//                  the comment of the index or foreign key, which the catalog reads back (IndexNames.h)
+//
+// Names the server would cut short are refused rather than changed; a default the server cannot be given
+// as a constant or known function never reaches it as SQL.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/data/SqlText.h"
+#include "platform/data/postgres/ServerSession.h"
+#include "velabackup/data/Catalog.h"
+#include "velabackup/data/Connection.h"
+
+namespace vela::data::postgres {
+
+// A relation the catalog shows.
+struct Relation {
+  std::string oid;
+  std::string schema;
+  std::string name;
+  bool view = false;
+
+  std::string Sql() const { return QuoteName(schema) + "." + QuoteName(name); }
+};
+
+// A column as the catalog and the COLUMNS rowset report it.
+struct ColumnState {
+  Column column;
+  int typeModifier = -1;  // of the base type
+  bool nullable = true;
+  bool autoincrement = false;
+  bool writable = true;  // not GENERATED ALWAYS, not computed
+  std::optional<std::string> defaultText;
+  std::optional<std::string> description;
+  std::int64_t seed = 1;
+  std::int64_t increment = 1;
+  std::string sequenceOid;  // the sequence behind an autoincrement column, when it has one
+  bool identity = false;
+};
+
+class ServerSchema {
+ public:
+  // The session must outlive the schema.
+  explicit ServerSchema(ServerSession& session) : session_(session) {}
+
+  // Reading (ServerSchemaRead.cpp). A name may be given in brackets; the relation spelt so is found, else
+  // one whose name differs only in case. RequireRelation and GetTable fail with kItemNotFound for an
+  // unknown name.
+  std::vector<Catalog::Entry> ListTables();
+  std::optional<Relation> FindRelation(std::string_view name);
+  Relation RequireRelation(std::string_view name);
+  Table GetTable(std::string_view name);
+  std::vector<ColumnState> ReadColumns(const Relation& relation);
+  // The indexes over plain columns (an index over expressions or part of the rows is none the catalog can
+  // describe); a primary key's first.
+  std::vector<Index> ReadIndexes(const Relation& relation);
+  // Primary, unique and foreign keys, in that order.
+  std::vector<Key> ReadKeys(const Relation& relation);
+  Properties NewColumnProperties() const;
+  // The COLUMNS schema rowset of one table (a client-side rowset); no rows for an unknown table.
+  std::unique_ptr<Recordset> SchemaColumns(std::string_view tableName);
+
+  // Changing (ServerSchemaWrite.cpp). Each call is one batch of statements the server runs at once.
+  void AppendTable(const Table& table);
+  void AppendKey(std::string_view tableName, const Key& key);
+  // Seed, Description, Nullable and Default of an existing column; Autoincrement, Increment and Fixed
+  // Length cannot be changed (kNotSupported), another property is not found (kItemNotFound).
+  void SetColumnProperty(std::string_view tableName, std::string_view columnName, std::string_view property,
+                         const Value& value);
+
+ private:
+  // The names of one namespace that are taken (ServerSchemaWrite.cpp).
+  class NameSpace;
+
+  std::pair<Oid, int> BaseType(Oid type, int modifier);
+  std::string CreationSchema();
+  NameSpace RelationNames(std::string schema);
+  NameSpace ConstraintNames(const Relation& relation);
+  std::string ColumnSql(const std::string& table, const Column& column);
+  std::string KeySql(const std::string& tableSql, const Key& key, NameSpace& relations,
+                     NameSpace& constraints, std::string_view schema);
+  std::string IndexSql(const std::string& tableSql, const Index& index, NameSpace& relations,
+                       std::string_view schema);
+
+  ServerSession& session_;
+};
+
+// Fails with kItemNotFound naming what was looked for ("table x", "column c of t").
+[[noreturn]] void SchemaItemNotFound(std::string what);
+
+}  // namespace vela::data::postgres

@@ -1,0 +1,334 @@
+// Reading the catalog of a server database from pg_catalog: the relations shown, their columns, indexes and
+// keys, and the COLUMNS schema rowset.
+#include "platform/data/postgres/ServerSchema.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/data/BufferedRecordset.h"
+#include "platform/data/SchemaColumns.h"
+#include "platform/data/SqlText.h"
+#include "platform/data/postgres/IndexNames.h"
+#include "platform/data/postgres/ServerDefaults.h"
+#include "platform/data/postgres/ServerTypes.h"
+
+namespace vela::data::postgres {
+
+namespace {
+
+// The relations the catalog shows, of pg_class c in pg_namespace n.
+constexpr const char* kShownRelations =
+    "c.relkind IN ('r', 'p', 'v', 'm', 'f') AND NOT c.relispartition AND n.nspname !~ '^pg_' AND "
+    "n.nspname <> 'information_schema' AND pg_catalog.pg_table_is_visible(c.oid)";
+
+Column NamedColumn(std::string name, std::string related = {}) {
+  Column column;
+  column.name = std::move(name);
+  column.relatedColumn = std::move(related);
+  return column;
+}
+
+int RuleFromServer(std::string_view action) {
+  if (action == "c") return adRICascade;
+  if (action == "n") return adRISetNull;
+  if (action == "d") return adRISetDefault;
+  return adRINone;
+}
+
+}  // namespace
+
+void SchemaItemNotFound(std::string what) {
+  throw Error(kItemNotFound, kSource, "Item cannot be found in the collection: " + what);
+}
+
+std::vector<Catalog::Entry> ServerSchema::ListTables() {
+  ResultHandle result = session_.QueryServerSql(
+      std::string("SELECT c.relname, c.relkind FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
+                  "ON n.oid = c.relnamespace WHERE ") +
+      kShownRelations + " ORDER BY c.relname COLLATE \"C\", n.nspname");
+  std::vector<Catalog::Entry> entries;
+  for (int row = 0; row < PQntuples(result.get()); ++row) {
+    char kind = CellText(result.get(), row, 1)[0];
+    entries.push_back(
+        Catalog::Entry{CellText(result.get(), row, 0), kind == 'v' || kind == 'm' ? "VIEW" : "TABLE"});
+  }
+  return entries;
+}
+
+Table ServerSchema::GetTable(std::string_view name) {
+  Relation relation = RequireRelation(name);
+  Table table;
+  table.name = relation.name;
+  table.type = relation.view ? "VIEW" : "TABLE";
+  for (ColumnState& state : ReadColumns(relation)) table.columns.push_back(std::move(state.column));
+  if (!relation.view) {
+    table.indexes = ReadIndexes(relation);
+    table.keys = ReadKeys(relation);
+  }
+  return table;
+}
+
+Properties ServerSchema::NewColumnProperties() const {
+  return Properties({
+      {"Autoincrement", Value(false)},
+      {"Default", Value()},
+      {"Description", Value()},
+      {"Fixed Length", Value(false)},
+      {"Increment", Value(1)},
+      {"Nullable", Value(true)},
+      {"Seed", Value(1)},
+  });
+}
+
+std::optional<Relation> ServerSchema::FindRelation(std::string_view bracketed) {
+  std::string name = Unbracket(bracketed);
+  ResultHandle result = session_.QueryServerSql(
+      std::string("SELECT c.oid, n.nspname, c.relname, c.relkind FROM pg_catalog.pg_class c JOIN "
+                  "pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE ") +
+          kShownRelations + " AND lower(c.relname) = lower($1) ORDER BY c.relname COLLATE \"C\"",
+      std::vector<std::string>{name});
+  const PGresult* r = result.get();
+  int chosen = -1;
+  for (int row = 0; row < PQntuples(r); ++row) {
+    if (CellText(r, row, 2) == name) {
+      chosen = row;
+      break;
+    }
+    if (chosen < 0 && NamesEqual(CellText(r, row, 2), name)) chosen = row;
+  }
+  if (chosen < 0) return std::nullopt;
+  char kind = CellText(r, chosen, 3)[0];
+  return Relation{CellText(r, chosen, 0), CellText(r, chosen, 1), CellText(r, chosen, 2),
+                  kind == 'v' || kind == 'm'};
+}
+
+Relation ServerSchema::RequireRelation(std::string_view name) {
+  std::optional<Relation> relation = FindRelation(name);
+  if (!relation) SchemaItemNotFound("table " + Unbracket(name));
+  return *relation;
+}
+
+// The base type and modifier of a domain, followed down through domains over domains.
+std::pair<Oid, int> ServerSchema::BaseType(Oid type, int modifier) {
+  for (int depth = 0; depth < 32; ++depth) {
+    ResultHandle result = session_.QueryServerSql(
+        "SELECT typtype, typbasetype, typtypmod FROM pg_catalog.pg_type WHERE oid = $1",
+        std::vector<std::string>{std::to_string(type)});
+    if (PQntuples(result.get()) == 0 || CellText(result.get(), 0, 0) != "d") break;
+    type = static_cast<Oid>(CellNumber(result.get(), 0, 1));
+    if (modifier < 0) modifier = static_cast<int>(CellNumber(result.get(), 0, 2));
+  }
+  return {type, modifier};
+}
+
+std::vector<ColumnState> ServerSchema::ReadColumns(const Relation& relation) {
+  ResultHandle result = session_.QueryServerSql(
+      "SELECT a.attnum, a.attname, a.atttypid, a.atttypmod, a.attnotnull, a.attidentity, a.attgenerated, "
+      "t.typtype, t.typnotnull, pg_catalog.pg_get_expr(d.adbin, d.adrelid), "
+      "pg_catalog.col_description(a.attrelid, a.attnum) "
+      "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
+      "LEFT JOIN pg_catalog.pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
+      "WHERE a.attrelid = $1 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+      std::vector<std::string>{relation.oid});
+  const PGresult* r = result.get();
+
+  // The sequences behind identity and serial columns, by column number.
+  ResultHandle sequences = session_.QueryServerSql(
+      "SELECT d.refobjsubid, s.seqrelid, s.seqincrement, sn.nspname, sc.relname FROM pg_catalog.pg_depend d "
+      "JOIN pg_catalog.pg_sequence s ON s.seqrelid = d.objid "
+      "JOIN pg_catalog.pg_class sc ON sc.oid = s.seqrelid "
+      "JOIN pg_catalog.pg_namespace sn ON sn.oid = sc.relnamespace "
+      "WHERE d.classid = 'pg_catalog.pg_class'::pg_catalog.regclass "
+      "AND d.refclassid = 'pg_catalog.pg_class'::pg_catalog.regclass AND d.refobjid = $1 "
+      "AND d.deptype IN ('a', 'i')",
+      std::vector<std::string>{relation.oid});
+  std::map<std::string, int> sequenceOf;  // column number -> row
+  for (int row = 0; row < PQntuples(sequences.get()); ++row)
+    sequenceOf[CellText(sequences.get(), row, 0)] = row;
+
+  std::vector<ColumnState> columns;
+  for (int row = 0; row < PQntuples(r); ++row) {
+    ColumnState state;
+    Oid type = static_cast<Oid>(CellNumber(r, row, 2));
+    int modifier = static_cast<int>(CellNumber(r, row, 3));
+    bool domainNotNull = false;
+    if (CellText(r, row, 7) == "d") {
+      domainNotNull = CellFlag(r, row, 8);
+      std::tie(type, modifier) = BaseType(type, modifier);
+    }
+    AdoType ado = AdoTypeFor(type, modifier);
+    state.typeModifier = modifier;
+    state.column.name = CellText(r, row, 1);
+    state.column.type = ado.type;
+    state.column.definedSize = ado.definedSize;
+    state.column.precision = ado.precision;
+    state.column.numericScale = ado.numericScale;
+
+    std::string identity = CellText(r, row, 5);
+    bool generated = !CellText(r, row, 6).empty();
+    state.identity = !identity.empty();
+    state.writable = identity != "a" && !generated;
+    state.nullable = !CellFlag(r, row, 4) && !domainNotNull;
+    if (!CellIsNull(r, row, 9) && !generated) {
+      std::string expression = CellText(r, row, 9);
+      if (expression.starts_with("nextval("))
+        state.autoincrement = true;
+      else
+        state.defaultText = DefaultFromServer(expression);
+    }
+    state.autoincrement |= state.identity;
+    if (!CellIsNull(r, row, 10)) state.description = CellText(r, row, 10);
+    if (auto found = sequenceOf.find(CellText(r, row, 0)); state.autoincrement && found != sequenceOf.end()) {
+      const PGresult* s = sequences.get();
+      int at = found->second;
+      state.sequenceOid = CellText(s, at, 1);
+      state.increment = CellNumber(s, at, 2);
+      // The seed is the value the next row gets: the sequence's last value, or the one after it once
+      // it has been given out.
+      ResultHandle position =
+          session_.QueryServerSql("SELECT last_value, is_called FROM " + QuoteName(CellText(s, at, 3)) + "." +
+                                  QuoteName(CellText(s, at, 4)));
+      if (PQntuples(position.get()) > 0)
+        state.seed =
+            CellNumber(position.get(), 0, 0) + (CellFlag(position.get(), 0, 1) ? state.increment : 0);
+    }
+
+    auto optional = [](const std::optional<std::string>& text) { return text ? Value(*text) : Value(); };
+    state.column.properties = Properties({
+        {"Autoincrement", Value(state.autoincrement)},
+        {"Default", optional(state.defaultText)},
+        {"Description", optional(state.description)},
+        {"Fixed Length", Value(ado.type == adWChar)},
+        {"Increment", Value(static_cast<long long>(state.increment))},
+        {"Nullable", Value(state.nullable)},
+        {"Seed", Value(static_cast<long long>(state.seed))},
+    });
+    columns.push_back(std::move(state));
+  }
+  return columns;
+}
+
+std::vector<Index> ServerSchema::ReadIndexes(const Relation& relation) {
+  ResultHandle result = session_.QueryServerSql(
+      "SELECT i.indexrelid, ic.relname, i.indisunique, i.indisprimary, i.indisclustered, "
+      "pg_catalog.obj_description(i.indexrelid, 'pg_class'), a.attname "
+      "FROM pg_catalog.pg_index i JOIN pg_catalog.pg_class ic ON ic.oid = i.indexrelid "
+      "CROSS JOIN LATERAL unnest(i.indkey::pg_catalog.int2[]) WITH ORDINALITY AS k(attnum, n) "
+      "JOIN pg_catalog.pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = k.attnum "
+      "WHERE i.indrelid = $1 AND i.indexprs IS NULL AND i.indpred IS NULL AND k.n <= i.indnkeyatts "
+      "ORDER BY i.indisprimary DESC, ic.relname COLLATE \"C\", i.indexrelid, k.n",
+      std::vector<std::string>{relation.oid});
+  const PGresult* r = result.get();
+  std::vector<Index> indexes;
+  std::string current;
+  for (int row = 0; row < PQntuples(r); ++row) {
+    if (CellText(r, row, 0) != current) {
+      current = CellText(r, row, 0);
+      Index index;
+      std::optional<std::string> given;
+      if (!CellIsNull(r, row, 5)) given = NameFromIndexComment(CellText(r, row, 5));
+      index.name = given ? *given : CellText(r, row, 1);
+      index.unique = CellFlag(r, row, 2);
+      index.primaryKey = CellFlag(r, row, 3);
+      index.clustered = CellFlag(r, row, 4);
+      index.indexNulls = index.primaryKey ? adIndexNullsDisallow : adIndexNullsAllow;
+      indexes.push_back(std::move(index));
+    }
+    indexes.back().columns.push_back(NamedColumn(CellText(r, row, 6)));
+  }
+  return indexes;
+}
+
+// Primary, unique and foreign keys. A name the server could not keep is read from the comment of the
+// key's index (primary and unique keys) or of the constraint (foreign keys).
+std::vector<Key> ServerSchema::ReadKeys(const Relation& relation) {
+  ResultHandle result = session_.QueryServerSql(
+      "SELECT con.oid, con.conname, con.contype, fr.relname, con.confdeltype, con.confupdtype, "
+      "CASE WHEN con.contype = 'f' THEN pg_catalog.obj_description(con.oid, 'pg_constraint') "
+      "ELSE pg_catalog.obj_description(con.conindid, 'pg_class') END, a.attname, fa.attname "
+      "FROM pg_catalog.pg_constraint con "
+      "CROSS JOIN LATERAL unnest(con.conkey) WITH ORDINALITY AS k(attnum, n) "
+      "JOIN pg_catalog.pg_attribute a ON a.attrelid = con.conrelid AND a.attnum = k.attnum "
+      "LEFT JOIN pg_catalog.pg_class fr ON fr.oid = con.confrelid "
+      "LEFT JOIN pg_catalog.pg_attribute fa ON fa.attrelid = con.confrelid AND fa.attnum = con.confkey[k.n] "
+      "WHERE con.conrelid = $1 AND con.contype IN ('p', 'u', 'f') "
+      "ORDER BY con.contype = 'p' DESC, con.contype = 'u' DESC, con.conname COLLATE \"C\", con.oid, k.n",
+      std::vector<std::string>{relation.oid});
+  const PGresult* r = result.get();
+  std::vector<Key> keys;
+  std::string current;
+  for (int row = 0; row < PQntuples(r); ++row) {
+    if (CellText(r, row, 0) != current) {
+      current = CellText(r, row, 0);
+      Key key;
+      std::optional<std::string> given;
+      if (!CellIsNull(r, row, 6)) given = NameFromIndexComment(CellText(r, row, 6));
+      key.name = given ? *given : CellText(r, row, 1);
+      std::string type = CellText(r, row, 2);
+      key.type = type == "p" ? adKeyPrimary : type == "u" ? adKeyUnique : adKeyForeign;
+      if (key.type == adKeyForeign) {
+        key.relatedTable = CellText(r, row, 3);
+        key.deleteRule = RuleFromServer(CellText(r, row, 4));
+        key.updateRule = RuleFromServer(CellText(r, row, 5));
+      }
+      keys.push_back(std::move(key));
+    }
+    Key& key = keys.back();
+    key.columns.push_back(NamedColumn(
+        CellText(r, row, 7), key.type == adKeyForeign && !CellIsNull(r, row, 8) ? CellText(r, row, 8) : ""));
+  }
+  return keys;
+}
+
+std::unique_ptr<Recordset> ServerSchema::SchemaColumns(std::string_view tableName) {
+  std::vector<FieldInfo> fields = SchemaColumnsFields();
+
+  std::vector<std::vector<Value>> rows;
+  if (std::optional<Relation> relation = FindRelation(tableName)) {
+    int ordinal = 0;
+    for (const ColumnState& c : ReadColumns(*relation)) {
+      const int type = c.column.type;
+      const bool text = IsTextType(type), binary = IsBinaryType(type), isLong = IsLongType(type);
+      Value maxLength = Value::Null(), octets = Value::Null();
+      if (text || binary) {
+        // Long columns report the limits the file provider reports for its own.
+        std::int64_t length = isLong ? (text ? 536870910 : 1073741823) : c.column.definedSize;
+        maxLength = Value(static_cast<long long>(length));
+        octets = Value(static_cast<long long>(text && !isLong ? length * 2 : length));
+      }
+      int flags = c.writable ? DBCOLUMNFLAGS_WRITEUNKNOWN : 0;
+      if (c.nullable) flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
+      if (isLong)
+        flags |= DBCOLUMNFLAGS_ISLONG;
+      else if (type != adVarWChar)
+        flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+      const bool numeric = type == adNumeric || FixedPrecision(type) > 0;
+      Value datetime = Value::Null();
+      if (type == adDBDate) datetime = Value(0);
+      if (type == adDBTimeStamp || type == adDBTime)
+        datetime = Value(c.typeModifier >= 0 ? c.typeModifier : 6);
+      rows.push_back({
+          Value(relation->name),
+          Value(c.column.name),
+          Value(++ordinal),
+          Value(c.defaultText.has_value()),
+          c.defaultText ? Value(*c.defaultText) : Value::Null(),
+          Value(flags),
+          Value(c.nullable),
+          Value(type),
+          maxLength,
+          octets,
+          numeric ? Value(c.column.precision) : Value::Null(),
+          type == adNumeric ? Value(c.column.numericScale) : Value::Null(),
+          datetime,
+          c.description ? Value(*c.description) : Value::Null(),
+      });
+    }
+  }
+  return std::make_unique<BufferedRecordset>(std::move(fields), std::move(rows), kSource);
+}
+
+}  // namespace vela::data::postgres
