@@ -49,8 +49,9 @@ endif()
 # ---- The engines' headers ------------------------------------------------------------------------------
 # SQLite's headers (sqlite3*.h) and libpq's (libpq*.h) are the providers' own: a file of the library, its
 # public headers or the host that includes one, in either form ("..." or <...>), outside
-# src/platform/data/sqlite/ and src/platform/data/postgres/ fails. (Tests may include them: they link the
-# engines themselves.)
+# src/platform/data/sqlite/ and src/platform/data/postgres/ fails; so does a provider's own header
+# (platform/data/sqlite/..., platform/data/postgres/...) included above the data layer, which reaches a
+# provider only through vela::data. (Tests may include them: they link the engines themselves.)
 set(engine_failures "")
 file(GLOB_RECURSE engine_files "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/tools/*.cpp"
      "${SOURCE_DIR}/tools/*.h" "${SOURCE_DIR}/include/*.h")
@@ -63,6 +64,12 @@ foreach(file ${engine_files})
   foreach(line ${includes})
     string(APPEND engine_failures "  ${shown}: only the providers include an engine's headers (${line})\n")
   endforeach()
+  if(NOT shown MATCHES "^src/platform/data/")
+    file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"platform/data/(sqlite|postgres)/")
+    foreach(line ${includes})
+      string(APPEND engine_failures "  ${shown}: a provider is reached through vela::data only (${line})\n")
+    endforeach()
+  endif()
 endforeach()
 if(engine_failures)
   message(FATAL_ERROR "Engine headers above the providers:\n${engine_failures}")
