@@ -160,4 +160,21 @@ std::string RewriteBrackets(std::string_view jetSql) {
   return out;
 }
 
+std::string InsertStatement(std::string_view table, const std::vector<bool>& assigned,
+                            const std::vector<std::string>& columns, bool numbered) {
+  std::string names, marks;
+  int parameter = 0;
+  for (std::size_t i = 0; i < assigned.size(); ++i) {
+    if (!assigned[i]) continue;
+    if (!names.empty()) {
+      names += ", ";
+      marks += ", ";
+    }
+    names += QuoteName(columns[i]);
+    marks += numbered ? "$" + std::to_string(++parameter) : "?";
+  }
+  std::string sql = "INSERT INTO " + std::string(table);
+  return sql + (names.empty() ? std::string(" DEFAULT VALUES") : " (" + names + ") VALUES (" + marks + ")");
+}
+
 }  // namespace vela::data

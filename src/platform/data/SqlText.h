@@ -48,6 +48,12 @@ std::vector<Token> Tokenize(std::string_view sql, Brackets brackets);
 
 std::string QuoteName(std::string_view name);  // "name", a '"' doubled
 
+// The INSERT of the columns a new row was given (assigned[i]: column i has a value): "INSERT INTO table
+// ("a", "b") VALUES (?, ?)", with the engine's placeholders ("$1", "$2" when `numbered`), or "INSERT INTO
+// table DEFAULT VALUES" for a row given none. `table` is put in as it stands.
+std::string InsertStatement(std::string_view table, const std::vector<bool>& assigned,
+                            const std::vector<std::string>& columns, bool numbered);
+
 // The Jet text with every [bracketed] name turned into a "quoted" one; nothing else changes.
 std::string RewriteBrackets(std::string_view jetSql);
 

@@ -58,19 +58,13 @@ class ServerCatalog final : public Catalog {
 class ServerConnection;
 
 // A forward-only, read-only recordset streaming its rows one at a time (single-row mode).
-class StreamingRecordset final : public Recordset {
+class StreamingRecordset final : public ResultRecordset {
  public:
   StreamingRecordset(ServerConnection& connection, std::string statement);
   ~StreamingRecordset() override { Close(); }
 
   bool Eof() const override { return row_ == nullptr; }
   void MoveNext() override;
-  std::int64_t RecordCount() const override { return -1; }
-  std::size_t FieldCount() const override { return fields_.size(); }
-  const FieldInfo& Field(std::size_t index) const override {
-    if (index >= fields_.size()) ThrowNoSuchField(kSource, index);
-    return fields_[index];
-  }
   const Value& GetValue(std::size_t index) const override {
     if (row_ == nullptr) ThrowNoCurrentRow(kSource);
     if (index >= values_.size()) ThrowNoSuchField(kSource, index);
@@ -92,7 +86,6 @@ class StreamingRecordset final : public Recordset {
   ServerConnection* connection_;
   std::string statement_;
   ResultHandle row_;
-  std::vector<FieldInfo> fields_;
   std::vector<Value> values_;
   bool streaming_ = true;
 };

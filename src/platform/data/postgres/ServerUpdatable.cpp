@@ -27,7 +27,7 @@ constexpr int kFirstBatchRows = 64;
 constexpr int kMaxBatchRows = 4096;
 constexpr std::int64_t kBatchBytes = 4 << 20;
 
-class UpdatableRecordset final : public Recordset {
+class UpdatableRecordset final : public ResultRecordset {
  public:
   UpdatableRecordset(ServerSession& session, std::string statement)
       : session_(&session), statement_(std::move(statement)) {
@@ -55,12 +55,6 @@ class UpdatableRecordset final : public Recordset {
 
   bool Eof() const override { return editMode_ != adEditAdd && !added_ && row_ >= PQntuples(batch_.get()); }
   void MoveNext() override;
-  std::int64_t RecordCount() const override { return -1; }
-  std::size_t FieldCount() const override { return fields_.size(); }
-  const FieldInfo& Field(std::size_t index) const override {
-    if (index >= fields_.size()) ThrowNoSuchField(kSource, index);
-    return fields_[index];
-  }
   const Value& GetValue(std::size_t index) const override;
   void Sort(std::string_view) override {
     throw Error(kNotSupported, kSource, "Sorting an updatable recordset is not supported");
@@ -95,7 +89,6 @@ class UpdatableRecordset final : public Recordset {
 
   ResultHandle batch_;
   int row_ = 0;
-  std::vector<FieldInfo> fields_;
   std::vector<Value> values_;  // of the current row of the batch
 
   std::string table_;                 // schema-qualified, quoted
@@ -227,19 +220,7 @@ void UpdatableRecordset::SetValue(std::size_t index, const Value& value) {
 }
 
 std::string UpdatableRecordset::InsertSql() const {
-  std::string names, marks;
-  int parameter = 0;
-  for (std::size_t i = 0; i < assigned_.size(); ++i) {
-    if (!assigned_[i]) continue;
-    if (!names.empty()) {
-      names += ", ";
-      marks += ", ";
-    }
-    names += QuoteName(columns_[i]);
-    marks += "$" + std::to_string(++parameter);
-  }
-  return "INSERT INTO " + table_ +
-         (names.empty() ? std::string(" DEFAULT VALUES") : " (" + names + ") VALUES (" + marks + ")");
+  return InsertStatement(table_, assigned_, columns_, true);
 }
 
 std::vector<Parameter> UpdatableRecordset::InsertParameters() const {

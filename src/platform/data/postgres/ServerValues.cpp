@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/data/BufferedRecordset.h"
 #include "platform/data/Canonical.h"
 #include "platform/data/postgres/ServerTypes.h"
 #include "velabackup/Error.h"
@@ -238,6 +239,11 @@ std::string BoundParameters::TypeKey() const {
 FieldInfo FieldFromResult(const PGresult* result, int column) {
   AdoType ado = AdoTypeFor(PQftype(result, column), PQfmod(result, column));
   return FieldInfo{PQfname(result, column), ado.type, ado.definedSize, ado.precision, ado.numericScale};
+}
+
+const FieldInfo& ResultRecordset::Field(std::size_t index) const {
+  if (index >= fields_.size()) ThrowNoSuchField(kSourceServerProvider, index);
+  return fields_[index];
 }
 
 Value ValueFromResult(const PGresult* result, int row, int column) {

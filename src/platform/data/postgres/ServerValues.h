@@ -40,6 +40,18 @@ class BoundParameters {
 
 // What a recordset reports of a result column, from its type OID and modifier.
 FieldInfo FieldFromResult(const PGresult* result, int column);
+
+// What the server's recordsets share: their fields, taken from the first result's columns, and rows read
+// forward without a count known beforehand.
+class ResultRecordset : public Recordset {
+ public:
+  std::int64_t RecordCount() const override { return -1; }
+  std::size_t FieldCount() const override { return fields_.size(); }
+  const FieldInfo& Field(std::size_t index) const override;
+
+ protected:
+  std::vector<FieldInfo> fields_;
+};
 // One value of a result in text form, as the Value of the field's type.
 Value ValueFromResult(const PGresult* result, int row, int column);
 

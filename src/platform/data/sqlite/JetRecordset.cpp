@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/data/SqlText.h"
 #include "platform/data/sqlite/JetConnection.h"
 #include "platform/data/sqlite/JetValues.h"
 #include "platform/text/Strings.h"
@@ -220,19 +221,7 @@ void UpdatableRecordset::Update() {
   auto found = inserts_.find(assigned_);
   if (found == inserts_.end()) {
     if (inserts_.size() >= 64) inserts_.clear();  // a bound on statements for tables with many null patterns
-    std::string names, marks;
-    for (std::size_t i = 0; i < assigned_.size(); ++i) {
-      if (!assigned_[i]) continue;
-      if (!names.empty()) {
-        names += ", ";
-        marks += ", ";
-      }
-      names += QuoteName(columns_[i]);
-      marks += "?";
-    }
-    std::string sql =
-        "INSERT INTO " + QuoteName(table_) +
-        (names.empty() ? std::string(" DEFAULT VALUES") : " (" + names + ") VALUES (" + marks + ")");
+    std::string sql = InsertStatement(QuoteName(table_), assigned_, columns_, false);
     found = inserts_.emplace(assigned_, Statement(connection_.Db(), sql, "table " + table_)).first;
   }
   Statement& insert = found->second;
