@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <unistd.h>
@@ -23,6 +22,7 @@
 
 #include "support/Archives.h"
 #include "support/HostRun.h"
+#include "support/SqliteFiles.h"
 #include "support/TempFolder.h"
 
 namespace vela {
@@ -162,10 +162,7 @@ TEST_F(HostOutput, NothingToDoSaysWhy) {
 
   // A database of views alone has nothing a backup holds.
   const std::string views = folder_ / "views.db";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(views.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE VIEW One AS SELECT 1 AS A", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_EQ(testing::Exec(views, "CREATE VIEW One AS SELECT 1 AS A"), "");
   Result empty = Host(folder_, {"save", "-c", views, "-f", folder_ / "views.vbk"});
   EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(empty.err,

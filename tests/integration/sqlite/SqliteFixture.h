@@ -10,6 +10,7 @@
 
 #include "platform/utils/KeyValue.h"
 #include "support/DataChecks.h"
+#include "support/SqliteFiles.h"
 #include "support/TempFolder.h"
 
 namespace vela::data::testing {
