@@ -1,7 +1,6 @@
 // Save on real file databases: progress, data exclusions, corruption notices, cancels and failures.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <zip.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,6 +8,7 @@
 #include "archive/Archive.h"
 #include "backupfile/TableDataFile.h"
 #include "component/Operation.h"
+#include "support/Archives.h"
 #include "support/Databases.h"
 #include "support/EventRecorder.h"
 #include "support/Forwarding.h"
@@ -26,20 +26,6 @@ using ::testing::HasSubstr;
 using testing::MakeTable;
 using testing::NewFileDatabase;
 using testing::TempFolder;
-
-// The members of an archive with their compression methods.
-std::map<std::string, int> Members(const std::string& path) {
-  std::map<std::string, int> members;
-  int error = 0;
-  zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
-  if (archive == nullptr) return members;
-  for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
-    zip_stat_t stat;
-    if (zip_stat_index(archive, i, 0, &stat) == 0) members[stat.name] = stat.comp_method;
-  }
-  zip_discard(archive);
-  return members;
-}
 
 class Save : public ::testing::Test {
  protected:
@@ -87,9 +73,9 @@ TEST_F(Save, DoNotSaveDataTablesForms) {
   AddRow(*connection_, "A", {1});
   ASSERT_TRUE(Run(std::vector<std::string>{"a"}));
   // The table keeps its entry, but no data file of its own travels.
-  EXPECT_EQ(Members(archive_).size(), 3u);
+  EXPECT_EQ(testing::ReadArchive(archive_).size(), 3u);
   ASSERT_TRUE(Run(std::string("A")));  // a single string has no effect
-  EXPECT_EQ(Members(archive_).size(), 4u);
+  EXPECT_EQ(testing::ReadArchive(archive_).size(), 4u);
   EXPECT_THROW(Run(std::vector<Value>{Value("A")}), Error);
 }
 
@@ -101,7 +87,7 @@ TEST_F(Save, ViewsOnlyGiveNothingUnlessTheHostAddsFiles) {
   std::ofstream(folder_ / "b.txt") << "b";
   events_.files = {folder_ / "a.txt", folder_ / "b.txt"};
   EXPECT_TRUE(Run());
-  std::map<std::string, int> members = Members(archive_);
+  testing::Members members = testing::ReadArchive(archive_);
   EXPECT_TRUE(members.count("a.txt") && members.count("b.txt"));
 }
 
@@ -114,19 +100,6 @@ TEST_F(Save, AdditionalFilesAreQuotedInOrder) {
   EXPECT_EQ(archive.GetAdditionalFiles({}), "\"/x/a\" \"/y/b c\" ");
   events_.files.clear();
   EXPECT_EQ(archive.GetAdditionalFiles({}), "");
-}
-
-TEST_F(Save, UncompressedModeStoresMembers) {
-  MakeTable(*catalog_, "T", {{"Text", adVarWChar, 100}});
-  for (int i = 0; i < 50; ++i) AddRow(*connection_, "T", {"the same words again and again"});
-  backup_.SetBackupMode(bmUncompressedTextFile);
-  ASSERT_TRUE(Run());
-  for (const auto& [name, method] : Members(archive_)) EXPECT_EQ(method, ZIP_CM_STORE) << name;
-  backup_.SetBackupMode(bmCompressedTextFile);
-  ASSERT_TRUE(Run());
-  int deflated = 0;
-  for (const auto& [name, method] : Members(archive_)) deflated += method == ZIP_CM_DEFLATE;
-  EXPECT_GT(deflated, 0);
 }
 
 TEST_F(Save, CorruptedRowsAreMarkedWithOneNoticePerTable) {
@@ -148,7 +121,7 @@ TEST_F(Save, AwkwardNamesStayNames) {
     AddRow(*connection_, name, {"x"});
   }
   EXPECT_TRUE(Run());
-  EXPECT_EQ(Members(archive_).size(), 7u);
+  EXPECT_EQ(testing::ReadArchive(archive_).size(), 7u);
 }
 
 // A catalog that lists five system tables before the real ones.
