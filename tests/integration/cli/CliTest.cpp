@@ -21,16 +21,12 @@
 namespace vela {
 namespace {
 
+using testing::Env;
 using testing::Host;
 using testing::Result;
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/utils/KeyValue.h"
@@ -14,6 +12,8 @@
 #include "support/TempFolder.h"
 
 namespace vela::data::testing {
+
+using vela::testing::ReadFile;
 
 class SqliteTest : public ::testing::Test {
  protected:
@@ -29,11 +29,6 @@ class SqliteTest : public ::testing::Test {
                                           const std::string& password = "") {
     CreateDatabase(Cs(File(name), password));
     return OpenConnection(Cs(File(name), password));
-  }
-
-  static std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   vela::testing::TempFolder folder_;
