@@ -1,4 +1,5 @@
-// Save on real file databases: progress, data exclusions, corruption notices, cancels and failures.
+// Save on real file databases: progress, data exclusions, corruption notices, cancels, failures and the
+// prompts for a full removable disk.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include "archive/Archive.h"
 #include "backupfile/TableDataFile.h"
 #include "component/Operation.h"
+#include "platform/zip/Drive.h"
 #include "support/Archives.h"
 #include "support/Databases.h"
 #include "support/EventRecorder.h"
@@ -15,6 +17,7 @@
 #include "support/ServiceDoubles.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
+#include "velabackup/MessageGuids.h"
 
 namespace vela {
 namespace {
@@ -26,6 +29,22 @@ using ::testing::HasSubstr;
 using testing::MakeTable;
 using testing::NewFileDatabase;
 using testing::TempFolder;
+
+// The services of the save's tests: the work folder watched, and for the disk prompts a removable disk that
+// is full for its first `fullChecks` looks.
+class SaveServices : public testing::WatchedWorkFolder, public zip::SystemDrive {
+ public:
+  const zip::Drive& Drive() const override { return removable ? *this : WatchedWorkFolder::Drive(); }
+  bool IsRemovable(const std::filesystem::path&) const override { return true; }
+  std::optional<std::uint64_t> FreeSpace(const std::filesystem::path&) const override {
+    return checks_++ < fullChecks ? 0 : std::uint64_t{1} << 30;
+  }
+  bool removable = false;
+  int fullChecks = 0;
+
+ private:
+  mutable int checks_ = 0;
+};
 
 class Save : public ::testing::Test {
  protected:
@@ -41,7 +60,7 @@ class Save : public ::testing::Test {
   TempFolder folder_;
   std::string database_ = folder_ / "db.sqlite";
   std::string archive_ = folder_ / "out.zip";
-  std::shared_ptr<testing::WatchedWorkFolder> services_ = std::make_shared<testing::WatchedWorkFolder>();
+  std::shared_ptr<SaveServices> services_ = std::make_shared<SaveServices>();
   CBackup backup_{services_};
   testing::EventRecorder events_;
   std::unique_ptr<Connection> connection_;
@@ -193,6 +212,43 @@ TEST_F(Save, CancelAtEveryEventEndsFalseAndKeepsTheEarlierBackup) {
     EXPECT_EQ(std::filesystem::file_size(archive_), size) << n;
     EXPECT_FALSE(std::filesystem::exists(services_->last)) << n;
   }
+}
+
+// A backup written to a removable disk that is full: the disk prompts repeat until there is room or the
+// user cancels.
+class DiskPrompt : public Save {
+ protected:
+  void SetUp() override {
+    Save::SetUp();
+    services_->removable = true;
+    MakeTable(*catalog_, "T", {{"ID", adInteger}});
+    AddRow(*connection_, "T", {1});
+  }
+};
+
+TEST_F(DiskPrompt, RepeatsWhileTheDiskIsFull) {
+  services_->fullChecks = 2;
+  ASSERT_TRUE(Run());
+  std::vector<std::string> guids;
+  for (const auto& message : events_.messages) {
+    guids.push_back(message.guid);
+    EXPECT_EQ(message.buttons & 32, 32);
+  }
+  EXPECT_THAT(guids, ::testing::ElementsAre(kFirstDiskGuid, kFirstDiskFullGuid, kFirstDiskFullGuid));
+  EXPECT_TRUE(std::filesystem::exists(archive_));
+}
+
+TEST_F(DiskPrompt, CancelAtAPromptStopsTheSave) {
+  services_->fullChecks = 100;
+  events_.then = [&](testing::EventRecorder::Kind kind, std::int32_t* answer) {
+    if (kind == testing::EventRecorder::kMessage && events_.messages.size() == 3) *answer = kAnswerCancel;
+  };
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(events_.messages.size(), 3u);
+  // Ended as a cancel, not as a failure.
+  EXPECT_EQ(events_.progress.back(),
+            std::make_pair(100, LanguageResources::English()->GetString(15, "Backup")));
+  EXPECT_FALSE(std::filesystem::exists(archive_));
 }
 
 }  // namespace
