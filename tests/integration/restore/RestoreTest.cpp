@@ -4,13 +4,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 
 #include "Sample.h"
 #include "support/Archives.h"
 #include "support/Databases.h"
 #include "support/EventRecorder.h"
+#include "support/Failure.h"
 #include "support/ServiceDoubles.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
@@ -65,13 +65,9 @@ class Restore : public ::testing::Test {
     return !rows->Eof() && rows->GetValue(std::size_t{0}).AsInt() == 42;
   }
   std::string Caption(int number) { return LanguageResources::English()->GetString(number, "Backup"); }
-  std::string FailureOf(const std::function<void()>& run) {
-    try {
-      run();
-    } catch (const Error& error) {
-      return error.Description();
-    }
-    return "no failure";
+  // The text of the error a restore fails with.
+  std::string FailureOf() {
+    return testing::Failure([&] { Run(); }).Description();
   }
 
   TempFolder folder_;
@@ -107,7 +103,7 @@ TEST_F(Restore, CancelFromTheLastEventsDropsTheTarget) {
 
 TEST_F(Restore, MissingOrUnreadableBackupIsAClearError) {
   archive_ = folder_ / "missing.zip";
-  EXPECT_THAT(FailureOf([&] { Run(); }), HasSubstr("missing.zip"));
+  EXPECT_THAT(FailureOf(), HasSubstr("missing.zip"));
   EXPECT_FALSE(std::filesystem::exists(target_));
 }
 
@@ -175,7 +171,7 @@ TEST_F(Restore, HostileDataFilesFailNamingTableAndColumn) {
   for (const Case& c : cases) {
     std::filesystem::remove(target_);
     testing::WriteArchive(archive_, NumberBackup(".", ",", c.data));
-    std::string failure = FailureOf([&] { Run(); });
+    std::string failure = FailureOf();
     EXPECT_THAT(failure, HasSubstr("(VelaBackup.CBackup.RestoreData [N.")) << c.data;
     EXPECT_THAT(failure, HasSubstr("(VelaBackup.CBackup.Restore component failure at line:")) << c.data;
     // A failure removes the database it was building (there was no target before) and leaves the working
@@ -205,7 +201,7 @@ TEST_F(Restore, ADocumentNamingAMissingColumnFailsClearly) {
 
   members[kDocument].replace(members[kDocument].find("DataType=\"5\""), 12, "DataType=\"x\"");
   testing::WriteArchive(archive_, members);
-  EXPECT_THAT(FailureOf([&] { Run(); }), HasSubstr("DataType"));
+  EXPECT_THAT(FailureOf(), HasSubstr("DataType"));
 }
 
 class RestoreKeys : public Restore {};
@@ -347,7 +343,7 @@ TEST_F(Restore, AnExistingTargetStaysUntilTheRestoreSucceeds) {
   EXPECT_EQ(Leftovers(), 0);
 
   testing::WriteArchive(archive_, NumberBackup(".", ",", "[1][0.99999]1[EOF]"));
-  EXPECT_THAT(FailureOf([&] { Run(); }), HasSubstr("RestoreData [N."));
+  EXPECT_THAT(FailureOf(), HasSubstr("RestoreData [N."));
   EXPECT_TRUE(TargetIsMine());
   EXPECT_EQ(Leftovers(), 0);
 
