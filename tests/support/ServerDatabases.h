@@ -18,9 +18,14 @@
 
 namespace vela::testing {
 
+// An environment variable's value; empty when it is not set.
+inline std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
 inline bool ServerTestsWanted() {
-  const char* wanted = std::getenv("VELA_TEST_PG");
-  return wanted != nullptr && std::string(wanted) == "1";
+  return Env("VELA_TEST_PG") == "1";
 }
 
 // The connection string of a database on the local server, reached through PGHOST / PGPORT / PGUSER.
@@ -37,6 +42,14 @@ inline std::string ServerDatabaseName(const std::string& connectionString) {
 inline std::string UniqueServerName(const std::string& prefix) {
   static int counter = 0;
   return prefix + "_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+}
+
+// The first value of a query on a connection string's database; Null when it gives no row.
+inline data::Value Scalar(const std::string& connectionString, const std::string& sql) {
+  std::unique_ptr<data::Connection> connection = data::OpenConnection(connectionString);
+  auto rows =
+      connection->OpenRecordset(sql, data::adOpenForwardOnly, data::adLockReadOnly, data::adUseServer);
+  return rows->Eof() ? data::Value::Null() : data::Value(rows->GetValue(std::size_t{0}));
 }
 
 // Skips the test when server tests are not wanted; fails it when they are and the cluster is missing.

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -35,6 +37,12 @@ class TempFolder {
  private:
   std::filesystem::path path_;
 };
+
+// Every byte of a file; empty when there is none.
+inline std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<path>", the path quoted where it needs to be.
 inline std::string FileDatabase(const std::string& path) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support/SqliteFiles.h"
+
 namespace vela::testing {
 
 inline constexpr const char* kWildSchema = R"sql(
@@ -92,21 +94,6 @@ inline std::vector<std::string> Answers(const std::string& path, const std::stri
   }
   sqlite3_finalize(stmt);
   return rows;
-}
-
-// Runs statements on a file with the sqlite3 library alone; the engine's complaint, or "" when they ran.
-inline std::string Exec(const std::string& path, const std::string& sql) {
-  sqlite3* raw = nullptr;
-  if (sqlite3_open(path.c_str(), &raw) != SQLITE_OK) {
-    sqlite3_close(raw);
-    return "cannot open " + path;
-  }
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
-  char* message = nullptr;
-  sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &message);
-  std::string complaint = message ? message : "";
-  sqlite3_free(message);
-  return complaint;
 }
 
 // Makes the database at `path` with the sqlite3 library alone.

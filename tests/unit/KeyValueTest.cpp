@@ -29,10 +29,6 @@ TEST(KeyValue, RemoveKeyDropsTheWholeItem) {
   EXPECT_EQ(RemoveKey("Provider=P", "Password", ";"), "Provider=P");
 }
 
-}  // namespace vela::utils
-
-namespace vela::utils {
-
 // Taking items out must not let a quote further on close a value left open before them: the text inside
 // another value would then read as items, a second password among them.
 TEST(KeyValue, RemovingAnItemDoesNotBringAnotherOutOfAValue) {

@@ -118,7 +118,10 @@ TEST_F(BackupInfoTest, AnUncompressedBackupIsStoredAndSound) {
   Save(bmUncompressedTextFile);
   BackupInfo info = InspectBackup(archive_);
   EXPECT_EQ(info.mode, bmUncompressedTextFile);
-  for (const BackupMember& member : info.members) EXPECT_EQ(member.size, member.packedSize) << member.name;
+  for (const BackupMember& member : info.members) {
+    EXPECT_EQ(member.method, 0) << member.name;
+    EXPECT_EQ(member.size, member.packedSize) << member.name;
+  }
   VerifyReport report = VerifyBackup(archive_);
   EXPECT_TRUE(report.Sound()) << Problems(report);
 }

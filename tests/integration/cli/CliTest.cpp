@@ -3,13 +3,7 @@
 // cluster (scripts/pg_cluster.sh) when VELA_TEST_PG=1.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <sys/wait.h>
 
-#include <unistd.h>
-
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +11,8 @@
 
 #include "support/Archives.h"
 #include "support/HostRun.h"
+#include "support/ServerDatabases.h"
+#include "support/SqliteFiles.h"
 #include "support/TempFolder.h"
 #include "velabackup/BackupFile.h"
 #include "velabackup/Error.h"
@@ -25,16 +21,12 @@
 namespace vela {
 namespace {
 
+using testing::Env;
 using testing::Host;
 using testing::Result;
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -122,11 +114,7 @@ TEST_F(Cli, NamesFromTheBackupFileReachTheTerminalEscaped) {
       "\x1b[2J\x1b]0;owned\x07"
       "Evil\x7f\xc2\x9b"
       "31m";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((folder_ / "shop.db").c_str(), &db), SQLITE_OK);
-  std::string create = "CREATE TABLE \"" + table + "\" (\"\x1b[1mA\" INTEGER)";
-  ASSERT_EQ(sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_EQ(testing::Exec(folder_ / "shop.db", "CREATE TABLE \"" + table + "\" (\"\x1b[1mA\" INTEGER)"), "");
 
   Result save = Host(folder_, {"save", "-c", source_, "-f", backup_, "--events", "jsonl"});
   ASSERT_EQ(save.status, 0) << save.err;
@@ -232,28 +220,13 @@ TEST_F(Cli, PasswordFileLocksAndOpensAFileDatabase) {
 // The host on the test cluster, reached through the URL form with the socket folder as its host.
 class ServerCli : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (Env("VELA_TEST_PG") != "1")
-      GTEST_SKIP() << "PostgreSQL tests skipped: set VELA_TEST_PG=1 and the environment printed by "
-                      "`scripts/pg_cluster.sh start`";
-    try {
-      data::OpenConnection(data::MaintenanceConnectionString(Server("cli_probe")))->Close();
-    } catch (const Error& e) {
-      FAIL() << "VELA_TEST_PG=1 but the PostgreSQL test cluster cannot be reached: " << e.Description();
-    }
-  }
-  void TearDown() override {
-    for (const std::string& database : made_) data::DropDatabase(Server(database));
-  }
+  void SetUp() override { VELA_REQUIRE_SERVER(); }
 
   // A database of this test, dropped when it ends.
   std::string Database(const std::string& name) {
-    made_.push_back("cli_" + name + "_" + std::to_string(getpid()));
-    return made_.back();
+    return testing::ServerDatabaseName(databases_.Add("cli_" + name));
   }
-  static std::string Server(const std::string& database) {
-    return "Provider=SQLOLEDB.1;Data Source=(local);Initial Catalog=" + database;
-  }
+  static std::string Server(const std::string& database) { return testing::ServerDatabase(database); }
   // postgresql://user@%2Fsocket%2Ffolder:port/database, from the environment libpq reads.
   static std::string Url(const std::string& database) {
     std::string host;
@@ -263,7 +236,7 @@ class ServerCli : public ::testing::Test {
   }
 
   testing::TempFolder folder_;
-  std::vector<std::string> made_;
+  testing::ServerDatabaseGuard databases_;
 };
 
 TEST_F(ServerCli, TheUrlFormReachesTheServer) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <unistd.h>
@@ -23,25 +22,20 @@
 
 #include "support/Archives.h"
 #include "support/HostRun.h"
+#include "support/SqliteFiles.h"
 #include "support/TempFolder.h"
 
 namespace vela {
 namespace {
 
 using testing::Host;
+using testing::ReadFile;
 using testing::Result;
 
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::Not;
-
-std::string Contents(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 // The rows of every table as the last TableProgress line of each gives them, checked for whole lines.
 std::map<std::string, std::int64_t> TableRows(const std::string& eventLines) {
@@ -120,11 +114,11 @@ TEST_F(HostOutput, ACancelSaysWhatWasLeftAlone) {
   EXPECT_FALSE(std::filesystem::exists(backup_));
 
   ASSERT_EQ(Host(folder_, {"save", "-c", source_, "-f", backup_, "--quiet"}).status, 0);
-  const std::string earlier = Contents(backup_);
+  const std::string earlier = ReadFile(backup_);
   Result again = Host(folder_, {"save", "-c", source_, "-f", backup_, "--cancel-after", "3"});
   EXPECT_EQ(again.status, 1);
   EXPECT_EQ(again.err, "Backup cancelled: the earlier backup file " + backup_ + " was kept\n");
-  EXPECT_EQ(Contents(backup_), earlier);
+  EXPECT_EQ(ReadFile(backup_), earlier);
 
   Result none = Host(folder_, {"restore", "-c", copy, "-f", backup_, "--cancel-after", "4"});
   EXPECT_EQ(none.status, 1);
@@ -162,10 +156,7 @@ TEST_F(HostOutput, NothingToDoSaysWhy) {
 
   // A database of views alone has nothing a backup holds.
   const std::string views = folder_ / "views.db";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(views.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE VIEW One AS SELECT 1 AS A", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_EQ(testing::Exec(views, "CREATE VIEW One AS SELECT 1 AS A"), "");
   Result empty = Host(folder_, {"save", "-c", views, "-f", folder_ / "views.vbk"});
   EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(empty.err,
@@ -301,11 +292,11 @@ TEST_F(HostOnTerminal, TheBarShowsTheRowsOfATableAndRedrawsAtMostTenTimesASecond
 TEST_F(HostOnTerminal, CtrlCCancelsTheSaveAndKeepsTheEarlierBackup) {
   const std::string source = *folder_ / "large.db", backup = *folder_ / "interrupted.vbk";
   ASSERT_EQ(Host(*folder_, {"save", "-c", source, "-f", backup, "--quiet"}).status, 0);
-  const std::string earlier = Contents(backup);
+  const std::string earlier = ReadFile(backup);
   TerminalRun run = OnTerminal({"save", "-c", source, "-f", backup}, "Saving the data of Measurements");
   EXPECT_EQ(run.status, 1) << run.screen;
   EXPECT_THAT(run.screen, HasSubstr("Backup cancelled: the earlier backup file " + backup + " was kept"));
-  EXPECT_EQ(Contents(backup), earlier);
+  EXPECT_EQ(ReadFile(backup), earlier);
 }
 
 // A question waits on the terminal with its line breaks as written; Ctrl-C twice ends the host at once.

@@ -1,11 +1,8 @@
 // The host's inspect and verify commands: members named by role, JSON for scripts, exit statuses.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <nlohmann/json.hpp>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>

@@ -2,10 +2,7 @@
 // the shipped German catalogue against the English one it translates.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <regex>

@@ -255,11 +255,12 @@ TEST_P(ProviderConformance, EveryStatementTheComponentSendsRuns) {
   MakeTable("We]ird \"Tåble's\"", {NewColumn("Co]l [1]", adInteger, 0, {{"Nullable", false}}),
                                    NewColumn("Select", adVarWChar, 10)});
   db_->Execute("INSERT INTO [We]]ird \"Tåble's\"] ([Co]]l [1]]], [Select]) VALUES (1, 'a')");
-  db_->Execute("CREATE UNIQUE CLUSTERED INDEX [I]]x] ON [We]]ird \"Tåble's\"] ([Co]]l [1]]], [Select])");
-  db_->Execute("ALTER TABLE [We]]ird \"Tåble's\"] ADD CONSTRAINT [P]]K] PRIMARY KEY ([Co]]l [1]]])");
-  EXPECT_EQ(Describe(catalog_->GetTable("We]ird \"Tåble's\"")),
-            (Described{"index I]x(Co]l [1],Select) unique nulls 0",
-                       "index P]K(Co]l [1]) unique primary nulls 1", "key P]K(Co]l [1]) type 1 rules 00"}));
+  db_->Execute("CREATE UNIQUE CLUSTERED INDEX [I]]x'\"] ON [We]]ird \"Tåble's\"] ([Co]]l [1]]], [Select])");
+  db_->Execute("ALTER TABLE [We]]ird \"Tåble's\"] ADD CONSTRAINT [P]]K'\"] PRIMARY KEY ([Co]]l [1]]])");
+  EXPECT_EQ(
+      Describe(catalog_->GetTable("We]ird \"Tåble's\"")),
+      (Described{"index I]x'\"(Co]l [1],Select) unique nulls 0",
+                 "index P]K'\"(Co]l [1]) unique primary nulls 1", "key P]K'\"(Co]l [1]) type 1 rules 00"}));
   EXPECT_EQ(Rows(*db_, "SELECT [Co]]l [1]]], [Select] FROM [We]]ird \"Tåble's\"]"),
             (RowList{{Value(1), Value("a")}}));
   // A mark inside a literal is text, not a parameter.
@@ -267,6 +268,23 @@ TEST_P(ProviderConformance, EveryStatementTheComponentSendsRuns) {
   db_->Execute("INSERT INTO [We]]ird \"Tåble's\"] ([Co]]l [1]]], [Select]) VALUES (?, '?''[x]')", two, false);
   EXPECT_EQ(Rows(*db_, "SELECT [Select] FROM [We]]ird \"Tåble's\"] WHERE [Co]]l [1]]] = 2"),
             (RowList{{Value("?'[x]")}}));
+  // A description and a seed reach a column whose names quote SQL.
+  const std::string counted = "N]o's \"t\"", counter = "N]o'\"";
+  MakeTable(counted,
+            {NewColumn(counter, adInteger, 0, {{"Autoincrement", true}, {"Description", "it's \"n\""}}),
+             NewColumn("v", adVarWChar, 10)});
+  catalog_->SetColumnProperty(counted, counter, "Seed", Value(40));
+  db_->Execute("INSERT INTO [N]]o's \"t\"] ([v]) VALUES ('a''b]')");
+  EXPECT_EQ(Rows(*db_, "SELECT * FROM [N]]o's \"t\"]"), (RowList{{Value(40), Value("a'b]")}}));
+  EXPECT_EQ(catalog_->GetTable(counted).columns.at(0).properties["Description"], Value("it's \"n\""));
+  EXPECT_EQ(db_->OpenSchemaColumns(counted)->GetValue("DESCRIPTION"), Value("it's \"n\""));
+  EXPECT_EQ(catalog_->GetTable(counted).columns.at(0).properties["Seed"], Value(41));
+  EXPECT_EQ(Failure([&] { catalog_->SetColumnProperty(counted, "v", "Seed", Value(1)); }).Number(),
+            kNotSupported);
+  EXPECT_EQ(Failure([&] { catalog_->SetColumnProperty(counted, "Nope", "Seed", Value(1)); }).Number(),
+            kItemNotFound);
+  EXPECT_EQ(Failure([&] { catalog_->SetColumnProperty("Nope", counter, "Seed", Value(1)); }).Number(),
+            kItemNotFound);
 }
 
 // A column of each type the API names, with an ordinary value and an extreme one. Times of day travel on

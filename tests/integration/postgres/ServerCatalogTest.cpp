@@ -303,48 +303,6 @@ TEST_F(ServerCatalogTest, IndexNamesTheServerKeepsOncePerSchemaComeBackAsGiven) 
   EXPECT_EQ(Failure([&] { catalog_->GetTable("Odd"); }).Number(), kItemNotFound);
 }
 
-TEST_F(ServerCatalogTest, NamesWithBracketsQuotesAndApostrophesStayNames) {
-  const std::string table = "We]ird \"Tåble's\"";
-  const std::string column = "Co]l 'x' \"y\"";
-  Column counter = NewColumn("N]o", adInteger, 0, {{"Autoincrement", true}, {"Description", "it's \"n\""}});
-  catalog_->AppendTable(Table{BracketName(table),
-                              "TABLE",
-                              {counter, NewColumn(BracketName(column), adVarWChar, 10)},
-                              {Index{.name = "I]x'\"", .unique = true, .columns = {KeyColumn(column)}}},
-                              {}});
-  Key key;
-  key.name = "P]K'\"";
-  key.type = adKeyPrimary;
-  key.columns = {KeyColumn("[N]]o]")};
-  catalog_->AppendKey(BracketName(table), key);
-
-  const Table read = catalog_->GetTable(BracketName(table));
-  EXPECT_EQ(read.name, table);
-  EXPECT_EQ(read.columns.at(0).name, "N]o");
-  EXPECT_EQ(read.columns.at(0).properties["Description"], Value("it's \"n\""));
-  EXPECT_EQ(read.columns.at(1).name, column);
-  EXPECT_EQ(Describe(read),
-            (std::set<std::string>{"index I]x'\"(" + column + ") unique", "index P]K'\"(N]o) unique primary",
-                                   "key P]K'\"(N]o) type 1"}));
-  auto schema = db_->OpenSchemaColumns(BracketName(table));
-  EXPECT_EQ(schema->GetValue("DESCRIPTION"), Value("it's \"n\""));
-
-  auto rs =
-      db_->OpenRecordset("SELECT * FROM " + QuoteName(table), adOpenDynamic, adLockOptimistic, adUseServer);
-  rs->AddNew();
-  rs->SetValue(1, Value("a'b]"));
-  rs->Update();
-  rs->Close();
-  catalog_->SetColumnProperty(BracketName(table), "[N]]o]", "Seed", Value(40));
-  rs = db_->OpenRecordset("SELECT * FROM " + QuoteName(table), adOpenDynamic, adLockOptimistic, adUseServer);
-  rs->AddNew();
-  rs->SetValue(1, Value("c"));
-  rs->Update();
-  rs->Close();
-  EXPECT_EQ(Rows(*db_, "SELECT * FROM " + BracketName(table) + " ORDER BY 1"),
-            (RowList{{Value(1), Value("a'b]")}, {Value(40), Value("c")}}));
-}
-
 TEST_F(ServerCatalogTest, TheSeedIsTheNextAutomaticValueAndCanBeMoved) {
   catalog_->AppendTable(
       Table{"Counted",
@@ -369,12 +327,6 @@ TEST_F(ServerCatalogTest, TheSeedIsTheNextAutomaticValueAndCanBeMoved) {
   EXPECT_EQ(Rows(*db_, "SELECT MAX([ID]) FROM [Counted]"), (RowList{{Value(1000)}}));
   EXPECT_EQ(Rows(*db_, "SELECT [id] FROM [serials]"), (RowList{{Value(7)}}));
 
-  EXPECT_EQ(Failure([&] { catalog_->SetColumnProperty("Counted", "Plain", "Seed", Value(1)); }).Number(),
-            kNotSupported);
-  EXPECT_EQ(Failure([&] { catalog_->SetColumnProperty("Counted", "Nope", "Seed", Value(1)); }).Number(),
-            kItemNotFound);
-  EXPECT_EQ(Failure([&] { catalog_->SetColumnProperty("Nope", "ID", "Seed", Value(1)); }).Number(),
-            kItemNotFound);
   catalog_->SetColumnProperty("Counted", "Plain", "Description", Value("plain"));
   catalog_->SetColumnProperty("Counted", "Plain", "Nullable", Value(false));
   const Column plain = catalog_->GetTable("Counted").columns.at(1);

@@ -20,12 +20,8 @@
 namespace vela::data::postgres {
 namespace {
 
+using vela::testing::Env;
 using vela::testing::Failure;
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
 
 // Resident memory of this process, in bytes.
 std::int64_t ResidentBytes() {
@@ -152,12 +148,6 @@ TEST_F(ServerConnectionTest, ServerErrorsCarryNumberSqlStateAndStatement) {
   EXPECT_EQ(divide.Number(), kCommandError);
   EXPECT_EQ(Scalar(*db_, "SELECT count(*) FROM [k]").AsInt(), 1);
 }
-
-}  // namespace
-}  // namespace vela::data::postgres
-
-namespace vela::data::postgres {
-namespace {
 
 // Sends one row as a restore does: a prepared INSERT of the columns the row has values for.
 void SendRow(Connection& connection, const std::string& table, const std::vector<std::string>& columns,

@@ -9,6 +9,7 @@
 #include "Sample.h"
 #include "support/Archives.h"
 #include "support/Databases.h"
+#include "support/EventRecorder.h"
 #include "support/TempFolder.h"
 #include "velabackup/BackupFile.h"
 #include "velabackup/CBackup.h"
@@ -21,25 +22,10 @@ namespace {
 
 using testing::FileDatabase;
 
-// Cancels at the first progress event when asked to, and answers OK to every question when asked to.
-struct Events : CBackupEvents {
-  void UpdateProgress(std::int32_t, const std::string&) override {
-    if (cancel) backup->Cancel();
-  }
-  void ShowMessage(const std::string&, std::int32_t, const std::string& guid, std::int32_t& result) override {
-    guids.push_back(guid);
-    if (answerOk) result = kAnswerOk;
-  }
-  CBackup* backup = nullptr;
-  bool cancel = false, answerOk = false;
-  std::vector<std::string> guids;
-};
-
 class LastOutcome : public ::testing::Test {
  protected:
   void SetUp() override {
     backup_.SetLanguageResources(LanguageResources::English());
-    events_.backup = &backup_;
     backup_.SetEvents(&events_);
     cli::MakeSampleDatabase(FileDatabase(source_), 20);
   }
@@ -56,7 +42,7 @@ class LastOutcome : public ::testing::Test {
   std::string archive_ = folder_ / "source.vbk";
   std::string target_ = FileDatabase(folder_ / "target.db");
   CBackup backup_;
-  Events events_;
+  testing::EventRecorder events_;
 };
 
 TEST_F(LastOutcome, ASaveIsDoneCancelledHasNothingToDoOrFails) {
@@ -64,10 +50,11 @@ TEST_F(LastOutcome, ASaveIsDoneCancelledHasNothingToDoOrFails) {
   ASSERT_TRUE(Save(source_));
   EXPECT_EQ(backup_.LastOutcome(), OperationOutcome{Outcome::kDone});
 
-  events_.cancel = true;
+  events_.Clear();
+  events_.CancelAt(backup_, 1);
   EXPECT_FALSE(Save(source_));
   EXPECT_EQ(backup_.LastOutcome(), OperationOutcome{Outcome::kCancelled});
-  events_.cancel = false;
+  events_.CancelAt(backup_, 0);
 
   const std::string views = folder_ / "views.db";
   testing::NewFileDatabase(views)->Execute("CREATE VIEW One AS SELECT 1 AS A");
@@ -79,11 +66,14 @@ TEST_F(LastOutcome, ASaveIsDoneCancelledHasNothingToDoOrFails) {
   EXPECT_EQ(backup_.LastOutcome(), OperationOutcome{Outcome::kFailed});
 }
 
+// Each refusal comes with its notice, makes no target and unpacks nothing it was not asked to.
 TEST_F(LastOutcome, ARefusedRestoreSaysWhy) {
   ASSERT_TRUE(Save(source_));
-  const std::string garbage = folder_ / "garbage.vbk", older = folder_ / "older.vbk",
-                    server = folder_ / "server.vbk", noDocument = folder_ / "nodocument.vbk";
+  const std::string garbage = folder_ / "garbage.vbk", emptyZip = folder_ / "empty.vbk",
+                    older = folder_ / "older.vbk", server = folder_ / "server.vbk",
+                    noDocument = folder_ / "nodocument.vbk";
   std::ofstream(garbage) << "no zip archive";
+  std::ofstream(emptyZip, std::ios::binary) << std::string("PK\x05\x06", 4) + std::string(18, '\0');
   testing::WriteArchive(older, {{"customers.dat", "old data"}});
   testing::WriteArchive(server, {{kModeMember, "2"}, {kProviderMember, "2"}, {kNativeBackupMember, "x"}});
   testing::WriteArchive(noDocument, {{kModeMember, "0"}, {kProviderMember, "1"}});
@@ -91,9 +81,10 @@ TEST_F(LastOutcome, ARefusedRestoreSaysWhy) {
     std::string archive;
     bool answerOk;
     OutcomeReason reason;
-    const char* guid;  // the notice that went with it
+    const char* guid;  // the one notice that went with it (after the question, for an older layout)
   } cases[] = {
-      {garbage, false, OutcomeReason::kNotBackupFile, kNotBackupGuid},
+      {garbage, true, OutcomeReason::kNotBackupFile, kNotBackupGuid},
+      {emptyZip, true, OutcomeReason::kNotBackupFile, kNotBackupGuid},
       {older, false, OutcomeReason::kOlderLayout, kOlderLayoutFileGuid},
       {older, true, OutcomeReason::kOlderLayoutUnpacked, kOlderLayoutUnpackedGuid},
       {server, false, OutcomeReason::kOtherEngine, kOtherEngineGuid},
@@ -101,24 +92,33 @@ TEST_F(LastOutcome, ARefusedRestoreSaysWhy) {
   };
   for (const auto& refused : cases) {
     SCOPED_TRACE(refused.archive + " " + std::to_string(static_cast<int>(refused.reason)));
-    events_.guids.clear();
-    events_.answerOk = refused.answerOk;
+    events_.Clear();
+    events_.answer = refused.answerOk ? std::optional<std::int32_t>(kAnswerOk) : std::nullopt;
     EXPECT_FALSE(Restore(refused.archive, target_));
     EXPECT_EQ(backup_.LastOutcome(), (OperationOutcome{Outcome::kRefused, refused.reason}));
     if (refused.guid) {
-      ASSERT_FALSE(events_.guids.empty());
-      EXPECT_EQ(events_.guids.back(), refused.guid);
+      ASSERT_EQ(events_.messages.size(), refused.archive == older && refused.answerOk ? 2u : 1u);
+      EXPECT_EQ(events_.messages.back().guid, refused.guid);
+    }
+    if (refused.reason == OutcomeReason::kNotBackupFile) {
+      EXPECT_NE(events_.messages.back().prompt.find(
+                    std::filesystem::path(refused.archive).filename().string() + " is not a backup file"),
+                std::string::npos)
+          << events_.messages.back().prompt;
+      EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(refused.archive).replace_extension()));
     }
     EXPECT_FALSE(std::filesystem::exists(folder_ / "target.db"));
   }
+  events_.answer.reset();
 
   // The next restore says how it ended, whatever the one before said.
   EXPECT_THROW(Restore(archive_, "Provider=Nobody;Data Source=" + folder_ / "x.db"), Error);
   EXPECT_EQ(backup_.LastOutcome(), OperationOutcome{Outcome::kFailed});
-  events_.cancel = true;
+  events_.Clear();
+  events_.CancelAt(backup_, 1);
   EXPECT_FALSE(Restore(archive_, target_));
   EXPECT_EQ(backup_.LastOutcome(), OperationOutcome{Outcome::kCancelled});
-  events_.cancel = false;
+  events_.CancelAt(backup_, 0);
   EXPECT_TRUE(Restore(archive_, target_));
   EXPECT_EQ(backup_.LastOutcome(), OperationOutcome{Outcome::kDone});
 }

@@ -2,8 +2,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <limits>
 #include <map>
@@ -11,6 +9,7 @@
 #include "Sample.h"
 #include "support/Describe.h"
 #include "support/EventRecorder.h"
+#include "support/SqliteFiles.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/data/Catalog.h"
@@ -77,14 +76,10 @@ TEST_P(RoundTrip, RestoresEverySchemaItemAndRow) {
 // saves and restores as it is, with the engine refusing its next row in the copy as in the source.
 TEST_P(RoundTrip, AnAutoincrementAtTheLargestValueStaysThere) {
   const std::string source = folder_ / "full.db", target = folder_ / "full-restored.db";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(source.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TABLE Full (ID INTEGER PRIMARY KEY AUTOINCREMENT, Label TEXT);"
-                         "INSERT INTO Full VALUES (9223372036854775807, 'last')",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_EQ(testing::Exec(source,
+                          "CREATE TABLE Full (ID INTEGER PRIMARY KEY AUTOINCREMENT, Label TEXT);"
+                          "INSERT INTO Full VALUES (9223372036854775807, 'last')"),
+            "");
 
   backup_.SetBackupMode(GetParam());
   {

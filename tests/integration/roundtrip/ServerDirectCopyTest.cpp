@@ -38,9 +38,7 @@ constexpr const char* kSaveCaption = "Backing up the database on the server...";
 constexpr const char* kRestoreCaption = "Restoring the database on the server...";
 
 std::int64_t Count(const std::string& connectionString, const std::string& sql) {
-  std::unique_ptr<Connection> connection = OpenConnection(connectionString);
-  auto rows = connection->OpenRecordset(sql, adOpenForwardOnly, adLockReadOnly, adUseServer);
-  return rows->GetValue(std::size_t{0}).AsInt();
+  return testing::Scalar(connectionString, sql).AsInt();
 }
 
 class ServerDirectCopy : public ::testing::Test {

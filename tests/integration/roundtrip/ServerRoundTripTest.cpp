@@ -28,16 +28,10 @@ using namespace data;
 using testing::Describe;
 using testing::DescriptionDifference;
 using testing::FileDatabase;
+using testing::Scalar;
 using testing::ServerDatabaseGuard;
 using testing::ServerDatabaseName;
 using testing::TempFolder;
-
-// The first value of a query on a connection string's database.
-Value Scalar(const std::string& connectionString, const std::string& sql) {
-  std::unique_ptr<Connection> connection = OpenConnection(connectionString);
-  auto rows = connection->OpenRecordset(sql, adOpenForwardOnly, adLockReadOnly, adUseServer);
-  return rows->Eof() ? Value::Null() : Value(rows->GetValue(std::size_t{0}));
-}
 
 class ServerRoundTrip : public ::testing::Test {
  protected:
@@ -307,7 +301,7 @@ TEST_F(ServerRoundTrip, ADatabaseOtherToolsMadeSavesAndAnswersAsBefore) {
   ASSERT_TRUE(Restore(file, folder_ / "wild.vbk"));
   // The file database numbers one column of a table; the other keeps its values and the user is told.
   EXPECT_THAT(events_.lines, ::testing::ElementsAre(::testing::AllOf(::testing::HasSubstr("account"),
-                                                                        ::testing::HasSubstr("big"))));
+                                                                     ::testing::HasSubstr("big"))));
   ASSERT_TRUE(Restore(server, folder_ / "wild.vbk"));
 
   // The questions users ask, in the component's dialect, answered alike by the source and both restores.

@@ -22,14 +22,8 @@ namespace vela {
 namespace {
 
 using testing::FileDatabase;
+using testing::ReadFile;
 using testing::TempFolder;
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::set<std::string> Names(const std::filesystem::path& folder) {
   std::set<std::string> names;

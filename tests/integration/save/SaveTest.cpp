@@ -1,7 +1,7 @@
-// Save on real file databases: progress, data exclusions, corruption notices, cancels and failures.
+// Save on real file databases: progress, data exclusions, corruption notices, cancels, failures and the
+// prompts for a full removable disk.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <zip.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,12 +9,15 @@
 #include "archive/Archive.h"
 #include "backupfile/TableDataFile.h"
 #include "component/Operation.h"
+#include "platform/zip/Drive.h"
+#include "support/Archives.h"
 #include "support/Databases.h"
 #include "support/EventRecorder.h"
 #include "support/Forwarding.h"
 #include "support/ServiceDoubles.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
+#include "velabackup/MessageGuids.h"
 
 namespace vela {
 namespace {
@@ -27,19 +30,21 @@ using testing::MakeTable;
 using testing::NewFileDatabase;
 using testing::TempFolder;
 
-// The members of an archive with their compression methods.
-std::map<std::string, int> Members(const std::string& path) {
-  std::map<std::string, int> members;
-  int error = 0;
-  zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
-  if (archive == nullptr) return members;
-  for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
-    zip_stat_t stat;
-    if (zip_stat_index(archive, i, 0, &stat) == 0) members[stat.name] = stat.comp_method;
+// The services of the save's tests: the work folder watched, and for the disk prompts a removable disk that
+// is full for its first `fullChecks` looks.
+class SaveServices : public testing::WatchedWorkFolder, public zip::SystemDrive {
+ public:
+  const zip::Drive& Drive() const override { return removable ? *this : WatchedWorkFolder::Drive(); }
+  bool IsRemovable(const std::filesystem::path&) const override { return true; }
+  std::optional<std::uint64_t> FreeSpace(const std::filesystem::path&) const override {
+    return checks_++ < fullChecks ? 0 : std::uint64_t{1} << 30;
   }
-  zip_discard(archive);
-  return members;
-}
+  bool removable = false;
+  int fullChecks = 0;
+
+ private:
+  mutable int checks_ = 0;
+};
 
 class Save : public ::testing::Test {
  protected:
@@ -55,7 +60,7 @@ class Save : public ::testing::Test {
   TempFolder folder_;
   std::string database_ = folder_ / "db.sqlite";
   std::string archive_ = folder_ / "out.zip";
-  std::shared_ptr<testing::WatchedWorkFolder> services_ = std::make_shared<testing::WatchedWorkFolder>();
+  std::shared_ptr<SaveServices> services_ = std::make_shared<SaveServices>();
   CBackup backup_{services_};
   testing::EventRecorder events_;
   std::unique_ptr<Connection> connection_;
@@ -87,9 +92,9 @@ TEST_F(Save, DoNotSaveDataTablesForms) {
   AddRow(*connection_, "A", {1});
   ASSERT_TRUE(Run(std::vector<std::string>{"a"}));
   // The table keeps its entry, but no data file of its own travels.
-  EXPECT_EQ(Members(archive_).size(), 3u);
+  EXPECT_EQ(testing::ReadArchive(archive_).size(), 3u);
   ASSERT_TRUE(Run(std::string("A")));  // a single string has no effect
-  EXPECT_EQ(Members(archive_).size(), 4u);
+  EXPECT_EQ(testing::ReadArchive(archive_).size(), 4u);
   EXPECT_THROW(Run(std::vector<Value>{Value("A")}), Error);
 }
 
@@ -101,7 +106,7 @@ TEST_F(Save, ViewsOnlyGiveNothingUnlessTheHostAddsFiles) {
   std::ofstream(folder_ / "b.txt") << "b";
   events_.files = {folder_ / "a.txt", folder_ / "b.txt"};
   EXPECT_TRUE(Run());
-  std::map<std::string, int> members = Members(archive_);
+  testing::Members members = testing::ReadArchive(archive_);
   EXPECT_TRUE(members.count("a.txt") && members.count("b.txt"));
 }
 
@@ -114,19 +119,6 @@ TEST_F(Save, AdditionalFilesAreQuotedInOrder) {
   EXPECT_EQ(archive.GetAdditionalFiles({}), "\"/x/a\" \"/y/b c\" ");
   events_.files.clear();
   EXPECT_EQ(archive.GetAdditionalFiles({}), "");
-}
-
-TEST_F(Save, UncompressedModeStoresMembers) {
-  MakeTable(*catalog_, "T", {{"Text", adVarWChar, 100}});
-  for (int i = 0; i < 50; ++i) AddRow(*connection_, "T", {"the same words again and again"});
-  backup_.SetBackupMode(bmUncompressedTextFile);
-  ASSERT_TRUE(Run());
-  for (const auto& [name, method] : Members(archive_)) EXPECT_EQ(method, ZIP_CM_STORE) << name;
-  backup_.SetBackupMode(bmCompressedTextFile);
-  ASSERT_TRUE(Run());
-  int deflated = 0;
-  for (const auto& [name, method] : Members(archive_)) deflated += method == ZIP_CM_DEFLATE;
-  EXPECT_GT(deflated, 0);
 }
 
 TEST_F(Save, CorruptedRowsAreMarkedWithOneNoticePerTable) {
@@ -148,7 +140,7 @@ TEST_F(Save, AwkwardNamesStayNames) {
     AddRow(*connection_, name, {"x"});
   }
   EXPECT_TRUE(Run());
-  EXPECT_EQ(Members(archive_).size(), 7u);
+  EXPECT_EQ(testing::ReadArchive(archive_).size(), 7u);
 }
 
 // A catalog that lists five system tables before the real ones.
@@ -220,6 +212,43 @@ TEST_F(Save, CancelAtEveryEventEndsFalseAndKeepsTheEarlierBackup) {
     EXPECT_EQ(std::filesystem::file_size(archive_), size) << n;
     EXPECT_FALSE(std::filesystem::exists(services_->last)) << n;
   }
+}
+
+// A backup written to a removable disk that is full: the disk prompts repeat until there is room or the
+// user cancels.
+class DiskPrompt : public Save {
+ protected:
+  void SetUp() override {
+    Save::SetUp();
+    services_->removable = true;
+    MakeTable(*catalog_, "T", {{"ID", adInteger}});
+    AddRow(*connection_, "T", {1});
+  }
+};
+
+TEST_F(DiskPrompt, RepeatsWhileTheDiskIsFull) {
+  services_->fullChecks = 2;
+  ASSERT_TRUE(Run());
+  std::vector<std::string> guids;
+  for (const auto& message : events_.messages) {
+    guids.push_back(message.guid);
+    EXPECT_EQ(message.buttons & 32, 32);
+  }
+  EXPECT_THAT(guids, ::testing::ElementsAre(kFirstDiskGuid, kFirstDiskFullGuid, kFirstDiskFullGuid));
+  EXPECT_TRUE(std::filesystem::exists(archive_));
+}
+
+TEST_F(DiskPrompt, CancelAtAPromptStopsTheSave) {
+  services_->fullChecks = 100;
+  events_.then = [&](testing::EventRecorder::Kind kind, std::int32_t* answer) {
+    if (kind == testing::EventRecorder::kMessage && events_.messages.size() == 3) *answer = kAnswerCancel;
+  };
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(events_.messages.size(), 3u);
+  // Ended as a cancel, not as a failure.
+  EXPECT_EQ(events_.progress.back(),
+            std::make_pair(100, LanguageResources::English()->GetString(15, "Backup")));
+  EXPECT_FALSE(std::filesystem::exists(archive_));
 }
 
 }  // namespace

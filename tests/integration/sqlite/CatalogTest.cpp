@@ -1,8 +1,6 @@
 // The catalog in the Jet manner: the type each asked type becomes, the provider's own tables and their
 // order through the rebuilds the engine needs to add constraints, and the names it gives keys and indexes
 // of files made elsewhere.
-#include <sqlite3.h>
-
 #include "SqliteFixture.h"
 
 namespace vela::data::testing {
@@ -126,21 +124,15 @@ TEST_F(SqliteCatalogTest, ListsTablesInCreationOrderWithTheirKind) {
 }
 
 TEST_F(SqliteCatalogTest, ADatabaseMadeByAnotherProgramShowsReadableStableKeyNames) {
-  {
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(File("foreign.db").c_str(), &raw), SQLITE_OK);
-    ASSERT_EQ(
-        sqlite3_exec(
-            raw,
-            "CREATE TABLE parent (a TEXT, b TEXT, code TEXT UNIQUE, PRIMARY KEY (a, b));"
-            "CREATE TABLE child (id INTEGER PRIMARY KEY, a TEXT, b TEXT, ref TEXT REFERENCES parent(code),"
-            "  CONSTRAINT named_fk FOREIGN KEY (a, b) REFERENCES parent ON DELETE SET NULL);"
-            "CREATE INDEX child_ref ON child(ref);"
-            "INSERT INTO parent VALUES ('x', 'y', 'c1');",
-            nullptr, nullptr, nullptr),
-        SQLITE_OK);
-    sqlite3_close(raw);
-  }
+  ASSERT_EQ(
+      vela::testing::Exec(
+          File("foreign.db").string(),
+          "CREATE TABLE parent (a TEXT, b TEXT, code TEXT UNIQUE, PRIMARY KEY (a, b));"
+          "CREATE TABLE child (id INTEGER PRIMARY KEY, a TEXT, b TEXT, ref TEXT REFERENCES parent(code),"
+          "  CONSTRAINT named_fk FOREIGN KEY (a, b) REFERENCES parent ON DELETE SET NULL);"
+          "CREATE INDEX child_ref ON child(ref);"
+          "INSERT INTO parent VALUES ('x', 'y', 'c1');"),
+      "");
   auto db = OpenConnection(Cs(File("foreign.db")));
   auto catalog = db->OpenCatalog();
   Table parent = catalog->GetTable("parent");

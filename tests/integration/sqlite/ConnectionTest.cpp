@@ -95,22 +95,16 @@ TEST_F(SqliteConnectionTest, DroppingOrReplacingAFileTakesTheFilesBesideItAlong)
 }
 
 TEST_F(SqliteConnectionTest, ValuesStoredByAnotherProgramReadAsTheirDeclaredType) {
-  {
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(File("other.db").c_str(), &raw), SQLITE_OK);
-    ASSERT_EQ(
-        sqlite3_exec(
-            raw,
-            "CREATE TABLE v (d DATETIME, price DECIMAL(10,2), g GUID, b BOOLEAN, x, t VARCHAR(20), r REAL);"
-            "INSERT INTO v VALUES ('2024-01-02', 12.5, x'33221100554477668899AABBCCDDEEFF', 'yes', 'text', "
-            "7, 1e300);"
-            "INSERT INTO v VALUES (1700000000, '0012.50', '6f9619ff-8b86-d011-b42d-00c04fc964ff', 0, 42, "
-            "'a', 2);"
-            "INSERT INTO v VALUES (2460000.5, 1e20, NULL, 'maybe', x'00', NULL, 'not a number');",
-            nullptr, nullptr, nullptr),
-        SQLITE_OK);
-    sqlite3_close(raw);
-  }
+  ASSERT_EQ(
+      vela::testing::Exec(
+          File("other.db").string(),
+          "CREATE TABLE v (d DATETIME, price DECIMAL(10,2), g GUID, b BOOLEAN, x, t VARCHAR(20), r REAL);"
+          "INSERT INTO v VALUES ('2024-01-02', 12.5, x'33221100554477668899AABBCCDDEEFF', 'yes', 'text', "
+          "7, 1e300);"
+          "INSERT INTO v VALUES (1700000000, '0012.50', '6f9619ff-8b86-d011-b42d-00c04fc964ff', 0, 42, "
+          "'a', 2);"
+          "INSERT INTO v VALUES (2460000.5, 1e20, NULL, 'maybe', x'00', NULL, 'not a number');"),
+      "");
   auto db = OpenConnection(Cs(File("other.db")));
   auto rs = db->OpenRecordset("SELECT * FROM v", adOpenForwardOnly, adLockReadOnly, adUseServer);
   std::vector<int> types;
@@ -137,20 +131,14 @@ TEST_F(SqliteConnectionTest, ValuesStoredByAnotherProgramReadAsTheirDeclaredType
 }
 
 TEST_F(SqliteConnectionTest, ValuesInFormsTheirTypeLacksAreAlsoGivenAsHeld) {
-  {
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(File("other.db").c_str(), &raw), SQLITE_OK);
-    ASSERT_EQ(
-        sqlite3_exec(raw,
-                     "CREATE TABLE v (d TIMESTAMP, n NUMERIC(10,2), i INTEGER, t VARCHAR(9), b BOOLEAN);"
-                     "INSERT INTO v VALUES (1706932800, 1.98, 5000000000, x'00ff', 7);"
-                     "INSERT INTO v VALUES ('2024-02-03T04:05:06Z', 'n/a', 3.5, 'plain', 'yes');"
-                     "INSERT INTO v VALUES ('2024-02-03 04:05:06', 100, 12, '12', 1);"
-                     "INSERT INTO v VALUES (2460343.5, 1e999, 'twelve', NULL, 0);",
-                     nullptr, nullptr, nullptr),
-        SQLITE_OK);
-    sqlite3_close(raw);
-  }
+  ASSERT_EQ(
+      vela::testing::Exec(File("other.db").string(),
+                          "CREATE TABLE v (d TIMESTAMP, n NUMERIC(10,2), i INTEGER, t VARCHAR(9), b BOOLEAN);"
+                          "INSERT INTO v VALUES (1706932800, 1.98, 5000000000, x'00ff', 7);"
+                          "INSERT INTO v VALUES ('2024-02-03T04:05:06Z', 'n/a', 3.5, 'plain', 'yes');"
+                          "INSERT INTO v VALUES ('2024-02-03 04:05:06', 100, 12, '12', 1);"
+                          "INSERT INTO v VALUES (2460343.5, 1e999, 'twelve', NULL, 0);"),
+      "");
   auto db = OpenConnection(Cs(File("other.db")));
   std::vector<std::vector<Value>> held;
   std::vector<std::vector<Value>> values;

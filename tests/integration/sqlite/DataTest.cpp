@@ -40,13 +40,6 @@ TEST_F(SqliteDataTest, AutoincrementGeneratesFromTheSeedAndTakesExplicitValues) 
   Column n = catalog->GetTable("Counters").columns[0];
   EXPECT_EQ(n.type, adBigInt);  // kept although the engine declares the row id INTEGER
   EXPECT_EQ(n.properties["Seed"], Value(52));
-  catalog->SetColumnProperty("Counters", "N", "Seed", Value(1000));
-  catalog->Refresh();
-  EXPECT_EQ(catalog->GetTable("Counters").columns[0].properties["Seed"], Value(1000));
-  db->Execute("INSERT INTO [Counters] ([Label]) VALUES ('moved')");
-  EXPECT_EQ(Rows(*db, "SELECT MAX(N) AS MaxIdentity FROM [Counters]")[0][0], Value(1000));
-  EXPECT_EQ(Failure([&] { catalog->SetColumnProperty("Counters", "Label", "Seed", Value(5)); }).Number(),
-            kNotSupported);
 }
 
 TEST_F(SqliteDataTest, JetDefaultsAreKeptAsWrittenAndActOnInsert) {

@@ -4,15 +4,16 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/utils/KeyValue.h"
 #include "support/DataChecks.h"
+#include "support/SqliteFiles.h"
 #include "support/TempFolder.h"
 
 namespace vela::data::testing {
+
+using vela::testing::ReadFile;
 
 class SqliteTest : public ::testing::Test {
  protected:
@@ -28,11 +29,6 @@ class SqliteTest : public ::testing::Test {
                                           const std::string& password = "") {
     CreateDatabase(Cs(File(name), password));
     return OpenConnection(Cs(File(name), password));
-  }
-
-  static std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   vela::testing::TempFolder folder_;
