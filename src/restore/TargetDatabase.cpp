@@ -79,9 +79,14 @@ bool Restorer::PutInPlace(const std::string& connectionString) {
       m_Aside.clear();
       return true;
     } catch (const Error& error) {
-      // A server keeps a database others are connected to: the target stays, the new one goes.
-      if (m_Provider != dpSQLServer || (error.Number() != kCommandError && error.Number() != kServerGone))
+      if (m_Provider != dpSQLServer) throw;
+      // A server keeps a database others are connected to: the target stays, the new one goes. Any other
+      // failure left the target's name free or holding the new database, and the error says where each
+      // database is: nothing of it is removed.
+      if (error.Number() != kCommandError && error.Number() != kServerGone) {
+        m_Aside.clear();
         throw;
+      }
       std::int32_t answer = kAnswerOk;
       operation_.RaiseShowMessage(
           GetMessageText(34, utils().KeyValue(connectionString, "Initial Catalog", ";")), 64,

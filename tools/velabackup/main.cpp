@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   } catch (const vela::Error& error) {
     std::cerr << "velabackup: error " << vela::FormatErrorNumber(error.Number()) << " (" << error.Source()
-              << "): " << vela::cli::Printable(error.Description()) << "\n";
+              << "): " << vela::cli::PrintableLines(error.Description()) << "\n";
     return 2;
   } catch (const std::exception& error) {
     std::cerr << "velabackup: " << vela::cli::Printable(error.what()) << "\n";

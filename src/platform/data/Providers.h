@@ -35,6 +35,9 @@ struct ProviderEntry {
   std::function<bool(const std::filesystem::path& copy, std::string_view connectionString)> placeCopy;
   std::function<std::string(std::string_view connectionString)> aside;
   std::function<void(std::string_view aside, std::string_view connectionString)> putInPlace;
+  // Removes what a restore of that target left behind that is marked as ours and whose maker is no longer
+  // running; one description per thing removed, for people.
+  std::function<std::vector<std::string>(std::string_view connectionString)> removeLeftovers;
   std::function<std::string(std::string_view connectionString)> maintenance;
   std::function<bool(std::string_view name)> isSystemObjectName;
   // The connection string a short form names ("postgresql://..."); nullopt for a text of another form.

@@ -6,9 +6,12 @@ namespace vela::data::postgres {
 
 namespace {
 
-// libpq ends its messages with a line break; the description carries the message alone.
+// libpq ends its messages with a line break and indents their later lines with a tab; the description
+// carries the message alone, its lines as lines.
 std::string Trimmed(const char* message) {
-  std::string text = message != nullptr ? message : "";
+  std::string text;
+  for (const char* c = message != nullptr ? message : ""; *c != '\0'; ++c)
+    if (*c != '\t' || text.empty() || text.back() != '\n') text += *c;
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
   return text;
 }

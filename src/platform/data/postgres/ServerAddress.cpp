@@ -6,6 +6,7 @@
 #include <climits>
 #include <map>
 
+#include "platform/data/postgres/IndexNames.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
 #include "velabackup/Error.h"
@@ -99,6 +100,14 @@ std::string CatalogDatabase(std::string_view initialCatalog) {
   return text::EqualsNoCase(initialCatalog, "Master") ? "postgres" : std::string(initialCatalog);
 }
 
+void CheckDatabaseName(std::string_view name, std::string_view statement) {
+  if (name.size() > kMaxNameBytes)
+    throw Error(kCommandError, kSourceServerProvider,
+                "The database name \"" + std::string(name) + "\" is longer than the " +
+                    std::to_string(kMaxNameBytes) + " bytes the server keeps",
+                {}, std::string(statement));
+}
+
 ServerAddress ReadServerAddress(std::string_view connectionString) {
   ServerAddress address;
   std::string source = std::string(text::Trim(utils::KeyValue(connectionString, "Data Source", ";")));
@@ -122,6 +131,7 @@ ServerAddress ReadServerAddress(std::string_view connectionString) {
   address.database = utils::KeyValue(connectionString, "Initial Catalog", ";");
   if (address.database.empty()) address.database = utils::KeyValue(connectionString, "Database", ";");
   address.database = CatalogDatabase(address.database);
+  CheckDatabaseName(address.database);
 
   address.user = utils::KeyValue(connectionString, "UserID", ";");
   if (address.user.empty()) address.user = utils::KeyValue(connectionString, "User ID", ";");

@@ -28,7 +28,12 @@ struct ServerAddress {
 // The server database an "Initial Catalog" names: "Master" (any case) is the maintenance database.
 std::string CatalogDatabase(std::string_view initialCatalog);
 
-// Reads the connection string. "Data Source" is a host, "host,port", or "(local)" / "Local" / this
+// Refuses, with kCommandError naming it, a database name longer than the bytes the server keeps: the server
+// would cut it short, to the name of another database. `statement` is the statement that names it, if any.
+// Every database name the provider sends the server passes here.
+void CheckDatabaseName(std::string_view name, std::string_view statement = {});
+
+// Reads the connection string; a database name the server would cut short is refused (CheckDatabaseName). "Data Source" is a host, "host,port", or "(local)" / "Local" / this
 // computer's name, optionally followed by "\" and an instance name (an instance name of digits names
 // the port).
 ServerAddress ReadServerAddress(std::string_view connectionString);

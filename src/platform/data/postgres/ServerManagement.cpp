@@ -16,6 +16,7 @@
 #include "platform/data/SqlText.h"
 #include "platform/data/postgres/ServerAddress.h"
 #include "platform/data/postgres/ServerConnection.h"
+#include "platform/data/postgres/ServerProvider.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/ChildProcess.h"
@@ -182,7 +183,8 @@ class ServerManagement final : public DatabaseManagement {
     if (list.exitStatus != 0) ToolFailed("pg_restore", list.exitStatus, listed);
 
     auto& session = dynamic_cast<ServerSession&>(*connection_);
-    session.RunServerSql("CREATE DATABASE " + QuoteName(CatalogDatabase(database)) + " TEMPLATE template0");
+    CreateServerDatabase(session, CatalogDatabase(database),
+                         "CREATE DATABASE " + QuoteName(CatalogDatabase(database)) + " TEMPLATE template0");
     std::int64_t done = 0;
     // The restoring login owns what it makes; grants to roles of the source's server stay behind.
     const bool stopped =

@@ -6,6 +6,7 @@
 #include "platform/data/SqlText.h"
 #include "platform/data/postgres/IndexNames.h"
 #include "platform/data/postgres/ServerDefaults.h"
+#include "platform/data/postgres/ServerProvider.h"
 #include "platform/data/postgres/ServerValues.h"
 #include "platform/text/Strings.h"
 #include "velabackup/Error.h"
@@ -191,13 +192,6 @@ TsqlStatement ReadBindDefault(Reader& reader, std::size_t i, std::string_view sq
   statement.table = QuoteName(statement.tableName);
   if (object.size() > 2) statement.table = QuoteName(object[object.size() - 3]) + "." + statement.table;
   return statement;
-}
-
-void CheckDatabaseName(const std::string& name, std::string_view sql) {
-  if (name.size() > kMaxNameBytes)
-    ThrowStatementError("The database name \"" + name + "\" is longer than the server's " +
-                            std::to_string(kMaxNameBytes) + " bytes",
-                        sql);
 }
 
 // The sequence behind each identity or serial column of the table $1: the one the column owns, or the
@@ -426,7 +420,7 @@ void TsqlStatements::Execute(std::string_view sql) {
       CreateIndex(statement);
       return;
     case Kind::kCreateDatabase:
-      session_->RunServerSql(statement.text);
+      CreateServerDatabase(*session_, statement.name, statement.text);
       return;
     case Kind::kDropDatabase:
       DropDatabase(statement);
@@ -525,7 +519,13 @@ void TsqlStatements::CreateIndex(const TsqlStatement& statement) {
 void TsqlStatements::DropDatabase(const TsqlStatement& statement) {
   // This session's own database cannot be dropped; the server says so.
   if (session_->Address().database != statement.name) CloseSessionsTo(session_->Address(), statement.name);
-  session_->RunServerSql(statement.text);
+  try {
+    session_->RunServerSql(statement.text);
+  } catch (const Error&) {
+    ForgetAside(session_->Address(), statement.name);
+    throw;
+  }
+  ForgetAside(session_->Address(), statement.name);
 }
 
 }  // namespace vela::data::postgres
