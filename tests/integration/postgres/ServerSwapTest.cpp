@@ -51,7 +51,9 @@ class ForeignSession {
 
 class ServerSwapTest : public vela::testing::ServerDatabaseTest {
  protected:
-  ServerSwapTest() : ServerDatabaseTest("vela_swap") {}
+  ServerSwapTest() : ServerDatabaseTest("vela_swap") {
+    backup_.SetLanguageResources(LanguageResources::English());
+  }
 
   void TearDown() override {
     SetSwapFault({});
@@ -122,7 +124,6 @@ class ServerSwapTest : public vela::testing::ServerDatabaseTest {
 
 TEST_F(ServerSwapTest, ARestoreKeepsTheTargetWhenAnotherProgramUsesItOrTheDatabaseAside) {
   if (NotSetUp()) return;
-  backup_.SetLanguageResources(LanguageResources::English());
   const std::string file = BackupFile();
   RestoreOldTarget(file);
   vela::testing::EventRecorder events;
@@ -263,7 +264,6 @@ TEST_F(ServerSwapTest, AFailingStepOfTheSwapLosesNeitherDatabaseAndSaysWhereEach
 
 TEST_F(ServerSwapTest, ARestoreThatLeavesTheTargetsNameFreeSaysSoInsteadOfAClosingLine) {
   if (NotSetUp()) return;
-  backup_.SetLanguageResources(LanguageResources::English());
   const std::string file = BackupFile();
   RestoreOldTarget(file);
   SetSwapFault([](int step) { return step >= 2; });
