@@ -90,11 +90,6 @@ SwapFault& Fault() {
   return fault;
 }
 
-// Runs one statement on the maintenance database of the server the connection string names.
-void RunOnMaintenance(std::string_view connectionString, const std::string& statement) {
-  Session(*OpenMaintenance(connectionString)).RunServerSql(statement);
-}
-
 void CreateNamedDatabase(std::string_view connectionString) {
   ServerAddress address = ReadServerAddress(connectionString);
   std::unique_ptr<Connection> master = OpenMaintenance(connectionString);
@@ -102,18 +97,12 @@ void CreateNamedDatabase(std::string_view connectionString) {
   CreateServerDatabase(Session(*master), address.database, create);
 }
 
-// Our own connections to the database are closed first; anybody else's keep it from being dropped. A
-// database aside is no longer ours to keep once this was tried.
-void DropServerDatabase(std::string_view connectionString) {
+// Our own connections to the database are closed first; anybody else's keep it from being dropped.
+void DropNamedDatabase(std::string_view connectionString) {
   ServerAddress address = ReadServerAddress(connectionString);
   CloseSessionsTo(address, address.database);
-  try {
-    RunOnMaintenance(connectionString, "DROP DATABASE IF EXISTS " + QuoteName(address.database));
-  } catch (const Error&) {
-    ForgetAside(address, address.database);
-    throw;
-  }
-  ForgetAside(address, address.database);
+  DropServerDatabase(Session(*OpenMaintenance(connectionString)), address.database,
+                     "DROP DATABASE IF EXISTS " + QuoteName(address.database));
 }
 
 // A new database on the same server, named after the target with a random tag, which this process
@@ -311,6 +300,16 @@ void CreateServerDatabase(ServerSession& maintenance, const std::string& name, c
   }
 }
 
+void DropServerDatabase(ServerSession& maintenance, const std::string& name, const std::string& dropSql) {
+  try {
+    maintenance.RunServerSql(dropSql);
+  } catch (const Error&) {
+    ForgetAside(maintenance.Address(), name);
+    throw;
+  }
+  ForgetAside(maintenance.Address(), name);
+}
+
 void ForgetAside(const ServerAddress& address, std::string_view name) {
   std::unique_ptr<Connection> holder;
   std::lock_guard lock(Asides().mutex);
@@ -336,7 +335,7 @@ ProviderEntry ServerProviderEntry() {
   entry.passwordKeys = {"Password", "Pwd"};
   entry.open = &OpenServerConnection;
   entry.create = &CreateNamedDatabase;
-  entry.drop = &DropServerDatabase;
+  entry.drop = &DropNamedDatabase;
   entry.aside = &AsideServerDatabase;
   entry.putInPlace = &PutServerDatabaseInPlace;
   entry.removeLeftovers = &RemoveServerLeftovers;

@@ -25,6 +25,10 @@ ProviderEntry ServerProviderEntry();
 // process named aside is locked first and made private and marked after; any other is created as it is.
 void CreateServerDatabase(ServerSession& maintenance, const std::string& name, const std::string& createSql);
 
+// Runs `dropSql`, the statement that drops the database `name`, on `maintenance`. A database this process
+// built aside is no longer its own to keep once that was tried, whether it went or not.
+void DropServerDatabase(ServerSession& maintenance, const std::string& name, const std::string& dropSql);
+
 // The database `name` on the server `address` names is gone or no longer ours to keep: its lock is let go.
 void ForgetAside(const ServerAddress& address, std::string_view name);
 

@@ -519,13 +519,7 @@ void TsqlStatements::CreateIndex(const TsqlStatement& statement) {
 void TsqlStatements::DropDatabase(const TsqlStatement& statement) {
   // This session's own database cannot be dropped; the server says so.
   if (session_->Address().database != statement.name) CloseSessionsTo(session_->Address(), statement.name);
-  try {
-    session_->RunServerSql(statement.text);
-  } catch (const Error&) {
-    ForgetAside(session_->Address(), statement.name);
-    throw;
-  }
-  ForgetAside(session_->Address(), statement.name);
+  DropServerDatabase(*session_, statement.name, statement.text);
 }
 
 }  // namespace vela::data::postgres
