@@ -29,10 +29,10 @@ DataProvider CheckConnectionString(Operation& operation, std::string_view connec
       return list;
     };
     std::int32_t answer = kAnswerOk;
-    operation.RaiseShowMessage(GetMessageText(49, listed(keys.unread),
-                                              operation.utils().KeyValue(connectionString, "Provider", ";"),
-                                              listed(keys.known)),
-                               64, kUnreadKeysGuid, answer);
+    operation.RaiseShowMessage(
+        GetMessageText(49, listed(keys.unread), operation.utils().KeyValue(connectionString, "Provider", ";"),
+                       listed(keys.known)),
+        64, kUnreadKeysGuid, answer);
   }
   return engine;
 }

@@ -197,8 +197,8 @@ std::string SizeFault(const ColumnSizes& column, const ColumnLimits& limits) {
   const int type = column.type;
   if (type == adDecimal || type == adNumeric || type == adVarNumeric) {
     if (column.precision && (*column.precision < 1 || *column.precision > limits.precision))
-      return "precision " + number(*column.precision) + " (this engine holds 1 to " + number(limits.precision) +
-             " digits)";
+      return "precision " + number(*column.precision) + " (this engine holds 1 to " +
+             number(limits.precision) + " digits)";
     const std::int64_t precision = column.precision.value_or(limits.precision);
     if (column.scale && *column.scale > precision)
       return "scale " + number(*column.scale) + " with precision " + number(precision) +
@@ -218,7 +218,8 @@ std::string SizeFault(const ColumnSizes& column, const ColumnLimits& limits) {
 
 std::string ColumnSizeFault(DataProvider engine, const ColumnSizes& column) {
   const ProviderEntry* entry = ProviderOfEngine(engine);
-  if (entry == nullptr) throw Error(kNotSupported, kSourceData, "No provider of this build serves the engine");
+  if (entry == nullptr)
+    throw Error(kNotSupported, kSourceData, "No provider of this build serves the engine");
   return SizeFault(column, entry->columnLimits);
 }
 

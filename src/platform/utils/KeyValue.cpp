@@ -102,7 +102,8 @@ std::string KeyValue(std::string_view text, std::string_view key, std::string_vi
   return {};
 }
 
-std::vector<std::pair<std::string, std::string>> KeyValues(std::string_view text, std::string_view separator) {
+std::vector<std::pair<std::string, std::string>> KeyValues(std::string_view text,
+                                                           std::string_view separator) {
   std::vector<std::pair<std::string, std::string>> pairs;
   for (Item& item : Items(text, separator)) pairs.emplace_back(std::move(item.key), std::move(item.value));
   return pairs;

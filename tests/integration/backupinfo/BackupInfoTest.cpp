@@ -197,13 +197,16 @@ TEST_F(BackupInfoTest, ColumnSizesNoEngineHoldsAreFound) {
   Save(bmCompressedTextFile);
   const std::string document = testing::ReadArchive(archive_).at(kDocumentMember);
   // The document with attributes of a column replaced: each pair is the text after the column's name.
-  auto edited = [&](const std::string& column, const std::vector<std::pair<std::string, std::string>>& edits) {
+  auto edited = [&](const std::string& column,
+                    const std::vector<std::pair<std::string, std::string>>& edits) {
     std::string text = document;
     const std::size_t at = text.find("Name=\"" + column + "\"");
     for (const auto& [from, to] : edits) {
       const std::size_t found = text.find(from, at);
-      if (found == std::string::npos || found > text.find("/>", at)) ADD_FAILURE() << column << ": " << from;
-      else text.replace(found, from.size(), to);
+      if (found == std::string::npos || found > text.find("/>", at))
+        ADD_FAILURE() << column << ": " << from;
+      else
+        text.replace(found, from.size(), to);
     }
     return text;
   };
@@ -212,8 +215,9 @@ TEST_F(BackupInfoTest, ColumnSizesNoEngineHoldsAreFound) {
 
   Replace(kDocumentMember, edited("Exact", {{"Precision=\"18\"", "Precision=\"10\""},
                                             {"NumericScale=\"4\"", "NumericScale=\"11\""}}));
-  EXPECT_THAT(Problems(VerifyBackup(archive_)),
-              HasSubstr("Products|0|column \"Exact\" has sizes no database can make: scale 11 with precision 10"));
+  EXPECT_THAT(
+      Problems(VerifyBackup(archive_)),
+      HasSubstr("Products|0|column \"Exact\" has sizes no database can make: scale 11 with precision 10"));
   Replace(kDocumentMember, edited("Order Note", {{"DefineSize=\"255\"", "DefineSize=\"-1\""}}));
   EXPECT_THAT(Problems(VerifyBackup(archive_)), HasSubstr("Orders|0|column \"Order Note\" has sizes"));
 }

@@ -185,16 +185,16 @@ TEST_F(Cli, APasswordOnTheCommandLineWarnsAndShowsNowhere) {
   // --db-password is on the command line as well.
   Result made = Host(folder_, {"save", "-c", source_, "-f", backup_, "--quiet"});
   ASSERT_EQ(made.status, 0) << made.err;
-  Result restore = Host(
-      folder_, {"restore", "-c", folder_ / "copy.db", "-f", backup_, "--db-password", "Hidden77Word", "--quiet"});
+  Result restore = Host(folder_, {"restore", "-c", folder_ / "copy.db", "-f", backup_, "--db-password",
+                                  "Hidden77Word", "--quiet"});
   EXPECT_EQ(restore.status, 0) << restore.err;
   EXPECT_THAT(restore.err, HasSubstr("warning: the password on the command line is shown to every user"));
 }
 
 // A key the provider does not read is named, with the keys it takes, and the operation goes on.
 TEST_F(Cli, AKeyNoProviderReadsDrawsAWarning) {
-  Result save = Host(folder_, {"save", "-c", source_ + ";Initial Catalg=shop;Persist Security Info=False", "-f",
-                               backup_});
+  Result save = Host(
+      folder_, {"save", "-c", source_ + ";Initial Catalg=shop;Persist Security Info=False", "-f", backup_});
   ASSERT_EQ(save.status, 0) << save.err;
   EXPECT_THAT(save.err, HasSubstr("does not read these keys of the connection string, which were ignored: "
                                   "Initial Catalg. The keys it takes: Provider, Data Source"));

@@ -129,14 +129,16 @@ TEST_F(Restore, TheEventsAfterTheTargetIsReplacedCannotUndoIt) {
 // key would be lost, so the restore is refused before it makes anything.
 TEST_F(Restore, KeysTheProviderDoesNotReadAreNamedAndPasswordsThereRefused) {
   MakeBackup();
-  ASSERT_TRUE(backup_.Restore(FileDatabase(target_) + ";Initial Catalg=shop;Persist Security Info=False", archive_));
+  ASSERT_TRUE(
+      backup_.Restore(FileDatabase(target_) + ";Initial Catalg=shop;Persist Security Info=False", archive_));
   ASSERT_EQ(events_.messages.size(), 1u);
   EXPECT_EQ(events_.messages[0].guid, kUnreadKeysGuid);
   EXPECT_THAT(events_.messages[0].prompt, HasSubstr("ignored: Initial Catalg. The keys it takes: Provider"));
 
   std::filesystem::remove(target_);
   events_ = testing::EventRecorder{};
-  Error refused = testing::Failure([&] { backup_.Restore(FileDatabase(target_) + ";Pwd=Zebra42", archive_); });
+  Error refused =
+      testing::Failure([&] { backup_.Restore(FileDatabase(target_) + ";Pwd=Zebra42", archive_); });
   EXPECT_THAT(refused.Description(), HasSubstr("key Pwd"));
   EXPECT_FALSE(std::filesystem::exists(target_));
   EXPECT_EQ(Leftovers(), 0);
@@ -195,10 +197,12 @@ std::vector<std::string> Rows(const std::string& connectionString, const std::st
 
 // A backup of one column with the sizes given as attributes, into a table of one empty row.
 testing::Members SizedBackup(const std::string& dataType, const std::string& sizes) {
-  std::string document = "<Database ConnectionString=\"x\"><Tables><Table Name=\"N\" FileName=\"data\"><Columns>"
-                         "<Column Name=\"A\" DataType=\"" + dataType + "\" " + sizes +
-                         " Flags=\"0\" Nullable=\"-1\" Autoincrement=\"0\"/></Columns><Indexes/><Keys/>"
-                         "</Table></Tables></Database>";
+  std::string document =
+      "<Database ConnectionString=\"x\"><Tables><Table Name=\"N\" FileName=\"data\"><Columns>"
+      "<Column Name=\"A\" DataType=\"" +
+      dataType + "\" " + sizes +
+      " Flags=\"0\" Nullable=\"-1\" Autoincrement=\"0\"/></Columns><Indexes/><Keys/>"
+      "</Table></Tables></Database>";
   return {{kDocument, document}, {kMode, "0"}, {kProvider, "1"}, {"data", Utf16File("[0][EOF]")}};
 }
 

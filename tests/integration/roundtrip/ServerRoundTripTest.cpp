@@ -14,8 +14,8 @@
 #include "support/Archives.h"
 #include "support/Databases.h"
 #include "support/Describe.h"
-#include "support/Failure.h"
 #include "support/EventRecorder.h"
+#include "support/Failure.h"
 #include "support/Forwarding.h"
 #include "support/ServerDatabases.h"
 #include "support/TempFolder.h"
@@ -205,7 +205,8 @@ TEST_F(ServerRoundTrip, ANumericKeepsItsSizesOrTheRestoreIsRefusedByName) {
   auto backup = [&](const std::string& precision, const std::string& scale) {
     const std::string document =
         "<Database ConnectionString=\"x\"><Tables><Table Name=\"N\" FileName=\"data\"><Columns><Column "
-        "Name=\"A\" DataType=\"131\" Precision=\"" + precision + "\" NumericScale=\"" + scale +
+        "Name=\"A\" DataType=\"131\" Precision=\"" +
+        precision + "\" NumericScale=\"" + scale +
         "\" Flags=\"0\" Nullable=\"-1\" Autoincrement=\"0\"/></Columns><Indexes/><Keys/></Table></Tables>"
         "</Database>";
     testing::WriteArchive(folder_ / "sizes.vbk", {{"{622494E8-4265-4A3E-81A7-8E785532AC06}", document},
@@ -214,7 +215,8 @@ TEST_F(ServerRoundTrip, ANumericKeepsItsSizesOrTheRestoreIsRefusedByName) {
                                                   {"data", testing::Utf16File("[0][EOF]")}});
   };
   const std::string sizes =
-      "SELECT numeric_precision || ',' || numeric_scale FROM information_schema.columns WHERE column_name = 'A'";
+      "SELECT numeric_precision || ',' || numeric_scale FROM information_schema.columns WHERE column_name = "
+      "'A'";
   backup("1000", "300");
   ASSERT_TRUE(Restore(target, folder_ / "sizes.vbk"));
   EXPECT_EQ(Scalar(target, sizes).AsText(), "1000,300");

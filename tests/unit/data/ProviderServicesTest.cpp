@@ -76,7 +76,7 @@ TEST(ProviderServices, KeysAProviderDoesNotReadAreNamedAndPasswordsThereRefused)
       Error error = Failure([&] { call(refused); });
       EXPECT_EQ(error.Number(), kInvalidArgument);
       EXPECT_THAT(error.Description(), HasSubstr(refused.starts_with(file) ? "Jet OLEDB:Database Password"
-                                                                            : "password key is Password"));
+                                                                           : "password key is Password"));
       EXPECT_THAT(error.Description(), Not(HasSubstr("secret")));
     }
   }
@@ -101,7 +101,8 @@ TEST(ProviderServices, AColumnIsMadeOnlyWithSizesItsEngineHolds) {
     EXPECT_EQ(fault(engine, adNumeric, std::nullopt, 18, 4), "");
     EXPECT_EQ(fault(engine, adVarWChar, 255, std::nullopt, std::nullopt), "");
     EXPECT_EQ(fault(engine, adInteger, std::nullopt, 10, 0), "");
-    EXPECT_THAT(fault(engine, adNumeric, std::nullopt, 1000, 1001), HasSubstr("scale 1001 with precision 1000"));
+    EXPECT_THAT(fault(engine, adNumeric, std::nullopt, 1000, 1001),
+                HasSubstr("scale 1001 with precision 1000"));
     EXPECT_THAT(fault(engine, adDecimal, std::nullopt, 0, 0), HasSubstr("precision 0"));
     EXPECT_THAT(fault(engine, adVarChar, -1, std::nullopt, std::nullopt), HasSubstr("size -1"));
     EXPECT_THAT(fault(engine, adInteger, std::nullopt, 10, -2), HasSubstr("scale -2"));

@@ -81,8 +81,9 @@ ProviderEntry ServerProviderEntry() {
   entry.name = kServerProviderName;
   entry.engine = dpSQLServer;
   entry.passwordKeys = {"Password", "Pwd"};
-  entry.knownKeys = {"Provider", "Data Source", "Server", "Initial Catalog", "Database", "UserID",
-                     "User ID", "UID", "Password", "Pwd", "Persist Security Info"};
+  entry.knownKeys = {
+      "Provider", "Data Source", "Server", "Initial Catalog",      "Database", "UserID", "User ID",
+      "UID",      "Password",    "Pwd",    "Persist Security Info"};
   entry.columnLimits = {kLargestNumericPrecision, kLargestTextLength, 0};  // a bytea has no length
   entry.open = &OpenServerConnection;
   entry.create = &CreateServerDatabase;
