@@ -25,8 +25,8 @@ namespace vela::data {
 
 class DatabaseManagement;
 
-// The largest precision, text length and binary length of a column the engine makes; 0: no such size is
-// declared (none is checked).
+// The largest precision of a decimal column the engine makes, and its largest text and binary lengths (0:
+// the engine declares no such length, and none is checked).
 struct ColumnLimits {
   std::int64_t precision = 0, textLength = 0, binaryLength = 0;
 };
