@@ -1,11 +1,12 @@
 // Fuzzes the connection-string items: whatever a value holds, the formatter writes it so that the reader
-// gives it back exactly, alone or set into any connection string.
+// gives it back exactly, alone or set into any connection string; the list of items reads as KeyValue does.
 //
 // An input is split at its first three NUL bytes: key, value, connection string; what is missing is empty.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Reading never fails, whatever the text.
   (void)vela::utils::KeyValue(text, key, ";");
   (void)vela::utils::RemoveKey(text, key, ";");
+  // Every item the list of items gives reads back by its key, the first of a key (in any case) winning.
+  std::set<std::string> seen;
+  for (const auto& [itemKey, itemValue] : vela::utils::KeyValues(text, ";"))
+    if (seen.insert(vela::text::ToUpper(itemKey)).second)
+      Expect(vela::utils::KeyValue(text, itemKey, ";") == itemValue, "KeyValues lists another value", text,
+             itemValue);
 
   // A key names an item only when it holds neither "=" nor the separator, and is not blank.
   if (key.find_first_of("=;") != std::string_view::npos || vela::text::Trim(key).empty()) return -1;

@@ -4,6 +4,10 @@
 
 namespace vela {
 
+// Save and restore.
+// Notice: keys of the connection string that its provider does not read were ignored.
+inline constexpr const char* kUnreadKeysGuid = "{6A6E4F9F-7FDF-4648-8808-85E4CE34919C}";
+
 // Save.
 // Question (Yes/No): a direct copy needs the server on this computer; make a compressed backup instead?
 inline constexpr const char* kRemoteDirectCopyGuid = "{66685F35-E98D-45C9-A75D-41E896550869}";

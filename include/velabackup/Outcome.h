@@ -8,7 +8,8 @@ namespace vela {
 
 enum class Outcome : std::int32_t {
   kNone,         // no Save or Restore has ended yet
-  kDone,         // it returned True
+  kDone,         // it returned True; a Restore that replaced its target does so even when cancelled from
+                 // the events that follow the replacement (RestoreAdditionalFiles, the final progress)
   kCancelled,    // stopped before its end: by CBackup::Cancel, a question answered Cancel, a server backup
                  // that failed or a foreign key the target refused; nothing it would have made was kept
   kRefused,      // it did not do what it was asked, for the reason given with it; the backup file or the

@@ -38,7 +38,7 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
     Archive archive(operation_);
     at();
     operation_.ResetCancel();
-    m_Provider = GetDBMS(utils, connection.ConnectionString());
+    m_Provider = CheckConnectionString(operation_, connection.ConnectionString());
 
     at();
     const bool isArray = std::holds_alternative<std::vector<std::string>>(doNotSaveDataTables) ||

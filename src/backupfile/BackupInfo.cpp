@@ -248,6 +248,22 @@ void CheckTableData(const fs::path& path, const backupfile::TableEntry& table, c
   }
 }
 
+// Columns whose sizes no engine can make: impossible ones (a size below zero, a precision below 1, a scale
+// beyond the precision) and ones beyond every engine's limits. A restore would refuse them.
+void CheckColumnSizes(const backupfile::BackupDocument& document, Findings& findings) {
+  for (const std::vector<backupfile::TableEntry>& group : document.groups)
+    for (const backupfile::TableEntry& table : group) {
+      if (!table.IsTable()) continue;
+      for (const backupfile::ColumnEntry& column : table.columns) {
+        const std::string fault = data::ColumnSizeFaultEverywhere(
+            {column.dataType, column.defineSize.value, column.precision.value, column.numericScale.value});
+        if (!fault.empty())
+          findings.Add(kDocumentMember, table.name, 0,
+                       "column \"" + column.name + "\" has sizes no database can make: " + fault);
+      }
+    }
+}
+
 }  // namespace
 
 BackupInfo InspectBackup(const std::string& path) {
@@ -307,6 +323,7 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
   }
   const bool direct = contents.info.mode == bmDirectCopy;
   if (!direct && document == nullptr) findings.Add(kDocumentMember, {}, 0, "the backup document is missing");
+  if (document != nullptr) CheckColumnSizes(*document, findings);
   if (direct && Find(*reader, contents, kNativeBackupMember) == nullptr)
     findings.Add(kNativeBackupMember, {}, 0, "the engine's copy of the database is missing");
 

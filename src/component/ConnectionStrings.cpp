@@ -1,7 +1,10 @@
 #include "component/ConnectionStrings.h"
 
+#include "component/Messages.h"
+#include "component/Operation.h"
 #include "component/Procedure.h"
 #include "platform/text/Strings.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela {
@@ -14,6 +17,24 @@ DataProvider GetDBMS(const Utils& utils, std::string_view connectionString) {
     at();
     throw Error(kComponentError, kSourceGetDBMS, "Unknown Provider");
   });
+}
+
+DataProvider CheckConnectionString(Operation& operation, std::string_view connectionString) {
+  const DataProvider engine = GetDBMS(operation.utils(), connectionString);
+  const data::ConnectionKeys keys = data::CheckConnectionKeys(connectionString);
+  if (!keys.unread.empty()) {
+    auto listed = [](const std::vector<std::string>& names) {
+      std::string list;
+      for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+      return list;
+    };
+    std::int32_t answer = kAnswerOk;
+    operation.RaiseShowMessage(
+        GetMessageText(49, listed(keys.unread), operation.utils().KeyValue(connectionString, "Provider", ";"),
+                       listed(keys.known)),
+        64, kUnreadKeysGuid, answer);
+  }
+  return engine;
 }
 
 ConnectionParts GetConnectionParts(const Utils& utils, std::string_view connectionString) {

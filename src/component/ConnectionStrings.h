@@ -13,6 +13,13 @@ namespace vela {
 // Anything else fails with kComponentError, source "CBackup::GetDBMS", "Unknown Provider".
 DataProvider GetDBMS(const Utils& utils, std::string_view connectionString);
 
+class Operation;
+
+// The engine of a connection string at the start of a save or restore, as GetDBMS gives it; keys its
+// provider does not read draw notice 49, naming them and the keys it takes, and a password under such a
+// key is refused (data::CheckConnectionKeys).
+DataProvider CheckConnectionString(Operation& operation, std::string_view connectionString);
+
 struct ConnectionParts {
   std::string dataSource, initialCatalog, user, password;
 };

@@ -67,7 +67,7 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
     at();
     m_IntelligentTableStructure = intelligentTableStructure;
     operation_.ResetCancel();
-    m_Provider = GetDBMS(utils(), connectionString);
+    m_Provider = CheckConnectionString(operation_, connectionString);
     m_RestoreFolder.clear();
     m_CorruptionFound = false;
     if (m_Provider == dpUnknown) return false;
@@ -201,29 +201,28 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
 
 bool Restorer::Conclude(Procedure& at, bool success, const std::string& connectionString,
                         RestorationObjects& objects) {
-  if (success) {
-    at();
-    if (!operation_.Cancelled())
-      operation_.RaiseRestoreAdditionalFiles(operation_.workFolder().Get(), m_RestoreFolder,
-                                             connectionString);
+  auto closeObjects = [&] {
+    objects.catalog.reset();
+    if (objects.connection) objects.connection->Close();
+    objects.connection.reset();
+  };
+  if (success && !operation_.Cancelled()) {
     // The new database takes the target's place now that nothing can stop it any more.
-    bool placed = true;
-    if (!operation_.Cancelled()) {
-      at();
-      objects.catalog.reset();
-      if (objects.connection) objects.connection->Close();
-      objects.connection.reset();
-      placed = PutInPlace(connectionString);
-    }
-    if (placed) operation_.RaiseUpdateProgress(100, GetMessageText(operation_.Cancelled() ? 6 : 7));
-    success = placed;
+    at();
+    closeObjects();
+    if (!PutInPlace(connectionString)) return false;  // refused: the target stays as it was
+    // Only a database in place has files put beside it and is announced complete. The target is replaced:
+    // a cancel from these events comes too late to undo it, and the restore is done.
+    at();
+    operation_.RaiseRestoreAdditionalFiles(operation_.workFolder().Get(), m_RestoreFolder, connectionString);
+    operation_.RaiseUpdateProgress(100, GetMessageText(7));
+    return true;
   }
-  if (!operation_.Cancelled()) return success;
+  if (success) operation_.RaiseUpdateProgress(100, GetMessageText(6));
+  if (!operation_.Cancelled()) return false;
   // The database built aside goes; the target was never touched.
   at();
-  objects.catalog.reset();
-  if (objects.connection) objects.connection->Close();
-  objects.connection.reset();
+  closeObjects();
   if (!m_Aside.empty()) DropDatabase(m_Aside);
   m_Aside.clear();
   return false;

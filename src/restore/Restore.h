@@ -54,7 +54,8 @@ class Restorer {
   void InitializeRestorationObjects(const std::string& connectionString, RestorationObjects& objects);
 
   // The two kinds of restore. Each builds the new database aside and returns whether it is complete;
-  // Conclude then puts it in the target's place, or drops it when the restore was cancelled, and returns
+  // Conclude then puts it in the target's place (and only then raises RestoreAdditionalFiles and the final
+  // event; a cancel from them changes nothing), or drops it when the restore was cancelled, and returns
   // the restore's result. They run within the Restore procedure (`at`).
   bool RestoreDirectCopy(Procedure& at, const std::string& connectionString,
                          const std::string& msAccessDBPassword, RestorationObjects& objects);

@@ -69,6 +69,22 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
         document.monetaryDecimalSeparator.value_or(utils().LocaleItem(kLocaleMonetaryDecimalSeparator)),
         document.monetaryThousandSeparator.value_or(utils().LocaleItem(kLocaleMonetaryThousandSeparator))};
 
+    // A column the target cannot make as the backup describes it ends the restore before any table is made.
+    at();
+    for (const std::vector<TableEntry>& group : document.groups)
+      for (const TableEntry& entry : group) {
+        if (!entry.IsTable()) continue;
+        for (const ColumnEntry& stored : entry.columns) {
+          const TypeAndSize mapped = MapColumnType(m_Provider, stored.dataType, stored.defineSize.value);
+          const std::string fault = ColumnSizeFault(
+              m_Provider, {mapped.type, mapped.size, stored.precision.value, stored.numericScale.value});
+          if (!fault.empty())
+            throw Error(kNotSupported, kSourceComponent,
+                        "Column " + stored.name + " of table " + entry.name +
+                            " cannot be made in the target database as the backup describes it: " + fault);
+        }
+      }
+
     for (const std::vector<TableEntry>& group : document.groups) {
       if (operation_.Cancelled()) continue;
       const auto count = static_cast<std::int64_t>(group.size());
@@ -131,8 +147,8 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
       column.type = mapped.type;
       if (mapped.size) column.definedSize = *mapped.size;
       at();
-      if (stored.numericScale.has_value())
-        column.numericScale = static_cast<std::uint8_t>(*stored.numericScale.value);
+      // Within the engine's limits, checked before the first table was made.
+      if (stored.numericScale.has_value()) column.numericScale = static_cast<int>(*stored.numericScale.value);
       if (stored.precision.has_value()) column.precision = static_cast<int>(*stored.precision.value);
 
       for (Property& property : column.properties) {

@@ -104,6 +104,7 @@ int RunRestore(const RestoreOptions& options) {
   Login login(options.connection, options.common.passwordFile);
   login.Check();
   // A password given for a file database is the new file's, unless --db-password names another.
+  if (!options.dbPassword.empty()) WarnOfPasswordOnCommandLine(false);
   std::string dbPassword = options.dbPassword;
   if (dbPassword.empty() && !login.ServerEngine()) dbPassword = login.Password();
   Subject subject;

@@ -58,6 +58,12 @@ std::string PromptHidden(const std::string& prompt) {
 
 }  // namespace
 
+void WarnOfPasswordOnCommandLine(bool server) {
+  std::cerr << "velabackup: warning: the password on the command line is shown to every user of this "
+               "computer (ps); give it with --password-file"
+            << (server ? " or PGPASSWORD" : "") << " instead\n";
+}
+
 std::string ExpandConnection(const std::string& text, bool& passwordInside) {
   passwordInside = false;
   std::optional<std::string> expanded;
@@ -83,9 +89,7 @@ Login::Login(const std::string& connection, const std::string& passwordFile) {
   connectionString_ = ExpandConnection(connection, passwordInside);
   server_ = data::ProviderEngine(Utils().KeyValue(connectionString_, "Provider", ";")) == dpSQLServer;
   if (passwordInside) {
-    std::cerr << "velabackup: warning: the password on the command line is shown to every user of this "
-                 "computer (ps); give it with --password-file"
-              << (server_ ? " or PGPASSWORD" : "") << " instead\n";
+    WarnOfPasswordOnCommandLine(server_);
     password_ = Utils().KeyValue(connectionString_, PasswordKey(server_), ";");
   }
   if (!passwordFile.empty()) SetPassword(ReadPasswordFile(passwordFile));

@@ -49,6 +49,10 @@ class Login {
   bool server_ = false;
 };
 
+// The warning that a password written on the command line (in -c, or --db-password) is shown to every
+// user of this computer; `server`: the server engine, whose login may come from PGPASSWORD as well.
+void WarnOfPasswordOnCommandLine(bool server);
+
 // The connection string a -c value stands for, before any password from elsewhere is added. Sets
 // `passwordInside` when the text itself holds a password.
 std::string ExpandConnection(const std::string& text, bool& passwordInside);

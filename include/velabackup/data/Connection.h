@@ -185,6 +185,24 @@ std::string MaintenanceConnectionString(std::string_view connectionString);
 bool IsSystemObjectName(std::string_view providerName, std::string_view name);
 // The connection string without any item that holds a password, under whatever key a provider reads one.
 std::string RemovePasswords(std::string_view connectionString);
+// The keys of a connection string that its provider neither reads nor accepts (a misspelt key, one of
+// another provider), and the keys it takes, for a warning. A key that holds a password the provider would
+// not apply ("Password" for a file database) fails with kInvalidArgument naming it and the provider's own
+// password key; an unknown provider fails as OpenConnection does. OpenConnection checks the same.
+struct ConnectionKeys {
+  std::vector<std::string> unread, known;
+};
+ConnectionKeys CheckConnectionKeys(std::string_view connectionString);
+// A column's type with the sizes a backup document gives it (nullopt where it gives none).
+struct ColumnSizes {
+  int type = 0;
+  std::optional<std::int64_t> size, precision, scale;
+};
+// What keeps the engine from making such a column as it is: a precision or length beyond its limits, a
+// scale beyond the precision, a size below zero ("precision 2000 (...)"); empty when it can make it.
+std::string ColumnSizeFault(DataProvider engine, const ColumnSizes& column);
+// The same for every engine of this build: empty when one of them can make the column.
+std::string ColumnSizeFaultEverywhere(const ColumnSizes& column);
 // The engine a provider serves; dpUnknown for a provider this build does not know.
 DataProvider ProviderEngine(std::string_view providerName);
 

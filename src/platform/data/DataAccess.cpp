@@ -76,10 +76,51 @@ const Function& Offered(const Function& function, const ProviderEntry& entry, st
   return function;
 }
 
+bool LooksLikePassword(std::string_view key) {
+  const std::string lower = text::ToLower(key);
+  for (const char* part : {"password", "passwd", "pwd"})
+    if (lower.find(part) != std::string::npos) return true;
+  return false;
+}
+
+bool IsKnownKey(const ProviderEntry& entry, std::string_view key) {
+  for (const std::string& known : entry.knownKeys)
+    if (text::EqualsNoCase(known, key)) return true;
+  return false;
+}
+
+ConnectionKeys CheckKeys(const ProviderEntry& entry, std::string_view connectionString) {
+  ConnectionKeys keys;
+  keys.known = entry.knownKeys;
+  for (const auto& [key, value] : utils::KeyValues(connectionString, ";")) {
+    if (IsKnownKey(entry, key)) continue;
+    // A password the provider would not apply would leave the database unprotected without a word.
+    if (LooksLikePassword(key) && !value.empty()) {
+      std::string own = "none";
+      for (const std::string& known : entry.knownKeys)
+        if (LooksLikePassword(known)) {
+          own = known;
+          break;
+        }
+      throw Error(kInvalidArgument, kSourceData,
+                  "The connection string holds a password under the key " + key + ", which the provider " +
+                      entry.name + " does not read; its password key is " + own);
+    }
+    keys.unread.push_back(key);
+  }
+  return keys;
+}
+
 }  // namespace
+
+ConnectionKeys CheckConnectionKeys(std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  return CheckKeys(entry, connectionString);
+}
 
 std::unique_ptr<Connection> OpenConnection(std::string_view connectionString) {
   const ProviderEntry& entry = ProviderFor(connectionString);
+  CheckKeys(entry, connectionString);
   if (!entry.open) throw Error(kComponentError, kSourceData, "Provider cannot be found: " + entry.name);
   return entry.open(connectionString);
 }
@@ -147,7 +188,49 @@ const ProviderEntry* ProviderOfEngine(DataProvider engine) {
   return nullptr;
 }
 
+std::string SizeFault(const ColumnSizes& column, const ColumnLimits& limits) {
+  auto number = [](std::int64_t value) { return std::to_string(value); };
+  const std::pair<const char*, std::optional<std::int64_t>> sizes[] = {
+      {"size", column.size}, {"precision", column.precision}, {"scale", column.scale}};
+  for (const auto& [name, value] : sizes)
+    if (value && *value < 0) return std::string(name) + " " + number(*value) + " (no size is below 0)";
+  const int type = column.type;
+  if (type == adDecimal || type == adNumeric || type == adVarNumeric) {
+    if (column.precision && (*column.precision < 1 || *column.precision > limits.precision))
+      return "precision " + number(*column.precision) + " (this engine holds 1 to " +
+             number(limits.precision) + " digits)";
+    const std::int64_t precision = column.precision.value_or(limits.precision);
+    if (column.scale && *column.scale > precision)
+      return "scale " + number(*column.scale) + " with precision " + number(precision) +
+             " (the scale lies between 0 and the precision)";
+  }
+  if (!column.size || IsLongType(type) || type == adBSTR) return {};
+  if (IsTextType(type) && limits.textLength > 0 && *column.size > limits.textLength)
+    return "length " + number(*column.size) + " (this engine holds at most " + number(limits.textLength) +
+           " characters)";
+  if (IsBinaryType(type) && limits.binaryLength > 0 && *column.size > limits.binaryLength)
+    return "length " + number(*column.size) + " (this engine holds at most " + number(limits.binaryLength) +
+           " bytes)";
+  return {};
+}
+
 }  // namespace
+
+std::string ColumnSizeFault(DataProvider engine, const ColumnSizes& column) {
+  const ProviderEntry* entry = ProviderOfEngine(engine);
+  if (entry == nullptr)
+    throw Error(kNotSupported, kSourceData, "No provider of this build serves the engine");
+  return SizeFault(column, entry->columnLimits);
+}
+
+std::string ColumnSizeFaultEverywhere(const ColumnSizes& column) {
+  std::string fault;
+  for (const ProviderEntry& entry : RegisteredProviders()) {
+    fault = SizeFault(column, entry.columnLimits);
+    if (fault.empty()) return fault;
+  }
+  return fault;
+}
 
 std::size_t DirectCopyHeaderBytes(DataProvider engine) {
   const ProviderEntry* entry = ProviderOfEngine(engine);

@@ -25,10 +25,18 @@ namespace vela::data {
 
 class DatabaseManagement;
 
+// The largest precision of a decimal column the engine makes, and its largest text and binary lengths (0:
+// the engine declares no such length, and none is checked).
+struct ColumnLimits {
+  std::int64_t precision = 0, textLength = 0, binaryLength = 0;
+};
+
 struct ProviderEntry {
   std::string name;                       // the "Provider" value of a connection string
   DataProvider engine = dpUnknown;        // the engine a backup records
   std::vector<std::string> passwordKeys;  // connection-string keys that hold a password
+  std::vector<std::string> knownKeys;     // the connection-string keys it reads or accepts
+  ColumnLimits columnLimits;              // the sizes of the columns it makes
   std::function<std::unique_ptr<Connection>(std::string_view connectionString)> open;
   std::function<void(std::string_view connectionString)> create;
   std::function<void(std::string_view connectionString)> drop;

@@ -102,6 +102,13 @@ std::string KeyValue(std::string_view text, std::string_view key, std::string_vi
   return {};
 }
 
+std::vector<std::pair<std::string, std::string>> KeyValues(std::string_view text,
+                                                           std::string_view separator) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (Item& item : Items(text, separator)) pairs.emplace_back(std::move(item.key), std::move(item.value));
+  return pairs;
+}
+
 std::string RemoveKey(std::string_view text, std::string_view key, std::string_view separator) {
   // Items whose value opens a quote it never closes are written closed first: with an item taken out, a
   // quote further on could otherwise close such a value, and what was inside another value (a second

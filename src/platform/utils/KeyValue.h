@@ -3,6 +3,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vela::utils {
 
@@ -17,6 +19,9 @@ namespace vela::utils {
 // blanks after its closing quote) reads as an unquoted one. Empty when the key is absent. The first
 // occurrence wins.
 std::string KeyValue(std::string_view text, std::string_view key, std::string_view separator);
+
+// Every item of `text` as (key, value), in order, read as KeyValue reads them; text without "=" is no item.
+std::vector<std::pair<std::string, std::string>> KeyValues(std::string_view text, std::string_view separator);
 
 // The same text with the named key's item removed (passwords, before a connection string is recorded).
 std::string RemoveKey(std::string_view text, std::string_view key, std::string_view separator);

@@ -172,11 +172,32 @@ TEST_F(Cli, APasswordOnTheCommandLineWarnsAndShowsNowhere) {
   EXPECT_THAT(url.err, HasSubstr("warning: the password on the command line is shown to every user"));
   EXPECT_THAT(url.out + url.err, Not(HasSubstr("Hidden77Word")));
 
+  // The file engine reads no "Password": a password there would be lost, so it is refused, by name.
   Result full = Host(folder_, {"save", "-c", source_ + ";Password=Hidden77Word", "-f", backup_, "--events",
                                "jsonl", "--quiet"});
-  EXPECT_EQ(full.status, 0) << full.err;
+  EXPECT_EQ(full.status, 2) << full.err;
   EXPECT_THAT(full.err, HasSubstr("--password-file"));
+  EXPECT_THAT(full.err, HasSubstr("key Password"));
+  EXPECT_THAT(full.err, HasSubstr("Jet OLEDB:Database Password"));
   EXPECT_THAT(full.out + full.err, Not(HasSubstr("Hidden77Word")));
+  EXPECT_FALSE(std::filesystem::exists(backup_));
+
+  // --db-password is on the command line as well.
+  Result made = Host(folder_, {"save", "-c", source_, "-f", backup_, "--quiet"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  Result restore = Host(folder_, {"restore", "-c", folder_ / "copy.db", "-f", backup_, "--db-password",
+                                  "Hidden77Word", "--quiet"});
+  EXPECT_EQ(restore.status, 0) << restore.err;
+  EXPECT_THAT(restore.err, HasSubstr("warning: the password on the command line is shown to every user"));
+}
+
+// A key the provider does not read is named, with the keys it takes, and the operation goes on.
+TEST_F(Cli, AKeyNoProviderReadsDrawsAWarning) {
+  Result save = Host(
+      folder_, {"save", "-c", source_ + ";Initial Catalg=shop;Persist Security Info=False", "-f", backup_});
+  ASSERT_EQ(save.status, 0) << save.err;
+  EXPECT_THAT(save.err, HasSubstr("does not read these keys of the connection string, which were ignored: "
+                                  "Initial Catalg. The keys it takes: Provider, Data Source"));
 }
 
 TEST_F(Cli, PasswordFileLocksAndOpensAFileDatabase) {

@@ -129,6 +129,19 @@ TEST_F(HostOutput, ACancelSaysWhatWasLeftAlone) {
   Result kept = Host(folder_, {"restore", "-c", copy, "-f", backup_, "--cancel-after", "4"});
   EXPECT_EQ(kept.status, 1);
   EXPECT_EQ(kept.err, "Restore cancelled: the database " + copy + " was left as it was\n");
+
+  // The last progress event comes once the target is replaced: a cancel from it is too late, and the
+  // closing line says what happened.
+  Result counted = Host(folder_, {"restore", "-c", copy, "-f", backup_, "--events", "jsonl", "--quiet"});
+  ASSERT_EQ(counted.status, 0) << counted.err;
+  int events = 0;
+  for (std::size_t at = 0; (at = counted.out.find("\"event\":\"UpdateProgress\"", at)) != std::string::npos;
+       ++at)
+    ++events;
+  Result late =
+      Host(folder_, {"restore", "-c", copy, "-f", backup_, "--cancel-after", std::to_string(events)});
+  EXPECT_EQ(late.status, 0) << late.err;
+  EXPECT_EQ(late.err.rfind("Restored ", 0), 0u) << late.err;
 }
 
 TEST_F(HostOutput, NothingToDoSaysWhy) {

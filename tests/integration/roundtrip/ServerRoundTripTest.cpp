@@ -11,9 +11,11 @@
 #include "platform/data/SqlText.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "platform/utils/KeyValue.h"
+#include "support/Archives.h"
 #include "support/Databases.h"
 #include "support/Describe.h"
 #include "support/EventRecorder.h"
+#include "support/Failure.h"
 #include "support/Forwarding.h"
 #include "support/ServerDatabases.h"
 #include "support/TempFolder.h"
@@ -158,9 +160,11 @@ TEST_F(ServerRoundTrip, CancelAtAnyEventLeavesTheTargetAsItWasAndNoConnection) {
     EXPECT_EQ(Scalar(testing::ServerDatabase("Master"), aside).AsInt(), 0) << "cancelled at event " << at;
     EXPECT_EQ(Sessions(name), 0) << "cancelled at event " << at;
   }
-  // A restore that succeeds replaces the target.
-  events_.CancelAt(backup_, 0);
+  // The final event comes once the target is replaced: a cancel from it is too late to change that.
+  events_.Clear();
+  events_.CancelAt(backup_, events);
   ASSERT_TRUE(Restore(target, folder_ / "file.vbk"));
+  EXPECT_EQ(backup_.LastOutcome(), OperationOutcome{Outcome::kDone});
   EXPECT_EQ(Scalar(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'").AsInt(), 0);
   EXPECT_TRUE(Exists(name));
 }
@@ -178,16 +182,50 @@ TEST_F(ServerRoundTrip, ATargetInUseStaysAndTheRestoreSaysSo) {
   // A connection of another program: libpq's own, which this process's restore cannot close.
   PGconn* other = PQconnectdb(("dbname=" + name).c_str());
   ASSERT_EQ(PQstatus(other), CONNECTION_OK) << PQerrorMessage(other);
-  events_.lines.clear();
+  events_.Clear();
   EXPECT_FALSE(Restore(target, folder_ / "file.vbk"));
   PQfinish(other);
   EXPECT_THAT(events_.lines,
               ::testing::Contains(::testing::StartsWith("{7A29569B-FE02-40CC-8553-E0A147D6B861}")));
+  // No files are put beside a database that was not restored, and nothing says it was.
+  EXPECT_EQ(events_.additional, 0);
+  EXPECT_THAT(events_.Captions(),
+              ::testing::Not(::testing::Contains(LanguageResources::English()->GetString(7, "Backup"))));
   EXPECT_EQ(Scalar(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'").AsInt(), 1);
   EXPECT_EQ(Scalar(testing::ServerDatabase("Master"),
                    "SELECT COUNT(*) FROM pg_database WHERE datname LIKE " + QuoteText(name + "_restoring_%"))
                 .AsInt(),
             0);
+}
+
+// A numeric takes the precision and scale the backup gives, as far as the server holds them; beyond that
+// the restore is refused naming the table and column, and the target stays.
+TEST_F(ServerRoundTrip, ANumericKeepsItsSizesOrTheRestoreIsRefusedByName) {
+  const std::string target = databases_.Add("rt_sizes");
+  auto backup = [&](const std::string& precision, const std::string& scale) {
+    const std::string document =
+        "<Database ConnectionString=\"x\"><Tables><Table Name=\"N\" FileName=\"data\"><Columns><Column "
+        "Name=\"A\" DataType=\"131\" Precision=\"" +
+        precision + "\" NumericScale=\"" + scale +
+        "\" Flags=\"0\" Nullable=\"-1\" Autoincrement=\"0\"/></Columns><Indexes/><Keys/></Table></Tables>"
+        "</Database>";
+    testing::WriteArchive(folder_ / "sizes.vbk", {{"{622494E8-4265-4A3E-81A7-8E785532AC06}", document},
+                                                  {"{77D0C73C-7738-42B6-9E94-1CAD0ECFF1AA}", "0"},
+                                                  {"{E5D9691B-491A-49AC-912F-1F1D28F259FC}", "1"},
+                                                  {"data", testing::Utf16File("[0][EOF]")}});
+  };
+  const std::string sizes =
+      "SELECT numeric_precision || ',' || numeric_scale FROM information_schema.columns WHERE column_name = "
+      "'A'";
+  backup("1000", "300");
+  ASSERT_TRUE(Restore(target, folder_ / "sizes.vbk"));
+  EXPECT_EQ(Scalar(target, sizes).AsText(), "1000,300");
+
+  backup("1001", "0");
+  const std::string failure = testing::Failure([&] { Restore(target, folder_ / "sizes.vbk"); }).Description();
+  EXPECT_THAT(failure, ::testing::HasSubstr("Column A of table N"));
+  EXPECT_THAT(failure, ::testing::HasSubstr("1 to 1000 digits"));
+  EXPECT_EQ(Scalar(target, sizes).AsText(), "1000,300");
 }
 
 TEST_F(ServerRoundTrip, ADirectCopyOfAServerElsewhereAsksFirst) {

@@ -13,6 +13,7 @@
 #include "platform/data/postgres/ServerConnection.h"
 #include "platform/data/postgres/ServerManagement.h"
 #include "platform/data/postgres/ServerSession.h"
+#include "platform/data/postgres/ServerTypes.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
 #include "velabackup/Error.h"
@@ -333,6 +334,10 @@ ProviderEntry ServerProviderEntry() {
   entry.name = kServerProviderName;
   entry.engine = dpSQLServer;
   entry.passwordKeys = {"Password", "Pwd"};
+  entry.knownKeys = {
+      "Provider", "Data Source", "Server", "Initial Catalog",      "Database", "UserID", "User ID",
+      "UID",      "Password",    "Pwd",    "Persist Security Info"};
+  entry.columnLimits = {kLargestNumericPrecision, kLargestTextLength, 0};  // a bytea has no length
   entry.open = &OpenServerConnection;
   entry.create = &CreateNamedDatabase;
   entry.drop = &DropNamedDatabase;

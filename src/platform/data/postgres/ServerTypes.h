@@ -36,6 +36,10 @@ enum : Oid {
 };
 }  // namespace pgtype
 
+// The largest precision of a numeric and the largest length of a varchar or char the server makes.
+inline constexpr std::int64_t kLargestNumericPrecision = 1000;
+inline constexpr std::int64_t kLargestTextLength = 10485760;
+
 // An ADO type with its size, precision and scale.
 struct AdoType {
   int type = 0;                  // DataTypeEnum

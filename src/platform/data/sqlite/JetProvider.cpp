@@ -2,6 +2,7 @@
 
 #include "platform/data/Providers.h"
 #include "platform/data/sqlite/JetConnection.h"
+#include "platform/data/sqlite/JetTypes.h"
 #include "platform/data/sqlite/Protection.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/FileDescriptor.h"
@@ -171,6 +172,8 @@ ProviderEntry JetProviderEntry() {
   entry.name = kProviderName;
   entry.engine = dpAccess;
   entry.passwordKeys = {kPasswordKey, "Password", "Pwd"};
+  entry.knownKeys = {"Provider", "Data Source", kPasswordKey, "Persist Security Info", "User ID"};
+  entry.columnLimits = {kLargestDeclaredSize, kLargestDeclaredSize, kLargestDeclaredSize};
   entry.open = &JetConnection::Open;
   entry.create = &JetConnection::Create;
   entry.drop = &DropFile;

@@ -29,6 +29,9 @@
 
 namespace vela::data::sqlite {
 
+// The file engine keeps any size it declares; the catalog's columns hold them as 32-bit numbers.
+inline constexpr std::int64_t kLargestDeclaredSize = 2147483647;
+
 struct ColumnType {
   int type = adVarWChar;
   std::int64_t definedSize = 0;
