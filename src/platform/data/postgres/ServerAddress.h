@@ -20,6 +20,9 @@ struct ServerAddress {
   std::string database;  // "Master" (any case) is read as the maintenance database "postgres"
   std::string user;
   std::string password;
+  // "Role": the role every statement of the session runs as (SET ROLE right after the login); empty: the
+  // login's own.
+  std::string role;
 
   // The server as messages name it: "host:port", or "(local)".
   std::string ServerName() const;

@@ -16,11 +16,13 @@ namespace vela::data::postgres {
 namespace {
 
 // The same connection string naming the maintenance database instead of its own: every other item,
-// the login included, stays as it is.
+// the login included, stays as it is, but for a role: databases are made, renamed and dropped by the
+// login.
 std::string MaintenanceConnectionString(std::string_view connectionString) {
   if (utils::KeyValue(connectionString, "Initial Catalog", ";").empty())
     throw Error(kGeneralFailure, kSourceData, "The connection string names no database (Initial Catalog)");
-  return utils::SetKeyValue(connectionString, "Initial Catalog", "Master", ";");
+  std::string master = utils::SetKeyValue(connectionString, "Initial Catalog", "Master", ";");
+  return utils::RemoveKey(master, "Role", ";");
 }
 
 // Runs one statement on the maintenance database of the server the connection string names.
@@ -91,6 +93,7 @@ ProviderEntry ServerProviderEntry() {
   entry.isLocalSocketFolder = &IsSocketFolder;
   entry.managementProgId = kManagementProgId;
   entry.management = &NewServerManagement;
+  entry.listCopyCode = &ListServerCopyCode;
   return entry;
 }
 
