@@ -50,10 +50,17 @@ bool CBackup::Restore(const std::string& connectionString, const std::string& so
   OperationWrites writes(*state_->services);
   Operation operation = state_->MakeOperation();
   return state_->Recorded(Outcome::kFailed, [&] {
-    return Restorer(operation, state_->m_BackupMode)
+    return Restorer(operation, state_->m_BackupMode, state_->m_RestoreRole)
         .Restore(connectionString, sourceFilePath, intelligentTableStructure, msAccessIgnoreRelations,
                  msAccessDBPassword);
   });
+}
+
+const std::string& CBackup::RestoreRole() const {
+  return state_->m_RestoreRole;
+}
+void CBackup::SetRestoreRole(std::string role) {
+  state_->m_RestoreRole = std::move(role);
 }
 
 OperationOutcome CBackup::LastOutcome() const {

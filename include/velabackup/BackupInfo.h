@@ -64,6 +64,26 @@ struct BackupInfo {
 // larger than kMaxBackupDocument or no well-formed backup document.
 BackupInfo InspectBackup(const std::string& path);
 
+// An object whose code a restore of the backup would make, and run where the object is built or filled.
+struct BackupCode {
+  std::string kind;  // "view", "trigger", "index", "table" (a definition the columns cannot say); for a
+                     // direct copy of a server database also "function", "procedure", "materialized view"...
+  std::string name;
+  std::string table;   // the table it belongs to, when the backup says
+  std::string detail;  // what it holds, for people, when the backup says ("CHECK")
+};
+
+struct BackupCodeList {
+  std::vector<BackupCode> objects;
+  // Why the backup's code could not be listed (a direct copy of a file database, a copy the engine's
+  // tools cannot read); empty when `objects` is all of it.
+  std::string unlisted;
+};
+
+// The code a backup carries, for a look before it is restored: a text backup's engine objects, or what
+// the engine's own tools read from a direct copy. Throws as InspectBackup does.
+BackupCodeList ListBackupCode(const std::string& path);
+
 // The largest backup document read: far beyond any real schema, small enough to hold in memory.
 inline constexpr std::uint64_t kMaxBackupDocument = std::uint64_t{64} << 20;
 

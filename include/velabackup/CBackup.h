@@ -68,6 +68,14 @@ class CBackup {
   bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
                bool intelligentTableStructure = false, const std::string& msAccessIgnoreRelations = {},
                const std::string& msAccessDBPassword = {});
+  // The role every statement of a server restore runs as, so that the code a backup carries (functions
+  // called by views, triggers, indexes over expressions) has that role's rights and not the login's: the
+  // login makes the new database and hands it to the role, which makes everything in it. The login must be
+  // allowed to become the role (a member of it, or a superuser); Restore checks that before it makes
+  // anything. Empty (the default): the login's own rights. A restore into a file database under a role
+  // fails with kInvalidArgument.
+  const std::string& RestoreRole() const;
+  void SetRestoreRole(std::string role);
   // How the last Save or Restore ended, and why when it returned False: done, cancelled, refused (with the
   // reason), nothing to do, or failed (it raised an Error). kNone before the first.
   OperationOutcome LastOutcome() const;

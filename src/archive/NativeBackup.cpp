@@ -37,6 +37,7 @@ std::unique_ptr<data::DatabaseManagement> Connected(const ConnectionParts& parts
   management->InstanceName = parts.dataSource;
   management->UserName = parts.user;
   management->Password = parts.password;
+  management->Role = parts.role;
   return management;
 }
 

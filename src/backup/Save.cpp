@@ -81,6 +81,20 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
     } else {
       at();
       operation_.RaiseUpdateProgress(0, GetMessageText(13));
+      // The catalog, every table's rows and the engine objects are read at one moment, so that rows
+      // written meanwhile are in all tables or in none.
+      at();
+      connection.BeginReadSnapshot();
+      struct SnapshotEnd {
+        Connection& connection;
+        ~SnapshotEnd() {
+          try {
+            connection.EndReadSnapshot();
+          } catch (const Error&) {
+            // A connection lost at the end has no transaction left to close.
+          }
+        }
+      } snapshotEnd{connection};
       at();
       std::unique_ptr<Catalog> catalog = connection.OpenCatalog();
       document.emplace();

@@ -285,6 +285,34 @@ BackupInfo InspectBackup(const std::string& path) {
   return std::move(contents.info);
 }
 
+BackupCodeList ListBackupCode(const std::string& path) {
+  zip::ArchiveReader reader(path);
+  CheckFolder work;
+  Contents contents;
+  ReadContents(reader, work, contents);
+  BackupCodeList list;
+  if (contents.document && contents.document->engineObjects) {
+    for (const data::EngineObject& object : contents.document->engineObjects->objects)
+      list.objects.push_back({object.kind, object.name, object.table, object.detail});
+  }
+  const zip::MemberStat* copy = Find(reader, contents, kNativeBackupMember);
+  if (copy == nullptr || contents.info.mode != bmDirectCopy) return list;
+  if (contents.info.provider != dpSQLServer) {
+    list.unlisted = "the code of a direct copy of a file database is not listed";
+    return list;
+  }
+  const fs::path extracted = work.File("native.copy");
+  reader.Extract(*copy, extracted);
+  try {
+    for (data::CodeObject& object : data::ListDirectCopyCode(dpSQLServer, extracted))
+      list.objects.push_back({std::move(object.kind), std::move(object.name), {}, {}});
+  } catch (const Error& error) {
+    list.unlisted = error.Description();
+  }
+  fs::remove(extracted);
+  return list;
+}
+
 VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress,
                           const std::vector<std::string>& tablesWithoutData) {
   VerifyReport report;

@@ -43,6 +43,7 @@ ConnectionParts GetConnectionParts(const Utils& utils, std::string_view connecti
   parts.initialCatalog = utils.KeyValue(connectionString, "Initial Catalog", ";");
   parts.user = utils.KeyValue(connectionString, "UserID", ";");
   parts.password = utils.KeyValue(connectionString, "Password", ";");
+  parts.role = utils.KeyValue(connectionString, "Role", ";");
   return parts;
 }
 

@@ -21,9 +21,10 @@ class Operation;
 DataProvider CheckConnectionString(Operation& operation, std::string_view connectionString);
 
 struct ConnectionParts {
-  std::string dataSource, initialCatalog, user, password;
+  std::string dataSource, initialCatalog, user, password, role;
 };
-// "Data Source", "Initial Catalog", "UserID" (one word) and "Password"; absent keys give empty texts.
+// "Data Source", "Initial Catalog", "UserID" (one word), "Password" and "Role"; absent keys give empty
+// texts.
 ConnectionParts GetConnectionParts(const Utils& utils, std::string_view connectionString);
 
 // True for "Local", "(Local)", this computer's name, and each of them followed by "\" and an instance

@@ -129,6 +129,7 @@ struct ObjectState {
   CBackupEvents* events = nullptr;
 
   BackupModeEnum m_BackupMode = bmCompressedTextFile;
+  std::string m_RestoreRole;
   bool m_Cancel = false;
   // The caption of the running native server backup or restore, for SetSQLBackupProgress.
   std::string m_NativeCaption;

@@ -71,6 +71,8 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
     m_RestoreFolder.clear();
     m_CorruptionFound = false;
     if (m_Provider == dpUnknown) return false;
+    at();
+    CheckRole(connectionString);
 
     // A work folder left behind by a failed operation holds nothing this restore may read.
     at();
@@ -140,7 +142,7 @@ bool Restorer::RestoreDirectCopy(Procedure& at, const std::string& connectionStr
   }
   // The server restores its own backup into a database aside; the target stays until the end.
   at();
-  m_Aside = AsideConnectionString(connectionString);
+  m_Aside = AsideOf(connectionString);
   std::string copy = utils().JoinPath(m_RestoreFolder, kNativeBackupMember);
   at();
   if (!Archive(operation_).RestoreSQLBackupFromFile(m_Aside, copy)) {

@@ -36,7 +36,9 @@ class Value;
 class Restorer {
  public:
   // `mode` is the object's backup mode; the restore sets it to the mode the backup file records.
-  Restorer(Operation& operation, BackupModeEnum& mode) : operation_(operation), m_BackupMode(mode) {}
+  // `role`: the role the server restore's statements run as; empty: the login's own.
+  Restorer(Operation& operation, BackupModeEnum& mode, std::string role = {})
+      : operation_(operation), m_BackupMode(mode), m_Role(std::move(role)) {}
 
   // True when the restore ran to its end.
   bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
@@ -74,6 +76,11 @@ class Restorer {
   bool CreateDatabase(const std::string& connectionString, const std::string& msAccessDBPassword);
   bool DropDatabase(const std::string& connectionString);
   bool PutInPlace(const std::string& connectionString);
+  // The connection string of the database to build aside, under the restore's role.
+  std::string AsideOf(const std::string& connectionString) const;
+  // Fails when the restore has a role and the target is no server database, or the login may not become
+  // the role there.
+  void CheckRole(const std::string& connectionString) const;
   // Removes the database built aside, if one is left; nothing it meets on the way is raised.
   void DropAside() noexcept;
 
@@ -123,6 +130,7 @@ class Restorer {
   BackupModeEnum& m_BackupMode;
   DataProvider m_Provider = dpUnknown;
   std::string m_RestoreFolder;
+  std::string m_Role;   // the role the server restore runs as; empty: the login's own
   std::string m_Aside;  // the connection string of the database being built aside
   bool m_CorruptionFound = false;
   bool m_IntelligentTableStructure = false;

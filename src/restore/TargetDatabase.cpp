@@ -17,13 +17,16 @@ using namespace data;
 
 bool Restorer::CreateDatabase(const std::string& connectionString, const std::string& msAccessDBPassword) {
   operation_.RaiseUpdateProgress(0, GetMessageText(10));
-  m_Aside = AsideConnectionString(connectionString);
+  m_Aside = m_Provider == dpSQLServer ? AsideOf(connectionString) : AsideConnectionString(connectionString);
   if (m_Provider == dpSQLServer) {
     std::string name = utils().KeyValue(connectionString, "Initial Catalog", ";");
     std::string aside = utils().KeyValue(m_Aside, "Initial Catalog", ";");
     try {
       std::unique_ptr<Connection> master = OpenConnection(MaintenanceConnectionString(connectionString));
       master->Execute("CREATE DATABASE " + BracketName(aside));
+      // The login makes the database; under a role the role owns it and makes everything in it.
+      if (!m_Role.empty())
+        master->Execute("ALTER DATABASE " + BracketName(aside) + " OWNER TO " + BracketName(m_Role));
       master->Close();
       return true;
     } catch (const Error& error) {
@@ -95,6 +98,22 @@ bool Restorer::PutInPlace(const std::string& connectionString) {
       return false;
     }
   });
+}
+
+std::string Restorer::AsideOf(const std::string& connectionString) const {
+  std::string aside = AsideConnectionString(connectionString);
+  return m_Role.empty() ? aside : utils::SetKeyValue(aside, "Role", m_Role, ";");
+}
+
+void Restorer::CheckRole(const std::string& connectionString) const {
+  if (m_Role.empty()) return;
+  if (m_Provider != dpSQLServer)
+    throw Error(kInvalidArgument, kSourceComponent,
+                "A restore runs under a role (\"" + m_Role + "\") into a server database only");
+  // Opening a connection under the role fails, naming the role and why, when the login may not become it.
+  std::unique_ptr<Connection> master =
+      OpenConnection(utils::SetKeyValue(MaintenanceConnectionString(connectionString), "Role", m_Role, ";"));
+  master->Close();
 }
 
 void Restorer::DropAside() noexcept {

@@ -57,6 +57,8 @@ class ForwardingConnection : public data::Connection {
   }
   std::unique_ptr<data::Catalog> OpenCatalog() override { return inner_->OpenCatalog(); }
   void SnapshotTo(const std::filesystem::path& file) override { inner_->SnapshotTo(file); }
+  void BeginReadSnapshot() override { inner_->BeginReadSnapshot(); }
+  void EndReadSnapshot() override { inner_->EndReadSnapshot(); }
 
  protected:
   std::unique_ptr<data::Connection> inner_;

@@ -31,6 +31,7 @@ struct SaveOptions {
 
 struct RestoreOptions {
   std::string connection, file, ignoreRelations, dbPassword;
+  std::string role;  // the role a server restore runs as
   std::optional<std::string> selectFolder;
   bool intelligent = false;
   CommonOptions common;

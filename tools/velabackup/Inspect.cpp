@@ -70,7 +70,7 @@ std::string RoleName(const BackupMember& member) {
   return member.role == MemberRole::kTableData ? words + " " + member.table : words;
 }
 
-void PrintJson(const std::string& path, const BackupInfo& info) {
+void PrintJson(const std::string& path, const BackupInfo& info, const BackupCodeList& code) {
   using nlohmann::json;
   json document = {{"file", path}, {"layout", LayoutName(info.layout)}};
   document["mode"] = info.mode ? json(static_cast<int>(*info.mode)) : json(nullptr);
@@ -96,7 +96,29 @@ void PrintJson(const std::string& path, const BackupInfo& info) {
     entry["rows"] = table.headerCount ? json(*table.headerCount) : json(nullptr);
     tables.push_back(std::move(entry));
   }
+  json& objects = document["code"] = json::array();
+  for (const BackupCode& object : code.objects) {
+    json entry = {{"kind", object.kind}, {"name", object.name}};
+    if (!object.table.empty()) entry["table"] = object.table;
+    if (!object.detail.empty()) entry["detail"] = object.detail;
+    objects.push_back(std::move(entry));
+  }
+  document["codeUnlisted"] = code.unlisted.empty() ? json(nullptr) : json(code.unlisted);
   std::cout << document.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+}
+
+// What a restore would make that holds code: each object on a line, so that a user can look before
+// restoring a backup from elsewhere.
+void PrintCode(const BackupCodeList& code) {
+  if (code.objects.empty() && code.unlisted.empty()) return;
+  std::cout << "Code (made, and run where it is built or filled, by a restore):\n";
+  for (const BackupCode& object : code.objects) {
+    std::cout << "  " << Printable(object.kind) << " " << Printable(object.name);
+    if (!object.table.empty()) std::cout << " on " << Printable(object.table);
+    if (!object.detail.empty()) std::cout << " (" << Printable(object.detail) << ")";
+    std::cout << "\n";
+  }
+  if (!code.unlisted.empty()) std::cout << "  not listed: " << Printable(code.unlisted) << "\n";
 }
 
 void PrintText(const std::string& path, const BackupInfo& info) {
@@ -126,10 +148,14 @@ void PrintText(const std::string& path, const BackupInfo& info) {
 
 int RunInspect(const InspectOptions& options) {
   BackupInfo info = InspectBackup(options.file);
-  if (options.json)
-    PrintJson(options.file, info);
-  else
+  const BackupCodeList code =
+      info.layout == BackupLayout::kCurrent ? ListBackupCode(options.file) : BackupCodeList{};
+  if (options.json) {
+    PrintJson(options.file, info, code);
+  } else {
     PrintText(options.file, info);
+    PrintCode(code);
+  }
   return 0;
 }
 

@@ -64,6 +64,9 @@ int main(int argc, char** argv) {
   restoreCommand->add_option("--ignore-relations", restore.ignoreRelations,
                              "relations to leave out, as table.column items separated by ';'");
   restoreCommand->add_option("--db-password", restore.dbPassword, "password of the new file database");
+  restoreCommand->add_option("--role", restore.role,
+                             "run every statement of a server restore as this role (the login must be "
+                             "allowed to become it): the backup's code gets the role's rights only");
   restoreCommand->add_option("--select-folder", restore.selectFolder,
                              "folder for the files of older backups");
   AddCommon(*restoreCommand, restore.common);

@@ -128,6 +128,13 @@ class Connection {
   // Writes a consistent copy of the whole database to a file (file databases only; others fail with
   // kNotSupported).
   virtual void SnapshotTo(const std::filesystem::path& file) = 0;
+
+  // From BeginReadSnapshot to EndReadSnapshot every read of this connection sees the database as it stood
+  // at one moment, whatever others write meanwhile, where the engine offers that (a server's read-only
+  // transaction); other engines read as they always do. A connection already inside a transaction keeps
+  // it as it is, and EndReadSnapshot leaves it open.
+  virtual void BeginReadSnapshot() {}
+  virtual void EndReadSnapshot() {}
 };
 
 // A command with parameters, in the manner of the automation Command object.
@@ -231,5 +238,18 @@ std::size_t DirectCopyHeaderBytes(DataProvider engine);
 // Checks a direct copy from its first DirectCopyHeaderBytes bytes (fewer when it is shorter) and its
 // size. A provider without a check fails with kNotSupported.
 DirectCopyCheck CheckDirectCopy(DataProvider engine, std::string_view start, std::uint64_t size);
+
+// An object of a database that holds code the engine runs: its kind, in the engine's words made lower case
+// ("function", "trigger", "materialized view", "index" over an expression), and its name as the copy
+// gives it (with its schema, a function with its arguments).
+struct CodeObject {
+  std::string kind;
+  std::string name;
+};
+// The objects holding code in the engine's own copy of a database (a direct copy), read without a
+// database: what a restore of it would make, and run where an object is filled or built. A provider
+// without such a listing fails with kNotSupported; a copy the engine's tools cannot read fails with
+// kCommandError.
+std::vector<CodeObject> ListDirectCopyCode(DataProvider engine, const std::filesystem::path& copy);
 
 }  // namespace vela::data

@@ -244,6 +244,13 @@ DirectCopyCheck CheckDirectCopy(DataProvider engine, std::string_view start, std
   return Offered(entry->checkDirectCopy, *entry, "check a direct copy")(start, size);
 }
 
+std::vector<CodeObject> ListDirectCopyCode(DataProvider engine, const std::filesystem::path& copy) {
+  const ProviderEntry* entry = ProviderOfEngine(engine);
+  if (entry == nullptr)
+    throw Error(kNotSupported, kSourceData, "No provider of this build serves the engine of the copy");
+  return Offered(entry->listCopyCode, *entry, "list the code of a direct copy")(copy);
+}
+
 DataProvider ProviderEngine(std::string_view providerName) {
   const ProviderEntry* entry = FindProvider(providerName);
   return entry != nullptr ? entry->engine : dpUnknown;

@@ -28,6 +28,9 @@ class DatabaseManagement {
   std::string InstanceName;
   std::string UserName;
   std::string Password;
+  // The role a restore's statements run as (the tool's SET ROLE), and the restored database's owner; empty:
+  // the login's own.
+  std::string Role;
 
   // Opens the connection to the instance; a failure raises.
   virtual void Connect() = 0;

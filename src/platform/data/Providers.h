@@ -55,6 +55,8 @@ struct ProviderEntry {
   // The check of a direct copy from its first `directCopyHeaderBytes` bytes and its size.
   std::size_t directCopyHeaderBytes = 0;
   std::function<DirectCopyCheck(std::string_view start, std::uint64_t size)> checkDirectCopy;
+  // The objects of a direct copy that hold code, read by the engine's own tools.
+  std::function<std::vector<CodeObject>(const std::filesystem::path& copy)> listCopyCode;
   // The engine's database-management component for native backups, and the name it is created by.
   std::string managementProgId;
   std::function<std::unique_ptr<DatabaseManagement>()> management;

@@ -314,6 +314,13 @@ TEST_F(ServerCli, ADirectCopyOnTheServerReportsTheToolsProgress) {
   auto rows = restored->OpenRecordset("SELECT COUNT(*) FROM [Measurements]", data::adOpenForwardOnly,
                                       data::adLockReadOnly, data::adUseServer);
   EXPECT_EQ(rows->GetValue(std::size_t{0}).AsInt(), 200);
+
+  // The code the copy carries is listed before a restore; a role the login cannot become is refused.
+  Result inspect = Host(folder_, {"inspect", "-f", backup});
+  EXPECT_THAT(inspect.out, HasSubstr("\n  view public.CustomerOrders\n"));
+  Result refused = Host(folder_, {"restore", "-c", Url(copy), "-f", backup, "--role", "cli_no_such_role"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_THAT(refused.err, HasSubstr("role \"cli_no_such_role\" does not exist"));
   ::unsetenv("XDG_STATE_HOME");
 }
 

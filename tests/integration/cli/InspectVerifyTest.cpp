@@ -46,6 +46,9 @@ TEST_F(InspectVerify, InspectNamesEveryMemberByRoleAndPrintsJson) {
   EXPECT_THAT(text.out, HasSubstr(orders_ + "  data of table Orders, "));
   EXPECT_THAT(text.out, HasSubstr("Measurements: 8 columns, 200 rows"));
   EXPECT_THAT(text.out, MatchesRegex("(.|\n)*data of table Measurements, [0-9.]+ KiB, (.|\n)*"));
+  // The code a restore would make is listed, for a look before restoring.
+  EXPECT_THAT(text.out, HasSubstr("Code (made, and run where it is built or filled, by a restore):\n"
+                                  "  view CustomerOrders\n"));
 
   Result json = Host(folder_, {"inspect", "-f", backup_, "--json"});
   ASSERT_EQ(json.status, 0) << json.err;
@@ -61,6 +64,8 @@ TEST_F(InspectVerify, InspectNamesEveryMemberByRoleAndPrintsJson) {
       EXPECT_EQ(table["rows"], 200);
     }
   EXPECT_TRUE(measured);
+  EXPECT_EQ(document["code"], nlohmann::json::parse(R"([{"kind": "view", "name": "CustomerOrders"}])"));
+  EXPECT_TRUE(document["codeUnlisted"].is_null());
 }
 
 TEST_F(InspectVerify, VerifyPassesASoundBackupAndNamesTheDamagedTable) {

@@ -138,6 +138,7 @@ ServerAddress ReadServerAddress(std::string_view connectionString) {
   if (address.user.empty()) address.user = utils::KeyValue(connectionString, "UID", ";");
   address.password = utils::KeyValue(connectionString, "Password", ";");
   if (address.password.empty()) address.password = utils::KeyValue(connectionString, "Pwd", ";");
+  address.role = utils::KeyValue(connectionString, "Role", ";");
   return address;
 }
 

@@ -1,6 +1,7 @@
-// Reading a server connection string ("Data Source", "Initial Catalog", "UserID", "Password") into the
-// keyword/value arrays libpq's PQconnectdbParams takes. No conninfo text is ever built, so no value needs
-// quoting and none can add an option of its own.
+// Reading a server connection string ("Data Source", "Initial Catalog", "UserID", "Password", and "Role",
+// which a restore under a role sets for the database it builds) into the keyword/value arrays libpq's
+// PQconnectdbParams takes. No conninfo text is ever built, so no value needs quoting and none can add an
+// option of its own.
 #pragma once
 
 #include <optional>
@@ -20,6 +21,9 @@ struct ServerAddress {
   std::string database;  // "Master" (any case) is read as the maintenance database "postgres"
   std::string user;
   std::string password;
+  // "Role": the role every statement of the session runs as (SET ROLE right after the login); empty: the
+  // login's own.
+  std::string role;
 
   // The server as messages name it: "host:port", or "(local)".
   std::string ServerName() const;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/data/BufferedRecordset.h"
+#include "platform/data/SqlText.h"
 #include "platform/data/postgres/InsertRuns.h"
 #include "platform/data/postgres/PgApi.h"
 #include "platform/data/postgres/ServerAddress.h"
@@ -219,6 +220,23 @@ class ServerConnection final : public Connection, public ServerSession {
     throw Error(kNotSupported, kSource, "A server database has no file to copy");
   }
 
+  // One REPEATABLE READ, READ ONLY transaction: its first query takes the snapshot every later one reads.
+  // The views over the catalog are made before it, since a read-only transaction creates nothing.
+  void BeginReadSnapshot() override {
+    if (snapshot_ || InTransaction()) return;
+    dialect_.MakeSystemViews();
+    ExecuteServerSql("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    snapshot_ = true;
+  }
+  void EndReadSnapshot() override {
+    if (!snapshot_) return;
+    snapshot_ = false;
+    if (stream_ != nullptr) stream_->Close();
+    // Nothing was written: a transaction a failed read ended is closed the same way.
+    if (conn_ != nullptr) ExecuteServerSql("COMMIT");
+  }
+  bool InReadSnapshot() const { return snapshot_; }
+
   // For the streaming recordset: the connection, ready for a new command.
   PGconn* Ready(std::string_view statement) {
     if (run_) EndRun();
@@ -377,6 +395,7 @@ class ServerConnection final : public Connection, public ServerSession {
   static constexpr std::size_t kRunBuffer = 32 * 1024;
   std::optional<InsertRun> run_;
   bool ownTransaction_ = false;
+  bool snapshot_ = false;  // inside the read-only transaction BeginReadSnapshot began
   TsqlStatements dialect_{*this};
 };
 
@@ -439,7 +458,12 @@ void StreamingRecordset::Close() {
   values_.clear();
   if (!streaming_) return;
   // Rows not read yet are not worth fetching: the server is asked to stop sending them, and what it sent
-  // already is read and dropped.
+  // already is read and dropped. Within a read snapshot they are read and dropped all the same: a query
+  // stopped there would end the transaction, and the snapshot with it.
+  if (connection_->InReadSnapshot()) {
+    Finish();
+    return;
+  }
   if (PGcancel* cancel = PQgetCancel(connection_->Handle())) {
     char message[256];
     PQcancel(cancel, message, sizeof message);
@@ -514,8 +538,20 @@ std::unique_ptr<Connection> OpenServerConnection(std::string_view connectionStri
                               : kCommandError;
     throw Error(number, kSource, "Cannot open " + where + ": " + message, std::move(state), {});
   }
-  return std::make_unique<ServerConnection>(std::move(conn), std::string(connectionString),
-                                            std::move(address));
+  std::string role = address.role;
+  auto connection =
+      std::make_unique<ServerConnection>(std::move(conn), std::string(connectionString), std::move(address));
+  // Everything the session runs from here on runs as the role, with the role's rights only.
+  if (!role.empty()) {
+    try {
+      connection->RunServerSql("SET ROLE " + QuoteName(role));
+    } catch (const Error& error) {
+      throw Error(kAuthenticationFailed, kSource,
+                  "Cannot run as role \"" + role + "\" on " + where + ": " + error.Description(),
+                  error.EngineCode(), {});
+    }
+  }
+  return connection;
 }
 
 void CloseSessionsTo(const ServerAddress& address, std::string_view database) {

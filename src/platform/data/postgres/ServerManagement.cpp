@@ -10,8 +10,11 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/data/SqlText.h"
 #include "platform/data/postgres/ServerAddress.h"
@@ -57,10 +60,11 @@ std::string ToolVersion(const std::string& tool) {
 }
 
 // The folder of PostgreSQL's tools that serves a server of this major version: VELA_PG_BINDIR when set,
-// else the oldest installed version that is not older than the server (/usr/lib/postgresql/<n>/bin),
-// else whatever the PATH offers. `major` receives the tools' major version when the folder's name says
-// it, 0 when the tools must be asked.
-std::string ToolFolder(int serverMajor, int& major) {
+// else the oldest installed version that is not older than the server (/usr/lib/postgresql/<n>/bin) or,
+// `newest`, the newest installed (which reads the files of every older one), else whatever the PATH
+// offers. `major` receives the tools' major version when the folder's name says it, 0 when the tools
+// must be asked.
+std::string ToolFolder(int serverMajor, int& major, bool newest = false) {
   major = 0;
   if (const char* chosen = std::getenv("VELA_PG_BINDIR"); chosen && *chosen) return chosen;
   int best = 0;
@@ -68,7 +72,7 @@ std::string ToolFolder(int serverMajor, int& major) {
   for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ec)) {
     const int installed = MajorOf(entry.path().filename().string());
     if (installed < serverMajor || !fs::exists(entry.path() / "bin" / "pg_dump", ec)) continue;
-    if (best == 0 || installed < best) best = installed;
+    if (best == 0 || (newest ? installed > best : installed < best)) best = installed;
   }
   if (best != 0) {
     major = best;
@@ -103,6 +107,15 @@ bool IsProgressLine(std::string_view line, std::string_view tool) {
   for (std::string_view word : {"error:", "warning:", "detail:", "hint:", "from TOC entry"})
     if (rest.starts_with(word)) return false;
   return true;
+}
+
+[[noreturn]] void ToolFailed(const std::string& name, int status, const ToolMessages& messages) {
+  std::string said = messages.Text();
+  throw Error(kCommandError, kSourceData,
+              name +
+                  (status < 0 ? std::string(" was ended by a signal")
+                              : " ended with status " + std::to_string(status)) +
+                  (said.empty() ? std::string() : ": " + said));
 }
 
 class ServerManagement final : public DatabaseManagement {
@@ -185,18 +198,24 @@ class ServerManagement final : public DatabaseManagement {
     auto& session = dynamic_cast<ServerSession&>(*connection_);
     CreateServerDatabase(session, CatalogDatabase(database),
                          "CREATE DATABASE " + QuoteName(CatalogDatabase(database)) + " TEMPLATE template0");
+    // Under a role the login makes the database and hands it to the role, which then makes everything in
+    // it: the copy's code runs with the role's rights, not the login's.
+    std::vector<std::string> arguments = {"--verbose", "--exit-on-error", "--no-owner", "--no-privileges"};
+    if (!Role.empty()) {
+      session.RunServerSql("ALTER DATABASE " + QuoteName(CatalogDatabase(database)) + " OWNER TO " +
+                           QuoteName(Role));
+      arguments.push_back("--role=" + Role);
+    }
+    arguments.push_back("--dbname=" + ConninfoItem("dbname", CatalogDatabase(database)));
+    arguments.push_back(file);
     std::int64_t done = 0;
-    // The restoring login owns what it makes; grants to roles of the source's server stay behind.
-    const bool stopped =
-        Run(tool, "pg_restore",
-            {"--verbose", "--exit-on-error", "--no-owner", "--no-privileges",
-             "--dbname=" + ConninfoItem("dbname", CatalogDatabase(database)), file},
-            progress, [&](std::string_view line) {
-              for (std::string_view step : {"pg_restore: creating ", "pg_restore: processing data ",
-                                            "pg_restore: executing ", "pg_restore: processing item "})
-                if (line.starts_with(step)) return ++done * 100 / std::max<std::int64_t>(objects, 1);
-              return std::int64_t{-1};
-            });
+    // The restoring login (or role) owns what it makes; grants to roles of the source's server stay behind.
+    const bool stopped = Run(tool, "pg_restore", std::move(arguments), progress, [&](std::string_view line) {
+      for (std::string_view step : {"pg_restore: creating ", "pg_restore: processing data ",
+                                    "pg_restore: executing ", "pg_restore: processing item "})
+        if (line.starts_with(step)) return ++done * 100 / std::max<std::int64_t>(objects, 1);
+      return std::int64_t{-1};
+    });
     if (stopped) EndSessionsOfStoppedTool(session, CatalogDatabase(database));
   }
 
@@ -232,15 +251,6 @@ class ServerManagement final : public DatabaseManagement {
                       std::to_string(MajorOf(serverVersion_)) +
                       " or later, or name their folder in VELA_PG_BINDIR");
     return path;
-  }
-
-  [[noreturn]] static void ToolFailed(const std::string& name, int status, const ToolMessages& messages) {
-    std::string said = messages.Text();
-    throw Error(kCommandError, kSourceData,
-                name +
-                    (status < 0 ? std::string(" was ended by a signal")
-                                : " ended with status " + std::to_string(status)) +
-                    (said.empty() ? std::string() : ": " + said));
   }
 
   // Runs a tool against the server with the login; `step` turns a line into a percentage (-1: not one).
@@ -313,6 +323,72 @@ std::string ConninfoItem(std::string_view keyword, std::string_view value) {
 
 std::unique_ptr<DatabaseManagement> NewServerManagement() {
   return std::make_unique<ServerManagement>();
+}
+
+std::vector<CodeObject> ListServerCopyCode(const std::filesystem::path& copy) {
+  int major = 0;
+  const std::string tool = (fs::path(ToolFolder(0, major, true)) / "pg_restore").string();
+  // The script of the copy's definitions, each after a header "-- Name: n; Type: t; Schema: s; Owner: o",
+  // read from the right since a name may hold anything. An index holds code when its statement computes
+  // its keys or names the rows it covers.
+  static const std::vector<std::pair<std::string_view, std::string_view>> kinds = {
+      {"FUNCTION", "function"},
+      {"PROCEDURE", "procedure"},
+      {"AGGREGATE", "aggregate"},
+      {"TRIGGER", "trigger"},
+      {"EVENT TRIGGER", "event trigger"},
+      {"RULE", "rule"},
+      {"VIEW", "view"},
+      {"MATERIALIZED VIEW", "materialized view"},
+      {"INDEX", "index"}};
+  std::vector<CodeObject> found;
+  std::optional<CodeObject> index;  // an index whose statement is still to be read
+  std::string statement;
+  ToolMessages messages;
+  auto endIndex = [&] {
+    std::size_t keys = statement.find(" USING ");
+    keys = statement.find('(', keys == std::string::npos ? 0 : keys);
+    if (keys != std::string::npos && (statement.find('(', keys + 1) != std::string::npos ||
+                                      statement.find(" WHERE ", keys) != std::string::npos))
+      found.push_back(std::move(*index));
+    index.reset();
+    statement.clear();
+  };
+  utils::ChildOutcome outcome = utils::RunChild(
+      {{tool, "--schema-only", "--file=-", copy.string()}, {}},
+      [&](utils::Stream stream, std::string_view line) {
+        if (stream == utils::Stream::kError) {
+          messages.Add(line);
+          return;
+        }
+        if (index && !line.starts_with("--")) {
+          statement.append(line).push_back(' ');
+          if (line.ends_with(";")) endIndex();
+          return;
+        }
+        if (!line.starts_with("-- Name: ")) return;
+        std::size_t owner = line.rfind("; Owner: ");
+        std::size_t schema = line.rfind("; Schema: ", owner);
+        std::size_t type = schema == std::string_view::npos ? schema : line.rfind("; Type: ", schema);
+        if (owner == std::string_view::npos || schema == std::string_view::npos ||
+            type == std::string_view::npos || type < 9)
+          return;
+        std::string_view name = line.substr(9, type - 9);
+        std::string_view kind = line.substr(type + 8, schema - type - 8);
+        std::string_view space = line.substr(schema + 10, owner - schema - 10);
+        for (const auto& [engineKind, words] : kinds) {
+          if (kind != engineKind) continue;
+          CodeObject object{std::string(words),
+                            (space == "-" ? std::string() : std::string(space) + ".") + std::string(name)};
+          if (kind == "INDEX")
+            index = std::move(object);
+          else
+            found.push_back(std::move(object));
+        }
+      },
+      {});
+  if (outcome.exitStatus != 0) ToolFailed("pg_restore", outcome.exitStatus, messages);
+  return found;
 }
 
 }  // namespace vela::data::postgres

@@ -26,11 +26,13 @@ constexpr std::string_view kAsideSuffix = "_restoring_";
 constexpr std::string_view kAsideCommentMark = "VelaBackup: a restore of ";
 
 // The same connection string naming the maintenance database instead of its own: every other item,
-// the login included, stays as it is.
+// the login included, stays as it is, but for a role: databases are made, renamed and dropped by the
+// login.
 std::string MaintenanceConnectionString(std::string_view connectionString) {
   if (utils::KeyValue(connectionString, "Initial Catalog", ";").empty())
     throw Error(kGeneralFailure, kSourceData, "The connection string names no database (Initial Catalog)");
-  return utils::SetKeyValue(connectionString, "Initial Catalog", "Master", ";");
+  std::string master = utils::SetKeyValue(connectionString, "Initial Catalog", "Master", ";");
+  return utils::RemoveKey(master, "Role", ";");
 }
 
 std::unique_ptr<Connection> OpenMaintenance(std::string_view connectionString) {
@@ -334,9 +336,9 @@ ProviderEntry ServerProviderEntry() {
   entry.name = kServerProviderName;
   entry.engine = dpSQLServer;
   entry.passwordKeys = {"Password", "Pwd"};
-  entry.knownKeys = {
-      "Provider", "Data Source", "Server", "Initial Catalog",      "Database", "UserID", "User ID",
-      "UID",      "Password",    "Pwd",    "Persist Security Info"};
+  // "Role" is the role a restore runs as (the restore adds it to the connection of the database it builds).
+  entry.knownKeys = {"Provider", "Data Source", "Server", "Initial Catalog", "Database", "UserID",
+                     "User ID",  "UID",         "Password", "Pwd",          "Persist Security Info", "Role"};
   entry.columnLimits = {kLargestNumericPrecision, kLargestTextLength, 0};  // a bytea has no length
   entry.open = &OpenServerConnection;
   entry.create = &CreateNamedDatabase;
@@ -350,6 +352,7 @@ ProviderEntry ServerProviderEntry() {
   entry.isLocalSocketFolder = &IsSocketFolder;
   entry.managementProgId = kManagementProgId;
   entry.management = &NewServerManagement;
+  entry.listCopyCode = &ListServerCopyCode;
   return entry;
 }
 

@@ -71,9 +71,11 @@ class TsqlStatements {
   // A query of the component's dialect in PostgreSQL's; whatever the query relies on in this session is
   // made first.
   std::string Query(std::string_view sql);
+  // Makes the views over the catalog that stand in for the system tables, once per session; a read-only
+  // transaction cannot make them, so one makes them before it begins.
+  void MakeSystemViews();
 
  private:
-  void MakeSystemViews();
   void EndIdentityInsert(const TsqlStatement& statement, std::string_view sql);
   void BindDefault(const TsqlStatement& statement, std::string_view sql);
   void CreateIndex(const TsqlStatement& statement);
