@@ -50,10 +50,18 @@ bool CBackup::Restore(const std::string& connectionString, const std::string& so
   OperationWrites writes(*state_->services);
   Operation operation = state_->MakeOperation();
   return state_->Recorded(Outcome::kFailed, [&] {
-    return Restorer(operation, state_->m_BackupMode)
-        .Restore(connectionString, sourceFilePath, intelligentTableStructure, msAccessIgnoreRelations,
-                 msAccessDBPassword);
+    Restorer restorer(operation, state_->m_BackupMode);
+    restorer.m_ReplaceProtectedWithPlain = state_->m_ReplaceProtectedWithPlain;
+    return restorer.Restore(connectionString, sourceFilePath, intelligentTableStructure,
+                            msAccessIgnoreRelations, msAccessDBPassword);
   });
+}
+
+bool CBackup::ReplaceProtectedWithPlain() const {
+  return state_->m_ReplaceProtectedWithPlain;
+}
+void CBackup::SetReplaceProtectedWithPlain(bool allow) {
+  state_->m_ReplaceProtectedWithPlain = allow;
 }
 
 OperationOutcome CBackup::LastOutcome() const {

@@ -70,7 +70,7 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
     m_Provider = GetDBMS(utils(), connectionString);
     m_RestoreFolder.clear();
     m_CorruptionFound = false;
-    if (m_Provider == dpUnknown) return false;
+    if (m_Provider == dpUnknown || !MayReplaceTarget(connectionString, msAccessDBPassword)) return false;
 
     // A work folder left behind by a failed operation holds nothing this restore may read.
     at();
@@ -130,7 +130,7 @@ bool Restorer::RestoreDirectCopy(Procedure& at, const std::string& connectionStr
   if (m_Provider == dpAccess) {
     at();
     std::string copy = utils().JoinPath(operation_.workFolder().Get(), kNativeBackupMember);
-    m_Aside = AsideConnectionString(connectionString);
+    m_Aside = NewAside(connectionString);
     if (!PlaceDirectCopy(copy, WithDatabasePassword(m_Aside, msAccessDBPassword))) return false;
     at();
     InitializeRestorationObjects(WithDatabasePassword(m_Aside, msAccessDBPassword), objects);
@@ -140,7 +140,7 @@ bool Restorer::RestoreDirectCopy(Procedure& at, const std::string& connectionStr
   }
   // The server restores its own backup into a database aside; the target stays until the end.
   at();
-  m_Aside = AsideConnectionString(connectionString);
+  m_Aside = NewAside(connectionString);
   std::string copy = utils().JoinPath(m_RestoreFolder, kNativeBackupMember);
   at();
   if (!Archive(operation_).RestoreSQLBackupFromFile(m_Aside, copy)) {

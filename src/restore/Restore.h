@@ -38,6 +38,9 @@ class Restorer {
   // `mode` is the object's backup mode; the restore sets it to the mode the backup file records.
   Restorer(Operation& operation, BackupModeEnum& mode) : operation_(operation), m_BackupMode(mode) {}
 
+  // A protected target file may be replaced by a plain one.
+  bool m_ReplaceProtectedWithPlain = false;
+
   // True when the restore ran to its end.
   bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
                bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
@@ -71,6 +74,12 @@ class Restorer {
   // same server) and takes the target's place only when the restore succeeded; a failed, refused or
   // cancelled restore removes it and leaves the target as it was.
   bool CreateDatabase(const std::string& connectionString, const std::string& msAccessDBPassword);
+  // Whether the target may be replaced by what the restore makes: a protected file is replaced by a plain
+  // one only when the caller allows it; a refusal is shown and recorded. Asked before anything is made.
+  bool MayReplaceTarget(const std::string& connectionString, const std::string& msAccessDBPassword);
+  // The connection string of the database to build aside (m_Aside), once the leftovers of restores of the
+  // same target that did not finish, and work folders nobody holds, are removed (a notice names them).
+  std::string NewAside(const std::string& connectionString);
   bool DropDatabase(const std::string& connectionString);
   bool PutInPlace(const std::string& connectionString);
   // Removes the database built aside, if one is left; nothing it meets on the way is raised.

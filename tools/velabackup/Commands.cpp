@@ -99,6 +99,7 @@ int RunSave(const SaveOptions& options) {
 int RunRestore(const RestoreOptions& options) {
   CBackup backup(HostUtils());
   backup.SetLanguageResources(Catalogue(options.common));
+  backup.SetReplaceProtectedWithPlain(options.allowPlain);
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.selectFolder = options.selectFolder;
   Login login(options.connection, options.common.passwordFile);

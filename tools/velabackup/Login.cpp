@@ -23,17 +23,6 @@ const char* PasswordKey(bool server) {
   return server ? "Password" : "Jet OLEDB:Database Password";
 }
 
-std::string ReadPasswordFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw UsageError("--password-file: cannot read " + path);
-  std::string password((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  // Only the line end goes: blanks may belong to the password.
-  std::size_t end = password.find_first_of("\r\n");
-  if (end != std::string::npos) password.resize(end);
-  if (password.empty()) throw UsageError("--password-file: " + path + " holds no password on its first line");
-  return password;
-}
-
 bool Terminal() {
   return ::isatty(STDIN_FILENO) != 0 && ::isatty(STDERR_FILENO) != 0;
 }
@@ -57,6 +46,17 @@ std::string PromptHidden(const std::string& prompt) {
 }
 
 }  // namespace
+
+std::string ReadPasswordFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw UsageError("--password-file: cannot read " + path);
+  std::string password((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // Only the line end goes: blanks may belong to the password.
+  std::size_t end = password.find_first_of("\r\n");
+  if (end != std::string::npos) password.resize(end);
+  if (password.empty()) throw UsageError("--password-file: " + path + " holds no password on its first line");
+  return password;
+}
 
 std::string ExpandConnection(const std::string& text, bool& passwordInside) {
   passwordInside = false;

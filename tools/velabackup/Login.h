@@ -49,6 +49,10 @@ class Login {
   bool server_ = false;
 };
 
+// The password on the first line of a file (--password-file); a file that cannot be read, or holds none,
+// is a UsageError.
+std::string ReadPasswordFile(const std::string& path);
+
 // The connection string a -c value stands for, before any password from elsewhere is added. Sets
 // `passwordInside` when the text itself holds a password.
 std::string ExpandConnection(const std::string& text, bool& passwordInside);

@@ -185,6 +185,13 @@ std::string MaintenanceConnectionString(std::string_view connectionString);
 bool IsSystemObjectName(std::string_view providerName, std::string_view name);
 // The connection string without any item that holds a password, under whatever key a provider reads one.
 std::string RemovePasswords(std::string_view connectionString);
+// Whether the database the connection string names exists and is protected with a password (a file
+// database that is encrypted); false for a provider that cannot tell.
+bool IsProtectedDatabase(std::string_view connectionString);
+// Removes what restores of this target left behind that is marked as theirs and whose maker is no longer
+// running (a file beside the target built aside, with its journal); one description per thing removed, for
+// people. Empty when nothing was left, and for a provider that leaves nothing behind.
+std::vector<std::string> RemoveLeftovers(std::string_view connectionString);
 // The engine a provider serves; dpUnknown for a provider this build does not know.
 DataProvider ProviderEngine(std::string_view providerName);
 
@@ -213,5 +220,10 @@ std::size_t DirectCopyHeaderBytes(DataProvider engine);
 // Checks a direct copy from its first DirectCopyHeaderBytes bytes (fewer when it is shorter) and its
 // size. A provider without a check fails with kNotSupported.
 DirectCopyCheck CheckDirectCopy(DataProvider engine, std::string_view start, std::uint64_t size);
+// Checks every page of a direct copy unpacked into a file, with `password` for an encrypted one: kSound, or
+// kDamaged saying what the engine found, or kOpaque for an encrypted copy without a password. kSound for a
+// provider without such a check.
+DirectCopyCheck CheckDirectCopyPages(DataProvider engine, const std::filesystem::path& copy,
+                                     std::string_view password);
 
 }  // namespace vela::data

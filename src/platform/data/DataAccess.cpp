@@ -161,6 +161,23 @@ DirectCopyCheck CheckDirectCopy(DataProvider engine, std::string_view start, std
   return Offered(entry->checkDirectCopy, *entry, "check a direct copy")(start, size);
 }
 
+DirectCopyCheck CheckDirectCopyPages(DataProvider engine, const std::filesystem::path& copy,
+                                     std::string_view password) {
+  const ProviderEntry* entry = ProviderOfEngine(engine);
+  if (entry == nullptr || !entry->checkCopyPages) return {};
+  return entry->checkCopyPages(copy, password);
+}
+
+bool IsProtectedDatabase(std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  return entry.isProtected && entry.isProtected(connectionString);
+}
+
+std::vector<std::string> RemoveLeftovers(std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  return entry.removeLeftovers ? entry.removeLeftovers(connectionString) : std::vector<std::string>{};
+}
+
 DataProvider ProviderEngine(std::string_view providerName) {
   const ProviderEntry* entry = FindProvider(providerName);
   return entry != nullptr ? entry->engine : dpUnknown;

@@ -44,6 +44,13 @@ struct ProviderEntry {
   // The check of a direct copy from its first `directCopyHeaderBytes` bytes and its size.
   std::size_t directCopyHeaderBytes = 0;
   std::function<DirectCopyCheck(std::string_view start, std::uint64_t size)> checkDirectCopy;
+  // The check of every page of a direct copy unpacked into a file, keyed with `password` when one is given.
+  std::function<DirectCopyCheck(const std::filesystem::path& copy, std::string_view password)> checkCopyPages;
+  // Whether the database exists and is protected with a password.
+  std::function<bool(std::string_view connectionString)> isProtected;
+  // Removes what a restore of that target left behind that is marked as ours and whose maker is no longer
+  // running; one description per thing removed, for people.
+  std::function<std::vector<std::string>(std::string_view connectionString)> removeLeftovers;
   // The engine's database-management component for native backups, and the name it is created by.
   std::string managementProgId;
   std::function<std::unique_ptr<DatabaseManagement>()> management;

@@ -55,6 +55,29 @@ DirectCopyCheck CheckCopyHeader(std::string_view start, std::uint64_t size) {
   return {Verdict::kDamaged, "the copy of the file database does not start with the SQLite header"};
 }
 
+DirectCopyCheck CheckCopyPages(const std::filesystem::path& copy, std::string_view password) {
+  using Verdict = DirectCopyCheck::Verdict;
+  const bool encrypted = InspectFile(copy) == FileKind::Protected;
+  if (encrypted && password.empty())
+    return {Verdict::kOpaque,
+            "the copy of the file database is encrypted: its pages were not checked without "
+            "its password"};
+  std::string found;
+  try {
+    DbHandle db = OpenEngine(copy, encrypted ? password : std::string_view(), false);
+    ProbeFile(db.get(), copy, encrypted);
+    constexpr int kProblemsShown = 5;
+    Statement check(db.get(), "PRAGMA quick_check(" + std::to_string(kProblemsShown) + ")", copy.string());
+    while (check.Step())
+      if (std::string line = check.Text(0); line != "ok") found += (found.empty() ? "" : "; ") + line;
+  } catch (const Error& error) {
+    if (error.Number() == kAuthenticationFailed) throw;  // a wrong password is no damage
+    found = error.Description();
+  }
+  if (found.empty()) return {};
+  return {Verdict::kDamaged, "the copy of the file database is damaged: " + found};
+}
+
 DbHandle OpenEngine(const std::filesystem::path& path, std::string_view password, bool create) {
   // A connection belongs to one thread at a time, so the engine need not lock around every call. An
   // absolute path never reads as a "file:" URI.
