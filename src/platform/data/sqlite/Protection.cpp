@@ -1,5 +1,6 @@
 #include "platform/data/sqlite/Protection.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -68,8 +69,15 @@ DirectCopyCheck CheckCopyPages(const std::filesystem::path& copy, std::string_vi
     ProbeFile(db.get(), copy, encrypted);
     constexpr int kProblemsShown = 5;
     Statement check(db.get(), "PRAGMA quick_check(" + std::to_string(kProblemsShown) + ")", copy.string());
-    while (check.Step())
-      if (std::string line = check.Text(0); line != "ok") found += (found.empty() ? "" : "; ") + line;
+    // The engine's lines on one line, without its heading ("*** in database main ***").
+    while (check.Step()) {
+      const std::string text = check.Text(0);
+      for (std::size_t start = 0, end; text != "ok" && start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        if (text.compare(start, 3, "***") != 0 && end > start)
+          found += (found.empty() ? "" : "; ") + text.substr(start, end - start);
+      }
+    }
   } catch (const Error& error) {
     if (error.Number() == kAuthenticationFailed) throw;  // a wrong password is no damage
     found = error.Description();
