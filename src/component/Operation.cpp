@@ -99,6 +99,9 @@ std::vector<std::string> WorkFolder::RemoveLeftovers(const Utils& utils) {
   }
   std::vector<std::string> removed;
   for (const fs::path& mark : marks) {
+    // Only this user's marks, of this user's folders: the temporary folder is everybody's.
+    struct stat info {};
+    if (::lstat(mark.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) continue;
     utils::FileDescriptor held;
     if (!utils::UseMark::TakeOverAbandoned(mark.string(), held)) continue;
     const std::string folder = mark.string().substr(0, mark.string().size() - suffix.size());
@@ -109,6 +112,8 @@ std::vector<std::string> WorkFolder::RemoveLeftovers(const Utils& utils) {
         continue;  // what cannot be removed keeps its mark for the next time
       }
       removed.push_back(folder);
+    } else if (fs::exists(fs::symlink_status(folder, ec))) {
+      continue;  // not the private folder the mark was made for
     }
     fs::remove(mark, ec);
   }

@@ -174,10 +174,13 @@ bool PlaceDirectCopy(const std::filesystem::path& copy, std::string_view connect
 // A restore builds its database aside and puts it in place only when it succeeds, so that a failed one leaves
 // the target as it was. The connection string of a database that does not exist yet, beside the one
 // `connectionString` names (a new file in the same folder, a new database on the same server), with the
-// same login and password.
+// same login and password. It is marked as a restore's own until it is put in place or removed, so that
+// RemoveLeftovers tells it from one a killed restore left.
 std::string AsideConnectionString(std::string_view connectionString);
 // Puts the database `aside` names in place of the one `connectionString` names, which it replaces whole; our
-// own open connections to either are closed first. A file database is renamed over the target in one step.
+// own open connections to either are closed first. A file database is renamed over the target in one step,
+// taking the target's mode (and its owner, where the process may set it); a target reached through a
+// symbolic link is replaced at the file the link names, and the link stays.
 void PutDatabaseInPlace(std::string_view aside, std::string_view connectionString);
 // The connection string that reaches the server's maintenance database (to create and drop databases).
 std::string MaintenanceConnectionString(std::string_view connectionString);
