@@ -50,9 +50,10 @@ bool CBackup::Restore(const std::string& connectionString, const std::string& so
   OperationWrites writes(*state_->services);
   Operation operation = state_->MakeOperation();
   return state_->Recorded(Outcome::kFailed, [&] {
-    return Restorer(operation, state_->m_BackupMode, state_->m_RestoreRole)
-        .Restore(connectionString, sourceFilePath, intelligentTableStructure, msAccessIgnoreRelations,
-                 msAccessDBPassword);
+    Restorer restorer(operation, state_->m_BackupMode, state_->m_RestoreRole);
+    restorer.m_ReplaceProtectedWithPlain = state_->m_ReplaceProtectedWithPlain;
+    return restorer.Restore(connectionString, sourceFilePath, intelligentTableStructure,
+                            msAccessIgnoreRelations, msAccessDBPassword);
   });
 }
 
@@ -61,6 +62,13 @@ const std::string& CBackup::RestoreRole() const {
 }
 void CBackup::SetRestoreRole(std::string role) {
   state_->m_RestoreRole = std::move(role);
+}
+
+bool CBackup::ReplaceProtectedWithPlain() const {
+  return state_->m_ReplaceProtectedWithPlain;
+}
+void CBackup::SetReplaceProtectedWithPlain(bool allow) {
+  state_->m_ReplaceProtectedWithPlain = allow;
 }
 
 OperationOutcome CBackup::LastOutcome() const {

@@ -107,6 +107,8 @@ struct VerifyReport {
   // What was accepted without proof: a table named as saved without its rows, a native copy that is
   // encrypted and so checked by its CRC-32 only.
   std::vector<std::string> notes;
+  // An encrypted direct copy was checked without its password: its pages were not read.
+  bool copyPagesUnchecked = false;
 
   bool Sound() const noexcept { return layout == BackupLayout::kCurrent && problemCount == 0; }
 };
@@ -125,7 +127,11 @@ using VerifyProgress = std::function<void(const std::string& item, int percent)>
 //
 // `tablesWithoutData` names the tables the save was told not to save the rows of (compared without regard
 // to case, as the save compares them): their missing data files are noted, not reported as damage.
+//
+// The pages of a direct copy of a file database are checked by the engine (its quick check); an encrypted
+// copy is opened with `copyPassword`, and without one its pages are left unchecked (copyPagesUnchecked).
 VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress = {},
-                          const std::vector<std::string>& tablesWithoutData = {});
+                          const std::vector<std::string>& tablesWithoutData = {},
+                          const std::string& copyPassword = {});
 
 }  // namespace vela

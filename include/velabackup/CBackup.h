@@ -76,6 +76,10 @@ class CBackup {
   // fails with kInvalidArgument.
   const std::string& RestoreRole() const;
   void SetRestoreRole(std::string role);
+  // Whether a restore may replace a file database protected with a password by a plain file (no password
+  // given for the new one). False: such a restore is refused before it begins, naming the file.
+  bool ReplaceProtectedWithPlain() const;
+  void SetReplaceProtectedWithPlain(bool allow);
   // How the last Save or Restore ended, and why when it returned False: done, cancelled, refused (with the
   // reason), nothing to do, or failed (it raised an Error). kNone before the first.
   OperationOutcome LastOutcome() const;

@@ -47,5 +47,9 @@ inline constexpr const char* kPlainNumbersGuid = "{87E48FFA-F726-45CA-AB7E-50D5A
 // Notice: a foreign key the target refused, in a file database or on a server; the restore stops.
 inline constexpr const char* kFileKeyRefusedGuid = "{9ACB9C96-03C6-4A06-99CC-F6872C040D78}";
 inline constexpr const char* kServerKeyRefusedGuid = "{8CD86E77-D79F-49B4-8D2E-492F5303F7E5}";
+// Notice: what restores that did not finish left behind (marked as theirs, their maker gone) was removed.
+inline constexpr const char* kLeftoversRemovedGuid = "{3F6C2B1E-8D4A-4E57-9B0C-6A1D2E7F4C85}";
+// Notice: a protected target file would be replaced by a plain one; the restore is refused.
+inline constexpr const char* kProtectedTargetGuid = "{B5E0A7D2-31C9-4F6E-8A14-7C2D9E05F3B8}";
 
 }  // namespace vela

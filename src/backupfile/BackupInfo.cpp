@@ -4,6 +4,7 @@
 #include "velabackup/BackupInfo.h"
 
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <unordered_map>
 
@@ -175,6 +176,13 @@ bool WellFormed(int type, const std::string& text, const NumberForm& plain, cons
   return true;
 }
 
+// A message about the work copy of a member, naming the member instead.
+std::string NamingMember(std::string text, const fs::path& path, const std::string& member) {
+  for (std::size_t at; (at = text.find(path.string())) != std::string::npos;)
+    text.replace(at, path.string().size(), member);
+  return text;
+}
+
 // Reads one table data file to its end, checking every row against the table's columns.
 void CheckTableData(const fs::path& path, const backupfile::TableEntry& table, const NumberForm& plain,
                     const NumberForm& money, Findings& findings, VerifyReport& report) {
@@ -240,11 +248,33 @@ void CheckTableData(const fs::path& path, const backupfile::TableEntry& table, c
                        " rows, but it holds " + std::to_string(rows));
   } catch (const Error& error) {
     report.rowsChecked += rows;
-    // The reader names the file it reads: the work copy, which the member's name replaces.
-    std::string text = error.Description();
-    for (std::size_t at; (at = text.find(path.string())) != std::string::npos;)
-      text.replace(at, path.string().size(), member);
-    findings.Add(member, table.name, rowOpen ? rows : rows + 1, text);
+    findings.Add(member, table.name, rowOpen ? rows : rows + 1,
+                 NamingMember(error.Description(), path, member));
+  }
+}
+
+// The engine's copy of a database, unpacked into the work folder: its header says what it is, then the
+// engine reads every page (an encrypted copy only with its password; without one the CRC-32 vouches for it).
+void CheckNativeCopy(DataProvider engine, const fs::path& path, const zip::MemberStat& member,
+                     const std::string& password, Findings& findings, VerifyReport& report) {
+  std::string start(data::DirectCopyHeaderBytes(engine), '\0');
+  std::ifstream in(path, std::ios::binary);
+  in.read(start.data(), static_cast<std::streamsize>(start.size()));
+  start.resize(static_cast<std::size_t>(in.gcount()));
+  in.close();
+  data::DirectCopyCheck check = data::CheckDirectCopy(engine, start, member.size);
+  try {
+    if (check.verdict != data::DirectCopyCheck::Verdict::kDamaged)
+      check = data::CheckDirectCopyPages(engine, path, password);
+  } catch (const Error& error) {  // a password the copy does not open with
+    check = {data::DirectCopyCheck::Verdict::kDamaged, error.Description()};
+  }
+  if (check.verdict == data::DirectCopyCheck::Verdict::kDamaged) {
+    findings.Add(member.name, {}, 0, NamingMember(check.why, path, member.name));
+  } else if (check.verdict == data::DirectCopyCheck::Verdict::kOpaque) {
+    report.notes.push_back(check.why + "; its " + std::to_string(member.size) +
+                           " bytes were checked by their CRC-32 only");
+    report.copyPagesUnchecked = true;
   }
 }
 
@@ -314,7 +344,8 @@ BackupCodeList ListBackupCode(const std::string& path) {
 }
 
 VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress,
-                          const std::vector<std::string>& tablesWithoutData) {
+                          const std::vector<std::string>& tablesWithoutData,
+                          const std::string& copyPassword) {
   VerifyReport report;
   Findings findings(report);
   std::optional<zip::ArchiveReader> reader;
@@ -373,19 +404,8 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
         reader->Extract(member, dataPath);
       } else if (described.role == MemberRole::kNativeCopy &&
                  data::DirectCopyHeaderBytes(contents.info.provider.value_or(dpUnknown)) > 0) {
-        const DataProvider engine = *contents.info.provider;
-        const std::size_t wanted = data::DirectCopyHeaderBytes(engine);
-        std::string start;
-        reader->Read(member, [&](const char* data, std::size_t size) {
-          if (start.size() < wanted) start.append(data, std::min(size, wanted - start.size()));
-        });
-        // The engine's header vouches for what it is; the CRC-32 for the rest.
-        data::DirectCopyCheck check = data::CheckDirectCopy(engine, start, member.size);
-        if (check.verdict == data::DirectCopyCheck::Verdict::kOpaque)
-          report.notes.push_back(check.why + ": its " + std::to_string(member.size) +
-                                 " bytes were checked by their CRC-32 only");
-        else if (check.verdict == data::DirectCopyCheck::Verdict::kDamaged)
-          findings.Add(member.name, {}, 0, check.why);
+        reader->Extract(member, dataPath);
+        CheckNativeCopy(*contents.info.provider, dataPath, member, copyPassword, findings, report);
       } else {
         reader->Read(member, [](const char*, std::size_t) {});
       }

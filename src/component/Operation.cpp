@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/data/EngineWrites.h"
 #include "platform/utils/FileDescriptor.h"
@@ -80,7 +81,43 @@ std::string WorkFolder::Get() {
     throw Error(kPathAccess, kSourceComponent,
                 "The work folder " + path + " is not a private folder of this user");
   path_ = std::move(path);
+  mark_ = utils::UseMark(path_);
   return path_;
+}
+
+std::vector<std::string> WorkFolder::RemoveLeftovers(const Utils& utils) {
+  namespace fs = std::filesystem;
+  const std::string suffix = utils::UseMark::kSuffix;
+  std::vector<fs::path> marks;
+  std::error_code ec;
+  for (fs::directory_iterator it(utils.TempFolder(), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    // The lock file beside a folder named as MakePrivateFolder names them: "{GUID}" and six characters.
+    if (name.size() > suffix.size() && name.front() == '{' && name.find('}') != std::string::npos &&
+        name.ends_with(suffix))
+      marks.push_back(it->path());
+  }
+  std::vector<std::string> removed;
+  for (const fs::path& mark : marks) {
+    // Only this user's marks, of this user's folders: the temporary folder is everybody's.
+    struct stat info {};
+    if (::lstat(mark.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) continue;
+    utils::FileDescriptor held;
+    if (!utils::UseMark::TakeOverAbandoned(mark.string(), held)) continue;
+    const std::string folder = mark.string().substr(0, mark.string().size() - suffix.size());
+    if (IsPrivateFolder(folder)) {
+      try {
+        utils.RemoveFolder(folder, true);
+      } catch (const Error&) {
+        continue;  // what cannot be removed keeps its mark for the next time
+      }
+      removed.push_back(folder);
+    } else if (fs::exists(fs::symlink_status(folder, ec))) {
+      continue;  // not the private folder the mark was made for
+    }
+    fs::remove(mark, ec);
+  }
+  return removed;
 }
 
 struct OperationWrites::Scopes {
@@ -101,6 +138,7 @@ void WorkFolder::Remove() {
   // is emptied.
   if (IsPrivateFolder(path_)) utils_.RemoveFolder(path_, true);
   path_.clear();
+  mark_.Release();
 }
 
 void Operation::RaiseUpdateProgress(std::int32_t value, const std::string& caption) {

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/utils/FolderLock.h"
 #include "platform/zip/Drive.h"
 #include "velabackup/CBackupEvents.h"
 #include "velabackup/Enums.h"
@@ -27,7 +28,8 @@ namespace vela {
 std::int64_t RoundHalfEven(std::int64_t numerator, std::int64_t denominator);
 
 // The work folder of one CBackup object: one path for the object's life, made (by the services, mode 0700)
-// when an operation needs it, made again when it was removed, and removed with the object.
+// when an operation needs it, made again when it was removed, and removed with the object. It is marked as
+// in use (utils::UseMark) for as long as it exists, so that one a killed process left can be told apart.
 class WorkFolder {
  public:
   explicit WorkFolder(const Services& services) : services_(&services), utils_(services.Utilities()) {}
@@ -44,10 +46,16 @@ class WorkFolder {
   // Removes the folder and its contents when it was ever made; the next Get makes a new one.
   void Remove();
 
+  // Removes the work folders in the temporary folder of `utils` that operations made and left behind when
+  // they were killed (marked as theirs, and nobody holds the mark); the paths removed. A folder that was
+  // not marked, or that a running operation holds, stays.
+  static std::vector<std::string> RemoveLeftovers(const Utils& utils);
+
  private:
   const Services* services_ = nullptr;
   const Utils& utils_;
   std::string path_;
+  utils::UseMark mark_;  // held while the folder is ours
 };
 
 // The writes of one Save or Restore go through the services' FileWrites, the database engine's own
@@ -130,6 +138,7 @@ struct ObjectState {
 
   BackupModeEnum m_BackupMode = bmCompressedTextFile;
   std::string m_RestoreRole;
+  bool m_ReplaceProtectedWithPlain = false;
   bool m_Cancel = false;
   // The caption of the running native server backup or restore, for SetSQLBackupProgress.
   std::string m_NativeCaption;

@@ -73,6 +73,7 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
     if (m_Provider == dpUnknown) return false;
     at();
     CheckRole(connectionString);
+    if (!MayReplaceTarget(connectionString, msAccessDBPassword)) return false;
 
     // A work folder left behind by a failed operation holds nothing this restore may read.
     at();
@@ -132,7 +133,7 @@ bool Restorer::RestoreDirectCopy(Procedure& at, const std::string& connectionStr
   if (m_Provider == dpAccess) {
     at();
     std::string copy = utils().JoinPath(operation_.workFolder().Get(), kNativeBackupMember);
-    m_Aside = AsideConnectionString(connectionString);
+    m_Aside = NewAside(connectionString);
     if (!PlaceDirectCopy(copy, WithDatabasePassword(m_Aside, msAccessDBPassword))) return false;
     at();
     InitializeRestorationObjects(WithDatabasePassword(m_Aside, msAccessDBPassword), objects);
@@ -142,7 +143,7 @@ bool Restorer::RestoreDirectCopy(Procedure& at, const std::string& connectionStr
   }
   // The server restores its own backup into a database aside; the target stays until the end.
   at();
-  m_Aside = AsideOf(connectionString);
+  m_Aside = NewAside(connectionString);
   std::string copy = utils().JoinPath(m_RestoreFolder, kNativeBackupMember);
   at();
   if (!Archive(operation_).RestoreSQLBackupFromFile(m_Aside, copy)) {

@@ -40,6 +40,9 @@ class Restorer {
   Restorer(Operation& operation, BackupModeEnum& mode, std::string role = {})
       : operation_(operation), m_BackupMode(mode), m_Role(std::move(role)) {}
 
+  // A protected target file may be replaced by a plain one.
+  bool m_ReplaceProtectedWithPlain = false;
+
   // True when the restore ran to its end.
   bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
                bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
@@ -74,6 +77,12 @@ class Restorer {
   // same server) and takes the target's place only when the restore succeeded; a failed, refused or
   // cancelled restore removes it and leaves the target as it was.
   bool CreateDatabase(const std::string& connectionString, const std::string& msAccessDBPassword);
+  // Whether the target may be replaced by what the restore makes: a protected file is replaced by a plain
+  // one only when the caller allows it; a refusal is shown and recorded. Asked before anything is made.
+  bool MayReplaceTarget(const std::string& connectionString, const std::string& msAccessDBPassword);
+  // The connection string of the database to build aside (m_Aside), once the leftovers of restores of the
+  // same target that did not finish, and work folders nobody holds, are removed (a notice names them).
+  std::string NewAside(const std::string& connectionString);
   bool DropDatabase(const std::string& connectionString);
   bool PutInPlace(const std::string& connectionString);
   // The connection string of the database to build aside, under the restore's role.

@@ -17,7 +17,7 @@ using namespace data;
 
 bool Restorer::CreateDatabase(const std::string& connectionString, const std::string& msAccessDBPassword) {
   operation_.RaiseUpdateProgress(0, GetMessageText(10));
-  m_Aside = m_Provider == dpSQLServer ? AsideOf(connectionString) : AsideConnectionString(connectionString);
+  m_Aside = NewAside(connectionString);
   if (m_Provider == dpSQLServer) {
     std::string name = utils().KeyValue(connectionString, "Initial Catalog", ";");
     std::string aside = utils().KeyValue(m_Aside, "Initial Catalog", ";");
@@ -48,6 +48,30 @@ bool Restorer::CreateDatabase(const std::string& connectionString, const std::st
   if (!password.empty()) create = utils::SetKeyValue(create, "Jet OLEDB:Database Password", password, ";");
   data::CreateDatabase(create);
   return true;
+}
+
+bool Restorer::MayReplaceTarget(const std::string& connectionString, const std::string& msAccessDBPassword) {
+  if (m_Provider != dpAccess || m_ReplaceProtectedWithPlain || !msAccessDBPassword.empty() ||
+      !utils().KeyValue(connectionString, "Jet OLEDB:Database Password", ";").empty() ||
+      !IsProtectedDatabase(connectionString))
+    return true;
+  std::int32_t answer = kAnswerOk;
+  operation_.RaiseShowMessage(GetMessageText(50, utils().KeyValue(connectionString, "Data Source", ";")), 64,
+                              kProtectedTargetGuid, answer);
+  operation_.Refuse(OutcomeReason::kTargetDatabase);
+  return false;
+}
+
+std::string Restorer::NewAside(const std::string& connectionString) {
+  std::vector<std::string> removed = RemoveLeftovers(connectionString);
+  for (std::string& folder : WorkFolder::RemoveLeftovers(utils())) removed.push_back(std::move(folder));
+  if (!removed.empty()) {
+    std::string list;
+    for (const std::string& item : removed) list += "\n" + item;
+    std::int32_t answer = kAnswerOk;
+    operation_.RaiseShowMessage(GetMessageText(47, list), 64, kLeftoversRemovedGuid, answer);
+  }
+  return AsideOf(connectionString);
 }
 
 bool Restorer::DropDatabase(const std::string& connectionString) {

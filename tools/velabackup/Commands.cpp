@@ -100,6 +100,7 @@ int RunRestore(const RestoreOptions& options) {
   CBackup backup(HostUtils());
   backup.SetLanguageResources(Catalogue(options.common));
   backup.SetRestoreRole(options.role);
+  backup.SetReplaceProtectedWithPlain(options.allowPlain);
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.selectFolder = options.selectFolder;
   Login login(options.connection, options.common.passwordFile);

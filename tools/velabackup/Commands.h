@@ -34,6 +34,7 @@ struct RestoreOptions {
   std::string role;  // the role a server restore runs as
   std::optional<std::string> selectFolder;
   bool intelligent = false;
+  bool allowPlain = false;  // a protected file may be replaced by a plain one
   CommonOptions common;
 };
 
@@ -46,6 +47,7 @@ struct VerifyOptions {
   std::string file;
   std::vector<std::string> noData;  // tables saved without their rows
   bool quiet = false;
+  std::string passwordFile;  // the password of an encrypted direct copy
 };
 
 struct SampleOptions {

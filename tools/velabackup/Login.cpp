@@ -23,17 +23,6 @@ const char* PasswordKey(bool server) {
   return server ? "Password" : "Jet OLEDB:Database Password";
 }
 
-std::string ReadPasswordFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw UsageError("--password-file: cannot read " + path);
-  std::string password((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  // Only the line end goes: blanks may belong to the password.
-  std::size_t end = password.find_first_of("\r\n");
-  if (end != std::string::npos) password.resize(end);
-  if (password.empty()) throw UsageError("--password-file: " + path + " holds no password on its first line");
-  return password;
-}
-
 bool Terminal() {
   return ::isatty(STDIN_FILENO) != 0 && ::isatty(STDERR_FILENO) != 0;
 }
@@ -62,6 +51,17 @@ void WarnOfPasswordOnCommandLine(bool server) {
   std::cerr << "velabackup: warning: the password on the command line is shown to every user of this "
                "computer (ps); give it with --password-file"
             << (server ? " or PGPASSWORD" : "") << " instead\n";
+}
+
+std::string ReadPasswordFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw UsageError("--password-file: cannot read " + path);
+  std::string password((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // Only the line end goes: blanks may belong to the password.
+  std::size_t end = password.find_first_of("\r\n");
+  if (end != std::string::npos) password.resize(end);
+  if (password.empty()) throw UsageError("--password-file: " + path + " holds no password on its first line");
+  return password;
 }
 
 std::string ExpandConnection(const std::string& text, bool& passwordInside) {

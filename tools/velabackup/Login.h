@@ -52,6 +52,9 @@ class Login {
 // The warning that a password written on the command line (in -c, or --db-password) is shown to every
 // user of this computer; `server`: the server engine, whose login may come from PGPASSWORD as well.
 void WarnOfPasswordOnCommandLine(bool server);
+// The password on the first line of a file (--password-file); a file that cannot be read, or holds none,
+// is a UsageError.
+std::string ReadPasswordFile(const std::string& path);
 
 // The connection string a -c value stands for, before any password from elsewhere is added. Sets
 // `passwordInside` when the text itself holds a password.

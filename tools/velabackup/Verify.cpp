@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "Login.h"
 #include "Terminal.h"
 #include "velabackup/BackupInfo.h"
 
@@ -24,10 +25,13 @@ int RunVerify(const VerifyOptions& options) {
         std::cerr << "\rVerifying " << percent << " % " << Printable(item).substr(0, 50) << "\x1b[K"
                   << std::flush;
       },
-      options.noData);
+      options.noData, options.passwordFile.empty() ? std::string() : ReadPasswordFile(options.passwordFile));
   if (bar) std::cerr << "\r\x1b[K" << std::flush;
   auto print_notes = [&] {
     for (const std::string& note : report.notes) std::cout << "  note: " << Printable(note) << "\n";
+    if (report.copyPagesUnchecked)
+      std::cout
+          << "Give the database's password with --password-file to have the pages of the copy checked.\n";
   };
 
   if (report.Sound()) {

@@ -67,6 +67,9 @@ int main(int argc, char** argv) {
   restoreCommand->add_option("--role", restore.role,
                              "run every statement of a server restore as this role (the login must be "
                              "allowed to become it): the backup's code gets the role's rights only");
+  restoreCommand->add_flag("--allow-plain", restore.allowPlain,
+                           "replace a password-protected file database by a plain one when no password is "
+                           "given for the new file");
   restoreCommand->add_option("--select-folder", restore.selectFolder,
                              "folder for the files of older backups");
   AddCommon(*restoreCommand, restore.common);
@@ -84,6 +87,9 @@ int main(int argc, char** argv) {
   verifyCommand->add_option("--no-data", verify.noData,
                             "table saved with --no-data: its missing data file is expected (repeatable)");
   verifyCommand->add_flag("--quiet", verify.quiet, "no progress bar");
+  verifyCommand->add_option("--password-file", verify.passwordFile,
+                            "the password of an encrypted direct copy, from the first line of a file: its "
+                            "pages are checked too");
 
   vela::cli::SampleOptions sample;
   CLI::App* sampleCommand =

@@ -181,10 +181,13 @@ bool PlaceDirectCopy(const std::filesystem::path& copy, std::string_view connect
 // A restore builds its database aside and puts it in place only when it succeeds, so that a failed one leaves
 // the target as it was. The connection string of a database that does not exist yet, beside the one
 // `connectionString` names (a new file in the same folder, a new database on the same server), with the
-// same login and password.
+// same login and password. It is marked as a restore's own until it is put in place or removed, so that
+// RemoveLeftovers tells it from one a killed restore left.
 std::string AsideConnectionString(std::string_view connectionString);
 // Puts the database `aside` names in place of the one `connectionString` names, which it replaces whole; our
-// own open connections to either are closed first. A file database is renamed over the target in one step.
+// own open connections to either are closed first. A file database is renamed over the target in one step,
+// taking the target's mode (and its owner, where the process may set it); a target reached through a
+// symbolic link is replaced at the file the link names, and the link stays.
 void PutDatabaseInPlace(std::string_view aside, std::string_view connectionString);
 // The connection string that reaches the server's maintenance database (to create and drop databases).
 std::string MaintenanceConnectionString(std::string_view connectionString);
@@ -210,6 +213,13 @@ struct ColumnSizes {
 std::string ColumnSizeFault(DataProvider engine, const ColumnSizes& column);
 // The same for every engine of this build: empty when one of them can make the column.
 std::string ColumnSizeFaultEverywhere(const ColumnSizes& column);
+// Whether the database the connection string names exists and is protected with a password (a file
+// database that is encrypted); false for a provider that cannot tell.
+bool IsProtectedDatabase(std::string_view connectionString);
+// Removes what restores of this target left behind that is marked as theirs and whose maker is no longer
+// running (a file beside the target built aside, with its journal); one description per thing removed, for
+// people. Empty when nothing was left, and for a provider that leaves nothing behind.
+std::vector<std::string> RemoveLeftovers(std::string_view connectionString);
 // The engine a provider serves; dpUnknown for a provider this build does not know.
 DataProvider ProviderEngine(std::string_view providerName);
 
@@ -238,6 +248,11 @@ std::size_t DirectCopyHeaderBytes(DataProvider engine);
 // Checks a direct copy from its first DirectCopyHeaderBytes bytes (fewer when it is shorter) and its
 // size. A provider without a check fails with kNotSupported.
 DirectCopyCheck CheckDirectCopy(DataProvider engine, std::string_view start, std::uint64_t size);
+// Checks every page of a direct copy unpacked into a file, with `password` for an encrypted one: kSound, or
+// kDamaged saying what the engine found, or kOpaque for an encrypted copy without a password. kSound for a
+// provider without such a check.
+DirectCopyCheck CheckDirectCopyPages(DataProvider engine, const std::filesystem::path& copy,
+                                     std::string_view password);
 
 // An object of a database that holds code the engine runs: its kind, in the engine's words made lower case
 // ("function", "trigger", "materialized view", "index" over an expression), and its name as the copy

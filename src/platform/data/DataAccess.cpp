@@ -249,6 +249,21 @@ std::vector<CodeObject> ListDirectCopyCode(DataProvider engine, const std::files
   if (entry == nullptr)
     throw Error(kNotSupported, kSourceData, "No provider of this build serves the engine of the copy");
   return Offered(entry->listCopyCode, *entry, "list the code of a direct copy")(copy);
+DirectCopyCheck CheckDirectCopyPages(DataProvider engine, const std::filesystem::path& copy,
+                                     std::string_view password) {
+  const ProviderEntry* entry = ProviderOfEngine(engine);
+  if (entry == nullptr || !entry->checkCopyPages) return {};
+  return entry->checkCopyPages(copy, password);
+}
+
+bool IsProtectedDatabase(std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  return entry.isProtected && entry.isProtected(connectionString);
+}
+
+std::vector<std::string> RemoveLeftovers(std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  return entry.removeLeftovers ? entry.removeLeftovers(connectionString) : std::vector<std::string>{};
 }
 
 DataProvider ProviderEngine(std::string_view providerName) {

@@ -57,6 +57,10 @@ struct ProviderEntry {
   std::function<DirectCopyCheck(std::string_view start, std::uint64_t size)> checkDirectCopy;
   // The objects of a direct copy that hold code, read by the engine's own tools.
   std::function<std::vector<CodeObject>(const std::filesystem::path& copy)> listCopyCode;
+  // The check of every page of a direct copy unpacked into a file, keyed with `password` when one is given.
+  std::function<DirectCopyCheck(const std::filesystem::path& copy, std::string_view password)> checkCopyPages;
+  // Whether the database exists and is protected with a password.
+  std::function<bool(std::string_view connectionString)> isProtected;
   // The engine's database-management component for native backups, and the name it is created by.
   std::string managementProgId;
   std::function<std::unique_ptr<DatabaseManagement>()> management;

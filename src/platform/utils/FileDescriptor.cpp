@@ -68,6 +68,17 @@ std::error_code BeforeWrite() noexcept {
   }
 }
 
+std::filesystem::path ThroughLinks(std::filesystem::path path) {
+  constexpr int kMostLinks = 40;  // the kernel's own limit on a chain of links
+  std::error_code error;
+  for (int hops = 0; hops < kMostLinks && std::filesystem::is_symlink(path, error); ++hops) {
+    std::filesystem::path next = std::filesystem::read_symlink(path, error);
+    if (error) break;
+    path = next.is_absolute() ? next : path.parent_path() / next;
+  }
+  return path;
+}
+
 std::error_code Rename(const char* from, const char* to) noexcept {
   if (std::error_code error = BeforeWrite()) return error;
   if (::rename(from, to) != 0) return {errno, std::generic_category()};

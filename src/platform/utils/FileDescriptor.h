@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <system_error>
 
 #include "velabackup/Services.h"
@@ -70,5 +71,9 @@ std::error_code BeforeWrite() noexcept;
 
 // Renames a file, asking the calling thread's FileWrites first.
 std::error_code Rename(const char* from, const char* to) noexcept;
+
+// The path a chain of symbolic links ends at (the path itself when it is no link), whether or not a file is
+// there: a file replaced through a link is the one the link names, and the link stays.
+std::filesystem::path ThroughLinks(std::filesystem::path path);
 
 }  // namespace vela::utils

@@ -36,11 +36,31 @@ fs::path ExistingAncestor(const fs::path& path) {
   return {};
 }
 
-// Writes go through a buffer because libzip hands over headers and data in small pieces.
+// A destination that is there and is neither a regular file, a pipe nor a character device.
+class DestinationCategory final : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "destination"; }
+  std::string message(int) const override {
+    return "the path is not a regular file, a pipe or a character device; nothing was written to it";
+  }
+};
+
+std::error_code NotWritableInPlace() {
+  static const DestinationCategory category;
+  return {1, category};
+}
+
+// Writes go through a buffer because libzip hands over headers and data in small pieces. A destination
+// that is a pipe or a character device (a terminal, /dev/stdout) is written in place, from start to end:
+// the archive is built in an unnamed temporary file, since the zip writer goes back to fill in its headers,
+// and copied into the destination on Commit.
 class SystemArchiveFile final : public ArchiveFile {
  public:
-  SystemArchiveFile(utils::FileDescriptor fd, fs::path temporary, fs::path destination)
-      : fd_(std::move(fd)), temporary_(std::move(temporary)), destination_(std::move(destination)) {
+  SystemArchiveFile(utils::FileDescriptor fd, fs::path temporary, fs::path destination, bool inPlace = false)
+      : fd_(std::move(fd)),
+        temporary_(std::move(temporary)),
+        destination_(std::move(destination)),
+        inPlace_(inPlace) {
     buffer_.reserve(kBufferSize);
   }
   ~SystemArchiveFile() override { Rollback(); }
@@ -71,6 +91,7 @@ class SystemArchiveFile final : public ArchiveFile {
   std::error_code Commit() override {
     if (!fd_.IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
     if (auto error = Flush()) return error;
+    if (inPlace_) return CopyIntoDestination();
     // A backup is only worth having once it is on the disk: sync before it replaces the old one.
     if (::fsync(fd_.Get()) != 0) return LastError();
     if (auto error = fd_.Close()) return error;
@@ -99,9 +120,24 @@ class SystemArchiveFile final : public ArchiveFile {
     return error;
   }
 
+  std::error_code CopyIntoDestination() {
+    utils::FileDescriptor out(::open(destination_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    if (!out.IsOpen()) return LastError();
+    if (::lseek(fd_.Get(), 0, SEEK_SET) < 0) return LastError();
+    std::error_code error;
+    buffer_.resize(kBufferSize);
+    for (std::size_t got; (got = fd_.ReadAll(buffer_.data(), buffer_.size(), error)) > 0;)
+      if (auto failed = out.WriteAll(buffer_.data(), got)) return failed;
+    buffer_.clear();
+    if (error) return error;
+    fd_ = utils::FileDescriptor();
+    return out.Close();
+  }
+
   utils::FileDescriptor fd_;
   fs::path temporary_;
   fs::path destination_;
+  bool inPlace_;
   std::vector<std::byte> buffer_;
   std::uint64_t position_ = 0;
 };
@@ -135,9 +171,28 @@ std::optional<std::uint64_t> SystemDrive::FreeSpace(const fs::path& path) const 
   return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
-std::unique_ptr<ArchiveFile> SystemDrive::CreateArchiveFile(const fs::path& destination,
+std::unique_ptr<ArchiveFile> SystemDrive::CreateArchiveFile(const fs::path& given,
                                                             std::error_code& error) const {
   error.clear();
+  struct stat found {};
+  if (::stat(given.c_str(), &found) == 0 && !S_ISREG(found.st_mode)) {
+    // Never replaced: a pipe or a character device is written in place, anything else refused.
+    if (!S_ISFIFO(found.st_mode) && !S_ISCHR(found.st_mode)) {
+      error = NotWritableInPlace();
+      return nullptr;
+    }
+    std::error_code ignored;
+    std::string pattern = (fs::temp_directory_path(ignored) / "velabackup-XXXXXX").string();
+    utils::FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (!fd.IsOpen()) {
+      error = LastError();
+      return nullptr;
+    }
+    ::unlink(pattern.c_str());  // gone with its descriptor, whatever ends the save
+    return std::make_unique<SystemArchiveFile>(std::move(fd), fs::path(), given, true);
+  }
+  // A link is written through: the file it names is replaced, and the link stays.
+  const fs::path destination = utils::ThroughLinks(given);
   // The temporary file lies beside the destination so that the final rename stays on one file system.
   std::string pattern = destination.string() + ".part-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());

@@ -1,5 +1,6 @@
 #include "platform/data/sqlite/Protection.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -53,6 +54,36 @@ DirectCopyCheck CheckCopyHeader(std::string_view start, std::uint64_t size) {
   if (!plainLayout && size != 0 && size % kSmallestPage == 0)
     return {Verdict::kOpaque, "the copy of the file database is encrypted (or no SQLite file)"};
   return {Verdict::kDamaged, "the copy of the file database does not start with the SQLite header"};
+}
+
+DirectCopyCheck CheckCopyPages(const std::filesystem::path& copy, std::string_view password) {
+  using Verdict = DirectCopyCheck::Verdict;
+  const bool encrypted = InspectFile(copy) == FileKind::Protected;
+  if (encrypted && password.empty())
+    return {Verdict::kOpaque,
+            "the copy of the file database is encrypted: its pages were not checked without "
+            "its password"};
+  std::string found;
+  try {
+    DbHandle db = OpenEngine(copy, encrypted ? password : std::string_view(), false);
+    ProbeFile(db.get(), copy, encrypted);
+    constexpr int kProblemsShown = 5;
+    Statement check(db.get(), "PRAGMA quick_check(" + std::to_string(kProblemsShown) + ")", copy.string());
+    // The engine's lines on one line, without its heading ("*** in database main ***").
+    while (check.Step()) {
+      const std::string text = check.Text(0);
+      for (std::size_t start = 0, end; text != "ok" && start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        if (text.compare(start, 3, "***") != 0 && end > start)
+          found += (found.empty() ? "" : "; ") + text.substr(start, end - start);
+      }
+    }
+  } catch (const Error& error) {
+    if (error.Number() == kAuthenticationFailed) throw;  // a wrong password is no damage
+    found = error.Description();
+  }
+  if (found.empty()) return {};
+  return {Verdict::kDamaged, "the copy of the file database is damaged: " + found};
 }
 
 DbHandle OpenEngine(const std::filesystem::path& path, std::string_view password, bool create) {

@@ -38,6 +38,11 @@ inline constexpr std::size_t kCopyHeaderBytes = 24;
 // a protected file, which starts with random salt, no header at all but a whole number of pages.
 DirectCopyCheck CheckCopyHeader(std::string_view start, std::uint64_t size);
 
+// Checks every page of a database file through the engine (its quick check), keyed with `password` when
+// the file is encrypted: kDamaged with what the engine found, kOpaque for an encrypted file without a
+// password. A password the file does not open with fails with kAuthenticationFailed.
+DirectCopyCheck CheckCopyPages(const std::filesystem::path& copy, std::string_view password);
+
 // A path as messages name it.
 std::string Quoted(const std::filesystem::path& path);
 
