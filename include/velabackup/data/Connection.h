@@ -24,6 +24,7 @@
 namespace vela::data {
 
 class Catalog;
+struct EngineObject;
 
 // What a recordset knows of one of its fields.
 struct FieldInfo {
@@ -213,5 +214,10 @@ std::size_t DirectCopyHeaderBytes(DataProvider engine);
 // Checks a direct copy from its first DirectCopyHeaderBytes bytes (fewer when it is shorter) and its
 // size. A provider without a check fails with kNotSupported.
 DirectCopyCheck CheckDirectCopy(DataProvider engine, std::string_view start, std::uint64_t size);
+
+// Why an engine object a backup carries for the provider `providerName` cannot be made from its SQL, or ""
+// when it can: the one statement of the form its kind allows, doing nothing else. Needs no database. A
+// provider that makes no engine objects gives the reason for any object.
+std::string CheckEngineObject(std::string_view providerName, const EngineObject& object);
 
 }  // namespace vela::data

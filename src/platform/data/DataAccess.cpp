@@ -161,6 +161,13 @@ DirectCopyCheck CheckDirectCopy(DataProvider engine, std::string_view start, std
   return Offered(entry->checkDirectCopy, *entry, "check a direct copy")(start, size);
 }
 
+std::string CheckEngineObject(std::string_view providerName, const EngineObject& object) {
+  const ProviderEntry* entry = FindProvider(providerName);
+  if (entry == nullptr) return "no provider of this build is called " + std::string(providerName);
+  if (!entry->checkEngineObject) return "the provider " + entry->name + " makes no engine objects";
+  return entry->checkEngineObject(object);
+}
+
 DataProvider ProviderEngine(std::string_view providerName) {
   const ProviderEntry* entry = FindProvider(providerName);
   return entry != nullptr ? entry->engine : dpUnknown;

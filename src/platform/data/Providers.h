@@ -44,6 +44,9 @@ struct ProviderEntry {
   // The check of a direct copy from its first `directCopyHeaderBytes` bytes and its size.
   std::size_t directCopyHeaderBytes = 0;
   std::function<DirectCopyCheck(std::string_view start, std::uint64_t size)> checkDirectCopy;
+  // Why an engine object from a backup cannot be made from its SQL, or "" (EngineSql.h of the provider);
+  // empty for a provider that makes no engine objects.
+  std::function<std::string(const EngineObject& object)> checkEngineObject;
   // The engine's database-management component for native backups, and the name it is created by.
   std::string managementProgId;
   std::function<std::unique_ptr<DatabaseManagement>()> management;

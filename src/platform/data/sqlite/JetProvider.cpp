@@ -1,6 +1,7 @@
 #include "platform/data/sqlite/JetProvider.h"
 
 #include "platform/data/Providers.h"
+#include "platform/data/sqlite/EngineSql.h"
 #include "platform/data/sqlite/JetConnection.h"
 #include "platform/data/sqlite/Protection.h"
 #include "platform/text/Strings.h"
@@ -180,6 +181,7 @@ ProviderEntry JetProviderEntry() {
   entry.isSystemObjectName = &IsJetObjectName;
   entry.directCopyHeaderBytes = kCopyHeaderBytes;
   entry.checkDirectCopy = &CheckCopyHeader;
+  entry.checkEngineObject = &CheckEngineSql;
   return entry;
 }
 
