@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,13 @@ const fs::path& Template() {
   return path;
 }
 
+std::set<fs::path> Listing(const fs::path& folder) {
+  std::set<fs::path> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+    names.insert(entry.path().filename());
+  return names;
+}
+
 std::string_view Line(std::string_view& input) {
   std::size_t end = input.find('\n');
   std::string_view line = input.substr(0, end);
@@ -66,13 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   object.sql = input;
   (void)vela::data::CheckEngineObject(kProvider, object);
 
-  // The target's folder is the working folder too: a file the SQL names without a folder lands there.
   static const fs::path folder = [] {
     fs::path made = vela::fuzz::RunFolder() / "target";
     fs::create_directory(made);
-    fs::current_path(made);
     return made;
   }();
+  // A file the SQL names without a folder lands in the working folder, which must not change either.
+  static const std::set<fs::path> working = Listing(fs::current_path());
   const fs::path target = folder / "target.db";
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
   fs::copy_file(Template(), target);
@@ -95,5 +103,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         name != "target.db-shm")
       __builtin_trap();
   }
+  if (Listing(fs::current_path()) != working) __builtin_trap();
   return 0;
 }
