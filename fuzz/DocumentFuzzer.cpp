@@ -1,7 +1,8 @@
 // Fuzzes the backup document reader: an input is the document's text. It is loaded as the restore loads
-// it and read into the backup document; every attribute a restore step may require is then required. A
-// malformed document must fail with vela::Error and nothing else. A document that reads is written again and
-// must read back with as many tables.
+// it and read into the backup document; every attribute a restore step may require is then required, and
+// every engine object goes through the check verify gives it. A malformed document must fail with
+// vela::Error and nothing else. A document that reads is written again and must read back with as many
+// tables.
 #include <cstddef>
 #include <cstdint>
 
@@ -9,6 +10,8 @@
 #include "backupfile/BackupDocument.h"
 #include "platform/xml/Document.h"
 #include "velabackup/Error.h"
+#include "velabackup/data/Catalog.h"
+#include "velabackup/data/Connection.h"
 
 namespace {
 
@@ -52,6 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         (void)vela::backupfile::IsRowGUID(table.name);
       }
+    // Each engine object goes through the check verify gives it (fuzz_engineobject fuzzes the SQL itself).
+    if (document.engineObjects)
+      for (const auto& object : document.engineObjects->objects)
+        (void)vela::data::CheckEngineObject(document.engineObjects->provider, object);
     const std::filesystem::path again = vela::fuzz::RunFolder() / "again.xml";
     vela::backupfile::WriteBackupDocument(document, vela::dpAccess, again.string());
     vela::backupfile::BackupDocument reread =

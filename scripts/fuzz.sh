@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets (clang-16, address and undefined-behaviour sanitizers) in build-fuzz and
 # runs each for SECONDS (default 60) on a copy of its seed corpus under fuzz/corpus/<target>.
 #
-#   scripts/fuzz.sh [SECONDS] [TARGET...]      targets: datafile document unzip keyvalue restore (default all)
+#   scripts/fuzz.sh [SECONDS] [TARGET...]      targets: datafile document unzip keyvalue restore engineobject
+#                                              (default all)
 #
 # Prints, per target, the executions, the seconds and the crashes; exits 1 when any target crashed. A
 # crashing input is kept as build-fuzz/findings/<target>/crash-* until the next run of that target.
@@ -16,7 +17,7 @@ if [[ $# -gt 0 && $1 =~ ^[0-9]+$ ]]; then
   shift
 fi
 targets=("$@")
-((${#targets[@]})) || targets=(datafile document unzip keyvalue restore)
+((${#targets[@]})) || targets=(datafile document unzip keyvalue restore engineobject)
 
 build="${FUZZ_BUILD_DIR:-build-fuzz}"
 command -v clang++-16 >/dev/null || { echo "fuzz: clang++-16 is missing (scripts/setup.sh installs it)" >&2; exit 2; }

@@ -275,6 +275,13 @@ void WriteBackupDocument(const BackupDocument& document, DataProvider source, co
   xml.Save(path);
 }
 
+std::string DescribeEngineObject(const data::EngineObject& object) {
+  std::string text = object.kind + " " + object.name;
+  if (!object.table.empty() && object.kind != "table") text += " on " + object.table;
+  if (!object.detail.empty()) text += " (" + object.detail + ")";
+  return text;
+}
+
 bool DocumentBoolean(const std::string& value, std::string_view attributeName) {
   std::string_view trimmed = text::Trim(value);
   if (text::EqualsNoCase(trimmed, "True")) return true;

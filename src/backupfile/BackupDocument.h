@@ -175,6 +175,10 @@ struct EngineObjectsEntry {
   std::vector<data::EngineObject> objects;
 };
 
+// An engine object as people are told of it: "view Adults", "table Customer (CHECK, COLLATE NOCASE)",
+// "index CustomerLowerName on Customer (expressions)".
+std::string DescribeEngineObject(const data::EngineObject& object);
+
 struct BackupDocument {
   // The saved database's connection string, without its password (written only; the reader leaves it).
   std::optional<std::string> connectionString;

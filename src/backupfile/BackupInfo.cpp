@@ -18,6 +18,7 @@
 #include "platform/zip/ArchiveReader.h"
 #include "velabackup/BackupFile.h"
 #include "velabackup/Error.h"
+#include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 #include "velabackup/data/Types.h"
 
@@ -294,6 +295,17 @@ void CheckColumnSizes(const backupfile::BackupDocument& document, Findings& find
     }
 }
 
+// Every engine object the backup carries for a provider this build knows must be made from one statement of
+// the form its kind allows: any other SQL is damage, and the restore leaves the object out.
+void CheckEngineObjects(const backupfile::BackupDocument& document, Findings& findings) {
+  if (!document.engineObjects || data::ProviderEngine(document.engineObjects->provider) == dpUnknown) return;
+  for (const data::EngineObject& object : document.engineObjects->objects)
+    if (std::string why = data::CheckEngineObject(document.engineObjects->provider, object); !why.empty())
+      findings.Add(
+          kDocumentMember, object.kind == "table" ? object.name : object.table, 0,
+          "the engine object " + backupfile::DescribeEngineObject(object) + " cannot be made: " + why);
+}
+
 }  // namespace
 
 BackupInfo InspectBackup(const std::string& path) {
@@ -383,6 +395,7 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
   const bool direct = contents.info.mode == bmDirectCopy;
   if (!direct && document == nullptr) findings.Add(kDocumentMember, {}, 0, "the backup document is missing");
   if (document != nullptr) CheckColumnSizes(*document, findings);
+  if (document != nullptr) CheckEngineObjects(*document, findings);
   if (direct && Find(*reader, contents, kNativeBackupMember) == nullptr)
     findings.Add(kNativeBackupMember, {}, 0, "the engine's copy of the database is missing");
 

@@ -13,14 +13,6 @@ namespace {
 
 constexpr std::int32_t kInformationOk = 64;
 
-// "view Adults", "table Customer (CHECK, COLLATE NOCASE)", "index CustomerLowerName on Customer".
-std::string Describe(const data::EngineObject& object) {
-  std::string text = object.kind + " " + object.name;
-  if (!object.table.empty() && object.kind != "table") text += " on " + object.table;
-  if (!object.detail.empty()) text += " (" + object.detail + ")";
-  return text;
-}
-
 }  // namespace
 
 void Restorer::RestoreEngineObjects(const backupfile::BackupDocument& document, data::Connection& connection,
@@ -52,7 +44,7 @@ void Restorer::RestoreEngineObjects(const backupfile::BackupDocument& document, 
                               static_cast<std::int32_t>(at.Line()), 0);
         }
       }
-      leftOut += "\n" + Describe(object);
+      leftOut += "\n" + backupfile::DescribeEngineObject(object);
     }
     if (leftOut.empty()) return;
     at();

@@ -24,6 +24,7 @@
 namespace vela::data {
 
 class Catalog;
+struct EngineObject;
 
 // What a recordset knows of one of its fields.
 struct FieldInfo {
@@ -266,5 +267,10 @@ struct CodeObject {
 // without such a listing fails with kNotSupported; a copy the engine's tools cannot read fails with
 // kCommandError.
 std::vector<CodeObject> ListDirectCopyCode(DataProvider engine, const std::filesystem::path& copy);
+
+// Why an engine object a backup carries for the provider `providerName` cannot be made from its SQL, or ""
+// when it can: the one statement of the form its kind allows, doing nothing else. Needs no database. A
+// provider that makes no engine objects gives the reason for any object.
+std::string CheckEngineObject(std::string_view providerName, const EngineObject& object);
 
 }  // namespace vela::data

@@ -249,6 +249,8 @@ std::vector<CodeObject> ListDirectCopyCode(DataProvider engine, const std::files
   if (entry == nullptr)
     throw Error(kNotSupported, kSourceData, "No provider of this build serves the engine of the copy");
   return Offered(entry->listCopyCode, *entry, "list the code of a direct copy")(copy);
+}
+
 DirectCopyCheck CheckDirectCopyPages(DataProvider engine, const std::filesystem::path& copy,
                                      std::string_view password) {
   const ProviderEntry* entry = ProviderOfEngine(engine);
@@ -264,6 +266,13 @@ bool IsProtectedDatabase(std::string_view connectionString) {
 std::vector<std::string> RemoveLeftovers(std::string_view connectionString) {
   const ProviderEntry& entry = ProviderFor(connectionString);
   return entry.removeLeftovers ? entry.removeLeftovers(connectionString) : std::vector<std::string>{};
+}
+
+std::string CheckEngineObject(std::string_view providerName, const EngineObject& object) {
+  const ProviderEntry* entry = FindProvider(providerName);
+  if (entry == nullptr) return "no provider of this build is called " + std::string(providerName);
+  if (!entry->checkEngineObject) return "the provider " + entry->name + " makes no engine objects";
+  return entry->checkEngineObject(object);
 }
 
 DataProvider ProviderEngine(std::string_view providerName) {

@@ -61,6 +61,9 @@ struct ProviderEntry {
   std::function<DirectCopyCheck(const std::filesystem::path& copy, std::string_view password)> checkCopyPages;
   // Whether the database exists and is protected with a password.
   std::function<bool(std::string_view connectionString)> isProtected;
+  // Why an engine object from a backup cannot be made from its SQL, or "" (EngineSql.h of the provider);
+  // empty for a provider that makes no engine objects.
+  std::function<std::string(const EngineObject& object)> checkEngineObject;
   // The engine's database-management component for native backups, and the name it is created by.
   std::string managementProgId;
   std::function<std::unique_ptr<DatabaseManagement>()> management;

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/data/Providers.h"
+#include "platform/data/sqlite/EngineSql.h"
 #include "platform/data/sqlite/JetConnection.h"
 #include "platform/data/sqlite/JetTypes.h"
 #include "platform/data/sqlite/Protection.h"
@@ -301,6 +302,7 @@ ProviderEntry JetProviderEntry() {
   entry.checkCopyPages = &CheckCopyPages;
   entry.isProtected = &IsProtectedFile;
   entry.removeLeftovers = &RemoveAsideLeftovers;
+  entry.checkEngineObject = &CheckEngineSql;
   return entry;
 }
 

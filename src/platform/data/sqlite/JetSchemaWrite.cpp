@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/data/sqlite/EngineSql.h"
 #include "platform/data/sqlite/JetConnection.h"
 #include "platform/data/sqlite/JetDefaults.h"
 #include "platform/data/sqlite/JetSchema.h"
@@ -362,11 +363,22 @@ void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
         while (others.Step()) dependents.push_back(others.Text(0));
       }
       ExecAll(db, "DROP TABLE IF EXISTS " + QuoteName(temporary));
-      ExecAll(db, create, "table " + table.name);
+      // A definition from a backup is engine SQL from outside: it makes the temporary table and nothing else.
+      if (change.definition.empty())
+        ExecAll(db, create, "table " + table.name);
+      else
+        RunEngineSql(db, {"table", temporary, temporary, change.what, create});
       ExecAll(db,
               "INSERT INTO " + QuoteName(temporary) + " (" + NameList(columnNames) + ") SELECT " +
                   NameList(columnNames) + " FROM " + QuoteName(table.name),
               "table " + table.name + (change.what.empty() ? "" : ", " + change.what));
+      // A definition that settles conflicts by dropping rows (ON CONFLICT IGNORE or REPLACE) would lose some.
+      const std::int64_t rows = QueryInt(db, "SELECT count(*) FROM " + QuoteName(table.name));
+      const std::int64_t kept = QueryInt(db, "SELECT count(*) FROM " + QuoteName(temporary));
+      if (kept != rows)
+        Refuse(kIntegrityViolation, "The " + (change.what.empty() ? std::string("change") : change.what) +
+                                        " cannot be made: it would keep " + std::to_string(kept) +
+                                        " of the " + std::to_string(rows) + " rows of '" + table.name + "'");
       ExecAll(db, "DROP TABLE " + QuoteName(table.name));
       ExecAll(db, "ALTER TABLE " + QuoteName(temporary) + " RENAME TO " + QuoteName(table.name));
       for (const std::string& statement : dependents) ExecAll(db, statement, "table " + table.name);
@@ -522,6 +534,8 @@ void JetSchema::AddConstraint(const AddConstraintStatement& statement) {
 void JetSchema::ApplyEngineObject(const EngineObject& object) {
   connection_.CommitBatch();
   if (object.kind == "table") {
+    // The definition must make that very table before its name gives way to the rebuild's.
+    if (std::string why = CheckEngineSql(object); !why.empty()) RefuseEngineSql(object, why);
     Change change;
     change.definition = object.sql;
     change.what = "definition of the table '" + object.name + "'";
@@ -530,7 +544,7 @@ void JetSchema::ApplyEngineObject(const EngineObject& object) {
   }
   if (object.kind != "index" && object.kind != "view" && object.kind != "trigger")
     Refuse(kNotSupported, "This provider makes no " + object.kind + " (" + object.name + ")");
-  ExecAll(Db(), object.sql, object.kind + " " + object.name);
+  RunEngineSql(Db(), object);
   Invalidate();
 }
 
