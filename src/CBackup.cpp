@@ -36,7 +36,9 @@ bool CBackup::Save(data::Connection& connection, const std::string& destinationF
   OperationWrites writes(*state_->services);
   Operation operation = state_->MakeOperation();
   return state_->Recorded(Outcome::kNothingToDo, [&] {
-    return Saver(operation, state_->m_BackupMode).Save(connection, destinationFilePath, doNotSaveDataTables);
+    Saver saver(operation, state_->m_BackupMode);
+    saver.SetArchivePassword(archivePassword_);
+    return saver.Save(connection, destinationFilePath, doNotSaveDataTables);
   });
 }
 
@@ -50,9 +52,10 @@ bool CBackup::Restore(const std::string& connectionString, const std::string& so
   OperationWrites writes(*state_->services);
   Operation operation = state_->MakeOperation();
   return state_->Recorded(Outcome::kFailed, [&] {
-    return Restorer(operation, state_->m_BackupMode)
-        .Restore(connectionString, sourceFilePath, intelligentTableStructure, msAccessIgnoreRelations,
-                 msAccessDBPassword);
+    Restorer restorer(operation, state_->m_BackupMode);
+    restorer.SetArchivePassword(archivePassword_);
+    return restorer.Restore(connectionString, sourceFilePath, intelligentTableStructure,
+                            msAccessIgnoreRelations, msAccessDBPassword);
   });
 }
 

@@ -92,9 +92,12 @@ void ReadContents(const zip::ArchiveReader& reader, CheckFolder& work, Contents&
   const zip::MemberStat* document = Find(reader, contents, kDocumentMember);
   const zip::MemberStat* mode = Find(reader, contents, kModeMember);
   info.layout = document != nullptr || mode != nullptr ? BackupLayout::kCurrent : BackupLayout::kOlder;
+  info.encrypted = reader.Encrypted();
+  info.locked = reader.Locked();
+  if (info.locked) document = mode = nullptr;  // the members' names and sizes are all there is to read
   info.modeText = SmallMember(reader, mode);
   info.mode = Marker<BackupModeEnum>(info.modeText, bmCompressedTextFile, bmDirectCopy);
-  info.providerText = SmallMember(reader, Find(reader, contents, kProviderMember));
+  info.providerText = info.locked ? "" : SmallMember(reader, Find(reader, contents, kProviderMember));
   info.provider = Marker<DataProvider>(info.providerText, dpAccess, dpSQLServer);
   if (document != nullptr) {
     ReadDocument(reader, *document, work, contents);
@@ -250,8 +253,8 @@ void CheckTableData(const fs::path& path, const backupfile::TableEntry& table, c
 
 }  // namespace
 
-BackupInfo InspectBackup(const std::string& path) {
-  zip::ArchiveReader reader(path);
+BackupInfo InspectBackup(const std::string& path, const std::string& password) {
+  zip::ArchiveReader reader(path, {}, password);
   CheckFolder work;
   Contents contents;
   ReadContents(reader, work, contents);
@@ -270,13 +273,15 @@ BackupInfo InspectBackup(const std::string& path) {
 }
 
 VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress,
-                          const std::vector<std::string>& tablesWithoutData) {
+                          const std::vector<std::string>& tablesWithoutData, const std::string& password) {
   VerifyReport report;
   Findings findings(report);
   std::optional<zip::ArchiveReader> reader;
   try {
-    reader.emplace(path);
+    reader.emplace(path, zip::UnpackLimits{}, password);
+    reader->RequirePassword();
   } catch (const Error& error) {
+    if (error.Number() == kArchivePassword) throw;
     report.layout = error.Number() == zip::kNotZipArchive ? BackupLayout::kNotBackup : BackupLayout::kCurrent;
     findings.Add({}, {}, 0, error.Description());
     return report;

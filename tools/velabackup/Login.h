@@ -49,6 +49,15 @@ class Login {
   bool server_ = false;
 };
 
+// The first line of a password file, named in errors after the option that gave it.
+std::string ReadPasswordFile(const std::string& path, const std::string& option);
+
+// The password of a backup file: from --archive-password-file when given, else `fallback` (a restore: the
+// password given for the new file database), else, with `prompt`, asked for on a terminal when the backup
+// file is encrypted. Empty when there is none.
+std::string ArchivePassword(const std::string& passwordFile, const std::string& backupFile,
+                            const std::string& fallback, bool prompt);
+
 // The connection string a -c value stands for, before any password from elsewhere is added. Sets
 // `passwordInside` when the text itself holds a password.
 std::string ExpandConnection(const std::string& text, bool& passwordInside);

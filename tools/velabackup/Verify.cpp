@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "Login.h"
 #include "Terminal.h"
 #include "velabackup/BackupInfo.h"
 
@@ -24,7 +25,7 @@ int RunVerify(const VerifyOptions& options) {
         std::cerr << "\rVerifying " << percent << " % " << Printable(item).substr(0, 50) << "\x1b[K"
                   << std::flush;
       },
-      options.noData);
+      options.noData, ArchivePassword(options.archivePasswordFile, options.file, {}, true));
   if (bar) std::cerr << "\r\x1b[K" << std::flush;
   auto print_notes = [&] {
     for (const std::string& note : report.notes) std::cout << "  note: " << Printable(note) << "\n";
