@@ -4,9 +4,9 @@
     python3 fuzz/make_seeds.py [PATH_TO_VELABACKUP]      (default: build/velabackup)
 
 Saves a small sample database in both text modes, then takes from the archives: the archives themselves
-(unzip), their document (document), a few data files with their tables' column counts (datafile), the
-members of the uncompressed one in the restore target's member list (restore), and connection strings
-(keyvalue). Rerunning replaces the seeds; the names are content hashes, so unchanged seeds stay put.
+and an encrypted one (unzip), their document (document), a few data files with their tables' column counts
+(datafile), the members of the uncompressed one in the restore target's member list (restore), and
+connection strings (keyvalue). Rerunning replaces the seeds; the names are content hashes, so unchanged seeds stay put.
 """
 import hashlib
 import pathlib
@@ -46,6 +46,12 @@ def main() -> None:
             subprocess.run([tool, "save", "-c", source, "-f", archives[mode], "--mode", mode], check=True,
                            stdout=subprocess.DEVNULL)
             write("unzip", archives[mode].read_bytes())
+        # An encrypted backup, under the password the unzip target reads with.
+        (temp / "password").write_text("fuzz\n")
+        encrypted = temp / "encrypted.vbk"
+        subprocess.run([tool, "save", "-c", source, "-f", encrypted, "--no-data", "Measurements",
+                        "--archive-password-file", temp / "password"], check=True, stdout=subprocess.DEVNULL)
+        write("unzip", encrypted.read_bytes())
 
         with zipfile.ZipFile(archives["uncompressed"]) as archive:
             members = {name: archive.read(name) for name in archive.namelist()}

@@ -36,7 +36,9 @@ bool CBackup::Save(data::Connection& connection, const std::string& destinationF
   OperationWrites writes(*state_->services);
   Operation operation = state_->MakeOperation();
   return state_->Recorded(Outcome::kNothingToDo, [&] {
-    return Saver(operation, state_->m_BackupMode).Save(connection, destinationFilePath, doNotSaveDataTables);
+    Saver saver(operation, state_->m_BackupMode);
+    saver.SetArchivePassword(archivePassword_);
+    return saver.Save(connection, destinationFilePath, doNotSaveDataTables);
   });
 }
 
@@ -52,6 +54,7 @@ bool CBackup::Restore(const std::string& connectionString, const std::string& so
   return state_->Recorded(Outcome::kFailed, [&] {
     Restorer restorer(operation, state_->m_BackupMode, state_->m_RestoreRole);
     restorer.m_ReplaceProtectedWithPlain = state_->m_ReplaceProtectedWithPlain;
+    restorer.SetArchivePassword(archivePassword_);
     return restorer.Restore(connectionString, sourceFilePath, intelligentTableStructure,
                             msAccessIgnoreRelations, msAccessDBPassword);
   });

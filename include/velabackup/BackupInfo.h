@@ -58,11 +58,14 @@ struct BackupInfo {
   std::string providerText;
   std::vector<BackupMember> members;
   std::vector<BackupTable> tables;
+  bool encrypted = false;  // the members are encrypted (AES): they are read with the backup's password
+  bool locked = false;     // encrypted and looked at without the password: only the members are known
 };
 
 // What the file holds. Throws vela::Error when it is no readable zip archive, or when its backup document is
-// larger than kMaxBackupDocument or no well-formed backup document.
-BackupInfo InspectBackup(const std::string& path);
+// larger than kMaxBackupDocument or no well-formed backup document. An encrypted backup is read with
+// `password`; without one it is `locked`, with a wrong one kArchivePassword is thrown.
+BackupInfo InspectBackup(const std::string& path, const std::string& password = {});
 
 // An object whose code a restore of the backup would make, and run where the object is built or filled.
 struct BackupCode {
@@ -81,8 +84,9 @@ struct BackupCodeList {
 };
 
 // The code a backup carries, for a look before it is restored: a text backup's engine objects, or what
-// the engine's own tools read from a direct copy. Throws as InspectBackup does.
-BackupCodeList ListBackupCode(const std::string& path);
+// the engine's own tools read from a direct copy. Throws as InspectBackup does; an encrypted backup is read
+// with `password`.
+BackupCodeList ListBackupCode(const std::string& path, const std::string& password = {});
 
 // The largest backup document read: far beyond any real schema, small enough to hold in memory.
 inline constexpr std::uint64_t kMaxBackupDocument = std::uint64_t{64} << 20;
@@ -127,11 +131,13 @@ using VerifyProgress = std::function<void(const std::string& item, int percent)>
 //
 // `tablesWithoutData` names the tables the save was told not to save the rows of (compared without regard
 // to case, as the save compares them): their missing data files are noted, not reported as damage.
+// An encrypted backup is checked with `password`; without it, or with a wrong one, kArchivePassword is
+// thrown: a locked file is no damaged one.
 //
 // The pages of a direct copy of a file database are checked by the engine (its quick check); an encrypted
 // copy is opened with `copyPassword`, and without one its pages are left unchecked (copyPagesUnchecked).
 VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress = {},
                           const std::vector<std::string>& tablesWithoutData = {},
-                          const std::string& copyPassword = {});
+                          const std::string& password = {}, const std::string& copyPassword = {});
 
 }  // namespace vela

@@ -87,8 +87,16 @@ class CBackup {
   // Where events go; the sink must outlive the operations. nullptr: no events are handled.
   void SetEvents(CBackupEvents* events);
 
+  // The password of the backup file: Save encrypts every member with it (AES-256, WinZip AE-2); Restore
+  // reads an encrypted backup with it. Empty (the default): Save encrypts a text backup of a protected
+  // file database with the database's password and leaves every other backup in clear; Restore tries the
+  // password given for the new file database. A missing or wrong one fails with kArchivePassword.
+  const std::string& ArchivePassword() const { return archivePassword_; }
+  void SetArchivePassword(std::string password) { archivePassword_ = std::move(password); }
+
  private:
   std::unique_ptr<ObjectState> state_;
+  std::string archivePassword_;
 };
 
 }  // namespace vela

@@ -29,6 +29,8 @@ inline constexpr std::int32_t kBadFileFormat =
     static_cast<std::int32_t>(0x800A0141u);  // invalid file format (321)
 inline constexpr std::int32_t kDamagedArchive =
     static_cast<std::int32_t>(0x80070570u);  // a zip archive, but corrupt
+inline constexpr std::int32_t kArchivePassword =
+    static_cast<std::int32_t>(0x8007052Bu);  // an encrypted archive: no password, or a wrong one
 inline constexpr std::int32_t kUnsafeMember =
     static_cast<std::int32_t>(0x8007007Bu);  // an archive member name that may not be unpacked
 inline constexpr std::int32_t kServerGone = static_cast<std::int32_t>(0x80040064u);    // server unreachable

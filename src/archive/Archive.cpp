@@ -145,7 +145,7 @@ void Archive::UnzipMessageCallback(std::int32_t& message, std::int32_t& style, s
 }
 
 void Archive::ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode,
-                       bool compressedContent) {
+                       bool compressedContent, const std::string& password) {
   Trapped("ZipFiles", [&](Procedure& at) {
     at();
     std::string caption = GetMessageText(9);
@@ -155,6 +155,7 @@ void Archive::ZipFiles(const std::string& archivePath, const std::string& fileLi
     zip::ZipControl packer(&handler, operation_.drive());
     packer.SetCompressionLevel(mode == bmUncompressedTextFile || compressedContent ? 0 : 9);
     packer.SetArchivePath(archivePath);
+    packer.SetPassword(password);
     at();
     packer.SetFileList(fileList);
     at();
@@ -162,7 +163,8 @@ void Archive::ZipFiles(const std::string& archivePath, const std::string& fileLi
   });
 }
 
-std::string Archive::UnzipFiles(const std::string& archivePath, bool& unpacked) {
+std::string Archive::UnzipFiles(const std::string& archivePath, bool& unpacked, const std::string& password,
+                                bool& encrypted) {
   return Trapped("UnzipFiles", [&](Procedure& at) {
     at();
     std::string caption = GetMessageText(33);
@@ -172,6 +174,7 @@ std::string Archive::UnzipFiles(const std::string& archivePath, bool& unpacked) 
     zip::UnzipControl unpacker(&handler, operation_.drive());
     unpacker.SetDestination(operation_.workFolder().Get());
     unpacker.SetArchivePath(archivePath);
+    unpacker.SetPassword(password);
     try {
       at();
       unpacker.Unpack();
@@ -180,6 +183,7 @@ std::string Archive::UnzipFiles(const std::string& archivePath, bool& unpacked) 
       if (error.Number() != zip::kNotZipArchive) throw;
     }
     unpacked = handler.unpacked;
+    encrypted = unpacker.Encrypted();
     return handler.restoreFolder;
   });
 }

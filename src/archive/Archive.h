@@ -23,12 +23,16 @@ class Archive {
   // Packs the files of `fileList` into `archivePath`, stored in the uncompressed mode, deflated otherwise;
   // `compressedContent` (a server's own backup, compressed by its tool) is stored: deflating it again at
   // the quickest level takes 40 % off its size but a tenth more time than the tool itself took.
+  // With a `password`, every member is encrypted (AES-256).
   void ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode,
-                bool compressedContent = false);
+                bool compressedContent = false, const std::string& password = {});
   // Unpacks the backup file into the work folder. Returns the folder that received the backup document or
   // the mode file (the restore folder), empty when the file holds neither: a file of an older layout, or a
-  // readable file that is no zip archive at all. `unpacked` tells whether any member was unpacked.
-  std::string UnzipFiles(const std::string& archivePath, bool& unpacked);
+  // readable file that is no zip archive at all. `unpacked` tells whether any member was unpacked,
+  // `encrypted` whether the members were encrypted: they are read with `password`, and a backup file that
+  // needs one and was not given it, or was given a wrong one, fails with kArchivePassword.
+  std::string UnzipFiles(const std::string& archivePath, bool& unpacked, const std::string& password,
+                         bool& encrypted);
 
   // Native server backups, made by the engine's database-management component on this computer and copied
   // between its folder and ours. SaveSQLDatabaseToFile: true when the native backup file is now at

@@ -171,8 +171,11 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       fileList += zip::QuoteFileListEntry(providerPath);
 
       at();
+      std::string password = m_ArchivePassword;
+      if (password.empty() && m_Provider == dpAccess && m_BackupMode != bmDirectCopy)
+        password = utils.KeyValue(connection.LoginConnectionString(), "Jet OLEDB:Database Password", ";");
       archive.ZipFiles(destinationFilePath, fileList, m_BackupMode,
-                       m_BackupMode == bmDirectCopy && m_Provider == dpSQLServer);
+                       m_BackupMode == bmDirectCopy && m_Provider == dpSQLServer, password);
       at();
       if (operation_.Cancelled()) {
         operation_.RaiseUpdateProgress(100, GetMessageText(15));

@@ -32,6 +32,12 @@ class Saver {
   bool Save(data::Connection& connection, const std::string& destinationFilePath,
             const TableList& doNotSaveDataTables);
 
+  // The password the backup file's members are encrypted with (CBackup::SetArchivePassword). Without one,
+  // a text backup of a password-protected file database is encrypted with the database's password, and
+  // every other backup is written in clear, as it always was: a direct copy of a protected file is already
+  // encrypted page by page.
+  void SetArchivePassword(std::string password) { m_ArchivePassword = std::move(password); }
+
  private:
   bool AllowDataSaving(const std::string& tableName, const TableList& doNotSaveDataTables);
   // Column capture: the table's columns, from the COLUMNS schema rowset and the catalog.
@@ -47,6 +53,7 @@ class Saver {
   Operation& operation_;
   BackupModeEnum& m_BackupMode;
   DataProvider m_Provider = dpUnknown;
+  std::string m_ArchivePassword;
 };
 
 }  // namespace vela

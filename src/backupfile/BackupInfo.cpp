@@ -94,9 +94,12 @@ void ReadContents(const zip::ArchiveReader& reader, CheckFolder& work, Contents&
   const zip::MemberStat* document = Find(reader, contents, kDocumentMember);
   const zip::MemberStat* mode = Find(reader, contents, kModeMember);
   info.layout = document != nullptr || mode != nullptr ? BackupLayout::kCurrent : BackupLayout::kOlder;
+  info.encrypted = reader.Encrypted();
+  info.locked = reader.Locked();
+  if (info.locked) document = mode = nullptr;  // the members' names and sizes are all there is to read
   info.modeText = SmallMember(reader, mode);
   info.mode = Marker<BackupModeEnum>(info.modeText, bmCompressedTextFile, bmDirectCopy);
-  info.providerText = SmallMember(reader, Find(reader, contents, kProviderMember));
+  info.providerText = info.locked ? "" : SmallMember(reader, Find(reader, contents, kProviderMember));
   info.provider = Marker<DataProvider>(info.providerText, dpAccess, dpSQLServer);
   if (document != nullptr) {
     ReadDocument(reader, *document, work, contents);
@@ -308,8 +311,8 @@ void CheckEngineObjects(const backupfile::BackupDocument& document, Findings& fi
 
 }  // namespace
 
-BackupInfo InspectBackup(const std::string& path) {
-  zip::ArchiveReader reader(path);
+BackupInfo InspectBackup(const std::string& path, const std::string& password) {
+  zip::ArchiveReader reader(path, {}, password);
   CheckFolder work;
   Contents contents;
   ReadContents(reader, work, contents);
@@ -327,8 +330,8 @@ BackupInfo InspectBackup(const std::string& path) {
   return std::move(contents.info);
 }
 
-BackupCodeList ListBackupCode(const std::string& path) {
-  zip::ArchiveReader reader(path);
+BackupCodeList ListBackupCode(const std::string& path, const std::string& password) {
+  zip::ArchiveReader reader(path, {}, password);
   CheckFolder work;
   Contents contents;
   ReadContents(reader, work, contents);
@@ -356,14 +359,16 @@ BackupCodeList ListBackupCode(const std::string& path) {
 }
 
 VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progress,
-                          const std::vector<std::string>& tablesWithoutData,
+                          const std::vector<std::string>& tablesWithoutData, const std::string& password,
                           const std::string& copyPassword) {
   VerifyReport report;
   Findings findings(report);
   std::optional<zip::ArchiveReader> reader;
   try {
-    reader.emplace(path);
+    reader.emplace(path, zip::UnpackLimits{}, password);
+    reader->RequirePassword();
   } catch (const Error& error) {
+    if (error.Number() == kArchivePassword) throw;
     report.layout = error.Number() == zip::kNotZipArchive ? BackupLayout::kNotBackup : BackupLayout::kCurrent;
     findings.Add({}, {}, 0, error.Description());
     return report;

@@ -79,8 +79,13 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
     at();
     work.Remove();
     at();
-    bool unpacked = false;
-    m_RestoreFolder = Archive(operation_).UnzipFiles(sourceFilePath, unpacked);
+    bool unpacked = false, encrypted = false;
+    std::string archivePassword = m_ArchivePassword;
+    if (archivePassword.empty() && m_Provider == dpAccess)
+      archivePassword = !msAccessDBPassword.empty()
+                            ? msAccessDBPassword
+                            : utils::KeyValue(connectionString, "Jet OLEDB:Database Password", ";");
+    m_RestoreFolder = Archive(operation_).UnzipFiles(sourceFilePath, unpacked, archivePassword, encrypted);
     if (operation_.Cancelled()) {
       // Cancelled while unpacking: the target has not been touched and stays so.
       at();
@@ -105,11 +110,16 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
       if (utils().FileExists(modePath))
         m_BackupMode = static_cast<BackupModeEnum>(ReadNumberFile(utils(), modePath));
 
+      // An encrypted text backup makes a protected file; a direct copy is protected as its source was.
+      const std::string& dbPassword =
+          encrypted && msAccessDBPassword.empty() && m_Provider == dpAccess && m_BackupMode != bmDirectCopy
+              ? archivePassword
+              : msAccessDBPassword;
       at();
-      const bool success = m_BackupMode == bmDirectCopy
-                               ? RestoreDirectCopy(at, connectionString, msAccessDBPassword, objects)
-                               : RestoreText(at, connectionString, members, msAccessIgnoreRelations,
-                                             msAccessDBPassword, objects);
+      const bool success =
+          m_BackupMode == bmDirectCopy
+              ? RestoreDirectCopy(at, connectionString, msAccessDBPassword, objects)
+              : RestoreText(at, connectionString, members, msAccessIgnoreRelations, dbPassword, objects);
       result = Conclude(at, success, connectionString, objects);
     }
     at();

@@ -48,6 +48,12 @@ class Restorer {
                bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
                const std::string& msAccessDBPassword);
 
+  // The password of an encrypted backup file (CBackup::SetArchivePassword); without one, the password
+  // given for a new file database (MSAccessDBPassword, else the connection string's) is tried. A text
+  // backup that was encrypted restores into a protected file: with the password given for it, else with
+  // the backup file's, as the database it was saved from was protected.
+  void SetArchivePassword(std::string password) { m_ArchivePassword = std::move(password); }
+
  private:
   struct RestorationObjects {
     std::optional<backupfile::BackupDocument> document;
@@ -141,6 +147,7 @@ class Restorer {
   std::string m_RestoreFolder;
   std::string m_Role;   // the role the server restore runs as; empty: the login's own
   std::string m_Aside;  // the connection string of the database being built aside
+  std::string m_ArchivePassword;
   bool m_CorruptionFound = false;
   bool m_IntelligentTableStructure = false;
 };

@@ -81,6 +81,7 @@ int RunSave(const SaveOptions& options) {
     backup.SetBackupMode(bmDirectCopy);
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.additionalFiles = options.addFiles;
+  backup.SetArchivePassword(ArchivePassword(options.common.archivePasswordFile, options.file, {}, false));
   Login login(options.connection, options.common.passwordFile);
   std::unique_ptr<data::Connection> connection = login.Open();
   Subject subject;
@@ -109,6 +110,8 @@ int RunRestore(const RestoreOptions& options) {
   if (!options.dbPassword.empty()) WarnOfPasswordOnCommandLine(false);
   std::string dbPassword = options.dbPassword;
   if (dbPassword.empty() && !login.ServerEngine()) dbPassword = login.Password();
+  backup.SetArchivePassword(
+      ArchivePassword(options.common.archivePasswordFile, options.file, dbPassword, true));
   Subject subject;
   subject.save = false;
   subject.backupFile = options.file;

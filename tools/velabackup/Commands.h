@@ -21,6 +21,7 @@ struct CommonOptions {
   std::string events;
   bool quiet = false;
   std::string passwordFile;
+  std::string archivePasswordFile;  // the backup file's password
 };
 
 struct SaveOptions {
@@ -39,12 +40,12 @@ struct RestoreOptions {
 };
 
 struct InspectOptions {
-  std::string file;
+  std::string file, archivePasswordFile;
   bool json = false;
 };
 
 struct VerifyOptions {
-  std::string file;
+  std::string file, archivePasswordFile;
   std::vector<std::string> noData;  // tables saved without their rows
   bool quiet = false;
   std::string passwordFile;  // the password of an encrypted direct copy

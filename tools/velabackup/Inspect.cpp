@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "Login.h"
 #include "Terminal.h"
 #include "velabackup/BackupInfo.h"
 
@@ -77,6 +78,8 @@ void PrintJson(const std::string& path, const BackupInfo& info, const BackupCode
   document["modeName"] = ModeName(info.mode);
   document["provider"] = info.provider ? json(static_cast<int>(*info.provider)) : json(nullptr);
   document["engine"] = EngineName(info.provider);
+  document["encrypted"] = info.encrypted;
+  document["locked"] = info.locked;
   json& members = document["members"] = json::array();
   for (const BackupMember& member : info.members) {
     json entry = {{"name", member.name},
@@ -128,6 +131,11 @@ void PrintText(const std::string& path, const BackupInfo& info) {
             << ModeName(info.mode) << ")\n";
   std::cout << "Source engine: " << (info.providerText.empty() ? "-" : Printable(info.providerText)) << " ("
             << EngineName(info.provider) << ")\n";
+  if (info.encrypted)
+    std::cout << "Encrypted: yes (AES-256)"
+              << (info.locked ? "; the backup file's password (--archive-password-file) is needed to read it"
+                              : "")
+              << "\n";
   std::cout << "Members:\n";
   for (const BackupMember& member : info.members)
     std::cout << "  " << Printable(member.name) << "  " << Printable(RoleName(member)) << ", "
@@ -147,9 +155,12 @@ void PrintText(const std::string& path, const BackupInfo& info) {
 }  // namespace
 
 int RunInspect(const InspectOptions& options) {
-  BackupInfo info = InspectBackup(options.file);
-  const BackupCodeList code =
-      info.layout == BackupLayout::kCurrent ? ListBackupCode(options.file) : BackupCodeList{};
+  const std::string password = ArchivePassword(options.archivePasswordFile, options.file, {}, false);
+  BackupInfo info = InspectBackup(options.file, password);
+  // A locked backup shows its members only: its code is inside what the password opens.
+  const BackupCodeList code = info.layout == BackupLayout::kCurrent && !info.locked
+                                  ? ListBackupCode(options.file, password)
+                                  : BackupCodeList{};
   if (options.json) {
     PrintJson(options.file, info, code);
   } else {

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "Commands.h"
+#include "velabackup/BackupInfo.h"
 #include "velabackup/Error.h"
 #include "velabackup/Utils.h"
 
@@ -22,6 +23,21 @@ constexpr const char* kFileProvider = "Microsoft.Jet.OLEDB.4.0";
 const char* PasswordKey(bool server) {
   return server ? "Password" : "Jet OLEDB:Database Password";
 }
+
+}  // namespace
+
+std::string ReadPasswordFile(const std::string& path, const std::string& option) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw UsageError(option + ": cannot read " + path);
+  std::string password((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // Only the line end goes: blanks may belong to the password.
+  std::size_t end = password.find_first_of("\r\n");
+  if (end != std::string::npos) password.resize(end);
+  if (password.empty()) throw UsageError(option + ": " + path + " holds no password on its first line");
+  return password;
+}
+
+namespace {
 
 bool Terminal() {
   return ::isatty(STDIN_FILENO) != 0 && ::isatty(STDERR_FILENO) != 0;
@@ -53,17 +69,6 @@ void WarnOfPasswordOnCommandLine(bool server) {
             << (server ? " or PGPASSWORD" : "") << " instead\n";
 }
 
-std::string ReadPasswordFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw UsageError("--password-file: cannot read " + path);
-  std::string password((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  // Only the line end goes: blanks may belong to the password.
-  std::size_t end = password.find_first_of("\r\n");
-  if (end != std::string::npos) password.resize(end);
-  if (password.empty()) throw UsageError("--password-file: " + path + " holds no password on its first line");
-  return password;
-}
-
 std::string ExpandConnection(const std::string& text, bool& passwordInside) {
   passwordInside = false;
   std::optional<std::string> expanded;
@@ -92,7 +97,7 @@ Login::Login(const std::string& connection, const std::string& passwordFile) {
     WarnOfPasswordOnCommandLine(server_);
     password_ = Utils().KeyValue(connectionString_, PasswordKey(server_), ";");
   }
-  if (!passwordFile.empty()) SetPassword(ReadPasswordFile(passwordFile));
+  if (!passwordFile.empty()) SetPassword(ReadPasswordFile(passwordFile, "--password-file"));
 }
 
 void Login::SetPassword(const std::string& password) {
@@ -124,6 +129,18 @@ std::unique_ptr<data::Connection> Login::Open(bool maintenance) {
 
 void Login::Check() {
   if (server_) Open(true)->Close();
+}
+
+std::string ArchivePassword(const std::string& passwordFile, const std::string& backupFile,
+                            const std::string& fallback, bool prompt) {
+  if (!passwordFile.empty()) return ReadPasswordFile(passwordFile, "--archive-password-file");
+  if (!fallback.empty() || !prompt || !Terminal()) return fallback;
+  try {
+    if (!InspectBackup(backupFile).locked) return {};
+  } catch (const Error&) {
+    return {};  // the operation itself says what is wrong with the file
+  }
+  return PromptHidden("Password of the backup file " + backupFile + ": ");
 }
 
 }  // namespace vela::cli

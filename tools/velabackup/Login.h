@@ -52,9 +52,14 @@ class Login {
 // The warning that a password written on the command line (in -c, or --db-password) is shown to every
 // user of this computer; `server`: the server engine, whose login may come from PGPASSWORD as well.
 void WarnOfPasswordOnCommandLine(bool server);
-// The password on the first line of a file (--password-file); a file that cannot be read, or holds none,
-// is a UsageError.
-std::string ReadPasswordFile(const std::string& path);
+// The first line of a password file, named in errors after the option that gave it.
+std::string ReadPasswordFile(const std::string& path, const std::string& option);
+
+// The password of a backup file: from --archive-password-file when given, else `fallback` (a restore: the
+// password given for the new file database), else, with `prompt`, asked for on a terminal when the backup
+// file is encrypted. Empty when there is none.
+std::string ArchivePassword(const std::string& passwordFile, const std::string& backupFile,
+                            const std::string& fallback, bool prompt);
 
 // The connection string a -c value stands for, before any password from elsewhere is added. Sets
 // `passwordInside` when the text itself holds a password.

@@ -25,7 +25,8 @@ int RunVerify(const VerifyOptions& options) {
         std::cerr << "\rVerifying " << percent << " % " << Printable(item).substr(0, 50) << "\x1b[K"
                   << std::flush;
       },
-      options.noData, options.passwordFile.empty() ? std::string() : ReadPasswordFile(options.passwordFile));
+      options.noData, ArchivePassword(options.archivePasswordFile, options.file, {}, true),
+      options.passwordFile.empty() ? std::string() : ReadPasswordFile(options.passwordFile, "--password-file"));
   if (bar) std::cerr << "\r\x1b[K" << std::flush;
   auto print_notes = [&] {
     for (const std::string& note : report.notes) std::cout << "  note: " << Printable(note) << "\n";

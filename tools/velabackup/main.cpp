@@ -17,6 +17,13 @@ constexpr int kExitUsage = 64;
 constexpr const char* kConnectionHelp =
     "connection string, path of a SQLite file, or postgresql://user@host:port/database";
 
+void AddArchivePassword(CLI::App& command, std::string& file) {
+  command.add_option(
+      "--archive-password-file", file,
+      "the backup file's password (its members encrypted with AES-256), from the first line of "
+      "a file");
+}
+
 // Adds the options every operation shares.
 void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
   command
@@ -34,6 +41,7 @@ void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
   command.add_flag("--quiet", common.quiet, "no progress bar");
   command.add_option("--password-file", common.passwordFile,
                      "the password, from the first line of a file (server databases: also PGPASSWORD)");
+  AddArchivePassword(command, common.archivePasswordFile);
 }
 
 }  // namespace
@@ -79,6 +87,7 @@ int main(int argc, char** argv) {
       app.add_subcommand("inspect", "members, mode, source engine, tables with row counts");
   inspectCommand->add_option("-f,--file", inspect.file, "backup file")->required();
   inspectCommand->add_flag("--json", inspect.json, "one JSON document for scripts");
+  AddArchivePassword(*inspectCommand, inspect.archivePasswordFile);
 
   vela::cli::VerifyOptions verify;
   CLI::App* verifyCommand = app.add_subcommand(
@@ -90,6 +99,7 @@ int main(int argc, char** argv) {
   verifyCommand->add_option("--password-file", verify.passwordFile,
                             "the password of an encrypted direct copy, from the first line of a file: its "
                             "pages are checked too");
+  AddArchivePassword(*verifyCommand, verify.archivePasswordFile);
 
   vela::cli::SampleOptions sample;
   CLI::App* sampleCommand =

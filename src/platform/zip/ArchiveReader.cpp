@@ -25,7 +25,43 @@ struct CloseMember {
               "The backup file " + archivePath.string() + " is damaged: " + what);
 }
 
+[[noreturn]] void PasswordRefused(const std::filesystem::path& archivePath, bool given) {
+  throw Error(kArchivePassword, kSourceUnzip,
+              given ? "The password given does not open the backup file " + archivePath.string()
+                    : "The backup file " + archivePath.string() +
+                          " is encrypted: it cannot be read without its password");
+}
+
 }  // namespace
+
+bool UsePassword(zip_t* archive, const std::filesystem::path& archivePath, const std::string& password,
+                 bool passwordRequired) {
+  if (!password.empty() && zip_set_default_password(archive, password.c_str()) != 0)
+    throw Error(kOutOfMemory, kSourceUnzip,
+                "Out of memory while opening the backup file " + archivePath.string());
+  zip_int64_t count = zip_get_num_entries(archive, 0);
+  for (zip_uint64_t index = 0; count > 0 && index < static_cast<zip_uint64_t>(count); ++index) {
+    zip_stat_t stat;
+    if (zip_stat_index(archive, index, 0, &stat) != 0 || (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) == 0 ||
+        stat.encryption_method == ZIP_EM_NONE)
+      continue;
+    const char* name = (stat.valid & ZIP_STAT_NAME) != 0 ? stat.name : "?";
+    if (!zip_encryption_method_supported(stat.encryption_method, 0))
+      Damaged(archivePath, "member " + Quote(name) + " uses encryption method " +
+                               std::to_string(stat.encryption_method) + ", which cannot be read");
+    if (password.empty()) {
+      if (passwordRequired) PasswordRefused(archivePath, false);
+      return true;
+    }
+    // Opening reads the member's salt and checks the password against its verifier.
+    std::unique_ptr<zip_file_t, CloseMember> data(zip_fopen_index(archive, index, 0));
+    if (data) return true;
+    const int code = zip_error_code_zip(zip_get_error(archive));
+    if (code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_NOPASSWD) PasswordRefused(archivePath, true);
+    Damaged(archivePath, "member " + Quote(name) + ": " + zip_strerror(archive));
+  }
+  return false;
+}
 
 Archive OpenArchive(const std::filesystem::path& archivePath, std::int32_t& number, std::string& why) {
   const std::string path = archivePath.string();
@@ -92,7 +128,12 @@ std::uint64_t StreamMember(zip_t* archive, const std::filesystem::path& archiveP
                            const MemberSink& sink, std::optional<std::uint64_t> limit) {
   if (buffer.size() < kPieceSize) buffer.resize(kPieceSize);
   std::unique_ptr<zip_file_t, CloseMember> data(zip_fopen_index(archive, index, 0));
-  if (!data) Damaged(archivePath, "member " + Quote(name) + ": " + zip_strerror(archive));
+  if (!data) {
+    const int code = zip_error_code_zip(zip_get_error(archive));
+    if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD)
+      PasswordRefused(archivePath, code == ZIP_ER_WRONGPASSWD);
+    Damaged(archivePath, "member " + Quote(name) + ": " + zip_strerror(archive));
+  }
   const bool partial = limit && *limit < size;
   // Asking for one byte more than the member has left shows a member that outgrows its declared size
   // before the excess is inflated or handed on. Reading to the end lets libzip check the CRC-32.
@@ -121,7 +162,8 @@ std::uint64_t StreamMember(zip_t* archive, const std::filesystem::path& archiveP
   return done;
 }
 
-ArchiveReader::ArchiveReader(std::filesystem::path path, const UnpackLimits& limits)
+ArchiveReader::ArchiveReader(std::filesystem::path path, const UnpackLimits& limits,
+                             const std::string& password)
     : path_(std::move(path)) {
   std::int32_t number = 0;
   std::string why;
@@ -149,6 +191,8 @@ ArchiveReader::ArchiveReader(std::filesystem::path path, const UnpackLimits& lim
     byName_.emplace(text::ToUpper(member.name), members_.size());
     members_.push_back(std::move(member));
   }
+  encrypted_ = UsePassword(archive_.get(), path_, password, false);
+  locked_ = encrypted_ && password.empty();
 }
 
 const MemberStat* ArchiveReader::Find(std::string_view name) const {
@@ -156,9 +200,13 @@ const MemberStat* ArchiveReader::Find(std::string_view name) const {
   return found == byName_.end() ? nullptr : &members_[found->second];
 }
 
+void ArchiveReader::RequirePassword() const {
+  if (locked_) PasswordRefused(path_, false);
+}
+
 std::uint64_t ArchiveReader::Read(const MemberStat& member, const MemberSink& sink,
                                   std::optional<std::uint64_t> limit) const {
-  if (member.encrypted) Damaged(path_, "member " + Quote(member.name) + " is encrypted");
+  if (member.encrypted) RequirePassword();
   if (!zip_compression_method_supported(member.method, 0))
     Damaged(path_, "member " + Quote(member.name) + " uses compression method " +
                        std::to_string(member.method) + ", which cannot be read");

@@ -5,6 +5,11 @@
 // and an archive with more members than the limit is refused before any is listed. A member is read in
 // pieces: no size the archive declares is allocated, a member that yields more bytes than it declares stops
 // one byte past the claim, and a member read to its end must match its declared size and its CRC-32.
+//
+// Encrypted members (AES, as the zip control writes them with a password) are read with the password the
+// archive was opened with. Without one, or with a wrong one, they fail with kArchivePassword, never with
+// kDamagedArchive: a locked backup is not a damaged one. The password is tried on the first encrypted
+// member as soon as the archive is opened, so a wrong one is refused before anything is read or written.
 #pragma once
 
 #include <zip.h>
@@ -25,6 +30,12 @@ namespace vela::zip {
 
 // Opens an archive for reading. Null, with the failure's number and text, when it cannot be opened.
 Archive OpenArchive(const std::filesystem::path& path, std::int32_t& number, std::string& why);
+
+// Sets `password` (when not empty) as the archive's password and checks it on the first encrypted member:
+// kArchivePassword when it does not open that member, or when there is such a member and no password.
+// Returns whether any member is encrypted. An encryption method libzip cannot read is kDamagedArchive.
+bool UsePassword(zip_t* archive, const std::filesystem::path& archivePath, const std::string& password,
+                 bool passwordRequired = true);
 
 // Receives the bytes of a member piece by piece.
 using MemberSink = std::function<void(const char* data, std::size_t size)>;
@@ -49,15 +60,23 @@ struct MemberStat {
 
 class ArchiveReader {
  public:
-  explicit ArchiveReader(std::filesystem::path path, const UnpackLimits& limits = {});
+  // An archive with encrypted members opens without a password too (its names and sizes can be listed);
+  // reading such a member then fails with kArchivePassword. A wrong password fails here.
+  explicit ArchiveReader(std::filesystem::path path, const UnpackLimits& limits = {},
+                         const std::string& password = {});
 
   const std::filesystem::path& Path() const noexcept { return path_; }
   const std::vector<MemberStat>& Members() const noexcept { return members_; }
   // The member of that name (without regard to case), or nullptr.
   const MemberStat* Find(std::string_view name) const;
+  // Members are encrypted, and no password was given to read them.
+  bool Locked() const noexcept { return locked_; }
+  bool Encrypted() const noexcept { return encrypted_; }
+  // Fails with kArchivePassword when the archive is locked.
+  void RequirePassword() const;
 
-  // Streams a member into `sink` (StreamMember). An encrypted member, or one whose compression method
-  // cannot be read, fails with kDamagedArchive.
+  // Streams a member into `sink` (StreamMember). A member whose compression method cannot be read fails
+  // with kDamagedArchive; an encrypted one of a locked archive with kArchivePassword.
   std::uint64_t Read(const MemberStat& member, const MemberSink& sink,
                      std::optional<std::uint64_t> limit = std::nullopt) const;
   // Copies a member, or its first `limit` bytes, into a new private file at `target`.
@@ -70,6 +89,8 @@ class ArchiveReader {
   std::vector<MemberStat> members_;
   std::unordered_map<std::string, std::size_t> byName_;  // upper-cased name -> first member of that name
   mutable std::vector<char> buffer_;
+  bool encrypted_ = false;
+  bool locked_ = false;
 };
 
 }  // namespace vela::zip

@@ -114,8 +114,6 @@ class Unpacker {
       zip_stat_t stat;
       if (zip_stat_index(archive, index, 0, &stat) != 0)
         Damaged("member " + Quote(member.name) + ": " + zip_strerror(archive));
-      if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 && stat.encryption_method != ZIP_EM_NONE)
-        Damaged("member " + Quote(member.name) + " is encrypted");
       if (!member.folder && (stat.valid & ZIP_STAT_COMP_METHOD) != 0 &&
           !zip_compression_method_supported(stat.comp_method, 0))
         Damaged("member " + Quote(member.name) + " uses compression method " +
@@ -260,6 +258,7 @@ UnzipOutcome UnzipControl::Unpack() {
   if (archivePath_.empty()) throw Error(kInvalidArgument, kSource, "No backup file was given to unpack");
   if (destination_.empty()) throw Error(kInvalidArgument, kSource, "No folder was given to unpack into");
   Unpacker unpacker(*events_, drive_, limits_, archivePath_, destination_);
+  encrypted_ = false;
   Archive archive;
   for (int prompts = 0;;) {
     std::int32_t number = 0;
@@ -271,6 +270,7 @@ UnzipOutcome UnzipControl::Unpack() {
       throw Error(number, kSource, why);
     if (!AskForDisk(*events_, 0)) return UnzipOutcome::kStopped;
   }
+  encrypted_ = UsePassword(archive.get(), archivePath_, password_);
   std::vector<Member> members = unpacker.Plan(archive.get());
   try {
     unpacker.Unpack(archive.get(), members);

@@ -4,8 +4,10 @@
 // then Unpack(). Everything runs on the caller's thread inside Unpack().
 //
 // An archive is untrusted input. Before anything is written, every member name is checked (MemberName.h):
-// absolute names, drive letters, backslashes, ".." parts, symbolic links and other special files, encrypted
-// members and unknown compression methods refuse the whole archive. Files are then created through folder
+// absolute names, drive letters, backslashes, ".." parts, symbolic links and other special files, and
+// unknown compression or encryption methods refuse the whole archive. Encrypted members are read with the
+// password set (SetPassword); an archive with such members and no password, or a wrong one, is refused
+// with kArchivePassword before anything is written. Files are then created through folder
 // handles opened without following symbolic links, so nothing already in the destination can redirect a
 // write outside it. Members are streamed in 1 MiB pieces; none is held whole in memory.
 //
@@ -83,6 +85,9 @@ class UnzipControl {
   const std::filesystem::path& Destination() const { return destination_; }
   // Tests lower the limits instead of crafting 100,000 members.
   void SetLimits(const UnpackLimits& limits) { limits_ = limits; }
+  void SetPassword(std::string password) { password_ = std::move(password); }
+  // After Unpack: whether the archive's members were encrypted.
+  bool Encrypted() const { return encrypted_; }
 
   UnzipOutcome Unpack();
 
@@ -92,6 +97,8 @@ class UnzipControl {
   std::filesystem::path archivePath_;
   std::filesystem::path destination_;
   UnpackLimits limits_;
+  std::string password_;
+  bool encrypted_ = false;
 };
 
 }  // namespace vela::zip

@@ -491,6 +491,12 @@ ZipControl::Attempt ZipControl::PackOnce(const std::vector<Member>& members) {
     if (level_ == 0) zip_set_file_compression(zip.get(), entry, ZIP_CM_STORE, 0);
     zip_file_set_external_attributes(zip.get(), entry, 0, ZIP_OPSYS_UNIX,
                                      static_cast<zip_uint32_t>(S_IFREG | 0644) << 16);
+    // A member already deflated by us is encrypted as it is: libzip only adds its AES layer on top.
+    if (!password_.empty() &&
+        zip_file_set_encryption(zip.get(), entry, ZIP_EM_AES_256, password_.c_str()) != 0)
+      throw Error(kGeneralFailure, kSource,
+                  "Cannot encrypt the member " + Quote(member.name) + " of the archive " + archive + ": " +
+                      zip_strerror(zip.get()));
   }
 
   if (zip_close(zip.get()) == 0) {

@@ -4,10 +4,13 @@
 // files, then Pack(). Everything runs on the caller's thread inside Pack(), which raises the events from
 // there; worker threads only compress. A control packs once per Pack() call and may be reused.
 //
-// Archive: a standard zip (readable by unzip, libzip, every common tool), no password, no encryption. Each
-// file becomes one member named, by default, after the file's name part; no folders are stored. Level 0
-// stores the members; any other level deflates them (see ChunkedDeflate.h for how, and DeflateEffortFor for
-// the speed chosen for each level). Member names are UTF-8.
+// Archive: a standard zip (readable by unzip, libzip, every common tool). Each file becomes one member
+// named, by default, after the file's name part; no folders are stored. Level 0 stores the members; any
+// other level deflates them (see ChunkedDeflate.h for how, and DeflateEffortFor for the speed chosen for
+// each level). Member names are UTF-8. With a password (SetPassword), every member's data is encrypted with
+// AES-256 as WinZip AE-2 defines it (libzip's own encryption over OpenSSL; 7-Zip, bsdtar and libzip read
+// it): the deflated or stored bytes pass through libzip's encryption layer as they stream, so memory stays
+// as flat as without. Names, sizes and times stay readable, as zip keeps them outside the encrypted data.
 //
 // Events (all arguments by reference; the control reads back the ones it names):
 //   MajorStatus(item, progress, stop)   item = the member being packed, progress = percent of all the bytes
@@ -93,6 +96,8 @@ class ZipControl {
   const std::filesystem::path& ArchivePath() const { return archivePath_; }
   void SetFileList(std::string_view list) { files_ = ParseFileList(list); }
   void SetFiles(std::vector<std::filesystem::path> files) { files_ = std::move(files); }
+  // Empty (the default): no encryption.
+  void SetPassword(std::string password) { password_ = std::move(password); }
 
   // Forces the removable-media behaviour on or off instead of asking the drive.
   void SetRemovableMedia(bool removable) { removable_ = removable; }
@@ -125,6 +130,7 @@ class ZipControl {
   std::optional<bool> removable_;
   std::filesystem::path archivePath_;
   std::vector<std::filesystem::path> files_;
+  std::string password_;
 };
 
 }  // namespace vela::zip

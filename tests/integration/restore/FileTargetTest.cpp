@@ -128,7 +128,7 @@ TEST_F(FileTarget, ADamagedDirectCopyIsRefusedBeforeItReplacesAnything) {
   for (const std::string password : {"", "pa55"}) {
     SCOPED_TRACE(password);
     MakeBackup(bmDirectCopy, password);
-    ASSERT_TRUE(VerifyBackup(archive_, {}, {}, password).Sound());
+    ASSERT_TRUE(VerifyBackup(archive_, {}, {}, {}, password).Sound());
     DamagePages();
     MakeExistingTarget(password);
     std::string connection = FileDatabase(target_);
@@ -138,7 +138,7 @@ TEST_F(FileTarget, ADamagedDirectCopyIsRefusedBeforeItReplacesAnything) {
     EXPECT_TRUE(TargetIsMine(password));
     EXPECT_THAT(Named(folder_.path(), ".restoring-"), ::testing::IsEmpty());
 
-    VerifyReport report = VerifyBackup(archive_, {}, {}, password);
+    VerifyReport report = VerifyBackup(archive_, {}, {}, {}, password);
     ASSERT_FALSE(report.Sound());
     EXPECT_EQ(report.problems.at(0).member, kNativeBackupMember);
     EXPECT_THAT(report.problems.at(0).text, HasSubstr("damaged"));

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "Sample.h"
+#include "platform/zip/ArchiveReader.h"
 #include "support/Databases.h"
 #include "support/ServiceDoubles.h"
 #include "support/TempFolder.h"
@@ -68,11 +69,17 @@ long EveryFault(Operation&& operation, Check&& check) {
   }
 }
 
-// A text backup, and a direct copy plain and restored under a password (written through the engine into a
-// keyed file).
+// A text backup, plain and of a protected database (its members encrypted with the database's password), and
+// a direct copy plain and restored under a password (written through the engine into a keyed file).
 struct Case {
   BackupModeEnum mode;
   std::string password;
+  // The source is protected by the password: its text backup is encrypted.
+  std::string Source(const std::string& path) const {
+    const std::string plain = testing::FileDatabase(path);
+    return password.empty() || mode == bmDirectCopy ? plain
+                                                    : plain + ";Jet OLEDB:Database Password=" + password;
+  }
   friend void PrintTo(const Case& c, std::ostream* out) {
     *out << c.mode << (c.password.empty() ? "" : "+password");
   }
@@ -81,9 +88,10 @@ struct Case {
 class FaultCountdown : public ::testing::TestWithParam<Case> {};
 
 TEST_P(FaultCountdown, ASaveThatCannotWriteKeepsTheEarlierBackup) {
-  if (!GetParam().password.empty()) GTEST_SKIP() << "the password only changes the restore";
+  if (!GetParam().password.empty() && GetParam().mode == bmDirectCopy)
+    GTEST_SKIP() << "the password only changes the restore";
   TempFolder folder;
-  const std::string source = FileDatabase(folder / "source.db");
+  const std::string source = GetParam().Source(folder / "source.db");
   cli::MakeSampleDatabase(source, 300);
   const std::filesystem::path archive = folder.path() / "backup.vbk";
   { std::ofstream(archive) << "earlier backup"; }
@@ -100,12 +108,13 @@ TEST_P(FaultCountdown, ASaveThatCannotWriteKeepsTheEarlierBackup) {
       });
   EXPECT_GT(points, 5);
   EXPECT_NE(ReadFile(archive), "earlier backup");
+  EXPECT_EQ(zip::ArchiveReader(archive).Encrypted(), !GetParam().password.empty());
   std::cout << "save: " << points << " fault points, each clean\n";
 }
 
 TEST_P(FaultCountdown, ARestoreThatCannotWriteKeepsTheTarget) {
   TempFolder folder;
-  const std::string source = FileDatabase(folder / "source.db");
+  const std::string source = GetParam().Source(folder / "source.db");
   cli::MakeSampleDatabase(source, 300);
   const std::string archive = folder / "backup.vbk";
   {
@@ -138,7 +147,8 @@ TEST_P(FaultCountdown, ARestoreThatCannotWriteKeepsTheTarget) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FaultCountdown,
-                         ::testing::Values(Case{bmCompressedTextFile, ""}, Case{bmDirectCopy, ""},
+                         ::testing::Values(Case{bmCompressedTextFile, ""},
+                                           Case{bmCompressedTextFile, "s3cret"}, Case{bmDirectCopy, ""},
                                            Case{bmDirectCopy, "s3cret"}),
                          [](const auto& info) {
                            const std::string mode = info.param.mode == bmDirectCopy ? "DirectCopy" : "Text";

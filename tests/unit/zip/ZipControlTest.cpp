@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/zip/ArchiveReader.h"
 #include "unit/zip/ZipTestSupport.h"
 
 namespace vela::zip::test {
@@ -220,6 +221,76 @@ TEST(FileList, ParsesTheQuotedListAndRefusesAnythingElse) {
   EXPECT_TRUE(ParseFileList("").empty());
   for (std::string bad : {"/w/a", "\"/w/a\" x", "\"/w/a", "\"\""}) {
     EXPECT_THROW(ParseFileList(bad), Error) << bad;
+  }
+}
+
+// With a password every member is AES-256 (WinZip AE-2): nothing of the files shows in the archive's bytes,
+// our reader and the unzip control read it back only with that password, refusing none or a wrong one with
+// kArchivePassword before anything is written, and an independent reader (bsdtar, 7-Zip) opens it too.
+TEST_F(ZipControlTest, AnEncryptedArchiveOpensOnlyWithItsPassword) {
+  for (int level : {9, 0}) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    ZipControl control = Control(nullptr);
+    control.SetCompressionLevel(level);
+    control.SetPassword("Ox8 Treasure");
+    ASSERT_EQ(control.Pack(), ZipOutcome::kCompleted);
+    const std::string raw = ReadFile(archive);
+    EXPECT_EQ(raw.find("small text"), std::string::npos);
+    EXPECT_EQ(raw.find(big.substr(100'000, 64)), std::string::npos);
+    {
+      // The AE-2 extra field (0x9901): vendor version 2, "AE", strength 3 (AES-256), method.
+      const std::string field = std::string("\x01\x99\x07\x00\x02\x00", 6) + "AE\x03";
+      EXPECT_NE(raw.find(field), std::string::npos);
+    }
+
+    ArchiveReader locked(archive);
+    EXPECT_TRUE(locked.Locked());
+    EXPECT_EQ(locked.Members().size(), 3u);
+    EXPECT_EQ(Failure([&] { locked.Read(locked.Members()[2], [](const char*, std::size_t) {}); }).Number(),
+              kArchivePassword);
+    EXPECT_EQ(Failure([&] { ArchiveReader(archive, {}, "wrong"); }).Number(), kArchivePassword);
+    ArchiveReader reader(archive, {}, "Ox8 Treasure");
+    std::string text;
+    reader.Read(*reader.Find("Ünïcode name.txt"),
+                [&](const char* data, std::size_t size) { text.append(data, size); });
+    EXPECT_EQ(text, "small text");
+
+    for (const char* password : {"", "wrong"}) {
+      UnzipControl unzip;
+      unzip.SetArchivePath(archive);
+      unzip.SetDestination(folder.path() / "out");
+      unzip.SetPassword(password);
+      const Error refused = Failure([&] { unzip.Unpack(); });
+      EXPECT_EQ(refused.Number(), kArchivePassword) << refused.Description();
+      EXPECT_FALSE(fs::exists(folder.path() / "out"));
+    }
+    UnzipControl unzip;
+    unzip.SetArchivePath(archive);
+    unzip.SetDestination(folder.path() / "out");
+    unzip.SetPassword("Ox8 Treasure");
+    ASSERT_EQ(unzip.Unpack(), UnzipOutcome::kCompleted);
+    EXPECT_TRUE(unzip.Encrypted());
+    EXPECT_EQ(ReadFile(folder.path() / "out" / "big.dat"), big);
+    EXPECT_EQ(ReadFile(folder.path() / "out" / "Ünïcode name.txt"), "small text");
+    fs::remove_all(folder.path() / "out");
+
+    const std::string quoted = "'" + archive.string() + "'";
+    const fs::path other = folder.path() / "other.dat";
+    if (std::system("command -v bsdtar >/dev/null 2>&1") == 0) {
+      EXPECT_EQ(std::system(("bsdtar --passphrase 'Ox8 Treasure' -xOf " + quoted + " big.dat >'" +
+                             other.string() + "'")
+                                .c_str()),
+                0);
+      EXPECT_EQ(ReadFile(other), big);
+    }
+    if (std::system("command -v 7z >/dev/null 2>&1") == 0) {
+      EXPECT_EQ(std::system(
+                    ("7z e -so '-pOx8 Treasure' " + quoted + " big.dat >'" + other.string() + "' 2>/dev/null")
+                        .c_str()),
+                0);
+      EXPECT_EQ(ReadFile(other), big);
+    }
+    fs::remove(other);
   }
 }
 

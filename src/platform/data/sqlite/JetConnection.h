@@ -31,6 +31,7 @@ class JetConnection final : public Connection {
   ~JetConnection() override;
 
   std::string ConnectionString() const override;
+  std::string LoginConnectionString() const override { return connectionString_; }
   std::string Provider() const override { return kProviderName; }
   bool IsOpen() const override { return db_ != nullptr; }
   void Close() override;
