@@ -63,7 +63,14 @@ bool Restorer::MayReplaceTarget(const std::string& connectionString, const std::
 }
 
 std::string Restorer::NewAside(const std::string& connectionString) {
-  std::vector<std::string> removed = RemoveLeftovers(connectionString);
+  // Clearing up is no part of the restore: a server that cannot be reached now is named by the step that
+  // needs it (or the restore is refused before it reaches one).
+  std::vector<std::string> removed;
+  try {
+    removed = RemoveLeftovers(connectionString);
+  } catch (const Error&) {
+    removed.clear();
+  }
   for (std::string& folder : WorkFolder::RemoveLeftovers(utils())) removed.push_back(std::move(folder));
   if (!removed.empty()) {
     std::string list;
