@@ -26,7 +26,8 @@ int RunVerify(const VerifyOptions& options) {
                   << std::flush;
       },
       options.noData, ArchivePassword(options.archivePasswordFile, options.file, {}, true),
-      options.passwordFile.empty() ? std::string() : ReadPasswordFile(options.passwordFile, "--password-file"));
+      options.passwordFile.empty() ? std::string()
+                                   : ReadPasswordFile(options.passwordFile, "--password-file"));
   if (bar) std::cerr << "\r\x1b[K" << std::flush;
   auto print_notes = [&] {
     for (const std::string& note : report.notes) std::cout << "  note: " << Printable(note) << "\n";

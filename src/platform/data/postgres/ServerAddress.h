@@ -37,9 +37,9 @@ std::string CatalogDatabase(std::string_view initialCatalog);
 // Every database name the provider sends the server passes here.
 void CheckDatabaseName(std::string_view name, std::string_view statement = {});
 
-// Reads the connection string; a database name the server would cut short is refused (CheckDatabaseName). "Data Source" is a host, "host,port", or "(local)" / "Local" / this
-// computer's name, optionally followed by "\" and an instance name (an instance name of digits names
-// the port).
+// Reads the connection string; a database name the server would cut short is refused (CheckDatabaseName).
+// "Data Source" is a host, "host,port", or "(local)" / "Local" / this computer's name, optionally followed by
+// "\" and an instance name (an instance name of digits names the port).
 ServerAddress ReadServerAddress(std::string_view connectionString);
 
 // The connection string a "postgresql://" (or "postgres://") URL names, its items read as libpq reads

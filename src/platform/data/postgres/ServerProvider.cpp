@@ -337,8 +337,9 @@ ProviderEntry ServerProviderEntry() {
   entry.engine = dpSQLServer;
   entry.passwordKeys = {"Password", "Pwd"};
   // "Role" is the role a restore runs as (the restore adds it to the connection of the database it builds).
-  entry.knownKeys = {"Provider", "Data Source", "Server", "Initial Catalog", "Database", "UserID",
-                     "User ID",  "UID",         "Password", "Pwd",          "Persist Security Info", "Role"};
+  entry.knownKeys = {
+      "Provider", "Data Source", "Server", "Initial Catalog",       "Database", "UserID", "User ID",
+      "UID",      "Password",    "Pwd",    "Persist Security Info", "Role"};
   entry.columnLimits = {kLargestNumericPrecision, kLargestTextLength, 0};  // a bytea has no length
   entry.open = &OpenServerConnection;
   entry.create = &CreateNamedDatabase;
