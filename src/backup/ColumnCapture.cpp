@@ -62,6 +62,10 @@ void Saver::SaveColumns(TableEntry& entry, const Table& table, Connection& conne
         at();
         const Value& autoincrement = catalogColumn->properties["Autoincrement"];
         column.autoincrement.value = !autoincrement.IsNullOrEmpty() && autoincrement.AsBool();
+        // Values given out and deleted since are not given again: the next one travels with the column.
+        if (const Value& seed = catalogColumn->properties["Seed"];
+            *column.autoincrement.value && !seed.IsNullOrEmpty())
+          column.seed.value = seed.AsInt();
         at();
         const Value& defaultExpression = catalogColumn->properties["Default"];
         if (!defaultExpression.IsEmpty()) column.defaultExpression = defaultExpression.AsText();

@@ -70,10 +70,11 @@ std::string WithSeparator(std::string text, const std::string& separator) {
 
 }  // namespace
 
-bool Saver::SaveData(const std::string& tableName, Connection& connection, const std::string& dataFilePath,
+bool Saver::SaveData(const Table& table, Connection& connection, const std::string& dataFilePath,
                      std::int32_t progress) {
   return Trapped("SaveData", [&](Procedure& at) {
     at();
+    const std::string& tableName = table.name;
     const Utils& utils = operation_.utils();
     // The parameter row that lets new connections in is the live database's own switch, not data.
     std::string filter =
@@ -90,6 +91,16 @@ bool Saver::SaveData(const std::string& tableName, Connection& connection, const
     at();
     rows = connection.OpenRecordset("SELECT * FROM " + BracketName(tableName) + filter, adOpenForwardOnly,
                                     adLockReadOnly, adUseServer);
+    if (rows->FieldCount() != table.columns.size()) {
+      // The rows carry fields the table's columns do not list (columns the engine computes): the data file
+      // holds the listed columns alone, field by field as the document names them.
+      rows->Close();
+      std::string list;
+      for (const Column& column : table.columns)
+        list += (list.empty() ? "" : ", ") + BracketName(column.name);
+      rows = connection.OpenRecordset("SELECT " + list + " FROM " + BracketName(tableName) + filter,
+                                      adOpenForwardOnly, adLockReadOnly, adUseServer);
+    }
     at();
     backupfile::TableDataFileWriter file(dataFilePath, static_cast<std::uint32_t>(recordCount));
 

@@ -136,7 +136,7 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
         element.fileName = utils.NamePart(dataFilePath);
         at();
         bool saved = AllowDataSaving(entry.name, doNotSaveDataTables);
-        if (saved) SaveData(entry.name, connection, dataFilePath, progress);
+        if (saved) SaveData(table, connection, dataFilePath, progress);
         if (!operation_.Cancelled()) {
           // A table whose rows are not saved has its file name in the document, but no file to pack.
           if (saved) fileList += zip::QuoteFileListEntry(dataFilePath);
@@ -147,7 +147,8 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       // Views, triggers and what else the elements above cannot say travel in the engine's own SQL.
       if (!operation_.Cancelled()) {
         at();
-        document->engineObjects = {connection.Provider(), catalog->ListEngineObjects()};
+        document->engineObjects = {connection.Provider(), catalog->ListEngineObjects(),
+                                   catalog->ListEngineSettings()};
       }
     }
 

@@ -47,7 +47,7 @@ class Saver {
   void SaveKeys(backupfile::TableEntry& entry, const data::Table& table, data::Connection& connection);
   // Data capture: the table's rows into its table data file, with progress every 100 rows and a notice
   // for rows that look corrupted.
-  bool SaveData(const std::string& tableName, data::Connection& connection, const std::string& dataFilePath,
+  bool SaveData(const data::Table& table, data::Connection& connection, const std::string& dataFilePath,
                 std::int32_t progress);
 
   Operation& operation_;

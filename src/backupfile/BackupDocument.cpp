@@ -71,6 +71,7 @@ ColumnEntry ReadColumn(xml::Element element, const std::string& table) {
   column.numericScale = reader.Number(doc::kNumericScale);
   column.nullable = reader.Boolean(doc::kNullable);
   column.autoincrement = reader.Boolean(doc::kAutoincrement);
+  column.seed = reader.Number(doc::kSeed);
   column.defaultValue = reader.Optional(doc::kDefaultValue);
   column.defaultExpression = reader.Optional(doc::kDefault);
   return column;
@@ -159,6 +160,11 @@ BackupDocument ReadBackupDocument(const xml::Document& document) {
       EngineObjectsEntry& entry = result.engineObjects.emplace();
       entry.provider = group.Attribute(doc::kProvider).value_or("");
       for (xml::Element object : group.Children()) {
+        if (object.NodeName() == doc::kSetting) {
+          Reader reader(object, "setting " + object.Attribute(doc::kName).value_or(""));
+          entry.settings.push_back({reader.Text(doc::kName), reader.Number(doc::kSettingValue).Require()});
+          continue;
+        }
         if (object.NodeName() != doc::kObject) continue;
         entry.objects.push_back(
             {object.Attribute(doc::kKind).value_or(""), object.Attribute(doc::kName).value_or(""),
@@ -202,6 +208,7 @@ void WriteColumn(xml::Element columns, const ColumnEntry& entry, DataProvider so
   SetIf(column, doc::kDefaultValue, entry.defaultValue);
   if (entry.autoincrement.value)
     SetBoolean(column, doc::kAutoincrement, *entry.autoincrement.value, source == dpSQLServer);
+  SetIf(column, doc::kSeed, entry.seed.value);
   SetIf(column, doc::kDefault, entry.defaultExpression);
 }
 
@@ -260,7 +267,8 @@ void WriteBackupDocument(const BackupDocument& document, DataProvider source, co
     xml::Element tables = root.AppendChild(root.CreateElement(doc::kTables));
     for (const TableEntry& entry : group) WriteTable(tables, entry, source);
   }
-  if (document.engineObjects && !document.engineObjects->objects.empty()) {
+  if (document.engineObjects &&
+      (!document.engineObjects->objects.empty() || !document.engineObjects->settings.empty())) {
     xml::Element group = root.AppendChild(root.CreateElement(doc::kEngineObjects));
     group.SetAttribute(doc::kProvider, document.engineObjects->provider);
     for (const data::EngineObject& object : document.engineObjects->objects) {
@@ -270,6 +278,11 @@ void WriteBackupDocument(const BackupDocument& document, DataProvider source, co
       if (!object.table.empty()) element.SetAttribute(doc::kObjectTable, object.table);
       if (!object.detail.empty()) element.SetAttribute(doc::kDetail, object.detail);
       element.SetAttribute(doc::kSql, object.sql);
+    }
+    for (const data::EngineSetting& setting : document.engineObjects->settings) {
+      xml::Element element = group.AppendChild(group.CreateElement(doc::kSetting));
+      element.SetAttribute(doc::kName, setting.name);
+      element.SetAttribute(doc::kSettingValue, std::to_string(setting.value));
     }
   }
   xml.Save(path);

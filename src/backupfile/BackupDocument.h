@@ -20,11 +20,14 @@
 //               Column  Name RelatedColumn
 //     EngineObjects  Provider                                     (optional: only when there are some)
 //       Object  Kind Name Table Detail SQL                        (data::EngineObject)
+//       Setting  Name Value                                       (optional: data::EngineSetting)
 //
 // EngineObjects carries, in the source engine's own SQL, what the elements above cannot say: views,
 // triggers, indexes over expressions or part of the rows, table definitions with checks, collations or
 // engine options. A restore into the same provider makes them after the tables, rows and keys; a reader
-// that does not know the element passes over it.
+// that does not know the element passes over it. Setting carries a number the engine keeps for the whole
+// database (a file's user_version and application_id): a typed value, never SQL, that the same provider
+// sets again.
 //
 // Numbers are decimal integers; Booleans are written as True / False or -1 / 0 and read as a number
 // (non-zero is true) or those words. The writer gives Nullable (and, from file databases, Autoincrement)
@@ -84,6 +87,7 @@ inline constexpr const char* kFlags = "Flags";
 inline constexpr const char* kNullable = "Nullable";
 inline constexpr const char* kDefaultValue = "DefaultValue";
 inline constexpr const char* kAutoincrement = "Autoincrement";
+inline constexpr const char* kSeed = "Seed";
 inline constexpr const char* kDefault = "Default";
 
 inline constexpr const char* kClustered = "Clustered";
@@ -104,6 +108,8 @@ inline constexpr const char* kKind = "Kind";
 inline constexpr const char* kObjectTable = "Table";
 inline constexpr const char* kDetail = "Detail";
 inline constexpr const char* kSql = "SQL";
+inline constexpr const char* kSetting = "Setting";
+inline constexpr const char* kSettingValue = "Value";
 }  // namespace doc
 
 // Where a value came from, for the failure text: "table Orders, column Price".
@@ -128,6 +134,7 @@ struct ColumnEntry {
   int dataType = 0;
   Attribute<std::int64_t> defineSize, precision, numericScale;
   Attribute<bool> nullable, autoincrement;
+  Attribute<std::int64_t> seed;  // optional: an autoincrement column's next value, where the source keeps it
   std::optional<std::string> defaultValue;       // "DefaultValue": the value the column defaults to
   std::optional<std::string> defaultExpression;  // "Default": the engine's default expression
   // Written for information only; the reader leaves them empty.
@@ -173,6 +180,7 @@ struct TableEntry {
 struct EngineObjectsEntry {
   std::string provider;  // the provider whose SQL the objects are
   std::vector<data::EngineObject> objects;
+  std::vector<data::EngineSetting> settings;
 };
 
 // An engine object as people are told of it: "view Adults", "table Customer (CHECK, COLLATE NOCASE)",
@@ -187,7 +195,7 @@ struct BackupDocument {
       monetaryThousandSeparator;
   // Each child of the document element: the save writes one, "Tables".
   std::vector<std::vector<TableEntry>> groups;
-  std::optional<EngineObjectsEntry> engineObjects;  // written only when it holds objects
+  std::optional<EngineObjectsEntry> engineObjects;  // written only when it holds objects or settings
 };
 
 // Writes `document` as the backup document at `path`, each group as a "Tables" element. `source` is the

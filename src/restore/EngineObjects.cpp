@@ -18,33 +18,45 @@ constexpr std::int32_t kInformationOk = 64;
 void Restorer::RestoreEngineObjects(const backupfile::BackupDocument& document, data::Connection& connection,
                                     data::Catalog& catalog) {
   Trapped("RestoreEngineObjects", [&](Procedure& at) {
-    if (!document.engineObjects || document.engineObjects->objects.empty()) return;
+    if (!document.engineObjects ||
+        (document.engineObjects->objects.empty() && document.engineObjects->settings.empty()))
+      return;
     const backupfile::EngineObjectsEntry& entry = *document.engineObjects;
     // Another engine reads none of this SQL: everything is left out, and said so.
     const bool sameEngine = entry.provider == connection.Provider();
     const auto count = static_cast<std::int64_t>(entry.objects.size());
     std::int64_t index = 0;
     std::string leftOut;
+    // Whether the target made the object (or took the setting); the target refusing it leaves it out, a
+    // disk that fails under it ends the restore, since what it was writing may be gone with the object.
+    auto made = [&](const auto& apply) {
+      try {
+        at();
+        apply();
+        return true;
+      } catch (const Error& error) {
+        if (error.Number() == kDiskFull || error.Number() == kPathAccess || error.Number() == kOutOfMemory)
+          throw;
+        utils().RecordError(error.Number(), "VelaBackup.RestoreEngineObjects", error.Description(),
+                            static_cast<std::int32_t>(at.Line()), 0);
+        return false;
+      }
+    };
     for (const data::EngineObject& object : entry.objects) {
       if (operation_.Cancelled()) return;
       if (sameEngine) {
         at();
         operation_.RaiseUpdateProgress(static_cast<std::int32_t>(RoundHalfEven(index++ * 100, count)),
                                        GetMessageText(1, object.name));
-        try {
-          at();
-          catalog.ApplyEngineObject(object);
-          continue;
-        } catch (const Error& error) {
-          // The target refusing the object's SQL leaves the object out; a disk that fails under it ends
-          // the restore, since what it was writing may be gone with the object.
-          if (error.Number() == kDiskFull || error.Number() == kPathAccess || error.Number() == kOutOfMemory)
-            throw;
-          utils().RecordError(error.Number(), "VelaBackup.RestoreEngineObjects", error.Description(),
-                              static_cast<std::int32_t>(at.Line()), 0);
-        }
+        if (made([&] { catalog.ApplyEngineObject(object); })) continue;
       }
       leftOut += "\n" + backupfile::DescribeEngineObject(object);
+    }
+    // The database's own settings are numbers, set through the provider; another engine keeps none.
+    for (const data::EngineSetting& setting : entry.settings) {
+      if (operation_.Cancelled()) return;
+      if (sameEngine && made([&] { catalog.ApplyEngineSetting(setting); })) continue;
+      leftOut += "\nsetting " + setting.name + " = " + std::to_string(setting.value);
     }
     if (leftOut.empty()) return;
     at();

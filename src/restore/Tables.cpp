@@ -161,6 +161,9 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
           }
           numbered = numbered || autoincrement;
           property.value = autoincrement;
+        } else if (property.name == "Seed" && m_Provider == dpAccess && stored.seed.value &&
+                   stored.autoincrement.value.value_or(false)) {
+          property.value = *stored.seed.value;
         } else if (property.name == "Nullable") {
           if (m_Provider == dpSQLServer && ColumnHasPK(entry, stored.name)) {
             property.value = false;

@@ -104,6 +104,13 @@ struct EngineObject {
   std::string sql;     // the engine's statement that makes it
 };
 
+// A number the engine keeps for the database as a whole rather than for one of its objects (a file's
+// "user_version", which applications use to track their schema's migrations, and "application_id").
+struct EngineSetting {
+  std::string name;
+  std::int64_t value = 0;
+};
+
 class Catalog {
  public:
   virtual ~Catalog() = default;
@@ -140,6 +147,11 @@ class Catalog {
   // keys: a table definition is applied to the table of that name (its rows, indexes and triggers stay);
   // the others are made anew. Fails with kNotSupported where the provider has no engine objects.
   virtual void ApplyEngineObject(const EngineObject& object);
+
+  // The database's own settings that differ from a new database's, and setting one of them on a database
+  // of the same provider. Fails with kNotSupported for a name the provider does not carry.
+  virtual std::vector<EngineSetting> ListEngineSettings() { return {}; }
+  virtual void ApplyEngineSetting(const EngineSetting& setting);
 };
 
 }  // namespace vela::data

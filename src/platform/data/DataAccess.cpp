@@ -53,6 +53,10 @@ void Catalog::ApplyEngineObject(const EngineObject& object) {
   throw Error(kNotSupported, kSourceData, "This provider cannot make the " + object.kind + " " + object.name);
 }
 
+void Catalog::ApplyEngineSetting(const EngineSetting& setting) {
+  throw Error(kNotSupported, kSourceData, "This provider keeps no setting " + setting.name);
+}
+
 namespace {
 
 const ProviderEntry* FindProvider(std::string_view providerName) {

@@ -110,7 +110,8 @@ TEST_F(BackupDocumentTest, AWrittenDocumentKeepsItsFormAndReadsBack) {
   key.deleteRule.value = 1;
   key.relatedTable = "Customers";
   key.columns.push_back({"Id", "CustomerId"});
-  document.engineObjects = {"Microsoft.Jet.OLEDB.4.0", {{"view", "V", "", "", "CREATE VIEW V AS SELECT 1"}}};
+  document.engineObjects = {
+      "Microsoft.Jet.OLEDB.4.0", {{"view", "V", "", "", "CREATE VIEW V AS SELECT 1"}}, {}};
 
   auto written = [&](DataProvider source) {
     const std::string path = folder_ / ("written" + std::to_string(source));

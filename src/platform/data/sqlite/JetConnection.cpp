@@ -12,7 +12,6 @@ namespace {
 
 constexpr std::int64_t kBatchRows = 20000;  // rows per transaction when rows are added one by one
 constexpr int kOpenBusyMilliseconds = 2000;
-constexpr int kApplicationId = 0x56454C41;  // "VELA": marks files made by this provider
 
 }  // namespace
 

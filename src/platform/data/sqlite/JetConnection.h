@@ -23,6 +23,7 @@ namespace vela::data::sqlite {
 
 inline constexpr const char* kProviderName = "Microsoft.Jet.OLEDB.4.0";
 inline constexpr const char* kPasswordKey = "Jet OLEDB:Database Password";
+inline constexpr int kApplicationId = 0x56454C41;  // "VELA": marks files made by this provider
 
 class JetConnection final : public Connection {
  public:

@@ -38,6 +38,8 @@ class JetCatalog final : public Catalog {
   Properties NewColumnProperties() const override { return connection_.Schema().NewColumnProperties(); }
   std::vector<EngineObject> ListEngineObjects() override { return Schema().ListEngineObjects(); }
   void ApplyEngineObject(const EngineObject& object) override { Schema().ApplyEngineObject(object); }
+  std::vector<EngineSetting> ListEngineSettings() override { return Schema().ListEngineSettings(); }
+  void ApplyEngineSetting(const EngineSetting& setting) override { Schema().ApplyEngineSetting(setting); }
 
  private:
   JetSchema& Schema() {

@@ -47,11 +47,13 @@ inline constexpr const char* kPropertiesTable = "MSysVelaProperties";
 struct ColumnInfo {
   std::string name;
   ColumnType type;
+  std::string declared;  // the declared type as the table's statement writes it
   bool notNull = false;
   bool rowidAlias = false;     // the table's INTEGER PRIMARY KEY: the engine's row id
   bool autoincrement = false;  // a row id declared AUTOINCREMENT: Jet's autoincrement column
   int primaryKeyPosition = 0;  // 1-based place in the engine's primary key, 0 when not in it
   std::optional<std::string> engineDefault;
+  bool defaultRewritten = false;  // this provider would write the engine default otherwise
   Value jetDefault;   // Empty when the column has no default
   Value description;  // Empty when none
 };
@@ -95,6 +97,9 @@ class JetSchema {
   // Objects the catalog cannot describe (see Catalog::ListEngineObjects), and making them again.
   std::vector<EngineObject> ListEngineObjects();
   void ApplyEngineObject(const EngineObject& object);
+  // The header's user_version and application_id where they are not a new file's.
+  std::vector<EngineSetting> ListEngineSettings();
+  void ApplyEngineSetting(const EngineSetting& setting);
 
  private:
   // A change a rebuild makes: a table-level clause to add, replacement texts for columns and constraints.

@@ -157,6 +157,7 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
   for (Raw& raw : raws) {
     ColumnInfo& c = raw.column;
     c.type = TypeFromDeclaration(raw.declared);
+    c.declared = raw.declared;
     c.primaryKeyPosition = raw.pk;
     c.rowidAlias = !info.isView && !withoutRowid && keyColumns == 1 && raw.pk == 1 &&
                    text::EqualsNoCase(text::Trim(raw.declared), "INTEGER");
@@ -178,8 +179,18 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
     Value engine = property(c.name, "EngineDefault");
     if (!jet.IsNullOrEmpty() && !engine.IsNullOrEmpty() && engine.AsText() == c.engineDefault.value_or("")) {
       if (!jet.AsText().empty()) c.jetDefault = Value(jet.AsText());
-    } else if (c.engineDefault)
+    } else if (c.engineDefault) {
       c.jetDefault = Value(JetDefaultFromEngine(*c.engineDefault));
+      // Another program's default that this provider would write otherwise (CURRENT_TIMESTAMP, local time).
+      auto bare = [](std::string_view text) {
+        text = text::Trim(text);
+        if (text.size() >= 2 && text.front() == '(' && text.back() == ')')
+          text = text.substr(1, text.size() - 2);
+        return std::string(text);
+      };
+      std::optional<std::string> written = EngineDefault(c.jetDefault.AsText(), c.type.type);
+      c.defaultRewritten = !written || bare(*written) != bare(*c.engineDefault);
+    }
     Value description = property(c.name, "Description");
     if (!description.IsNullOrEmpty()) c.description = Value(description.AsText());
     info.columns.push_back(std::move(c));
@@ -228,8 +239,9 @@ std::vector<Catalog::Entry> JetSchema::ListTables() {
 namespace {
 
 // What a table's statement holds beyond its columns and keys, as a list for people ("CHECK, COLLATE
-// NOCASE"); empty when the catalog describes the table whole.
-std::string TableExtras(std::string_view sql) {
+// NOCASE"); empty when the catalog describes the table whole. Declared types and defaults count when this
+// provider would write them otherwise ("DATE" would come back "DATETIME", CURRENT_TIMESTAMP local time).
+std::string TableExtras(std::string_view sql, const TableInfo* info) {
   std::vector<Token> tokens;
   try {
     tokens = Tokenize(sql, Brackets::Engine);
@@ -249,6 +261,10 @@ std::string TableExtras(std::string_view sql) {
     if (t.Is("COLLATE") && i + 1 < tokens.size()) note("COLLATE " + text::ToUpper(tokens[i + 1].text));
     if (t.Is("WITHOUT") && i + 1 < tokens.size() && tokens[i + 1].Is("ROWID")) note("WITHOUT ROWID");
   }
+  for (const ColumnInfo& c : info ? info->columns : std::vector<ColumnInfo>()) {
+    if (!c.rowidAlias && c.declared != DeclarationFor(c.type)) note("declared types");
+    if (c.defaultRewritten) note("defaults");
+  }
   std::string detail;
   for (const std::string& what : found) detail += (detail.empty() ? "" : ", ") + what;
   return detail;
@@ -265,7 +281,7 @@ std::vector<EngineObject> JetSchema::ListEngineObjects() {
     std::string type = s.Text(0), name = s.Text(1), table = s.Text(2), sql = s.Text(3);
     if (IsSystemTable(table) || IsSystemTable(name)) continue;
     if (type == "table") {
-      std::string detail = TableExtras(sql);
+      std::string detail = TableExtras(sql, FindTable(name));
       if (!detail.empty()) tables.push_back({"table", name, table, detail, sql});
     } else if (type == "index") {
       // Indexes over columns alone are in the catalog; those over expressions or part of the rows are not.
@@ -287,6 +303,15 @@ std::vector<EngineObject> JetSchema::ListEngineObjects() {
   }
   for (EngineObject& object : others) tables.push_back(std::move(object));
   return tables;
+}
+
+std::vector<EngineSetting> JetSchema::ListEngineSettings() {
+  std::vector<EngineSetting> settings;
+  if (std::int64_t version = QueryInt(Db(), "PRAGMA user_version"); version != 0)
+    settings.push_back({"user_version", version});
+  if (std::int64_t id = QueryInt(Db(), "PRAGMA application_id"); id != 0 && id != kApplicationId)
+    settings.push_back({"application_id", id});
+  return settings;
 }
 
 std::int64_t JetSchema::NextAutoValue(const TableInfo& table) {

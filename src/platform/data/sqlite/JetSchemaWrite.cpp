@@ -317,18 +317,15 @@ void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
   for (std::size_t i = 0; i < items.size(); ++i) create += (i ? ", " : "") + items[i];
   create += ")" + sql.substr(def.bodyEnd + 1);
   if (!change.definition.empty()) {
-    // The statement's own name gives way to the temporary one: everything from its "(" on is kept.
-    std::optional<TableDef> replacement = ParseCreateTable(change.definition);
-    std::size_t body = change.definition.find('(');
-    if (!replacement || body == std::string::npos)
+    if (!ParseCreateTable(change.definition))
       Refuse(kCommandError, "The definition of the table '" + table.name + "' cannot be read");
-    for (const Token& token : Tokenize(change.definition, Brackets::Engine))
-      if (token.IsPunct('(')) {
-        body = token.begin;
-        break;
-      }
-    create = "CREATE TABLE " + QuoteName(temporary) + " " + change.definition.substr(body);
+    create = change.definition;
   }
+  // A definition from a backup makes the table under its own name, as written: the old table steps aside
+  // under the temporary name and its rows are copied from there. Otherwise the new table is made under the
+  // temporary name and takes the old one's.
+  const bool asWritten = !change.definition.empty();
+  const std::string from = asWritten ? temporary : table.name, to = asWritten ? table.name : temporary;
 
   bool foreignKeys = QueryInt(db, "PRAGMA foreign_keys") != 0;
   // With foreign keys enforced, dropping the old table would act on the rows that refer to it.
@@ -363,24 +360,27 @@ void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
         while (others.Step()) dependents.push_back(others.Text(0));
       }
       ExecAll(db, "DROP TABLE IF EXISTS " + QuoteName(temporary));
-      // A definition from a backup is engine SQL from outside: it makes the temporary table and nothing else.
-      if (change.definition.empty())
+      // A definition from a backup is engine SQL from outside: it makes its own table and nothing else.
+      if (!asWritten) {
         ExecAll(db, create, "table " + table.name);
-      else
-        RunEngineSql(db, {"table", temporary, temporary, change.what, create});
+      } else {
+        ExecAll(db, "ALTER TABLE " + QuoteName(table.name) + " RENAME TO " + QuoteName(temporary));
+        RunEngineSql(db, {"table", table.name, table.name, change.what, create});
+      }
       ExecAll(db,
-              "INSERT INTO " + QuoteName(temporary) + " (" + NameList(columnNames) + ") SELECT " +
-                  NameList(columnNames) + " FROM " + QuoteName(table.name),
+              "INSERT INTO " + QuoteName(to) + " (" + NameList(columnNames) + ") SELECT " +
+                  NameList(columnNames) + " FROM " + QuoteName(from),
               "table " + table.name + (change.what.empty() ? "" : ", " + change.what));
       // A definition that settles conflicts by dropping rows (ON CONFLICT IGNORE or REPLACE) would lose some.
-      const std::int64_t rows = QueryInt(db, "SELECT count(*) FROM " + QuoteName(table.name));
-      const std::int64_t kept = QueryInt(db, "SELECT count(*) FROM " + QuoteName(temporary));
+      const std::int64_t rows = QueryInt(db, "SELECT count(*) FROM " + QuoteName(from));
+      const std::int64_t kept = QueryInt(db, "SELECT count(*) FROM " + QuoteName(to));
       if (kept != rows)
         Refuse(kIntegrityViolation, "The " + (change.what.empty() ? std::string("change") : change.what) +
                                         " cannot be made: it would keep " + std::to_string(kept) +
                                         " of the " + std::to_string(rows) + " rows of '" + table.name + "'");
-      ExecAll(db, "DROP TABLE " + QuoteName(table.name));
-      ExecAll(db, "ALTER TABLE " + QuoteName(temporary) + " RENAME TO " + QuoteName(table.name));
+      ExecAll(db, "DROP TABLE " + QuoteName(from));
+      if (!asWritten)
+        ExecAll(db, "ALTER TABLE " + QuoteName(temporary) + " RENAME TO " + QuoteName(table.name));
       for (const std::string& statement : dependents) ExecAll(db, statement, "table " + table.name);
       if (sequence) {
         Statement update(db, "UPDATE sqlite_sequence SET seq=max(seq, ?2) WHERE name=?1");
@@ -546,6 +546,18 @@ void JetSchema::ApplyEngineObject(const EngineObject& object) {
     Refuse(kNotSupported, "This provider makes no " + object.kind + " (" + object.name + ")");
   RunEngineSql(Db(), object);
   Invalidate();
+}
+
+void JetSchema::ApplyEngineSetting(const EngineSetting& setting) {
+  connection_.CommitBatch();
+  // The header holds each as a signed 32-bit number; the name is one of the two the provider lists, and
+  // only the number is written.
+  const bool known = setting.name == "user_version" || setting.name == "application_id";
+  if (!known || setting.value < std::numeric_limits<std::int32_t>::min() ||
+      setting.value > std::numeric_limits<std::int32_t>::max())
+    Refuse(kNotSupported, "The setting " + setting.name + " = " + std::to_string(setting.value) +
+                              " cannot be kept by this provider");
+  ExecAll(Db(), "PRAGMA " + setting.name + "=" + std::to_string(setting.value), "setting " + setting.name);
 }
 
 void JetSchema::ForgetTable(std::string_view name) {

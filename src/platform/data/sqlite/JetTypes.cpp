@@ -162,7 +162,8 @@ ColumnType TypeFromDeclaration(std::string_view declaration) {
     return t;
   };
 
-  if (name.empty()) return make(adVariant);
+  // No declared type, or STRICT's ANY: every value keeps its class.
+  if (name.empty() || name == "ANY") return make(adVariant);
   // This provider's own decimal declarations, of now ("DECIMAL BLOB") and of earlier files ("DECIMAL TEXT").
   if ((name.rfind("DECIMAL", 0) == 0 || name.rfind("NUMERIC", 0) == 0) &&
       (name.find("BLOB") != std::string::npos || name.find("TEXT") != std::string::npos))
