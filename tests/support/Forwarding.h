@@ -26,6 +26,10 @@ class ForwardingCatalog : public data::Catalog {
   data::Properties NewColumnProperties() const override { return inner_->NewColumnProperties(); }
   std::vector<data::EngineObject> ListEngineObjects() override { return inner_->ListEngineObjects(); }
   void ApplyEngineObject(const data::EngineObject& object) override { inner_->ApplyEngineObject(object); }
+  std::vector<data::EngineSetting> ListEngineSettings() override { return inner_->ListEngineSettings(); }
+  void ApplyEngineSetting(const data::EngineSetting& setting) override {
+    inner_->ApplyEngineSetting(setting);
+  }
 
  protected:
   std::unique_ptr<data::Catalog> inner_;

@@ -118,9 +118,8 @@ TEST_F(WildSchema, WhatTheTargetCannotMakeIsNamedInOneNotice) {
   EXPECT_EQ(notice.buttons, 64);
   for (const char* object :
        {"table Customer (COLLATE NOCASE, CHECK, declared types)", "table Invoice (declared types)",
-        "table Tag (WITHOUT ROWID)",
-        "index CustomerLowerName on Customer (expressions)", "index CustomerAdultEmail on Customer (WHERE)",
-        "view Adults", "trigger CustomerAudit on Customer"})
+        "table Tag (WITHOUT ROWID)", "index CustomerLowerName on Customer (expressions)",
+        "index CustomerAdultEmail on Customer (WHERE)", "view Adults", "trigger CustomerAudit on Customer"})
     EXPECT_THAT(notice.prompt, HasSubstr(object));
   // The tables, rows and keys themselves are restored; only the named objects are missing.
   EXPECT_EQ(Answers(target_, "SELECT count(*) FROM Customer"),

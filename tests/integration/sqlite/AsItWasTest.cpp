@@ -91,5 +91,33 @@ TEST_F(SqliteAsItWas, AFileToFileRestoreGivesBackTheSchemaAndTheRows) {
   EXPECT_NE(testing::Exec(target_, "INSERT INTO readings VALUES ('t3', 'soon', 1, NULL)"), "");
 }
 
+// Restoring a table whose key is named anew (the autoincrement column's key becomes "PK_<table>") renames
+// it in place: the file is no larger than the source and has no more free pages than a few.
+TEST(SqliteRestoredSize, ARenamedKeyLeavesNoFreePagesBehind) {
+  testing::TempFolder folder;
+  const std::string source = folder / "log.db", target = folder / "restored.db", archive = folder / "log.vbk";
+  ASSERT_EQ(testing::Exec(source, R"sql(
+    CREATE TABLE log (id INTEGER PRIMARY KEY AUTOINCREMENT, note VARCHAR(200));
+    WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)
+    INSERT INTO log (note) SELECT printf('entry %d of the log, long enough to fill its pages', i) FROM n;
+  )sql"),
+            "");
+  CBackup backup;
+  backup.SetLanguageResources(LanguageResources::English());
+  {
+    std::unique_ptr<data::Connection> connection = data::OpenConnection(FileDatabase(source));
+    ASSERT_TRUE(backup.Save(*connection, archive));
+  }
+  ASSERT_TRUE(backup.Restore(FileDatabase(target), archive));
+  auto number = [](const std::string& path, const char* pragma) {
+    return std::stoll(Answers(path, pragma).at(0).substr(std::string("integer:").size()));
+  };
+  EXPECT_LE(number(target, "PRAGMA freelist_count"), number(source, "PRAGMA freelist_count") + 4);
+  EXPECT_LE(number(target, "PRAGMA page_count"), number(source, "PRAGMA page_count") + 4);
+  EXPECT_EQ(Answers(target, "PRAGMA integrity_check"), (std::vector<std::string>{"text:ok | "}));
+  EXPECT_EQ(Answers(target, "SELECT count(*), max(id) FROM log"),
+            Answers(source, "SELECT count(*), max(id) FROM log"));
+}
+
 }  // namespace
 }  // namespace vela

@@ -118,6 +118,8 @@ class JetSchema {
   std::vector<Index> ReadIndexes(const TableInfo& table);
   std::vector<Key> ReadKeys(const TableInfo& table, const std::vector<Index>& indexes);
   void Rebuild(const TableInfo& table, const Change& change);
+  // Replaces the table's statement by one that differs in names alone, keeping the rows where they are.
+  void RewriteStatement(const TableInfo& table, const std::string& sql);
   const TableInfo& InfoForStatement(std::string_view name);
   std::string ForeignKeyClause(const Key& key);
   void AddPrimaryKey(const TableInfo& table, const std::string& name,

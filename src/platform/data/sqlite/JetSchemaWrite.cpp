@@ -413,6 +413,25 @@ void JetSchema::Rebuild(const TableInfo& original, const Change& change) {
   Invalidate();
 }
 
+void JetSchema::RewriteStatement(const TableInfo& table, const std::string& sql) {
+  sqlite3* db = Db();
+  InTransaction(db, [&] {
+    const std::int64_t version = QueryInt(db, "PRAGMA schema_version");
+    ExecAll(db, "PRAGMA writable_schema=ON");
+    try {
+      Statement update(db, "UPDATE sqlite_master SET sql=?2 WHERE type='table' AND name=?1");
+      update.BindText(1, table.name);
+      update.BindText(2, sql);
+      update.Step();
+    } catch (...) {
+      sqlite3_exec(db, "PRAGMA writable_schema=OFF", nullptr, nullptr, nullptr);
+      throw;
+    }
+    ExecAll(db, "PRAGMA writable_schema=OFF; PRAGMA schema_version=" + std::to_string(version + 1));
+  });
+  Invalidate();
+}
+
 void JetSchema::AddPrimaryKey(const TableInfo& table, const std::string& name,
                               const std::vector<std::string>& columns) {
   for (const std::string& c : columns)
@@ -445,16 +464,9 @@ void JetSchema::AddPrimaryKey(const TableInfo& table, const std::string& name,
       if (pk.name == name) return;  // already the table's primary key under that name
       std::string renamed =
           "CONSTRAINT " + QuoteName(name) + " " + def.sql.substr(pk.keyword, pk.end - pk.keyword);
-      if (pk.columnLevel) {
-        for (const ColumnDef& d : def.columns) {
-          if (!NamesEqual(d.name, pk.columns[0])) continue;
-          change.columnTexts[text::ToLower(d.name)] =
-              def.sql.substr(d.begin, pk.begin - d.begin) + renamed + def.sql.substr(pk.end, d.end - pk.end);
-        }
-      } else {
-        change.constraintTexts[i] = renamed;
-      }
-      return Rebuild(table, change);
+      // A name is no part of how the rows are stored: the statement is rewritten in place, without copying
+      // the rows into a new table (which would leave the file half free after a restore).
+      return RewriteStatement(table, def.sql.substr(0, pk.begin) + renamed + def.sql.substr(pk.end));
     }
     if (pk.autoincrement) {
       // The autoincrement column must stay the engine's key; the declared key is kept as a unique constraint.
