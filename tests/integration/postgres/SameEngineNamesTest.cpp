@@ -1,12 +1,13 @@
 // A server database made the way its users make theirs (named keys, every foreign-key action, Booleans
 // that must hold a value, an index over a text) comes back from a text backup onto the server with its
-// names and rules: the catalogue of the copy says what the source's says.
+// names and rules: the catalogue of the copy says what the source's says. A file database keeps the rules.
 #include <gtest/gtest.h>
 
 #include "platform/data/postgres/ServerSession.h"
 #include "support/EventRecorder.h"
 #include "support/ServerDatabases.h"
 #include "support/TempFolder.h"
+#include "support/WildDatabase.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/data/Connection.h"
 
@@ -97,6 +98,21 @@ TEST_F(SameEngineNames, KeysAndIndexesKeepTheirNames) {
 TEST_F(SameEngineNames, EveryColumnThatMustHoldAValueStillMust) {
   if (NotSetUp()) return;
   EXPECT_EQ(Target(kNotNull), Source(kNotNull));
+}
+
+// A file database holds every rule the server's keys have: a restore into one keeps them.
+TEST_F(SameEngineNames, AFileDatabaseKeepsTheRulesToo) {
+  if (NotSetUp()) return;
+  const std::string file = folder_ / "shop.db";
+  ASSERT_TRUE(backup_.Restore(testing::FileDatabase(file), folder_ / "shop.vbk"));
+  EXPECT_EQ(testing::Answers(file,
+                             "SELECT \"from\", on_update, on_delete FROM pragma_foreign_key_list('child') "
+                             "ORDER BY \"from\""),
+            (std::vector<std::string>{"text:p_cascade | text:NO ACTION | text:CASCADE | ",
+                                      "text:p_default | text:SET NULL | text:SET DEFAULT | ",
+                                      "text:p_none | text:NO ACTION | text:NO ACTION | ",
+                                      "text:p_null | text:CASCADE | text:SET NULL | ",
+                                      "text:p_restrict | text:RESTRICT | text:RESTRICT | "}));
 }
 
 }  // namespace
