@@ -1,5 +1,7 @@
 // Index and key capture: the indexes of a saved table (primary keys and unique constraints travel as
 // indexes) and its foreign keys.
+#include <algorithm>
+
 #include "backup/Save.h"
 #include "component/Procedure.h"
 #include "platform/data/SqlText.h"
@@ -25,6 +27,11 @@ void Saver::SaveIndexes(TableEntry& entry, const Table& table, Connection& conne
       element.unique.value = index.unique;
       element.primaryKey.value = index.primaryKey;
       element.indexNulls.value = index.indexNulls;
+      // A unique index that is the table's unique key comes back as that key, under its name.
+      element.constraint = index.unique && !index.primaryKey &&
+                           std::any_of(table.keys.begin(), table.keys.end(), [&](const Key& key) {
+                             return key.type == adKeyUnique && key.name == index.name;
+                           });
       at();
       for (const Column& column : index.columns) element.columns.push_back(column.name);
     }

@@ -85,6 +85,7 @@ IndexEntry ReadIndex(xml::Element element, const std::string& table) {
   index.unique = reader.Boolean(doc::kUnique);
   index.primaryKey = reader.Boolean(doc::kPK);
   index.indexNulls = reader.Number(doc::kIndexNulls);
+  index.constraint = reader.Boolean(doc::kConstraint).ValueOr(false);
   for (xml::Element column : element.FirstChild().Children())
     index.columns.push_back(column.Attribute(doc::kName).value_or(""));
   return index;
@@ -98,6 +99,11 @@ KeyEntry ReadKey(xml::Element element, const std::string& table) {
     key.type = static_cast<int>(*type.value);
   key.deleteRule = reader.Number(doc::kDeleteRule);
   key.updateRule = reader.Number(doc::kUpdateRule);
+  // RESTRICT travels as NO ACTION, which readers that do not know the mark take: the nearest rule.
+  if (reader.Boolean(doc::kDeleteRestrict).ValueOr(false) && key.deleteRule.ValueOr(-1) == data::adRINone)
+    key.deleteRule.value = data::adRIRestrict;
+  if (reader.Boolean(doc::kUpdateRestrict).ValueOr(false) && key.updateRule.ValueOr(-1) == data::adRINone)
+    key.updateRule.value = data::adRIRestrict;
   key.relatedTable = reader.Text(doc::kRelatedTable);
   for (xml::Element column : element.FirstChild().Children())
     key.columns.push_back({column.Attribute(doc::kName).value_or(""), column.Attribute(doc::kRelatedColumn)});
@@ -136,9 +142,16 @@ bool TableEntry::IsTable() const {
 }
 
 const ColumnEntry* TableEntry::FindColumn(std::string_view columnName) const {
-  for (const ColumnEntry& column : columns)
-    if (text::EqualsNoCase(column.name, columnName)) return &column;
-  return nullptr;
+  const ColumnEntry* byLetters = nullptr;
+  int alike = 0;
+  for (const ColumnEntry& column : columns) {
+    if (column.name == columnName) return &column;
+    if (text::EqualsNoCase(column.name, columnName)) {
+      byLetters = &column;
+      ++alike;
+    }
+  }
+  return alike == 1 ? byLetters : nullptr;
 }
 
 BackupDocument ReadBackupDocument(const xml::Document& document) {
@@ -219,6 +232,7 @@ void WriteIndex(xml::Element indexes, const IndexEntry& entry) {
   index.SetBooleanAttribute(doc::kUnique, entry.unique.ValueOr(false));
   index.SetBooleanAttribute(doc::kPK, entry.primaryKey.ValueOr(false));
   index.SetAttribute(doc::kIndexNulls, entry.indexNulls.ValueOr(0));
+  if (entry.constraint) SetBoolean(index, doc::kConstraint, true, true);
   xml::Element columns = index.AppendChild(index.CreateElement(doc::kColumns));
   for (const std::string& name : entry.columns)
     columns.AppendChild(columns.CreateElement(doc::kColumn)).SetAttribute(doc::kName, name);
@@ -227,8 +241,13 @@ void WriteIndex(xml::Element indexes, const IndexEntry& entry) {
 void WriteKey(xml::Element keys, const KeyEntry& entry) {
   xml::Element key = keys.AppendChild(keys.CreateElement(doc::kKey));
   key.SetAttribute(doc::kName, entry.name);
-  key.SetAttribute(doc::kDeleteRule, entry.deleteRule.ValueOr(0));
-  key.SetAttribute(doc::kUpdateRule, entry.updateRule.ValueOr(0));
+  const std::int64_t deleteRule = entry.deleteRule.ValueOr(0), updateRule = entry.updateRule.ValueOr(0);
+  key.SetAttribute(doc::kDeleteRule,
+                   deleteRule == data::adRIRestrict ? std::int64_t{data::adRINone} : deleteRule);
+  key.SetAttribute(doc::kUpdateRule,
+                   updateRule == data::adRIRestrict ? std::int64_t{data::adRINone} : updateRule);
+  if (deleteRule == data::adRIRestrict) SetBoolean(key, doc::kDeleteRestrict, true, true);
+  if (updateRule == data::adRIRestrict) SetBoolean(key, doc::kUpdateRestrict, true, true);
   SetIf(key, doc::kType, entry.type);
   key.SetAttribute(doc::kRelatedTable, entry.relatedTable);
   xml::Element columns = key.AppendChild(key.CreateElement(doc::kColumns));

@@ -12,10 +12,12 @@
 //                   DefaultValue Autoincrement Default            (when the column has them)
 //         Indexes
 //           Index  Name Clustered Unique PK IndexNulls
+//                  Constraint                                   (when a unique index is a table's constraint)
 //             Columns
 //               Column  Name
 //         Keys
 //           Key  Name DeleteRule UpdateRule Type RelatedTable
+//                DeleteRestrict UpdateRestrict                  (when the rule is RESTRICT; its rule is 0)
 //             Columns
 //               Column  Name RelatedColumn
 //     EngineObjects  Provider                                     (optional: only when there are some)
@@ -94,9 +96,12 @@ inline constexpr const char* kClustered = "Clustered";
 inline constexpr const char* kUnique = "Unique";
 inline constexpr const char* kPK = "PK";
 inline constexpr const char* kIndexNulls = "IndexNulls";
+inline constexpr const char* kConstraint = "Constraint";
 
 inline constexpr const char* kDeleteRule = "DeleteRule";
 inline constexpr const char* kUpdateRule = "UpdateRule";
+inline constexpr const char* kDeleteRestrict = "DeleteRestrict";
+inline constexpr const char* kUpdateRestrict = "UpdateRestrict";
 inline constexpr const char* kType = "Type";
 inline constexpr const char* kRelatedTable = "RelatedTable";
 inline constexpr const char* kRelatedColumn = "RelatedColumn";
@@ -147,6 +152,7 @@ struct IndexEntry {
   std::string name;
   Attribute<bool> clustered, unique, primaryKey;
   Attribute<std::int64_t> indexNulls;
+  bool constraint = false;  // a unique constraint of the table, not an index of its own
   std::vector<std::string> columns;
 };
 
@@ -173,7 +179,8 @@ struct TableEntry {
   std::vector<KeyEntry> keys;
 
   bool IsTable() const;
-  // The column of that name, without regard to case; nullptr when there is none.
+  // The column of exactly that name; else the one column of that name but for letter case (as the file
+  // engine compares names); nullptr when there is none, or several that differ only in case.
   const ColumnEntry* FindColumn(std::string_view columnName) const;
 };
 

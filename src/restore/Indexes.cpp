@@ -1,5 +1,5 @@
 // Index restoration: the primary key and the indexes of one restored table, each as one statement. An
-// index the target engine would refuse is left out without a message.
+// index the target engine refuses is left out and named in the notice of what was left out.
 #include "component/Procedure.h"
 #include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
@@ -32,30 +32,32 @@ void Restorer::RestoreIndexes(const backupfile::TableEntry& entry, Connection& c
         holder.indexNulls = static_cast<int>(indexNulls);
       }
 
-      bool refused = false;
+      std::string refused;
+      bool longText = false;
       for (const std::string& columnName : stored.columns) {
         at();
         const backupfile::ColumnEntry* column = entry.FindColumn(columnName);
         if (column == nullptr) {
-          refused = true;
+          refused = "the table has no column " + columnName;
           break;
         }
-        if (m_Provider == dpSQLServer) {
-          // The server refuses a primary key over a nullable column and any index over long texts.
-          bool nullable = column->nullable.ValueOr(false);
-          int type = column->dataType;
-          if ((holder.primaryKey && nullable) || type == adLongVarChar || type == adLongVarWChar ||
-              type == adVariant) {  // a long text there (Tables.cpp)
-            refused = true;
-            break;
-          }
+        // A long text there (Tables.cpp); the server indexes it as long as each value fits an index entry.
+        const int type = column->dataType;
+        longText = longText || type == adLongVarChar || type == adLongVarWChar || type == adVariant;
+        if (m_Provider == dpSQLServer && holder.primaryKey && column->nullable.ValueOr(false)) {
+          refused =
+              "the server refuses a primary key over the column " + column->name + ", which may be empty";
+          break;
         }
         Column indexColumn;
-        indexColumn.name = columnName;
+        indexColumn.name = column->name;
         indexColumn.type = adVarWChar;
         holder.columns.push_back(std::move(indexColumn));
       }
-      if (refused) continue;
+      if (!refused.empty()) {
+        LeaveIndexOut(entry.name, name, refused);
+        continue;
+      }
 
       at();
       const std::string fields = GetIndexFields(holder.columns);
@@ -63,10 +65,14 @@ void Restorer::RestoreIndexes(const backupfile::TableEntry& entry, Connection& c
       const std::string index = BracketName(holder.name);
       std::string statement;
       if (holder.primaryKey) {
+        // A backup of the same engine keeps its key's name; another engine's gets the table's.
         std::string constraint =
-            m_IntelligentTableStructure ? holder.name : "PK_" + Unbracket(catalogTable.name);
+            m_IntelligentTableStructure || m_SameEngine ? holder.name : "PK_" + Unbracket(catalogTable.name);
         statement = "ALTER TABLE " + table + " ADD CONSTRAINT " + BracketName(constraint) + " PRIMARY KEY (" +
                     fields + ")";
+      } else if (stored.constraint && holder.unique && m_Provider == dpSQLServer) {
+        statement = "ALTER TABLE " + table + " ADD CONSTRAINT " + index + " UNIQUE" +
+                    (holder.clustered ? " CLUSTERED" : "") + " (" + fields + ")";
       } else if (holder.clustered && holder.unique) {
         statement = "CREATE UNIQUE CLUSTERED INDEX " + index + " ON " + table + " (" + fields + ")";
       } else if (holder.clustered) {
@@ -82,11 +88,23 @@ void Restorer::RestoreIndexes(const backupfile::TableEntry& entry, Connection& c
       at();
       try {
         connection.Execute(statement);
-      } catch (const Error&) {
-        if (!holder.unique || !TableHaveDuplicate(catalogTable.name, holder.columns, connection)) throw;
+      } catch (const Error& error) {
+        if (holder.unique && TableHaveDuplicate(catalogTable.name, holder.columns, connection)) {
+          LeaveIndexOut(entry.name, name, "rows of the table repeat its values");
+        } else if (longText && m_Provider == dpSQLServer && error.Number() != kDiskFull &&
+                   error.Number() != kOutOfMemory) {
+          // A text too long for an index entry: the rows stay, the index goes.
+          LeaveIndexOut(entry.name, name, error.Description());
+        } else {
+          throw;
+        }
       }
     }
   });
+}
+
+void Restorer::LeaveIndexOut(const std::string& table, const std::string& index, const std::string& reason) {
+  m_IndexesLeftOut += "\nindex " + index + " of table " + table + ": " + reason;
 }
 
 bool Restorer::TableHaveDuplicate(const std::string& tableName, const std::vector<Column>& columns,

@@ -61,12 +61,13 @@ bool Restorer::RestoreKeys(const backupfile::TableEntry& entry, Connection& conn
       bool missingColumn = false;
       for (const backupfile::KeyColumnEntry& reference : stored.columns) {
         at();
-        if (entry.FindColumn(reference.name) == nullptr) {
+        const backupfile::ColumnEntry* found = entry.FindColumn(reference.name);
+        if (found == nullptr) {
           missingColumn = true;
           break;
         }
         Column column;
-        column.name = reference.name;
+        column.name = found->name;
         if (reference.relatedColumn) column.relatedColumn = *reference.relatedColumn;
         key.columns.push_back(std::move(column));
       }
@@ -88,13 +89,12 @@ bool Restorer::RestoreKeys(const backupfile::TableEntry& entry, Connection& conn
           at();
           catalog.AppendKey(catalogTable.name, key);
         } else if (m_Provider == dpSQLServer) {
+          // Every rule the key has, NO ACTION (the engine's own) left unsaid.
           std::string rules;
-          if (key.deleteRule == adRICascade && key.updateRule == adRICascade)
-            rules = "ON DELETE CASCADE ON UPDATE CASCADE";
-          else if (key.deleteRule == adRICascade)
-            rules = "ON DELETE CASCADE";
-          else if (key.updateRule == adRICascade)
-            rules = "ON UPDATE CASCADE";
+          if (const std::string words = RuleWords(key.deleteRule); !words.empty())
+            rules = "ON DELETE " + words;
+          if (const std::string words = RuleWords(key.updateRule); !words.empty())
+            rules += std::string(rules.empty() ? "" : " ") + "ON UPDATE " + words;
           // A key of several columns names them all, in pairs of the same order.
           std::string columns, related;
           for (const Column& column : key.columns) {

@@ -173,6 +173,9 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
                            const backupfile::MemberIndex& members, const std::string& msAccessIgnoreRelations,
                            const std::string& msAccessDBPassword, RestorationObjects& objects) {
   at();
+  const std::string providerPath = utils().JoinPath(m_RestoreFolder, kProviderMember);
+  m_SameEngine = utils().FileExists(providerPath) && ReadNumberFile(utils(), providerPath) == m_Provider;
+  at();
   if (!CreateDatabase(connectionString, msAccessDBPassword)) return false;
   at();
   InitializeRestorationObjects(WithDatabasePassword(m_Aside, msAccessDBPassword), objects);

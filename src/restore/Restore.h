@@ -117,9 +117,10 @@ class Restorer {
                    const Separators& separators, std::int32_t progress);
 
   // Indexes: the primary key and the indexes of one restored table, each as one statement; an index the
-  // target engine would refuse is left out without a message.
+  // target engine refuses is left out and named (LeaveIndexOut), the names told once every table is made.
   void RestoreIndexes(const backupfile::TableEntry& table, data::Connection& connection,
                       const data::Table& catalogTable);
+  void LeaveIndexOut(const std::string& table, const std::string& index, const std::string& reason);
   bool TableHaveDuplicate(const std::string& tableName, const std::vector<data::Column>& columns,
                           data::Connection& connection);
   std::string GetIndexFields(const std::vector<data::Column>& columns);
@@ -150,6 +151,8 @@ class Restorer {
   std::string m_ArchivePassword;
   bool m_CorruptionFound = false;
   bool m_IntelligentTableStructure = false;
+  bool m_SameEngine = false;     // a text backup of the target's own engine: names and rules kept as saved
+  std::string m_IndexesLeftOut;  // a line for each index the target refused
 };
 
 }  // namespace vela

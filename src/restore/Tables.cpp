@@ -123,6 +123,11 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
       }
     }
     at();
+    if (!m_IndexesLeftOut.empty() && !operation_.Cancelled()) {
+      std::int32_t answer = kAnswerOk;
+      operation_.RaiseShowMessage(GetMessageText(42, m_IndexesLeftOut), kInformationOk, kObjectsLeftOutGuid,
+                                  answer);
+    }
     if (m_CorruptionFound && !operation_.Cancelled()) operation_.RaiseDatabaseCorruptionFound();
   });
 }
@@ -165,9 +170,10 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
                    stored.autoincrement.value.value_or(false)) {
           property.value = *stored.seed.value;
         } else if (property.name == "Nullable") {
+          // Every column keeps what the document says, automatic and Yes/No columns too.
           if (m_Provider == dpSQLServer && ColumnHasPK(entry, stored.name)) {
             property.value = false;
-          } else if (!stored.autoincrement.Require() && mapped.type != adBoolean) {
+          } else {
             property.value = stored.nullable.Require();
           }
         } else if (property.name == "Default") {

@@ -48,7 +48,9 @@ enum EditModeEnum : int { adEditNone = 0, adEditInProgress = 1, adEditAdd = 2 };
 enum ParameterDirectionEnum : int { adParamInput = 1 };
 
 enum KeyTypeEnum : int { adKeyPrimary = 1, adKeyForeign = 2, adKeyUnique = 3 };
-enum RuleEnum : int { adRINone = 0, adRICascade = 1, adRISetNull = 2, adRISetDefault = 3 };
+// adRIRestrict is no ADO rule: both engines tell RESTRICT (refused at once) from NO ACTION (adRINone,
+// refused at the statement's end); the backup document writes it as NO ACTION with a Restrict mark.
+enum RuleEnum : int { adRINone = 0, adRICascade = 1, adRISetNull = 2, adRISetDefault = 3, adRIRestrict = 4 };
 enum AllowNullsEnum : int {
   adIndexNullsAllow = 0,
   adIndexNullsDisallow = 1,

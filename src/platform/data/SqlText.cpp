@@ -4,6 +4,7 @@
 
 #include "platform/text/Strings.h"
 #include "velabackup/Error.h"
+#include "velabackup/data/Types.h"
 
 namespace vela::data {
 
@@ -29,6 +30,21 @@ std::string EscapeText(std::string_view text) {
 }
 std::string QuoteText(std::string_view text) {
   return Enclosed('\'', EscapeText(text), '\'');
+}
+
+std::string RuleWords(int rule) {
+  switch (rule) {
+    case adRICascade:
+      return "CASCADE";
+    case adRISetNull:
+      return "SET NULL";
+    case adRISetDefault:
+      return "SET DEFAULT";
+    case adRIRestrict:
+      return "RESTRICT";
+    default:
+      return {};
+  }
 }
 
 std::string Unbracket(std::string_view name) {

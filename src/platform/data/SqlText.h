@@ -24,6 +24,9 @@ std::string QuoteText(std::string_view text);
 // A name as the catalog knows it: one enclosing "[...]" pair removed (with "]]" inside read as "]");
 // a name without brackets is returned unchanged.
 std::string Unbracket(std::string_view name);
+// The words of a foreign key's rule (RuleEnum) after ON DELETE / ON UPDATE, the same on both engines;
+// empty for NO ACTION, which both take when the rule is left unsaid.
+std::string RuleWords(int rule);
 
 enum class TokenKind { Word, Name, String, Number, Blob, Parameter, Punct };
 

@@ -15,6 +15,7 @@ namespace {
 
 using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 class BackupDocumentTest : public ::testing::Test {
  protected:
@@ -140,6 +141,52 @@ TEST_F(BackupDocumentTest, AWrittenDocumentKeepsItsFormAndReadsBack) {
   EXPECT_EQ(read.keys[0].columns[0].relatedColumn, "CustomerId");
   ASSERT_TRUE(back.engineObjects);
   EXPECT_EQ(back.engineObjects->objects[0].sql, "CREATE VIEW V AS SELECT 1");
+}
+
+// RESTRICT and a unique constraint travel as marks an older reader passes over: it reads NO ACTION and a
+// unique index, the nearest it knows.
+TEST_F(BackupDocumentTest, RestrictAndConstraintsAreMarksOlderReadersPassOver) {
+  BackupDocument document;
+  TableEntry& table = document.groups.emplace_back().emplace_back();
+  table.element = doc::kTable;
+  table.name = "Lines";
+  IndexEntry& index = table.indexes.emplace_back();
+  index.name = "Lines_code_key";
+  index.unique.value = true;
+  index.constraint = true;
+  index.columns = {"code"};
+  KeyEntry& key = table.keys.emplace_back();
+  key.name = "Lines_order_fk";
+  key.type = 2;
+  key.deleteRule.value = data::adRIRestrict;
+  key.updateRule.value = data::adRICascade;
+  key.relatedTable = "Orders";
+  const std::string path = folder_ / "restrict";
+  WriteBackupDocument(document, dpSQLServer, path);
+  std::ifstream in(path);
+  const std::string file(std::istreambuf_iterator<char>(in), {});
+  EXPECT_THAT(file, HasSubstr("IndexNulls=\"0\" Constraint=\"True\">"));
+  EXPECT_THAT(file, HasSubstr("DeleteRule=\"0\" UpdateRule=\"1\" DeleteRestrict=\"True\""));
+  EXPECT_THAT(file, Not(HasSubstr("UpdateRestrict")));
+
+  const TableEntry& read = Read(file).groups[0][0];
+  EXPECT_TRUE(read.indexes[0].constraint);
+  EXPECT_EQ(read.keys[0].deleteRule.Require(), data::adRIRestrict);
+  EXPECT_EQ(read.keys[0].updateRule.Require(), data::adRICascade);
+}
+
+// A name matches its column exactly first, and one column that differs only in letter case after that.
+TEST_F(BackupDocumentTest, AColumnIsFoundByItsExactNameFirst) {
+  const TableEntry one = Read(Table("<Column Name=\"ID\" DataType=\"3\"/>")).groups[0][0];
+  ASSERT_NE(one.FindColumn("id"), nullptr);
+  EXPECT_EQ(one.FindColumn("id")->name, "ID");
+  const TableEntry two =
+      Read(Table("<Column Name=\"ID\" DataType=\"3\"/><Column Name=\"id\" DataType=\"202\"/>")).groups[0][0];
+  ASSERT_NE(two.FindColumn("id"), nullptr);
+  EXPECT_EQ(two.FindColumn("id")->dataType, 202);
+  EXPECT_EQ(two.FindColumn("ID")->dataType, 3);
+  EXPECT_EQ(two.FindColumn("Id"), nullptr);
+  EXPECT_EQ(two.FindColumn("name"), nullptr);
 }
 
 TEST_F(BackupDocumentTest, AMalformedValueNamesTableElementAndAttribute) {

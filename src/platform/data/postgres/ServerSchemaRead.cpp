@@ -35,6 +35,7 @@ int RuleFromServer(std::string_view action) {
   if (action == "c") return adRICascade;
   if (action == "n") return adRISetNull;
   if (action == "d") return adRISetDefault;
+  if (action == "r") return adRIRestrict;
   return adRINone;
 }
 

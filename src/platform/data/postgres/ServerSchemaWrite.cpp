@@ -19,16 +19,8 @@ namespace vela::data::postgres {
 namespace {
 
 std::string RuleSql(int rule) {
-  switch (rule) {
-    case adRICascade:
-      return "CASCADE";
-    case adRISetNull:
-      return "SET NULL";
-    case adRISetDefault:
-      return "SET DEFAULT";
-    default:
-      return "NO ACTION";
-  }
+  const std::string words = RuleWords(rule);
+  return words.empty() ? "NO ACTION" : words;
 }
 
 std::string ColumnList(const std::vector<Column>& columns, bool related = false) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/data/SqlText.h"
 #include "platform/data/sqlite/EngineSql.h"
 #include "platform/data/sqlite/JetConnection.h"
 #include "platform/data/sqlite/JetDefaults.h"
@@ -26,16 +27,8 @@ std::vector<std::string> ColumnNames(const std::vector<Column>& columns) {
 }
 
 std::string RuleClause(const char* on, int rule) {
-  switch (rule) {
-    case adRICascade:
-      return std::string(on) + "CASCADE";
-    case adRISetNull:
-      return std::string(on) + "SET NULL";
-    case adRISetDefault:
-      return std::string(on) + "SET DEFAULT";
-    default:
-      return {};
-  }
+  const std::string words = RuleWords(rule);
+  return words.empty() ? words : on + words;
 }
 
 [[noreturn]] void Refuse(std::int32_t number, std::string message) {

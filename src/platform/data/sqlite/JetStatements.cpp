@@ -143,6 +143,7 @@ int RuleCode(std::string_view action) {
   if (text::EqualsNoCase(action, "CASCADE")) return adRICascade;
   if (text::EqualsNoCase(action, "SET NULL")) return adRISetNull;
   if (text::EqualsNoCase(action, "SET DEFAULT")) return adRISetDefault;
+  if (text::EqualsNoCase(action, "RESTRICT")) return adRIRestrict;
   return adRINone;
 }
 
