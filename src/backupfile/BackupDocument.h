@@ -73,6 +73,8 @@ inline constexpr const char* kMonetaryThousandSeparator = "MonetaryThousandSepar
 
 inline constexpr const char* kName = "Name";
 inline constexpr const char* kFileName = "FileName";
+// A server table's schema when it is not the default one ("public"); readers that do not know it skip it.
+inline constexpr const char* kSchema = "Schema";
 
 inline constexpr const char* kDesc = "Desc";
 inline constexpr const char* kDataType = "DataType";
@@ -161,11 +163,16 @@ struct TableEntry {
   std::string element;  // the element's name ("Table")
   std::string name;
   std::optional<std::string> fileName;
+  // The server schema the table is in, absent for the default one. A key's RelatedTable names a table of
+  // such a schema as "schema.table", as QualifiedName does.
+  std::optional<std::string> schema;
   std::vector<ColumnEntry> columns;
   std::vector<IndexEntry> indexes;
   std::vector<KeyEntry> keys;
 
   bool IsTable() const;
+  // "schema.table" for a table of another schema than the default one, else the name.
+  std::string QualifiedName() const;
   // The column of that name, without regard to case; nullptr when there is none.
   const ColumnEntry* FindColumn(std::string_view columnName) const;
 };
