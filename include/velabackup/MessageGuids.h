@@ -49,6 +49,8 @@ inline constexpr const char* kFileKeyRefusedGuid = "{9ACB9C96-03C6-4A06-99CC-F68
 inline constexpr const char* kServerKeyRefusedGuid = "{8CD86E77-D79F-49B4-8D2E-492F5303F7E5}";
 // Notice: what restores that did not finish left behind (marked as theirs, their maker gone) was removed.
 inline constexpr const char* kLeftoversRemovedGuid = "{3F6C2B1E-8D4A-4E57-9B0C-6A1D2E7F4C85}";
+// Notice: tables of other server schemas than public restored into a file database under "schema.table".
+inline constexpr const char* kQualifiedNamesGuid = "{6A4F25F7-208F-4E02-98FF-AD98C6DDC2FC}";
 // Notice: a protected target file would be replaced by a plain one; the restore is refused.
 inline constexpr const char* kProtectedTargetGuid = "{B5E0A7D2-31C9-4F6E-8A14-7C2D9E05F3B8}";
 

@@ -123,7 +123,12 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
         Table table = catalog->GetTable(entry.name);
         backupfile::TableEntry element;
         element.element = backupfile::doc::kTable;
+        // A table of another server schema than the default one is named in it, with its schema beside.
         element.name = entry.name;
+        if (!entry.schema.empty()) {
+          element.schema = entry.schema;
+          element.name.erase(0, entry.schema.size() + 1);
+        }
         at();
         SaveColumns(element, table, connection);
         at();

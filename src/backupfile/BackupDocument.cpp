@@ -116,6 +116,8 @@ TableEntry ReadEntry(xml::Element element) {
   entry.name = element.Attribute(doc::kName).value_or("");
   if (!entry.IsTable()) return entry;
   entry.fileName = element.Attribute(doc::kFileName);
+  entry.schema = element.Attribute(doc::kSchema);
+  if (entry.schema && entry.schema->empty()) entry.schema.reset();
   for (xml::Element column : element.FirstChild().Children())
     entry.columns.push_back(ReadColumn(column, entry.name));
   for (xml::Element group : element.Children()) {
@@ -139,6 +141,10 @@ template struct Attribute<std::int64_t>;
 
 bool TableEntry::IsTable() const {
   return element == doc::kTable;
+}
+
+std::string TableEntry::QualifiedName() const {
+  return schema ? *schema + "." + name : name;
 }
 
 const ColumnEntry* TableEntry::FindColumn(std::string_view columnName) const {
@@ -264,6 +270,7 @@ void WriteTable(xml::Element tables, const TableEntry& entry, DataProvider sourc
   table.SetAttribute(doc::kName, entry.name);
   if (!isTable) return;  // an element that counts for progress only
   SetIf(table, doc::kFileName, entry.fileName);
+  SetIf(table, doc::kSchema, entry.schema);
   xml::Element columns = table.AppendChild(table.CreateElement(doc::kColumns));
   for (const ColumnEntry& column : entry.columns) WriteColumn(columns, column, source);
   xml::Element indexes = table.AppendChild(table.CreateElement(doc::kIndexes));

@@ -78,6 +78,8 @@ inline constexpr const char* kMonetaryThousandSeparator = "MonetaryThousandSepar
 
 inline constexpr const char* kName = "Name";
 inline constexpr const char* kFileName = "FileName";
+// A server table's schema when it is not the default one ("public"); readers that do not know it skip it.
+inline constexpr const char* kSchema = "Schema";
 
 inline constexpr const char* kDesc = "Desc";
 inline constexpr const char* kDataType = "DataType";
@@ -174,11 +176,16 @@ struct TableEntry {
   std::string element;  // the element's name ("Table")
   std::string name;
   std::optional<std::string> fileName;
+  // The server schema the table is in, absent for the default one. A key's RelatedTable names a table of
+  // such a schema as "schema.table", as QualifiedName does.
+  std::optional<std::string> schema;
   std::vector<ColumnEntry> columns;
   std::vector<IndexEntry> indexes;
   std::vector<KeyEntry> keys;
 
   bool IsTable() const;
+  // "schema.table" for a table of another schema than the default one, else the name.
+  std::string QualifiedName() const;
   // The column of exactly that name; else the one column of that name but for letter case (as the file
   // engine compares names); nullptr when there is none, or several that differ only in case.
   const ColumnEntry* FindColumn(std::string_view columnName) const;

@@ -200,6 +200,11 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
   at();
   objects.document = backupfile::ReadBackupDocument(*loaded);
   loaded.reset();
+  // A table of another server schema than the default one is "schema.table" from here on, as the server
+  // catalog and a file database name it.
+  for (std::vector<backupfile::TableEntry>& group : objects.document->groups)
+    for (backupfile::TableEntry& entry : group)
+      if (entry.IsTable()) entry.name = entry.QualifiedName();
   members.CheckTableFiles(*objects.document);
   at();
   RestoreTables(*objects.document, *objects.connection, *objects.catalog);

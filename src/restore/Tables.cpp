@@ -85,6 +85,20 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
         }
       }
 
+    // A file database has no schemas: tables of other server schemas keep "schema.table" as their name.
+    at();
+    if (m_Provider == dpAccess) {
+      std::string qualified;
+      for (const std::vector<TableEntry>& group : document.groups)
+        for (const TableEntry& entry : group)
+          if (entry.IsTable() && entry.schema) qualified += "\n" + entry.name;
+      if (!qualified.empty()) {
+        std::int32_t answer = kAnswerOk;
+        operation_.RaiseShowMessage(GetMessageText(57, qualified), kInformationOk, kQualifiedNamesGuid,
+                                    answer);
+      }
+    }
+
     for (const std::vector<TableEntry>& group : document.groups) {
       if (operation_.Cancelled()) continue;
       const auto count = static_cast<std::int64_t>(group.size());
@@ -193,7 +207,11 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
       table.columns.push_back(std::move(column));
     }
     at();
-    catalog.AppendTable(table);
+    // The server makes the schema of a table of another schema than the default one, if it has none yet.
+    if (m_Provider == dpSQLServer && entry.schema)
+      catalog.AppendTableInSchema(table, *entry.schema);
+    else
+      catalog.AppendTable(table);
     if (!plainNumbers.empty()) {
       std::int32_t answer = kAnswerOk;
       operation_.RaiseShowMessage(GetMessageText(45, entry.name, plainNumbers), kInformationOk,

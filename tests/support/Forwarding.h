@@ -17,6 +17,9 @@ class ForwardingCatalog : public data::Catalog {
   std::vector<Entry> ListTables() override { return inner_->ListTables(); }
   data::Table GetTable(std::string_view name) override { return inner_->GetTable(name); }
   void AppendTable(const data::Table& table) override { inner_->AppendTable(table); }
+  void AppendTableInSchema(const data::Table& table, std::string_view schema) override {
+    inner_->AppendTableInSchema(table, schema);
+  }
   void AppendKey(std::string_view table, const data::Key& key) override { inner_->AppendKey(table, key); }
   void SetColumnProperty(std::string_view table, std::string_view column, std::string_view property,
                          const data::Value& value) override {

@@ -32,6 +32,17 @@ TEST(TsqlStatementsTest, NamesPlaceholdersOwnersAndReplicationClausesTokenByToke
   EXPECT_EQ(ToServerSql("SELECT 'NOT FOR REPLICATION'", false), "SELECT 'NOT FOR REPLICATION'");
 }
 
+TEST(TsqlStatementsTest, ABracketedNameOfAnotherSchemaNamesThatSchemasTable) {
+  const SchemaTest extra = [](std::string_view name) { return name == "extra"; };
+  EXPECT_EQ(ToServerSql("INSERT INTO [extra.orders] ([a.b]) SELECT * FROM [other.t]", false, nullptr, extra),
+            "INSERT INTO \"extra\".\"orders\" (\"a.b\") SELECT * FROM \"other.t\"");
+  // Without a schema of that name, or a test, the name stays whole.
+  EXPECT_EQ(ToServerSql("SELECT * FROM [extra.orders]", false), "SELECT * FROM \"extra.orders\"");
+  EXPECT_EQ(ReadTsqlStatement("SET IDENTITY_INSERT [extra.orders] ON", extra).table, "\"extra\".\"orders\"");
+  EXPECT_EQ(ReadTsqlStatement("EXEC sp_bindefault 'd', '[extra.orders].[c]'", extra).table,
+            "\"extra\".\"orders\"");
+}
+
 TEST(TsqlStatementsTest, SystemTablesAreRecognisedInAnyCaseAndStatementsWhole) {
   TsqlStatement query = ReadTsqlStatement(
       "SELECT syscolumns.status FROM SysColumns INNER JOIN [SYSOBJECTS] ON sysobjects.id = syscolumns.id");

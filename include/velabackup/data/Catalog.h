@@ -117,8 +117,9 @@ class Catalog {
 
   // Name and type of every table, view and system table, in the provider's order.
   struct Entry {
-    std::string name;
+    std::string name;  // "schema.table" outside the default schema, as GetTable takes it
     std::string type;
+    std::string schema;  // empty in the default schema
   };
   virtual std::vector<Entry> ListTables() = 0;
 
@@ -128,6 +129,13 @@ class Catalog {
 
   // Creates the table with its columns (and any indexes and keys it carries).
   virtual void AppendTable(const Table& table) = 0;
+  // The same in the schema `schema` of a server database, made first when there is none of that name; the
+  // table's name is the one GetTable then takes ("schema.table"). Engines without schemas make the table
+  // under its name.
+  virtual void AppendTableInSchema(const Table& table, std::string_view schema) {
+    (void)schema;
+    AppendTable(table);
+  }
   // Adds a key to an existing table, keeping its rows.
   virtual void AppendKey(std::string_view tableName, const Key& key) = 0;
   // Sets one provider property of an existing column ("Seed").

@@ -149,7 +149,7 @@ class SystemTablesFirst : public testing::ForwardingCatalog {
   using ForwardingCatalog::ForwardingCatalog;
   std::vector<Entry> ListTables() override {
     std::vector<Entry> entries;
-    for (int i = 0; i < 5; ++i) entries.push_back({"MSysObjects" + std::to_string(i), "SYSTEM TABLE"});
+    for (int i = 0; i < 5; ++i) entries.push_back({"MSysObjects" + std::to_string(i), "SYSTEM TABLE", {}});
     for (const Entry& entry : inner_->ListTables())
       if (entry.type == "TABLE") entries.push_back(entry);
     return entries;

@@ -7,7 +7,8 @@
 
 namespace vela::data::postgres {
 
-std::optional<InsertShape> ReadInsert(std::string_view insertSql, std::size_t parameters) {
+std::optional<InsertShape> ReadInsert(std::string_view insertSql, std::size_t parameters,
+                                      const SchemaTest& isSchema) {
   std::vector<Token> tokens;
   try {
     tokens = Tokenize(insertSql, Brackets::Jet);
@@ -50,12 +51,13 @@ std::optional<InsertShape> ReadInsert(std::string_view insertSql, std::size_t pa
   }
   if (at != tokens.size() || count != parameters) return std::nullopt;
   // A bare word is a name the server folds to lower case, as it would in the INSERT.
-  shape.table = table->kind == TokenKind::Name ? QuoteName(table->text) : table->text;
+  shape.table = table->kind == TokenKind::Name ? BracketedNameSql(table->text, isSchema) : table->text;
+  shape.given = (table->kind == TokenKind::Name ? "[" : "") + table->text;
   return shape;
 }
 
 InsertRun::InsertRun(const InsertShape& first, const std::vector<RunColumn>& tableColumns)
-    : table_(first.table) {
+    : table_(first.table), given_(first.given) {
   auto named = [&](const std::string& name) {
     for (const std::string& column : first.columns)
       if (column == name) return true;
@@ -80,7 +82,7 @@ const std::vector<int>* InsertRun::Positions(std::string_view sql, std::size_t p
   if (found == shapes_.end()) {
     std::optional<std::vector<int>> positions;
     std::optional<InsertShape> shape = ReadInsert(sql, parameters);
-    if (shape && shape->table == table_) {
+    if (shape && shape->given == given_) {
       positions.emplace();
       std::vector<bool> given(columns_.size(), false);
       for (const std::string& name : shape->columns) {

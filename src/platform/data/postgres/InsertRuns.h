@@ -11,18 +11,21 @@
 #include <vector>
 
 #include "platform/data/postgres/ServerValues.h"
+#include "platform/data/postgres/TsqlStatements.h"
 
 namespace vela::data::postgres {
 
 // "INSERT INTO [t] ([a], [b]) VALUES (?, ?)", read.
 struct InsertShape {
   std::string table;  // as the server names it: "t" quoted, or a bare word as it stood
+  std::string given;  // as the statement names it, which later INSERTs of the run name alike
   std::vector<std::string> columns;
 };
 
 // The shape of an INSERT of that form with as many placeholders as `parameters`; nullopt for any other
-// statement, which then runs on its own.
-std::optional<InsertShape> ReadInsert(std::string_view sql, std::size_t parameters);
+// statement, which then runs on its own. A "[schema.table]" names the table of that schema (SchemaTest).
+std::optional<InsertShape> ReadInsert(std::string_view sql, std::size_t parameters,
+                                      const SchemaTest& isSchema = {});
 
 // A column of a table as a run sees it.
 struct RunColumn {
@@ -46,6 +49,7 @@ class InsertRun {
 
  private:
   std::string table_;
+  std::string given_;
   std::vector<RunColumn> columns_;
   std::string copy_;
   std::string buffer_;

@@ -44,6 +44,9 @@ class ServerCatalog final : public Catalog {
   std::vector<Entry> ListTables() override { return schema_.ListTables(); }
   Table GetTable(std::string_view name) override { return schema_.GetTable(name); }
   void AppendTable(const Table& table) override { schema_.AppendTable(table); }
+  void AppendTableInSchema(const Table& table, std::string_view schema) override {
+    schema_.AppendTable(table, schema);
+  }
   void AppendKey(std::string_view tableName, const Key& key) override { schema_.AppendKey(tableName, key); }
   void SetColumnProperty(std::string_view tableName, std::string_view columnName, std::string_view property,
                          const Value& value) override {
@@ -166,7 +169,7 @@ class ServerConnection final : public Connection, public ServerSession {
       if (!row.HasTextsToRead()) {
         const std::vector<int>* positions = run_ ? run_->Positions(sql, parameters.size()) : nullptr;
         if (positions == nullptr && prepared) {
-          if (std::optional<InsertShape> shape = ReadInsert(sql, parameters.size())) {
+          if (std::optional<InsertShape> shape = ReadInsert(sql, parameters.size(), SchemasOf(*this))) {
             StartRun(*shape);
             positions = run_->Positions(sql, parameters.size());
           }
@@ -180,7 +183,7 @@ class ServerConnection final : public Connection, public ServerSession {
       }
     }
     int placeholders = 0;
-    std::string statement = ToServerSql(sql, true, &placeholders);
+    std::string statement = ToServerSql(sql, true, &placeholders, SchemasOf(*this));
     if (static_cast<std::size_t>(placeholders) != parameters.size())
       throw Error(kInvalidArgument, kSource,
                   "The statement has " + std::to_string(placeholders) + " placeholders but " +

@@ -1,8 +1,10 @@
 // The catalog of a server database as the component sees it, read from and written to pg_catalog.
 //
-// It shows the tables and views of the schemas on the search path (never pg_catalog, information_schema,
-// TOAST or temporary schemas, nor the partitions of a partitioned table, whose rows the parent shows). It
-// keeps nothing between calls, so it always reads the schema as it is now.
+// It shows the tables and views of every schema the login may use (never pg_catalog, information_schema,
+// TOAST or temporary schemas, nor the partitions of a partitioned table, whose rows the parent shows). A
+// table of the default schema "public" is named by its name, one of another schema "schema.table"; a name
+// the search path finds as it stands comes first. It keeps nothing between calls, so it always reads the
+// schema as it is now.
 //
 // Everything the catalog reports comes from the server's own catalog:
 //
@@ -36,6 +38,9 @@
 #include "velabackup/data/Connection.h"
 
 namespace vela::data::postgres {
+
+// The schema whose tables the catalog names without their schema.
+inline constexpr const char* kDefaultSchema = "public";
 
 // A relation the catalog shows.
 struct Relation {
@@ -85,7 +90,8 @@ class ServerSchema {
   std::unique_ptr<Recordset> SchemaColumns(std::string_view tableName);
 
   // Changing (ServerSchemaWrite.cpp). Each call is one batch of statements the server runs at once.
-  void AppendTable(const Table& table);
+  // In `schema` (made when missing), or the first schema of the search path when it is empty.
+  void AppendTable(const Table& table, std::string_view schema = {});
   void AppendKey(std::string_view tableName, const Key& key);
   // Seed, Description, Nullable and Default of an existing column; Autoincrement, Increment and Fixed
   // Length cannot be changed (kNotSupported), another property is not found (kItemNotFound).

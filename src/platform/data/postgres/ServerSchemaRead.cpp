@@ -19,10 +19,19 @@ namespace vela::data::postgres {
 
 namespace {
 
-// The relations the catalog shows, of pg_class c in pg_namespace n.
-constexpr const char* kShownRelations =
+// The relations of every schema the login may use, the server's own (pg_catalog, information_schema,
+// pg_toast, pg_temp_*) left out, of pg_class c in pg_namespace n.
+constexpr const char* kSchemaRelations =
     "c.relkind IN ('r', 'p', 'v', 'm', 'f') AND NOT c.relispartition AND n.nspname !~ '^pg_' AND "
-    "n.nspname <> 'information_schema' AND pg_catalog.pg_table_is_visible(c.oid)";
+    "n.nspname <> 'information_schema' AND pg_catalog.has_schema_privilege(n.oid, 'USAGE')";
+// Those a name without its schema finds, along the search path.
+const std::string kShownRelations =
+    std::string(kSchemaRelations) + " AND pg_catalog.pg_table_is_visible(c.oid)";
+
+// A table's name as the catalog gives it: "schema.table" outside the default schema.
+std::string CatalogName(const std::string& schema, const std::string& name) {
+  return schema == kDefaultSchema ? name : schema + "." + name;
+}
 
 Column NamedColumn(std::string name, std::string related = {}) {
   Column column;
@@ -46,15 +55,19 @@ void SchemaItemNotFound(std::string what) {
 }
 
 std::vector<Catalog::Entry> ServerSchema::ListTables() {
+  // The default schema's tables first, as before there were others; then each further schema's.
   ResultHandle result = session_.QueryServerSql(
-      std::string("SELECT c.relname, c.relkind FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
-                  "ON n.oid = c.relnamespace WHERE ") +
-      kShownRelations + " ORDER BY c.relname COLLATE \"C\", n.nspname");
+      std::string("SELECT c.relname, c.relkind, n.nspname FROM pg_catalog.pg_class c JOIN "
+                  "pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE ") +
+      kSchemaRelations + " ORDER BY n.nspname <> '" + kDefaultSchema +
+      "', n.nspname COLLATE \"C\", c.relname COLLATE \"C\"");
   std::vector<Catalog::Entry> entries;
   for (int row = 0; row < PQntuples(result.get()); ++row) {
     char kind = CellText(result.get(), row, 1)[0];
-    entries.push_back(
-        Catalog::Entry{CellText(result.get(), row, 0), kind == 'v' || kind == 'm' ? "VIEW" : "TABLE"});
+    std::string schema = CellText(result.get(), row, 2);
+    std::string name = CellText(result.get(), row, 0);
+    entries.push_back(Catalog::Entry{CatalogName(schema, name), kind == 'v' || kind == 'm' ? "VIEW" : "TABLE",
+                                     schema == kDefaultSchema ? std::string() : schema});
   }
   return entries;
 }
@@ -62,7 +75,7 @@ std::vector<Catalog::Entry> ServerSchema::ListTables() {
 Table ServerSchema::GetTable(std::string_view name) {
   Relation relation = RequireRelation(name);
   Table table;
-  table.name = relation.name;
+  table.name = CatalogName(relation.schema, relation.name);
   table.type = relation.view ? "VIEW" : "TABLE";
   for (ColumnState& state : ReadColumns(relation)) table.columns.push_back(std::move(state.column));
   if (!relation.view) {
@@ -85,25 +98,37 @@ Properties ServerSchema::NewColumnProperties() const {
 }
 
 std::optional<Relation> ServerSchema::FindRelation(std::string_view bracketed) {
-  std::string name = Unbracket(bracketed);
-  ResultHandle result = session_.QueryServerSql(
-      std::string("SELECT c.oid, n.nspname, c.relname, c.relkind FROM pg_catalog.pg_class c JOIN "
-                  "pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE ") +
-          kShownRelations + " AND lower(c.relname) = lower($1) ORDER BY c.relname COLLATE \"C\"",
-      std::vector<std::string>{name});
-  const PGresult* r = result.get();
-  int chosen = -1;
-  for (int row = 0; row < PQntuples(r); ++row) {
-    if (CellText(r, row, 2) == name) {
-      chosen = row;
-      break;
+  // The relation named `table` exactly, else the one named so but for letter case, among those `where`
+  // shows ($1 the name, $2 the schema).
+  auto find = [&](const std::string& where, const std::string& table,
+                  std::vector<std::string> parameters) -> std::optional<Relation> {
+    parameters.insert(parameters.begin(), table);
+    ResultHandle result = session_.QueryServerSql(
+        "SELECT c.oid, n.nspname, c.relname, c.relkind FROM pg_catalog.pg_class c JOIN "
+        "pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE " +
+            where + " AND lower(c.relname) = lower($1) ORDER BY c.relname COLLATE \"C\"",
+        parameters);
+    const PGresult* r = result.get();
+    int chosen = -1;
+    for (int row = 0; row < PQntuples(r); ++row) {
+      if (CellText(r, row, 2) == table) {
+        chosen = row;
+        break;
+      }
+      if (chosen < 0 && NamesEqual(CellText(r, row, 2), table)) chosen = row;
     }
-    if (chosen < 0 && NamesEqual(CellText(r, row, 2), name)) chosen = row;
-  }
-  if (chosen < 0) return std::nullopt;
-  char kind = CellText(r, chosen, 3)[0];
-  return Relation{CellText(r, chosen, 0), CellText(r, chosen, 1), CellText(r, chosen, 2),
-                  kind == 'v' || kind == 'm'};
+    if (chosen < 0) return std::nullopt;
+    char kind = CellText(r, chosen, 3)[0];
+    return Relation{CellText(r, chosen, 0), CellText(r, chosen, 1), CellText(r, chosen, 2),
+                    kind == 'v' || kind == 'm'};
+  };
+  std::string name = Unbracket(bracketed);
+  std::optional<Relation> found = find(kShownRelations, name, {});
+  // "schema.table": the table of that schema, when the search path finds no table of the whole name.
+  if (std::size_t dot = name.find('.'); !found && dot != std::string::npos)
+    found = find(std::string(kSchemaRelations) + " AND n.nspname = $2", name.substr(dot + 1),
+                 {name.substr(0, dot)});
+  return found;
 }
 
 Relation ServerSchema::RequireRelation(std::string_view name) {
@@ -249,11 +274,12 @@ std::vector<Key> ServerSchema::ReadKeys(const Relation& relation) {
   ResultHandle result = session_.QueryServerSql(
       "SELECT con.oid, con.conname, con.contype, fr.relname, con.confdeltype, con.confupdtype, "
       "CASE WHEN con.contype = 'f' THEN pg_catalog.obj_description(con.oid, 'pg_constraint') "
-      "ELSE pg_catalog.obj_description(con.conindid, 'pg_class') END, a.attname, fa.attname "
+      "ELSE pg_catalog.obj_description(con.conindid, 'pg_class') END, a.attname, fa.attname, fn.nspname "
       "FROM pg_catalog.pg_constraint con "
       "CROSS JOIN LATERAL unnest(con.conkey) WITH ORDINALITY AS k(attnum, n) "
       "JOIN pg_catalog.pg_attribute a ON a.attrelid = con.conrelid AND a.attnum = k.attnum "
       "LEFT JOIN pg_catalog.pg_class fr ON fr.oid = con.confrelid "
+      "LEFT JOIN pg_catalog.pg_namespace fn ON fn.oid = fr.relnamespace "
       "LEFT JOIN pg_catalog.pg_attribute fa ON fa.attrelid = con.confrelid AND fa.attnum = con.confkey[k.n] "
       "WHERE con.conrelid = $1 AND con.contype IN ('p', 'u', 'f') "
       "ORDER BY con.contype = 'p' DESC, con.contype = 'u' DESC, con.conname COLLATE \"C\", con.oid, k.n",
@@ -271,7 +297,7 @@ std::vector<Key> ServerSchema::ReadKeys(const Relation& relation) {
       std::string type = CellText(r, row, 2);
       key.type = type == "p" ? adKeyPrimary : type == "u" ? adKeyUnique : adKeyForeign;
       if (key.type == adKeyForeign) {
-        key.relatedTable = CellText(r, row, 3);
+        key.relatedTable = CatalogName(CellText(r, row, 9), CellText(r, row, 3));
         key.deleteRule = RuleFromServer(CellText(r, row, 4));
         key.updateRule = RuleFromServer(CellText(r, row, 5));
       }

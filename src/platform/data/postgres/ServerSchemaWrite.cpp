@@ -198,17 +198,26 @@ std::string ServerSchema::CreationSchema() {
   return CellText(result.get(), 0, 0);
 }
 
-void ServerSchema::AppendTable(const Table& table) {
+void ServerSchema::AppendTable(const Table& table, std::string_view tableSchema) {
   std::string name = Unbracket(table.name);
+  // A table of another schema than the default one is named "schema.table" and made in its schema.
+  std::string moved;
+  std::string schema;
+  if (!tableSchema.empty()) {
+    schema = std::string(tableSchema);
+    CheckNameLength(schema, "schema");
+    if (name.starts_with(schema + ".")) name.erase(0, schema.size() + 1);
+    moved = "CREATE SCHEMA IF NOT EXISTS " + QuoteName(schema) + "; ";
+  } else {
+    schema = CreationSchema();
+  }
   CheckNameLength(name, "table");
   if (table.columns.empty())
     throw Error(kInvalidArgument, kSource, "The table \"" + name + "\" has no columns");
-  std::string schema = CreationSchema();
   std::string tableSql = QuoteName(schema) + "." + QuoteName(name);
   NameSpace relations = RelationNames(schema);
   // An index made earlier under the name this table is given moves to a free name and keeps the name it
   // was given in its comment: tables keep their names, indexes are read back by theirs.
-  std::string moved;
   ResultHandle index = session_.QueryServerSql(
       "SELECT pg_catalog.obj_description(c.oid, 'pg_class') FROM pg_catalog.pg_class c "
       "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
@@ -218,7 +227,7 @@ void ServerSchema::AppendTable(const Table& table) {
     bool renamed = false;
     relations.Take(name);
     const std::string free = relations.Claim(name, renamed);
-    moved =
+    moved +=
         "ALTER INDEX " + QuoteName(schema) + "." + QuoteName(name) + " RENAME TO " + QuoteName(free) + "; ";
     if (PQgetisnull(index.get(), 0, 0) || !NameFromIndexComment(PQgetvalue(index.get(), 0, 0)))
       moved += "COMMENT ON INDEX " + QuoteName(schema) + "." + QuoteName(free) + " IS " +

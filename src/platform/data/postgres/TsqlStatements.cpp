@@ -7,6 +7,7 @@
 #include "platform/data/postgres/IndexNames.h"
 #include "platform/data/postgres/ServerDefaults.h"
 #include "platform/data/postgres/ServerProvider.h"
+#include "platform/data/postgres/ServerSchema.h"
 #include "platform/data/postgres/ServerValues.h"
 #include "platform/text/Strings.h"
 #include "velabackup/Error.h"
@@ -34,8 +35,8 @@ bool IsSystemTable(const Token& token) {
 // A statement's tokens and their translation into PostgreSQL's dialect, range by range.
 class Reader {
  public:
-  Reader(std::string_view sql, bool numberPlaceholders)
-      : sql_(sql), tokens_(Tokenize(sql, Brackets::Jet)), number_(numberPlaceholders) {}
+  Reader(std::string_view sql, bool numberPlaceholders, const SchemaTest& isSchema = {})
+      : sql_(sql), tokens_(Tokenize(sql, Brackets::Jet)), number_(numberPlaceholders), isSchema_(isSchema) {}
 
   std::size_t Size() const { return tokens_.size(); }
   const Token& operator[](std::size_t i) const {
@@ -48,6 +49,7 @@ class Reader {
     return i < tokens_.size() && (tokens_[i].kind == TokenKind::Word || tokens_[i].kind == TokenKind::Name);
   }
   int Placeholders() const { return placeholders_; }
+  const SchemaTest& Schemas() const { return isSchema_; }
 
   // The end of a dotted name ("dbo.[t]", "[s].[t]") starting at `i`; `i` itself when none starts there.
   std::size_t NameEnd(std::size_t i) const {
@@ -78,7 +80,8 @@ class Reader {
       } else if (token.kind == TokenKind::Name && token.quote == '[') {
         out.append(sql_.substr(copied, token.begin - copied));
         // The system tables are views with lower-case names; the dialect's names are of any case.
-        out += QuoteName(IsSystemTable(token) ? text::ToLower(token.text) : token.text);
+        out += IsSystemTable(token) ? QuoteName(text::ToLower(token.text))
+                                    : BracketedNameSql(token.text, isSchema_);
         copied = token.end;
       } else if (number_ && token.kind == TokenKind::Parameter && token.text == "?") {
         out.append(sql_.substr(copied, token.begin - copied));
@@ -114,6 +117,7 @@ class Reader {
   std::string_view sql_;
   std::vector<Token> tokens_;
   bool number_;
+  SchemaTest isSchema_;
   int placeholders_ = 0;
 };
 
@@ -189,7 +193,8 @@ TsqlStatement ReadBindDefault(Reader& reader, std::size_t i, std::string_view sq
     ThrowStatementError("A default is bound to a column, named as 'table.column': " + objname, sql);
   statement.column = object.back();
   statement.tableName = object[object.size() - 2];
-  statement.table = QuoteName(statement.tableName);
+  statement.table = object.size() > 2 ? QuoteName(statement.tableName)
+                                      : BracketedNameSql(statement.tableName, reader.Schemas());
   if (object.size() > 2) statement.table = QuoteName(object[object.size() - 3]) + "." + statement.table;
   return statement;
 }
@@ -221,15 +226,16 @@ SELECT n.nspname,
   FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace
  WHERE c.oid = pg_catalog.to_regclass($1::text))";
 
-// The system tables the component's catalog queries read, over the relations of the visible user schemas.
-// Ids are pg_class oids for tables and views, pg_constraint oids for keys, pg_attrdef oids for defaults;
-// column numbers are attnum.
+// The system tables the component's catalog queries read, over the relations of the user schemas the login
+// may use, named as the catalog names them ("schema.table" outside public). Ids are pg_class oids for tables
+// and views, pg_constraint oids for keys, pg_attrdef oids for defaults; column numbers are attnum.
 std::string SystemViewsSql() {
   const std::string relations = R"(
-  SELECT c.oid, c.relname, c.relkind FROM pg_catalog.pg_class c
-    JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace
+  SELECT c.oid, CASE WHEN n.nspname = 'public' THEN c.relname
+                     ELSE (n.nspname || '.' || c.relname)::pg_catalog.name END AS relname, c.relkind
+    FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace
    WHERE c.relkind IN ('r', 'p', 'v', 'm') AND n.nspname NOT LIKE 'pg\_%'
-     AND n.nspname <> 'information_schema' AND pg_catalog.pg_table_is_visible(c.oid))";
+     AND n.nspname <> 'information_schema' AND pg_catalog.has_schema_privilege(n.oid, 'USAGE'))";
   // A column whose values come from a sequence, and its default when it has one of its own.
   const std::string columns = R"(
   SELECT a.attrelid, a.attnum, a.attname, a.attnotnull, d.oid AS defaultid,
@@ -286,15 +292,33 @@ SELECT d.datname AS name, d.oid::bigint AS dbid FROM pg_catalog.pg_database d)";
 
 }  // namespace
 
-std::string ToServerSql(std::string_view sql, bool numberPlaceholders, int* placeholders) {
-  Reader reader(sql, numberPlaceholders);
+SchemaTest SchemasOf(ServerSession& session) {
+  return [&session](std::string_view name) {
+    if (name.empty() || name == kDefaultSchema) return false;
+    ResultHandle found = session.QueryServerSql("SELECT 1 FROM pg_catalog.pg_namespace WHERE nspname = $1",
+                                                std::vector<std::string>{std::string(name)});
+    return PQntuples(found.get()) > 0;
+  };
+}
+
+std::string BracketedNameSql(std::string_view name, const SchemaTest& isSchema) {
+  std::size_t dot = name.find('.');
+  if (isSchema && dot != std::string_view::npos && dot > 0 && dot + 1 < name.size() &&
+      isSchema(name.substr(0, dot)))
+    return QuoteName(name.substr(0, dot)) + "." + QuoteName(name.substr(dot + 1));
+  return QuoteName(name);
+}
+
+std::string ToServerSql(std::string_view sql, bool numberPlaceholders, int* placeholders,
+                        const SchemaTest& isSchema) {
+  Reader reader(sql, numberPlaceholders, isSchema);
   std::string out = reader.Rest(0);
   if (placeholders != nullptr) *placeholders = reader.Placeholders();
   return out;
 }
 
-TsqlStatement ReadTsqlStatement(std::string_view sql) {
-  Reader reader(sql, false);
+TsqlStatement ReadTsqlStatement(std::string_view sql, const SchemaTest& isSchema) {
+  Reader reader(sql, false, isSchema);
   TsqlStatement statement;
   const std::size_t size = reader.Size();
   using Kind = TsqlStatement::Kind;
@@ -393,7 +417,7 @@ std::string IndexNameCandidate(std::string_view name, int attempt) {
 }
 
 void TsqlStatements::Execute(std::string_view sql) {
-  TsqlStatement statement = ReadTsqlStatement(sql);
+  TsqlStatement statement = ReadTsqlStatement(sql, schemas_);
   using Kind = TsqlStatement::Kind;
   switch (statement.kind) {
     case Kind::kPlain:
@@ -429,7 +453,7 @@ void TsqlStatements::Execute(std::string_view sql) {
 }
 
 std::string TsqlStatements::Query(std::string_view sql) {
-  TsqlStatement statement = ReadTsqlStatement(sql);
+  TsqlStatement statement = ReadTsqlStatement(sql, schemas_);
   if (statement.kind != TsqlStatement::Kind::kPlain)
     ThrowStatementError("The statement returns no rows; it cannot open a recordset", sql);
   if (statement.systemTables) MakeSystemViews();

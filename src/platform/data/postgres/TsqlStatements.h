@@ -15,6 +15,7 @@
 //                                      a statement names one of them.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -26,7 +27,17 @@ namespace vela::data::postgres {
 // The statement in PostgreSQL's dialect, read token by token: every [name] becomes "name", a "dbo." owner
 // and NOT FOR REPLICATION are dropped and, when `numberPlaceholders`, every "?" outside texts and names
 // becomes $1, $2, ... in order. Returns the statement and, through `placeholders`, how many "?" it held.
-std::string ToServerSql(std::string_view sql, bool numberPlaceholders, int* placeholders = nullptr);
+// Whether a name is a schema of the database other than the default one. A bracketed name
+// "[schema.table]" whose first part is such a schema names that schema's table, "schema"."table" (the
+// catalog names tables of other schemas so); any other name stays whole.
+using SchemaTest = std::function<bool(std::string_view)>;
+// The test asking the session's database.
+SchemaTest SchemasOf(ServerSession& session);
+// A bracketed name in PostgreSQL's dialect, read as above.
+std::string BracketedNameSql(std::string_view name, const SchemaTest& isSchema);
+
+std::string ToServerSql(std::string_view sql, bool numberPlaceholders, int* placeholders = nullptr,
+                        const SchemaTest& isSchema = {});
 
 // What a statement of the component's dialect asks of the server, read from its tokens.
 struct TsqlStatement {
@@ -54,7 +65,7 @@ struct TsqlStatement {
 
 // Reads a statement. A malformed sp_bindefault call or a database name PostgreSQL would cut short fails
 // with kCommandError; any other statement it does not know is kPlain, for the server to judge.
-TsqlStatement ReadTsqlStatement(std::string_view sql);
+TsqlStatement ReadTsqlStatement(std::string_view sql, const SchemaTest& isSchema = {});
 
 // The name an index given `name` is tried under at the `attempt`th try (0 first): the name itself when it
 // fits PostgreSQL's 63 bytes, else the name cut short at a character boundary; later tries end in "_2",
@@ -64,7 +75,7 @@ std::string IndexNameCandidate(std::string_view name, int attempt);
 class TsqlStatements {
  public:
   // The session must outlive this object.
-  explicit TsqlStatements(ServerSession& session) : session_(&session) {}
+  explicit TsqlStatements(ServerSession& session) : session_(&session), schemas_(SchemasOf(session)) {}
 
   // Runs a statement of the component's dialect that returns no rows.
   void Execute(std::string_view sql);
@@ -82,6 +93,7 @@ class TsqlStatements {
   void DropDatabase(const TsqlStatement& statement);
 
   ServerSession* session_;
+  SchemaTest schemas_;
   bool systemViews_ = false;
   std::string identityInsert_;                   // the table whose identity values are given, if any
   std::map<std::string, std::string> defaults_;  // CREATE DEFAULT: lower-case name -> value as written
