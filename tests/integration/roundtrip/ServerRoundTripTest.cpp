@@ -287,7 +287,9 @@ TEST_F(ServerRoundTrip, NamesThatQuoteSqlStayNames) {
   ASSERT_TRUE(Save(server, folder_ / "server.vbk"));
   ASSERT_TRUE(Restore(back, folder_ / "server.vbk"));
   EXPECT_EQ(DescriptionDifference(Describe(source), Describe(back)), "");
-  EXPECT_THAT(events_.lines, ::testing::IsEmpty());
+  // The server keeps the column as varchar(20), not the file's own spelling TEXT(20): said, nothing else.
+  EXPECT_THAT(events_.lines,
+              ::testing::ElementsAre(::testing::EndsWith("\ntable Odd]'\"Name (declared types)")));
 }
 
 // A database made with plain SQL the way other tools make them saves whole: every column either maps to a
