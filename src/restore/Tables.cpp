@@ -207,8 +207,9 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
       table.columns.push_back(std::move(column));
     }
     at();
-    // The server makes the schema of a table of another schema than the default one, if it has none yet.
-    if (m_Provider == dpSQLServer && entry.schema)
+    // The server makes the schema of a table of another schema than the default one, if it has none yet;
+    // a file database names the table "schema.table" and remembers the schema.
+    if (entry.schema)
       catalog.AppendTableInSchema(table, *entry.schema);
     else
       catalog.AppendTable(table);

@@ -29,6 +29,9 @@ class JetCatalog final : public Catalog {
   std::vector<Entry> ListTables() override { return Schema().ListTables(); }
   Table GetTable(std::string_view name) override { return Schema().GetTable(name); }
   void AppendTable(const Table& table) override { Schema().AppendTable(table); }
+  void AppendTableInSchema(const Table& table, std::string_view schema) override {
+    Schema().AppendTableInSchema(table, schema);
+  }
   void AppendKey(std::string_view tableName, const Key& key) override { Schema().AppendKey(tableName, key); }
   void SetColumnProperty(std::string_view tableName, std::string_view columnName, std::string_view property,
                          const Value& value) override {

@@ -85,6 +85,9 @@ class JetSchema {
 
   // Changing.
   void AppendTable(const data::Table& table);
+  // A table of a server schema, named "schema.table": the schema is kept as the table's property, so that
+  // a backup of this file gives the table back in its schema.
+  void AppendTableInSchema(const data::Table& table, std::string_view schema);
   void AppendKey(std::string_view tableName, const Key& key);
   void SetColumnProperty(std::string_view tableName, std::string_view columnName, std::string_view property,
                          const Value& value);

@@ -226,6 +226,14 @@ std::vector<Catalog::Entry> JetSchema::ListTables() {
       if (o != t->second.end()) {
         auto p = o->second.find("ordinal");
         if (p != o->second.end() && !p->second.IsNullOrEmpty()) row.order = p->second.AsInt();
+        // A table a server restore named "schema.table" saves in its schema again.
+        auto s = o->second.find("schema");
+        if (s != o->second.end() && !s->second.IsNullOrEmpty()) {
+          std::string schema = s->second.AsText();
+          if (row.entry.name.size() > schema.size() &&
+              row.entry.name.compare(0, schema.size(), schema) == 0 && row.entry.name[schema.size()] == '.')
+            row.entry.schema = std::move(schema);
+        }
       }
     }
     rows.push_back(std::move(row));

@@ -130,6 +130,13 @@ std::string JetSchema::ForeignKeyClause(const Key& key) {
   return clause + onDelete + onUpdate;
 }
 
+void JetSchema::AppendTableInSchema(const data::Table& table, std::string_view schema) {
+  AppendTable(table);
+  if (table.name.size() > schema.size() && table.name.compare(0, schema.size(), schema) == 0 &&
+      table.name[schema.size()] == '.')
+    WriteProperty(table.name, "", "Schema", Value(std::string(schema)));
+}
+
 void JetSchema::AppendTable(const data::Table& table) {
   connection_.CommitBatch();
   if (table.name.empty()) Refuse(kInvalidArgument, "A table needs a name");
