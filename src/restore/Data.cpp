@@ -37,10 +37,10 @@ std::unique_ptr<RowTarget> MakeRowTarget(DataProvider provider, Connection& conn
   return MakeInsertRows(connection, tableName, columns, separators);
 }
 
-void Restorer::RestoreData(const backupfile::TableEntry& tableEntry, const std::string& dataFilePath,
-                           Connection& connection, const std::string& tableName, Catalog& catalog,
-                           const Separators& separators, std::int32_t progress) {
-  Trapped("RestoreData [" + tableName + ".]", [&](Procedure& at) {
+std::int64_t Restorer::RestoreData(const backupfile::TableEntry& tableEntry, const std::string& dataFilePath,
+                                   Connection& connection, const std::string& tableName, Catalog& catalog,
+                                   const Separators& separators, std::int32_t progress) {
+  return Trapped("RestoreData [" + tableName + ".]", [&](Procedure& at) -> std::int64_t {
     std::string currentColumn;
     try {
       at();
@@ -48,7 +48,7 @@ void Restorer::RestoreData(const backupfile::TableEntry& tableEntry, const std::
       operation_.RaiseUpdateProgress(progress, caption);
       if (!utils().FileExists(dataFilePath)) {
         operation_.RaiseTableProgress(tableName, 0, 0);  // a table without rows
-        return;
+        return 0;
       }
       at();
       const std::vector<ColumnInfo> columns = ReadColumns(tableEntry);
@@ -57,7 +57,7 @@ void Restorer::RestoreData(const backupfile::TableEntry& tableEntry, const std::
       backupfile::TableDataFileReader reader(dataFilePath, tableName, std::move(columnNames));
       if (!reader.HasRows()) {
         operation_.RaiseTableProgress(tableName, 0, 0);  // a table without rows
-        return;
+        return 0;
       }
       const std::int64_t declared = reader.RecordCount();
       operation_.RaiseTableProgress(tableName, 0, declared);
@@ -65,7 +65,7 @@ void Restorer::RestoreData(const backupfile::TableEntry& tableEntry, const std::
       at();
       std::unique_ptr<RowTarget> target =
           MakeRowTarget(m_Provider, connection, catalog, tableName, columns, separators);
-      std::int64_t rowCounter = 0;
+      std::int64_t rowCounter = 0, dropped = 0;
       using Token = backupfile::TableDataFileReader::Token;
       while (!operation_.Cancelled()) {
         at();
@@ -87,6 +87,7 @@ void Restorer::RestoreData(const backupfile::TableEntry& tableEntry, const std::
         if (token == Token::kCorruption) {
           at();
           m_CorruptionFound = true;
+          ++dropped;
           target->DropRow();
           continue;
         }
@@ -96,10 +97,11 @@ void Restorer::RestoreData(const backupfile::TableEntry& tableEntry, const std::
         currentColumn = columns[reader.FieldIndex()].name;
         target->Set(reader);
       }
-      if (operation_.Cancelled()) return;
+      if (operation_.Cancelled()) return rowCounter - dropped;
       operation_.RaiseTableProgress(tableName, rowCounter, declared);
       at();
       target->Finish();
+      return rowCounter - dropped;
     } catch (...) {
       at.SetName("RestoreData [" + tableName + "." + currentColumn + "]");
       throw;

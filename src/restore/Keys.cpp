@@ -20,6 +20,8 @@ bool Restorer::RestoreForeignKeys(const backupfile::BackupDocument& document, Co
       for (const backupfile::TableEntry& entry : group) {
         if (operation_.Cancelled()) continue;
         if (!entry.IsTable()) continue;
+        // A file table made by its own statement has every key of it already.
+        if (MadeAsWritten(entry.name)) continue;
         at();
         Table table = catalog.GetTable(m_Provider == dpSQLServer ? BracketName(entry.name) : entry.name);
         at();

@@ -33,7 +33,11 @@ class RecordsetRows final : public RowTarget {
       }
     for (std::size_t i = 0; i < columns_.size(); ++i)
       if (columns_[i].nullableWithDefault) defaulted_.push_back(i);
-    rows_ = connection_.OpenRecordset("SELECT * FROM " + BracketName(tableName_), adOpenDynamic,
+    // The document's columns, in its order: a table made by its own statement may have columns the engine
+    // computes, which take no values.
+    std::string list;
+    for (const ColumnInfo& column : columns_) list += (list.empty() ? "" : ", ") + column.bracketed;
+    rows_ = connection_.OpenRecordset("SELECT " + list + " FROM " + BracketName(tableName_), adOpenDynamic,
                                       adLockOptimistic, adUseServer);
   }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 
 namespace vela {
 
+class Error;
 class Procedure;
 namespace backupfile {
 class MemberIndex;
@@ -104,6 +106,19 @@ class Restorer {
   void RestoreTables(const backupfile::BackupDocument& document, data::Connection& connection,
                      data::Catalog& catalog);
   void RestoreTable(const backupfile::TableEntry& table, data::Catalog& catalog);
+  // Makes a file table by the statement it was saved with; false, with the refusal recorded, when the
+  // target refuses it (the catalog makes it then).
+  bool MakeAsWritten(const data::EngineObject& statement, data::Catalog& catalog);
+  bool MadeAsWritten(std::string_view table) const;
+  // The target refusing an object is recorded (the object is left out); a disk or memory that fails under
+  // it is thrown on, ending the restore, since what was being written may be gone with the object.
+  void RecordRefusal(const Error& error, const char* where, const Procedure& at);
+  std::int64_t CountRows(const std::string& table, data::Connection& connection);
+  // The indexes of a table made as written that its statement did not make and no engine object makes.
+  backupfile::TableEntry IndexesBeyondStatement(const backupfile::TableEntry& entry, const data::Table& made,
+                                                const backupfile::BackupDocument& document) const;
+  // Whether an index engine object is one of its table's document indexes the restore already made.
+  bool MadeFromDocument(const data::EngineObject& object, const backupfile::BackupDocument& document) const;
   bool ColumnHasPK(const backupfile::TableEntry& table, const std::string& columnName);
   void RestoreTableDefault(const backupfile::TableEntry& entry, const data::Table& table,
                            data::Connection& connection);
@@ -111,10 +126,10 @@ class Restorer {
                         data::Connection& connection);
 
   // Data: the rows of one table data file into its freshly created table, through the row target of the
-  // target engine (RowTarget.h).
-  void RestoreData(const backupfile::TableEntry& table, const std::string& dataFilePath,
-                   data::Connection& connection, const std::string& tableName, data::Catalog& catalog,
-                   const Separators& separators, std::int32_t progress);
+  // target engine (RowTarget.h). The number of rows handed to the table.
+  std::int64_t RestoreData(const backupfile::TableEntry& table, const std::string& dataFilePath,
+                           data::Connection& connection, const std::string& tableName, data::Catalog& catalog,
+                           const Separators& separators, std::int32_t progress);
 
   // Indexes: the primary key and the indexes of one restored table, each as one statement; an index the
   // target engine refuses is left out and named (LeaveIndexOut), the names told once every table is made.
@@ -153,6 +168,9 @@ class Restorer {
   bool m_IntelligentTableStructure = false;
   bool m_SameEngine = false;     // a text backup of the target's own engine: names and rules kept as saved
   std::string m_IndexesLeftOut;  // a line for each index the target refused
+  // The file tables made by their own statement before their rows (lower-case names): their keys are in
+  // it, their other indexes travel as engine objects.
+  std::set<std::string> m_MadeAsWritten;
 };
 
 }  // namespace vela

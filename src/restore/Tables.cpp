@@ -1,6 +1,9 @@
 // Table and column restoration: each table of the backup document is created through the catalog with
 // its columns mapped to the target engine, its rows loaded, its stored defaults applied and its indexes
 // built.
+#include <algorithm>
+#include <map>
+
 #include "component/Messages.h"
 #include "component/Procedure.h"
 #include "platform/data/DefaultText.h"
@@ -99,6 +102,14 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
       }
     }
 
+    // A file table that travels with its own statement is made by it before its rows: with its keys,
+    // checks and declared types, each row written once.
+    std::map<std::string, const EngineObject*> statements;  // by lower-case name
+    if (m_Provider == dpAccess && document.engineObjects &&
+        document.engineObjects->provider == connection.Provider())
+      for (const EngineObject& object : document.engineObjects->objects)
+        if (object.kind == "table") statements.emplace(text::ToLower(object.name), &object);
+
     for (const std::vector<TableEntry>& group : document.groups) {
       if (operation_.Cancelled()) continue;
       const auto count = static_cast<std::int64_t>(group.size());
@@ -113,7 +124,9 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
         if (!entry.IsTable()) continue;
 
         at();
-        RestoreTable(entry, catalog);
+        const auto statement = statements.find(text::ToLower(name));
+        bool asWritten = statement != statements.end() && MakeAsWritten(*statement->second, catalog);
+        if (!asWritten) RestoreTable(entry, catalog);
         at();
         operation_.RaiseUpdateProgress(percent, GetMessageText(18, name));
         at();
@@ -123,12 +136,35 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
         std::string dataFile = utils().JoinPath(m_RestoreFolder, utils().NamePart(*entry.fileName));
         if (utils().FileExists(dataFile)) {
           at();
-          RestoreData(entry, dataFile, connection, name, catalog, separators, percent);
+          const std::int64_t rows =
+              RestoreData(entry, dataFile, connection, name, catalog, separators, percent);
+          if (asWritten && !operation_.Cancelled() && CountRows(name, connection) != rows) {
+            // The statement settles conflicts by dropping rows (ON CONFLICT IGNORE, REPLACE): the catalog
+            // makes the table with every row, and the statement is named among what was left out.
+            at();
+            connection.Execute("DROP TABLE " + BracketName(name));
+            m_MadeAsWritten.erase(text::ToLower(name));
+            asWritten = false;
+            RestoreTable(entry, catalog);
+            RestoreData(entry, dataFile, connection, name, catalog, separators, percent);
+          }
           utils().DeleteFile(dataFile);
         }
         at();
         Table table = catalog.GetTable(m_Provider == dpSQLServer ? BracketName(name) : name);
-        if (!operation_.Cancelled()) {
+        if (!operation_.Cancelled() && asWritten) {
+          // Numbers given out and deleted before the save are not given again.
+          for (const ColumnEntry& stored : entry.columns) {
+            const Column* column = FindByName(table.columns, stored.name);
+            if (column == nullptr || !stored.seed.value || !column->properties["Autoincrement"].AsBool())
+              continue;
+            const Value& seed = column->properties["Seed"];
+            if (seed.IsNullOrEmpty() || seed.AsInt() < *stored.seed.value)
+              catalog.SetColumnProperty(table.name, column->name, "Seed", Value(*stored.seed.value));
+          }
+          at();
+          RestoreIndexes(IndexesBeyondStatement(entry, table, document), connection, table);
+        } else if (!operation_.Cancelled()) {
           at();
           RestoreTableDefault(entry, table, connection);
           at();
@@ -219,6 +255,85 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
                                   kPlainNumbersGuid, answer);
     }
   });
+}
+
+bool Restorer::MakeAsWritten(const EngineObject& statement, Catalog& catalog) {
+  return Trapped("MakeAsWritten", [&](Procedure& at) {
+    try {
+      at();
+      catalog.ApplyEngineObject(statement);
+    } catch (const Error& error) {
+      RecordRefusal(error, "VelaBackup.MakeAsWritten", at);
+      return false;
+    }
+    m_MadeAsWritten.insert(text::ToLower(statement.name));
+    return true;
+  });
+}
+
+std::int64_t Restorer::CountRows(const std::string& table, Connection& connection) {
+  return Trapped("CountRows", [&](Procedure& at) {
+    at();
+    std::unique_ptr<Recordset> count = connection.OpenRecordset(
+        "SELECT Count(*) AS Rows FROM " + BracketName(table), adOpenForwardOnly, adLockReadOnly, adUseServer);
+    const std::int64_t rows = count->GetValue("Rows").AsInt();
+    count->Close();
+    return rows;
+  });
+}
+
+void Restorer::RecordRefusal(const Error& error, const char* where, const Procedure& at) {
+  if (error.Number() == kDiskFull || error.Number() == kPathAccess || error.Number() == kOutOfMemory) throw;
+  utils().RecordError(error.Number(), where, error.Description(), static_cast<std::int32_t>(at.Line()), 0);
+}
+
+bool Restorer::MadeAsWritten(std::string_view table) const {
+  return m_MadeAsWritten.count(text::ToLower(table)) != 0;
+}
+
+namespace {
+
+// Whether an engine object is the index `index` of the table `table`: under that name, or as the file
+// provider names the indexes it makes ("<table>.<index>").
+bool IsIndexObject(const EngineObject& object, const std::string& table, const std::string& index) {
+  return object.kind == "index" && text::EqualsNoCase(object.table, table) &&
+         (text::EqualsNoCase(object.name, index) || text::EqualsNoCase(object.name, table + "." + index));
+}
+
+}  // namespace
+
+TableEntry Restorer::IndexesBeyondStatement(const TableEntry& entry, const Table& made,
+                                            const backupfile::BackupDocument& document) const {
+  TableEntry rest = entry;
+  std::erase_if(rest.indexes, [&](const backupfile::IndexEntry& stored) {
+    // The statement's own keys: the table has them already, over the same columns.
+    for (const Index& index : made.indexes) {
+      if (index.primaryKey != stored.primaryKey.ValueOr(false) ||
+          index.unique != stored.unique.ValueOr(false) || index.columns.size() != stored.columns.size())
+        continue;
+      bool same = true;
+      for (std::size_t i = 0; i < index.columns.size(); ++i)
+        same = same && text::EqualsNoCase(index.columns[i].name, stored.columns[i]);
+      if (same) return true;
+    }
+    // Made under its own name with the engine objects.
+    const std::vector<EngineObject>& objects = document.engineObjects->objects;
+    return std::any_of(objects.begin(), objects.end(), [&](const EngineObject& object) {
+      return IsIndexObject(object, entry.name, stored.name);
+    });
+  });
+  return rest;
+}
+
+bool Restorer::MadeFromDocument(const EngineObject& object,
+                                const backupfile::BackupDocument& document) const {
+  if (object.kind != "index" || MadeAsWritten(object.table)) return false;
+  for (const std::vector<TableEntry>& group : document.groups)
+    for (const TableEntry& entry : group)
+      if (entry.IsTable() && text::EqualsNoCase(entry.name, object.table))
+        for (const backupfile::IndexEntry& stored : entry.indexes)
+          if (IsIndexObject(object, entry.name, stored.name)) return true;
+  return false;
 }
 
 bool Restorer::ColumnHasPK(const TableEntry& entry, const std::string& columnName) {

@@ -152,8 +152,10 @@ class Catalog {
   // the order they were made. A provider that has none gives none.
   virtual std::vector<EngineObject> ListEngineObjects() { return {}; }
   // Makes an object another catalog of the same provider listed, once the tables hold their rows and
-  // keys: a table definition is applied to the table of that name (its rows, indexes and triggers stay);
-  // the others are made anew. Fails with kNotSupported where the provider has no engine objects.
+  // keys: a table definition is applied to the table of that name (its rows, indexes and triggers stay), or
+  // makes the table as written where there is none yet (before its rows, with its keys: the file provider's
+  // connection then stops enforcing foreign keys, so that rows may come in any order); the others are made
+  // anew. Fails with kNotSupported where the provider has no engine objects.
   virtual void ApplyEngineObject(const EngineObject& object);
 
   // The database's own settings that differ from a new database's, and setting one of them on a database

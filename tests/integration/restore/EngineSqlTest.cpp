@@ -200,6 +200,9 @@ TEST(EngineObjectCheck, NamesWhatAnObjectsSqlMayNotDo) {
        "CREATE TABLE \"S\" (a INTEGER PRIMARY KEY AUTOINCREMENT, b TEXT UNIQUE, c INTEGER AS (a * 2) STORED, "
        "FOREIGN KEY (b) REFERENCES U (x)) STRICT"},
       {"table", "W", "W", "", "CREATE TABLE W (k TEXT PRIMARY KEY, v) WITHOUT ROWID"},
+      {"table", "F", "F", "", "CREATE VIRTUAL TABLE F USING fts5(a, b, tokenize = 'porter')"},
+      {"table", "F", "F", "", "CREATE VIRTUAL TABLE \"F\" USING fts4(a)"},
+      {"table", "R", "R", "", "CREATE VIRTUAL TABLE R USING rtree(id, x0, x1)"},
       {"index", "I", "T", "", "CREATE UNIQUE INDEX I ON T (lower(a))"},
       {"trigger", "G", "V", "",
        "CREATE TRIGGER G INSTEAD OF UPDATE OF a ON V FOR EACH ROW BEGIN "
@@ -216,7 +219,12 @@ TEST(EngineObjectCheck, NamesWhatAnObjectsSqlMayNotDo) {
       refused.end(),
       {
           {"table", "T", "T", "", "CREATE TABLE T AS SELECT 1"},
-          {"table", "T", "T", "", "CREATE VIRTUAL TABLE T USING fts5(a)"},
+          {"table", "T", "T", "", "CREATE VIRTUAL TABLE T USING fts5vocab(main, F, row)"},
+          {"table", "T", "T", "", "CREATE VIRTUAL TABLE T USING dbstat"},
+          {"table", "T", "T", "", "CREATE VIRTUAL TABLE temp.T USING fts5(a)"},
+          {"table", "T", "T", "", "CREATE VIRTUAL TABLE IF NOT EXISTS T USING fts5(a)"},
+          {"table", "T", "T", "", "CREATE VIRTUAL TABLE U USING fts5(a)"},
+          {"table", "T", "T", "", "CREATE VIRTUAL TABLE T USING fts5(a); DROP TABLE T_data"},
           {"index", "I", "T", "", "CREATE INDEX I ON T (a) WHERE (SELECT 1); VACUUM"},
           {"trigger", "G", "T", "", "CREATE TRIGGER G AFTER INSERT ON T BEGIN SELECT 1; END; END;"},
           {"trigger", "G", "T", "", "CREATE TEMP TRIGGER G AFTER INSERT ON T BEGIN SELECT 1; END"},

@@ -16,6 +16,16 @@ std::string Named(const std::string& kind, const std::string& name) {
   return "the " + kind + " \"" + name + "\"";
 }
 
+// The modules whose virtual tables a backup may make: the engine's full-text search and r-tree, which keep
+// their rows in tables of their own ("<name>_data", "<name>_content", ...) and nothing outside them.
+constexpr const char* kModules[] = {"fts3", "fts4", "fts5", "rtree"};
+
+bool IsKnownModule(std::string_view module) {
+  for (const char* known : kModules)
+    if (text::EqualsNoCase(module, known)) return true;
+  return false;
+}
+
 // Reads the statement's words in order; each step says what it found wrong, or "".
 class FormReader {
  public:
@@ -53,6 +63,11 @@ class FormReader {
     return tokens_.size();
   }
   void MoveTo(std::size_t at) { at_ = at; }
+  // The next word as written, "" when the next token is none.
+  std::string Next() {
+    if (AtEnd() || tokens_[at_].kind != TokenKind::Word) return {};
+    return tokens_[at_++].text;
+  }
   // Nothing but one ";" after the statement's last token `last`.
   std::string EndsAfter(std::size_t last) const {
     std::size_t next = last + 1;
@@ -110,10 +125,16 @@ std::string FormProblem(const EngineObject& object) {
                            : kind == "view"  ? "CREATE VIEW"
                                              : "CREATE TRIGGER";
   if (kind == "index") read.Word("UNIQUE");
+  // A virtual table of one of the engine's own modules (full-text search, r-tree) is a table too.
+  const bool virtualTable = kind == "table" && read.Word("VIRTUAL");
   if (!read.Word(kind == "index" ? "INDEX" : kind.c_str()))
     return "the SQL is no " + form + " (a " + kind + " is made by " + form + " alone)";
   if (std::string problem = read.Name(kind, object.name); !problem.empty()) return problem;
-  if (kind == "table") {
+  if (virtualTable) {
+    if (!read.Word("USING")) return "the SQL names no module for the virtual table";
+    if (!IsKnownModule(read.Next()))
+      return "the SQL makes a virtual table of a module this provider does not make";
+  } else if (kind == "table") {
     if (!read.Punct('(')) return "the SQL makes the table from no column list";
   } else if (kind == "index") {
     if (!read.Word("ON")) return "the SQL names no table after the index";
@@ -132,7 +153,8 @@ std::string FormProblem(const EngineObject& object) {
 // form, the connection defensive, the schema untrusted. What the connection had is put back at the end.
 class Guard {
  public:
-  Guard(sqlite3* db, const EngineObject& object) : db_(db), object_(object) {
+  Guard(sqlite3* db, const EngineObject& object)
+      : db_(db), object_(object), virtual_(!VirtualTableModule(object.sql).empty()) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, -1, &defensive_);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, -1, &trusted_);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -163,6 +185,12 @@ class Guard {
 
   bool Allows(int action, const std::string& a, const std::string& b, bool main) {
     const std::string& kind = object_.kind;
+    // The tables a virtual table keeps its rows in are named after it ("notes_fts_data"); its module makes
+    // and fills them while the virtual table is made.
+    auto shadow = [&](const std::string& name) {
+      return main && virtual_ && name.size() > object_.name.size() + 1 &&
+             text::StartsWithNoCase(name, object_.name + "_");
+    };
     auto own = [&](const char* made, int code) {
       bool mine = action == code && main && kind == made && NamesEqual(a, object_.name) &&
                   (kind == "table" || kind == "view" || NamesEqual(b, object_.table));
@@ -177,15 +205,26 @@ class Guard {
         return true;
       case SQLITE_INSERT:
       case SQLITE_UPDATE:
-        // The object's entry in the schema table.
-        return main && (text::EqualsNoCase(a, "sqlite_master") || text::EqualsNoCase(a, "sqlite_schema"));
+      case SQLITE_DELETE:
+        // The object's entry in the schema table; a virtual table's module writes its own tables.
+        return (action != SQLITE_DELETE && main &&
+                (text::EqualsNoCase(a, "sqlite_master") || text::EqualsNoCase(a, "sqlite_schema"))) ||
+               shadow(a);
       case SQLITE_CREATE_TABLE:
         // The sequence table the engine makes for the first AUTOINCREMENT table.
-        return own("table", action) || (main && kind == "table" && text::EqualsNoCase(a, "sqlite_sequence"));
+        return (!virtual_ && own("table", action)) ||
+               (main && kind == "table" && text::EqualsNoCase(a, "sqlite_sequence")) || shadow(a);
+      case SQLITE_CREATE_VTABLE:
+        // Of the module the statement names, checked against the known ones before it ran.
+        return virtual_ && own("table", action) && IsKnownModule(b);
+      case SQLITE_PRAGMA:
+        // A full-text module reads the page size to size its blocks; it sets nothing.
+        return main && virtual_ && text::EqualsNoCase(a, "page_size") && b.empty();
       case SQLITE_CREATE_INDEX:
         // A table's own indexes for its PRIMARY KEY and UNIQUE constraints.
-        return own("index", action) || (main && kind == "table" && NamesEqual(b, object_.name) &&
-                                        text::StartsWithNoCase(a, "sqlite_autoindex_"));
+        return own("index", action) ||
+               (main && kind == "table" && (NamesEqual(b, object_.name) || shadow(b)) &&
+                text::StartsWithNoCase(a, "sqlite_autoindex_"));
       case SQLITE_REINDEX:
         return main && kind == "index" && NamesEqual(a, object_.name);  // filling the index just made
       case SQLITE_CREATE_VIEW:
@@ -219,6 +258,7 @@ class Guard {
 
   sqlite3* db_;
   const EngineObject& object_;
+  const bool virtual_;  // the statement makes a virtual table, whose module makes tables of its own
   int defensive_ = 0;
   int trusted_ = 1;
   bool made_ = false;
@@ -257,6 +297,22 @@ std::string RunGuarded(sqlite3* db, const EngineObject& object) {
 }
 
 }  // namespace
+
+std::string VirtualTableModule(std::string_view sql) {
+  std::vector<Token> tokens;
+  try {
+    tokens = Tokenize(sql, Brackets::Engine);
+  } catch (const Error&) {
+    return {};
+  }
+  if (tokens.size() < 6 || !tokens[0].Is("CREATE") || !tokens[1].Is("VIRTUAL") || !tokens[2].Is("TABLE"))
+    return {};
+  // CREATE VIRTUAL TABLE [IF NOT EXISTS] [schema.]name USING module
+  for (std::size_t i = 3; i + 1 < tokens.size(); ++i)
+    if (tokens[i].Is("USING") && tokens[i + 1].kind == TokenKind::Word)
+      return text::ToLower(tokens[i + 1].text);
+  return {};
+}
 
 void RefuseEngineSql(const EngineObject& object, const std::string& why) {
   throw Error(kCommandError, kSource,

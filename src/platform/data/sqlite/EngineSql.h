@@ -4,20 +4,24 @@
 // A backup file is untrusted input, and its SQL is the engine's full language. What runs is exactly one
 // statement of the form the object's kind allows, making the object of that name:
 //
-//   table    CREATE TABLE <name> (...)                     (a rebuild makes it under its temporary name)
+//   table    CREATE TABLE <name> (...)
+//            CREATE VIRTUAL TABLE <name> USING fts3|fts4|fts5|rtree (...)
 //   index    CREATE [UNIQUE] INDEX <name> ON <table> (...)
 //   view     CREATE VIEW <name> ...
 //   trigger  CREATE TRIGGER <name> ... ON <table> ... END
 //
-// never TEMP, never in another schema, never IF NOT EXISTS. Virtual tables are not engine objects of this
-// provider (their shadow tables travel as tables), so no CREATE VIRTUAL TABLE runs. The statement runs
+// never TEMP, never in another schema, never IF NOT EXISTS. A virtual table is made only of the engine's own
+// modules named above; the tables its module keeps its rows in ("<name>_data", ...) are its module's to
+// make and fill. The statement runs
 // under the engine's guard: an authorizer that allows the CREATE of that object and what the engine does
-// for it (reads, functions, its entry in the schema table, the sequence table of an AUTOINCREMENT table)
+// for it (reads, functions, its entry in the schema table, the sequence table of an AUTOINCREMENT table,
+// a virtual table's own tables named after it)
 // and refuses everything else (ATTACH, DETACH, PRAGMA, VACUUM, transactions, writes to or the making or
 // dropping of any other object), with the connection defensive and the schema untrusted while it runs.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 struct sqlite3;
 
@@ -32,6 +36,9 @@ namespace vela::data::sqlite {
 // The authorizer and settings the connection had are put back, whatever happens (the provider sets no
 // authorizer of its own otherwise).
 void RunEngineSql(sqlite3* db, const EngineObject& object);
+
+// The module of a CREATE VIRTUAL TABLE statement in lower case ("fts5"), "" for any other statement.
+std::string VirtualTableModule(std::string_view sql);
 
 // Fails with kCommandError: the object's SQL was not run, and why.
 [[noreturn]] void RefuseEngineSql(const EngineObject& object, const std::string& why);

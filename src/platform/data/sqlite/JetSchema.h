@@ -43,6 +43,8 @@ bool SameNames(const std::vector<std::string>& a, const std::vector<std::string>
 class JetConnection;
 
 inline constexpr const char* kPropertiesTable = "MSysVelaProperties";
+// The first column of a full-text table as the catalog shows it: the engine's row id.
+inline constexpr const char* kRowidColumn = "rowid";
 
 struct ColumnInfo {
   std::string name;
@@ -62,6 +64,7 @@ struct TableInfo {
   std::string name;
   bool isView = false;
   bool autoincrementKeyword = false;  // the engine keeps a sequence for the table
+  std::string module;                 // a virtual table's module ("fts5"), "" for others
   std::vector<ColumnInfo> columns;
   std::optional<TableDef> def;
   std::string declaredPrimaryKey;  // PrimaryKey property, see above

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/data/SchemaColumns.h"
+#include "platform/data/sqlite/EngineSql.h"
 #include "platform/data/sqlite/JetConnection.h"
 #include "platform/data/sqlite/JetDefaults.h"
 #include "platform/data/sqlite/JetRecordset.h"
@@ -45,6 +46,25 @@ std::string Unique(std::string name, std::vector<std::string>& taken) {
 
 bool IsSystemTable(std::string_view name) {
   return text::StartsWithNoCase(name, "sqlite_") || text::EqualsNoCase(name, kPropertiesTable);
+}
+
+// The tables virtual tables keep their rows in ("notes_fts_data"): their module's to fill, no tables of the
+// database's own. A virtual table's rows are read and written through the virtual table itself.
+std::vector<std::string> ShadowTables(sqlite3* db) {
+  std::vector<std::string> names;
+  Statement s(db, "SELECT name FROM pragma_table_list WHERE schema='main' AND type='shadow'");
+  while (s.Step()) names.push_back(s.Text(0));
+  return names;
+}
+
+bool IsAmong(const std::vector<std::string>& names, std::string_view name) {
+  return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return NamesEqual(n, name); });
+}
+
+// A full-text table's row id is no column of it, yet rows are found by it (an application keeps it equal to
+// the id of the row the text belongs to): it travels as the first column "rowid".
+bool HasRowidColumn(std::string_view module) {
+  return module == "fts3" || module == "fts4" || module == "fts5";
 }
 
 Value StoredValue(const Statement& s, int column) {
@@ -118,7 +138,8 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
   info.name = master.Text(0);
   info.isView = master.Text(1) == "view";
   bool withoutRowid = false;
-  if (!info.isView && !master.IsNull(2)) {
+  if (!info.isView && !master.IsNull(2)) info.module = VirtualTableModule(master.Text(2));
+  if (!info.isView && !master.IsNull(2) && info.module.empty()) {
     info.def = ParseCreateTable(master.Text(2));
     if (info.def) {
       for (const ConstraintDef& c : info.def->constraints) info.autoincrementKeyword |= c.autoincrement;
@@ -144,6 +165,14 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
   };
   std::vector<Raw> raws;
   int keyColumns = 0;
+  if (HasRowidColumn(info.module)) {
+    Raw rowid;
+    rowid.column.name = kRowidColumn;
+    rowid.declared = "INTEGER";
+    rowid.column.notNull = true;
+    rowid.pk = 0;
+    raws.push_back(std::move(rowid));
+  }
   while (pragma.Step()) {
     Raw raw;
     raw.column.name = pragma.Text(1);
@@ -158,6 +187,7 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
     ColumnInfo& c = raw.column;
     c.type = TypeFromDeclaration(raw.declared);
     c.declared = raw.declared;
+    if (!info.module.empty() && c.name == kRowidColumn) c.type = TypeFromDeclaration("BIGINT");
     c.primaryKeyPosition = raw.pk;
     c.rowidAlias = !info.isView && !withoutRowid && keyColumns == 1 && raw.pk == 1 &&
                    text::EqualsNoCase(text::Trim(raw.declared), "INTEGER");
@@ -214,8 +244,10 @@ std::vector<Catalog::Entry> JetSchema::ListTables() {
     std::int64_t order;
   };
   std::vector<Row> rows;
+  const std::vector<std::string> shadows = ShadowTables(Db());
   Statement s(Db(), "SELECT name, type, rowid FROM sqlite_master WHERE type IN ('table','view')");
   while (s.Step()) {
+    if (IsAmong(shadows, s.Text(0))) continue;
     Row row;
     row.entry.name = s.Text(0);
     row.entry.type = s.Text(1) == "view" ? "VIEW" : IsSystemTable(row.entry.name) ? "SYSTEM TABLE" : "TABLE";
@@ -283,15 +315,35 @@ std::string TableExtras(std::string_view sql, const TableInfo* info) {
 std::vector<EngineObject> JetSchema::ListEngineObjects() {
   EnsureFresh();
   std::vector<EngineObject> tables, others;
-  Statement s(Db(),
-              "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE sql IS NOT NULL ORDER BY rowid");
-  while (s.Step()) {
-    std::string type = s.Text(0), name = s.Text(1), table = s.Text(2), sql = s.Text(3);
-    if (IsSystemTable(table) || IsSystemTable(name)) continue;
-    if (type == "table") {
-      std::string detail = TableExtras(sql, FindTable(name));
-      if (!detail.empty()) tables.push_back({"table", name, table, detail, sql});
-    } else if (type == "index") {
+  const std::vector<std::string> shadows = ShadowTables(Db());
+  struct Entry {
+    std::string type, name, table, sql;
+  };
+  std::vector<Entry> entries;
+  {
+    Statement s(Db(),
+                "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE sql IS NOT NULL ORDER BY rowid");
+    while (s.Step())
+      if (!IsSystemTable(s.Text(2)) && !IsSystemTable(s.Text(1)) && !IsAmong(shadows, s.Text(2)))
+        entries.push_back({s.Text(0), s.Text(1), s.Text(2), s.Text(3)});
+  }
+  // A file another program made keeps every table's statement as written; in one of this provider's, the
+  // tables whose statements say more than the catalog.
+  const bool ownFile = QueryInt(Db(), "PRAGMA application_id") == kApplicationId;
+  for (const auto& [type, name, table, sql] : entries) {
+    if (type != "table") continue;
+    const std::string module = VirtualTableModule(sql);
+    std::string detail = module.empty() ? TableExtras(sql, FindTable(name)) : "VIRTUAL USING " + module;
+    if (!detail.empty() || !ownFile) tables.push_back({"table", name, table, detail, sql});
+  }
+  // Indexes over columns alone of the tables that travel as written go with them under their own names (the
+  // catalog names those this provider made "<table>.<index>"); the other tables' are the catalog's.
+  auto asWritten = [&](const std::string& table) {
+    return std::any_of(tables.begin(), tables.end(),
+                       [&](const EngineObject& object) { return NamesEqual(object.name, table); });
+  };
+  for (const auto& [type, name, table, sql] : entries) {
+    if (type == "index") {
       // Indexes over columns alone are in the catalog; those over expressions or part of the rows are not.
       bool partial = false, expression = false;
       Statement list(Db(), "PRAGMA index_list(" + QuoteName(table) + ")");
@@ -305,6 +357,8 @@ std::vector<EngineObject> JetSchema::ListEngineObjects() {
                           : partial             ? "WHERE"
                                                 : "expressions",
                           sql});
+      else if (asWritten(table))
+        others.push_back({"index", name, table, "", sql});
     } else if (type == "view" || type == "trigger") {
       others.push_back({type, name, type == "view" ? std::string() : table, "", sql});
     }
@@ -317,7 +371,8 @@ std::vector<EngineSetting> JetSchema::ListEngineSettings() {
   std::vector<EngineSetting> settings;
   if (std::int64_t version = QueryInt(Db(), "PRAGMA user_version"); version != 0)
     settings.push_back({"user_version", version});
-  if (std::int64_t id = QueryInt(Db(), "PRAGMA application_id"); id != 0 && id != kApplicationId)
+  // Another program's file keeps its own, none (0) included, rather than taking this provider's.
+  if (std::int64_t id = QueryInt(Db(), "PRAGMA application_id"); id != kApplicationId)
     settings.push_back({"application_id", id});
   return settings;
 }

@@ -545,6 +545,15 @@ void JetSchema::AddConstraint(const AddConstraintStatement& statement) {
 
 void JetSchema::ApplyEngineObject(const EngineObject& object) {
   connection_.CommitBatch();
+  if (object.kind == "table" && !FindTable(object.name)) {
+    // A table not made yet is made as written, to be filled after; all of it or, refused, nothing. Its rows
+    // come as they were saved, in any order of the tables: the keys they refer by are not enforced from
+    // here on (a file's rows may even miss the rows they refer to, where its program enforced none).
+    ExecAll(Db(), "PRAGMA foreign_keys=OFF");
+    InTransaction(Db(), [&] { RunEngineSql(Db(), object); });
+    Invalidate();
+    return;
+  }
   if (object.kind == "table") {
     // The definition must make that very table before its name gives way to the rebuild's.
     if (std::string why = CheckEngineSql(object); !why.empty()) RefuseEngineSql(object, why);
