@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -135,10 +136,12 @@ class Restorer {
                    const std::string& msAccessIgnoreRelations);
 
   // Engine objects: what the document carries in the source engine's own SQL (views, triggers, indexes
-  // over expressions or part of the rows, table definitions), made once the keys are in place when the
-  // target is the same provider. Each object left out is named in one notice to the host.
+  // over expressions or part of the rows, table definitions), made when the target is the same provider:
+  // those marked BeforeRows before the tables (`beforeRows`), the others and the objects' typed state once
+  // the rows and keys are in place. Each object left out is named in one notice to the host, after the
+  // second pass.
   void RestoreEngineObjects(const backupfile::BackupDocument& document, data::Connection& connection,
-                            data::Catalog& catalog);
+                            data::Catalog& catalog, bool beforeRows);
 
   const Utils& utils() const { return operation_.utils(); }
 
@@ -153,6 +156,8 @@ class Restorer {
   bool m_IntelligentTableStructure = false;
   bool m_SameEngine = false;     // a text backup of the target's own engine: names and rules kept as saved
   std::string m_IndexesLeftOut;  // a line for each index the target refused
+  std::set<std::string> m_MadeTables;  // tables an engine object made before the rows: not made again
+  std::string m_ObjectsLeftOut;        // a line for each engine object or state left out
 };
 
 }  // namespace vela

@@ -112,8 +112,10 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
         operation_.RaiseUpdateProgress(percent, GetMessageText(1, name));
         if (!entry.IsTable()) continue;
 
+        // A table its own statement made before the rows keeps the columns and defaults it has.
+        const bool made = m_MadeTables.contains(name);
         at();
-        RestoreTable(entry, catalog);
+        if (!made) RestoreTable(entry, catalog);
         at();
         operation_.RaiseUpdateProgress(percent, GetMessageText(18, name));
         at();
@@ -130,7 +132,7 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
         Table table = catalog.GetTable(m_Provider == dpSQLServer ? BracketName(name) : name);
         if (!operation_.Cancelled()) {
           at();
-          RestoreTableDefault(entry, table, connection);
+          if (!made) RestoreTableDefault(entry, table, connection);
           at();
           RestoreIndexes(entry, connection, table);
         }

@@ -245,6 +245,10 @@ std::vector<Index> ServerSchema::ReadIndexes(const Relation& relation) {
       "CROSS JOIN LATERAL unnest(i.indkey::pg_catalog.int2[]) WITH ORDINALITY AS k(attnum, n) "
       "JOIN pg_catalog.pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = k.attnum "
       "WHERE i.indrelid = $1 AND i.indexprs IS NULL AND i.indpred IS NULL AND k.n <= i.indnkeyatts "
+      // B-tree indexes of key columns alone, never an exclusion constraint's: the others are engine objects.
+      "AND i.indnatts = i.indnkeyatts AND ic.relam = (SELECT am.oid FROM pg_catalog.pg_am am WHERE "
+      "am.amname = 'btree') AND NOT EXISTS (SELECT 1 FROM pg_catalog.pg_constraint x WHERE x.conindid = "
+      "i.indexrelid AND x.conrelid = i.indrelid AND x.contype = 'x') "
       "ORDER BY i.indisprimary DESC, ic.relname COLLATE \"C\", i.indexrelid, k.n",
       std::vector<std::string>{relation.oid});
   const PGresult* r = result.get();
