@@ -1,9 +1,9 @@
 // A small rental store's database made as PostgreSQL users make theirs (psql-style DDL: two schemas, an
 // enum, a domain with its check, arrays and a full-text column a trigger fills, times with time zone, a
-// partitioned table, views, a materialized view, a function and an aggregate, shared and owned sequences
-// moved on, every foreign-key action, partial and expression indexes, row-level security, comments),
-// saved as a text backup and restored onto the server: the target's catalogue and its users' answers are
-// the source's. Engine SQL forged into the backup is refused and named, and the rest comes back.
+// partitioned table, a generated column, views, a materialized view, a function and an aggregate, shared and
+// owned sequences moved on, every foreign-key action, partial and expression indexes, row-level security,
+// comments), saved as a text backup and restored onto the server: the target's catalogue and its users'
+// answers are the source's. Engine SQL forged into the backup is refused and named, and the rest comes back.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -37,7 +37,8 @@ CREATE TABLE film (
   release_year year, language_id integer NOT NULL REFERENCES language (language_id) ON UPDATE CASCADE ON DELETE RESTRICT,
   rental_rate numeric(4,2) DEFAULT 4.99 NOT NULL, rating mpaa_rating DEFAULT 'G',
   last_update timestamp with time zone DEFAULT now() NOT NULL,
-  special_features text[], fulltext tsvector NOT NULL, length interval);
+  special_features text[], fulltext tsvector NOT NULL, length interval,
+  title_length integer GENERATED ALWAYS AS (char_length(title)) STORED);
 CREATE INDEX film_fulltext_idx ON film USING gist (fulltext);
 CREATE INDEX idx_title ON film (title);
 CREATE INDEX film_lower_title ON film (lower(title));
@@ -160,7 +161,8 @@ const char* const kCatalogue[] = {
     "WHERE n.nspname IN ('public', 'store') ORDER BY 1, 2",
     // Every column's type as the server writes it, its NOT NULL, identity and generated values.
     "SELECT a.attrelid::regclass, a.attname, format_type(a.atttypid, a.atttypmod), a.attnotnull, "
-    "a.attidentity = 'a', COALESCE(pg_get_expr(d.adbin, d.adrelid) LIKE '%shared_id_seq%', false) "
+    "a.attidentity = 'a', a.attgenerated, COALESCE(pg_get_expr(d.adbin, d.adrelid) LIKE '%shared_id_seq%', "
+    "false) "
     "FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
     "LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum WHERE n.nspname IN ('public', "
     "'store') AND c.relkind IN ('r', 'p', 'v', 'm') AND a.attnum > 0 "
@@ -200,6 +202,7 @@ const char* const kUsersQueries[] = {
     "SELECT count(*) FROM film WHERE rating > 'PG'",
     "SELECT title FROM film WHERE 'Trailers' = ANY (special_features) ORDER BY title",
     "SELECT title, special_features[1], array_length(special_features, 1) FROM film ORDER BY film_id",
+    "SELECT title, title_length FROM film WHERE title_length > 14 ORDER BY film_id",
     "SELECT title FROM film WHERE fulltext @@ to_tsquery('english', 'astounding') ORDER BY title",
     "SELECT title, (last_update AT TIME ZONE 'Europe/Berlin')::text FROM film ORDER BY film_id",
     "SELECT to_char(payment_date AT TIME ZONE 'Europe/Berlin', 'YYYY-MM') AS month, count(*), sum(amount) "

@@ -77,7 +77,8 @@ Table ServerSchema::GetTable(std::string_view name) {
   Table table;
   table.name = CatalogName(relation.schema, relation.name);
   table.type = relation.view ? "VIEW" : "TABLE";
-  for (ColumnState& state : ReadColumns(relation)) table.columns.push_back(std::move(state.column));
+  for (ColumnState& state : ReadColumns(relation))
+    if (!state.Generated()) table.columns.push_back(std::move(state.column));
   if (!relation.view) {
     table.indexes = ReadIndexes(relation);
     table.keys = ReadKeys(relation);
@@ -321,6 +322,7 @@ std::unique_ptr<Recordset> ServerSchema::SchemaColumns(std::string_view tableNam
   if (std::optional<Relation> relation = FindRelation(tableName)) {
     int ordinal = 0;
     for (const ColumnState& c : ReadColumns(*relation)) {
+      if (c.Generated()) continue;
       const int type = c.column.type;
       const bool text = IsTextType(type), binary = IsBinaryType(type), isLong = IsLongType(type);
       Value maxLength = Value::Null(), octets = Value::Null();
