@@ -235,15 +235,17 @@ class ServerForm {
       if (!tokens_[i++].Is(word)) return false;
     return true;
   }
-  // A LANGUAGE clause naming a language that runs the server's own code or a library's.
-  bool NativeLanguage() const {
+  // The language the LANGUAGE clause names (outside parentheses, where an argument may be called
+  // "language"), folded as the server folds a word; "sql" when there is none (a body in standard SQL).
+  std::string Language() const {
+    int depth = 0;
     for (std::size_t i = 0; i + 1 < tokens_.size(); ++i) {
-      if (!tokens_[i].Is("language")) continue;
-      const ServerToken& language = tokens_[i + 1];
-      const std::string name = text::ToLower(language.text);
-      if (language.kind != Lexeme::Punct && (name == "c" || name == "internal")) return true;
+      if (tokens_[i].IsPunct('(')) ++depth;
+      if (tokens_[i].IsPunct(')')) --depth;
+      if (depth == 0 && tokens_[i].Is("language") && tokens_[i + 1].kind != Lexeme::Punct)
+        return tokens_[i + 1].text;
     }
-    return false;
+    return "sql";
   }
   void MoveTo(std::size_t at) { at_ = at; }
 
@@ -291,8 +293,11 @@ std::string FormProblem(const EngineObject& object) {
     if (!read.Word(kind.c_str())) return "the SQL is no CREATE " + text::ToUpper(kind);
     if (std::string problem = read.Name(kind, object.name); !problem.empty()) return problem;
     if (!read.Punct('(')) return "the SQL gives the " + kind + " no argument list";
-    if (read.NativeLanguage())
-      return "the SQL's " + kind + " is written in the server's own code (LANGUAGE c)";
+    // Code in another language may reach the server's files, programs or network when it runs (C, the
+    // untrusted procedural languages): a restore makes routines of SQL and PL/pgSQL only.
+    if (const std::string language = read.Language(); language != "sql" && language != "plpgsql")
+      return "the SQL's " + kind + " is written in the language " + language +
+             ", and a restore makes routines in sql and plpgsql only";
     return {};
   }
   if (kind == "type" || kind == "domain" || kind == "sequence") {

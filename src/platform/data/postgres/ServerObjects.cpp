@@ -208,7 +208,8 @@ class ObjectReader {
           true);
   }
 
-  // Functions and procedures, never those of the server's own code. One whose signature names a table's
+  // Functions and procedures, those in other languages than SQL and PL/pgSQL too (the restore names them as
+  // left out). One whose signature names a table's
   // row type, or whose body the server reads as it makes it, waits for the tables (`beforeRows` false).
   void Functions(bool beforeRows) {
     const std::string needsTables =
@@ -223,8 +224,7 @@ class ObjectReader {
             "SELECT n.nspname, p.proname, p.prokind, pg_catalog.pg_get_function_identity_arguments(p.oid), "
             "pg_catalog.pg_get_functiondef(p.oid) FROM pg_catalog.pg_proc p JOIN pg_catalog.pg_namespace n "
             "ON n.oid = p.pronamespace JOIN pg_catalog.pg_language l ON l.oid = p.prolang WHERE ") +
-        kUserSchema + " AND " + NotOfExtension("pg_proc", "p.oid") +
-        " AND p.prokind IN ('f', 'p') AND l.lanname NOT IN ('c', 'internal') AND " +
+        kUserSchema + " AND " + NotOfExtension("pg_proc", "p.oid") + " AND p.prokind IN ('f', 'p') AND " +
         (beforeRows ? "NOT " : "") + "(" + needsTables + ") ORDER BY p.oid");
     for (int row = 0; row < PQntuples(r.get()); ++row)
       Add(CellText(r.get(), row, 2) == "p" ? "procedure" : "function",
