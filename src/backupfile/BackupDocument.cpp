@@ -350,6 +350,7 @@ std::string DescribeEngineState(const data::EngineState& state) {
   std::string name = state.schema.empty() ? state.name : state.schema + "." + state.name;
   if (state.kind == "comment") return "comment on " + state.on + " " + name;
   if (state.kind == "deferrable") return "deferral of key " + state.on + " on " + name;
+  if (state.kind == "trigger") return "trigger " + state.on + " on " + name + " " + state.value;
   return state.kind + " " + name;
 }
 

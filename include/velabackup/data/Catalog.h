@@ -118,7 +118,9 @@ struct EngineSetting {
 // ("sequence": `value` its last value, `called` whether it was taken; `table` and `column` the column it
 // numbers, when one does), a comment ("comment": `on` what is commented, "table", "view", "type",
 // "function" with its `arguments` ..., `value` the text), a materialized view to fill ("refresh"), a
-// table's row-level security ("row security": `value` "enabled" or "forced") and a foreign key checked at
+// table's row-level security ("row security": `value` "enabled" or "forced"), a trigger that does not fire
+// as a new one does ("trigger": `on` the trigger, `value` "disabled", "replica" or "always"), and a foreign
+// key checked at
 // the end of the transaction ("deferrable": `on` the key, `value` "deferred" or "immediate"). Names are
 // given apart from their `schema`; the target finds the object by them and quotes them itself.
 struct EngineState {

@@ -66,6 +66,8 @@ CREATE FUNCTION film_fulltext() RETURNS trigger LANGUAGE plpgsql AS $body$
 BEGIN NEW.fulltext := to_tsvector('english', coalesce(NEW.title, '') || ' ' || coalesce(NEW.description, '')); RETURN NEW; END $body$;
 CREATE TRIGGER film_fulltext_trigger BEFORE INSERT OR UPDATE ON film FOR EACH ROW EXECUTE FUNCTION film_fulltext();
 CREATE TRIGGER last_updated BEFORE UPDATE ON film FOR EACH ROW EXECUTE FUNCTION last_updated();
+CREATE TRIGGER audit_off AFTER DELETE ON film FOR EACH ROW EXECUTE FUNCTION last_updated();
+ALTER TABLE film DISABLE TRIGGER audit_off;
 CREATE FUNCTION store.customer_spent(c integer) RETURNS numeric LANGUAGE sql STABLE AS
   'SELECT COALESCE(SUM(amount), 0) FROM store.payment WHERE customer_id = c';
 COMMENT ON FUNCTION store.customer_spent(integer) IS 'What a customer paid';
@@ -189,8 +191,8 @@ const char* const kCatalogue[] = {
     "('v', "
     "'m') AND c.relnamespace IN ('public'::regnamespace, 'store'::regnamespace) ORDER BY "
     "c.oid::regclass::text",
-    "SELECT tgrelid::regclass, tgname, pg_get_triggerdef(oid) FROM pg_trigger WHERE NOT tgisinternal ORDER "
-    "BY 2",
+    "SELECT tgrelid::regclass, tgname, pg_get_triggerdef(oid), tgenabled FROM pg_trigger WHERE NOT "
+    "tgisinternal ORDER BY 2",
     "SELECT schemaname, tablename, policyname, permissive, roles, cmd, qual FROM pg_policies ORDER BY 3",
     "SELECT relname, relrowsecurity, relforcerowsecurity FROM pg_class WHERE relrowsecurity ORDER BY 1",
     "SELECT d.classoid::regclass, d.objsubid, d.description FROM pg_description d JOIN pg_class c ON c.oid = "

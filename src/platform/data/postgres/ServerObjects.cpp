@@ -499,6 +499,7 @@ class StateReader {
     Sequences();
     Comments();
     RowSecurity();
+    TriggerFiring();
     Deferral();
     Refresh();
     return std::move(states_);
@@ -615,6 +616,20 @@ class StateReader {
     for (int row = 0; row < PQntuples(r.get()); ++row)
       states_.push_back(State("row security", CellText(r.get(), row, 0), CellText(r.get(), row, 1), {},
                               CellFlag(r.get(), row, 2) ? "forced" : "enabled"));
+  }
+
+  // Triggers that do not fire as a new trigger does: disabled, or firing only on a replica or always.
+  void TriggerFiring() {
+    ResultHandle r = Query(
+        "SELECT n.nspname, c.relname, t.tgname, CASE t.tgenabled WHEN 'D' THEN 'disabled' WHEN 'R' THEN "
+        "'replica' ELSE 'always' END FROM pg_catalog.pg_trigger t JOIN pg_catalog.pg_class c ON c.oid = "
+        "t.tgrelid JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE " +
+        std::string(kUserSchema) +
+        " AND NOT c.relispartition AND NOT t.tgisinternal AND t.tgenabled <> 'O' AND " +
+        NotOfExtension("pg_class", "c.oid") + " ORDER BY t.oid");
+    for (int row = 0; row < PQntuples(r.get()); ++row)
+      states_.push_back(State("trigger", CellText(r.get(), row, 0), CellText(r.get(), row, 1),
+                              CellText(r.get(), row, 2), CellText(r.get(), row, 3)));
   }
 
   // Foreign keys checked at the end of the transaction (the catalog's keys carry their rules, not this).
@@ -758,6 +773,11 @@ void ApplyServerState(ServerSession& session, const EngineState& state) {
   } else if (state.kind == "deferrable") {
     sql = "ALTER TABLE " + name + " ALTER CONSTRAINT " + QuoteName(state.on) + " DEFERRABLE INITIALLY " +
           (state.value == "deferred" ? "DEFERRED" : "IMMEDIATE");
+  } else if (state.kind == "trigger") {
+    const char* firing = state.value == "disabled"  ? " DISABLE TRIGGER "
+                         : state.value == "replica" ? " ENABLE REPLICA TRIGGER "
+                                                    : " ENABLE ALWAYS TRIGGER ";
+    sql = "ALTER TABLE " + name + firing + QuoteName(state.on);
   } else if (state.kind == "refresh") {
     sql = "REFRESH MATERIALIZED VIEW " + name;
   } else {
