@@ -1,7 +1,8 @@
 // Fuzzes the engine objects of a backup: an input is one object, its kind, name and table on the first three
-// lines and its SQL after them. The check that needs no database (the one verify runs) must give a reason
-// or none; then the object is made in a copy of a small file database, as a restore makes it, and whatever
-// the SQL says, the table's rows are all still there and nothing but the database is written.
+// lines and its SQL after them. The checks that need no database (the ones verify runs, the file engine's
+// and the server's) must give a reason or none; then the object is made in a copy of a small file database,
+// as a restore makes it, and whatever the SQL says, the table's rows are all still there and nothing but the
+// database is written.
 #include <sqlite3.h>
 
 #include <cstddef>
@@ -73,6 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   object.table = Line(input);
   object.sql = input;
   (void)vela::data::CheckEngineObject(kProvider, object);
+  // The server's check reads the same input with its own quoting rules (dollar quotes, E'' strings,
+  // nested comments) and must give a reason or none as well.
+  (void)vela::data::CheckEngineObject("SQLOLEDB.1", object);
 
   static const fs::path folder = [] {
     fs::path made = vela::fuzz::RunFolder() / "target";

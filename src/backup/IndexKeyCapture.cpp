@@ -94,6 +94,10 @@ void Saver::SaveKeys(TableEntry& entry, const Table& table, Connection& connecti
           if (!f1.IsNull() && !r1.IsNull()) addPair(f1.AsText(), r1.AsText());
           const Value &f2 = pairs->GetValue("FCol2"), &r2 = pairs->GetValue("RCol2");
           if (!f2.IsNull() && !r2.IsNull()) addPair(f2.AsText(), r2.AsText());
+        } else {
+          // A name the system tables give more than once (a partitioned table's key, which each partition
+          // has a copy of) keeps the pairs the catalog knows.
+          for (const Column& column : key.columns) addPair(column.name, column.relatedColumn);
         }
         pairs->Close();
       }

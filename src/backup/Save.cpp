@@ -153,7 +153,7 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       if (!operation_.Cancelled()) {
         at();
         document->engineObjects = {connection.Provider(), catalog->ListEngineObjects(),
-                                   catalog->ListEngineSettings()};
+                                   catalog->ListEngineSettings(), catalog->ListEngineStates()};
       }
     }
 

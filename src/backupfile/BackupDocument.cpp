@@ -184,11 +184,21 @@ BackupDocument ReadBackupDocument(const xml::Document& document) {
           entry.settings.push_back({reader.Text(doc::kName), reader.Number(doc::kSettingValue).Require()});
           continue;
         }
+        if (object.NodeName() == doc::kState) {
+          Reader reader(object, "state " + object.Attribute(doc::kName).value_or(""));
+          entry.states.push_back({reader.Text(doc::kKind), reader.Text(doc::kSchema), reader.Text(doc::kName),
+                                  reader.Text(doc::kOn), reader.Text(doc::kArguments),
+                                  reader.Text(doc::kObjectTable), reader.Text(doc::kStateColumn),
+                                  reader.Text(doc::kSettingValue),
+                                  reader.Boolean(doc::kCalled).value.value_or(false)});
+          continue;
+        }
         if (object.NodeName() != doc::kObject) continue;
-        entry.objects.push_back(
-            {object.Attribute(doc::kKind).value_or(""), object.Attribute(doc::kName).value_or(""),
-             object.Attribute(doc::kObjectTable).value_or(""), object.Attribute(doc::kDetail).value_or(""),
-             object.Attribute(doc::kSql).value_or("")});
+        Reader reader(object, "object " + object.Attribute(doc::kName).value_or(""));
+        entry.objects.push_back({reader.Text(doc::kKind), reader.Text(doc::kName),
+                                 reader.Text(doc::kObjectTable), reader.Text(doc::kDetail),
+                                 reader.Text(doc::kSql),
+                                 reader.Boolean(doc::kBeforeRows).value.value_or(false)});
       }
       continue;
     }
@@ -293,8 +303,7 @@ void WriteBackupDocument(const BackupDocument& document, DataProvider source, co
     xml::Element tables = root.AppendChild(root.CreateElement(doc::kTables));
     for (const TableEntry& entry : group) WriteTable(tables, entry, source);
   }
-  if (document.engineObjects &&
-      (!document.engineObjects->objects.empty() || !document.engineObjects->settings.empty())) {
+  if (document.engineObjects && !document.engineObjects->Empty()) {
     xml::Element group = root.AppendChild(root.CreateElement(doc::kEngineObjects));
     group.SetAttribute(doc::kProvider, document.engineObjects->provider);
     for (const data::EngineObject& object : document.engineObjects->objects) {
@@ -304,11 +313,27 @@ void WriteBackupDocument(const BackupDocument& document, DataProvider source, co
       if (!object.table.empty()) element.SetAttribute(doc::kObjectTable, object.table);
       if (!object.detail.empty()) element.SetAttribute(doc::kDetail, object.detail);
       element.SetAttribute(doc::kSql, object.sql);
+      if (object.beforeRows) element.SetAttribute(doc::kBeforeRows, "True");
     }
     for (const data::EngineSetting& setting : document.engineObjects->settings) {
       xml::Element element = group.AppendChild(group.CreateElement(doc::kSetting));
       element.SetAttribute(doc::kName, setting.name);
       element.SetAttribute(doc::kSettingValue, std::to_string(setting.value));
+    }
+    for (const data::EngineState& state : document.engineObjects->states) {
+      xml::Element element = group.AppendChild(group.CreateElement(doc::kState));
+      element.SetAttribute(doc::kKind, state.kind);
+      auto setIf = [&](const char* name, const std::string& value) {
+        if (!value.empty()) element.SetAttribute(name, value);
+      };
+      setIf(doc::kSchema, state.schema);
+      element.SetAttribute(doc::kName, state.name);
+      setIf(doc::kOn, state.on);
+      setIf(doc::kArguments, state.arguments);
+      setIf(doc::kObjectTable, state.table);
+      setIf(doc::kStateColumn, state.column);
+      setIf(doc::kSettingValue, state.value);
+      if (state.called) element.SetAttribute(doc::kCalled, "True");
     }
   }
   xml.Save(path);
@@ -319,6 +344,14 @@ std::string DescribeEngineObject(const data::EngineObject& object) {
   if (!object.table.empty() && object.kind != "table") text += " on " + object.table;
   if (!object.detail.empty()) text += " (" + object.detail + ")";
   return text;
+}
+
+std::string DescribeEngineState(const data::EngineState& state) {
+  std::string name = state.schema.empty() ? state.name : state.schema + "." + state.name;
+  if (state.kind == "comment") return "comment on " + state.on + " " + name;
+  if (state.kind == "deferrable") return "deferral of key " + state.on + " on " + name;
+  if (state.kind == "trigger") return "trigger " + state.on + " on " + name + " " + state.value;
+  return state.kind + " " + name;
 }
 
 bool DocumentBoolean(const std::string& value, std::string_view attributeName) {

@@ -22,14 +22,22 @@
 //               Column  Name RelatedColumn
 //     EngineObjects  Provider                                     (optional: only when there are some)
 //       Object  Kind Name Table Detail SQL                        (data::EngineObject)
+//               BeforeRows                                        (optional: made before the tables)
 //       Setting  Name Value                                       (optional: data::EngineSetting)
+//       State  Kind Schema Name On Arguments Table Column Value Called
+//                                                                 (optional, all but Kind and Name:
+//                                                                  data::EngineState)
 //
 // EngineObjects carries, in the source engine's own SQL, what the elements above cannot say: views,
 // triggers, indexes over expressions or part of the rows, table definitions with checks, collations or
 // engine options. A restore into the same provider makes them after the tables, rows and keys; a reader
 // that does not know the element passes over it. Setting carries a number the engine keeps for the whole
 // database (a file's user_version and application_id): a typed value, never SQL, that the same provider
-// sets again.
+// sets again. An Object with BeforeRows="True" (a server's schema, type, function, sequence, or a table
+// made by its own statement) is made before the tables; a table it made is not made again, only given its
+// rows. State carries what an object holds beyond its SQL (a sequence's position, a comment, a
+// materialized view to fill, row-level security, a foreign key's deferral) as typed values the same
+// provider gives the object again by its name.
 //
 // Numbers are decimal integers; Booleans are written as True / False or -1 / 0 and read as a number
 // (non-zero is true) or those words. The writer gives Nullable (and, from file databases, Autoincrement)
@@ -117,6 +125,12 @@ inline constexpr const char* kDetail = "Detail";
 inline constexpr const char* kSql = "SQL";
 inline constexpr const char* kSetting = "Setting";
 inline constexpr const char* kSettingValue = "Value";
+inline constexpr const char* kBeforeRows = "BeforeRows";
+inline constexpr const char* kState = "State";
+inline constexpr const char* kOn = "On";
+inline constexpr const char* kArguments = "Arguments";
+inline constexpr const char* kStateColumn = "Column";
+inline constexpr const char* kCalled = "Called";
 }  // namespace doc
 
 // Where a value came from, for the failure text: "table Orders, column Price".
@@ -195,7 +209,13 @@ struct EngineObjectsEntry {
   std::string provider;  // the provider whose SQL the objects are
   std::vector<data::EngineObject> objects;
   std::vector<data::EngineSetting> settings;
+  std::vector<data::EngineState> states = {};
+
+  bool Empty() const { return objects.empty() && settings.empty() && states.empty(); }
 };
+
+// A state as people are told of it: "sequence public.film_id_seq", "comment on table public.film".
+std::string DescribeEngineState(const data::EngineState& state);
 
 // An engine object as people are told of it: "view Adults", "table Customer (CHECK, COLLATE NOCASE)",
 // "index CustomerLowerName on Customer (expressions)".

@@ -207,6 +207,8 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
       if (entry.IsTable()) entry.name = entry.QualifiedName();
   members.CheckTableFiles(*objects.document);
   at();
+  RestoreEngineObjects(*objects.document, *objects.connection, *objects.catalog, true);
+  at();
   RestoreTables(*objects.document, *objects.connection, *objects.catalog);
   at();
   // A rejected key ends the restore as a cancel would: final notice, target dropped, False.
@@ -215,7 +217,7 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
     operation_.Cancel();
   } else {
     at();
-    RestoreEngineObjects(*objects.document, *objects.connection, *objects.catalog);
+    RestoreEngineObjects(*objects.document, *objects.connection, *objects.catalog, false);
   }
   return true;
 }

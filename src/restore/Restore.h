@@ -150,10 +150,12 @@ class Restorer {
                    const std::string& msAccessIgnoreRelations);
 
   // Engine objects: what the document carries in the source engine's own SQL (views, triggers, indexes
-  // over expressions or part of the rows, table definitions), made once the keys are in place when the
-  // target is the same provider. Each object left out is named in one notice to the host.
+  // over expressions or part of the rows, table definitions), made when the target is the same provider:
+  // those marked BeforeRows before the tables (`beforeRows`), the others and the objects' typed state once
+  // the rows and keys are in place. Each object left out is named in one notice to the host, after the
+  // second pass.
   void RestoreEngineObjects(const backupfile::BackupDocument& document, data::Connection& connection,
-                            data::Catalog& catalog);
+                            data::Catalog& catalog, bool beforeRows);
 
   const Utils& utils() const { return operation_.utils(); }
 
@@ -171,6 +173,8 @@ class Restorer {
   // The file tables made by their own statement before their rows (lower-case names): their keys are in
   // it, their other indexes travel as engine objects.
   std::set<std::string> m_MadeAsWritten;
+  std::set<std::string> m_MadeTables;  // server tables an engine object made before the rows: not made again
+  std::string m_ObjectsLeftOut;        // a line for each engine object or state left out
 };
 
 }  // namespace vela

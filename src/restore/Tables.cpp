@@ -123,10 +123,12 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
         operation_.RaiseUpdateProgress(percent, GetMessageText(1, name));
         if (!entry.IsTable()) continue;
 
+        // A table its own statement made before the rows keeps the columns and defaults it has.
+        const bool made = m_MadeTables.contains(name);
         at();
         const auto statement = statements.find(text::ToLower(name));
-        bool asWritten = statement != statements.end() && MakeAsWritten(*statement->second, catalog);
-        if (!asWritten) RestoreTable(entry, catalog);
+        bool asWritten = !made && statement != statements.end() && MakeAsWritten(*statement->second, catalog);
+        if (!made && !asWritten) RestoreTable(entry, catalog);
         at();
         operation_.RaiseUpdateProgress(percent, GetMessageText(18, name));
         at();
@@ -166,7 +168,7 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
           RestoreIndexes(IndexesBeyondStatement(entry, table, document), connection, table);
         } else if (!operation_.Cancelled()) {
           at();
-          RestoreTableDefault(entry, table, connection);
+          if (!made) RestoreTableDefault(entry, table, connection);
           at();
           RestoreIndexes(entry, connection, table);
         }

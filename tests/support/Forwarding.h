@@ -30,6 +30,8 @@ class ForwardingCatalog : public data::Catalog {
   std::vector<data::EngineObject> ListEngineObjects() override { return inner_->ListEngineObjects(); }
   void ApplyEngineObject(const data::EngineObject& object) override { inner_->ApplyEngineObject(object); }
   std::vector<data::EngineSetting> ListEngineSettings() override { return inner_->ListEngineSettings(); }
+  std::vector<data::EngineState> ListEngineStates() override { return inner_->ListEngineStates(); }
+  void ApplyEngineState(const data::EngineState& state) override { inner_->ApplyEngineState(state); }
   void ApplyEngineSetting(const data::EngineSetting& setting) override {
     inner_->ApplyEngineSetting(setting);
   }

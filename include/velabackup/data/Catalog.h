@@ -102,6 +102,9 @@ struct EngineObject {
   std::string table;   // the table it belongs to; empty for a view
   std::string detail;  // what it holds beyond the catalog, for people ("CHECK, COLLATE")
   std::string sql;     // the engine's statement that makes it
+  // Made before the tables are made and their rows loaded (a server's schemas, types, functions,
+  // sequences and the tables its own statement makes); the others are made once the rows and keys are in.
+  bool beforeRows = false;
 };
 
 // A number the engine keeps for the database as a whole rather than for one of its objects (a file's
@@ -109,6 +112,27 @@ struct EngineObject {
 struct EngineSetting {
   std::string name;
   std::int64_t value = 0;
+};
+
+// State of an engine object that travels as a typed value rather than as SQL: a sequence's position
+// ("sequence": `value` its last value, `called` whether it was taken; `table` and `column` the column it
+// numbers, when one does), a comment ("comment": `on` what is commented, "table", "view", "type",
+// "function" with its `arguments` ..., `value` the text), a materialized view to fill ("refresh"), a
+// table's row-level security ("row security": `value` "enabled" or "forced"), a trigger that does not fire
+// as a new one does ("trigger": `on` the trigger, `value` "disabled", "replica" or "always"), and a foreign
+// key checked at
+// the end of the transaction ("deferrable": `on` the key, `value` "deferred" or "immediate"). Names are
+// given apart from their `schema`; the target finds the object by them and quotes them itself.
+struct EngineState {
+  std::string kind;
+  std::string schema;
+  std::string name;
+  std::string on;
+  std::string arguments;
+  std::string table;
+  std::string column;
+  std::string value;
+  bool called = false;
 };
 
 class Catalog {
@@ -162,6 +186,11 @@ class Catalog {
   // of the same provider. Fails with kNotSupported for a name the provider does not carry.
   virtual std::vector<EngineSetting> ListEngineSettings() { return {}; }
   virtual void ApplyEngineSetting(const EngineSetting& setting);
+
+  // The typed state of the engine objects, and giving it to the objects of that name once every object
+  // is made (fails with kNotSupported where the provider keeps none, kItemNotFound for a missing object).
+  virtual std::vector<EngineState> ListEngineStates() { return {}; }
+  virtual void ApplyEngineState(const EngineState& state);
 };
 
 }  // namespace vela::data

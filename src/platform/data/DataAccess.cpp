@@ -57,6 +57,10 @@ void Catalog::ApplyEngineSetting(const EngineSetting& setting) {
   throw Error(kNotSupported, kSourceData, "This provider keeps no setting " + setting.name);
 }
 
+void Catalog::ApplyEngineState(const EngineState& state) {
+  throw Error(kNotSupported, kSourceData, "This provider keeps no " + state.kind + " of " + state.name);
+}
+
 namespace {
 
 const ProviderEntry* FindProvider(std::string_view providerName) {

@@ -17,6 +17,7 @@
 #include "platform/data/postgres/InsertRuns.h"
 #include "platform/data/postgres/PgApi.h"
 #include "platform/data/postgres/ServerAddress.h"
+#include "platform/data/postgres/ServerObjects.h"
 #include "platform/data/postgres/ServerSchema.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "platform/data/postgres/ServerUpdatable.h"
@@ -39,7 +40,7 @@ void IgnoreNotice(void*, const char*) noexcept {}
 // The catalog is a view of the session's schema; it holds nothing of its own.
 class ServerCatalog final : public Catalog {
  public:
-  explicit ServerCatalog(ServerSession& session) : schema_(session) {}
+  explicit ServerCatalog(ServerSession& session) : session_(session), schema_(session) {}
 
   std::vector<Entry> ListTables() override { return schema_.ListTables(); }
   Table GetTable(std::string_view name) override { return schema_.GetTable(name); }
@@ -54,8 +55,13 @@ class ServerCatalog final : public Catalog {
   }
   void Refresh() override {}
   Properties NewColumnProperties() const override { return schema_.NewColumnProperties(); }
+  std::vector<EngineObject> ListEngineObjects() override { return ListServerObjects(session_); }
+  void ApplyEngineObject(const EngineObject& object) override { ApplyServerObject(session_, object); }
+  std::vector<EngineState> ListEngineStates() override { return ListServerStates(session_); }
+  void ApplyEngineState(const EngineState& state) override { ApplyServerState(session_, state); }
 
  private:
+  ServerSession& session_;
   ServerSchema schema_;
 };
 

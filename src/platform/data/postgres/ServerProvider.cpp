@@ -11,6 +11,7 @@
 #include "platform/data/postgres/PgApi.h"
 #include "platform/data/postgres/ServerAddress.h"
 #include "platform/data/postgres/ServerConnection.h"
+#include "platform/data/postgres/ServerEngineSql.h"
 #include "platform/data/postgres/ServerManagement.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "platform/data/postgres/ServerTypes.h"
@@ -354,6 +355,7 @@ ProviderEntry ServerProviderEntry() {
   entry.managementProgId = kManagementProgId;
   entry.management = &NewServerManagement;
   entry.listCopyCode = &ListServerCopyCode;
+  entry.checkEngineObject = &CheckServerEngineSql;
   return entry;
 }
 

@@ -65,6 +65,10 @@ struct ColumnState {
   std::int64_t increment = 1;
   std::string sequenceOid;  // the sequence behind an autoincrement column, when it has one
   bool identity = false;
+
+  // Computed from the row's other values (GENERATED ALWAYS AS ... STORED): the table's own statement, one
+  // of the engine objects, makes it again; the catalog and the rows leave it out, as the file engine's do.
+  bool Generated() const { return !writable && !identity; }
 };
 
 class ServerSchema {

@@ -77,7 +77,8 @@ Table ServerSchema::GetTable(std::string_view name) {
   Table table;
   table.name = CatalogName(relation.schema, relation.name);
   table.type = relation.view ? "VIEW" : "TABLE";
-  for (ColumnState& state : ReadColumns(relation)) table.columns.push_back(std::move(state.column));
+  for (ColumnState& state : ReadColumns(relation))
+    if (!state.Generated()) table.columns.push_back(std::move(state.column));
   if (!relation.view) {
     table.indexes = ReadIndexes(relation);
     table.keys = ReadKeys(relation);
@@ -245,6 +246,10 @@ std::vector<Index> ServerSchema::ReadIndexes(const Relation& relation) {
       "CROSS JOIN LATERAL unnest(i.indkey::pg_catalog.int2[]) WITH ORDINALITY AS k(attnum, n) "
       "JOIN pg_catalog.pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = k.attnum "
       "WHERE i.indrelid = $1 AND i.indexprs IS NULL AND i.indpred IS NULL AND k.n <= i.indnkeyatts "
+      // B-tree indexes of key columns alone, never an exclusion constraint's: the others are engine objects.
+      "AND i.indnatts = i.indnkeyatts AND ic.relam = (SELECT am.oid FROM pg_catalog.pg_am am WHERE "
+      "am.amname = 'btree') AND NOT EXISTS (SELECT 1 FROM pg_catalog.pg_constraint x WHERE x.conindid = "
+      "i.indexrelid AND x.conrelid = i.indrelid AND x.contype = 'x') "
       "ORDER BY i.indisprimary DESC, ic.relname COLLATE \"C\", i.indexrelid, k.n",
       std::vector<std::string>{relation.oid});
   const PGresult* r = result.get();
@@ -317,6 +322,7 @@ std::unique_ptr<Recordset> ServerSchema::SchemaColumns(std::string_view tableNam
   if (std::optional<Relation> relation = FindRelation(tableName)) {
     int ordinal = 0;
     for (const ColumnState& c : ReadColumns(*relation)) {
+      if (c.Generated()) continue;
       const int type = c.column.type;
       const bool text = IsTextType(type), binary = IsBinaryType(type), isLong = IsLongType(type);
       Value maxLength = Value::Null(), octets = Value::Null();
