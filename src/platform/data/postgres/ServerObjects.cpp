@@ -311,6 +311,8 @@ class ObjectReader {
         sql += " PARTITION BY " + CellText(p, row, 6);
         detail += std::string(detail.empty() ? "" : ", ") + "partitioned";
       }
+      // What the document cannot say of the table, for people: another engine names it as left out.
+      if (detail.empty()) detail = "column types";
       Add("table", CatalogName(schema, name), {}, detail, sql, true);
     }
   }
