@@ -44,6 +44,20 @@ struct Separators {
   std::string decimal, thousands, monetaryDecimal, monetaryThousands;
 };
 
+// The values a target changed so that its engine holds them, for the restore's notice: the first few of a
+// table named by row and column, the others counted.
+class ChangedValues {
+ public:
+  void Add(std::int64_t row, const std::string& column, const std::string& how);
+  bool Empty() const { return count_ == 0; }
+  // One line per value named, and one for those counted; each starts with a line break.
+  std::string Lines() const;
+
+ private:
+  std::string named_;
+  std::int64_t count_ = 0;
+};
+
 class RowTarget {
  public:
   virtual ~RowTarget() = default;
@@ -59,10 +73,11 @@ class RowTarget {
 };
 
 // The target of `provider` for the freshly created table `tableName` with `columns`.
+// A server target names in `changed` each value it changes (RowValues.h).
 std::unique_ptr<RowTarget> MakeRowTarget(DataProvider provider, data::Connection& connection,
                                          data::Catalog& catalog, const std::string& tableName,
-                                         const std::vector<ColumnInfo>& columns,
-                                         const Separators& separators);
+                                         const std::vector<ColumnInfo>& columns, const Separators& separators,
+                                         ChangedValues& changed);
 // The two targets (RecordsetRows.cpp, InsertRows.cpp).
 std::unique_ptr<RowTarget> MakeRecordsetRows(data::Connection& connection, data::Catalog& catalog,
                                              const std::string& tableName,
@@ -70,6 +85,6 @@ std::unique_ptr<RowTarget> MakeRecordsetRows(data::Connection& connection, data:
                                              const Separators& separators);
 std::unique_ptr<RowTarget> MakeInsertRows(data::Connection& connection, const std::string& tableName,
                                           const std::vector<ColumnInfo>& columns,
-                                          const Separators& separators);
+                                          const Separators& separators, ChangedValues& changed);
 
 }  // namespace vela

@@ -7,6 +7,7 @@
 #include "backupfile/FormatNumericValue.h"
 #include "platform/data/Canonical.h"
 #include "platform/text/Strings.h"
+#include "platform/text/Utf16.h"
 #include "velabackup/data/Types.h"
 
 namespace vela {
@@ -33,13 +34,37 @@ std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
   return number;
 }
 
-// A date text the server takes: "YYYY-MM-DD..." from 1753 on; anything else becomes 1753-01-01.
-std::string ServerDate(const std::string& text) {
+// A date text the server takes: "YYYY-MM-DD..." of a year from 1 on; nothing for any other text.
+std::optional<std::string> ServerDate(const std::string& text) {
   std::string_view t = text::Trim(text);
   bool shaped = t.size() >= 10 && t[4] == '-' && t[7] == '-';
   for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) shaped = shaped && t[i] >= '0' && t[i] <= '9';
-  if (!shaped || t.substr(0, 4) < "1753") return "1753-01-01";
+  if (!shaped || t.substr(0, 4) == "0000" || !CanonicalDate(t)) return std::nullopt;
   return std::string(t);
+}
+
+// A text the server stores: it holds neither NUL nor bytes that are not UTF-8, each of which becomes the
+// replacement character U+FFFD. Returns what was replaced, empty when nothing was.
+std::string ServerText(std::string& text) {
+  bool plain = true;
+  for (char c : text) plain = plain && c != '\0' && static_cast<unsigned char>(c) < 0x80;
+  if (plain) return {};
+  std::u16string units = text::ToUtf16(text);
+  bool nul = false, bytes = false;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char16_t& unit = units[i];
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
+    if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      ++i;  // a character beyond the BMP
+    } else if (unit == 0 || high || low) {
+      (unit == 0 ? nul : bytes) = true;
+      unit = 0xFFFD;
+    }
+  }
+  if (!nul && !bytes) return {};
+  text = text::ToUtf8(units);
+  return std::string(nul ? "NUL" : "") + (nul && bytes ? " and " : "") +
+         (bytes ? "bytes that are not UTF-8" : "") + " replaced by U+FFFD";
 }
 
 // The value of a field with a class letter, in that class.
@@ -60,19 +85,43 @@ Value HeldValue(const backupfile::TableDataFileReader& field, std::string& text)
 }
 
 // A held value for a server column, which keeps one type: a date held as a number is read as the file
-// engine reads one (seconds since 1970, a Julian day), a text in a date column as a date text.
-Value ForServer(const ColumnInfo& column, Value held) {
-  if (!IsDateType(column.dataType)) return held;
-  switch (held.GetKind()) {
-    case Value::Kind::Integer:
-      return Value::Date(ServerDate(DateFromUnixTime(held.AsInt())));
-    case Value::Kind::Double:
-      return Value::Date(ServerDate(DateFromJulianDay(held.AsDouble())));
-    case Value::Kind::Text:
-      return Value::Date(ServerDate(held.TextRef()));
-    default:
-      return held;
+// engine reads one (seconds since 1970, a Julian day), a text in a date column as a date text. What the
+// column's type cannot read is left empty and `how` says so.
+Value ForServer(const ColumnInfo& column, Value held, std::string& how) {
+  const int type = column.dataType;
+  auto refused = [&](const char* what) {
+    how = std::string("not ") + what + ", left empty";
+    return Value::Null();
+  };
+  if (IsDateType(type)) {
+    std::optional<std::string> date;
+    switch (held.GetKind()) {
+      case Value::Kind::Integer:
+        date = ServerDate(DateFromUnixTime(held.AsInt()));
+        break;
+      case Value::Kind::Double:
+        date = ServerDate(DateFromJulianDay(held.AsDouble()));
+        break;
+      case Value::Kind::Text:
+        date = ServerDate(held.TextRef());
+        break;
+      default:
+        return held;
+    }
+    return date ? Value::Date(std::move(*date)) : refused("a date");
   }
+  if (held.GetKind() != Value::Kind::Text) return held;
+  std::int64_t whole = 0;
+  double real = 0;
+  if (IsIntegerType(type) && !ParseInt(held.TextRef(), whole)) return refused("a whole number");
+  if ((type == adSingle || type == adDouble) && !ParseDouble(held.TextRef(), real))
+    return refused("a number");
+  if ((type == adNumeric || type == adDecimal || type == adVarNumeric || type == adCurrency) &&
+      !CanonicalDecimal(held.TextRef()))
+    return refused("a number");
+  std::string text = held.TextRef();
+  how = ServerText(text);
+  return how.empty() ? held : Value(std::move(text));
 }
 
 std::string Number(std::string& text, const Separators& separators, bool monetary) {
@@ -120,8 +169,9 @@ Value FileValue(const ColumnInfo& column, const backupfile::TableDataFileReader&
 }
 
 Value ServerValue(const ColumnInfo& column, const backupfile::TableDataFileReader& field,
-                  const Separators& separators, std::string& text) {
-  if (Held(field)) return ForServer(column, HeldValue(field, text));
+                  const Separators& separators, std::string& text, std::string& how) {
+  how.clear();
+  if (Held(field)) return ForServer(column, HeldValue(field, text), how);
   const int type = column.dataType;
   if (IsBinaryType(type)) return Value(field.Bytes());
   FieldText(field, text);
@@ -132,7 +182,8 @@ Value ServerValue(const ColumnInfo& column, const backupfile::TableDataFileReade
   if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric || type == adNumeric)
     return Value(Number(text, separators, false));
   if (type == adCurrency) return Value(Number(text, separators, true));
-  if (type == adDate || type == adDBDate) return Value::Date(ServerDate(text));
+  if (type == adDate || type == adDBDate) return ForServer(column, Value(text), how);
+  how = ServerText(text);
   return Value(text);
 }
 
