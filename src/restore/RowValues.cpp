@@ -2,6 +2,7 @@
 #include "restore/RowValues.h"
 
 #include <charconv>
+#include <cmath>
 #include <optional>
 
 #include "backupfile/FormatNumericValue.h"
@@ -110,6 +111,10 @@ Value ForServer(const ColumnInfo& column, Value held, std::string& how) {
     }
     return date ? Value::Date(std::move(*date)) : refused("a date");
   }
+  // A whole-number column rounds a fraction the file held in it.
+  if (IsIntegerType(type) && held.GetKind() == Value::Kind::Double &&
+      std::trunc(held.AsDouble()) != held.AsDouble())
+    how = "rounded to a whole number";
   if (held.GetKind() != Value::Kind::Text) return held;
   std::int64_t whole = 0;
   double real = 0;

@@ -1,6 +1,8 @@
 // Table and column restoration: each table of the backup document is created through the catalog with
 // its columns mapped to the target engine, its rows loaded, its stored defaults applied and its indexes
 // built.
+#include <algorithm>
+
 #include "component/Messages.h"
 #include "component/Procedure.h"
 #include "platform/data/DefaultText.h"
@@ -66,7 +68,8 @@ void Restorer::WidenFileColumns(backupfile::BackupDocument& document) {
       for (ColumnEntry& column : entry.columns) {
         const int type = column.dataType;
         bool widened = false;
-        if (column.maxLength && IsTextType(type) && !IsLongType(type)) {
+        if (column.maxLength && *column.maxLength > column.defineSize.ValueOr(0) && IsTextType(type) &&
+            !IsLongType(type)) {
           if (*column.maxLength > kLargestText) {
             column.dataType = adLongVarWChar;
             column.defineSize.value.reset();
@@ -82,8 +85,13 @@ void Restorer::WidenFileColumns(backupfile::BackupDocument& document) {
                    (type == adNumeric || type == adDecimal || type == adVarNumeric || type == adCurrency)) {
           const std::int64_t precision = column.precision.ValueOr(0),
                              scale = type == adCurrency ? 4 : column.numericScale.ValueOr(0);
-          const std::int64_t newScale = std::max(scale, column.maxScale.value_or(0));
-          const std::int64_t newPrecision = std::max(precision - scale, *column.maxDigits) + newScale;
+          // The measures come from a document anyone may have written: kept within the server's limits.
+          auto bounded = [&](std::int64_t n) {
+            return std::clamp<std::int64_t>(n, 0, kLargestPrecision + 1);
+          };
+          const std::int64_t newScale = std::max(scale, bounded(column.maxScale.value_or(0)));
+          const std::int64_t newPrecision =
+              std::max(precision - scale, bounded(*column.maxDigits)) + newScale;
           column.dataType = adNumeric;
           // Beyond the server's largest precision, a number without one keeps every digit.
           if (newPrecision > kLargestPrecision) {

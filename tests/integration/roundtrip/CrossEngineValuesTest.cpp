@@ -67,12 +67,12 @@ TEST_F(CrossEngine, AnApplicationsFileReachesTheServerWithEveryValueOrItsName) {
   ASSERT_EQ(testing::Exec(path, R"sql(
       CREATE TABLE events (id INTEGER PRIMARY KEY, at_ms INTEGER NOT NULL, code VARCHAR(5),
                            price DECIMAL(5,2), note TEXT, born DATE, qty SMALLINT, tag VARCHAR(5),
-                           rate DECIMAL(5,2));
+                           rate DECIMAL(5,2), score INTEGER);
       INSERT INTO events VALUES (1, 1700000000123, 'ABCDEFGHIJ', 12345.678, 'a' || char(0) || 'b',
-                                 '0001-01-01', 3, 'ok', 1.25);
+                                 '0001-01-01', 3, 'ok', 1.25, 7);
       INSERT INTO events VALUES (2, 9007199254740993, 'ok', 1.5, CAST(X'41FF42' AS TEXT), '1500-06-01',
-                                 'many', 'fits', -999.99);
-      INSERT INTO events VALUES (3, -9223372036854775808, 'x', 2, 'plain', 'soon', 70000, NULL, NULL);
+                                 'many', 'fits', -999.99, 2.5);
+      INSERT INTO events VALUES (3, -9223372036854775808, 'x', 2, 'plain', 'soon', 70000, NULL, NULL, NULL);
   )sql"),
             "");
   const std::string target = databases_.Add("xeng_app");
@@ -84,7 +84,8 @@ TEST_F(CrossEngine, AnApplicationsFileReachesTheServerWithEveryValueOrItsName) {
            "SELECT string_agg(attname || ' ' || format_type(atttypid, atttypmod), ', ' ORDER BY attnum) "
            "FROM pg_attribute WHERE attrelid = 'events'::regclass AND attnum > 0"),
       "id integer, at_ms bigint, code character varying(10), price numeric(8,3), note text, "
-      "born timestamp without time zone, qty bigint, tag character varying(5), rate numeric(5,2)");
+      "born timestamp without time zone, qty bigint, tag character varying(5), rate numeric(5,2), score "
+      "integer");
   // 64-bit integers, long texts and wide numbers arrive as they were.
   EXPECT_EQ(Text(target, "SELECT string_agg(at_ms::text, ',' ORDER BY id) FROM events"),
             "1700000000123,9007199254740993,-9223372036854775808");
@@ -109,6 +110,7 @@ TEST_F(CrossEngine, AnApplicationsFileReachesTheServerWithEveryValueOrItsName) {
   EXPECT_THAT(said, HasSubstr("row 2, column note: bytes that are not UTF-8 replaced by U+FFFD"));
   EXPECT_THAT(said, HasSubstr("row 2, column qty: not a whole number, left empty"));
   EXPECT_THAT(said, HasSubstr("row 3, column born: not a date, left empty"));
+  EXPECT_THAT(said, HasSubstr("row 2, column score: rounded to a whole number"));
   EXPECT_THAT(said, Not(HasSubstr("row 3, column note")));
 }
 
