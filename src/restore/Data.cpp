@@ -25,6 +25,13 @@ std::vector<ColumnInfo> ReadColumns(const backupfile::TableEntry& table) {
     info.nullableWithDefault = hasDefault && !info.autoincrement && column.nullable.ValueOr(false);
     info.precision = static_cast<int>(column.precision.ValueOr(0) & 0xFF);
     info.numericScale = static_cast<int>(column.numericScale.ValueOr(0) & 0xFF);
+    if (IsTextType(column.dataType) && !IsLongType(column.dataType))
+      info.definedSize = std::max<std::int64_t>(column.defineSize.ValueOr(0), 0);
+    if (column.dataType == adCurrency)
+      info.wholeDigits = 15;
+    else if ((column.dataType == adNumeric || column.dataType == adDecimal) &&
+             column.precision.ValueOr(0) > 0)
+      info.wholeDigits = std::max<std::int64_t>(*column.precision.value - column.numericScale.ValueOr(0), 0);
     infos.push_back(std::move(info));
   }
   return infos;

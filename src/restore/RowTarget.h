@@ -35,6 +35,10 @@ struct ColumnInfo {
   int numericScale = 0;
   // A nullable column with a default: a NULL stored for it must not turn into the default.
   bool nullableWithDefault = false;
+  // What the column holds at most: characters of a sized text, digits before the point of a number with a
+  // precision; 0 for no bound.
+  std::int64_t definedSize = 0;
+  std::int64_t wholeDigits = 0;
 };
 
 std::vector<ColumnInfo> ReadColumns(const backupfile::TableEntry& table);

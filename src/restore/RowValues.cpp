@@ -129,6 +129,54 @@ Value ForServer(const ColumnInfo& column, Value held, std::string& how) {
   return how.empty() ? held : Value(std::move(text));
 }
 
+// A value its server column holds: a text longer than a sized column is cut (there is no wider column once
+// the rows go in), an integer or a number beyond the column's range is left empty; `how` says so.
+Value Fit(const ColumnInfo& column, Value value, std::string& how) {
+  const int type = column.dataType;
+  const Value::Kind kind = value.GetKind();
+  if (column.definedSize > 0 && kind == Value::Kind::Text &&
+      static_cast<std::int64_t>(value.TextRef().size()) > column.definedSize) {
+    const std::string& text = value.TextRef();
+    std::int64_t characters = 0;
+    std::size_t end = 0;
+    for (; end < text.size(); ++end)
+      if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && ++characters > column.definedSize) break;
+    if (end == text.size()) return value;
+    how = "cut to " + std::to_string(column.definedSize) + " characters";
+    return Value(text.substr(0, end));
+  }
+  // Texts too short to be out of range are passed at once.
+  const auto shorter = [&](std::size_t size) {
+    return kind == Value::Kind::Text && value.TextRef().size() <= size;
+  };
+  if (IsIntegerType(type) && type != adBigInt &&
+      (kind == Value::Kind::Integer || kind == Value::Kind::Text) && !shorter(type == adInteger ? 9 : 4)) {
+    std::int64_t whole = 0;
+    if (kind == Value::Kind::Integer)
+      whole = value.AsInt();
+    else if (!ParseInt(value.TextRef(), whole))
+      return value;
+    const std::int64_t high = type == adInteger ? 2147483647LL : 32767;  // smaller integers are smallints
+    if (whole < -high - 1 || whole > high) {
+      how = "beyond the column's range, left empty";
+      return Value::Null();
+    }
+  }
+  if (column.wholeDigits > 0 && kind != Value::Kind::Null && kind != Value::Kind::Binary &&
+      !shorter(static_cast<std::size_t>(column.wholeDigits))) {
+    std::optional<std::string> number = CanonicalDecimal(value.AsText());
+    if (!number) return value;
+    std::string_view n = *number;
+    if (!n.empty() && n.front() == '-') n.remove_prefix(1);
+    const std::size_t point = std::min(n.find('.'), n.size());
+    if (static_cast<std::int64_t>(point) > column.wholeDigits && n.substr(0, point) != "0") {
+      how = "beyond the column's precision, left empty";
+      return Value::Null();
+    }
+  }
+  return value;
+}
+
 std::string Number(std::string& text, const Separators& separators, bool monetary) {
   return backupfile::FormatNumericValue(text, monetary ? separators.monetaryDecimal : separators.decimal,
                                         monetary ? separators.monetaryThousands : separators.thousands, ".",
@@ -143,6 +191,25 @@ void FieldText(const backupfile::TableDataFileReader& field, std::string& text) 
 
 bool Held(const backupfile::TableDataFileReader& field) {
   return field.Class() != backupfile::TableDataFileReader::ValueClass::kColumn;
+}
+
+// The value of a field for the server, converted as the column's type reads it.
+Value ServerFieldValue(const ColumnInfo& column, const backupfile::TableDataFileReader& field,
+                       const Separators& separators, std::string& text, std::string& how) {
+  if (Held(field)) return ForServer(column, HeldValue(field, text), how);
+  const int type = column.dataType;
+  if (IsBinaryType(type)) return Value(field.Bytes());
+  FieldText(field, text);
+  if (type == adBoolean) {
+    std::optional<double> flag = ParseNumber(text);
+    return Value(flag && *flag != 0.0);
+  }
+  if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric || type == adNumeric)
+    return Value(Number(text, separators, false));
+  if (type == adCurrency) return Value(Number(text, separators, true));
+  if (type == adDate || type == adDBDate) return ForServer(column, Value(text), how);
+  how = ServerText(text);
+  return Value(text);
 }
 
 }  // namespace
@@ -176,20 +243,8 @@ Value FileValue(const ColumnInfo& column, const backupfile::TableDataFileReader&
 Value ServerValue(const ColumnInfo& column, const backupfile::TableDataFileReader& field,
                   const Separators& separators, std::string& text, std::string& how) {
   how.clear();
-  if (Held(field)) return ForServer(column, HeldValue(field, text), how);
-  const int type = column.dataType;
-  if (IsBinaryType(type)) return Value(field.Bytes());
-  FieldText(field, text);
-  if (type == adBoolean) {
-    std::optional<double> flag = ParseNumber(text);
-    return Value(flag && *flag != 0.0);
-  }
-  if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric || type == adNumeric)
-    return Value(Number(text, separators, false));
-  if (type == adCurrency) return Value(Number(text, separators, true));
-  if (type == adDate || type == adDBDate) return ForServer(column, Value(text), how);
-  how = ServerText(text);
-  return Value(text);
+  Value value = ServerFieldValue(column, field, separators, text, how);
+  return how.empty() ? Fit(column, std::move(value), how) : value;
 }
 
 }  // namespace vela

@@ -7,12 +7,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "platform/data/postgres/ServerSession.h"
+#include "support/Archives.h"
 #include "support/EventRecorder.h"
 #include "support/ServerDatabases.h"
 #include "support/SqliteFiles.h"
 #include "support/TempFolder.h"
 #include "support/WildDatabase.h"
+#include "velabackup/BackupFile.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/MessageGuids.h"
 #include "velabackup/data/Connection.h"
@@ -112,6 +116,39 @@ TEST_F(CrossEngine, AnApplicationsFileReachesTheServerWithEveryValueOrItsName) {
   EXPECT_THAT(said, HasSubstr("row 3, column born: not a date, left empty"));
   EXPECT_THAT(said, HasSubstr("row 2, column score: rounded to a whole number"));
   EXPECT_THAT(said, Not(HasSubstr("row 3, column note")));
+}
+
+TEST_F(CrossEngine, ABackupWithoutMeasuresStillRestoresAndNamesWhatDoesNotFit) {
+  const std::string path = (folder_ / "old.db");
+  ASSERT_EQ(testing::Exec(path, R"sql(
+      CREATE TABLE t (id INTEGER PRIMARY KEY, code VARCHAR(3), n INTEGER, small SMALLINT, price DECIMAL(5,2));
+      INSERT INTO t VALUES (1, 'abcdef', 2147483648, 40000, 1234.5);
+      INSERT INTO t VALUES (2, 'äöüß', 7, 7, 999.99);
+  )sql"),
+            "");
+  {
+    std::unique_ptr<Connection> connection = OpenConnection(testing::FileDatabase(path));
+    ASSERT_TRUE(backup_.Save(*connection, folder_ / "measured.vbk"));
+  }
+  // The document as a save made before values were measured writes it.
+  testing::Members members = testing::ReadArchive(folder_ / "measured.vbk");
+  std::string& document = members.at(kDocumentMember);
+  ASSERT_NE(document.find("MaxLength=\"6\""), std::string::npos) << document;
+  document = std::regex_replace(document, std::regex(" Max(Length|Digits|Scale)=\"[0-9]+\""), "");
+  testing::WriteArchive(folder_ / "old.vbk", members);
+
+  const std::string target = databases_.Add("xeng_old");
+  ASSERT_TRUE(backup_.Restore(target, folder_ / "old.vbk"));
+  EXPECT_EQ(Text(target, "SELECT string_agg(code, ',' ORDER BY id) FROM t"), "abc,äöü");
+  EXPECT_EQ(Text(target, "SELECT count(*) FROM t WHERE n IS NULL AND small IS NULL AND price IS NULL"), "1");
+  EXPECT_EQ(Text(target, "SELECT price::text FROM t WHERE id = 2"), "999.99");
+  const std::string said = HeldOtherwise(notices_);
+  EXPECT_THAT(said, HasSubstr("row 1, column code: cut to 3 characters"));
+  EXPECT_THAT(said, HasSubstr("row 2, column code: cut to 3 characters"));
+  EXPECT_THAT(said, HasSubstr("row 1, column n: beyond the column's range, left empty"));
+  EXPECT_THAT(said, HasSubstr("row 1, column small: beyond the column's range, left empty"));
+  EXPECT_THAT(said, HasSubstr("row 1, column price: beyond the column's precision, left empty"));
+  EXPECT_THAT(said, Not(HasSubstr("row 2, column n")));
 }
 
 TEST_F(CrossEngine, ALongListOfChangedValuesIsCutShortWithACount) {
