@@ -104,6 +104,8 @@ std::string FileLosesOf(std::string_view serverType) {
     if (!name.starts_with("timestamp")) return "kept as a time of 1899-12-30";
     return "";
   }
+  // A numeric without precision has no file type but its exact text.
+  if (name == "numeric") return "kept as text";
   for (std::string_view asText : {"interval", "json", "jsonb", "inet", "cidr", "macaddr", "xml"})
     if (name.starts_with(asText) &&
         (name.size() == asText.size() || name[asText.size()] == '(' || name[asText.size()] == ' '))

@@ -37,6 +37,8 @@ TEST(ServerTypeNames, WhatAFileDatabaseLosesIsNamed) {
   EXPECT_EQ(FileLosesOf("time without time zone"), "kept as a time of 1899-12-30");
   EXPECT_EQ(FileLosesOf("jsonb"), "kept as text");
   EXPECT_EQ(FileLosesOf("interval"), "kept as text");
+  EXPECT_EQ(FileLosesOf("numeric"), "kept as text");
+  EXPECT_EQ(FileLosesOf("numeric(12,2)"), "");
   EXPECT_NE(FileLosesOf("text[]"), "");
 }
 
