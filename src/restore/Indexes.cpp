@@ -70,9 +70,15 @@ void Restorer::RestoreIndexes(const backupfile::TableEntry& entry, Connection& c
       std::string statement;
       if (holder.primaryKey) {
         // The key keeps its name: both engines hold named keys, and the server gives a name another table's
-        // index has taken a free one, keeping the given one beside it.
-        statement = "ALTER TABLE " + table + " ADD CONSTRAINT " + BracketName(holder.name) +
-                    " PRIMARY KEY (" + fields + ")";
+        // index has taken a free one, keeping the given one beside it. The name the file engine gives every
+        // table's key that its schema leaves unnamed would collide in the server's schema from the second
+        // table on: such a key is named after its table there, as before (but for a restore that keeps the
+        // table structure as saved).
+        const bool madeUp = m_Provider == dpSQLServer && !m_SameEngine && !m_IntelligentTableStructure &&
+                            NamesEqual(holder.name, "PrimaryKey");
+        const std::string constraint = madeUp ? "PK_" + Unbracket(catalogTable.name) : holder.name;
+        statement = "ALTER TABLE " + table + " ADD CONSTRAINT " + BracketName(constraint) + " PRIMARY KEY (" +
+                    fields + ")";
       } else if (stored.constraint && holder.unique && m_Provider == dpSQLServer) {
         statement = "ALTER TABLE " + table + " ADD CONSTRAINT " + index + " UNIQUE" +
                     (holder.clustered ? " CLUSTERED" : "") + " (" + fields + ")";

@@ -35,12 +35,15 @@ std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
   return number;
 }
 
-// A date text the server takes: "YYYY-MM-DD..." of a year from 1 on; nothing for any other text.
+// A date text the server takes: "YYYY-MM-DD..." of a year from 1 on, a month and a day that can be; nothing
+// for any other text.
 std::optional<std::string> ServerDate(const std::string& text) {
   std::string_view t = text::Trim(text);
   bool shaped = t.size() >= 10 && t[4] == '-' && t[7] == '-';
   for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) shaped = shaped && t[i] >= '0' && t[i] <= '9';
-  if (!shaped || t.substr(0, 4) == "0000" || !CanonicalDate(t)) return std::nullopt;
+  if (!shaped || t.substr(0, 4) == "0000") return std::nullopt;
+  const int month = (t[5] - '0') * 10 + (t[6] - '0'), day = (t[8] - '0') * 10 + (t[9] - '0');
+  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
   return std::string(t);
 }
 
@@ -207,7 +210,11 @@ Value ServerFieldValue(const ColumnInfo& column, const backupfile::TableDataFile
   if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric || type == adNumeric)
     return Value(Number(text, separators, false));
   if (type == adCurrency) return Value(Number(text, separators, true));
-  if (type == adDate || type == adDBDate) return ForServer(column, Value(text), how);
+  if (type == adDate || type == adDBDate) {
+    if (std::optional<std::string> date = ServerDate(text)) return Value::Date(std::move(*date));
+    how = "not a date, left empty";
+    return Value::Null();
+  }
   how = ServerText(text);
   return Value(text);
 }
