@@ -51,6 +51,9 @@ inline constexpr const char* kServerKeyRefusedGuid = "{8CD86E77-D79F-49B4-8D2E-4
 inline constexpr const char* kLeftoversRemovedGuid = "{3F6C2B1E-8D4A-4E57-9B0C-6A1D2E7F4C85}";
 // Notice: tables of other server schemas than public restored into a file database under "schema.table".
 inline constexpr const char* kQualifiedNamesGuid = "{6A4F25F7-208F-4E02-98FF-AD98C6DDC2FC}";
+// Notice: by table, the column types and values another engine holds otherwise than the backup (a server
+// type a file database does not have, a text with NUL, a date the server cannot read).
+inline constexpr const char* kHeldOtherwiseGuid = "{C3E1F6A2-5B7D-4E90-8A2C-1D4F7B9E0A63}";
 // Notice: a protected target file would be replaced by a plain one; the restore is refused.
 inline constexpr const char* kProtectedTargetGuid = "{B5E0A7D2-31C9-4F6E-8A14-7C2D9E05F3B8}";
 

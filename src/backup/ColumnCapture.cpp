@@ -2,6 +2,7 @@
 // on a server database, its identity and default objects.
 #include "backup/Save.h"
 #include "component/Procedure.h"
+#include "platform/data/Canonical.h"
 #include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
 #include "velabackup/data/Catalog.h"
@@ -52,11 +53,16 @@ void Saver::SaveColumns(TableEntry& entry, const Table& table, Connection& conne
         if (catalogColumn->type != adBoolean) {
           column.defaultValue = columnDefault.AsText();
         } else {
-          std::string upper = text::ToUpper(columnDefault.AsText());
-          bool yes = upper == "YES" || upper == "TRUE" || upper == "OUI";
+          // Yes in words, or any number but 0 (a file's "-1" or "1" as much as the server's "true").
+          std::string upper = text::ToUpper(text::Trim(columnDefault.AsText()));
+          if (upper.starts_with("=")) upper.erase(0, 1);
+          std::int64_t number = 0;
+          bool yes =
+              upper == "YES" || upper == "TRUE" || upper == "OUI" || (ParseInt(upper, number) && number != 0);
           column.defaultValue = yes ? "-1" : "0";
         }
       }
+      if (!catalogColumn->serverType.empty()) column.serverType = catalogColumn->serverType;
 
       if (m_Provider == dpAccess) {
         at();

@@ -8,10 +8,14 @@
 // unchanged. Only a number in a text column and an integer in a real column cannot come back as they are
 // held, since any text column turns a number into its text and any real column an integer into a real:
 // those go converted to the column's type and the host hears of them, once per table.
+#include <algorithm>
+#include <optional>
+
 #include "backup/Save.h"
 #include "backupfile/TableDataFile.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
+#include "platform/data/Canonical.h"
 #include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
 #include "velabackup/MessageGuids.h"
@@ -68,10 +72,50 @@ std::string WithSeparator(std::string text, const std::string& separator) {
   return text;
 }
 
+// The widest values of a column, as far as its declared type does not hold them.
+struct Widest {
+  std::int64_t length = 0;  // characters of the longest text
+  bool outOfRange = false;  // an integer beyond the column's integer type
+  std::int64_t digits = 0;  // digits before the point
+  std::int64_t scale = 0;   // digits after it
+
+  void Measure(int type, const Value& value) {
+    const Value::Kind kind = value.GetKind();
+    if (IsTextType(type) && !IsLongType(type) && kind == Value::Kind::Text) {
+      std::int64_t characters = 0;
+      for (char c : value.TextRef()) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+      length = std::max(length, characters);
+    } else if (IsIntegerType(type) && type != adBigInt && kind == Value::Kind::Integer) {
+      const std::int64_t v = value.AsInt();
+      const std::int64_t low = type == adSmallInt          ? -32768
+                               : type == adUnsignedTinyInt ? 0
+                               : type == adTinyInt         ? -128
+                                                           : -2147483648LL;
+      const std::int64_t high = type == adSmallInt          ? 32767
+                                : type == adUnsignedTinyInt ? 255
+                                : type == adTinyInt         ? 127
+                                                            : 2147483647LL;
+      outOfRange = outOfRange || v < low || v > high;
+    } else if ((type == adNumeric || type == adDecimal || type == adVarNumeric || type == adCurrency) &&
+               kind != Value::Kind::Text && kind != Value::Kind::Binary) {
+      std::optional<std::string> number = CanonicalDecimal(value.AsText());
+      if (!number) return;
+      std::string_view n = *number;
+      if (!n.empty() && n.front() == '-') n.remove_prefix(1);
+      const std::size_t point = n.find('.');
+      std::string_view whole = n.substr(0, point);
+      while (whole.size() > 1 && whole.front() == '0') whole.remove_prefix(1);
+      digits = std::max<std::int64_t>(digits, whole == "0" ? 0 : static_cast<std::int64_t>(whole.size()));
+      if (point != std::string_view::npos)
+        scale = std::max<std::int64_t>(scale, static_cast<std::int64_t>(n.size() - point - 1));
+    }
+  }
+};
+
 }  // namespace
 
 bool Saver::SaveData(const Table& table, Connection& connection, const std::string& dataFilePath,
-                     std::int32_t progress) {
+                     std::int32_t progress, backupfile::TableEntry& element) {
   return Trapped("SaveData", [&](Procedure& at) {
     at();
     const std::string& tableName = table.name;
@@ -107,6 +151,8 @@ bool Saver::SaveData(const Table& table, Connection& connection, const std::stri
     std::int64_t rowNumber = 0, corruptRows = 0;
     const std::size_t fieldCount = rows->FieldCount();
     std::vector<std::int64_t> converted(fieldCount, 0);  // per field: held values saved converted
+    // A file database holds any value in any column: how wide they are, per field.
+    std::vector<Widest> widest(m_Provider == dpAccess ? fieldCount : 0);
     std::string caption;
     operation_.RaiseTableProgress(tableName, 0, recordCount);
     while (!rows->Eof() && !operation_.Cancelled()) {
@@ -125,6 +171,7 @@ bool Saver::SaveData(const Table& table, Connection& connection, const std::stri
         const auto index = static_cast<std::uint32_t>(i);
         const int type = rows->Field(i).type;
         if (const Value& held = rows->GetStoredValue(i); !held.IsEmpty()) {
+          if (!widest.empty()) widest[i].Measure(type, held);
           if (KeepsClass(type, held.GetKind())) {
             if (!WriteHeld(file, index, held, false)) suspect = false;
             continue;
@@ -133,6 +180,7 @@ bool Saver::SaveData(const Table& table, Connection& connection, const std::stri
         }
         const Value& value = rows->GetValue(i);
         if (value.IsNullOrEmpty()) continue;
+        if (!widest.empty()) widest[i].Measure(type, value);
         if (type == adVariant) {
           if (!WriteHeld(file, index, value, true)) suspect = false;
         } else if (IsBinaryType(type)) {
@@ -167,6 +215,22 @@ bool Saver::SaveData(const Table& table, Connection& connection, const std::stri
       file.EndRow(suspect);
       at();
       rows->MoveNext();
+    }
+    for (std::size_t i = 0; i < widest.size(); ++i) {
+      const FieldInfo& field = rows->Field(i);
+      auto column = std::find_if(element.columns.begin(), element.columns.end(),
+                                 [&](const backupfile::ColumnEntry& c) { return c.name == field.name; });
+      if (column == element.columns.end()) continue;
+      const Widest& w = widest[i];
+      if (w.length > column->defineSize.ValueOr(0)) column->maxLength = w.length;
+      if (w.outOfRange) column->maxDigits = std::int64_t{19};
+      // Currency's scale is its type's: the column reports none.
+      const std::int64_t precision = column->precision.ValueOr(0),
+                         scale = field.type == adCurrency ? 4 : column->numericScale.ValueOr(0);
+      if (w.digits > precision - scale || w.scale > scale) {
+        column->maxDigits = w.digits;
+        column->maxScale = w.scale;
+      }
     }
     std::string convertedColumns;
     std::int64_t convertedCount = 0;

@@ -141,7 +141,7 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
         element.fileName = utils.NamePart(dataFilePath);
         at();
         bool saved = AllowDataSaving(entry.name, doNotSaveDataTables);
-        if (saved) SaveData(table, connection, dataFilePath, progress);
+        if (saved) SaveData(table, connection, dataFilePath, progress, element);
         if (!operation_.Cancelled()) {
           // A table whose rows are not saved has its file name in the document, but no file to pack.
           if (saved) fileList += zip::QuoteFileListEntry(dataFilePath);

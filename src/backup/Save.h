@@ -47,8 +47,10 @@ class Saver {
   void SaveKeys(backupfile::TableEntry& entry, const data::Table& table, data::Connection& connection);
   // Data capture: the table's rows into its table data file, with progress every 100 rows and a notice
   // for rows that look corrupted.
+  // A file database's values may not fit their declared types: the widest are written into `element`'s
+  // columns (MaxLength, MaxDigits, MaxScale) where they do not.
   bool SaveData(const data::Table& table, data::Connection& connection, const std::string& dataFilePath,
-                std::int32_t progress);
+                std::int32_t progress, backupfile::TableEntry& element);
 
   Operation& operation_;
   BackupModeEnum& m_BackupMode;

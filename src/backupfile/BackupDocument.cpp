@@ -74,6 +74,10 @@ ColumnEntry ReadColumn(xml::Element element, const std::string& table) {
   column.seed = reader.Number(doc::kSeed);
   column.defaultValue = reader.Optional(doc::kDefaultValue);
   column.defaultExpression = reader.Optional(doc::kDefault);
+  column.serverType = reader.Optional(doc::kServerType);
+  column.maxLength = reader.Number(doc::kMaxLength).value;
+  column.maxDigits = reader.Number(doc::kMaxDigits).value;
+  column.maxScale = reader.Number(doc::kMaxScale).value;
   return column;
 }
 
@@ -239,6 +243,10 @@ void WriteColumn(xml::Element columns, const ColumnEntry& entry, DataProvider so
     SetBoolean(column, doc::kAutoincrement, *entry.autoincrement.value, source == dpSQLServer);
   SetIf(column, doc::kSeed, entry.seed.value);
   SetIf(column, doc::kDefault, entry.defaultExpression);
+  SetIf(column, doc::kServerType, entry.serverType);
+  SetIf(column, doc::kMaxLength, entry.maxLength);
+  SetIf(column, doc::kMaxDigits, entry.maxDigits);
+  SetIf(column, doc::kMaxScale, entry.maxScale);
 }
 
 void WriteIndex(xml::Element indexes, const IndexEntry& entry) {

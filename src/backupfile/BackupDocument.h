@@ -10,6 +10,8 @@
 //           Column  Name DataType Flags Nullable                  (always)
 //                   Desc NumericScale Precision DefineSize DateTimePrecision
 //                   DefaultValue Autoincrement Default            (when the column has them)
+//                   ServerType                                    (optional: the server's own type name)
+//                   MaxLength MaxDigits MaxScale                  (optional: values wider than the type)
 //         Indexes
 //           Index  Name Clustered Unique PK IndexNulls
 //                  Constraint                                   (when a unique index is a table's constraint)
@@ -101,6 +103,16 @@ inline constexpr const char* kDefaultValue = "DefaultValue";
 inline constexpr const char* kAutoincrement = "Autoincrement";
 inline constexpr const char* kSeed = "Seed";
 inline constexpr const char* kDefault = "Default";
+// The server engine's own name of a column's type ("character varying(40)", "date"), written by a save of a
+// server database and of a file database that keeps it from one; readers that do not know it skip it.
+inline constexpr const char* kServerType = "ServerType";
+// Written by a save of a file database, which holds any value in any column, where the values are wider than
+// the column's type: the characters of the longest text (beyond DefineSize), the most digits before the
+// point of a number (beyond Precision less NumericScale; 19 for an integer beyond its type's range) and
+// after it (beyond NumericScale). A restore onto the server makes the column wide enough for them.
+inline constexpr const char* kMaxLength = "MaxLength";
+inline constexpr const char* kMaxDigits = "MaxDigits";
+inline constexpr const char* kMaxScale = "MaxScale";
 
 inline constexpr const char* kClustered = "Clustered";
 inline constexpr const char* kUnique = "Unique";
@@ -158,6 +170,8 @@ struct ColumnEntry {
   Attribute<std::int64_t> seed;  // optional: an autoincrement column's next value, where the source keeps it
   std::optional<std::string> defaultValue;       // "DefaultValue": the value the column defaults to
   std::optional<std::string> defaultExpression;  // "Default": the engine's default expression
+  std::optional<std::string> serverType;         // "ServerType": the server's own type name
+  std::optional<std::int64_t> maxLength, maxDigits, maxScale;  // values wider than the type (kMaxLength)
   // Written for information only; the reader leaves them empty.
   std::optional<std::string> description;
   std::optional<std::int64_t> dateTimePrecision;

@@ -25,21 +25,45 @@ std::vector<ColumnInfo> ReadColumns(const backupfile::TableEntry& table) {
     info.nullableWithDefault = hasDefault && !info.autoincrement && column.nullable.ValueOr(false);
     info.precision = static_cast<int>(column.precision.ValueOr(0) & 0xFF);
     info.numericScale = static_cast<int>(column.numericScale.ValueOr(0) & 0xFF);
+    if (IsTextType(column.dataType) && !IsLongType(column.dataType))
+      info.definedSize = std::max<std::int64_t>(column.defineSize.ValueOr(0), 0);
+    if (column.dataType == adCurrency)
+      info.wholeDigits = 15;
+    else if ((column.dataType == adNumeric || column.dataType == adDecimal) &&
+             column.precision.ValueOr(0) > 0)
+      info.wholeDigits = std::max<std::int64_t>(*column.precision.value - column.numericScale.ValueOr(0), 0);
     infos.push_back(std::move(info));
   }
   return infos;
 }
 
+namespace {
+
+constexpr std::int64_t kValuesNamed = 10;  // a table's changed values named one by one; the others counted
+
+}  // namespace
+
+void ChangedValues::Add(std::int64_t row, const std::string& column, const std::string& how) {
+  if (++count_ <= kValuesNamed)
+    named_ += "\n  row " + std::to_string(row) + ", column " + column + ": " + how;
+}
+
+std::string ChangedValues::Lines() const {
+  const std::int64_t more = count_ - kValuesNamed;
+  return more > 0 ? named_ + "\n  and " + std::to_string(more) + " more value(s)" : named_;
+}
+
 std::unique_ptr<RowTarget> MakeRowTarget(DataProvider provider, Connection& connection, Catalog& catalog,
                                          const std::string& tableName, const std::vector<ColumnInfo>& columns,
-                                         const Separators& separators) {
+                                         const Separators& separators, ChangedValues& changed) {
   if (provider == dpAccess) return MakeRecordsetRows(connection, catalog, tableName, columns, separators);
-  return MakeInsertRows(connection, tableName, columns, separators);
+  return MakeInsertRows(connection, tableName, columns, separators, changed);
 }
 
 std::int64_t Restorer::RestoreData(const backupfile::TableEntry& tableEntry, const std::string& dataFilePath,
                                    Connection& connection, const std::string& tableName, Catalog& catalog,
-                                   const Separators& separators, std::int32_t progress) {
+                                   const Separators& separators, std::int32_t progress,
+                                   ChangedValues& changed) {
   return Trapped("RestoreData [" + tableName + ".]", [&](Procedure& at) -> std::int64_t {
     std::string currentColumn;
     try {
@@ -64,7 +88,7 @@ std::int64_t Restorer::RestoreData(const backupfile::TableEntry& tableEntry, con
 
       at();
       std::unique_ptr<RowTarget> target =
-          MakeRowTarget(m_Provider, connection, catalog, tableName, columns, separators);
+          MakeRowTarget(m_Provider, connection, catalog, tableName, columns, separators, changed);
       std::int64_t rowCounter = 0, dropped = 0;
       using Token = backupfile::TableDataFileReader::Token;
       while (!operation_.Cancelled()) {

@@ -18,6 +18,10 @@ void Restorer::RestoreIndexes(const backupfile::TableEntry& entry, Connection& c
       at();
       const std::string& name = stored.name;
       if (name == "VelaUserPermissions_1") continue;
+      // A file database's unique keys are made with the table (Tables.cpp).
+      if (m_Provider == dpAccess && stored.constraint && stored.unique.ValueOr(false) &&
+          !stored.primaryKey.ValueOr(false))
+        continue;
       Index holder;
       // Names go to SQL bracketed, so an index keeps its name on either engine, blanks and all.
       holder.name = name;
@@ -65,9 +69,14 @@ void Restorer::RestoreIndexes(const backupfile::TableEntry& entry, Connection& c
       const std::string index = BracketName(holder.name);
       std::string statement;
       if (holder.primaryKey) {
-        // A backup of the same engine keeps its key's name; another engine's gets the table's.
-        std::string constraint =
-            m_IntelligentTableStructure || m_SameEngine ? holder.name : "PK_" + Unbracket(catalogTable.name);
+        // The key keeps its name: both engines hold named keys, and the server gives a name another table's
+        // index has taken a free one, keeping the given one beside it. The name the file engine gives every
+        // table's key that its schema leaves unnamed would collide in the server's schema from the second
+        // table on: such a key is named after its table there, as before (but for a restore that keeps the
+        // table structure as saved).
+        const bool madeUp = m_Provider == dpSQLServer && !m_SameEngine && !m_IntelligentTableStructure &&
+                            NamesEqual(holder.name, "PrimaryKey");
+        const std::string constraint = madeUp ? "PK_" + Unbracket(catalogTable.name) : holder.name;
         statement = "ALTER TABLE " + table + " ADD CONSTRAINT " + BracketName(constraint) + " PRIMARY KEY (" +
                     fields + ")";
       } else if (stored.constraint && holder.unique && m_Provider == dpSQLServer) {

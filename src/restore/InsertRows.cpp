@@ -17,11 +17,12 @@ namespace {
 class InsertRows final : public RowTarget {
  public:
   InsertRows(Connection& connection, const std::string& tableName, const std::vector<ColumnInfo>& columns,
-             const Separators& separators)
+             const Separators& separators, ChangedValues& changed)
       : connection_(connection),
         tableName_(tableName),
         columns_(columns),
         separators_(separators),
+        changed_(changed),
         insertInto_("INSERT INTO " + BracketName(tableName)),
         given_(columns.size(), false) {
     for (std::size_t i = 0; i < columns_.size(); ++i) {
@@ -37,12 +38,14 @@ class InsertRows final : public RowTarget {
     Clear();
     given_.assign(columns_.size(), false);
     rowPending_ = true;
+    ++row_;
   }
 
   void Set(const backupfile::TableDataFileReader& field) override {
     const std::uint32_t index = field.FieldIndex();
     const ColumnInfo& column = columns_[index];
-    Value value = ServerValue(column, field, separators_, text_);
+    Value value = ServerValue(column, field, separators_, text_, how_);
+    if (!how_.empty()) changed_.Add(row_, column.name, how_);
     given_[index] = true;
     Append(column);
     const int type = column.dataType;
@@ -109,6 +112,7 @@ class InsertRows final : public RowTarget {
   const std::string& tableName_;
   const std::vector<ColumnInfo>& columns_;
   const Separators& separators_;
+  ChangedValues& changed_;
   const std::string insertInto_;
   std::vector<std::size_t> defaulted_;
   bool hasIdentity_ = false;
@@ -118,14 +122,16 @@ class InsertRows final : public RowTarget {
   // A row is pending from its start until the next row, the end or a corruption marker.
   bool rowPending_ = false;
   std::string text_;  // a value's text, reused from field to field
+  std::string how_;   // how a value was changed for the server, empty when it was not
+  std::int64_t row_ = 0;
 };
 
 }  // namespace
 
 std::unique_ptr<RowTarget> MakeInsertRows(Connection& connection, const std::string& tableName,
                                           const std::vector<ColumnInfo>& columns,
-                                          const Separators& separators) {
-  return std::make_unique<InsertRows>(connection, tableName, columns, separators);
+                                          const Separators& separators, ChangedValues& changed) {
+  return std::make_unique<InsertRows>(connection, tableName, columns, separators, changed);
 }
 
 }  // namespace vela

@@ -174,7 +174,8 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
                            const std::string& msAccessDBPassword, RestorationObjects& objects) {
   at();
   const std::string providerPath = utils().JoinPath(m_RestoreFolder, kProviderMember);
-  m_SameEngine = utils().FileExists(providerPath) && ReadNumberFile(utils(), providerPath) == m_Provider;
+  const std::int32_t source = utils().FileExists(providerPath) ? ReadNumberFile(utils(), providerPath) : 0;
+  m_SameEngine = source == m_Provider;
   at();
   if (!CreateDatabase(connectionString, msAccessDBPassword)) return false;
   at();
@@ -205,6 +206,7 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
   for (std::vector<backupfile::TableEntry>& group : objects.document->groups)
     for (backupfile::TableEntry& entry : group)
       if (entry.IsTable()) entry.name = entry.QualifiedName();
+  if (source == dpAccess && m_Provider == dpSQLServer) WidenFileColumns(*objects.document);
   members.CheckTableFiles(*objects.document);
   at();
   RestoreEngineObjects(*objects.document, *objects.connection, *objects.catalog, true);

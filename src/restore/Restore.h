@@ -101,6 +101,11 @@ class Restorer {
   // Removes the database built aside, if one is left; nothing it meets on the way is raised.
   void DropAside() noexcept;
 
+  // A file database holds 64-bit integers in any integer column and texts and numbers of any length
+  // whatever a column declares: onto the server a column whose saved values are wider than its type (the
+  // document's MaxLength, MaxDigits, MaxScale) gets a type that holds them.
+  static void WidenFileColumns(backupfile::BackupDocument& document);
+
   // Tables and columns: each table created through the catalog with its columns mapped to the target
   // engine, its rows loaded, its stored defaults applied and its indexes built.
   void RestoreTables(const backupfile::BackupDocument& document, data::Connection& connection,
@@ -129,7 +134,7 @@ class Restorer {
   // target engine (RowTarget.h). The number of rows handed to the table.
   std::int64_t RestoreData(const backupfile::TableEntry& table, const std::string& dataFilePath,
                            data::Connection& connection, const std::string& tableName, data::Catalog& catalog,
-                           const Separators& separators, std::int32_t progress);
+                           const Separators& separators, std::int32_t progress, ChangedValues& changed);
 
   // Indexes: the primary key and the indexes of one restored table, each as one statement; an index the
   // target engine refuses is left out and named (LeaveIndexOut), the names told once every table is made.
@@ -175,6 +180,8 @@ class Restorer {
   std::set<std::string> m_MadeAsWritten;
   std::set<std::string> m_MadeTables;  // server tables an engine object made before the rows: not made again
   std::string m_ObjectsLeftOut;        // a line for each engine object or state left out
+  // By table, the column types and values the target holds otherwise than the backup (another engine's).
+  std::string m_HeldOtherwise;
 };
 
 }  // namespace vela

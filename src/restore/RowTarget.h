@@ -35,6 +35,10 @@ struct ColumnInfo {
   int numericScale = 0;
   // A nullable column with a default: a NULL stored for it must not turn into the default.
   bool nullableWithDefault = false;
+  // What the column holds at most: characters of a sized text, digits before the point of a number with a
+  // precision; 0 for no bound.
+  std::int64_t definedSize = 0;
+  std::int64_t wholeDigits = 0;
 };
 
 std::vector<ColumnInfo> ReadColumns(const backupfile::TableEntry& table);
@@ -42,6 +46,20 @@ std::vector<ColumnInfo> ReadColumns(const backupfile::TableEntry& table);
 // The separators of the machine that saved a backup, and of the one restoring it.
 struct Separators {
   std::string decimal, thousands, monetaryDecimal, monetaryThousands;
+};
+
+// The values a target changed so that its engine holds them, for the restore's notice: the first few of a
+// table named by row and column, the others counted.
+class ChangedValues {
+ public:
+  void Add(std::int64_t row, const std::string& column, const std::string& how);
+  bool Empty() const { return count_ == 0; }
+  // One line per value named, and one for those counted; each starts with a line break.
+  std::string Lines() const;
+
+ private:
+  std::string named_;
+  std::int64_t count_ = 0;
 };
 
 class RowTarget {
@@ -59,10 +77,11 @@ class RowTarget {
 };
 
 // The target of `provider` for the freshly created table `tableName` with `columns`.
+// A server target names in `changed` each value it changes (RowValues.h).
 std::unique_ptr<RowTarget> MakeRowTarget(DataProvider provider, data::Connection& connection,
                                          data::Catalog& catalog, const std::string& tableName,
-                                         const std::vector<ColumnInfo>& columns,
-                                         const Separators& separators);
+                                         const std::vector<ColumnInfo>& columns, const Separators& separators,
+                                         ChangedValues& changed);
 // The two targets (RecordsetRows.cpp, InsertRows.cpp).
 std::unique_ptr<RowTarget> MakeRecordsetRows(data::Connection& connection, data::Catalog& catalog,
                                              const std::string& tableName,
@@ -70,6 +89,6 @@ std::unique_ptr<RowTarget> MakeRecordsetRows(data::Connection& connection, data:
                                              const Separators& separators);
 std::unique_ptr<RowTarget> MakeInsertRows(data::Connection& connection, const std::string& tableName,
                                           const std::vector<ColumnInfo>& columns,
-                                          const Separators& separators);
+                                          const Separators& separators, ChangedValues& changed);
 
 }  // namespace vela

@@ -2,11 +2,13 @@
 #include "restore/RowValues.h"
 
 #include <charconv>
+#include <cmath>
 #include <optional>
 
 #include "backupfile/FormatNumericValue.h"
 #include "platform/data/Canonical.h"
 #include "platform/text/Strings.h"
+#include "platform/text/Utf16.h"
 #include "velabackup/data/Types.h"
 
 namespace vela {
@@ -33,13 +35,40 @@ std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
   return number;
 }
 
-// A date text the server takes: "YYYY-MM-DD..." from 1753 on; anything else becomes 1753-01-01.
-std::string ServerDate(const std::string& text) {
+// A date text the server takes: "YYYY-MM-DD..." of a year from 1 on, a month and a day that can be; nothing
+// for any other text.
+std::optional<std::string> ServerDate(const std::string& text) {
   std::string_view t = text::Trim(text);
   bool shaped = t.size() >= 10 && t[4] == '-' && t[7] == '-';
   for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) shaped = shaped && t[i] >= '0' && t[i] <= '9';
-  if (!shaped || t.substr(0, 4) < "1753") return "1753-01-01";
+  if (!shaped || t.substr(0, 4) == "0000") return std::nullopt;
+  const int month = (t[5] - '0') * 10 + (t[6] - '0'), day = (t[8] - '0') * 10 + (t[9] - '0');
+  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
   return std::string(t);
+}
+
+// A text the server stores: it holds neither NUL nor bytes that are not UTF-8, each of which becomes the
+// replacement character U+FFFD. Returns what was replaced, empty when nothing was.
+std::string ServerText(std::string& text) {
+  bool plain = true;
+  for (char c : text) plain = plain && c != '\0' && static_cast<unsigned char>(c) < 0x80;
+  if (plain) return {};
+  std::u16string units = text::ToUtf16(text);
+  bool nul = false, bytes = false;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char16_t& unit = units[i];
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
+    if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      ++i;  // a character beyond the BMP
+    } else if (unit == 0 || high || low) {
+      (unit == 0 ? nul : bytes) = true;
+      unit = 0xFFFD;
+    }
+  }
+  if (!nul && !bytes) return {};
+  text = text::ToUtf8(units);
+  return std::string(nul ? "NUL" : "") + (nul && bytes ? " and " : "") +
+         (bytes ? "bytes that are not UTF-8" : "") + " replaced by U+FFFD";
 }
 
 // The value of a field with a class letter, in that class.
@@ -60,19 +89,95 @@ Value HeldValue(const backupfile::TableDataFileReader& field, std::string& text)
 }
 
 // A held value for a server column, which keeps one type: a date held as a number is read as the file
-// engine reads one (seconds since 1970, a Julian day), a text in a date column as a date text.
-Value ForServer(const ColumnInfo& column, Value held) {
-  if (!IsDateType(column.dataType)) return held;
-  switch (held.GetKind()) {
-    case Value::Kind::Integer:
-      return Value::Date(ServerDate(DateFromUnixTime(held.AsInt())));
-    case Value::Kind::Double:
-      return Value::Date(ServerDate(DateFromJulianDay(held.AsDouble())));
-    case Value::Kind::Text:
-      return Value::Date(ServerDate(held.TextRef()));
-    default:
-      return held;
+// engine reads one (seconds since 1970, a Julian day), a text in a date column as a date text. What the
+// column's type cannot read is left empty and `how` says so.
+Value ForServer(const ColumnInfo& column, Value held, std::string& how) {
+  const int type = column.dataType;
+  auto refused = [&](const char* what) {
+    how = std::string("not ") + what + ", left empty";
+    return Value::Null();
+  };
+  if (IsDateType(type)) {
+    std::optional<std::string> date;
+    switch (held.GetKind()) {
+      case Value::Kind::Integer:
+        date = ServerDate(DateFromUnixTime(held.AsInt()));
+        break;
+      case Value::Kind::Double:
+        date = ServerDate(DateFromJulianDay(held.AsDouble()));
+        break;
+      case Value::Kind::Text:
+        date = ServerDate(held.TextRef());
+        break;
+      default:
+        return held;
+    }
+    return date ? Value::Date(std::move(*date)) : refused("a date");
   }
+  // A whole-number column rounds a fraction the file held in it.
+  if (IsIntegerType(type) && held.GetKind() == Value::Kind::Double &&
+      std::trunc(held.AsDouble()) != held.AsDouble())
+    how = "rounded to a whole number";
+  if (held.GetKind() != Value::Kind::Text) return held;
+  std::int64_t whole = 0;
+  double real = 0;
+  if (IsIntegerType(type) && !ParseInt(held.TextRef(), whole)) return refused("a whole number");
+  if ((type == adSingle || type == adDouble) && !ParseDouble(held.TextRef(), real))
+    return refused("a number");
+  if ((type == adNumeric || type == adDecimal || type == adVarNumeric || type == adCurrency) &&
+      !CanonicalDecimal(held.TextRef()))
+    return refused("a number");
+  std::string text = held.TextRef();
+  how = ServerText(text);
+  return how.empty() ? held : Value(std::move(text));
+}
+
+// A value its server column holds: a text longer than a sized column is cut (there is no wider column once
+// the rows go in), an integer or a number beyond the column's range is left empty; `how` says so.
+Value Fit(const ColumnInfo& column, Value value, std::string& how) {
+  const int type = column.dataType;
+  const Value::Kind kind = value.GetKind();
+  if (column.definedSize > 0 && kind == Value::Kind::Text &&
+      static_cast<std::int64_t>(value.TextRef().size()) > column.definedSize) {
+    const std::string& text = value.TextRef();
+    std::int64_t characters = 0;
+    std::size_t end = 0;
+    for (; end < text.size(); ++end)
+      if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && ++characters > column.definedSize) break;
+    if (end == text.size()) return value;
+    how = "cut to " + std::to_string(column.definedSize) + " characters";
+    return Value(text.substr(0, end));
+  }
+  // Texts too short to be out of range are passed at once.
+  const auto shorter = [&](std::size_t size) {
+    return kind == Value::Kind::Text && value.TextRef().size() <= size;
+  };
+  if (IsIntegerType(type) && type != adBigInt &&
+      (kind == Value::Kind::Integer || kind == Value::Kind::Text) && !shorter(type == adInteger ? 9 : 4)) {
+    std::int64_t whole = 0;
+    if (kind == Value::Kind::Integer)
+      whole = value.AsInt();
+    else if (!ParseInt(value.TextRef(), whole))
+      return value;
+    const std::int64_t high = type == adInteger ? 2147483647LL : 32767;  // smaller integers are smallints
+    if (whole < -high - 1 || whole > high) {
+      how = "beyond the column's range, left empty";
+      return Value::Null();
+    }
+  }
+  if (column.wholeDigits > 0 && kind != Value::Kind::Null && kind != Value::Kind::Binary &&
+      !shorter(static_cast<std::size_t>(column.wholeDigits))) {
+    std::optional<std::string> number = CanonicalDecimal(value.AsText());
+    if (!number) return value;
+    std::string_view n = *number;
+    if (!n.empty() && n.front() == '-') n.remove_prefix(1);
+    const std::size_t point = std::min(n.find('.'), n.size());
+    if (static_cast<std::int64_t>(point) > column.wholeDigits && n.substr(0, point) != "0") {
+      how = "beyond the column's precision, left empty";
+      return Value::Null();
+    }
+  }
+  return value;
 }
 
 std::string Number(std::string& text, const Separators& separators, bool monetary) {
@@ -89,6 +194,29 @@ void FieldText(const backupfile::TableDataFileReader& field, std::string& text) 
 
 bool Held(const backupfile::TableDataFileReader& field) {
   return field.Class() != backupfile::TableDataFileReader::ValueClass::kColumn;
+}
+
+// The value of a field for the server, converted as the column's type reads it.
+Value ServerFieldValue(const ColumnInfo& column, const backupfile::TableDataFileReader& field,
+                       const Separators& separators, std::string& text, std::string& how) {
+  if (Held(field)) return ForServer(column, HeldValue(field, text), how);
+  const int type = column.dataType;
+  if (IsBinaryType(type)) return Value(field.Bytes());
+  FieldText(field, text);
+  if (type == adBoolean) {
+    std::optional<double> flag = ParseNumber(text);
+    return Value(flag && *flag != 0.0);
+  }
+  if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric || type == adNumeric)
+    return Value(Number(text, separators, false));
+  if (type == adCurrency) return Value(Number(text, separators, true));
+  if (type == adDate || type == adDBDate) {
+    if (std::optional<std::string> date = ServerDate(text)) return Value::Date(std::move(*date));
+    how = "not a date, left empty";
+    return Value::Null();
+  }
+  how = ServerText(text);
+  return Value(text);
 }
 
 }  // namespace
@@ -120,20 +248,10 @@ Value FileValue(const ColumnInfo& column, const backupfile::TableDataFileReader&
 }
 
 Value ServerValue(const ColumnInfo& column, const backupfile::TableDataFileReader& field,
-                  const Separators& separators, std::string& text) {
-  if (Held(field)) return ForServer(column, HeldValue(field, text));
-  const int type = column.dataType;
-  if (IsBinaryType(type)) return Value(field.Bytes());
-  FieldText(field, text);
-  if (type == adBoolean) {
-    std::optional<double> flag = ParseNumber(text);
-    return Value(flag && *flag != 0.0);
-  }
-  if (type == adSingle || type == adDouble || type == adDecimal || type == adVarNumeric || type == adNumeric)
-    return Value(Number(text, separators, false));
-  if (type == adCurrency) return Value(Number(text, separators, true));
-  if (type == adDate || type == adDBDate) return Value::Date(ServerDate(text));
-  return Value(text);
+                  const Separators& separators, std::string& text, std::string& how) {
+  how.clear();
+  Value value = ServerFieldValue(column, field, separators, text, how);
+  return how.empty() ? Fit(column, std::move(value), how) : value;
 }
 
 }  // namespace vela

@@ -13,8 +13,10 @@ namespace vela {
 data::Value FileValue(const ColumnInfo& column, const backupfile::TableDataFileReader& field,
                       const Separators& separators, std::string& text);
 // For a server database: every value in its column's type; a date held as a number is read as the file
-// engine reads one (seconds since 1970, a Julian day).
+// engine reads one (seconds since 1970, a Julian day), of any year from 1 on. A value the server cannot
+// store as it is stored is changed, and `how` says how ("NUL replaced by U+FFFD", "not a date, left
+// empty"); `how` is empty for every other value.
 data::Value ServerValue(const ColumnInfo& column, const backupfile::TableDataFileReader& field,
-                        const Separators& separators, std::string& text);
+                        const Separators& separators, std::string& text, std::string& how);
 
 }  // namespace vela

@@ -7,6 +7,7 @@
 #include "component/Messages.h"
 #include "component/Procedure.h"
 #include "platform/data/DefaultText.h"
+#include "platform/data/ServerTypeNames.h"
 #include "platform/data/SqlText.h"
 #include "platform/text/Strings.h"
 #include "restore/Restore.h"
@@ -60,6 +61,53 @@ bool ReadsAsDate(std::string_view text) {
 }
 
 }  // namespace
+
+void Restorer::WidenFileColumns(backupfile::BackupDocument& document) {
+  constexpr std::int64_t kLargestText = 10485760, kLargestPrecision = 1000;  // the server's limits
+  for (std::vector<TableEntry>& group : document.groups)
+    for (TableEntry& entry : group)
+      for (ColumnEntry& column : entry.columns) {
+        const int type = column.dataType;
+        bool widened = false;
+        if (column.maxLength && *column.maxLength > column.defineSize.ValueOr(0) && IsTextType(type) &&
+            !IsLongType(type)) {
+          if (*column.maxLength > kLargestText) {
+            column.dataType = adLongVarWChar;
+            column.defineSize.value.reset();
+          } else {
+            column.dataType = type == adWChar || type == adChar ? adVarWChar : type;
+            column.defineSize.value = column.maxLength;
+          }
+          widened = true;
+        } else if (column.maxDigits && IsIntegerType(type)) {
+          column.dataType = adBigInt;
+          widened = true;
+        } else if (column.maxDigits &&
+                   (type == adNumeric || type == adDecimal || type == adVarNumeric || type == adCurrency)) {
+          const std::int64_t precision = column.precision.ValueOr(0),
+                             scale = type == adCurrency ? 4 : column.numericScale.ValueOr(0);
+          // The measures come from a document anyone may have written: kept within the server's limits.
+          auto bounded = [&](std::int64_t n) {
+            return std::clamp<std::int64_t>(n, 0, kLargestPrecision + 1);
+          };
+          const std::int64_t newScale = std::max(scale, bounded(column.maxScale.value_or(0)));
+          const std::int64_t newPrecision =
+              std::max(precision - scale, bounded(*column.maxDigits)) + newScale;
+          column.dataType = adNumeric;
+          // Beyond the server's largest precision, a number without one keeps every digit.
+          if (newPrecision > kLargestPrecision) {
+            column.precision.value.reset();
+            column.numericScale.value.reset();
+          } else {
+            column.precision.value = std::max<std::int64_t>(newPrecision, 1);
+            column.numericScale.value = newScale;
+          }
+          widened = true;
+        }
+        // The server type a column came from holds no wider values either.
+        if (widened) column.serverType.reset();
+      }
+}
 
 void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connection& connection,
                              Catalog& catalog) {
@@ -136,10 +184,11 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
           throw Error(kBadFileFormat, kSourceComponent,
                       "The backup document gives table " + name + " no FileName");
         std::string dataFile = utils().JoinPath(m_RestoreFolder, utils().NamePart(*entry.fileName));
+        ChangedValues changed;
         if (utils().FileExists(dataFile)) {
           at();
           const std::int64_t rows =
-              RestoreData(entry, dataFile, connection, name, catalog, separators, percent);
+              RestoreData(entry, dataFile, connection, name, catalog, separators, percent, changed);
           if (asWritten && !operation_.Cancelled() && CountRows(name, connection) != rows) {
             // The statement settles conflicts by dropping rows (ON CONFLICT IGNORE, REPLACE): the catalog
             // makes the table with every row, and the statement is named among what was left out.
@@ -148,10 +197,18 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
             m_MadeAsWritten.erase(text::ToLower(name));
             asWritten = false;
             RestoreTable(entry, catalog);
-            RestoreData(entry, dataFile, connection, name, catalog, separators, percent);
+            RestoreData(entry, dataFile, connection, name, catalog, separators, percent, changed);
           }
           utils().DeleteFile(dataFile);
         }
+        // What of the table another engine holds otherwise: a server column's type, its values.
+        std::string otherwise;
+        if (m_Provider == dpAccess)
+          for (const ColumnEntry& column : entry.columns)
+            if (std::string loses = column.serverType ? FileLosesOf(*column.serverType) : ""; !loses.empty())
+              otherwise += "\n  column " + column.name + " (" + *column.serverType + "): " + loses;
+        otherwise += changed.Lines();
+        if (!otherwise.empty()) m_HeldOtherwise += "\ntable " + name + ":" + otherwise;
         at();
         Table table = catalog.GetTable(m_Provider == dpSQLServer ? BracketName(name) : name);
         if (!operation_.Cancelled() && asWritten) {
@@ -180,6 +237,11 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
       operation_.RaiseShowMessage(GetMessageText(42, m_IndexesLeftOut), kInformationOk, kObjectsLeftOutGuid,
                                   answer);
     }
+    if (!m_HeldOtherwise.empty() && !operation_.Cancelled()) {
+      std::int32_t answer = kAnswerOk;
+      operation_.RaiseShowMessage(GetMessageText(61, m_HeldOtherwise), kInformationOk, kHeldOtherwiseGuid,
+                                  answer);
+    }
     if (m_CorruptionFound && !operation_.Cancelled()) operation_.RaiseDatabaseCorruptionFound();
   });
 }
@@ -198,6 +260,7 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
       Column column;
       column.properties = catalog.NewColumnProperties();
       column.name = m_Provider == dpSQLServer ? BracketName(stored.name) : stored.name;
+      column.serverType = stored.serverType.value_or("");
       at();
       std::optional<std::int64_t> defineSize = stored.defineSize.value;
       TypeAndSize mapped = MapColumnType(m_Provider, stored.dataType, defineSize);
@@ -244,6 +307,16 @@ void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {
       }
       table.columns.push_back(std::move(column));
     }
+    // A file database makes a table's unique keys with the table (adding one later rebuilds it); their
+    // indexes are then made (RestoreIndexes).
+    if (m_Provider == dpAccess)
+      for (const backupfile::IndexEntry& index : entry.indexes)
+        if (index.constraint && index.unique.ValueOr(false) && !index.primaryKey.ValueOr(false)) {
+          Key& key = table.keys.emplace_back();
+          key.name = index.name;
+          key.type = adKeyUnique;
+          for (const std::string& name : index.columns) key.columns.emplace_back().name = name;
+        }
     at();
     // The server makes the schema of a table of another schema than the default one, if it has none yet;
     // a file database names the table "schema.table" and remembers the schema.

@@ -54,6 +54,9 @@ struct Column {
   int precision = 0;
   std::string relatedColumn;  // key columns only
   Properties properties;
+  // The server engine's own name of the column's type ("character varying(40)", "date", "interval"), where
+  // the column is a server's or a file database keeps it from one; empty otherwise.
+  std::string serverType;
 };
 
 struct Index {

@@ -20,6 +20,7 @@
 #include "support/ServerDatabases.h"
 #include "support/TempFolder.h"
 #include "velabackup/CBackup.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
@@ -340,13 +341,16 @@ TEST_F(ServerRoundTrip, ADatabaseOtherToolsMadeSavesAndAnswersAsBefore) {
   const std::string server = databases_.Add("rt_wild_back");
   ASSERT_TRUE(Restore(file, folder_ / "wild.vbk"));
   // The file database numbers one column of a table; the other keeps its values and the user is told. The
-  // server's own objects, which a file database cannot hold, are named.
+  // server's own objects and the server types a file does not have are named.
   EXPECT_THAT(events_.lines, ::testing::Contains(::testing::AllOf(::testing::HasSubstr("account"),
                                                                   ::testing::HasSubstr("big"))));
   EXPECT_THAT(events_.lines, ::testing::Contains(::testing::AllOf(::testing::HasSubstr("type mood (enum)"),
                                                                   ::testing::HasSubstr("domain email"),
                                                                   ::testing::HasSubstr("table account"))));
-  EXPECT_EQ(events_.lines.size(), 2u);
+  EXPECT_THAT(events_.lines, ::testing::Contains(::testing::AllOf(::testing::HasSubstr(kHeldOtherwiseGuid),
+                                                                  ::testing::HasSubstr("tags (text[])"),
+                                                                  ::testing::HasSubstr("kept in UTC"))));
+  EXPECT_EQ(events_.lines.size(), 3u);
   ASSERT_TRUE(Restore(server, folder_ / "wild.vbk"));
 
   // The questions users ask, in the component's dialect, answered alike by the source and both restores.

@@ -155,7 +155,7 @@ std::vector<ColumnState> ServerSchema::ReadColumns(const Relation& relation) {
   ResultHandle result = session_.QueryServerSql(
       "SELECT a.attnum, a.attname, a.atttypid, a.atttypmod, a.attnotnull, a.attidentity, a.attgenerated, "
       "t.typtype, t.typnotnull, pg_catalog.pg_get_expr(d.adbin, d.adrelid), "
-      "pg_catalog.col_description(a.attrelid, a.attnum) "
+      "pg_catalog.col_description(a.attrelid, a.attnum), pg_catalog.format_type(a.atttypid, a.atttypmod) "
       "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
       "LEFT JOIN pg_catalog.pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
       "WHERE a.attrelid = $1 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
@@ -193,6 +193,7 @@ std::vector<ColumnState> ServerSchema::ReadColumns(const Relation& relation) {
     state.column.definedSize = ado.definedSize;
     state.column.precision = ado.precision;
     state.column.numericScale = ado.numericScale;
+    state.column.serverType = CellText(r, row, 11);
 
     std::string identity = CellText(r, row, 5);
     bool generated = !CellText(r, row, 6).empty();

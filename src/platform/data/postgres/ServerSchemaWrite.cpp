@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/data/ServerTypeNames.h"
 #include "platform/data/SqlText.h"
 #include "platform/data/postgres/IndexNames.h"
 #include "platform/data/postgres/ServerDefaults.h"
@@ -107,8 +108,11 @@ std::string ServerSchema::ColumnSql(const std::string& table, const Column& colu
   const bool fixed = SetProperty(column, "Fixed Length") && SetProperty(column, "Fixed Length")->AsBool();
   int type = column.type;
   if (fixed && column.definedSize > 0 && (type == adVarWChar || type == adVarChar)) type = adWChar;
-  std::optional<std::string> serverType =
-      ServerTypeFor(type, column.definedSize, column.precision, column.numericScale);
+  // The server's own type name the column carries makes it as it was; only names of built-in types whose
+  // values travel as the ADO type's text are taken (ServerTypeNames.h), anything else the ADO type decides.
+  std::optional<std::string> serverType = KnownServerType(column.serverType);
+  if (!serverType)
+    serverType = ServerTypeFor(type, column.definedSize, column.precision, column.numericScale);
   if (!serverType)
     throw Error(kInvalidArgument, kSource,
                 "The column \"" + name + "\" of table \"" + table + "\" has the data type " +

@@ -11,6 +11,9 @@
 //   PrimaryKey   (object "") the name of a primary key held as a UNIQUE constraint, because the table's
 //                engine key is its autoincrement column
 //   Ordinal      (object "") the table's place in creation order, kept when the table is rebuilt
+//   ServerType   the server's own type name of a column made from a server column ("date", "interval");
+//                the column is declared with it where the engine reads it as the same type (JetTypes.h),
+//                and a row whose column is declared otherwise since is ignored
 //
 // Everything else comes from the schema itself: types from declarations (JetTypes.h), index and key names
 // from the CONSTRAINT names of CREATE TABLE and from index names. Indexes made through Jet SQL are named
@@ -58,6 +61,7 @@ struct ColumnInfo {
   bool defaultRewritten = false;  // this provider would write the engine default otherwise
   Value jetDefault;   // Empty when the column has no default
   Value description;  // Empty when none
+  std::string serverType;  // the ServerType property, empty when none
 };
 
 struct TableInfo {

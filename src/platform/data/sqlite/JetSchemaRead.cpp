@@ -221,6 +221,10 @@ const TableInfo* JetSchema::FindTable(std::string_view name) {
       std::optional<std::string> written = EngineDefault(c.jetDefault.AsText(), c.type.type);
       c.defaultRewritten = !written || bare(*written) != bare(*c.engineDefault);
     }
+    // A server type the column was made from, while its declaration is still the one made for it.
+    if (Value server = property(c.name, "ServerType");
+        !server.IsNullOrEmpty() && text::EqualsNoCase(c.declared, DeclarationFor(c.type, server.AsText())))
+      c.serverType = server.AsText();
     Value description = property(c.name, "Description");
     if (!description.IsNullOrEmpty()) c.description = Value(description.AsText());
     info.columns.push_back(std::move(c));
@@ -302,7 +306,7 @@ std::string TableExtras(std::string_view sql, const TableInfo* info) {
     if (t.Is("WITHOUT") && i + 1 < tokens.size() && tokens[i + 1].Is("ROWID")) note("WITHOUT ROWID");
   }
   for (const ColumnInfo& c : info ? info->columns : std::vector<ColumnInfo>()) {
-    if (!c.rowidAlias && c.declared != DeclarationFor(c.type)) note("declared types");
+    if (!c.rowidAlias && c.declared != DeclarationFor(c.type) && c.serverType.empty()) note("declared types");
     if (c.defaultRewritten) note("defaults");
   }
   std::string detail;
@@ -605,6 +609,7 @@ data::Table JetSchema::GetTable(std::string_view name) {
     column.definedSize = c.type.definedSize;
     column.precision = c.type.precision;
     column.numericScale = c.type.numericScale;
+    column.serverType = c.serverType;
     column.properties = Properties({
         {"Autoincrement", Value(c.autoincrement)},
         {"Default", c.jetDefault},

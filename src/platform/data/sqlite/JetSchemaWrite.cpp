@@ -210,8 +210,9 @@ void JetSchema::AppendTable(const data::Table& table) {
     }
     bool nullable = !c.properties.Has("Nullable") || c.properties["Nullable"].IsNullOrEmpty() ||
                     c.properties["Nullable"].AsBool();
-    std::string item = QuoteName(c.name) + " " + DeclarationFor(plan.type);
-    if (plan.type.type == adBoolean) {
+    std::string item = QuoteName(c.name) + " " + DeclarationFor(plan.type, c.serverType);
+    // A server's boolean column may hold Null; it keeps its nullability and default as the server made them.
+    if (plan.type.type == adBoolean && (c.serverType.empty() || !nullable)) {
       // A Jet Yes/No column holds no Null: a row without a value, or with Null, gets the default or No.
       item += " NOT NULL ON CONFLICT REPLACE DEFAULT " + plan.engineDefault.value_or("0");
       items.push_back(std::move(item));
@@ -273,6 +274,8 @@ void JetSchema::AppendTable(const data::Table& table) {
         WriteProperty(table.name, name, "EngineDefault", Value(reported[text::ToLower(name)]));
       }
       WriteProperty(table.name, name, "Description", plan.description);
+      if (!plan.column->serverType.empty())
+        WriteProperty(table.name, name, "ServerType", Value(plan.column->serverType));
       if (plan.autoincrement && plan.seed > 1) {
         Statement seed(Db(), "INSERT INTO sqlite_sequence (name, seq) VALUES (?1, ?2)");
         seed.BindText(1, table.name);

@@ -1,6 +1,7 @@
 #include "platform/data/sqlite/JetTypes.h"
 
 #include "platform/data/Canonical.h"
+#include "platform/data/ServerTypeNames.h"
 
 #include <initializer_list>
 
@@ -30,6 +31,20 @@ bool OneOf(std::string_view name, std::initializer_list<std::string_view> names)
   for (std::string_view n : names)
     if (name == n) return true;
   return false;
+}
+
+// The engine's affinity of a declaration: 'I'nteger, 'T'ext, 'B'lob (none), 'R'eal or 'N'umeric.
+char Affinity(std::string_view declaration) {
+  const std::string d = text::ToUpper(declaration);
+  if (d.find("INT") != std::string::npos) return 'I';
+  if (d.find("CHAR") != std::string::npos || d.find("CLOB") != std::string::npos ||
+      d.find("TEXT") != std::string::npos)
+    return 'T';
+  if (d.find("BLOB") != std::string::npos || text::Trim(d).empty()) return 'B';
+  if (d.find("REAL") != std::string::npos || d.find("FLOA") != std::string::npos ||
+      d.find("DOUB") != std::string::npos)
+    return 'R';
+  return 'N';
 }
 
 }  // namespace
@@ -137,6 +152,16 @@ std::string DeclarationFor(const ColumnType& t) {
   }
 }
 
+std::string DeclarationFor(const ColumnType& t, std::string_view serverType) {
+  std::string own = DeclarationFor(t);
+  std::optional<std::string> name = KnownServerType(serverType);
+  if (!name) return own;
+  const ColumnType read = TypeFromDeclaration(*name);
+  if (read.type != t.type || read.definedSize != t.definedSize || Affinity(*name) != Affinity(own))
+    return own;
+  return *name;
+}
+
 ColumnType TypeFromDeclaration(std::string_view declaration) {
   std::string decl = Collapse(declaration);
   std::string name = decl;
@@ -175,7 +200,8 @@ ColumnType TypeFromDeclaration(std::string_view declaration) {
   if (OneOf(name, {"BIGINT", "INT8", "UNSIGNED BIG INT", "LONGLONG"})) return make(adBigInt);
   if (OneOf(name, {"FLOAT4", "SINGLE"})) return make(adSingle);
   if (OneOf(name, {"REAL", "DOUBLE", "DOUBLE PRECISION", "FLOAT", "FLOAT8"})) return make(adDouble);
-  if (OneOf(name, {"DATE", "DATETIME", "TIMESTAMP", "TIME", "SMALLDATETIME", "DATETIME2"}))
+  if (OneOf(name, {"DATE", "DATETIME", "TIMESTAMP", "TIME", "SMALLDATETIME", "DATETIME2",
+                   "TIMESTAMP WITHOUT TIME ZONE", "TIME WITHOUT TIME ZONE", "TIMESTAMP WITH TIME ZONE"}))
     return make(adDate);
   if (OneOf(name, {"BOOLEAN", "BOOL", "BIT", "YESNO", "LOGICAL"})) return make(adBoolean);
   if (OneOf(name, {"GUID", "UNIQUEIDENTIFIER", "UUID"})) return make(adGUID);

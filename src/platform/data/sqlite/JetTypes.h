@@ -17,6 +17,10 @@
 //
 // A column without a declared type is adVariant: every value keeps its class.
 //
+// A column made from a server column is declared with the server's type name where that name reads as the
+// same type and affinity (DeclarationFor with a server type), so that programs reading the file see the
+// server's types and a restore onto the server makes them again.
+//
 // Declarations written by other programs are read by the same rules where they fit and by the engine's
 // affinity otherwise.
 #pragma once
@@ -45,6 +49,11 @@ struct ColumnType {
 ColumnType EngineType(int type, std::int64_t definedSize, int precision, int numericScale);
 
 std::string DeclarationFor(const ColumnType& type);
+// The declaration of a column made from a server column: the server's own type name where the engine reads
+// it as the same type, of the same affinity ("date", "character varying(40)", "boolean", "uuid"), else the
+// one above ("interval" would read as an integer, "numeric(12,2)" would turn long decimals into reals). The
+// type code stays what the declaration reads as; the server's name is also kept beside it (JetSchema.h).
+std::string DeclarationFor(const ColumnType& type, std::string_view serverType);
 ColumnType TypeFromDeclaration(std::string_view declaration);
 
 // The precision and scale Jet reports for a type; 0 for types that have none.
