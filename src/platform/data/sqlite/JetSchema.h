@@ -59,9 +59,9 @@ struct ColumnInfo {
   int primaryKeyPosition = 0;  // 1-based place in the engine's primary key, 0 when not in it
   std::optional<std::string> engineDefault;
   bool defaultRewritten = false;  // this provider would write the engine default otherwise
-  Value jetDefault;   // Empty when the column has no default
-  Value description;  // Empty when none
-  std::string serverType;  // the ServerType property, empty when none
+  Value jetDefault;               // Empty when the column has no default
+  Value description;              // Empty when none
+  std::string serverType;         // the ServerType property, empty when none
 };
 
 struct TableInfo {
