@@ -169,7 +169,7 @@ TEST_F(BackupDocumentTest, RestrictAndConstraintsAreMarksOlderReadersPassOver) {
   EXPECT_THAT(file, HasSubstr("DeleteRule=\"0\" UpdateRule=\"1\" DeleteRestrict=\"True\""));
   EXPECT_THAT(file, Not(HasSubstr("UpdateRestrict")));
 
-  const TableEntry& read = Read(file).groups[0][0];
+  const TableEntry read = Read(file).groups[0][0];
   EXPECT_TRUE(read.indexes[0].constraint);
   EXPECT_EQ(read.keys[0].deleteRule.Require(), data::adRIRestrict);
   EXPECT_EQ(read.keys[0].updateRule.Require(), data::adRICascade);
