@@ -54,6 +54,7 @@ bool CBackup::Restore(const std::string& connectionString, const std::string& so
   return state_->Recorded(Outcome::kFailed, [&] {
     Restorer restorer(operation, state_->m_BackupMode, state_->m_RestoreRole);
     restorer.m_ReplaceProtectedWithPlain = state_->m_ReplaceProtectedWithPlain;
+    restorer.m_ReplaceChosenTablesOnly = state_->m_Tables.ChoosesTables();
     restorer.SetArchivePassword(archivePassword_);
     return restorer.Restore(connectionString, sourceFilePath, intelligentTableStructure,
                             msAccessIgnoreRelations, msAccessDBPassword);
@@ -72,6 +73,13 @@ bool CBackup::ReplaceProtectedWithPlain() const {
 }
 void CBackup::SetReplaceProtectedWithPlain(bool allow) {
   state_->m_ReplaceProtectedWithPlain = allow;
+}
+
+const TableChoice& CBackup::Tables() const {
+  return state_->m_Tables;
+}
+void CBackup::SetTables(TableChoice choice) {
+  state_->m_Tables = std::move(choice);
 }
 
 OperationOutcome CBackup::LastOutcome() const {

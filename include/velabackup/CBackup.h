@@ -20,6 +20,7 @@
 #include "velabackup/LanguageResources.h"
 #include "velabackup/Outcome.h"
 #include "velabackup/Services.h"
+#include "velabackup/TableChoice.h"
 #include "velabackup/Utils.h"
 #include "velabackup/data/Value.h"
 
@@ -80,6 +81,11 @@ class CBackup {
   // given for the new one). False: such a restore is refused before it begins, naming the file.
   bool ReplaceProtectedWithPlain() const;
   void SetReplaceProtectedWithPlain(bool allow);
+  // The tables Save backs up and Restore brings back, and whether their rows go with them. Default: every
+  // table, with its rows. A restore that chooses tables by name into an existing database replaces only
+  // those tables and keeps the target's others.
+  const TableChoice& Tables() const;
+  void SetTables(TableChoice choice);
   // How the last Save or Restore ended, and why when it returned False: done, cancelled, refused (with the
   // reason), nothing to do, or failed (it raised an Error). kNone before the first.
   OperationOutcome LastOutcome() const;

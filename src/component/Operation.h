@@ -20,6 +20,7 @@
 #include "velabackup/Enums.h"
 #include "velabackup/Outcome.h"
 #include "velabackup/Services.h"
+#include "velabackup/TableChoice.h"
 #include "velabackup/Utils.h"
 
 namespace vela {
@@ -139,6 +140,7 @@ struct ObjectState {
   BackupModeEnum m_BackupMode = bmCompressedTextFile;
   std::string m_RestoreRole;
   bool m_ReplaceProtectedWithPlain = false;
+  TableChoice m_Tables;
   bool m_Cancel = false;
   // The caption of the running native server backup or restore, for SetSQLBackupProgress.
   std::string m_NativeCaption;

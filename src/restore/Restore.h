@@ -44,6 +44,9 @@ class Restorer {
 
   // A protected target file may be replaced by a plain one.
   bool m_ReplaceProtectedWithPlain = false;
+  // The restore brings back tables chosen by name: into an existing target it replaces only the tables it
+  // restores and keeps the target's others.
+  bool m_ReplaceChosenTablesOnly = false;
 
   // True when the restore ran to its end.
   bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
