@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Sets up, builds from scratch and runs every test: installs the packages, starts the PostgreSQL test
-# cluster, runs the tests on a Release build, installs that build into a scratch prefix and builds and runs
-# a program against it (scripts/consumer.sh), runs the tests again on a build with the address and
-# undefined-behaviour sanitizers (VELA_SANITIZE=0 skips that pass), and stops the cluster. Both builds
-# treat compiler warnings as errors. Then each fuzz target runs for VELA_FUZZ_SECONDS (20) on its seeds
-# under the same sanitizers (scripts/fuzz.sh; VELA_FUZZ=0 skips it); a crash fails the command.
+# cluster, runs the tests on a Release build, makes the Debian packages of that build, unpacks them into a
+# scratch root and runs the host and programs built against the library from there (scripts/consumer.sh),
+# runs the tests again on a build with the address and undefined-behaviour sanitizers (VELA_SANITIZE=0 skips
+# that pass), and stops the cluster. Both builds treat compiler warnings as errors. Then each fuzz target
+# runs for VELA_FUZZ_SECONDS (20) on its seeds under the same sanitizers (scripts/fuzz.sh; VELA_FUZZ=0 skips
+# it); a crash fails the command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -15,7 +16,7 @@ eval "$(scripts/pg_cluster.sh start)"
 trap 'scripts/pg_cluster.sh stop' EXIT
 export VELA_TEST_PG=1
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
-# The installed library and host, as a program that embeds them builds and runs them.
+# The packages of the same build, unpacked and used as their users would.
 scripts/consumer.sh "$BUILD_DIR"
 
 if [ "${VELA_SANITIZE:-1}" = "1" ]; then

@@ -2,11 +2,14 @@
 #include <velabackup/CBackup.h>
 #include <velabackup/data/Connection.h>
 
+#include <filesystem>
+
 using namespace vela::data;
 
 int main() {
   const std::string source = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=shop.db";
   const std::string target = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=copy.db";
+  std::filesystem::remove("shop.db");  // runs again in the same folder
   CreateDatabase(source);
   auto shop = OpenConnection(source);
   shop->Execute("CREATE TABLE items (id INTEGER PRIMARY KEY, name TEXT(50))");
