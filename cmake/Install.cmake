@@ -4,7 +4,7 @@
 #   libvelabackup-dev (component dev): lib/libvelabackup.a, the CBackup library, and lib/velabackup/, the
 #     static parts it is made of; include/velabackup/, the public headers; lib/cmake/VelaBackup/
 #     (find_package(VelaBackup) -> VelaBackup::velabackup) and lib/pkgconfig/velabackup.pc.
-# Each package has its copyright file in share/doc/<package>/.
+# Each package has its copyright file and changelog in share/doc/<package>/.
 #
 # The library stays static parts, each installed and exported as it is built: the layering and its link order
 # hold for programs that embed it as they do here, and the vendored SQLite (sqlite3mc) is linked only by
@@ -21,7 +21,6 @@ set_target_properties(
   sqlite3mc PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "$<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/third_party/sqlite3mc>"
                        INTERFACE_SYSTEM_INCLUDE_DIRECTORIES
                        "$<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/third_party/sqlite3mc>")
-
 
 set(VELA_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc)
 
@@ -84,13 +83,10 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog
   COMMENT "Compressing the changelog of the packages")
 add_custom_target(velabackup_changelog ALL DEPENDS ${VELA_CHANGELOG})
-foreach(_vela_package IN ITEMS "velabackup host" "libvelabackup-dev dev")
-  separate_arguments(_vela_package)
-  list(GET _vela_package 0 _vela_name)
-  list(GET _vela_package 1 _vela_component)
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${VELA_CHANGELOG} DESTINATION ${VELA_DOC_DIR}/${_vela_name}
-          COMPONENT ${_vela_component})
-endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${VELA_CHANGELOG} DESTINATION ${VELA_DOC_DIR}/velabackup
+        COMPONENT host)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${VELA_CHANGELOG}
+        DESTINATION ${VELA_DOC_DIR}/libvelabackup-dev COMPONENT dev)
 
 # `cpack -G DEB` in the build folder: velabackup_<version>_<arch>.deb and libvelabackup-dev_<...>.deb.
 set(CPACK_PACKAGE_NAME velabackup)

@@ -29,7 +29,8 @@ fi
 
 # What each package says of itself, and what it holds.
 field() { dpkg-deb -f "$1" "$2"; }
-[[ "$(field "$host_deb" Recommends)" == *postgresql-client* ]] || fail "velabackup does not recommend postgresql-client"
+[[ "$(field "$host_deb" Recommends)" == *postgresql-client* ]] ||
+  fail "velabackup does not recommend postgresql-client"
 for library in libpq5 libzip4 libstdc++6; do
   [[ "$(field "$host_deb" Depends)" == *"$library"* ]] || fail "velabackup does not depend on $library"
 done
@@ -42,20 +43,22 @@ for deb in "$host_deb" "$dev_deb"; do
   [ "$(wc -l <<<"$description")" -ge 3 ] || fail "$(basename "$deb"): no extended description"
   [ "$(sed -n '2s/^ //p' <<<"$description")" != "$(head -n 1 <<<"$description")" ] ||
     fail "$(basename "$deb"): the summary is repeated as the description's first line"
-  [ "$(awk 'length > 80' <<<"$description" | wc -l)" -eq 0 ] || fail "$(basename "$deb"): description lines wider than 80"
-  echo "consumer: $(field "$deb" Package) $(field "$deb" Version), installed size $(field "$deb" Installed-Size) KiB," \
-    "package $(($(stat -c %s "$deb") / 1024)) KiB"
+  [ "$(awk 'length > 80' <<<"$description" | wc -l)" -eq 0 ] ||
+    fail "$(basename "$deb"): description lines wider than 80"
+  echo "consumer: $(field "$deb" Package) $(field "$deb" Version)," \
+    "installed size $(field "$deb" Installed-Size) KiB, package $(($(stat -c %s "$deb") / 1024)) KiB"
 done
 holds() { dpkg-deb -c "$1" | awk '{print $NF}' | sed 's|^\./|/|'; }
 host_files="$(holds "$host_deb")"
 dev_files="$(holds "$dev_deb")"
 for file in /usr/bin/velabackup /usr/share/velabackup/lang/de.ini /usr/share/man/man1/velabackup.1.gz \
-  /usr/share/bash-completion/completions/velabackup /usr/share/doc/velabackup/copyright; do
+  /usr/share/bash-completion/completions/velabackup /usr/share/doc/velabackup/copyright \
+  /usr/share/doc/velabackup/changelog.gz; do
   grep -qxF "$file" <<<"$host_files" || fail "velabackup lacks $file"
 done
 for file in /usr/lib/libvelabackup.a /usr/lib/velabackup/libsqlite3mc.a /usr/include/velabackup/CBackup.h \
   /usr/lib/cmake/VelaBackup/VelaBackupConfig.cmake /usr/lib/pkgconfig/velabackup.pc \
-  /usr/share/doc/libvelabackup-dev/copyright; do
+  /usr/share/doc/libvelabackup-dev/copyright /usr/share/doc/libvelabackup-dev/changelog.gz; do
   grep -qxF "$file" <<<"$dev_files" || fail "libvelabackup-dev lacks $file"
 done
 grep -qE '\.a$|\.h$' <<<"$host_files" && fail "velabackup holds the library's files"
@@ -70,7 +73,8 @@ readelf -S "$root/usr/bin/velabackup" | grep -E '\.symtab|\.debug_' >/dev/null &
 for archive in "$root"/usr/lib/libvelabackup.a "$root"/usr/lib/velabackup/*.a; do
   readelf -S "$archive" | grep '\.debug_' >/dev/null && fail "$(basename "$archive") keeps its debug information"
 done
-zcat "$root/usr/share/man/man1/velabackup.1.gz" | grep -xF '.SH "EXIT STATUS"' >/dev/null || fail "the man page has no EXIT STATUS"
+zcat "$root/usr/share/man/man1/velabackup.1.gz" | grep -xF '.SH "EXIT STATUS"' >/dev/null ||
+  fail "the packaged man page is not the one written by hand"
 
 # The host, from the unpacked root: its catalogues are found from its own place.
 host="$root/usr/bin/velabackup"

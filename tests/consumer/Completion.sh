@@ -81,8 +81,7 @@ exit \$((failures > 0))
 CASES
 
 status=0
-mode="without bash-completion" bash --norc --noprofile -c "mode='without bash-completion'; source '$work/cases.sh'" ||
-  status=1
+bash --norc --noprofile -c "mode='without bash-completion'; source '$work/cases.sh'" || status=1
 if [ -f /usr/share/bash-completion/bash_completion ]; then
   bash --norc --noprofile -c "mode='with bash-completion'; source /usr/share/bash-completion/bash_completion;
     declare -F _init_completion >/dev/null || { echo 'bash-completion: no _init_completion'; exit 1; }
