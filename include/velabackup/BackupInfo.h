@@ -42,12 +42,50 @@ struct BackupMember {
   std::uint16_t method = 0;  // the zip compression method: 0 stored, 8 deflated
 };
 
+struct BackupColumn {
+  std::string name;
+  int dataType = 0;          // the data-access type number (data::DataTypeEnum)
+  std::string serverType;    // the server's own type name, when the backup keeps it ("varchar(40)")
+  std::optional<std::int64_t> size, precision, scale;  // as the document gives them
+  bool nullable = true;
+  bool autoincrement = false;
+};
+
+struct BackupIndex {
+  std::string name;
+  std::vector<std::string> columns;
+  bool primaryKey = false;
+  bool unique = false;
+};
+
+struct BackupKey {
+  std::string name;
+  std::vector<std::string> columns;
+  std::string relatedTable;
+  std::vector<std::string> relatedColumns;  // beside `columns`, empty items where the backup names none
+};
+
 struct BackupTable {
   std::string name;
-  std::string fileName;  // the data file's member as the document names it; empty for structure only
+  std::string schema;    // a server table's schema when it is not the default one
+  std::string fileName;  // the data file's member as the document names it
   bool dataPresent = false;
+  // False when the backup marks the table as saved without its rows (structure only); backups written
+  // before the mark say true, and a missing data file is then all there is to go by.
+  bool dataSaved = true;
   std::uint32_t columns = 0;
   std::optional<std::uint32_t> headerCount;  // the row count in the data file's header
+  std::vector<BackupColumn> columnList;
+  std::vector<BackupIndex> indexes;  // primary keys and unique constraints among them
+  std::vector<BackupKey> keys;       // foreign keys
+};
+
+// Where and when the backup was made, as its document says (backups written before it was kept lack it).
+struct BackupOrigin {
+  std::string database;  // the database's name (a file database's file name, without its folder)
+  std::string engine;    // the engine and its version: "PostgreSQL 15.10", "SQLite 3.46.1"
+  std::string made;      // UTC, ISO 8601: "2026-12-07T19:30:05Z"
+  std::string tool;      // the writer and its version: "VelaBackup 0.1.0"
 };
 
 struct BackupInfo {
@@ -60,6 +98,7 @@ struct BackupInfo {
   std::vector<BackupTable> tables;
   bool encrypted = false;  // the members are encrypted (AES): they are read with the backup's password
   bool locked = false;     // encrypted and looked at without the password: only the members are known
+  std::optional<BackupOrigin> origin;
 };
 
 // What the file holds. Throws vela::Error when it is no readable zip archive, or when its backup document is
@@ -96,8 +135,9 @@ struct VerifyProblem {
   std::string table;      // the table, when the problem is one table's
   std::uint64_t row = 0;  // the row, counted from 1; 0 when the problem is not one row's
   std::string text;
-  // The table's data file is not in the archive. A table saved without its rows has none either, and the
-  // file cannot tell the two apart: the caller names such tables to VerifyBackup.
+  // The table's data file is not in the archive although the backup does not mark the table as saved
+  // without its rows. A backup written before that mark cannot tell the two apart: the caller names such
+  // tables to VerifyBackup.
   bool dataFileMissing = false;
 };
 
@@ -129,8 +169,10 @@ using VerifyProgress = std::function<void(const std::string& item, int percent)>
 // encrypted copy (which has none) a size of whole pages. A file of an older layout, or no zip archive at
 // all, gives a report with that layout and one problem.
 //
-// `tablesWithoutData` names the tables the save was told not to save the rows of (compared without regard
-// to case, as the save compares them): their missing data files are noted, not reported as damage.
+// A table the backup marks as saved without its rows has no data file, and none is looked for. For backups
+// written before that mark, `tablesWithoutData` names the tables the save was told not to save the rows of
+// (compared without regard to case, as the save compares them): their missing data files are noted, not
+// reported as damage.
 // An encrypted backup is checked with `password`; without it, or with a wrong one, kArchivePassword is
 // thrown: a locked file is no damaged one.
 //

@@ -9,7 +9,8 @@ namespace vela {
 inline constexpr const char* kUnreadKeysGuid = "{6A6E4F9F-7FDF-4648-8808-85E4CE34919C}";
 
 // Save.
-// Question (Yes/No): a direct copy needs the server on this computer; make a compressed backup instead?
+// Question (Yes/No): a direct copy needs the server's own tools on this computer, and none serve the
+// server (missing, or older than it); make a compressed backup instead?
 inline constexpr const char* kRemoteDirectCopyGuid = "{66685F35-E98D-45C9-A75D-41E896550869}";
 // Notice: rows of a table that look corrupted were written marked as such.
 inline constexpr const char* kCorruptedRowsGuid = "{8C4E3CBD-13EC-4E92-8EB5-65D220A0933E}";
@@ -37,7 +38,8 @@ inline constexpr const char* kOlderLayoutUnpackedGuid = "{6DE29447-57F8-460B-819
 inline constexpr const char* kOtherEngineGuid = "{8BC958C2-ECAB-4A9B-9E75-23350D555F20}";
 // Notice: the server refused to create, replace or remove a database.
 inline constexpr const char* kTargetDatabaseGuid = "{7A29569B-FE02-40CC-8553-E0A147D6B861}";
-// Notice: the server's own restore of a direct copy cannot be done (the server is not on this computer).
+// Notice: the server's own restore of a direct copy cannot be done (no tools on this computer serve the
+// server).
 inline constexpr const char* kServerRestoreGuid = "{56685F35-E98D-45C9-A75D-41E896550869}";
 // Notices of what the restored database holds otherwise than the backup: engine objects left out, a
 // default left out, numbered columns restored as plain numbers.

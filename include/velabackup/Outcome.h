@@ -22,8 +22,10 @@ enum class Outcome : std::int32_t {
 // Why an operation was refused.
 enum class OutcomeReason : std::int32_t {
   kNone,
-  kServerNotLocal,       // a direct copy needs the server on this computer; a save asks first whether to make
-                         // a compressed backup instead, and is refused when the answer is not Yes
+  kServerNotLocal,       // a direct copy needs the server's own tools on this computer, of its version or
+                         // later (they reach a server at any address); a save without them asks first
+                         // whether to make a compressed backup instead, and is refused when the answer is
+                         // not Yes
   kNotBackupFile,        // the file is no zip archive, or one without members
   kOlderLayout,          // a backup of an older layout, not unpacked (declined, or no folder was chosen)
   kOlderLayoutUnpacked,  // a backup of an older layout, unpacked into a folder for the user instead

@@ -39,6 +39,9 @@ class Archive {
   // `destinationPath`. RestoreSQLBackupFromFile: true when the server was handed the backup and its restore
   // returned (a stop asked for by the host included).
   bool SaveSQLDatabaseToFile(const std::string& connectionString, const std::string& destinationPath);
+  // Why no native backup or restore of the server can be made from this computer (its tools are missing
+  // or older than the server), for the user; empty when it can, whatever the server's address.
+  std::string NativeToolsMissing(const std::string& connectionString, bool restore);
   bool RestoreSQLBackupFromFile(const std::string& connectionString, const std::string& sourcePath);
 
   // The controls' message callbacks: disk prompts become questions to the host.

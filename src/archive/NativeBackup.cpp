@@ -74,10 +74,9 @@ bool Archive::SaveSQLDatabaseToFile(const std::string& connectionString, const s
     const Utils& utils = operation_.utils();
     at();
     ConnectionParts parts = GetConnectionParts(utils, connectionString);
-    if (!IsLocalServer(utils, parts.dataSource)) return false;
     std::optional<NativeSession> session = OpenNativeSession(operation_, parts, GetMessageText(36), at);
     if (!session) return false;
-    // The server is this computer: its folder is reached under the same path.
+    // The tools run on this computer whatever the server's address: they write into our folder.
     std::string serverFile = utils.JoinPath(session->folder, kServerBackupName);
     std::string database = parts.initialCatalog;
     ProgressTarget progress(operation_);
@@ -93,15 +92,31 @@ bool Archive::SaveSQLDatabaseToFile(const std::string& connectionString, const s
   });
 }
 
+std::string Archive::NativeToolsMissing(const std::string& connectionString, bool restore) {
+  return Trapped("NativeToolsMissing", [&](Procedure& at) {
+    at();
+    std::unique_ptr<data::DatabaseManagement> management =
+        Connected(GetConnectionParts(operation_.utils(), connectionString));
+    if (!management) return std::string("no database-management component serves the server's engine");
+    at();
+    management->Connect();
+    at();
+    std::string missing = management->ToolsMissing(restore);
+    management->Disconnect();
+    return missing;
+  });
+}
+
 bool Archive::RestoreSQLBackupFromFile(const std::string& connectionString, const std::string& sourcePath) {
   return Trapped("RestoreSQLBackupFromFile", [&](Procedure& at) {
     const Utils& utils = operation_.utils();
     at();
     ConnectionParts parts = GetConnectionParts(utils, connectionString);
-    if (!IsLocalServer(utils, parts.dataSource)) {
+    at();
+    if (std::string missing = NativeToolsMissing(connectionString, true); !missing.empty()) {
       std::int32_t answer = kAnswerOk;
       at();
-      operation_.RaiseShowMessage(GetMessageText(39), 64, kServerRestoreGuid, answer);
+      operation_.RaiseShowMessage(GetMessageText(69, missing), 64, kServerRestoreGuid, answer);
       operation_.Refuse(OutcomeReason::kServerNotLocal);
       return false;
     }

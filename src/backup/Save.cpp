@@ -46,12 +46,13 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
     std::string fileList = archive.GetAdditionalFiles(isArray ? doNotSaveDataTables : TableList{});
 
     if (m_BackupMode == bmDirectCopy && m_Provider == dpSQLServer) {
+      // The server's own tools make the copy from this computer, whatever the server's address.
       at();
-      ConnectionParts parts = GetConnectionParts(utils, connection.ConnectionString());
-      if (!IsLocalServer(utils, parts.dataSource)) {
+      if (std::string missing = archive.NativeToolsMissing(connection.LoginConnectionString(), false);
+          !missing.empty()) {
         std::int32_t answer = 0;
         at();
-        operation_.RaiseShowMessage(GetMessageText(38), 36, kRemoteDirectCopyGuid, answer);
+        operation_.RaiseShowMessage(GetMessageText(68, missing), 36, kRemoteDirectCopyGuid, answer);
         if (answer != kAnswerYes) {
           operation_.Refuse(OutcomeReason::kServerNotLocal);
           return false;
@@ -142,6 +143,7 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
         at();
         bool saved = AllowDataSaving(entry.name, doNotSaveDataTables);
         if (saved) SaveData(table, connection, dataFilePath, progress, element);
+        element.dataSaved = saved;
         if (!operation_.Cancelled()) {
           // A table whose rows are not saved has its file name in the document, but no file to pack.
           if (saved) fileList += zip::QuoteFileListEntry(dataFilePath);
@@ -154,6 +156,7 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
         at();
         document->engineObjects = {connection.Provider(), catalog->ListEngineObjects(),
                                    catalog->ListEngineSettings(), catalog->ListEngineStates()};
+        document->origin = CaptureOrigin(utils, connection, m_Provider);
       }
     }
 

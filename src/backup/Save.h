@@ -22,6 +22,11 @@ class Connection;
 struct Table;
 }  // namespace data
 
+// Where and when the backup of `connection` is made: the database's name, the engine's version, the time
+// (UTC) and this library's version.
+backupfile::OriginEntry CaptureOrigin(const Utils& utils, const data::Connection& connection,
+                                      DataProvider provider);
+
 class Saver {
  public:
   // `mode` is the object's backup mode; a direct copy of a remote server the host agrees to save as text

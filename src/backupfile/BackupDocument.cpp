@@ -122,6 +122,7 @@ TableEntry ReadEntry(xml::Element element) {
   entry.fileName = element.Attribute(doc::kFileName);
   entry.schema = element.Attribute(doc::kSchema);
   if (entry.schema && entry.schema->empty()) entry.schema.reset();
+  entry.dataSaved = Reader(element, "table \"" + entry.name + "\"").Boolean(doc::kDataSaved).ValueOr(true);
   for (xml::Element column : element.FirstChild().Children())
     entry.columns.push_back(ReadColumn(column, entry.name));
   for (xml::Element group : element.Children()) {
@@ -179,6 +180,12 @@ BackupDocument ReadBackupDocument(const xml::Document& document) {
       result.monetaryThousandSeparator = attribute.value();
   }
   for (xml::Element group : root.Children()) {
+    if (group.NodeName() == doc::kOrigin) {
+      Reader reader(group, doc::kOrigin);
+      result.origin = {reader.Text(doc::kOriginDatabase), reader.Text(doc::kOriginEngine),
+                       reader.Text(doc::kOriginMade), reader.Text(doc::kOriginTool)};
+      continue;
+    }
     if (group.NodeName() == doc::kEngineObjects) {
       EngineObjectsEntry& entry = result.engineObjects.emplace();
       entry.provider = group.Attribute(doc::kProvider).value_or("");
@@ -289,6 +296,7 @@ void WriteTable(xml::Element tables, const TableEntry& entry, DataProvider sourc
   if (!isTable) return;  // an element that counts for progress only
   SetIf(table, doc::kFileName, entry.fileName);
   SetIf(table, doc::kSchema, entry.schema);
+  if (!entry.dataSaved) SetBoolean(table, doc::kDataSaved, false, true);
   xml::Element columns = table.AppendChild(table.CreateElement(doc::kColumns));
   for (const ColumnEntry& column : entry.columns) WriteColumn(columns, column, source);
   xml::Element indexes = table.AppendChild(table.CreateElement(doc::kIndexes));
@@ -343,6 +351,13 @@ void WriteBackupDocument(const BackupDocument& document, DataProvider source, co
       setIf(doc::kSettingValue, state.value);
       if (state.called) element.SetAttribute(doc::kCalled, "True");
     }
+  }
+  if (const std::optional<OriginEntry>& origin = document.origin) {
+    xml::Element element = root.AppendChild(root.CreateElement(doc::kOrigin));
+    element.SetAttribute(doc::kOriginDatabase, origin->database);
+    element.SetAttribute(doc::kOriginEngine, origin->engine);
+    element.SetAttribute(doc::kOriginMade, origin->made);
+    element.SetAttribute(doc::kOriginTool, origin->tool);
   }
   xml.Save(path);
 }

@@ -6,6 +6,8 @@
 //             MonetaryDecimalSeparator MonetaryThousandSeparator     (the saving machine's separators)
 //     Tables
 //       Table  Name FileName                                      (FileName: the table data file's member)
+//              DataSaved                                          (optional: "False" for a table saved
+//                                                                  without its rows; it has no data file)
 //         Columns
 //           Column  Name DataType Flags Nullable                  (always)
 //                   Desc NumericScale Precision DefineSize DateTimePrecision
@@ -29,6 +31,8 @@
 //       State  Kind Schema Name On Arguments Table Column Value Called
 //                                                                 (optional, all but Kind and Name:
 //                                                                  data::EngineState)
+//     Origin  Database Engine Made Tool                           (optional: where and when the backup
+//                                                                  was made, for people; see OriginEntry)
 //
 // EngineObjects carries, in the source engine's own SQL, what the elements above cannot say: views,
 // triggers, indexes over expressions or part of the rows, table definitions with checks, collations or
@@ -143,6 +147,13 @@ inline constexpr const char* kOn = "On";
 inline constexpr const char* kArguments = "Arguments";
 inline constexpr const char* kStateColumn = "Column";
 inline constexpr const char* kCalled = "Called";
+// A table saved without its rows ("False"); absent: saved with them, or written before the mark was.
+inline constexpr const char* kDataSaved = "DataSaved";
+inline constexpr const char* kOrigin = "Origin";
+inline constexpr const char* kOriginDatabase = "Database";
+inline constexpr const char* kOriginEngine = "Engine";
+inline constexpr const char* kOriginMade = "Made";
+inline constexpr const char* kOriginTool = "Tool";
 }  // namespace doc
 
 // Where a value came from, for the failure text: "table Orders, column Price".
@@ -210,6 +221,8 @@ struct TableEntry {
   std::vector<ColumnEntry> columns;
   std::vector<IndexEntry> indexes;
   std::vector<KeyEntry> keys;
+  // False for a table saved without its rows (DataSaved="False"): its data file is missing by design.
+  bool dataSaved = true;
 
   bool IsTable() const;
   // "schema.table" for a table of another schema than the default one, else the name.
@@ -235,6 +248,15 @@ std::string DescribeEngineState(const data::EngineState& state);
 // "index CustomerLowerName on Customer (expressions)".
 std::string DescribeEngineObject(const data::EngineObject& object);
 
+// Where and when a backup was made, for people (inspect); no reader acts on it. It never holds a password
+// or a connection string: the database is named by its name alone.
+struct OriginEntry {
+  std::string database;  // a server's database, or a database file's name without its folder
+  std::string engine;    // the engine and its version as the provider gives them: "PostgreSQL 15.10"
+  std::string made;      // UTC, "2026-12-07T19:30:05Z"
+  std::string tool;      // "VelaBackup 0.1.0"
+};
+
 struct BackupDocument {
   // The saved database's connection string, without its password (written only; the reader leaves it).
   std::optional<std::string> connectionString;
@@ -244,6 +266,7 @@ struct BackupDocument {
   // Each child of the document element: the save writes one, "Tables".
   std::vector<std::vector<TableEntry>> groups;
   std::optional<EngineObjectsEntry> engineObjects;  // written only when it holds objects or settings
+  std::optional<OriginEntry> origin;  // the last child; older readers count it a group without tables
 };
 
 // Writes `document` as the backup document at `path`, each group as a "Tables" element. `source` is the

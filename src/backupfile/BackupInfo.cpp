@@ -85,6 +85,33 @@ const zip::MemberStat* Find(const zip::ArchiveReader& reader, const Contents& co
   return at ? &reader.Members()[*at] : nullptr;
 }
 
+// A table of the document as BackupInfo tells of it; the data file's presence is the caller's to say.
+BackupTable Described(const backupfile::TableEntry& entry) {
+  BackupTable table;
+  table.name = entry.name;
+  table.schema = entry.schema.value_or("");
+  table.fileName = entry.fileName.value_or("");
+  table.dataSaved = entry.dataSaved;
+  table.columns = static_cast<std::uint32_t>(entry.columns.size());
+  for (const backupfile::ColumnEntry& column : entry.columns)
+    table.columnList.push_back({column.name, column.dataType, column.serverType.value_or(""),
+                                column.defineSize.value, column.precision.value, column.numericScale.value,
+                                column.nullable.ValueOr(true), column.autoincrement.ValueOr(false)});
+  for (const backupfile::IndexEntry& index : entry.indexes)
+    table.indexes.push_back(
+        {index.name, index.columns, index.primaryKey.ValueOr(false), index.unique.ValueOr(false)});
+  for (const backupfile::KeyEntry& key : entry.keys) {
+    BackupKey& described = table.keys.emplace_back();
+    described.name = key.name;
+    described.relatedTable = key.relatedTable;
+    for (const backupfile::KeyColumnEntry& column : key.columns) {
+      described.columns.push_back(column.name);
+      described.relatedColumns.push_back(column.relatedColumn.value_or(""));
+    }
+  }
+  return table;
+}
+
 // Fills `contents` in place: memberTables points into its document.
 void ReadContents(const zip::ArchiveReader& reader, CheckFolder& work, Contents& contents) {
   BackupInfo& info = contents.info;
@@ -104,6 +131,8 @@ void ReadContents(const zip::ArchiveReader& reader, CheckFolder& work, Contents&
   if (document != nullptr) {
     ReadDocument(reader, *document, work, contents);
     contents.index->CheckTableFiles(*contents.document);
+    if (const auto& origin = contents.document->origin)
+      info.origin = BackupOrigin{origin->database, origin->engine, origin->made, origin->tool};
   }
 
   // The table of each data file, by the file's exact name; the first table naming a file is the one it
@@ -113,10 +142,7 @@ void ReadContents(const zip::ArchiveReader& reader, CheckFolder& work, Contents&
     for (const auto& group : contents.document->groups)
       for (const backupfile::TableEntry& entry : group) {
         if (!entry.IsTable()) continue;
-        BackupTable table;
-        table.name = entry.name;
-        table.fileName = entry.fileName.value_or("");
-        table.columns = static_cast<std::uint32_t>(entry.columns.size());
+        BackupTable table = Described(entry);
         table.dataPresent = !table.fileName.empty() && contents.index->Has(table.fileName);
         if (!table.fileName.empty()) tableOfFile.emplace(table.fileName, &entry);
         info.tables.push_back(std::move(table));
@@ -440,8 +466,13 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
     std::error_code ignored;
     fs::remove(dataPath, ignored);
   }
+  std::size_t marked = 0;  // tables the backup marks as saved without their rows
   for (const BackupTable& table : contents.info.tables) {
     if (table.fileName.empty() || table.dataPresent) continue;
+    if (!table.dataSaved) {
+      ++marked;
+      continue;
+    }
     bool withoutData = false;
     for (const std::string& name : tablesWithoutData) withoutData |= text::EqualsNoCase(name, table.name);
     if (withoutData)
@@ -450,6 +481,9 @@ VerifyReport VerifyBackup(const std::string& path, const VerifyProgress& progres
       findings.Add(table.fileName, table.name, 0, "the table's data file " + table.fileName + " is missing",
                    true);
   }
+  if (marked != 0)
+    report.notes.push_back(std::to_string(marked) + (marked == 1 ? " table was" : " tables were") +
+                           " saved without rows (structure only), as the backup marks");
   if (progress) progress({}, 100);
   return report;
 }

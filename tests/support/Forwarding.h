@@ -46,6 +46,7 @@ class ForwardingConnection : public data::Connection {
   std::string ConnectionString() const override { return inner_->ConnectionString(); }
   std::string LoginConnectionString() const override { return inner_->LoginConnectionString(); }
   std::string Provider() const override { return inner_->Provider(); }
+  std::string EngineVersion() const override { return inner_->EngineVersion(); }
   bool IsOpen() const override { return inner_->IsOpen(); }
   void Close() override { inner_->Close(); }
   int CommandTimeout() const override { return inner_->CommandTimeout(); }

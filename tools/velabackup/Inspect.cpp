@@ -7,9 +7,14 @@
 #include "Login.h"
 #include "Terminal.h"
 #include "velabackup/BackupInfo.h"
+#include "velabackup/Error.h"
+#include "velabackup/data/Types.h"
 
 namespace vela::cli {
 namespace {
+
+// The version of the JSON document `inspect --json` prints; raised when a key changes its meaning or goes.
+constexpr int kInspectFormatVersion = 1;
 
 const char* LayoutName(BackupLayout layout) {
   switch (layout) {
@@ -66,6 +71,76 @@ RoleText TextOf(MemberRole role) {
   }
 }
 
+// A column's type in words: the server's own name when the backup keeps it, else the data-access type's.
+std::string TypeWords(const BackupColumn& column) {
+  if (!column.serverType.empty()) return column.serverType;
+  using namespace data;
+  const std::string size = column.size && *column.size > 0 ? "(" + std::to_string(*column.size) + ")" : "";
+  switch (column.dataType) {
+    case adTinyInt:
+    case adUnsignedTinyInt:
+      return "tinyint";
+    case adSmallInt:
+      return "smallint";
+    case adInteger:
+      return "integer";
+    case adBigInt:
+      return "bigint";
+    case adSingle:
+      return "real";
+    case adDouble:
+      return "double";
+    case adCurrency:
+      return "currency";
+    case adBoolean:
+      return "boolean";
+    case adGUID:
+      return "guid";
+    case adVariant:
+      return "any";
+    case adDate:
+    case adDBTimeStamp:
+      return "datetime";
+    case adDBDate:
+      return "date";
+    case adDBTime:
+      return "time";
+    case adDecimal:
+    case adNumeric:
+    case adVarNumeric:
+      return "decimal" + (column.precision ? "(" + std::to_string(*column.precision) + "," +
+                                                 std::to_string(column.scale.value_or(0)) + ")"
+                                           : std::string());
+    case adLongVarChar:
+    case adLongVarWChar:
+      return "memo";
+    case adLongVarBinary:
+      return "long binary";
+    case adBinary:
+    case adVarBinary:
+      return "binary" + size;
+    default:
+      return IsTextType(column.dataType) ? "text" + size : "type " + std::to_string(column.dataType);
+  }
+}
+
+std::string TableName(const BackupTable& table) {
+  return table.schema.empty() ? table.name : table.schema + "." + table.name;
+}
+
+std::string RowsWords(const BackupTable& table) {
+  if (!table.dataSaved) return "structure only";
+  if (!table.dataPresent) return "no data file";
+  if (!table.headerCount) return "rows unreadable";
+  return GroupedNumber(*table.headerCount) + (*table.headerCount == 1 ? " row" : " rows");
+}
+
+std::string NameList(const std::vector<std::string>& names) {
+  std::string list;
+  for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+  return "(" + list + ")";
+}
+
 std::string RoleName(const BackupMember& member) {
   std::string words = TextOf(member.role).words;
   return member.role == MemberRole::kTableData ? words + " " + member.table : words;
@@ -73,7 +148,12 @@ std::string RoleName(const BackupMember& member) {
 
 void PrintJson(const std::string& path, const BackupInfo& info, const BackupCodeList& code) {
   using nlohmann::json;
-  json document = {{"file", path}, {"layout", LayoutName(info.layout)}};
+  json document = {{"formatVersion", kInspectFormatVersion}, {"file", path}, {"layout", LayoutName(info.layout)}};
+  document["origin"] = info.origin ? json{{"database", info.origin->database},
+                                          {"engine", info.origin->engine},
+                                          {"made", info.origin->made},
+                                          {"tool", info.origin->tool}}
+                                   : json(nullptr);
   document["mode"] = info.mode ? json(static_cast<int>(*info.mode)) : json(nullptr);
   document["modeName"] = ModeName(info.mode);
   document["provider"] = info.provider ? json(static_cast<int>(*info.provider)) : json(nullptr);
@@ -97,6 +177,27 @@ void PrintJson(const std::string& path, const BackupInfo& info, const BackupCode
                   {"columns", table.columns},
                   {"dataPresent", table.dataPresent}};
     entry["rows"] = table.headerCount ? json(*table.headerCount) : json(nullptr);
+    entry["schema"] = table.schema.empty() ? json(nullptr) : json(table.schema);
+    entry["dataSaved"] = table.dataSaved;
+    json& columns = entry["columnList"] = json::array();
+    for (const BackupColumn& column : table.columnList)
+      columns.push_back({{"name", column.name},
+                         {"type", TypeWords(column)},
+                         {"dataType", column.dataType},
+                         {"nullable", column.nullable},
+                         {"autoincrement", column.autoincrement}});
+    json& indexes = entry["indexes"] = json::array();
+    for (const BackupIndex& index : table.indexes)
+      indexes.push_back({{"name", index.name},
+                         {"columns", index.columns},
+                         {"primaryKey", index.primaryKey},
+                         {"unique", index.unique}});
+    json& keys = entry["keys"] = json::array();
+    for (const BackupKey& key : table.keys)
+      keys.push_back({{"name", key.name},
+                      {"columns", key.columns},
+                      {"relatedTable", key.relatedTable},
+                      {"relatedColumns", key.relatedColumns}});
     tables.push_back(std::move(entry));
   }
   json& objects = document["code"] = json::array();
@@ -124,8 +225,29 @@ void PrintCode(const BackupCodeList& code) {
   if (!code.unlisted.empty()) std::cout << "  not listed: " << Printable(code.unlisted) << "\n";
 }
 
+// A table's columns, indexes and keys, one to a line under the table's own.
+void PrintTableObjects(const BackupTable& table) {
+  for (const BackupColumn& column : table.columnList)
+    std::cout << "    column " << Printable(column.name) << " " << Printable(TypeWords(column))
+              << (column.nullable ? "" : " not null") << (column.autoincrement ? " autoincrement" : "") << "\n";
+  for (const BackupIndex& index : table.indexes)
+    std::cout << "    " << (index.primaryKey ? "primary key" : index.unique ? "unique index" : "index") << " "
+              << Printable(index.name) << " " << Printable(NameList(index.columns)) << "\n";
+  for (const BackupKey& key : table.keys)
+    std::cout << "    foreign key " << Printable(key.name) << " " << Printable(NameList(key.columns))
+              << " references " << Printable(key.relatedTable) << " " << Printable(NameList(key.relatedColumns))
+              << "\n";
+}
+
 void PrintText(const std::string& path, const BackupInfo& info) {
   std::cout << "Backup file: " << Printable(path) << "\n";
+  if (info.origin) {
+    std::cout << "Made: " << Printable(info.origin->made.empty() ? "-" : info.origin->made) << " by "
+              << Printable(info.origin->tool.empty() ? "-" : info.origin->tool) << "\n";
+    std::cout << "Source database: " << Printable(info.origin->database.empty() ? "-" : info.origin->database)
+              << " (" << Printable(info.origin->engine.empty() ? "engine version not kept" : info.origin->engine)
+              << ")\n";
+  }
   std::cout << "Layout: " << LayoutName(info.layout) << "\n";
   std::cout << "Mode: " << (info.modeText.empty() ? "-" : Printable(info.modeText)) << " ("
             << ModeName(info.mode) << ")\n";
@@ -144,17 +266,22 @@ void PrintText(const std::string& path, const BackupInfo& info) {
   if (info.tables.empty()) return;
   std::cout << "Tables:\n";
   for (const BackupTable& table : info.tables) {
-    std::string rows = !table.dataPresent ? "structure only"
-                       : table.headerCount
-                           ? GroupedNumber(*table.headerCount) + (*table.headerCount == 1 ? " row" : " rows")
-                           : "rows unreadable";
-    std::cout << "  " << Printable(table.name) << ": " << table.columns << " columns, " << rows << "\n";
+    std::cout << "  " << Printable(TableName(table)) << ": " << table.columns << " columns, " << RowsWords(table)
+              << "\n";
+    PrintTableObjects(table);
   }
 }
 
-}  // namespace
+// Under --json a failure is a JSON document too, on standard output, so that a script reads one either way.
+void PrintJsonError(const std::optional<std::int32_t>& number, const std::string& message) {
+  using nlohmann::json;
+  json error = {{"message", message}};
+  error["number"] = number ? json(FormatErrorNumber(*number)) : json(nullptr);
+  json document = {{"formatVersion", kInspectFormatVersion}, {"error", std::move(error)}};
+  std::cout << document.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+}
 
-int RunInspect(const InspectOptions& options) {
+int Inspect(const InspectOptions& options) {
   const std::string password = ArchivePassword(options.archivePasswordFile, options.file, {}, false);
   BackupInfo info = InspectBackup(options.file, password);
   // A locked backup shows its members only: its code is inside what the password opens.
@@ -168,6 +295,25 @@ int RunInspect(const InspectOptions& options) {
     PrintCode(code);
   }
   return 0;
+}
+
+}  // namespace
+
+int RunInspect(const InspectOptions& options) {
+  if (!options.json) return Inspect(options);
+  // The exit status stays what it is without --json: 64 for a usage error, 2 for a failure.
+  try {
+    return Inspect(options);
+  } catch (const UsageError& error) {
+    PrintJsonError(std::nullopt, error.what());
+    return 64;
+  } catch (const Error& error) {
+    PrintJsonError(error.Number(), error.Description());
+    return 2;
+  } catch (const std::exception& error) {
+    PrintJsonError(std::nullopt, error.what());
+    return 2;
+  }
 }
 
 }  // namespace vela::cli

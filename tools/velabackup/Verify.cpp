@@ -66,8 +66,8 @@ int RunVerify(const VerifyOptions& options) {
   print_notes();
   for (const VerifyProblem& problem : report.problems)
     if (problem.dataFileMissing) {
-      std::cout << "A table saved with --no-data has no data file either: name it with --no-data to accept "
-                   "that.\n";
+      std::cout << "In a backup made before tables saved without rows were marked, such a table has no data "
+                   "file either: name it with --no-data to accept that.\n";
       break;
     }
   return 2;

@@ -101,6 +101,9 @@ class Connection {
   virtual std::string LoginConnectionString() const { return ConnectionString(); }
   // The provider's name, as given in the connection string ("Microsoft.Jet.OLEDB.4.0", "SQLOLEDB.1").
   virtual std::string Provider() const = 0;
+  // The engine behind the provider and its version, as the engine gives them ("PostgreSQL 15.10",
+  // "SQLite 3.46.1"); empty when the provider does not say.
+  virtual std::string EngineVersion() const { return {}; }
 
   virtual bool IsOpen() const = 0;
   virtual void Close() = 0;

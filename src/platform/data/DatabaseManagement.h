@@ -34,6 +34,10 @@ class DatabaseManagement {
 
   // Opens the connection to the instance; a failure raises.
   virtual void Connect() = 0;
+  // Once connected: why the engine's tool for a backup (or, `restore`, for a restore) on this computer cannot
+  // serve the instance (none installed, or older than it), for the user; empty when it can. The tools reach
+  // a server at any address.
+  virtual std::string ToolsMissing(bool /*restore*/) { return {}; }
   // A folder on this computer, private to the user, where native backups are written and read.
   virtual std::string MasterDBPath() = 0;
   // Writes a native backup of the database into the file; returns when done (or stopped).

@@ -324,8 +324,9 @@ TEST_F(ServerCli, ADirectCopyOnTheServerReportsTheToolsProgress) {
   ::unsetenv("XDG_STATE_HOME");
 }
 
-// A server reached by its address is, to a direct copy, a server on another computer: nothing is tried.
-TEST_F(ServerCli, ADirectCopyOfAServerElsewhereSaysWhyNothingWasDone) {
+// A direct copy without the server's tools on this computer (an empty folder named in VELA_PG_BINDIR stands
+// for one): nothing is tried.
+TEST_F(ServerCli, ADirectCopyWithoutTheServersToolsSaysWhyNothingWasDone) {
   ::setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1);
   std::string shop = Database("elsewhere"), backup = folder_ / "elsewhere.vbk";
   ASSERT_EQ(Host(folder_, {"sample", "-c", Url(shop), "--rows", "20"}).status, 0);
@@ -334,24 +335,30 @@ TEST_F(ServerCli, ADirectCopyOfAServerElsewhereSaysWhyNothingWasDone) {
            ";UserID=" + Env("PGUSER");
   };
 
-  Result declined = Host(folder_, {"save", "-c", byAddress(shop), "-f", backup, "--mode", "direct",
-                                   "--answer", "{66685F35-E98D-45C9-A75D-41E896550869}=7"});
+  std::filesystem::create_directories(folder_ / "no-tools");
+  const std::vector<std::string> noTools = {"VELA_PG_BINDIR=" + (folder_ / "no-tools")};
+  Result declined = Host(folder_, noTools,
+                         {"save", "-c", byAddress(shop), "-f", backup, "--mode", "direct", "--answer",
+                          "{66685F35-E98D-45C9-A75D-41E896550869}=7"});
   EXPECT_EQ(declined.status, 1);
   EXPECT_THAT(declined.err,
-              HasSubstr("Nothing saved: a direct copy needs the server on this computer (answer "
-                        "Yes for a compressed backup instead); no backup file was written\n"));
+              HasSubstr("Nothing saved: a direct copy needs the server's client tools on this computer, of its "
+                        "version or later (answer Yes for a compressed backup instead); no backup file was "
+                        "written\n"));
   EXPECT_FALSE(std::filesystem::exists(backup));
-  Result instead = Host(folder_, {"save", "-c", byAddress(shop), "-f", backup, "--mode", "direct", "--answer",
-                                  "{66685F35-E98D-45C9-A75D-41E896550869}=6"});
+  Result instead = Host(folder_, noTools,
+                        {"save", "-c", byAddress(shop), "-f", backup, "--mode", "direct", "--answer",
+                         "{66685F35-E98D-45C9-A75D-41E896550869}=6"});
   EXPECT_EQ(instead.status, 0) << instead.err;
   EXPECT_THAT(instead.err, HasSubstr("Saved 7 tables"));
 
   const std::string direct = folder_ / "direct.vbk";
   ASSERT_EQ(Host(folder_, {"save", "-c", Url(shop), "-f", direct, "--mode", "direct", "--quiet"}).status, 0);
-  Result restore = Host(folder_, {"restore", "-c", byAddress(Database("elsewhere_copy")), "-f", direct});
+  Result restore =
+      Host(folder_, noTools, {"restore", "-c", byAddress(Database("elsewhere_copy")), "-f", direct});
   EXPECT_EQ(restore.status, 1);
-  EXPECT_THAT(restore.err, HasSubstr("Nothing restored: a direct copy of a server database restores only "
-                                     "into a server on this computer; the database"));
+  EXPECT_THAT(restore.err, HasSubstr("Nothing restored: a direct copy of a server database needs the server's "
+                                     "client tools on this computer, of its version or later; the database"));
   EXPECT_THAT(restore.err, HasSubstr("was left as it was\n"));
   ::unsetenv("XDG_STATE_HOME");
 }

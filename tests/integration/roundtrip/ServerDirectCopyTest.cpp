@@ -14,12 +14,15 @@
 #include "Sample.h"
 #include "archive/Archive.h"
 #include "platform/data/SqlText.h"
+#include "platform/utils/KeyValue.h"
 #include "support/Databases.h"
 #include "support/Describe.h"
 #include "support/EventRecorder.h"
 #include "support/ServerDatabases.h"
 #include "support/TempFolder.h"
+#include "velabackup/BackupInfo.h"
 #include "velabackup/CBackup.h"
+#include "velabackup/MessageGuids.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela {
@@ -93,6 +96,18 @@ class ServerDirectCopy : public ::testing::Test {
   testing::ServerDatabaseGuard databases_;
   CBackup backup_;
   testing::EventRecorder events_;
+
+  // Tools of PostgreSQL 9.6, older than any server the tests run: named in VELA_PG_BINDIR until the end.
+  void UseOldTools() {
+    std::filesystem::create_directories(folder_ / "old");
+    for (const char* tool : {"pg_dump", "pg_restore"}) {
+      std::ofstream script(folder_.path() / "old" / tool);
+      script << "#!/bin/sh\necho '" << tool << " (PostgreSQL) 9.6.24'\n";
+      script.close();
+      std::filesystem::permissions(folder_.path() / "old" / tool, std::filesystem::perms::owner_all);
+    }
+    ::setenv("VELA_PG_BINDIR", (folder_ / "old").c_str(), 1);
+  }
 
   // Cancels the operation at the first progress under `caption` at `above` percent or more.
   void CancelOn(const std::string& caption, std::int32_t above) {
@@ -176,14 +191,37 @@ TEST_F(ServerDirectCopy, ACopyOfOneEngineIsRefusedByTheOtherAndChangesNothing) {
   EXPECT_EQ(AsideLeft(server), 0);
 }
 
-TEST_F(ServerDirectCopy, AServerElsewhereIsNotRestoredInto) {
-  const std::string source = SampleOnServer("dc_remote", 10);
-  ASSERT_TRUE(Save(source, folder_ / "direct.vbk"));
+// The server's tools reach it at any address; only tools that cannot serve it (older than the server here)
+// bring the save's question, whose Yes makes a text backup, and the restore's refusal.
+TEST_F(ServerDirectCopy, ToolsReachTheServerAtAnAddressAndOnlyUnsuitableToolsAreQuestioned) {
+  const std::string source = SampleOnServer("dc_address", 25);
+  auto at = [](const std::string& connectionString, const std::string& host) {
+    return utils::SetKeyValue(connectionString, "Data Source", host + "," + testing::Env("PGPORT"), ";");
+  };
+  ASSERT_TRUE(Save(at(source, "127.0.0.1"), folder_ / "direct.vbk"));
+  EXPECT_TRUE(events_.lines.empty()) << events_.lines[0];
+  EXPECT_EQ(InspectBackup(folder_ / "direct.vbk").mode, bmDirectCopy);
+  const std::string copy = databases_.Add("dc_address_copy");
+  ASSERT_TRUE(backup_.Restore(at(copy, "localhost"), folder_ / "direct.vbk"));
+  EXPECT_EQ(DescriptionDifference(Describe(source), Describe(copy)), "");
+
+  UseOldTools();
+  events_.answers[kRemoteDirectCopyGuid] = kAnswerNo;
+  EXPECT_FALSE(Save(at(source, "127.0.0.1"), folder_ / "refused.vbk"));
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "refused.vbk"));
+  ASSERT_EQ(events_.messages.size(), 1u);
+  EXPECT_EQ(events_.messages[0].buttons, 36);
+  EXPECT_THAT(events_.messages[0].prompt, HasSubstr("pg_dump 9.6.24"));
+  events_.answers[kRemoteDirectCopyGuid] = kAnswerYes;
+  ASSERT_TRUE(Save(at(source, "127.0.0.1"), folder_ / "text.vbk"));
+  EXPECT_EQ(InspectBackup(folder_ / "text.vbk").mode, bmCompressedTextFile);
+
   events_.lines.clear();
-  const std::string remote = "Provider=SQLOLEDB.1;Data Source=db.example.invalid;Initial Catalog=shop";
-  EXPECT_FALSE(backup_.Restore(remote, folder_ / "direct.vbk"));
+  const std::string target = databases_.Add("dc_address_target");
+  EXPECT_FALSE(backup_.Restore(at(target, "localhost"), folder_ / "direct.vbk"));
   ASSERT_EQ(events_.lines.size(), 1u);
-  EXPECT_THAT(events_.lines[0], StartsWith("{56685F35-E98D-45C9-A75D-41E896550869} 64 "));
+  EXPECT_THAT(events_.lines[0], StartsWith(std::string(kServerRestoreGuid) + " 64 "));
+  EXPECT_THAT(events_.lines[0], HasSubstr("pg_restore 9.6.24"));
 }
 
 // A cancel while the server restores stops its tool: the target stays as it was and the database that was
@@ -241,14 +279,7 @@ TEST_F(ServerDirectCopy, AFailingToolGivesItsStatusAndMessageAndLeavesNothingBeh
   EXPECT_EQ(Count(target, "SELECT COUNT(*) FROM pg_class WHERE relname = 'Mine'"), 1);
 
   // Tools older than the server: a clear error naming both versions, before anything runs.
-  std::filesystem::create_directories(folder_ / "old");
-  for (const char* tool : {"pg_dump", "pg_restore"}) {
-    std::ofstream script(folder_.path() / "old" / tool);
-    script << "#!/bin/sh\necho '" << tool << " (PostgreSQL) 9.6.24'\n";
-    script.close();
-    std::filesystem::permissions(folder_.path() / "old" / tool, std::filesystem::perms::owner_all);
-  }
-  ::setenv("VELA_PG_BINDIR", (folder_ / "old").c_str(), 1);
+  UseOldTools();
   try {
     archive.SaveSQLDatabaseToFile(target, folder_ / "native");
     ADD_FAILURE() << "old tools were used";

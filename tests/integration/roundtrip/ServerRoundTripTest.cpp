@@ -229,24 +229,19 @@ TEST_F(ServerRoundTrip, ANumericKeepsItsSizesOrTheRestoreIsRefusedByName) {
   EXPECT_EQ(Scalar(target, sizes).AsText(), "1000,300");
 }
 
-TEST_F(ServerRoundTrip, ADirectCopyOfAServerElsewhereAsksFirst) {
+TEST_F(ServerRoundTrip, ADirectCopyWithoutTheServersToolsAsksFirst) {
   const std::string source = FileDatabase(folder_ / "source.db");
   cli::MakeSampleDatabase(source, 10);
   const std::string local = databases_.Add("rt_remote");
   ASSERT_TRUE(Save(source, folder_ / "file.vbk"));
   ASSERT_TRUE(Restore(local, folder_ / "file.vbk"));
   events_.lines.clear();
-  // The same server, as a connection that names another computer.
-  struct Elsewhere : testing::ForwardingConnection {
-    using ForwardingConnection::ForwardingConnection;
-    std::string ConnectionString() const override {
-      return utils::SetKeyValue(inner_->ConnectionString(), "Data Source", "db.example.invalid,5433", ";");
-    }
-  };
+  // A folder without the server's tools stands for a computer without them.
+  std::filesystem::create_directories(folder_ / "no-tools");
+  ::setenv("VELA_PG_BINDIR", (folder_ / "no-tools").c_str(), 1);
   auto saveElsewhere = [&](const std::string& file) {
     backup_.SetBackupMode(bmDirectCopy);
-    Elsewhere remote(OpenConnection(local));
-    return backup_.Save(remote, file);
+    return backup_.Save(*OpenConnection(local), file);
   };
   const std::string question = "{66685F35-E98D-45C9-A75D-41E896550869}";
 
@@ -255,9 +250,11 @@ TEST_F(ServerRoundTrip, ADirectCopyOfAServerElsewhereAsksFirst) {
   EXPECT_FALSE(std::filesystem::exists(folder_ / "no.vbk"));
   ASSERT_EQ(events_.lines.size(), 1u) << ::testing::PrintToString(events_.lines);
   EXPECT_THAT(events_.lines[0], ::testing::StartsWith(question));
+  EXPECT_THAT(events_.lines[0], ::testing::HasSubstr("pg_dump is not installed"));
 
   events_.answers[question] = 6;  // Yes: a compressed text backup instead
   ASSERT_TRUE(saveElsewhere(folder_ / "yes.vbk"));
+  ::unsetenv("VELA_PG_BINDIR");
   EXPECT_EQ(backup_.BackupMode(), bmCompressedTextFile);
   const std::string back = FileDatabase(folder_ / "back.db");
   ASSERT_TRUE(Restore(back, folder_ / "yes.vbk"));

@@ -140,6 +140,10 @@ class ServerConnection final : public Connection, public ServerSession {
   std::string ConnectionString() const override { return RemovePasswords(connectionString_); }
   std::string LoginConnectionString() const override { return connectionString_; }
   std::string Provider() const override { return kServerProviderName; }
+  std::string EngineVersion() const override {
+    const char* version = conn_ ? PQparameterStatus(conn_.get(), "server_version") : nullptr;
+    return version != nullptr ? std::string("PostgreSQL ") + version : std::string();
+  }
   bool IsOpen() const override { return conn_ != nullptr; }
   void Close() override {
     if (stream_ != nullptr) stream_->Close();

@@ -129,6 +129,20 @@ class ServerManagement final : public DatabaseManagement {
     folder_ = ToolFolder(MajorOf(serverVersion_), folderMajor_);
   }
 
+  std::string ToolsMissing(bool restore) override {
+    const std::string name = restore ? "pg_restore" : "pg_dump";
+    const fs::path path = fs::path(folder_) / name;
+    if (::access(path.c_str(), X_OK) != 0)
+      return name + " is not installed (looked for " + path.string() +
+             "): install PostgreSQL's client tools, or name their folder in VELA_PG_BINDIR";
+    try {
+      Tool(name);
+    } catch (const Error& error) {
+      return error.Description();
+    }
+    return {};
+  }
+
   std::string MasterDBPath() override {
     fs::path base;
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state && fs::path(state).is_absolute())

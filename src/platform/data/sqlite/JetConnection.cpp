@@ -79,6 +79,10 @@ JetConnection::~JetConnection() {
   }
 }
 
+std::string JetConnection::EngineVersion() const {
+  return std::string("SQLite ") + sqlite3_libversion();
+}
+
 std::string JetConnection::ConnectionString() const {
   return RemovePasswords(connectionString_);
 }

@@ -34,6 +34,7 @@ class JetConnection final : public Connection {
   std::string ConnectionString() const override;
   std::string LoginConnectionString() const override { return connectionString_; }
   std::string Provider() const override { return kProviderName; }
+  std::string EngineVersion() const override;
   bool IsOpen() const override { return db_ != nullptr; }
   void Close() override;
   int CommandTimeout() const override { return commandTimeout_; }
