@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The man page against the host it documents: every option `--help-all` lists is in it (a new option
-# without a word in the man page fails here), every command has its section, and the page has the sections
-# a user looks for. Where groff is installed the page must also format without a warning.
+# The man page against the host it documents: its title names the host's version, every option `--help-all`
+# lists is in it (a new option without a word in the man page fails here), every command has its section,
+# and the page has the sections a user looks for. Where groff is installed the page must also format
+# without a warning.
 # Usage: ManPage.sh HOST MAN_PAGE
 set -euo pipefail
 host="$1"
@@ -21,6 +22,10 @@ options="$(grep -oE -- '(^|[ ,])--?[a-zA-Z][a-zA-Z0-9-]*' <<<"$help" | sed 's/^[
 for option in $options; do
   grep -qE -- "(^|[^a-zA-Z0-9-])$option([^a-zA-Z0-9-]|$)" <<<"$text" || fail "no $option"
 done
+
+version="$("$host" --version | awk '{print $NF}')"
+grep -qE "^\.TH VELABACKUP 1 \"[^\"]*\" \"VelaBackup $version\"" "$page" ||
+  fail "the title line does not name version $version"
 
 commands="$(sed -n '/^Subcommands:/,$p' <<<"$help" | grep -E '^[a-z]+$')"
 [ -n "$commands" ] || fail "no commands read from $host --help-all"
