@@ -9,7 +9,7 @@ packages=(
   sqlite3
   libpq-dev postgresql
   unzip zip time bc
-  help2man
+  bash-completion groff-base
   clang-16 libclang-rt-16-dev
 )
 
