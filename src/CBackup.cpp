@@ -38,6 +38,7 @@ bool CBackup::Save(data::Connection& connection, const std::string& destinationF
   return state_->Recorded(Outcome::kNothingToDo, [&] {
     Saver saver(operation, state_->m_BackupMode);
     saver.SetArchivePassword(archivePassword_);
+    saver.m_Tables = state_->m_Tables;
     return saver.Save(connection, destinationFilePath, doNotSaveDataTables);
   });
 }
@@ -56,6 +57,7 @@ bool CBackup::Restore(const std::string& connectionString, const std::string& so
     restorer.m_ReplaceProtectedWithPlain = state_->m_ReplaceProtectedWithPlain;
     restorer.m_ReplaceChosenTablesOnly = state_->m_Tables.ChoosesTables();
     restorer.SetArchivePassword(archivePassword_);
+    restorer.m_Tables = state_->m_Tables;
     return restorer.Restore(connectionString, sourceFilePath, intelligentTableStructure,
                             msAccessIgnoreRelations, msAccessDBPassword);
   });

@@ -8,6 +8,9 @@ namespace vela {
 // Notice: keys of the connection string that its provider does not read were ignored.
 inline constexpr const char* kUnreadKeysGuid = "{6A6E4F9F-7FDF-4648-8808-85E4CE34919C}";
 
+// Notice: what referred to the tables a save or restore left out (keys, engine objects) was left out too.
+inline constexpr const char* kWentWithTablesGuid = "{02B671E3-21F5-471F-A190-9F894BF56E5B}";
+
 // Save.
 // Question (Yes/No): a direct copy needs the server's own tools on this computer, and none serve the
 // server (missing, or older than it); make a compressed backup instead?

@@ -1,9 +1,11 @@
 // The save driver: the steps of a save, in order, and the events they raise.
 #include "backup/Save.h"
 
+#include <algorithm>
 #include <variant>
 
 #include "archive/Archive.h"
+#include "backupfile/TableChoice.h"
 #include "component/ConnectionStrings.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
@@ -20,6 +22,7 @@ using namespace data;
 bool Saver::AllowDataSaving(const std::string& tableName, const TableList& doNotSaveDataTables) {
   return Trapped("AllowDataSaving", [&](Procedure& at) {
     at();
+    if (m_Tables.schemaOnly) return false;
     if (const auto* names = std::get_if<std::vector<std::string>>(&doNotSaveDataTables))
       return !operation_.utils().IsInArray(tableName, *names);
     if (std::holds_alternative<std::vector<Value>>(doNotSaveDataTables))
@@ -27,6 +30,19 @@ bool Saver::AllowDataSaving(const std::string& tableName, const TableList& doNot
                   "Type mismatch: DoNotSaveDataTables must be an array of strings");
     return true;
   });
+}
+
+std::vector<std::string> Saver::ChooseTables(std::vector<Catalog::Entry>& entries) const {
+  if (!m_Tables.ChoosesTables()) return {};
+  std::vector<std::string> tables;
+  for (const Catalog::Entry& entry : entries)
+    if (entry.type == "TABLE") tables.push_back(entry.name);
+  std::vector<std::string> leftOut =
+      backupfile::TablesLeftOut(m_Tables, tables, m_Provider == dpSQLServer, "the database");
+  std::erase_if(entries, [&](const Catalog::Entry& entry) {
+    return entry.type == "TABLE" && std::find(leftOut.begin(), leftOut.end(), entry.name) != leftOut.end();
+  });
+  return leftOut;
 }
 
 bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
@@ -63,6 +79,8 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
 
     std::optional<backupfile::BackupDocument> document;
     bool tableListed = false;  // a table entered the document, with or without its rows
+    at();
+    backupfile::CheckChoiceFitsMode(m_Tables, m_BackupMode);
     if (m_BackupMode == bmDirectCopy) {
       at();
       std::string nativePath = utils.JoinPath(work.Get(), kNativeBackupMember);
@@ -109,7 +127,8 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       std::vector<backupfile::TableEntry>& tables = document->groups.emplace_back();
 
       at();
-      const std::vector<Catalog::Entry> entries = catalog->ListTables();
+      std::vector<Catalog::Entry> entries = catalog->ListTables();
+      const std::vector<std::string> leftOut = ChooseTables(entries);
       const auto tableCount = static_cast<std::int64_t>(entries.size());
       std::int64_t tableCounter = 0;
       for (const Catalog::Entry& entry : entries) {
@@ -157,6 +176,8 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
         document->engineObjects = {connection.Provider(), catalog->ListEngineObjects(),
                                    catalog->ListEngineSettings(), catalog->ListEngineStates()};
         document->origin = CaptureOrigin(utils, connection, m_Provider);
+        backupfile::TellWhatWentWithTables(
+            operation_, backupfile::LeaveTablesOut(*document, leftOut, m_Provider == dpSQLServer));
       }
     }
 

@@ -10,10 +10,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "backupfile/BackupDocument.h"
 #include "component/Operation.h"
 #include "velabackup/Enums.h"
+#include "velabackup/TableChoice.h"
 
 namespace vela {
 
@@ -43,7 +45,15 @@ class Saver {
   // encrypted page by page.
   void SetArchivePassword(std::string password) { m_ArchivePassword = std::move(password); }
 
+  // The tables the save takes, and whether with their rows (CBackup::Tables).
+  TableChoice m_Tables;
+
  private:
+  // Takes the tables the choice leaves out from `entries`, and gives their names; a pattern that matches
+  // no table fails the save before anything is written.
+  std::vector<std::string> ChooseTables(std::vector<data::Catalog::Entry>& entries) const;
+  // A table saved with its structure only: one named in DoNotSaveDataTables, or every table of a save of
+  // the structure only.
   bool AllowDataSaving(const std::string& tableName, const TableList& doNotSaveDataTables);
   // Column capture: the table's columns, from the COLUMNS schema rowset and the catalog.
   void SaveColumns(backupfile::TableEntry& entry, const data::Table& table, data::Connection& connection);

@@ -3,6 +3,7 @@
 
 #include "archive/Archive.h"
 #include "backupfile/Members.h"
+#include "backupfile/TableChoice.h"
 #include "component/ConnectionStrings.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
@@ -131,6 +132,7 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
 bool Restorer::RestoreDirectCopy(Procedure& at, const std::string& connectionString,
                                  const std::string& msAccessDBPassword, RestorationObjects& objects) {
   at();
+  backupfile::CheckChoiceFitsMode(m_Tables, m_BackupMode);
   std::string providerPath = utils().JoinPath(m_RestoreFolder, kProviderMember);
   std::int32_t backupProvider = utils().FileExists(providerPath) ? ReadNumberFile(utils(), providerPath) : 0;
   if (backupProvider != m_Provider) {
@@ -201,6 +203,7 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
   at();
   objects.document = backupfile::ReadBackupDocument(*loaded);
   loaded.reset();
+  ChooseTables(*objects.document, source == dpSQLServer);
   // A table of another server schema than the default one is "schema.table" from here on, as the server
   // catalog and a file database name it.
   for (std::vector<backupfile::TableEntry>& group : objects.document->groups)

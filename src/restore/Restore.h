@@ -19,6 +19,7 @@
 #include "component/Operation.h"
 #include "restore/RowTarget.h"
 #include "velabackup/Enums.h"
+#include "velabackup/TableChoice.h"
 
 namespace vela {
 
@@ -47,6 +48,8 @@ class Restorer {
   // The restore brings back tables chosen by name: into an existing target it replaces only the tables it
   // restores and keeps the target's others.
   bool m_ReplaceChosenTablesOnly = false;
+  // The tables the restore brings back, and whether with their rows (CBackup::Tables).
+  TableChoice m_Tables;
 
   // True when the restore ran to its end.
   bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
@@ -80,6 +83,11 @@ class Restorer {
                    RestorationObjects& objects);
   bool Conclude(Procedure& at, bool success, const std::string& connectionString,
                 RestorationObjects& objects);
+
+  // Takes the tables the choice leaves out, and what refers to them, out of the document (tables named as
+  // saved; `serverNames`: the backup is of a server database), and the rows the restore does not bring
+  // back out of the restore folder; a pattern that matches no table of the backup fails the restore.
+  void ChooseTables(backupfile::BackupDocument& document, bool serverNames);
 
   // A backup file of an older layout: unpacked into a folder for the user instead.
   void HandleObsoleteBackupVersion(const std::string& connectionString, const std::string& sourceFilePath);

@@ -13,6 +13,7 @@
 #include "Terminal.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/Error.h"
+#include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela::cli {
@@ -70,6 +71,28 @@ bool Exists(const std::string& path) {
   return !path.empty() && std::filesystem::exists(path, error);
 }
 
+TableChoice Chosen(const TableOptions& tables) {
+  return TableChoice{tables.include, tables.exclude, tables.schemaOnly};
+}
+
+// A table named for --no-data that the database does not hold is a misspelling: the save would keep its
+// rows after all.
+void CheckNoDataNames(const std::vector<std::string>& noData, data::Connection& connection) {
+  if (noData.empty()) return;
+  std::vector<std::string> tables;
+  for (const data::Catalog::Entry& entry : connection.OpenCatalog()->ListTables())
+    if (entry.type == "TABLE") tables.push_back(entry.name);
+  Utils utils;
+  for (const std::string& name : noData) {
+    if (utils.IsInArray(name, tables)) continue;
+    std::string named;
+    for (std::size_t i = 0; i < tables.size() && i < 8; ++i) named += (i == 0 ? "" : ", ") + tables[i];
+    if (tables.size() > 8) named += " and " + std::to_string(tables.size() - 8) + " more";
+    throw UsageError("--no-data: the database holds no table \"" + name + "\"" +
+                     (tables.empty() ? "" : "; its tables: " + named));
+  }
+}
+
 }  // namespace
 
 int RunSave(const SaveOptions& options) {
@@ -84,6 +107,8 @@ int RunSave(const SaveOptions& options) {
   backup.SetArchivePassword(ArchivePassword(options.common.archivePasswordFile, options.file, {}, false));
   Login login(options.connection, options.common.passwordFile);
   std::unique_ptr<data::Connection> connection = login.Open();
+  CheckNoDataNames(options.noData, *connection);
+  backup.SetTables(Chosen(options.tables));
   Subject subject;
   subject.backupFile = options.file;
   subject.existed = Exists(options.file);
@@ -102,6 +127,7 @@ int RunRestore(const RestoreOptions& options) {
   backup.SetLanguageResources(Catalogue(options.common));
   backup.SetRestoreRole(options.role);
   backup.SetReplaceProtectedWithPlain(options.allowPlain);
+  backup.SetTables(Chosen(options.tables));
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.selectFolder = options.selectFolder;
   Login login(options.connection, options.common.passwordFile);

@@ -24,9 +24,16 @@ struct CommonOptions {
   std::string archivePasswordFile;  // the backup file's password
 };
 
+// The tables an operation takes: patterns (* and ?) to take and to leave out, and structure only.
+struct TableOptions {
+  std::vector<std::string> include, exclude;
+  bool schemaOnly = false;
+};
+
 struct SaveOptions {
   std::string connection, file, mode = "compressed";
   std::vector<std::string> noData, addFiles;
+  TableOptions tables;
   CommonOptions common;
 };
 
@@ -36,6 +43,7 @@ struct RestoreOptions {
   std::optional<std::string> selectFolder;
   bool intelligent = false;
   bool allowPlain = false;  // a protected file may be replaced by a plain one
+  TableOptions tables;
   CommonOptions common;
 };
 

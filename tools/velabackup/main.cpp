@@ -24,6 +24,22 @@ void AddArchivePassword(CLI::App& command, std::string& file) {
       "a file");
 }
 
+// Adds the choice of tables a save and a restore share.
+void AddTables(CLI::App& command, vela::cli::TableOptions& tables, const char* verb) {
+  command
+      .add_option(
+          "-t,--table", tables.include,
+          std::string("take only the tables this pattern matches (* and ?; on a server \"schema.table\" "
+                      "or a table in any schema); repeatable, a pattern that matches no table fails the ") +
+              verb)
+      ->type_name("PATTERN");
+  command
+      .add_option("-T,--exclude-table", tables.exclude,
+                  "leave out the tables this pattern matches (repeatable; wins over --table)")
+      ->type_name("PATTERN");
+  command.add_flag("--schema-only", tables.schemaOnly, "the tables' structure only, without their rows");
+}
+
 // Adds the options every operation shares.
 void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
   command
@@ -62,6 +78,7 @@ int main(int argc, char** argv) {
   saveCommand->add_option("--no-data", save.noData, "table whose rows are not saved (repeatable)");
   saveCommand->add_option("--add-file", save.addFiles,
                           "file of the host to pack with the backup (repeatable)");
+  AddTables(*saveCommand, save.tables, "save");
   AddCommon(*saveCommand, save.common);
 
   vela::cli::RestoreOptions restore;
@@ -80,6 +97,7 @@ int main(int argc, char** argv) {
                            "given for the new file");
   restoreCommand->add_option("--select-folder", restore.selectFolder,
                              "folder for the files of older backups");
+  AddTables(*restoreCommand, restore.tables, "restore");
   AddCommon(*restoreCommand, restore.common);
 
   vela::cli::InspectOptions inspect;

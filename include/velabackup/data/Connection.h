@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -275,5 +276,10 @@ std::vector<CodeObject> ListDirectCopyCode(DataProvider engine, const std::files
 // when it can: the one statement of the form its kind allows, doing nothing else. Needs no database. A
 // provider that makes no engine objects gives the reason for any object.
 std::string CheckEngineObject(std::string_view providerName, const EngineObject& object);
+
+// The SQL of the provider's engine object for a table (kind "table") without its foreign keys to the
+// tables `leftOut` names; nullopt where the provider cannot say the table so.
+std::optional<std::string> TableWithoutKeysTo(std::string_view providerName, const EngineObject& table,
+                                              const std::function<bool(std::string_view name)>& leftOut);
 
 }  // namespace vela::data

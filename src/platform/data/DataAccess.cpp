@@ -283,6 +283,13 @@ std::string CheckEngineObject(std::string_view providerName, const EngineObject&
   return entry->checkEngineObject(object);
 }
 
+std::optional<std::string> TableWithoutKeysTo(std::string_view providerName, const EngineObject& table,
+                                              const std::function<bool(std::string_view name)>& leftOut) {
+  const ProviderEntry* entry = FindProvider(providerName);
+  if (entry == nullptr || !entry->withoutKeysTo) return std::nullopt;
+  return entry->withoutKeysTo(table, leftOut);
+}
+
 DataProvider ProviderEngine(std::string_view providerName) {
   const ProviderEntry* entry = FindProvider(providerName);
   return entry != nullptr ? entry->engine : dpUnknown;

@@ -64,6 +64,11 @@ struct ProviderEntry {
   // Why an engine object from a backup cannot be made from its SQL, or "" (EngineSql.h of the provider);
   // empty for a provider that makes no engine objects.
   std::function<std::string(const EngineObject& object)> checkEngineObject;
+  // The SQL of a table's engine object without its foreign keys to the tables `leftOut` names; nullopt
+  // when the provider cannot say it so.
+  std::function<std::optional<std::string>(const EngineObject& table,
+                                           const std::function<bool(std::string_view)>& leftOut)>
+      withoutKeysTo;
   // The engine's database-management component for native backups, and the name it is created by.
   std::string managementProgId;
   std::function<std::unique_ptr<DatabaseManagement>()> management;

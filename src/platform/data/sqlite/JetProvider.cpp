@@ -10,6 +10,7 @@
 #include "platform/data/Providers.h"
 #include "platform/data/sqlite/EngineSql.h"
 #include "platform/data/sqlite/JetConnection.h"
+#include "platform/data/sqlite/JetStatements.h"
 #include "platform/data/sqlite/JetTypes.h"
 #include "platform/data/sqlite/Protection.h"
 #include "platform/text/Strings.h"
@@ -308,6 +309,9 @@ ProviderEntry JetProviderEntry() {
   entry.isProtected = &IsProtectedFile;
   entry.removeLeftovers = &RemoveAsideLeftovers;
   entry.checkEngineObject = &CheckEngineSql;
+  entry.withoutKeysTo = [](const EngineObject& table, const std::function<bool(std::string_view)>& leftOut) {
+    return WithoutKeysTo(table.sql, leftOut);
+  };
   return entry;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/data/sqlite/JetStatements.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/data/sqlite/SqliteApi.h"
@@ -262,6 +263,44 @@ std::optional<TableDef> ParseCreateTable(std::string_view sql) {
     next = itemEnd + 1;
   }
   return std::nullopt;
+}
+
+std::optional<std::string> WithoutKeysTo(std::string_view sql,
+                                         const std::function<bool(std::string_view table)>& leftOut) {
+  const std::optional<TableDef> def = ParseCreateTable(sql);
+  if (!def) return std::nullopt;
+  const std::vector<Token> tokens = Tokenize(sql, Brackets::Engine);
+  std::vector<std::pair<std::size_t, std::size_t>> cuts;  // [begin, end) of the text to take out
+  for (const ConstraintDef& c : def->constraints) {
+    if (c.kind != ConstraintDef::ForeignKey || !leftOut(c.refTable)) continue;
+    std::size_t begin = c.begin, end = c.end;
+    if (c.columnLevel) {
+      // The clauses the column's reading passed over as its own: MATCH, [NOT] DEFERRABLE, INITIALLY.
+      std::size_t t = 0;
+      while (t < tokens.size() && tokens[t].begin < end) ++t;
+      while (t < tokens.size()) {
+        const Token& k = tokens[t];
+        const std::size_t words =
+            k.Is("MATCH") || k.Is("INITIALLY") ||
+                    (k.Is("NOT") && t + 1 < tokens.size() && tokens[t + 1].Is("DEFERRABLE"))
+                ? 2
+            : k.Is("DEFERRABLE") ? 1
+                                 : 0;
+        if (words == 0 || t + words > tokens.size()) break;
+        end = tokens[t + words - 1].end;
+        t += words;
+      }
+    } else {
+      // A table's constraint goes with the comma before it.
+      for (const Token& k : tokens)
+        if (k.end <= c.begin && k.IsPunct(',')) begin = k.begin;
+    }
+    cuts.emplace_back(begin, end);
+  }
+  std::string result(sql);
+  std::sort(cuts.rbegin(), cuts.rend());
+  for (const auto& [begin, end] : cuts) result.erase(begin, end - begin);
+  return result;
 }
 
 std::optional<CreateIndexStatement> ParseCreateIndex(const std::vector<Token>& tokens, std::string_view sql) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,11 @@ struct TableDef {
   std::string sql;                         // the text parsed
 };
 std::optional<TableDef> ParseCreateTable(std::string_view sql);
+
+// The CREATE TABLE statement `sql` without its foreign keys to the tables `leftOut` names (with their
+// CONSTRAINT names, rules, MATCH and deferral); nullopt when the statement cannot be read.
+std::optional<std::string> WithoutKeysTo(std::string_view sql,
+                                         const std::function<bool(std::string_view table)>& leftOut);
 
 // CREATE [UNIQUE] [CLUSTERED] INDEX name ON table (columns) [WITH PRIMARY | DISALLOW NULL | IGNORE NULL]
 struct CreateIndexStatement {
