@@ -5,6 +5,7 @@
 #include "backup/Save.h"
 #include "component/Messages.h"
 #include "component/Operation.h"
+#include "platform/zip/ZipControl.h"
 #include "restore/Restore.h"
 
 namespace vela {
@@ -39,6 +40,7 @@ bool CBackup::Save(data::Connection& connection, const std::string& destinationF
     Saver saver(operation, state_->m_BackupMode);
     saver.SetArchivePassword(archivePassword_);
     saver.m_Tables = state_->m_Tables;
+    saver.m_CompressionLevel = state_->m_CompressionLevel;
     return saver.Save(connection, destinationFilePath, doNotSaveDataTables);
   });
 }
@@ -82,6 +84,20 @@ const TableChoice& CBackup::Tables() const {
 }
 void CBackup::SetTables(TableChoice choice) {
   state_->m_Tables = std::move(choice);
+}
+
+std::int32_t CBackup::CompressionLevel() const {
+  return state_->m_CompressionLevel.value_or(kModeCompressionLevel);
+}
+void CBackup::SetCompressionLevel(std::int32_t level) {
+  if (level == kModeCompressionLevel)
+    state_->m_CompressionLevel.reset();
+  else if (level >= 0 && level <= zip::kMaxCompressionLevel)
+    state_->m_CompressionLevel = level;
+  else
+    throw Error(kInvalidArgument, kSourceComponent,
+                "CompressionLevel " + std::to_string(level) + " is not between 0 and " +
+                    std::to_string(zip::kMaxCompressionLevel));
 }
 
 OperationOutcome CBackup::LastOutcome() const {

@@ -86,6 +86,13 @@ class CBackup {
   // those tables and keeps the target's others.
   const TableChoice& Tables() const;
   void SetTables(TableChoice choice);
+  // The compression level of the backup file's members: 0 stores them, 1 (fastest) to 12 (smallest)
+  // deflates them at that libdeflate level. kModeCompressionLevel (the default): the backup mode's own
+  // choice, stored for the uncompressed mode and for a server's own compressed backup, else deflated at
+  // a level that keeps a large save quick. Any other value fails with kInvalidArgument.
+  static constexpr std::int32_t kModeCompressionLevel = -1;
+  std::int32_t CompressionLevel() const;
+  void SetCompressionLevel(std::int32_t level);
   // How the last Save or Restore ended, and why when it returned False: done, cancelled, refused (with the
   // reason), nothing to do, or failed (it raised an Error). kNone before the first.
   OperationOutcome LastOutcome() const;

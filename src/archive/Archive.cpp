@@ -145,7 +145,8 @@ void Archive::UnzipMessageCallback(std::int32_t& message, std::int32_t& style, s
 }
 
 void Archive::ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode,
-                       bool compressedContent, const std::string& password) {
+                       bool compressedContent, const std::string& password,
+                       std::optional<std::int32_t> level) {
   Trapped("ZipFiles", [&](Procedure& at) {
     at();
     std::string caption = GetMessageText(9);
@@ -154,6 +155,10 @@ void Archive::ZipFiles(const std::string& archivePath, const std::string& fileLi
     ZipHandler handler(*this, operation_, caption, archivePath);
     zip::ZipControl packer(&handler, operation_.drive());
     packer.SetCompressionLevel(mode == bmUncompressedTextFile || compressedContent ? 0 : 9);
+    if (level) {
+      packer.SetCompressionLevel(*level);
+      if (*level > 0) packer.SetDeflateEffort(*level);
+    }
     packer.SetArchivePath(archivePath);
     packer.SetPassword(password);
     at();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "component/Operation.h"
@@ -23,9 +24,11 @@ class Archive {
   // Packs the files of `fileList` into `archivePath`, stored in the uncompressed mode, deflated otherwise;
   // `compressedContent` (a server's own backup, compressed by its tool) is stored: deflating it again at
   // the quickest level takes 40 % off its size but a tenth more time than the tool itself took.
-  // With a `password`, every member is encrypted (AES-256).
+  // With a `password`, every member is encrypted (AES-256). A `level` given replaces that choice: 0 stores,
+  // 1..12 deflates at that libdeflate level.
   void ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode,
-                bool compressedContent = false, const std::string& password = {});
+                bool compressedContent = false, const std::string& password = {},
+                std::optional<std::int32_t> level = std::nullopt);
   // Unpacks the backup file into the work folder. Returns the folder that received the backup document or
   // the mode file (the restore folder), empty when the file holds neither: a file of an older layout, or a
   // readable file that is no zip archive at all. `unpacked` tells whether any member was unpacked,

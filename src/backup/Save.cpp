@@ -205,7 +205,8 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       if (password.empty() && m_Provider == dpAccess && m_BackupMode != bmDirectCopy)
         password = utils.KeyValue(connection.LoginConnectionString(), "Jet OLEDB:Database Password", ";");
       archive.ZipFiles(destinationFilePath, fileList, m_BackupMode,
-                       m_BackupMode == bmDirectCopy && m_Provider == dpSQLServer, password);
+                       m_BackupMode == bmDirectCopy && m_Provider == dpSQLServer, password,
+                       m_CompressionLevel);
       at();
       if (operation_.Cancelled()) {
         operation_.RaiseUpdateProgress(100, GetMessageText(15));

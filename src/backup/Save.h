@@ -44,6 +44,8 @@ class Saver {
   // every other backup is written in clear, as it always was: a direct copy of a protected file is already
   // encrypted page by page.
   void SetArchivePassword(std::string password) { m_ArchivePassword = std::move(password); }
+  // The members' compression level (CBackup::SetCompressionLevel); none: the mode's own.
+  std::optional<std::int32_t> m_CompressionLevel;
 
   // The tables the save takes, and whether with their rows (CBackup::Tables).
   TableChoice m_Tables;

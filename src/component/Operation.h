@@ -141,6 +141,7 @@ struct ObjectState {
   std::string m_RestoreRole;
   bool m_ReplaceProtectedWithPlain = false;
   TableChoice m_Tables;
+  std::optional<std::int32_t> m_CompressionLevel;  // none: the backup mode's own
   bool m_Cancel = false;
   // The caption of the running native server backup or restore, for SetSQLBackupProgress.
   std::string m_NativeCaption;

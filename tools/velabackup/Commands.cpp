@@ -9,8 +9,10 @@
 #include "Host.h"
 #include "Language.h"
 #include "Login.h"
+#include "Pipe.h"
 #include "Sample.h"
 #include "Terminal.h"
+#include "velabackup/BackupInfo.h"
 #include "velabackup/CBackup.h"
 #include "velabackup/Error.h"
 #include "velabackup/data/Catalog.h"
@@ -19,24 +21,24 @@
 namespace vela::cli {
 namespace {
 
-std::int32_t ParseNumber(const std::string& text, const std::string& option) {
-  std::int32_t number = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size())
-    throw UsageError(option + ": \"" + text + "\" is not a number");
-  return number;
+Answer ParseAnswer(const std::string& text, const std::string& option) {
+  std::optional<Answer> answer = Answer::Parse(text);
+  if (!answer) throw UsageError(option + ": \"" + text + "\" is no answer (a number, yes or no)");
+  return *answer;
 }
 
 HostOptions MakeHostOptions(const CommonOptions& common) {
   HostOptions options;
   options.jsonEvents = common.events == "jsonl";
   options.quiet = common.quiet;
-  options.answerAll = common.answerAll;
+  if (common.answerAll) options.answerAll = ParseAnswer(*common.answerAll, "--answer-all");
+  if (common.yes) options.answerAll = Answer{Answer::Kind::kAffirmative};
+  if (common.no) options.answerAll = Answer{Answer::Kind::kNegative};
   options.cancelAfter = common.cancelAfter;
   for (const std::string& answer : common.answers) {
     std::size_t eq = answer.rfind('=');
     if (eq == std::string::npos || eq == 0) throw UsageError("--answer takes GUID=N, not \"" + answer + "\"");
-    options.answers[UpperCase(answer.substr(0, eq))] = ParseNumber(answer.substr(eq + 1), "--answer");
+    options.answers[UpperCase(answer.substr(0, eq))] = ParseAnswer(answer.substr(eq + 1), "--answer");
   }
   return options;
 }
@@ -64,6 +66,19 @@ void NameDatabase(const Login& login, Subject& subject) {
   subject.database =
       utils.KeyValue(connection, login.ServerEngine() ? "Initial Catalog" : "Data Source", ";");
   if (login.ServerEngine()) subject.server = utils.KeyValue(connection, "Data Source", ";");
+}
+
+// The rows a backup file holds, as its data files' headers say; 0 when it cannot be read (the restore
+// itself says why).
+std::int64_t BackupRows(const std::string& file, const std::string& password) {
+  try {
+    std::int64_t rows = 0;
+    for (const BackupTable& table : InspectBackup(file, password).tables)
+      rows += table.headerCount.value_or(0);
+    return rows;
+  } catch (const Error&) {
+    return 0;
+  }
 }
 
 bool Exists(const std::string& path) {
@@ -96,28 +111,38 @@ void CheckNoDataNames(const std::vector<std::string>& noData, data::Connection& 
 }  // namespace
 
 int RunSave(const SaveOptions& options) {
+  // -f -: the backup is written into the spool, and copied to standard output once it is complete.
+  Spool spool;
+  const bool toOutput = IsStandardStream(options.file);
+  if (toOutput && options.common.events == "jsonl")
+    throw UsageError("-f - and --events jsonl both write to standard output: give the backup file a name");
+  const std::string file = toOutput ? spool.ForOutput() : options.file;
   CBackup backup(HostUtils());
   backup.SetLanguageResources(Catalogue(options.common));
   if (options.mode == "uncompressed")
     backup.SetBackupMode(bmUncompressedTextFile);
   else if (options.mode == "direct")
     backup.SetBackupMode(bmDirectCopy);
+  if (options.level) backup.SetCompressionLevel(*options.level);
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.additionalFiles = options.addFiles;
-  backup.SetArchivePassword(ArchivePassword(options.common.archivePasswordFile, options.file, {}, false));
+  const bool stored = options.level ? *options.level == 0 : options.mode == "uncompressed";
+  hostOptions.packShare = stored ? kStoreShare : kDeflateShare;
+  backup.SetArchivePassword(ArchivePassword(options.common.archivePasswordFile, file, {}, false));
   Login login(options.connection, options.common.passwordFile);
   std::unique_ptr<data::Connection> connection = login.Open();
   CheckNoDataNames(options.noData, *connection);
   backup.SetTables(Chosen(options.tables));
   Subject subject;
   subject.backupFile = options.file;
-  subject.existed = Exists(options.file);
+  subject.existed = !toOutput && Exists(options.file);
   NameDatabase(login, subject);
   Host host(backup, hostOptions);
   TableList noData;
   if (!options.noData.empty()) noData = options.noData;
-  bool result = backup.Save(*connection, options.file, noData);
+  bool result = backup.Save(*connection, file, noData);
   connection->Close();
+  if (result && toOutput) spool.SendToOutput();
   host.Finish(subject);
   return Outcome(result);
 }
@@ -146,6 +171,9 @@ int RunRestore(const RestoreOptions& options) {
     subject.databaseFile = subject.database;
     subject.existed = Exists(subject.databaseFile);
   }
+  hostOptions.save = false;
+  hostOptions.packShare = kUnpackShare;
+  hostOptions.backupRows = BackupRows(options.file, backup.ArchivePassword());
   Host host(backup, hostOptions);
   bool result = backup.Restore(login.ConnectionString(), options.file, options.intelligent,
                                options.ignoreRelations, dbPassword);

@@ -16,7 +16,8 @@ struct UsageError : std::runtime_error {
 struct CommonOptions {
   std::string language;
   std::vector<std::string> answers;  // GUID=N
-  std::optional<std::int32_t> answerAll;
+  std::optional<std::string> answerAll;  // N, yes or no
+  bool yes = false, no = false;          // every question answered by its affirmative / negative button
   std::int64_t cancelAfter = 0;
   std::string events;
   bool quiet = false;
@@ -32,6 +33,7 @@ struct TableOptions {
 
 struct SaveOptions {
   std::string connection, file, mode = "compressed";
+  std::optional<std::int32_t> level;  // -Z: 0 stored, 1..12 libdeflate's level
   std::vector<std::string> noData, addFiles;
   TableOptions tables;
   CommonOptions common;

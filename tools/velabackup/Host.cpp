@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -46,19 +47,47 @@ std::optional<std::uintmax_t> FileSize(const std::string& path) {
   return size;
 }
 
+// A button's answer by its name.
+std::string AnswerName(std::int32_t result) {
+  static constexpr const char* kNames[] = {"none", "OK", "Cancel", "Abort", "Retry", "Ignore", "Yes", "No"};
+  return result >= 0 && result < static_cast<std::int32_t>(std::size(kNames)) ? kNames[result]
+                                                                              : std::to_string(result);
+}
+
+// A text of the component's own catalogue: the captions it raises progress with.
+std::string ComponentText(const CBackup& backup, std::int32_t number) {
+  const std::shared_ptr<LanguageResources> catalogue = backup.GetLanguageResources();
+  std::string text = catalogue ? catalogue->GetString(number, "Backup") : std::string();
+  return text.empty() ? LanguageResources::English()->GetString(number, "Backup") : text;
+}
+
 }  // namespace
 
 Host::Host(CBackup& backup, HostOptions options)
-    : backup_(backup), options_(std::move(options)), wording_(backup_), bar_(wording_, options_.quiet) {
+    : backup_(backup),
+      options_(std::move(options)),
+      wording_(backup_),
+      bar_(wording_, options_.quiet),
+      overall_(options_.save, ComponentText(backup_, options_.save ? 9 : 33), options_.packShare,
+               options_.backupRows) {
   backup_.SetEvents(this);
 }
 
 Host::~Host() {
+  ShowNotice();
   bar_.Clear();
   backup_.SetEvents(nullptr);
 }
 
+void Host::ShowNotice() {
+  if (pendingNotice_.empty()) return;
+  bar_.Clear();
+  std::cerr << PrintableLines(pendingNotice_) << "\n";
+  pendingNotice_.clear();
+}
+
 void Host::Heard() {
+  ShowNotice();
   if (Interrupted() && !cancelled_) {
     cancelled_ = true;
     backup_.Cancel();
@@ -68,8 +97,13 @@ void Host::Heard() {
 void Host::UpdateProgress(std::int32_t value, const std::string& caption) {
   Heard();
   ++progressEvents_;
-  if (options_.jsonEvents) Emit({{"event", "UpdateProgress"}, {"value", value}, {"caption", caption}});
-  bar_.Progress(value, caption);
+  overall_.Step(value, caption);
+  if (options_.jsonEvents)
+    Emit({{"event", "UpdateProgress"},
+          {"value", value},
+          {"caption", caption},
+          {"overall", overall_.Percent()}});
+  bar_.Progress(overall_.Percent(), caption);
   if (options_.cancelAfter > 0 && progressEvents_ == options_.cancelAfter && !cancelled_) {
     cancelled_ = true;
     backup_.Cancel();
@@ -82,17 +116,46 @@ void Host::TableProgress(const std::string& table, std::int64_t rowsDone, std::i
     Emit({{"event", "TableProgress"}, {"table", table}, {"rowsDone", rowsDone}, {"rowsTotal", rowsTotal}});
   std::int64_t& rows = rows_[table];
   rows = std::max(rows, rowsDone);
+  overall_.Rows(table, rowsDone, rowsTotal);
+  bar_.SetPercent(overall_.Percent());
   bar_.Rows(table, rowsDone, rowsTotal);
+}
+
+std::optional<Answer> Answer::Parse(const std::string& text) {
+  const std::string word = LowerCase(text);
+  if (word == "yes") return Answer{Kind::kAffirmative};
+  if (word == "no") return Answer{Kind::kNegative};
+  Answer answer;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), answer.number);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return answer;
+}
+
+std::int32_t Answer::For(std::int32_t buttons) const {
+  // The buttons of each style, affirmative first: OK; OK, Cancel; Abort, Retry, Ignore; Yes, No, Cancel;
+  // Yes, No; Retry, Cancel.
+  constexpr std::int32_t kAbort = 3, kRetry = 4;
+  struct Pair {
+    std::int32_t affirmative, negative;
+  };
+  static constexpr Pair kButtons[] = {{kAnswerOk, kAnswerOk},  {kAnswerOk, kAnswerCancel},
+                                      {kRetry, kAbort},        {kAnswerYes, kAnswerNo},
+                                      {kAnswerYes, kAnswerNo}, {kRetry, kAnswerCancel}};
+  if (kind == Kind::kNumber) return number;
+  const std::size_t style = static_cast<std::size_t>(buttons & 0xF);
+  const Pair pair = style < std::size(kButtons) ? kButtons[style] : kButtons[0];
+  return kind == Kind::kAffirmative ? pair.affirmative : pair.negative;
 }
 
 void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const std::string& messageGuid,
                        std::int32_t& result) {
   Heard();
   auto answer = options_.answers.find(UpperCase(messageGuid));
+  const bool asked = (buttons & 0xF) != 0;
   if (answer != options_.answers.end()) {
-    result = answer->second;
+    result = answer->second.For(buttons);
   } else if (options_.answerAll) {
-    result = *options_.answerAll;
+    result = options_.answerAll->For(buttons);
   } else if (Interactive()) {
     bar_.Clear();
     std::cerr << PrintableLines(prompt) << "\n";
@@ -115,9 +178,14 @@ void Host::ShowMessage(const std::string& prompt, std::int32_t buttons, const st
           {"buttons", buttons},
           {"guid", messageGuid},
           {"result", result}});
-  else if (!Interactive() && !options_.quiet && (buttons & 0xF) == 0) {
+  else if (!Interactive() && !options_.quiet && !asked) {
+    pendingNotice_ = prompt;  // shown at the next event, or instead of the closing line
+  }
+  if (!Interactive() && asked && answer == options_.answers.end() && !options_.answerAll) {
+    // A question nobody could answer: which, what it stayed at, and how to answer it next time.
     bar_.Clear();
-    std::cerr << PrintableLines(prompt) << "\n";
+    if (!options_.jsonEvents) std::cerr << PrintableLines(prompt) << "\n";
+    std::cerr << wording_.Text(62, {AnswerName(result), Printable(messageGuid)}) << "\n";
   }
 }
 
@@ -215,6 +283,10 @@ std::string Host::OutcomeLine(const Subject& subject) const {
 
 void Host::Finish(const Subject& subject) {
   bar_.Clear();
+  // A file that is no backup at all: the closing line says so and what was kept, the component's notice
+  // would only say it again.
+  if (backup_.LastOutcome().reason == OutcomeReason::kNotBackupFile) pendingNotice_.clear();
+  ShowNotice();
   if (!options_.quiet) std::cerr << OutcomeLine(subject) << "\n" << std::flush;
 }
 

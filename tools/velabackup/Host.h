@@ -10,19 +10,37 @@
 #include <string_view>
 #include <vector>
 
+#include "Overall.h"
 #include "Terminal.h"
 #include "velabackup/CBackup.h"
 
 namespace vela::cli {
 
+// An answer given on the command line: a button's number, or a word for the affirmative (Yes, OK, Retry)
+// or the negative (No, Cancel) button of whatever buttons the question shows.
+struct Answer {
+  enum class Kind { kNumber, kAffirmative, kNegative } kind = Kind::kNumber;
+  std::int32_t number = 0;
+
+  // "6", "yes" or "no" (any case); nothing when it is none of them.
+  static std::optional<Answer> Parse(const std::string& text);
+  // The result for a question with these buttons (ShowMessage's style in the low four bits).
+  std::int32_t For(std::int32_t buttons) const;
+};
+
 struct HostOptions {
   bool jsonEvents = false;
   bool quiet = false;
-  std::map<std::string, std::int32_t> answers;  // by MessageGUID, upper-cased
-  std::optional<std::int32_t> answerAll;
+  std::map<std::string, Answer> answers;  // by MessageGUID, upper-cased
+  std::optional<Answer> answerAll;
   std::int64_t cancelAfter = 0;  // 0: never
   std::vector<std::string> additionalFiles;
   std::optional<std::string> selectFolder;
+  // For the overall percentage (OverallProgress): a save or a restore, the share of packing or unpacking,
+  // and a restore's rows in all (0: not known).
+  bool save = true;
+  std::int32_t packShare = kDeflateShare;
+  std::int64_t backupRows = 0;
 };
 
 // What a save or restore works on, for the line that ends it.
@@ -58,16 +76,19 @@ class Host : public CBackupEvents {
  private:
   using Clock = std::chrono::steady_clock;
 
-  // Every event: a Ctrl-C since the last one cancels the operation.
+  // Every event: a notice before it is shown, and a Ctrl-C since the last one cancels the operation.
   void Heard();
+  void ShowNotice();
   std::string OutcomeLine(const Subject& subject) const;
 
   CBackup& backup_;
   HostOptions options_;
   Wording wording_;
   ProgressBar bar_;
+  OverallProgress overall_;
   std::int64_t progressEvents_ = 0;
   bool cancelled_ = false;  // this host called Cancel
+  std::string pendingNotice_;  // the last notice (a message with an OK button alone), not yet shown
   Clock::time_point started_ = Clock::now();
   std::map<std::string, std::int64_t> rows_;  // the rows of every table so far
 };

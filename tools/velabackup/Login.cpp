@@ -120,7 +120,16 @@ std::unique_ptr<data::Connection> Login::Open(bool maintenance) {
     } catch (const Error& error) {
       // A password libpq found by itself (PGPASSWORD, ~/.pgpass) was given as well as one of ours.
       bool given = HasPassword() || std::getenv("PGPASSWORD") != nullptr;
-      if (!server_ || prompted || given || error.Number() != kAuthenticationFailed || !Terminal()) throw;
+      if (!server_ || prompted || error.Number() != kAuthenticationFailed) throw;
+      if (!given && !Terminal()) {
+        // The likely cause: a login that needs a password, and none came from anywhere.
+        Error named = error;
+        named.AppendToDescription(
+            "\nNo password was given: give it with --password-file FILE or PGPASSWORD (or ~/.pgpass), or "
+            "run on a terminal to be asked for it.");
+        throw named;
+      }
+      if (given) throw;
       std::string user = Utils().KeyValue(connectionString_, "UserID", ";");
       SetPassword(PromptHidden("Password" + (user.empty() ? std::string() : " for " + user) + ": "));
     }

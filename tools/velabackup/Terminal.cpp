@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "Language.h"
@@ -62,9 +63,13 @@ std::string Fixed(double number, std::string_view decimal) {
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 volatile std::sig_atomic_t interrupted = 0;
+void (*volatile interruptCleanup)() = nullptr;
 
 extern "C" void OnInterrupt(int) {
-  if (interrupted) ::_exit(130);
+  if (interrupted) {
+    if (interruptCleanup != nullptr) interruptCleanup();
+    ::_exit(130);
+  }
   interrupted = 1;
 }
 
@@ -83,15 +88,23 @@ std::string WithoutRowCount(const std::string& caption) {
 std::size_t TerminalWidth() {
   winsize size{};
   if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const char* columns = std::getenv("COLUMNS")) {
+    const long width = std::strtol(columns, nullptr, 10);
+    if (width > 0 && width < 10000) return static_cast<std::size_t>(width);
+  }
   return 80;
 }
 
-// At most `columns` characters of a UTF-8 text, cut at a character's start.
+// At most `columns` characters of a UTF-8 text: a longer one loses whole words at its end (a number or a
+// name is never shown in part), and a single word too long for the line is cut at a character's start.
 std::string FitTo(const std::string& text, std::size_t columns) {
   std::size_t characters = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-    if (characters++ == columns) return text.substr(0, i);
+    if (characters++ < columns) continue;
+    std::size_t blank = text.find_last_of(' ', i);
+    while (blank != std::string::npos && blank > 0 && text[blank - 1] == ' ') --blank;
+    return blank == std::string::npos || blank == 0 ? text.substr(0, i) : text.substr(0, blank);
   }
   return text;
 }
@@ -154,6 +167,10 @@ void CatchInterrupts() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &action, nullptr);
+}
+
+void SetInterruptCleanup(void (*cleanup)()) {
+  interruptCleanup = cleanup;
 }
 
 bool Interrupted() {

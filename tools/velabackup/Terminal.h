@@ -30,6 +30,9 @@ std::string HumanSize(std::uintmax_t bytes, std::string_view decimal = ".");
 // ends the process at once.
 void CatchInterrupts();
 bool Interrupted();
+// What the second Ctrl-C does before it ends the process; it runs inside the signal handler, so it may
+// only make the calls that are safe there.
+void SetInterruptCleanup(void (*cleanup)());
 
 // Questions can be asked: standard input and standard error are a terminal.
 bool Interactive();
@@ -53,8 +56,9 @@ class Wording {
 };
 
 // The progress bar: one line on standard error, redrawn in place at most ten times a second, drawn only
-// on a terminal and never when quiet. While the rows of a table are under way it shows them, their rate
-// and the time left:
+// on a terminal and never when quiet. It fits the terminal's width (else COLUMNS, else 80 columns), losing
+// whole words at its end rather than part of a number. While the rows of a table are under way it shows them,
+// their rate and the time left:
 // [#####...............] 25% Saving the data of Measurements  51,200/200,000 rows  48,310 rows/s  ETA 3.1 s
 class ProgressBar {
  public:
@@ -63,6 +67,8 @@ class ProgressBar {
   // An UpdateProgress: the percentage and the step's caption. A new step ends the rows of the table before
   // it.
   void Progress(std::int32_t value, const std::string& caption);
+  // The percentage shown, between steps.
+  void SetPercent(std::int32_t value) { value_ = value; }
   // A TableProgress: the rows of a table so far.
   void Rows(const std::string& table, std::int64_t done, std::int64_t total);
   // Takes the bar off its line, before anything else is written to standard error.

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "Pipe.h"
 #include "Terminal.h"
 #include "velabackup/Error.h"
 
@@ -40,16 +41,29 @@ void AddTables(CLI::App& command, vela::cli::TableOptions& tables, const char* v
   command.add_flag("--schema-only", tables.schemaOnly, "the tables' structure only, without their rows");
 }
 
+// The answers to the component's questions: in words for every question, by number for one.
+void AddAnswers(CLI::App& command, vela::cli::CommonOptions& common) {
+  command.add_option(
+      "--answer", common.answers,
+      "answer for ShowMessage questions with that MessageGUID (GUID=N, N: a number, yes or no)");
+  CLI::Option* all =
+      command.add_option("--answer-all", common.answerAll,
+                         "answer for every ShowMessage question not named by --answer (N, yes or no)");
+  CLI::Option* yes = command.add_flag("--yes", common.yes,
+                                      "answer every question not named by --answer with Yes (or OK, Retry)");
+  CLI::Option* no =
+      command.add_flag("--no", common.no, "answer every question not named by --answer with No (or Cancel)");
+  yes->excludes(no)->excludes(all);
+  no->excludes(all);
+}
+
 // Adds the options every operation shares.
 void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
   command
       .add_option("--language", common.language,
                   "a shipped catalogue by name (en, de) or a catalogue file (default: the locale's, else en)")
       ->type_name("NAME|FILE");
-  command.add_option("--answer", common.answers,
-                     "answer for ShowMessage questions with that MessageGUID (GUID=N)");
-  command.add_option("--answer-all", common.answerAll,
-                     "answer for every ShowMessage question not named by --answer");
+  AddAnswers(command, common);
   command.add_option("--cancel-after", common.cancelAfter,
                      "call Cancel from inside the Nth UpdateProgress event");
   command.add_option("--events", common.events, "write every event as one JSON object per line (jsonl)")
@@ -72,9 +86,14 @@ int main(int argc, char** argv) {
   vela::cli::SaveOptions save;
   CLI::App* saveCommand = app.add_subcommand("save", "back the database up into a backup file");
   saveCommand->add_option("-c,--connection", save.connection, kConnectionHelp)->required();
-  saveCommand->add_option("-f,--file", save.file, "backup file to write")->required();
+  saveCommand->add_option("-f,--file", save.file, "backup file to write (-: standard output)")->required();
   saveCommand->add_option("--mode", save.mode, "compressed, uncompressed or direct")
       ->check(CLI::IsMember({"compressed", "uncompressed", "direct"}));
+  saveCommand
+      ->add_option("-Z,--level", save.level,
+                   "compression level: 0 stores the members, 1 (fastest) to 12 (smallest) deflates them "
+                   "(default: the mode's own)")
+      ->check(CLI::Range(0, 12));
   saveCommand->add_option("--no-data", save.noData, "table whose rows are not saved (repeatable)");
   saveCommand->add_option("--add-file", save.addFiles,
                           "file of the host to pack with the backup (repeatable)");
@@ -84,7 +103,8 @@ int main(int argc, char** argv) {
   vela::cli::RestoreOptions restore;
   CLI::App* restoreCommand = app.add_subcommand("restore", "restore a backup file into a new database");
   restoreCommand->add_option("-c,--connection", restore.connection, kConnectionHelp)->required();
-  restoreCommand->add_option("-f,--file", restore.file, "backup file to read")->required();
+  restoreCommand->add_option("-f,--file", restore.file, "backup file to read (-: standard input)")
+      ->required();
   restoreCommand->add_flag("--intelligent", restore.intelligent, "keep the stored names of keys");
   restoreCommand->add_option("--ignore-relations", restore.ignoreRelations,
                              "relations to leave out, as table.column items separated by ';'");
@@ -103,14 +123,14 @@ int main(int argc, char** argv) {
   vela::cli::InspectOptions inspect;
   CLI::App* inspectCommand =
       app.add_subcommand("inspect", "members, mode, source engine, tables with row counts");
-  inspectCommand->add_option("-f,--file", inspect.file, "backup file")->required();
+  inspectCommand->add_option("-f,--file", inspect.file, "backup file (-: standard input)")->required();
   inspectCommand->add_flag("--json", inspect.json, "one JSON document for scripts");
   AddArchivePassword(*inspectCommand, inspect.archivePasswordFile);
 
   vela::cli::VerifyOptions verify;
   CLI::App* verifyCommand = app.add_subcommand(
       "verify", "check every member, the document and every data file without a database (2: damaged)");
-  verifyCommand->add_option("-f,--file", verify.file, "backup file")->required();
+  verifyCommand->add_option("-f,--file", verify.file, "backup file (-: standard input)")->required();
   verifyCommand->add_option("--no-data", verify.noData,
                             "table saved with --no-data: its missing data file is expected (repeatable)");
   verifyCommand->add_flag("--quiet", verify.quiet, "no progress bar");
@@ -135,7 +155,12 @@ int main(int argc, char** argv) {
   }
 
   vela::cli::CatchInterrupts();
+  vela::cli::Spool spool;
   try {
+    // -f - for restore, inspect and verify: standard input is copied into the spool first.
+    if (restoreCommand->parsed()) restore.file = spool.Input(restore.file);
+    if (inspectCommand->parsed()) inspect.file = spool.Input(inspect.file);
+    if (verifyCommand->parsed()) verify.file = spool.Input(verify.file);
     if (saveCommand->parsed()) return vela::cli::RunSave(save);
     if (restoreCommand->parsed()) return vela::cli::RunRestore(restore);
     if (inspectCommand->parsed()) return vela::cli::RunInspect(inspect);

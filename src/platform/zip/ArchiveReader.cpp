@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "platform/text/Strings.h"
 #include "platform/utils/FileDescriptor.h"
@@ -63,6 +65,13 @@ bool UsePassword(zip_t* archive, const std::filesystem::path& archivePath, const
   return false;
 }
 
+// The file begins with a zip member's local header.
+static bool StartsAsZip(int fd) {
+  char signature[4];
+  return ::pread(fd, signature, sizeof signature, 0) == sizeof signature &&
+         std::string_view(signature, sizeof signature) == std::string_view("PK\x03\x04", 4);
+}
+
 Archive OpenArchive(const std::filesystem::path& archivePath, std::int32_t& number, std::string& why) {
   const std::string path = archivePath.string();
   struct stat info {};
@@ -102,8 +111,16 @@ Archive OpenArchive(const std::filesystem::path& archivePath, std::int32_t& numb
   zip_error_fini(&error);
   switch (code) {
     case ZIP_ER_NOZIP:
-      number = kNotZipArchive;
-      why = "The backup file " + path + " is not a zip archive";
+      if (StartsAsZip(fd.Get())) {
+        // The members' headers are there, the directory at the end is not: a transfer or a copy that
+        // stopped before the end.
+        number = kDamagedArchive;
+        why = "The backup file " + path + " was cut short after " + std::to_string(info.st_size) +
+              " bytes: it begins as a zip archive, but its end (the directory of its members) is missing";
+      } else {
+        number = kNotZipArchive;
+        why = "The backup file " + path + " is not a zip archive";
+      }
       break;
     case ZIP_ER_OPEN:
     case ZIP_ER_READ:

@@ -352,8 +352,8 @@ std::string QuoteFileListEntry(std::string_view path) {
 }
 
 int DeflateEffortFor(int level) {
-  static constexpr int kEffort[10] = {0, 1, 2, 3, 4, 5, 6, 6, 6, 6};
-  return kEffort[std::clamp(level, 0, 9)];
+  static constexpr int kEffort[kMaxCompressionLevel + 1] = {0, 1, 2, 3, 4, 5, 6, 6, 6, 6, 10, 11, 12};
+  return kEffort[std::clamp(level, 0, kMaxCompressionLevel)];
 }
 
 ZipControl::ZipControl(ZipEvents* events, const Drive& drive)
@@ -362,9 +362,10 @@ ZipControl::ZipControl(ZipEvents* events, const Drive& drive)
       threads_(DefaultDeflateThreads()) {}
 
 void ZipControl::SetCompressionLevel(int level) {
-  if (level < 0 || level > 9)
+  if (level < 0 || level > kMaxCompressionLevel)
     throw Error(kInvalidArgument, kSource,
-                "Compression level " + std::to_string(level) + " is not between 0 and 9");
+                "Compression level " + std::to_string(level) + " is not between 0 and " +
+                    std::to_string(kMaxCompressionLevel));
   level_ = level;
 }
 

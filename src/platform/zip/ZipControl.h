@@ -6,11 +6,12 @@
 //
 // Archive: a standard zip (readable by unzip, libzip, every common tool). Each file becomes one member
 // named, by default, after the file's name part; no folders are stored. Level 0 stores the members; any
-// other level deflates them (see ChunkedDeflate.h for how, and DeflateEffortFor for the speed chosen for
-// each level). Member names are UTF-8. With a password (SetPassword), every member's data is encrypted with
-// AES-256 as WinZip AE-2 defines it (libzip's own encryption over OpenSSL; 7-Zip, bsdtar and libzip read
-// it): the deflated or stored bytes pass through libzip's encryption layer as they stream, so memory stays
-// as flat as without. Names, sizes and times stay readable, as zip keeps them outside the encrypted data.
+// other level (up to 12) deflates them (see ChunkedDeflate.h for how, and DeflateEffortFor for the speed
+// chosen for each level). Member names are UTF-8. With a password (SetPassword), every member's data is
+// encrypted with AES-256 as WinZip AE-2 defines it (libzip's own encryption over OpenSSL; 7-Zip, bsdtar and
+// libzip read it): the deflated or stored bytes pass through libzip's encryption layer as they stream, so
+// memory stays as flat as without. Names, sizes and times stay readable, as zip keeps them outside the
+// encrypted data.
 //
 // Events (all arguments by reference; the control reads back the ones it names):
 //   MajorStatus(item, progress, stop)   item = the member being packed, progress = percent of all the bytes
@@ -83,14 +84,16 @@ enum class ZipOutcome { kCompleted, kStopped };
 // on two cores) for 53.8 MB, 5 % more; effort 7 saves 3 % of that for 70 % more time, efforts 8 and 9 reach
 // zlib 9's size in 13 to 15 s. A million-row save is meant to beat `sqlite3 .dump | gzip -9` (about 8 s),
 // which leaves compression two or three seconds: so level 9, the best the component asks for, gets effort
-// 6, and the lower levels map one to one.
+// 6, and the lower levels map one to one. Levels 10 to 12, beyond zlib's range, are libdeflate's own slow
+// efforts for the smallest archive, asked for by name only.
+inline constexpr int kMaxCompressionLevel = 12;
 int DeflateEffortFor(int level);
 
 class ZipControl {
  public:
   explicit ZipControl(ZipEvents* events = nullptr, const Drive& drive = DefaultDrive());
 
-  void SetCompressionLevel(int level);  // 0 = store, 1..9 = deflate (default 9)
+  void SetCompressionLevel(int level);  // 0 = store, 1..12 = deflate (default 9)
   int CompressionLevel() const { return level_; }
   void SetArchivePath(std::filesystem::path path) { archivePath_ = std::move(path); }
   const std::filesystem::path& ArchivePath() const { return archivePath_; }
