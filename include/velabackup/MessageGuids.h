@@ -61,5 +61,8 @@ inline constexpr const char* kQualifiedNamesGuid = "{6A4F25F7-208F-4E02-98FF-AD9
 inline constexpr const char* kHeldOtherwiseGuid = "{C3E1F6A2-5B7D-4E90-8A2C-1D4F7B9E0A63}";
 // Notice: a protected target file would be replaced by a plain one; the restore is refused.
 inline constexpr const char* kProtectedTargetGuid = "{B5E0A7D2-31C9-4F6E-8A14-7C2D9E05F3B8}";
+// Notice: a restore into an existing database cannot make room for what it restores (objects of others,
+// or objects that depend on what it replaces, named); nothing is changed and the restore is refused.
+inline constexpr const char* kInPlaceBlockedGuid = "{4D8E2A61-9C3F-4B7A-A5E0-2F61C8D93B47}";
 
 }  // namespace vela

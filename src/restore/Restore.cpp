@@ -42,14 +42,6 @@ std::int32_t ReadNumberFile(const Utils& utils, const std::string& path) {
   return backupfile::ParseMarker(utils.ReadTextFile(path)).value_or(0);
 }
 
-// The connection string that opens a new file database made with a password: a caller who gave the
-// password for the new file but not in the connection string would otherwise be locked out of it.
-std::string WithDatabasePassword(const std::string& connectionString, const std::string& password) {
-  if (password.empty() || !utils::KeyValue(connectionString, "Jet OLEDB:Database Password", ";").empty())
-    return connectionString;
-  return utils::SetKeyValue(connectionString, "Jet OLEDB:Database Password", password, ";");
-}
-
 }  // namespace
 
 bool Restorer::Restore(const std::string& connectionString, const std::string& sourceFilePath,
@@ -63,6 +55,7 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
       ~AsideRemover() { restorer.DropAside(); }
     } asideRemover{*this};
     m_Aside.clear();
+    m_Placing = Placing::kAside;
     RestorationObjects objects;
     WorkFolder& work = operation_.workFolder();
     at();
@@ -179,9 +172,7 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
   const std::int32_t source = utils().FileExists(providerPath) ? ReadNumberFile(utils(), providerPath) : 0;
   m_SameEngine = source == m_Provider;
   at();
-  if (!CreateDatabase(connectionString, msAccessDBPassword)) return false;
-  at();
-  InitializeRestorationObjects(WithDatabasePassword(m_Aside, msAccessDBPassword), objects);
+  if (!OpenBuild(connectionString, msAccessDBPassword, objects)) return false;
   at();
   operation_.RaiseUpdateProgress(0, GetMessageText(41));
   std::string documentPath = utils().JoinPath(m_RestoreFolder, kDocumentMember);
@@ -212,6 +203,8 @@ bool Restorer::RestoreText(Procedure& at, const std::string& connectionString,
   if (source == dpAccess && m_Provider == dpSQLServer) WidenFileColumns(*objects.document);
   members.CheckTableFiles(*objects.document);
   at();
+  if (!MakeRoom(connectionString, *objects.document, *objects.catalog)) return false;
+  at();
   RestoreEngineObjects(*objects.document, *objects.connection, *objects.catalog, true);
   at();
   RestoreTables(*objects.document, *objects.connection, *objects.catalog);
@@ -237,8 +230,10 @@ bool Restorer::Conclude(Procedure& at, bool success, const std::string& connecti
   if (success && !operation_.Cancelled()) {
     // The new database takes the target's place now that nothing can stop it any more.
     at();
+    if (m_Placing == Placing::kInPlace) objects.connection->CommitTrans();
     closeObjects();
-    if (!PutInPlace(connectionString)) return false;  // refused: the target stays as it was
+    if (m_Placing != Placing::kInPlace && !PutInPlace(connectionString))
+      return false;  // refused: the target stays as it was
     // Only a database in place has files put beside it and is announced complete. The target is replaced:
     // a cancel from these events comes too late to undo it, and the restore is done.
     at();
@@ -248,7 +243,7 @@ bool Restorer::Conclude(Procedure& at, bool success, const std::string& connecti
   }
   if (success) operation_.RaiseUpdateProgress(100, GetMessageText(6));
   if (!operation_.Cancelled()) return false;
-  // The database built aside goes; the target was never touched.
+  // The database built aside goes; the target was never touched, or its transaction is left uncommitted.
   at();
   closeObjects();
   if (!m_Aside.empty()) DropDatabase(m_Aside);

@@ -5,7 +5,9 @@
 // rows, defaults, indexes), then its foreign keys; a direct copy is put back whole. A cancelled restore, or
 // one whose foreign keys the target refuses, drops the partly built target and returns False. A failure
 // leaves the work folder and the partly built target as they are; the next restore of the same object
-// starts from a clean work folder.
+// starts from a clean work folder. Where the target exists and the restore replaces only part of it, or the
+// login owns it but may not create databases, the restore works on the target itself within one transaction
+// on the server, and on a copy of the file made aside (InPlace.cpp), with the same promise.
 #pragma once
 
 #include <cstdint>
@@ -96,6 +98,28 @@ class Restorer {
   // same server) and takes the target's place only when the restore succeeded; a failed, refused or
   // cancelled restore removes it and leaves the target as it was.
   bool CreateDatabase(const std::string& connectionString, const std::string& msAccessDBPassword);
+
+  // Where a text restore builds (InPlace.cpp). Aside: a new database, as above. In place: on the existing
+  // server target itself, inside one transaction that only Conclude commits, for a login that owns the
+  // target but may not create databases, and for chosen tables replaced in an existing target; a failure
+  // or cancel closes the connection uncommitted and the target stays as it was. Copy aside: chosen tables
+  // replaced in an existing file, in a consistent copy of it that is put in place as a new file would be.
+  enum class Placing { kAside, kInPlace, kCopyAside };
+  Placing m_Placing = Placing::kAside;
+  // Chooses the placing, makes or opens what the restore builds in and opens `objects` on it; false when
+  // refused.
+  bool OpenBuild(const std::string& connectionString, const std::string& msAccessDBPassword,
+                 RestorationObjects& objects);
+  // Removes from a target built in place or copied aside what the restore replaces: the document's tables
+  // when chosen tables are replaced, else every object of the schemas the document's tables are in. False,
+  // with the objects in the way named (message 70), when something stops that; nothing is changed then.
+  bool MakeRoom(const std::string& connectionString, const backupfile::BackupDocument& document,
+                data::Catalog& catalog);
+  // The connection string that opens a new file database made with a password: a caller who gave the
+  // password for the new file but not in the connection string would otherwise be locked out of it.
+  static std::string WithDatabasePassword(const std::string& connectionString, const std::string& password);
+  // The connection string under the restore's role, if it has one.
+  std::string WithRole(const std::string& connectionString) const;
   // Whether the target may be replaced by what the restore makes: a protected file is replaced by a plain
   // one only when the caller allows it; a refusal is shown and recorded. Asked before anything is made.
   bool MayReplaceTarget(const std::string& connectionString, const std::string& msAccessDBPassword);

@@ -132,8 +132,17 @@ bool Restorer::PutInPlace(const std::string& connectionString) {
 }
 
 std::string Restorer::AsideOf(const std::string& connectionString) const {
-  std::string aside = AsideConnectionString(connectionString);
-  return m_Role.empty() ? aside : utils::SetKeyValue(aside, "Role", m_Role, ";");
+  return WithRole(AsideConnectionString(connectionString));
+}
+
+std::string Restorer::WithDatabasePassword(const std::string& connectionString, const std::string& password) {
+  if (password.empty() || !utils::KeyValue(connectionString, "Jet OLEDB:Database Password", ";").empty())
+    return connectionString;
+  return utils::SetKeyValue(connectionString, "Jet OLEDB:Database Password", password, ";");
+}
+
+std::string Restorer::WithRole(const std::string& connectionString) const {
+  return m_Role.empty() ? connectionString : utils::SetKeyValue(connectionString, "Role", m_Role, ";");
 }
 
 void Restorer::CheckRole(const std::string& connectionString) const {

@@ -35,6 +35,10 @@ class ForwardingCatalog : public data::Catalog {
   void ApplyEngineSetting(const data::EngineSetting& setting) override {
     inner_->ApplyEngineSetting(setting);
   }
+  void RemoveForRestore(const std::vector<std::string>& tables,
+                        const std::vector<std::string>& schemas) override {
+    inner_->RemoveForRestore(tables, schemas);
+  }
 
  protected:
   std::unique_ptr<data::Catalog> inner_;
@@ -69,6 +73,8 @@ class ForwardingConnection : public data::Connection {
   void SnapshotTo(const std::filesystem::path& file) override { inner_->SnapshotTo(file); }
   void BeginReadSnapshot() override { inner_->BeginReadSnapshot(); }
   void EndReadSnapshot() override { inner_->EndReadSnapshot(); }
+  void BeginTrans() override { inner_->BeginTrans(); }
+  void CommitTrans() override { inner_->CommitTrans(); }
 
  protected:
   std::unique_ptr<data::Connection> inner_;

@@ -194,6 +194,15 @@ class Catalog {
   // is made (fails with kNotSupported where the provider keeps none, kItemNotFound for a missing object).
   virtual std::vector<EngineState> ListEngineStates() { return {}; }
   virtual void ApplyEngineState(const EngineState& state);
+
+  // Makes room in an existing database for a restore that replaces part of it: removes the tables
+  // `tables` names that exist, with their indexes, keys and triggers; or, when `tables` is empty, every
+  // table, view, sequence, routine and type of the schemas `schemas` (none of an extension). An object in
+  // the way that the login does not own, or anything else the removal would take with it (a view or a key
+  // of a table that stays), fails it with kCommandError naming them, and nothing is removed. Fails with
+  // kNotSupported where the provider cannot.
+  virtual void RemoveForRestore(const std::vector<std::string>& tables,
+                                const std::vector<std::string>& schemas);
 };
 
 }  // namespace vela::data

@@ -140,6 +140,13 @@ class Connection {
   // it as it is, and EndReadSnapshot leaves it open.
   virtual void BeginReadSnapshot() {}
   virtual void EndReadSnapshot() {}
+
+  // One transaction around everything the connection does from BeginTrans to CommitTrans, where the engine
+  // changes tables and objects transactionally (a server): a statement the engine refuses inside it undoes
+  // only itself, as it would outside one, and a connection closed before CommitTrans leaves the database as
+  // it was at BeginTrans. Other engines fail with kNotSupported.
+  virtual void BeginTrans();
+  virtual void CommitTrans();
 };
 
 // A command with parameters, in the manner of the automation Command object.
@@ -221,6 +228,15 @@ std::string ColumnSizeFaultEverywhere(const ColumnSizes& column);
 // Whether the database the connection string names exists and is protected with a password (a file
 // database that is encrypted); false for a provider that cannot tell.
 bool IsProtectedDatabase(std::string_view connectionString);
+// What a restore needs to know of the database a connection string names before it builds one: whether it
+// exists, whether the login may create databases, and whether the login owns it (or belongs to the role
+// that does). A provider that cannot tell says the database is missing and may be created.
+struct DatabaseRights {
+  bool exists = false;
+  bool mayCreate = true;
+  bool owns = false;
+};
+DatabaseRights ReadDatabaseRights(std::string_view connectionString);
 // Removes what restores of this target left behind that is marked as theirs and whose maker is no longer
 // running (a file beside the target built aside, with its journal); one description per thing removed, for
 // people. Empty when nothing was left, and for a provider that leaves nothing behind.

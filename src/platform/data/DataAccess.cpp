@@ -61,6 +61,18 @@ void Catalog::ApplyEngineState(const EngineState& state) {
   throw Error(kNotSupported, kSourceData, "This provider keeps no " + state.kind + " of " + state.name);
 }
 
+void Catalog::RemoveForRestore(const std::vector<std::string>&, const std::vector<std::string>&) {
+  throw Error(kNotSupported, kSourceData, "This provider cannot replace part of a database");
+}
+
+void Connection::BeginTrans() {
+  throw Error(kNotSupported, kSourceData, "This provider keeps no transaction around changes of its objects");
+}
+
+void Connection::CommitTrans() {
+  BeginTrans();
+}
+
 namespace {
 
 const ProviderEntry* FindProvider(std::string_view providerName) {
@@ -269,6 +281,11 @@ DirectCopyCheck CheckDirectCopyPages(DataProvider engine, const std::filesystem:
 bool IsProtectedDatabase(std::string_view connectionString) {
   const ProviderEntry& entry = ProviderFor(connectionString);
   return entry.isProtected && entry.isProtected(connectionString);
+}
+
+DatabaseRights ReadDatabaseRights(std::string_view connectionString) {
+  const ProviderEntry& entry = ProviderFor(connectionString);
+  return entry.rights ? entry.rights(connectionString) : DatabaseRights{};
 }
 
 std::vector<std::string> RemoveLeftovers(std::string_view connectionString) {

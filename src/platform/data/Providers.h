@@ -59,6 +59,8 @@ struct ProviderEntry {
   std::function<std::vector<CodeObject>(const std::filesystem::path& copy)> listCopyCode;
   // The check of every page of a direct copy unpacked into a file, keyed with `password` when one is given.
   std::function<DirectCopyCheck(const std::filesystem::path& copy, std::string_view password)> checkCopyPages;
+  // Whether the database exists, may be created by the login, and is the login's.
+  std::function<DatabaseRights(std::string_view connectionString)> rights;
   // Whether the database exists and is protected with a password.
   std::function<bool(std::string_view connectionString)> isProtected;
   // Why an engine object from a backup cannot be made from its SQL, or "" (EngineSql.h of the provider);

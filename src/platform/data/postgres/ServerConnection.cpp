@@ -17,12 +17,14 @@
 #include "platform/data/postgres/InsertRuns.h"
 #include "platform/data/postgres/PgApi.h"
 #include "platform/data/postgres/ServerAddress.h"
+#include "platform/data/postgres/ServerInPlace.h"
 #include "platform/data/postgres/ServerObjects.h"
 #include "platform/data/postgres/ServerSchema.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "platform/data/postgres/ServerUpdatable.h"
 #include "platform/data/postgres/ServerValues.h"
 #include "platform/data/postgres/TsqlStatements.h"
+#include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
 
 namespace vela::data::postgres {
@@ -59,6 +61,10 @@ class ServerCatalog final : public Catalog {
   void ApplyEngineObject(const EngineObject& object) override { ApplyServerObject(session_, object); }
   std::vector<EngineState> ListEngineStates() override { return ListServerStates(session_); }
   void ApplyEngineState(const EngineState& state) override { ApplyServerState(session_, state); }
+  void RemoveForRestore(const std::vector<std::string>& tables,
+                        const std::vector<std::string>& schemas) override {
+    RemoveServerObjectsForRestore(session_, tables, schemas);
+  }
 
  private:
   ServerSession& session_;
@@ -250,6 +256,21 @@ class ServerConnection final : public Connection, public ServerSession {
   }
   bool InReadSnapshot() const { return snapshot_; }
 
+  // Within it every statement runs in a savepoint of its own (Guarded), so that one the server refuses
+  // undoes itself and leaves the transaction usable, as a refused statement outside one would.
+  void BeginTrans() override {
+    if (InTransaction())
+      throw Error(kCommandError, kSource, "The connection is inside a transaction already");
+    ExecuteServerSql("BEGIN");
+    work_ = true;
+  }
+  void CommitTrans() override {
+    if (!work_) throw Error(kCommandError, kSource, "The connection began no transaction to commit");
+    if (run_) EndRun();
+    work_ = false;
+    ExecuteServerSql("COMMIT");
+  }
+
   // For the streaming recordset: the connection, ready for a new command.
   PGconn* Ready(std::string_view statement) {
     if (run_) EndRun();
@@ -272,8 +293,10 @@ class ServerConnection final : public Connection, public ServerSession {
     std::vector<const char*> values;
     values.reserve(parameters.size());
     for (const std::string& parameter : parameters) values.push_back(parameter.c_str());
-    ResultHandle result{PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                     values.data(), nullptr, nullptr, 0)};
+    ResultHandle result = InStep(sql, [&] {
+      return ResultHandle{PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                       values.data(), nullptr, nullptr, 0)};
+    });
     if (result == nullptr) ThrowConnectionError(conn, sql);
     Check(result.get(), sql);
     return result;
@@ -289,9 +312,53 @@ class ServerConnection final : public Connection, public ServerSession {
   const ServerAddress& Address() const override { return address_; }
 
  private:
+  // Whether a statement runs in a savepoint of its own: inside the transaction BeginTrans began, unless it
+  // is itself one of the transaction's (a savepoint of the caller's must outlive it).
+  bool Guarded(std::string_view statement) const {
+    if (!work_) return false;
+    const std::size_t start = statement.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos) return false;
+    for (std::string_view control : {"SAVEPOINT", "RELEASE", "ROLLBACK", "BEGIN", "COMMIT", "START", "END"})
+      if (text::StartsWithNoCase(statement.substr(start), control)) return false;
+    return true;
+  }
+  // Runs `run` (which returns the server's result) in its own savepoint when the statement is guarded: a
+  // result that failed rolls back to it, one that did not releases it.
+  template <class Run>
+  ResultHandle InStep(std::string_view statement, const Run& run) {
+    if (!Guarded(statement)) return run();
+    RunOne("SAVEPOINT vela_step");
+    ResultHandle result = run();
+    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    const bool failed =
+        status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY;
+    if (PQstatus(conn_.get()) == CONNECTION_OK)
+      RunOne(failed ? "ROLLBACK TO SAVEPOINT vela_step; RELEASE SAVEPOINT vela_step"
+                    : "RELEASE SAVEPOINT vela_step");
+    return result;
+  }
+  // A statement of the transaction's own, run as it stands.
+  void RunOne(const char* statement) {
+    ResultHandle result{PQexec(conn_.get(), statement)};
+    if (result == nullptr) ThrowConnectionError(conn_.get(), statement);
+    Check(result.get(), statement);
+  }
+
   // Runs statements without parameters (several may be separated by ";"); every result is checked.
   void ExecuteServerSql(const std::string& statement) {
     PGconn* conn = Ready(statement);
+    if (!Guarded(statement)) return SendAll(conn, statement);
+    RunOne("SAVEPOINT vela_step");
+    try {
+      SendAll(conn, statement);
+    } catch (const Error&) {
+      if (PQstatus(conn) == CONNECTION_OK)
+        RunOne("ROLLBACK TO SAVEPOINT vela_step; RELEASE SAVEPOINT vela_step");
+      throw;
+    }
+    RunOne("RELEASE SAVEPOINT vela_step");
+  }
+  void SendAll(PGconn* conn, const std::string& statement) {
     if (!PQsendQuery(conn, statement.c_str())) ThrowConnectionError(conn, statement);
     ResultHandle failed;
     while (ResultHandle result{PQgetResult(conn)}) {
@@ -306,24 +373,30 @@ class ServerConnection final : public Connection, public ServerSession {
   ResultHandle Run(const std::string& statement, std::span<const Parameter> parameters, bool prepared) {
     PGconn* conn = Ready(statement);
     BoundParameters bound(parameters);
-    PGresult* result = nullptr;
+    const char* preparedName = nullptr;
     if (prepared) {
       std::string key = bound.TypeKey() + "|" + statement;
       auto found = prepared_.find(key);
       if (found == prepared_.end()) {
         std::string name = "vela_" + std::to_string(prepared_.size() + 1);
-        ResultHandle made{PQprepare(conn, name.c_str(), statement.c_str(), bound.Count(), bound.Types())};
+        ResultHandle made = InStep(statement, [&] {
+          return ResultHandle{PQprepare(conn, name.c_str(), statement.c_str(), bound.Count(), bound.Types())};
+        });
+        if (made == nullptr) ThrowConnectionError(conn, statement);
         Check(made.get(), statement);
         found = prepared_.emplace(std::move(key), std::move(name)).first;
       }
-      result = PQexecPrepared(conn, found->second.c_str(), bound.Count(), bound.Values(), bound.Lengths(),
-                              bound.Formats(), 0);
-    } else {
-      result = PQexecParams(conn, statement.c_str(), bound.Count(), bound.Types(), bound.Values(),
-                            bound.Lengths(), bound.Formats(), 0);
+      preparedName = found->second.c_str();
     }
+    ResultHandle result = InStep(statement, [&] {
+      return ResultHandle{preparedName != nullptr
+                              ? PQexecPrepared(conn, preparedName, bound.Count(), bound.Values(),
+                                               bound.Lengths(), bound.Formats(), 0)
+                              : PQexecParams(conn, statement.c_str(), bound.Count(), bound.Types(),
+                                             bound.Values(), bound.Lengths(), bound.Formats(), 0)};
+    });
     if (result == nullptr) ThrowConnectionError(conn, statement);
-    return ResultHandle{result};
+    return result;
   }
 
   // Starts a run of rows into the table an INSERT names: a transaction of its own unless one is open, and
@@ -342,6 +415,8 @@ class ServerConnection final : public Connection, public ServerSession {
     PGconn* conn = Ready(run.Copy());
     ownTransaction_ = PQtransactionStatus(conn) == PQTRANS_IDLE;
     if (ownTransaction_) ExecuteServerSql("BEGIN");
+    runStep_ = Guarded(run.Copy());
+    if (runStep_) RunOne("SAVEPOINT vela_run");
     ResultHandle started{PQexec(conn, run.Copy().c_str())};
     if (started == nullptr) ThrowConnectionError(conn, run.Copy());
     if (PQresultStatus(started.get()) != PGRES_COPY_IN) {
@@ -379,6 +454,10 @@ class ServerConnection final : public Connection, public ServerSession {
       RollBackRun();
       ThrowResultError(failed.get(), conn, run.Copy(), true);
     }
+    if (runStep_) {
+      runStep_ = false;
+      RunOne("RELEASE SAVEPOINT vela_run");
+    }
     if (ownTransaction_) {
       ownTransaction_ = false;
       ExecuteServerSql("COMMIT");
@@ -386,6 +465,10 @@ class ServerConnection final : public Connection, public ServerSession {
   }
 
   void RollBackRun() {
+    if (runStep_) {
+      runStep_ = false;
+      ResultHandle ignored{PQexec(conn_.get(), "ROLLBACK TO SAVEPOINT vela_run; RELEASE SAVEPOINT vela_run")};
+    }
     if (!ownTransaction_) return;
     ownTransaction_ = false;
     ResultHandle ignored{PQexec(conn_.get(), "ROLLBACK")};
@@ -408,6 +491,8 @@ class ServerConnection final : public Connection, public ServerSession {
   static constexpr std::size_t kRunBuffer = 32 * 1024;
   std::optional<InsertRun> run_;
   bool ownTransaction_ = false;
+  bool runStep_ = false;   // the run has a savepoint of its own in the transaction BeginTrans began
+  bool work_ = false;      // inside the transaction BeginTrans began
   bool snapshot_ = false;  // inside the read-only transaction BeginReadSnapshot began
   TsqlStatements dialect_{*this};
 };

@@ -12,6 +12,7 @@
 #include "platform/data/postgres/ServerAddress.h"
 #include "platform/data/postgres/ServerConnection.h"
 #include "platform/data/postgres/ServerEngineSql.h"
+#include "platform/data/postgres/ServerInPlace.h"
 #include "platform/data/postgres/ServerManagement.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "platform/data/postgres/ServerTypes.h"
@@ -348,6 +349,7 @@ ProviderEntry ServerProviderEntry() {
   entry.aside = &AsideServerDatabase;
   entry.putInPlace = &PutServerDatabaseInPlace;
   entry.removeLeftovers = &RemoveServerLeftovers;
+  entry.rights = &ReadServerDatabaseRights;
   entry.maintenance = &MaintenanceConnectionString;
   entry.isSystemObjectName = &IsServerObjectName;
   entry.fromShortForm = &ConnectionStringFromUrl;

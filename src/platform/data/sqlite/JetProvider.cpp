@@ -44,6 +44,12 @@ class JetCatalog final : public Catalog {
   void ApplyEngineObject(const EngineObject& object) override { Schema().ApplyEngineObject(object); }
   std::vector<EngineSetting> ListEngineSettings() override { return Schema().ListEngineSettings(); }
   void ApplyEngineSetting(const EngineSetting& setting) override { Schema().ApplyEngineSetting(setting); }
+  // A file database has no schemas and no owners: only tables are made room for.
+  void RemoveForRestore(const std::vector<std::string>& tables,
+                        const std::vector<std::string>& schemas) override {
+    if (tables.empty()) Catalog::RemoveForRestore(tables, schemas);
+    Schema().DropTables(tables);
+  }
 
  private:
   JetSchema& Schema() {
@@ -279,6 +285,12 @@ void PutFileInPlace(std::string_view aside, std::string_view connectionString) {
   Marks().Release(from);
 }
 
+// A file may be made by whoever may write its folder, and is the user's.
+DatabaseRights FileRights(std::string_view connectionString) {
+  const FileKind kind = InspectFile(utils::ThroughLinks(DataSource(connectionString)));
+  return {kind != FileKind::Missing, true, true};
+}
+
 bool IsProtectedFile(std::string_view connectionString) {
   return InspectFile(utils::ThroughLinks(DataSource(connectionString))) == FileKind::Protected;
 }
@@ -307,6 +319,7 @@ ProviderEntry JetProviderEntry() {
   entry.checkDirectCopy = &CheckCopyHeader;
   entry.checkCopyPages = &CheckCopyPages;
   entry.isProtected = &IsProtectedFile;
+  entry.rights = &FileRights;
   entry.removeLeftovers = &RemoveAsideLeftovers;
   entry.checkEngineObject = &CheckEngineSql;
   entry.withoutKeysTo = [](const EngineObject& table, const std::function<bool(std::string_view)>& leftOut) {

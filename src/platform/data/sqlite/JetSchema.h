@@ -103,6 +103,9 @@ class JetSchema {
   void AddConstraint(const AddConstraintStatement& statement);
   // Drops the provider's properties of a table that no longer exists.
   void ForgetTable(std::string_view name);
+  // Drops the tables of these names that exist, with their indexes and triggers, in one transaction
+  // (Catalog::RemoveForRestore).
+  void DropTables(const std::vector<std::string>& tables);
 
   // Objects the catalog cannot describe (see Catalog::ListEngineObjects), and making them again.
   std::vector<EngineObject> ListEngineObjects();

@@ -584,6 +584,26 @@ void JetSchema::ApplyEngineSetting(const EngineSetting& setting) {
   ExecAll(Db(), "PRAGMA " + setting.name + "=" + std::to_string(setting.value), "setting " + setting.name);
 }
 
+void JetSchema::DropTables(const std::vector<std::string>& tables) {
+  connection_.CommitBatch();
+  // Rows of the tables that stay may refer to these: keys are not enforced while they go, and a key of a
+  // table that stays, like a view over them, names the table made again under the same name.
+  const bool foreignKeys = QueryInt(Db(), "PRAGMA foreign_keys") != 0;
+  ExecAll(Db(), "PRAGMA foreign_keys=OFF");
+  try {
+    InTransaction(Db(), [&] {
+      for (const std::string& table : tables)
+        ExecAll(Db(), "DROP TABLE IF EXISTS " + QuoteName(table), "dropping the table '" + table + "'");
+    });
+  } catch (...) {
+    if (foreignKeys) sqlite3_exec(Db(), "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+    throw;
+  }
+  if (foreignKeys) ExecAll(Db(), "PRAGMA foreign_keys=ON");
+  Invalidate();
+  for (const std::string& table : tables) ForgetTable(table);
+}
+
 void JetSchema::ForgetTable(std::string_view name) {
   if (FindTable(name)) return;  // still there (DROP TABLE IF EXISTS of another name, a failed drop)
   LoadProperties();
