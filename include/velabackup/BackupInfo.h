@@ -44,8 +44,8 @@ struct BackupMember {
 
 struct BackupColumn {
   std::string name;
-  int dataType = 0;          // the data-access type number (data::DataTypeEnum)
-  std::string serverType;    // the server's own type name, when the backup keeps it ("varchar(40)")
+  int dataType = 0;        // the data-access type number (data::DataTypeEnum)
+  std::string serverType;  // the server's own type name, when the backup keeps it ("varchar(40)")
   std::optional<std::int64_t> size, precision, scale;  // as the document gives them
   bool nullable = true;
   bool autoincrement = false;

@@ -15,7 +15,7 @@ struct UsageError : std::runtime_error {
 
 struct CommonOptions {
   std::string language;
-  std::vector<std::string> answers;  // GUID=N
+  std::vector<std::string> answers;      // GUID=N
   std::optional<std::string> answerAll;  // N, yes or no
   bool yes = false, no = false;          // every question answered by its affirmative / negative button
   std::int64_t cancelAfter = 0;

@@ -87,7 +87,7 @@ class Host : public CBackupEvents {
   ProgressBar bar_;
   OverallProgress overall_;
   std::int64_t progressEvents_ = 0;
-  bool cancelled_ = false;  // this host called Cancel
+  bool cancelled_ = false;     // this host called Cancel
   std::string pendingNotice_;  // the last notice (a message with an OK button alone), not yet shown
   Clock::time_point started_ = Clock::now();
   std::map<std::string, std::int64_t> rows_;  // the rows of every table so far

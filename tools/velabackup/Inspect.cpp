@@ -148,7 +148,8 @@ std::string RoleName(const BackupMember& member) {
 
 void PrintJson(const std::string& path, const BackupInfo& info, const BackupCodeList& code) {
   using nlohmann::json;
-  json document = {{"formatVersion", kInspectFormatVersion}, {"file", path}, {"layout", LayoutName(info.layout)}};
+  json document = {
+      {"formatVersion", kInspectFormatVersion}, {"file", path}, {"layout", LayoutName(info.layout)}};
   document["origin"] = info.origin ? json{{"database", info.origin->database},
                                           {"engine", info.origin->engine},
                                           {"made", info.origin->made},
@@ -229,14 +230,18 @@ void PrintCode(const BackupCodeList& code) {
 void PrintTableObjects(const BackupTable& table) {
   for (const BackupColumn& column : table.columnList)
     std::cout << "    column " << Printable(column.name) << " " << Printable(TypeWords(column))
-              << (column.nullable ? "" : " not null") << (column.autoincrement ? " autoincrement" : "") << "\n";
+              << (column.nullable ? "" : " not null") << (column.autoincrement ? " autoincrement" : "")
+              << "\n";
   for (const BackupIndex& index : table.indexes)
-    std::cout << "    " << (index.primaryKey ? "primary key" : index.unique ? "unique index" : "index") << " "
-              << Printable(index.name) << " " << Printable(NameList(index.columns)) << "\n";
+    std::cout << "    "
+              << (index.primaryKey ? "primary key"
+                  : index.unique   ? "unique index"
+                                   : "index")
+              << " " << Printable(index.name) << " " << Printable(NameList(index.columns)) << "\n";
   for (const BackupKey& key : table.keys)
     std::cout << "    foreign key " << Printable(key.name) << " " << Printable(NameList(key.columns))
-              << " references " << Printable(key.relatedTable) << " " << Printable(NameList(key.relatedColumns))
-              << "\n";
+              << " references " << Printable(key.relatedTable) << " "
+              << Printable(NameList(key.relatedColumns)) << "\n";
 }
 
 void PrintText(const std::string& path, const BackupInfo& info) {
@@ -245,7 +250,8 @@ void PrintText(const std::string& path, const BackupInfo& info) {
     std::cout << "Made: " << Printable(info.origin->made.empty() ? "-" : info.origin->made) << " by "
               << Printable(info.origin->tool.empty() ? "-" : info.origin->tool) << "\n";
     std::cout << "Source database: " << Printable(info.origin->database.empty() ? "-" : info.origin->database)
-              << " (" << Printable(info.origin->engine.empty() ? "engine version not kept" : info.origin->engine)
+              << " ("
+              << Printable(info.origin->engine.empty() ? "engine version not kept" : info.origin->engine)
               << ")\n";
   }
   std::cout << "Layout: " << LayoutName(info.layout) << "\n";
@@ -266,8 +272,8 @@ void PrintText(const std::string& path, const BackupInfo& info) {
   if (info.tables.empty()) return;
   std::cout << "Tables:\n";
   for (const BackupTable& table : info.tables) {
-    std::cout << "  " << Printable(TableName(table)) << ": " << table.columns << " columns, " << RowsWords(table)
-              << "\n";
+    std::cout << "  " << Printable(TableName(table)) << ": " << table.columns << " columns, "
+              << RowsWords(table) << "\n";
     PrintTableObjects(table);
   }
 }

@@ -341,10 +341,11 @@ TEST_F(ServerCli, ADirectCopyWithoutTheServersToolsSaysWhyNothingWasDone) {
                          {"save", "-c", byAddress(shop), "-f", backup, "--mode", "direct", "--answer",
                           "{66685F35-E98D-45C9-A75D-41E896550869}=7"});
   EXPECT_EQ(declined.status, 1);
-  EXPECT_THAT(declined.err,
-              HasSubstr("Nothing saved: a direct copy needs the server's client tools on this computer, of its "
-                        "version or later (answer Yes for a compressed backup instead); no backup file was "
-                        "written\n"));
+  EXPECT_THAT(
+      declined.err,
+      HasSubstr("Nothing saved: a direct copy needs the server's client tools on this computer, of its "
+                "version or later (answer Yes for a compressed backup instead); no backup file was "
+                "written\n"));
   EXPECT_FALSE(std::filesystem::exists(backup));
   Result instead = Host(folder_, noTools,
                         {"save", "-c", byAddress(shop), "-f", backup, "--mode", "direct", "--answer",
@@ -357,8 +358,9 @@ TEST_F(ServerCli, ADirectCopyWithoutTheServersToolsSaysWhyNothingWasDone) {
   Result restore =
       Host(folder_, noTools, {"restore", "-c", byAddress(Database("elsewhere_copy")), "-f", direct});
   EXPECT_EQ(restore.status, 1);
-  EXPECT_THAT(restore.err, HasSubstr("Nothing restored: a direct copy of a server database needs the server's "
-                                     "client tools on this computer, of its version or later; the database"));
+  EXPECT_THAT(restore.err,
+              HasSubstr("Nothing restored: a direct copy of a server database needs the server's "
+                        "client tools on this computer, of its version or later; the database"));
   EXPECT_THAT(restore.err, HasSubstr("was left as it was\n"));
   ::unsetenv("XDG_STATE_HOME");
 }

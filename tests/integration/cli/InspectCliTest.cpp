@@ -18,11 +18,11 @@
 namespace vela {
 namespace {
 
-using testing::Host;
-using testing::Result;
 using ::testing::HasSubstr;
+using testing::Host;
 using ::testing::MatchesRegex;
 using ::testing::Not;
+using testing::Result;
 using ::testing::StartsWith;
 
 using Json = nlohmann::json;
@@ -49,16 +49,18 @@ TEST(InspectCli, ShowsEachTablesObjectsWhereAndWhenItWasMadeAndTablesSavedWithou
   testing::TempFolder folder;
   const std::string backup = folder / "shop.vbk";
   ASSERT_EQ(Host(folder, {"sample", "-c", folder / "shop.db", "--rows", "30"}).status, 0);
-  Result save = Host(folder, {"save", "-c", folder / "shop.db", "-f", backup, "--no-data", "Orders", "--quiet"});
+  Result save =
+      Host(folder, {"save", "-c", folder / "shop.db", "-f", backup, "--no-data", "Orders", "--quiet"});
   ASSERT_EQ(save.status, 0) << save.err;
   const std::string tool = Host(folder, {"--version"}).out;  // "velabackup 0.1.0"
   const std::string version = tool.substr(tool.find(' ') + 1, tool.find('\n') - tool.find(' ') - 1);
 
   Result text = Host(folder, {"inspect", "-f", backup});
   ASSERT_EQ(text.status, 0) << text.err;
-  EXPECT_THAT(text.out, MatchesRegex("(.|\n)*\nMade: [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z by "
-                                     "VelaBackup " +
-                                     version + "\n(.|\n)*"));
+  EXPECT_THAT(text.out,
+              MatchesRegex("(.|\n)*\nMade: [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z by "
+                           "VelaBackup " +
+                           version + "\n(.|\n)*"));
   EXPECT_THAT(text.out, HasSubstr("\nSource database: shop.db (SQLite 3."));
   EXPECT_THAT(text.out, MatchesRegex("(.|\n)*\n  Orders: [0-9]+ columns, structure only\n(    .*\n)*"
                                      "    foreign key [^\n]+ references Customers \\([^\n]+\\)\n(.|\n)*"));
@@ -125,10 +127,10 @@ TEST(InspectCli, OlderBackupsInspectWithoutOriginOrMark) {
   EXPECT_THAT(Host(folder, {"inspect", "-f", kReferences + "file-no-data.vbk"}).out,
               HasSubstr("  Audit: 4 columns, no data file\n"));
   EXPECT_EQ(Host(folder, {"verify", "-f", kReferences + "file-no-data.vbk"}).status, 2);
-  EXPECT_EQ(
-      Host(folder, {"verify", "-f", kReferences + "file-no-data.vbk", "--no-data", "Audit", "--no-data", "Order Lines"})
-          .status,
-      0);
+  EXPECT_EQ(Host(folder, {"verify", "-f", kReferences + "file-no-data.vbk", "--no-data", "Audit", "--no-data",
+                          "Order Lines"})
+                .status,
+            0);
   Json server = InspectJson(folder, kReferences + "server-compressed.vbk");
   EXPECT_FALSE(server["tables"].empty());
   for (const Json& table : server["tables"]) EXPECT_FALSE(table["columnList"].empty()) << table["name"];
@@ -143,7 +145,8 @@ TEST(InspectCli, ADirectCopyOfAServerReachedByAddressIsMadeAndRestoredByItsTools
   const std::string shop = testing::ServerDatabaseName(databases.Add("inspect_shop"));
   const std::string copy = testing::ServerDatabaseName(databases.Add("inspect_copy"));
   auto url = [](const std::string& host, const std::string& database) {
-    return "postgresql://" + testing::Env("PGUSER") + "@" + host + ":" + testing::Env("PGPORT") + "/" + database;
+    return "postgresql://" + testing::Env("PGUSER") + "@" + host + ":" + testing::Env("PGPORT") + "/" +
+           database;
   };
   ASSERT_EQ(Host(folder, {"sample", "-c", url("127.0.0.1", shop), "--rows", "40"}).status, 0);
   Result save = Host(folder, {"save", "-c", url("127.0.0.1", shop), "-f", folder / "direct.vbk", "--mode",
@@ -151,10 +154,12 @@ TEST(InspectCli, ADirectCopyOfAServerReachedByAddressIsMadeAndRestoredByItsTools
   ASSERT_EQ(save.status, 0) << save.err;
   EXPECT_THAT(save.out, Not(HasSubstr("ShowMessage")));
   EXPECT_THAT(Host(folder, {"inspect", "-f", folder / "direct.vbk"}).out, HasSubstr("(direct copy)"));
-  Result restore = Host(folder, {"restore", "-c", url("localhost", copy), "-f", folder / "direct.vbk", "--quiet"});
+  Result restore =
+      Host(folder, {"restore", "-c", url("localhost", copy), "-f", folder / "direct.vbk", "--quiet"});
   ASSERT_EQ(restore.status, 0) << restore.err;
 
-  ASSERT_EQ(Host(folder, {"save", "-c", url("localhost", copy), "-f", folder / "text.vbk", "--quiet"}).status, 0);
+  ASSERT_EQ(Host(folder, {"save", "-c", url("localhost", copy), "-f", folder / "text.vbk", "--quiet"}).status,
+            0);
   Json document = InspectJson(folder, folder / "text.vbk");
   EXPECT_EQ(document["origin"]["database"], copy);
   EXPECT_THAT(document["origin"]["engine"].get<std::string>(), StartsWith("PostgreSQL "));

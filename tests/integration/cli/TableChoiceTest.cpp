@@ -154,13 +154,15 @@ TEST_F(TableChoiceCli, StructureOnlyAndAChoiceOnRestore) {
 // was, rows the backup never saw included.
 TEST_F(TableChoiceCli, ARestoreOfChosenTablesIntoAnExistingDatabaseKeepsTheOthers) {
   ASSERT_EQ(Run({"save", "-c", shop_, "-f", backup_}).status, 0);
-  ASSERT_EQ(testing::Exec(shop_, "UPDATE orders SET total = 999; INSERT INTO audit_log VALUES ('later', 'z');"),
-            "");
+  ASSERT_EQ(
+      testing::Exec(shop_, "UPDATE orders SET total = 999; INSERT INTO audit_log VALUES ('later', 'z');"),
+      "");
   ASSERT_EQ(Run({"restore", "-c", shop_, "-f", backup_, "-t", "orders"}).status, 0);
   EXPECT_EQ(Rows(shop_, "SELECT id, customer_id, total FROM orders ORDER BY id"), "1|1|50\n2|2|150\n");
   EXPECT_EQ(Rows(shop_, "SELECT at, what FROM audit_log ORDER BY at"), "later|z\nnow|x\nnow|x\nthen|y\n");
-  EXPECT_EQ(Rows(shop_, "SELECT name FROM sqlite_master WHERE name IN ('orders_by_customer', 'big_orders', "
-                        "'customers_audit') ORDER BY name"),
+  EXPECT_EQ(Rows(shop_,
+                 "SELECT name FROM sqlite_master WHERE name IN ('orders_by_customer', 'big_orders', "
+                 "'customers_audit') ORDER BY name"),
             "big_orders\ncustomers_audit\norders_by_customer\n");
 }
 
