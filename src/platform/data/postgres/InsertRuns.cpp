@@ -78,6 +78,8 @@ InsertRun::InsertRun(const InsertShape& first, const std::vector<RunColumn>& tab
 }
 
 const std::vector<int>* InsertRun::Positions(std::string_view sql, std::size_t parameters) {
+  if (lastPositions_ != nullptr && sql == lastSql_ && lastPositions_->size() == parameters)
+    return lastPositions_;
   auto found = shapes_.find(sql);
   if (found == shapes_.end()) {
     std::optional<std::vector<int>> positions;
@@ -99,56 +101,68 @@ const std::vector<int>* InsertRun::Positions(std::string_view sql, std::size_t p
       for (std::size_t i = 0; positions && i < columns_.size(); ++i)
         if (!given[i] && !columns_[i].fillable) positions.reset();
     }
-    if (shapes_.size() >= 4096) shapes_.clear();  // a bound for tables with very many NULL patterns
+    if (shapes_.size() >= 4096) {
+      shapes_.clear();  // a bound for tables with very many NULL patterns
+      lastPositions_ = nullptr;
+    }
     found = shapes_.emplace(std::string(sql), std::move(positions)).first;
   }
-  return found->second ? &*found->second : nullptr;
+  if (!found->second) return nullptr;
+  lastSql_.assign(sql);
+  lastPositions_ = &*found->second;
+  return lastPositions_;
 }
 
-void InsertRun::Append(const BoundParameters& row, const std::vector<int>& positions) {
+namespace {
+
+// A text value as COPY's text format reads it: backslash, tab, newline and carriage return escaped; the
+// runs between them go in whole.
+void AppendEscaped(std::string& out, const char* value) {
+  const char* run = value;
+  for (const char* p = value;; ++p) {
+    const char c = *p;
+    if (c != '\\' && c != '\t' && c != '\n' && c != '\r' && c != '\0') continue;
+    out.append(run, p);
+    if (c == '\0') return;
+    out += '\\';
+    out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
+    run = p + 1;
+  }
+}
+
+// bytea in its hex form, its backslash doubled for COPY.
+void AppendHex(std::string& out, const char* value, int length) {
   static constexpr char kHex[] = "0123456789abcdef";
+  const std::size_t at = out.size();
+  out.resize(at + 3 + 2 * static_cast<std::size_t>(length));
+  char* to = out.data() + at;
+  *to++ = '\\';
+  *to++ = '\\';
+  *to++ = 'x';
+  for (int b = 0; b < length; ++b) {
+    const auto byte = static_cast<unsigned char>(value[b]);
+    *to++ = kHex[byte >> 4];
+    *to++ = kHex[byte & 15];
+  }
+}
+
+}  // namespace
+
+void InsertRun::Append(const BoundParameters& row, const std::vector<int>& positions, std::string& out) {
   values_.assign(columns_.size(), -1);
   for (std::size_t i = 0; i < positions.size(); ++i) values_[positions[i]] = static_cast<int>(i);
-  std::string& buffer = buffer_;
   for (std::size_t c = 0; c < columns_.size(); ++c) {
-    if (c > 0) buffer += '\t';
+    if (c > 0) out += '\t';
     const int i = values_[c];
     const char* value = i < 0 ? nullptr : row.Values()[i];
-    if (value == nullptr) {
-      buffer += "\\N";
-      continue;
-    }
-    if (row.Formats()[i] == 1) {
-      // bytea in its hex form, its backslash doubled for COPY.
-      const int length = row.Lengths()[i];
-      buffer += "\\\\x";
-      for (int b = 0; b < length; ++b) {
-        auto byte = static_cast<unsigned char>(value[b]);
-        buffer += kHex[byte >> 4];
-        buffer += kHex[byte & 15];
-      }
-      continue;
-    }
-    for (const char* p = value; *p != '\0'; ++p) {
-      switch (*p) {
-        case '\\':
-          buffer += "\\\\";
-          break;
-        case '\t':
-          buffer += "\\t";
-          break;
-        case '\n':
-          buffer += "\\n";
-          break;
-        case '\r':
-          buffer += "\\r";
-          break;
-        default:
-          buffer += *p;
-      }
-    }
+    if (value == nullptr)
+      out += "\\N";
+    else if (row.Formats()[i] == 1)
+      AppendHex(out, value, row.Lengths()[i]);
+    else
+      AppendEscaped(out, value);
   }
-  buffer += '\n';
+  out += '\n';
 }
 
 }  // namespace vela::data::postgres

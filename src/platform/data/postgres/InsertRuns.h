@@ -42,19 +42,19 @@ class InsertRun {
   // Where each parameter of an INSERT goes among the run's columns, or nullptr when the INSERT cannot
   // join the run (another table, a column the run lacks, or a column with a default left out).
   const std::vector<int>* Positions(std::string_view sql, std::size_t parameters);
-  // Appends one row as a line of COPY's text format.
-  void Append(const BoundParameters& row, const std::vector<int>& positions);
-
-  std::string& Buffer() { return buffer_; }
+  // Appends one row to `out` as a line of COPY's text format.
+  void Append(const BoundParameters& row, const std::vector<int>& positions, std::string& out);
 
  private:
   std::string table_;
   std::string given_;
   std::vector<RunColumn> columns_;
   std::string copy_;
-  std::string buffer_;
   std::vector<int> values_;  // scratch: the parameter of each run column, -1 for none
   std::map<std::string, std::optional<std::vector<int>>, std::less<>> shapes_;
+  // The shape asked for last, which the next row of a run most often has again.
+  std::string lastSql_;
+  const std::vector<int>* lastPositions_ = nullptr;
 };
 
 }  // namespace vela::data::postgres

@@ -14,6 +14,7 @@
 
 #include "platform/data/BufferedRecordset.h"
 #include "platform/data/SqlText.h"
+#include "platform/data/postgres/CopySender.h"
 #include "platform/data/postgres/InsertRuns.h"
 #include "platform/data/postgres/PgApi.h"
 #include "platform/data/postgres/ServerAddress.h"
@@ -138,6 +139,7 @@ class ServerConnection final : public Connection, public ServerSession {
   }
   // Closes without completing a run of rows: the server rolls back what it had of it.
   void Abandon() {
+    sender_.reset();
     run_.reset();
     if (stream_ != nullptr) stream_->Close();
     conn_.reset();
@@ -181,7 +183,8 @@ class ServerConnection final : public Connection, public ServerSession {
     // A row with a text the server is to read as another type is sent on its own, so that a text it
     // cannot read fails this call.
     if (prepared || run_) {
-      BoundParameters row(parameters);
+      BoundParameters& row = row_;
+      row.Bind(parameters);
       if (!row.HasTextsToRead()) {
         const std::vector<int>* positions = run_ ? run_->Positions(sql, parameters.size()) : nullptr;
         if (positions == nullptr && prepared) {
@@ -191,8 +194,8 @@ class ServerConnection final : public Connection, public ServerSession {
           }
         }
         if (positions != nullptr) {
-          run_->Append(row, *positions);
-          if (run_->Buffer().size() >= kRunBuffer) SendRunBuffer();
+          run_->Append(row, *positions, sender_->Chunk());
+          if (sender_->Chunk().size() >= CopySender::kChunkBytes) SendRunBuffer();
           if (!prepared) EndRun();
           return;
         }
@@ -424,28 +427,27 @@ class ServerConnection final : public Connection, public ServerSession {
       ThrowResultError(started.get(), conn, run.Copy());
     }
     run_.emplace(std::move(run));
-    run_->Buffer().reserve(kRunBuffer + 4096);
+    sender_ = std::make_unique<CopySender>(conn);
   }
 
+  // Hands the rows encoded so far to the sender; a failed send (the server gone) ends the run.
   void SendRunBuffer() {
-    std::string& buffer = run_->Buffer();
-    if (buffer.empty()) return;
-    if (PQputCopyData(conn_.get(), buffer.data(), static_cast<int>(buffer.size())) != 1) {
-      std::string copy = run_->Copy();
-      run_.reset();
-      ThrowConnectionError(conn_.get(), copy);
-    }
-    buffer.clear();
+    if (sender_->Send()) return;
+    sender_.reset();
+    std::string copy = run_->Copy();
+    run_.reset();
+    ThrowConnectionError(conn_.get(), copy);
   }
 
   // Ends the run: the rows are sent and, in the run's own transaction, committed. A row the server
   // refuses fails the whole run with the server's message and where it stood (the line and column).
   void EndRun() {
-    SendRunBuffer();
     InsertRun run = std::move(*run_);
     run_.reset();
+    // The connection is this thread's again once the sender is done, however it ends.
+    const bool sent = std::unique_ptr<CopySender>(std::move(sender_))->Finish();
     PGconn* conn = conn_.get();
-    if (PQputCopyEnd(conn, nullptr) != 1) ThrowConnectionError(conn, run.Copy());
+    if (!sent || PQputCopyEnd(conn, nullptr) != 1) ThrowConnectionError(conn, run.Copy());
     ResultHandle failed;
     while (ResultHandle result{PQgetResult(conn)}) {
       if (failed == nullptr && PQresultStatus(result.get()) != PGRES_COMMAND_OK) failed = std::move(result);
@@ -487,9 +489,10 @@ class ServerConnection final : public Connection, public ServerSession {
   std::map<std::string, std::string> prepared_;  // types and statement -> prepared statement name
   StreamingRecordset* stream_ = nullptr;
   ServerAddress address_;
-  // The run of rows on its way to the server as one COPY.
-  static constexpr std::size_t kRunBuffer = 32 * 1024;
+  // The run of rows on its way to the server as one COPY, and the thread sending it; the row being bound.
   std::optional<InsertRun> run_;
+  std::unique_ptr<CopySender> sender_;
+  BoundParameters row_;
   bool ownTransaction_ = false;
   bool runStep_ = false;   // the run has a savepoint of its own in the transaction BeginTrans began
   bool work_ = false;      // inside the transaction BeginTrans began

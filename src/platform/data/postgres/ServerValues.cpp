@@ -166,6 +166,19 @@ Value DoubleFromText(std::string_view text) {
   return Value(text);
 }
 
+bool AllDigits(std::string_view text) {
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return !text.empty();
+}
+
+// The fraction of a number or a time without the zeros that end it, and its point when none is left.
+void DropTrailingZeros(std::string& text, std::size_t point) {
+  std::size_t end = text.size();
+  while (end > point + 1 && text[end - 1] == '0') --end;
+  text.resize(end == point + 1 ? point : end);
+}
+
 // A date or timestamp in its canonical form; a time zone (always UTC in this session) is dropped.
 // Values the canonical form cannot hold ("infinity", dates before Christ) stay texts.
 Value DateFromText(std::string_view text, bool withZone) {
@@ -173,15 +186,55 @@ Value DateFromText(std::string_view text, bool withZone) {
     std::size_t sign = text.find_last_of("+-");
     if (sign != std::string_view::npos && sign > 10) text = text.substr(0, sign);
   }
+  // The server writes "YYYY-MM-DD[ HH:MM:SS[.ffffff]]", which is canonical but for the time of a date and
+  // the zeros that end a fraction: taken as it stands, without reading it through.
+  const bool day = text.size() == 10 && text[4] == '-' && text[7] == '-' && AllDigits(text.substr(0, 4)) &&
+                   AllDigits(text.substr(5, 2)) && AllDigits(text.substr(8, 2));
+  if (day) return Value::Date(std::string(text) + " 00:00:00");
+  const bool time = text.size() >= 19 && text[10] == ' ' && text[13] == ':' && text[16] == ':' &&
+                    AllDigits(text.substr(11, 2)) && AllDigits(text.substr(14, 2)) &&
+                    AllDigits(text.substr(17, 2));
+  if (time && text[4] == '-' && text[7] == '-' && AllDigits(text.substr(0, 4)) &&
+      AllDigits(text.substr(5, 2)) && AllDigits(text.substr(8, 2))) {
+    if (text.size() == 19) return Value::Date(std::string(text));
+    if (text[19] == '.' && AllDigits(text.substr(20))) {
+      std::string canonical(text);
+      DropTrailingZeros(canonical, 19);
+      return Value::Date(std::move(canonical));
+    }
+  }
   if (auto canonical = CanonicalDate(text)) return Value::Date(std::move(*canonical));
   return Value(text);
 }
 
+// A numeric in its canonical form. The server writes "[-]digits[.digits]" without leading zeros, which is
+// canonical but for the zeros that end the fraction.
+Value DecimalFromText(std::string_view text) {
+  std::string_view digits = text.starts_with('-') ? text.substr(1) : text;
+  const std::size_t point = digits.find('.');
+  const std::string_view whole = digits.substr(0, point);
+  const bool plain = AllDigits(whole) && (whole.size() == 1 || whole.front() != '0') &&
+                     (point == std::string_view::npos || AllDigits(digits.substr(point + 1)));
+  if (plain) {
+    std::string canonical(text);
+    if (point != std::string_view::npos) DropTrailingZeros(canonical, text.size() - digits.size() + point);
+    if (canonical != "-0") return Value::Decimal(std::move(canonical));
+  }
+  if (auto canonical = CanonicalDecimal(text)) return Value::Decimal(std::move(*canonical));
+  return Value(text);  // "NaN"
+}
+
 }  // namespace
 
-BoundParameters::BoundParameters(std::span<const Parameter> parameters) {
-  // Converted texts live in texts_, which never grows past its first room, so pointers into it hold; a
-  // value that is sent as it is points into the parameter itself, which outlives this object.
+void BoundParameters::Bind(std::span<const Parameter> parameters) {
+  // Converted texts live in texts_, which never grows past the room reserved here, so pointers into it
+  // hold; a value that is sent as it is points into the parameter itself, which outlives the binding.
+  textsToRead_ = false;
+  texts_.clear();
+  types_.clear();
+  values_.clear();
+  lengths_.clear();
+  formats_.clear();
   texts_.reserve(parameters.size());
   types_.reserve(parameters.size());
   values_.reserve(parameters.size());
@@ -270,8 +323,7 @@ Value ValueFromResult(const PGresult* result, int row, int column) {
     case kFloat8:
       return DoubleFromText(view);
     case kNumeric:
-      if (auto canonical = CanonicalDecimal(view)) return Value::Decimal(std::move(*canonical));
-      return Value(view);  // "NaN"
+      return DecimalFromText(view);
     case kBytea:
       return BinaryFromText(text, length);
     case kDate:

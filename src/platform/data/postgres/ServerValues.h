@@ -17,7 +17,10 @@ namespace vela::data::postgres {
 // The parameters of one call in the arrays PQexecParams takes; the arrays point into this object.
 class BoundParameters {
  public:
-  explicit BoundParameters(std::span<const Parameter> parameters);
+  BoundParameters() = default;
+  explicit BoundParameters(std::span<const Parameter> parameters) { Bind(parameters); }
+  // Binds another call's parameters in place of the last, keeping the room the last took.
+  void Bind(std::span<const Parameter> parameters);
   int Count() const { return static_cast<int>(types_.size()); }
   const Oid* Types() const { return types_.data(); }
   const char* const* Values() const { return values_.data(); }
