@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "platform/data/sqlite/JetProvider.h"
 #include "platform/data/sqlite/JetRecordset.h"
 #include "platform/data/sqlite/JetStatements.h"
 #include "platform/data/sqlite/JetValues.h"
@@ -46,6 +47,14 @@ std::unique_ptr<Connection> JetConnection::Open(std::string_view connectionStrin
   c->db_ = OpenEngine(c->path_, password, false);
   sqlite3_busy_timeout(c->db_.get(), kOpenBusyMilliseconds);
   ProbeFile(c->db_.get(), c->path_, !password.empty());
+  // A file built aside is nobody's database until it is complete and renamed into place: a kill leaves
+  // the target as it was whatever the file holds, so it needs no journal on the disk and no sync at each
+  // commit (it is synced once before the rename), and the one connection building it keeps its lock
+  // rather than take and check it again for every statement. The journal in memory still rolls back a
+  // refused change.
+  if (IsBuiltAside(c->path_))
+    ExecAll(c->db_.get(),
+            "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE");
   ExecAll(c->db_.get(), "PRAGMA foreign_keys=ON");
   c->SetCommandTimeout(c->commandTimeout_);
   return c;
