@@ -101,6 +101,7 @@ void JetConnection::Close() {
   CommitBatch();
   prepared_.clear();
   schema_.Invalidate();
+  schema_.ReleaseStatements();
   db_.reset();
 }
 
