@@ -99,10 +99,34 @@ std::string JetConnection::ConnectionString() const {
 void JetConnection::Close() {
   if (!db_) return;
   CommitBatch();
+  snapshot_ = false;  // the engine ends a read transaction left open with the connection
   prepared_.clear();
   schema_.Invalidate();
   schema_.ReleaseStatements();
   db_.reset();
+}
+
+void JetConnection::BeginReadSnapshot() {
+  CommitBatch();
+  if (snapshot_ || !sqlite3_get_autocommit(Db())) return;  // a transaction of the caller's stays as it is
+  // The first read takes the shared lock that keeps the file as it is until the end (in write-ahead mode,
+  // the log as it stood then): every statement after it reads that one state, without taking the lock and
+  // checking the file again each time. The file's journal mode stays its own.
+  ExecAll(Db(), "BEGIN");
+  try {
+    ExecAll(Db(), "SELECT count(*) FROM sqlite_master");
+  } catch (...) {
+    sqlite3_exec(Db(), "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  snapshot_ = true;
+}
+
+void JetConnection::EndReadSnapshot() {
+  if (!snapshot_) return;
+  snapshot_ = false;
+  CommitBatch();
+  if (db_ && !sqlite3_get_autocommit(db_.get())) ExecAll(db_.get(), "COMMIT");
 }
 
 void JetConnection::SetCommandTimeout(int seconds) {
