@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "platform/data/sqlite/JetProvider.h"
 #include "platform/data/sqlite/JetRecordset.h"
 #include "platform/data/sqlite/JetStatements.h"
 #include "platform/data/sqlite/JetValues.h"
@@ -46,6 +47,14 @@ std::unique_ptr<Connection> JetConnection::Open(std::string_view connectionStrin
   c->db_ = OpenEngine(c->path_, password, false);
   sqlite3_busy_timeout(c->db_.get(), kOpenBusyMilliseconds);
   ProbeFile(c->db_.get(), c->path_, !password.empty());
+  // A file built aside is nobody's database until it is complete and renamed into place: a kill leaves
+  // the target as it was whatever the file holds, so it needs no journal on the disk and no sync at each
+  // commit (it is synced once before the rename), and the one connection building it keeps its lock
+  // rather than take and check it again for every statement. The journal in memory still rolls back a
+  // refused change.
+  if (IsBuiltAside(c->path_))
+    ExecAll(c->db_.get(),
+            "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE");
   ExecAll(c->db_.get(), "PRAGMA foreign_keys=ON");
   c->SetCommandTimeout(c->commandTimeout_);
   return c;
@@ -90,9 +99,34 @@ std::string JetConnection::ConnectionString() const {
 void JetConnection::Close() {
   if (!db_) return;
   CommitBatch();
+  snapshot_ = false;  // the engine ends a read transaction left open with the connection
   prepared_.clear();
   schema_.Invalidate();
+  schema_.ReleaseStatements();
   db_.reset();
+}
+
+void JetConnection::BeginReadSnapshot() {
+  CommitBatch();
+  if (snapshot_ || !sqlite3_get_autocommit(Db())) return;  // a transaction of the caller's stays as it is
+  // The first read takes the shared lock that keeps the file as it is until the end (in write-ahead mode,
+  // the log as it stood then): every statement after it reads that one state, without taking the lock and
+  // checking the file again each time. The file's journal mode stays its own.
+  ExecAll(Db(), "BEGIN");
+  try {
+    ExecAll(Db(), "SELECT count(*) FROM sqlite_master");
+  } catch (...) {
+    sqlite3_exec(Db(), "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  snapshot_ = true;
+}
+
+void JetConnection::EndReadSnapshot() {
+  if (!snapshot_) return;
+  snapshot_ = false;
+  CommitBatch();
+  if (db_ && !sqlite3_get_autocommit(db_.get())) ExecAll(db_.get(), "COMMIT");
 }
 
 void JetConnection::SetCommandTimeout(int seconds) {

@@ -48,6 +48,8 @@ class JetConnection final : public Connection {
   std::unique_ptr<Recordset> OpenSchemaColumns(std::string_view tableName) override;
   std::unique_ptr<Catalog> OpenCatalog() override;
   void SnapshotTo(const std::filesystem::path& file) override;
+  void BeginReadSnapshot() override;
+  void EndReadSnapshot() override;
 
   // For the provider's own objects.
   sqlite3* Db();
@@ -66,6 +68,7 @@ class JetConnection final : public Connection {
   JetSchema schema_;
   int commandTimeout_ = 30;
   CursorLocationEnum cursorLocation_ = adUseServer;
+  bool snapshot_ = false;  // inside the read transaction BeginReadSnapshot began
   bool batchOpen_ = false;
   std::int64_t batchRows_ = 0;
   std::map<std::string, Statement> prepared_;

@@ -1,5 +1,6 @@
 #include "platform/data/sqlite/JetProvider.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +98,10 @@ class AsideMarks {
   void Release(const std::filesystem::path& aside) {
     std::lock_guard<std::mutex> guard(mutex_);
     marks_.erase(aside.string());
+  }
+  bool Holds(const std::filesystem::path& aside) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return marks_.contains(aside.string());
   }
 
  private:
@@ -268,6 +273,16 @@ void KeepAttributes(const std::filesystem::path& from, const std::filesystem::pa
         "Cannot give " + from.string() + " the owner and mode of " + to.string() + ": " + error.message());
 }
 
+void SyncFile(const std::filesystem::path& file) {
+  std::error_code error = utils::BeforeWrite();
+  if (!error) {
+    utils::FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsOpen() || ::fsync(fd.Get()) != 0) error.assign(errno, std::generic_category());
+  }
+  if (error)
+    throw Error(kPathAccess, kSourceFileProvider, "Cannot write " + file.string() + ": " + error.message());
+}
+
 // The file built aside takes the target's name in one step: until then the target is whole, after it the
 // new file is. The target's journal and write-ahead log belong to the file replaced and go first.
 void PutFileInPlace(std::string_view aside, std::string_view connectionString) {
@@ -278,6 +293,9 @@ void PutFileInPlace(std::string_view aside, std::string_view connectionString) {
   RemoveSideFiles(from);
   RemoveSideFiles(to);
   KeepAttributes(from, to);
+  // The file was built without syncs (JetConnection::Open): all of it reaches the disk before it takes
+  // the target's name.
+  SyncFile(from);
   std::error_code ec = utils::Rename(from.c_str(), to.c_str());
   if (ec)
     throw Error(kPathAccess, kSourceFileProvider,
@@ -300,6 +318,10 @@ bool IsJetObjectName(std::string_view name) {
 }
 
 }  // namespace
+
+bool IsBuiltAside(const std::filesystem::path& path) {
+  return Marks().Holds(path);
+}
 
 ProviderEntry JetProviderEntry() {
   ProviderEntry entry;

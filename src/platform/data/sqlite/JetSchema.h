@@ -33,10 +33,9 @@
 
 #include "platform/data/sqlite/JetStatements.h"
 #include "platform/data/sqlite/JetTypes.h"
+#include "platform/data/sqlite/SqliteApi.h"
 #include "velabackup/data/Catalog.h"
 #include "velabackup/data/Connection.h"
-
-struct sqlite3;
 
 namespace vela::data::sqlite {
 
@@ -89,6 +88,8 @@ class JetSchema {
   std::unique_ptr<Recordset> SchemaColumns(std::string_view tableName);
   std::int64_t NextAutoValue(const TableInfo& table);
   void Invalidate();
+  // Finalizes the statements the schema keeps prepared, before the connection closes.
+  void ReleaseStatements();
 
   // Changing.
   void AppendTable(const data::Table& table);
@@ -142,6 +143,7 @@ class JetSchema {
   void EnsurePropertiesTable();
 
   JetConnection& connection_;
+  Statement versionQuery_;
   std::int64_t schemaVersion_ = -1;
   bool propertiesLoaded_ = false;
   std::map<std::string, TableInfo> tables_;  // by lower-case name

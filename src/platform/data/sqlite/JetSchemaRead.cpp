@@ -104,8 +104,15 @@ void JetSchema::Invalidate() {
   schemaVersion_ = -1;
 }
 
+void JetSchema::ReleaseStatements() {
+  versionQuery_ = Statement();
+}
+
 void JetSchema::EnsureFresh() {
-  std::int64_t version = QueryInt(Db(), "PRAGMA schema_version");
+  // Asked before every read of the catalog: prepared once for the connection.
+  if (!versionQuery_) versionQuery_ = Statement(Db(), "PRAGMA schema_version");
+  const std::int64_t version = versionQuery_.Step() ? versionQuery_.Int(0) : 0;
+  versionQuery_.Reset();
   if (version != schemaVersion_) {
     Invalidate();
     schemaVersion_ = version;
