@@ -1,5 +1,7 @@
 // Key restoration: the foreign keys of every restored table, once all tables hold their rows. A key the
 // engine rejects is recorded, shown to the host and ends the pass.
+#include <algorithm>
+
 #include "component/ConnectionStrings.h"
 #include "component/Procedure.h"
 #include "platform/data/SqlText.h"
@@ -20,8 +22,12 @@ bool Restorer::RestoreForeignKeys(const backupfile::BackupDocument& document, Co
       for (const backupfile::TableEntry& entry : group) {
         if (operation_.Cancelled()) continue;
         if (!entry.IsTable()) continue;
-        // A file table made by its own statement has every key of it already.
+        // A file table made by its own statement has every key of it already; a table without foreign
+        // keys has none to add, and its catalog is not read.
         if (MadeAsWritten(entry.name)) continue;
+        if (std::none_of(entry.keys.begin(), entry.keys.end(),
+                         [](const backupfile::KeyEntry& key) { return key.type == adKeyForeign; }))
+          continue;
         at();
         Table table = catalog.GetTable(m_Provider == dpSQLServer ? BracketName(entry.name) : entry.name);
         at();

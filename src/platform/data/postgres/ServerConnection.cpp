@@ -24,6 +24,7 @@
 #include "platform/data/postgres/ServerSession.h"
 #include "platform/data/postgres/ServerUpdatable.h"
 #include "platform/data/postgres/ServerValues.h"
+#include "platform/data/postgres/SystemTableAnswers.h"
 #include "platform/data/postgres/TsqlStatements.h"
 #include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
@@ -175,7 +176,11 @@ class ServerConnection final : public Connection, public ServerSession {
   CursorLocationEnum CursorLocation() const override { return cursorLocation_; }
   void SetCursorLocation(CursorLocationEnum location) override { cursorLocation_ = location; }
 
-  void Execute(std::string_view sql) override { dialect_.Execute(sql); }
+  // Whatever a statement changes, nothing read before it answers a query after it.
+  void Execute(std::string_view sql) override {
+    Forget();
+    dialect_.Execute(sql);
+  }
 
   void Execute(std::string_view sql, std::span<const Parameter> parameters, bool prepared) override {
     // A run of the same INSERT goes to the server as one COPY; a statement sent unprepared is the last of
@@ -214,10 +219,16 @@ class ServerConnection final : public Connection, public ServerSession {
 
   std::unique_ptr<Recordset> OpenRecordset(std::string_view sql, CursorTypeEnum cursorType,
                                            LockTypeEnum lockType, CursorLocationEnum location) override {
+    const bool streams = location == adUseServer && cursorType == adOpenForwardOnly;
+    // Within a read snapshot the system tables stay as they were read first.
+    if (snapshot_ && lockType == adLockReadOnly && !streams && ReadTsqlStatement(sql).systemTables)
+      if (std::unique_ptr<Recordset> answer = answers_.Answer(sql)) return answer;
     std::string statement = dialect_.Query(sql);
-    if (lockType != adLockReadOnly) return OpenUpdatableRecordset(*this, std::move(statement));
-    if (location == adUseServer && cursorType == adOpenForwardOnly)
-      return std::make_unique<StreamingRecordset>(*this, std::move(statement));
+    if (lockType != adLockReadOnly) {
+      Forget();
+      return OpenUpdatableRecordset(*this, std::move(statement));
+    }
+    if (streams) return std::make_unique<StreamingRecordset>(*this, std::move(statement));
     ResultHandle result = Run(statement, {}, false);
     Check(result.get(), statement);
     const PGresult* r = result.get();
@@ -248,11 +259,13 @@ class ServerConnection final : public Connection, public ServerSession {
     if (snapshot_ || InTransaction()) return;
     dialect_.MakeSystemViews();
     ExecuteServerSql("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    Forget();
     snapshot_ = true;
   }
   void EndReadSnapshot() override {
     if (!snapshot_) return;
     snapshot_ = false;
+    Forget();
     if (stream_ != nullptr) stream_->Close();
     // Nothing was written: a transaction a failed read ended is closed the same way.
     if (conn_ != nullptr) ExecuteServerSql("COMMIT");
@@ -290,7 +303,16 @@ class ServerConnection final : public Connection, public ServerSession {
   PGconn* Handle() const { return conn_.get(); }
 
   // ServerSession
-  void RunServerSql(const std::string& sql) override { ExecuteServerSql(sql); }
+  void RunServerSql(const std::string& sql) override {
+    Forget();
+    ExecuteServerSql(sql);
+  }
+  std::vector<ResultHandle> QueryServerSqlAll(const std::string& sql) override {
+    std::vector<ResultHandle> results;
+    ExecuteServerSql(sql, &results);
+    return results;
+  }
+  SchemaSnapshot* ReadSnapshot() override { return snapshot_ ? &schema_ : nullptr; }
   ResultHandle QueryServerSql(const std::string& sql, std::span<const std::string> parameters) override {
     PGconn* conn = Ready(sql);
     std::vector<const char*> values;
@@ -305,6 +327,7 @@ class ServerConnection final : public Connection, public ServerSession {
     return result;
   }
   void RunServerSql(const std::string& sql, std::span<const Parameter> parameters) override {
+    Forget();
     ResultHandle result = Run(sql, parameters, true);
     Check(result.get(), sql);
   }
@@ -347,13 +370,20 @@ class ServerConnection final : public Connection, public ServerSession {
     Check(result.get(), statement);
   }
 
-  // Runs statements without parameters (several may be separated by ";"); every result is checked.
-  void ExecuteServerSql(const std::string& statement) {
+  // What was read once is read again when next asked for.
+  void Forget() {
+    answers_.Clear();
+    schema_ = SchemaSnapshot();
+  }
+
+  // Runs statements without parameters (several may be separated by ";"); every result is checked, and
+  // kept in `results` when it is given.
+  void ExecuteServerSql(const std::string& statement, std::vector<ResultHandle>* results = nullptr) {
     PGconn* conn = Ready(statement);
-    if (!Guarded(statement)) return SendAll(conn, statement);
+    if (!Guarded(statement)) return SendAll(conn, statement, results);
     RunOne("SAVEPOINT vela_step");
     try {
-      SendAll(conn, statement);
+      SendAll(conn, statement, results);
     } catch (const Error&) {
       if (PQstatus(conn) == CONNECTION_OK)
         RunOne("ROLLBACK TO SAVEPOINT vela_step; RELEASE SAVEPOINT vela_step");
@@ -361,7 +391,7 @@ class ServerConnection final : public Connection, public ServerSession {
     }
     RunOne("RELEASE SAVEPOINT vela_step");
   }
-  void SendAll(PGconn* conn, const std::string& statement) {
+  void SendAll(PGconn* conn, const std::string& statement, std::vector<ResultHandle>* results) {
     if (!PQsendQuery(conn, statement.c_str())) ThrowConnectionError(conn, statement);
     ResultHandle failed;
     while (ResultHandle result{PQgetResult(conn)}) {
@@ -369,6 +399,8 @@ class ServerConnection final : public Connection, public ServerSession {
       if (failed == nullptr && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK &&
           status != PGRES_EMPTY_QUERY)
         failed = std::move(result);
+      else if (results != nullptr)
+        results->push_back(std::move(result));
     }
     if (failed != nullptr) ThrowResultError(failed.get(), conn, statement);
   }
@@ -498,6 +530,14 @@ class ServerConnection final : public Connection, public ServerSession {
   bool work_ = false;      // inside the transaction BeginTrans began
   bool snapshot_ = false;  // inside the read-only transaction BeginReadSnapshot began
   TsqlStatements dialect_{*this};
+  // What a read snapshot read once: the system tables' rows, the catalog.
+  SystemTableAnswers answers_{[this](const std::string& sql) {
+    std::string statement = dialect_.Query(sql);
+    ResultHandle result = Run(statement, {}, false);
+    Check(result.get(), statement);
+    return result;
+  }};
+  SchemaSnapshot schema_;
 };
 
 StreamingRecordset::StreamingRecordset(ServerConnection& connection, std::string statement)

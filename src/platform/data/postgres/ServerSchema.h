@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,6 +72,29 @@ struct ColumnState {
   bool Generated() const { return !writable && !identity; }
 };
 
+// The columns, indexes and keys of one relation.
+struct RelationParts {
+  std::vector<ColumnState> columns;
+  std::vector<Index> indexes;
+  std::vector<Key> keys;
+};
+
+// The catalog as read once while every read of the session sees one moment of the database, in which it
+// cannot change: every relation shown, with its parts.
+struct SchemaSnapshot {
+  struct Shown {
+    Relation relation;
+    bool visible = false;   // found by its name alone, along the search path
+    std::string lowerName;  // the server's lower case of its name
+  };
+  bool read = false;
+  std::vector<Shown> relations;  // by name ("C" order)
+  // Catalog name ("schema.table" outside the default schema) -> the relation so named and the server's lower
+  // case of that name.
+  std::map<std::string, std::pair<std::size_t, std::string>> byCatalogName;
+  std::map<std::string, RelationParts> parts;  // by relation oid; a relation missing here is read on its own
+};
+
 class ServerSchema {
  public:
   // The session must outlive the schema.
@@ -107,7 +131,17 @@ class ServerSchema {
   class NameSpace;
 
   std::pair<Oid, int> BaseType(Oid type, int modifier);
-  std::string CreationSchema();
+  // The parts of the relations `oids` gives (an SQL list or query of relation oids), read in one exchange
+  // with the server. Where `readable` is set, a relation numbered by a sequence the login may not read is
+  // left out, for a read of its own to fail as it would.
+  std::map<std::string, RelationParts> ReadParts(const std::string& oids, bool readable);
+  RelationParts Parts(const Relation& relation);
+  // The session's read snapshot, read when it is first asked for; nullptr outside one.
+  SchemaSnapshot* Snapshot();
+  // The relation the snapshot gives for a name, when the snapshot can tell (an outer nullopt when not).
+  std::optional<std::optional<Relation>> FindInSnapshot(const SchemaSnapshot& snapshot,
+                                                        const std::string& name);
+  ResultHandle CreationSchema(const std::string& schema, const std::string& table);
   NameSpace RelationNames(std::string schema);
   NameSpace ConstraintNames(const Relation& relation);
   std::string ColumnSql(const std::string& table, const Column& column);

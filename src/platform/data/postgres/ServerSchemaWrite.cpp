@@ -194,12 +194,20 @@ std::string ServerSchema::IndexSql(const std::string& tableSql, const Index& ind
   return sql;
 }
 
-// The schema new tables go to: the first of the search path that exists.
-std::string ServerSchema::CreationSchema() {
-  ResultHandle result = session_.QueryServerSql("SELECT current_schema()");
+// The schema a new table goes to (`schema`, or when it is empty the first of the search path that exists)
+// and, in one exchange with the server, whether an index there has the table's name: nspname, whether, the
+// index's comment.
+ResultHandle ServerSchema::CreationSchema(const std::string& schema, const std::string& table) {
+  ResultHandle result = session_.QueryServerSql(
+      "SELECT s.nspname, i.oid IS NOT NULL, pg_catalog.obj_description(i.oid, 'pg_class') "
+      "FROM (SELECT COALESCE(NULLIF($1, ''), pg_catalog.current_schema()) AS nspname) s "
+      "LEFT JOIN LATERAL (SELECT c.oid FROM pg_catalog.pg_class c "
+      "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+      "WHERE n.nspname = s.nspname AND c.relname = $2 AND c.relkind IN ('i', 'I')) i ON true",
+      std::vector<std::string>{schema, table});
   if (PQntuples(result.get()) == 0 || CellIsNull(result.get(), 0, 0))
     throw Error(kCommandError, kSource, "No schema on the search path to create tables in");
-  return CellText(result.get(), 0, 0);
+  return result;
 }
 
 void ServerSchema::AppendTable(const Table& table, std::string_view tableSchema) {
@@ -212,28 +220,23 @@ void ServerSchema::AppendTable(const Table& table, std::string_view tableSchema)
     CheckNameLength(schema, "schema");
     if (name.starts_with(schema + ".")) name.erase(0, schema.size() + 1);
     moved = "CREATE SCHEMA IF NOT EXISTS " + QuoteName(schema) + "; ";
-  } else {
-    schema = CreationSchema();
   }
   CheckNameLength(name, "table");
   if (table.columns.empty())
     throw Error(kInvalidArgument, kSource, "The table \"" + name + "\" has no columns");
+  ResultHandle index = CreationSchema(schema, name);
+  schema = CellText(index.get(), 0, 0);
   std::string tableSql = QuoteName(schema) + "." + QuoteName(name);
   NameSpace relations = RelationNames(schema);
   // An index made earlier under the name this table is given moves to a free name and keeps the name it
   // was given in its comment: tables keep their names, indexes are read back by theirs.
-  ResultHandle index = session_.QueryServerSql(
-      "SELECT pg_catalog.obj_description(c.oid, 'pg_class') FROM pg_catalog.pg_class c "
-      "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
-      "WHERE n.nspname = $1 AND c.relname = $2 AND c.relkind IN ('i', 'I')",
-      std::vector<std::string>{schema, name});
-  if (PQntuples(index.get()) > 0) {
+  if (CellFlag(index.get(), 0, 1)) {
     bool renamed = false;
     relations.Take(name);
     const std::string free = relations.Claim(name, renamed);
     moved +=
         "ALTER INDEX " + QuoteName(schema) + "." + QuoteName(name) + " RENAME TO " + QuoteName(free) + "; ";
-    if (PQgetisnull(index.get(), 0, 0) || !NameFromIndexComment(PQgetvalue(index.get(), 0, 0)))
+    if (CellIsNull(index.get(), 0, 2) || !NameFromIndexComment(CellText(index.get(), 0, 2)))
       moved += "COMMENT ON INDEX " + QuoteName(schema) + "." + QuoteName(free) + " IS " +
                QuoteText(IndexNameComment(name)) + "; ";
   }

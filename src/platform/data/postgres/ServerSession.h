@@ -6,12 +6,15 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/data/postgres/PgApi.h"
 #include "platform/data/postgres/ServerAddress.h"
 #include "velabackup/data/Connection.h"
 
 namespace vela::data::postgres {
+
+struct SchemaSnapshot;
 
 class ServerSession {
  public:
@@ -24,6 +27,9 @@ class ServerSession {
   // result. A failure raises the server's error.
   virtual ResultHandle QueryServerSql(const std::string& sql,
                                       std::span<const std::string> parameters = {}) = 0;
+  // Runs PostgreSQL queries as they stand, separated by ";", in one exchange with the server; the result of
+  // each, in order. A failure raises the server's error.
+  virtual std::vector<ResultHandle> QueryServerSqlAll(const std::string& sql) = 0;
 
   // Runs one PostgreSQL statement with `parameters` bound to $1, $2, ... as Connection::Execute binds them
   // (typed, binaries in binary form), prepared once per statement text and types. A failure raises the
@@ -32,6 +38,10 @@ class ServerSession {
   // Whether the session is inside a transaction block, begun by whoever; a run of rows the connection
   // still has on its way (in a transaction of its own) is ended first.
   virtual bool InTransaction() = 0;
+
+  // While every read sees the database as it stood at one moment (Connection::BeginReadSnapshot), the
+  // catalog as read once in that moment (ServerSchema.h); nullptr at any other time.
+  virtual SchemaSnapshot* ReadSnapshot() { return nullptr; }
 
   // The server and database this session reached.
   virtual const ServerAddress& Address() const = 0;

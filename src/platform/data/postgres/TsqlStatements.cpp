@@ -517,6 +517,22 @@ void TsqlStatements::BindDefault(const TsqlStatement& statement, std::string_vie
 }
 
 void TsqlStatements::CreateIndex(const TsqlStatement& statement) {
+  auto clusterOn = [&](const std::string& name) {
+    return statement.clustered ? "; ALTER TABLE " + statement.table + " CLUSTER ON " + QuoteName(name)
+                               : std::string();
+  };
+  // Most names are free: the index is made under its own name at once, and a free one is looked for only
+  // when the server says the name is taken (by a relation of the schema, or a constraint of the table).
+  // Inside a transaction begun by another, a refused statement would end it: the names are asked first.
+  if (statement.name.size() <= kMaxNameBytes && !session_->InTransaction()) {
+    try {
+      session_->RunServerSql(statement.text + QuoteName(statement.name) + statement.tail +
+                             clusterOn(statement.name));
+      return;
+    } catch (const Error& error) {
+      if (error.EngineCode() != "42P07" && error.EngineCode() != "42710") throw;
+    }
+  }
   constexpr int kAttempts = 10000;
   std::string name, schema;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -535,7 +551,7 @@ void TsqlStatements::CreateIndex(const TsqlStatement& statement) {
   if (name != statement.name && !schema.empty())
     sql += "; COMMENT ON INDEX " + QuoteName(schema) + "." + QuoteName(name) + " IS " +
            QuoteText(IndexNameComment(statement.name));
-  if (statement.clustered) sql += "; ALTER TABLE " + statement.table + " CLUSTER ON " + QuoteName(name);
+  sql += clusterOn(name);
   // One text: the server runs it as one transaction, so the index comes with its comment or not at all.
   session_->RunServerSql(sql);
 }
