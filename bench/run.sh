@@ -66,7 +66,7 @@ single table: the sample of $rows_text rows, file and server: save, archive size
 many tables: $many tables x 100 rows, file and server; the shop database (15 tables, 49,638 rows)
 jobs: 20 tables, $(thousands "$jobs_rows") rows, server, --jobs 1 and $cores against pg_dump -Fd -j, pg_restore -j
 large row: a $blob_mib MiB blob and a $text_mib MiB text, peak memory of save and restore, file and server
-work folder: at its fullest during save and restore of the sample, file and server
+work folder: at its fullest during save and restore: the sample (file), the 20 tables (file and server)
 server: $cluster
 EOF
 }
@@ -385,7 +385,6 @@ jobs() {
   many_tables_sql 20 "i * i * $jobs_unit" | to_server_sql | pg_load vela_run_jobs
   jobs_pair "20 tables" vela_run_jobs 1
   [ "$cores" -gt 1 ] && jobs_pair "20 tables" vela_run_jobs "$cores"
-  pg_drop vela_run_jobs
   jobs_pair "the sample" vela_run_sample "$cores"
 }
 
@@ -455,79 +454,94 @@ fullest() {
 
 # The largest table data file of an archive, in bytes.
 largest_data_file() {
-  "$velabackup" inspect -f "$1" --json | python3 -c '
-import json, sys
-print(max([m.get("size", 0) for m in json.load(sys.stdin)["members"] if m.get("role") == "tableData"] or [0]))'
+  "$velabackup" inspect -f "$1" --json | awk '/"role":/ { role = $2 } /"size":/ { size = $2 + 0 }
+    /}/ { if (role ~ /"tableData"/ && size > most) most = size; role = ""; size = 0 } END { print most + 0 }'
 }
 
+# The work folder at its fullest during save and restore: in the sample, one table holds nearly all the
+# data; in the 20 tables of the jobs rows, the largest holds a seventh of it.
 work_folder() {
-  section "work folder at its fullest (the sample)"
-  # work_rows ENGINE SAVE_CONNECTION RESTORE_CONNECTION TARGET_CLEANUP
+  section "work folder at its fullest"
+  # work_rows ENGINE DATABASE SAVE_CONNECTION RESTORE_CONNECTION TARGET_CLEANUP
   work_rows() {
     local vbk="$work/wf.vbk" peak archive data what
     for what in save restore; do
       if [ "$what" = save ]; then
         rm -f "$vbk"
-        peak=$(fullest "$velabackup" save -c "$2" -f "$vbk" --quiet) || peak=""
+        peak=$(fullest "$velabackup" save -c "$3" -f "$vbk" --quiet) || peak=""
       else
-        eval "$4"
-        peak=$(fullest "$velabackup" restore -c "$3" -f "$vbk" --quiet) || peak=""
-        eval "$4"
+        eval "$5"
+        peak=$(fullest "$velabackup" restore -c "$4" -f "$vbk" --quiet) || peak=""
+        eval "$5"
       fi
       if [ -z "$peak" ] || [ ! -f "$vbk" ]; then
-        row "work folder, $1 $what" "failed" "-" "-" "<= 1.00"
+        row "work folder, $1 $what, $2" "failed" "-" "-" "<= 1.00"
         continue
       fi
       archive=$(stat -c %s "$vbk")
       data=$(largest_data_file "$vbk")
-      row "work folder, $1 $what" "$(size "$peak"), $(ratio "$peak" "$archive")x the archive ($(size "$archive"))" \
+      row "work folder, $1 $what, $2" "$(size "$peak"), $(ratio "$peak" "$archive")x the archive ($(size "$archive"))" \
         "largest table's data file $(size "$data")" "$(ratio "$peak" "$data")" "<= 1.00"
     done
     rm -f "$vbk"
   }
-  work_rows file "$(jet "$work/sample.db")" "$(jet "$work/wf.db")" "rm -f $(q "$work/wf.db")"
-  [ -n "$pg_bin" ] && work_rows server "$(srv vela_run_sample)" "$(srv vela_run_wf)" "pg_drop vela_run_wf"
-  return 0
+  local wf="rm -f $(q "$work/wf.db")"
+  work_rows file "the sample" "$(jet "$work/sample.db")" "$(jet "$work/wf.db")" "$wf"
+  many_tables_sql 20 "i * i * $jobs_unit" | sqlite3 "$work/jobs.db"
+  work_rows file "20 tables" "$(jet "$work/jobs.db")" "$(jet "$work/wf.db")" "$wf"
+  rm -f "$work/jobs.db"
+  [ -n "$pg_bin" ] || return 0
+  work_rows server "20 tables" "$(srv vela_run_jobs)" "$(srv vela_run_wf)" "pg_drop vela_run_wf"
+  pg_drop vela_run_jobs
 }
 
 # ---- the run ------------------------------------------------------------------------------------------
 
-bench_host
-if [ "$server" = 1 ] && [ -n "$pg_bin" ]; then
-  bench_cluster_start 55436
-  "$pg_bin/psql" -d postgres -Atc "SELECT datname FROM pg_database WHERE datname LIKE 'vela_run_%'" |
-    while read -r name; do pg_drop "$name"; done
-fi
+# The whole run is one function, read in full before it starts (an edit of this file while it runs does
+# not change it).
+run_all() {
+  bench_host
+  if [ "$server" = 1 ] && [ -n "$pg_bin" ]; then
+    bench_cluster_start 55436
+    "$pg_bin/psql" -d postgres -Atc "SELECT datname FROM pg_database WHERE datname LIKE 'vela_run_%'" |
+      while read -r name; do pg_drop "$name"; done
+  fi
 
-build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$(dirname "$velabackup")/CMakeCache.txt" 2>/dev/null || true)
-commit="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
-git -C "$root" diff --quiet HEAD 2>/dev/null || commit="$commit with local changes"
-cpu="$(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
-memory="$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
-started=$(date +%s)
+  build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$(dirname "$velabackup")/CMakeCache.txt" 2>/dev/null ||
+    true)
+  commit="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  git -C "$root" diff --quiet HEAD 2>/dev/null || commit="$commit with local changes"
+  cpu="$(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
+  memory="$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
+  started=$(date +%s)
 
-single_table
-many_tables
-jobs
-large_row
-work_folder
+  single_table
+  many_tables
+  jobs
+  large_row
+  work_folder
 
-echo "VelaBackup $commit ($build_type build), $(date -u '+%Y-%m-%d %H:%M UTC')"
-echo "machine: $cores cores ($cpu), $memory memory, load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "peers: sqlite3 $(sqlite3 --version | cut -d' ' -f1)$([ -n "$pg_bin" ] && echo ", $("$pg_bin/pg_dump" --version)")"
-if [ "$runs" -gt 1 ]; then
-  echo "$runs runs per pair, each pair in turn; times are medians, memory the largest peak"
-else
-  echo "one run per pair, each pair in turn"
-fi
-if [ "$server" = 0 ]; then
-  echo "server rows skipped (--no-server)"
-elif [ -z "$pg_bin" ]; then
-  echo "server rows skipped: PostgreSQL is not installed (no /usr/lib/postgresql/*/bin)"
-fi
-echo
-echo "| Operation | VelaBackup | Peer | Ratio | Goal | met? |"
-echo "|---|---|---|---|---|---|"
-printf '%s\n' "${table[@]}"
-echo
-echo "Ratios below 1 favour VelaBackup. Run time: $(($(date +%s) - started)) s."
+  echo "VelaBackup $commit ($build_type build), $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "machine: $cores cores ($cpu), $memory memory, load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"
+  local peers="sqlite3 $(sqlite3 --version | cut -d' ' -f1)"
+  [ -n "$pg_bin" ] && peers="$peers, $("$pg_bin/pg_dump" --version)"
+  echo "peers: $peers"
+  if [ "$runs" -gt 1 ]; then
+    echo "$runs runs per pair, each pair in turn; times are medians, memory the largest peak"
+  else
+    echo "one run per pair, each pair in turn"
+  fi
+  if [ "$server" = 0 ]; then
+    echo "server rows skipped (--no-server)"
+  elif [ -z "$pg_bin" ]; then
+    echo "server rows skipped: PostgreSQL is not installed (no /usr/lib/postgresql/*/bin)"
+  fi
+  echo
+  echo "| Operation | VelaBackup | Peer | Ratio | Goal | met? |"
+  echo "|---|---|---|---|---|---|"
+  printf '%s\n' "${table[@]}"
+  echo
+  echo "Ratios below 1 favour VelaBackup. Run time: $(($(date +%s) - started)) s."
+}
+
+run_all; exit
