@@ -15,7 +15,7 @@ bench_host() {
   if [ ! -x "$build/velabackup" ]; then
     echo "bench: building velabackup (Release) in $build" >&2
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$build" --target velabackup -j "$(nproc)" >/dev/null
+    cmake --build "$build" --target velabackup_cli -j "$(nproc)" >/dev/null
   fi
   velabackup="$(realpath "$build/velabackup")"
 }
