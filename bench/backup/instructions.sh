@@ -6,15 +6,12 @@
 #
 # Fixed costs (catalog, archive, threads) weigh more the fewer the rows: compare at 50,000 rows or more.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+source "$(dirname "$0")/../lib.sh"
 rows="${1:-50000}"
-build="${BUILD_DIR:-build}"
-[ -x "$build/velabackup" ] || scripts/build.sh >/dev/null
-velabackup="$PWD/$build/velabackup"
+bench_host
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-jet() { echo "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=$work/$1"; }
 
 # Instructions of one command (all its threads).
 count() {
@@ -22,11 +19,11 @@ count() {
   grep -E "^summary" "$work/cg.out" | cut -d' ' -f2
 }
 
-"$velabackup" sample -c "$(jet source.db)" --rows "$rows" >/dev/null
-save=$(count "$velabackup" save -c "$(jet source.db)" -f backup.vbk --quiet)
+"$velabackup" sample -c "$(jet "$work/source.db")" --rows "$rows" >/dev/null
+save=$(count "$velabackup" save -c "$(jet "$work/source.db")" -f backup.vbk --quiet)
 dump=$(count sqlite3 source.db ".output dump.sql" ".dump")
 gzip=$(count gzip -9 -k dump.sql)
-restore=$(count "$velabackup" restore -c "$(jet restored.db)" -f backup.vbk --quiet)
+restore=$(count "$velabackup" restore -c "$(jet "$work/restored.db")" -f backup.vbk --quiet)
 load=$(count sqlite3 loaded.db ".read dump.sql")
 
 printf '%s rows, instructions\n' "$rows"

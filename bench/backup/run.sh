@@ -9,31 +9,22 @@
 #   restore  velabackup restore into a new file  vs  sqlite3 new.db < dump.sql
 # and runs the same with SMALL_ROWS (default 100,000) to show that memory does not grow with the rows.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+source "$(dirname "$0")/../lib.sh"
 rows="${1:-1000000}"
 small="${2:-100000}"
-build="${BUILD_DIR:-build}"
-[ -x "$build/velabackup" ] || scripts/build.sh >/dev/null
-velabackup="$PWD/$build/velabackup"
+bench_host
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-
-# Runs a command; prints "seconds peak_kB".
-measure() {
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
-  cat "$work/time"
-}
 
 run() {
   local n="$1" dir="$work/$1"
   mkdir -p "$dir"
   local db="$dir/source.db"
-  "$velabackup" sample -c "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=$db" --rows "$n" >/dev/null
-  read -r save_s save_kb < <(measure "$velabackup" save -c "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=$db" \
-    -f "$dir/backup.vbk" --quiet)
+  "$velabackup" sample -c "$(jet "$db")" --rows "$n" >/dev/null
+  read -r save_s save_kb < <(measure "$velabackup" save -c "$(jet "$db")" -f "$dir/backup.vbk" --quiet)
   read -r dump_s dump_kb < <(measure sh -c "sqlite3 '$db' .dump | gzip -9 > '$dir/dump.sql.gz'")
-  read -r restore_s restore_kb < <(measure "$velabackup" restore \
-    -c "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=$dir/restored.db" -f "$dir/backup.vbk" --quiet)
+  read -r restore_s restore_kb < <(measure "$velabackup" restore -c "$(jet "$dir/restored.db")" \
+    -f "$dir/backup.vbk" --quiet)
   sqlite3 "$db" .dump > "$dir/dump.sql"
   read -r load_s load_kb < <(measure sh -c "sqlite3 '$dir/loaded.db' < '$dir/dump.sql'")
   local vbk gz

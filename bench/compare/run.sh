@@ -9,34 +9,21 @@
 # on a throwaway PostgreSQL cluster ($VELA_PG_DIR, port $VELA_PG_PORT, default 55435). For each operation
 # prints the median of RUNS runs (default 3) of each build and their ratio AFTER / BEFORE.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
-root="$PWD"
 before="$(realpath "$1")"
 after="$(realpath "$2")"
+source "$(dirname "$0")/../lib.sh"
 rows="${3:-1000000}"
 runs="${4:-3}"
 work="$(mktemp -d)"
-bin="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)"
-server=0
-if [ -x "$bin/pg_ctl" ]; then
-  server=1
-  export VELA_PG_DIR="${VELA_PG_DIR:-$(mktemp -u /tmp/vela-pg-compare-XXXXXX)}"
-  export VELA_PG_PORT="${VELA_PG_PORT:-55435}"
-fi
-ours=0
+bench_pg_bin
 cleanup() {
-  if [ "$ours" = 1 ]; then "$root/scripts/pg_cluster.sh" stop; fi
+  bench_cluster_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
-if [ "$server" = 1 ]; then
-  [ -f "$VELA_PG_DIR/data/postmaster.pid" ] || ours=1
-  eval "$("$root/scripts/pg_cluster.sh" start)"
-fi
+if [ -n "$pg_bin" ]; then bench_cluster_start 55435; fi
 
-file() { echo "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=$work/$1"; }
-srv() { echo "Provider=SQLOLEDB.1;Data Source=(local);Initial Catalog=$1;UserID=$PGUSER"; }
-drop() { PGOPTIONS="-c client_min_messages=warning" "$bin/dropdb" --if-exists "$1"; }
+file() { jet "$work/$1"; }
 
 # Seconds of one run of a command.
 seconds() {
@@ -69,15 +56,7 @@ compare() {
 }
 
 "$before" sample -c "$(file sample.db)" --rows "$rows" >/dev/null
-{
-  echo "BEGIN;"
-  for i in $(seq 1 200); do
-    echo "CREATE TABLE t$i (id INTEGER PRIMARY KEY, name VARCHAR(40), amount DOUBLE, made DATETIME);"
-    echo "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 100)"
-    echo "INSERT INTO t$i SELECT x, 'name ' || x, x * 1.5, '2024-01-01 10:00:00' FROM n;"
-  done
-  echo "COMMIT;"
-} >"$work/small.sql"
+many_tables_sql 200 100 >"$work/small.sql"
 sqlite3 "$work/small.db" <"$work/small.sql"
 "$before" save -c "$(file sample.db)" -f "$work/sample.vbk" --quiet
 "$before" save -c "$(file small.db)" -f "$work/small.vbk" --quiet
@@ -91,25 +70,24 @@ compare "save, 200 tables x 100 rows" "rm -f $work/out.vbk" {} save -c "$(file s
 compare "restore, 200 tables x 100 rows" "rm -f $work/new.db" {} restore -c "$(file new.db)" \
   -f "$work/small.vbk" --quiet
 
-if [ "$server" = 1 ]; then
+if [ -n "$pg_bin" ]; then
   echo "server database"
-  drop vela_cmp_sample
-  drop vela_cmp_small
+  pg_drop vela_cmp_sample
+  pg_drop vela_cmp_small
   "$before" restore -c "$(srv vela_cmp_sample)" -f "$work/sample.vbk" --quiet
-  "$bin/createdb" vela_cmp_small
-  sed -e 's/DOUBLE/double precision/; s/DATETIME/timestamp/' "$work/small.sql" |
-    "$bin/psql" -q -d vela_cmp_small >/dev/null
+  "$pg_bin/createdb" vela_cmp_small
+  to_server_sql <"$work/small.sql" | "$pg_bin/psql" -q -d vela_cmp_small >/dev/null
   "$before" save -c "$(srv vela_cmp_sample)" -f "$work/ssample.vbk" --quiet
   "$before" save -c "$(srv vela_cmp_small)" -f "$work/ssmall.vbk" --quiet
   compare "save, $rows rows" "rm -f $work/out.vbk" {} save -c "$(srv vela_cmp_sample)" -f "$work/out.vbk" \
     --quiet
-  compare "restore, $rows rows" "drop vela_cmp_new" {} restore -c "$(srv vela_cmp_new)" -f "$work/ssample.vbk" \
+  compare "restore, $rows rows" "pg_drop vela_cmp_new" {} restore -c "$(srv vela_cmp_new)" -f "$work/ssample.vbk" \
     --quiet
   compare "save, 200 tables x 100 rows" "rm -f $work/out.vbk" {} save -c "$(srv vela_cmp_small)" \
     -f "$work/out.vbk" --quiet
-  compare "restore, 200 tables x 100 rows" "drop vela_cmp_new" {} restore -c "$(srv vela_cmp_new)" \
+  compare "restore, 200 tables x 100 rows" "pg_drop vela_cmp_new" {} restore -c "$(srv vela_cmp_new)" \
     -f "$work/ssmall.vbk" --quiet
-  drop vela_cmp_new
-  drop vela_cmp_sample
-  drop vela_cmp_small
+  pg_drop vela_cmp_new
+  pg_drop vela_cmp_sample
+  pg_drop vela_cmp_small
 fi

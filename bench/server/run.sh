@@ -16,54 +16,35 @@
 # The cluster lives in $VELA_PG_DIR on port $VELA_PG_PORT (defaults: a fresh folder under /tmp, port
 # 55434), beside the test cluster; it is stopped on exit unless it was running before.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+source "$(dirname "$0")/../lib.sh"
 rows="${1:-1000000}"
 small="${2:-$((rows / 10))}"
-root="$PWD"
-build="${BUILD_DIR:-build}"
-[ -x "$build/velabackup" ] || scripts/build.sh >/dev/null
-velabackup="$root/$build/velabackup"
-bin="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)"
-[ -x "$bin/pg_dump" ] || { echo "bench: pg_dump not found; run scripts/setup.sh" >&2; exit 1; }
-
-export VELA_PG_DIR="${VELA_PG_DIR:-$(mktemp -u /tmp/vela-pg-bench-XXXXXX)}"
-export VELA_PG_PORT="${VELA_PG_PORT:-55434}"
+bench_host
+bench_pg_bin
+[ -n "$pg_bin" ] || { echo "bench: PostgreSQL not found; run scripts/setup.sh" >&2; exit 1; }
 work="$(mktemp -d)"
 # The server's backup folder of the direct copies goes with the rest.
 export XDG_STATE_HOME="$work/state"
-ours=1
-[ -f "$VELA_PG_DIR/data/postmaster.pid" ] && ours=0
 cleanup() {
-  if [ "$ours" = 1 ]; then "$root/scripts/pg_cluster.sh" stop; fi
+  bench_cluster_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
-eval "$(scripts/pg_cluster.sh start)"
+bench_cluster_start 55434
 
-server() { echo "Provider=SQLOLEDB.1;Data Source=(local);Initial Catalog=$1;UserID=$PGUSER"; }
-drop() {
-  local name
-  for name in "$@"; do PGOPTIONS="-c client_min_messages=warning" "$bin/dropdb" --if-exists "$name"; done
-}
-
-# Runs a command; prints "seconds peak_kB".
-measure() {
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
-  cat "$work/time"
-}
 
 # The sample database on the server: made there directly, or, where the server cannot make it yet,
 # made as a file and restored onto the server.
 sample() {
   local n="$1" db="$2" dir="$3"
-  if "$velabackup" sample -c "$(server "$db")" --rows "$n" >/dev/null 2>"$dir/sample.err"; then
+  if "$velabackup" sample -c "$(srv "$db")" --rows "$n" >/dev/null 2>"$dir/sample.err"; then
     return
   fi
   echo "  (velabackup sample on the server failed: $(head -n 1 "$dir/sample.err"); restoring a file sample)"
-  drop "$db"
+  pg_drop "$db"
   "$velabackup" sample -c "$dir/sample.db" --rows "$n" >/dev/null
   "$velabackup" save -c "$dir/sample.db" -f "$dir/sample.vbk" --quiet
-  "$velabackup" restore -c "$(server "$db")" -f "$dir/sample.vbk" --quiet
+  "$velabackup" restore -c "$(srv "$db")" -f "$dir/sample.vbk" --quiet
   rm -f "$dir/sample.db" "$dir/sample.vbk"
 }
 
@@ -71,19 +52,19 @@ run() {
   local n="$1" dir="$work/$1"
   local db="vela_bench_$n" vb="vela_bench_${n}_vb" pg="vela_bench_${n}_pg"
   mkdir -p "$dir"
-  drop "$db" "$vb" "$pg"
+  pg_drop "$db" "$vb" "$pg"
   sample "$n" "$db" "$dir"
-  read -r save_s save_kb < <(measure "$velabackup" save -c "$(server "$db")" -f "$dir/backup.vbk" --quiet)
-  read -r dump_s dump_kb < <(measure "$bin/pg_dump" -Fc -d "$db" -f "$dir/dump.pgc")
-  read -r restore_s restore_kb < <(measure "$velabackup" restore -c "$(server "$vb")" -f "$dir/backup.vbk" \
+  read -r save_s save_kb < <(measure "$velabackup" save -c "$(srv "$db")" -f "$dir/backup.vbk" --quiet)
+  read -r dump_s dump_kb < <(measure "$pg_bin/pg_dump" -Fc -d "$db" -f "$dir/dump.pgc")
+  read -r restore_s restore_kb < <(measure "$velabackup" restore -c "$(srv "$vb")" -f "$dir/backup.vbk" \
     --quiet)
-  read -r load_s load_kb < <(measure sh -c "'$bin/createdb' '$pg' && '$bin/pg_restore' -d '$pg' '$dir/dump.pgc'")
-  drop "$vb" "$pg"
-  read -r direct_s direct_kb < <(measure "$velabackup" save -c "$(server "$db")" -f "$dir/direct.vbk" \
+  read -r load_s load_kb < <(measure sh -c "'$pg_bin/createdb' '$pg' && '$pg_bin/pg_restore' -d '$pg' '$dir/dump.pgc'")
+  pg_drop "$vb" "$pg"
+  read -r direct_s direct_kb < <(measure "$velabackup" save -c "$(srv "$db")" -f "$dir/direct.vbk" \
     --mode direct --quiet)
-  read -r direct_restore_s direct_restore_kb < <(measure "$velabackup" restore -c "$(server "$vb")" \
+  read -r direct_restore_s direct_restore_kb < <(measure "$velabackup" restore -c "$(srv "$vb")" \
     -f "$dir/direct.vbk" --quiet)
-  read -r load2_s load2_kb < <(measure sh -c "'$bin/createdb' -T template0 '$pg' && '$bin/pg_restore' \
+  read -r load2_s load2_kb < <(measure sh -c "'$pg_bin/createdb' -T template0 '$pg' && '$pg_bin/pg_restore' \
     --no-owner --no-privileges --exit-on-error -d '$pg' '$dir/dump.pgc'")
   local vbk pgc
   vbk=$(stat -c %s "$dir/backup.vbk")
@@ -100,10 +81,10 @@ run() {
   printf '           restore %7.2f s %8d kB peak   pg_restore  %7.2f s   ratio %.2f   archive %d bytes\n' \
     "$direct_restore_s" "$direct_restore_kb" "$load2_s" "$(echo "$direct_restore_s / $load2_s" | bc -l)" \
     "$(stat -c %s "$dir/direct.vbk")"
-  drop "$db" "$vb" "$pg"
+  pg_drop "$db" "$vb" "$pg"
   rm -rf "$dir"
 }
 
-echo "machine: $(nproc) cores; $("$bin/postgres" --version)"
+echo "machine: $(nproc) cores; $("$pg_bin/postgres" --version)"
 run "$small"
 run "$rows"
