@@ -47,6 +47,17 @@ class BigValueTest : public ::testing::Test {
     writer.Finish();
   }
 
+  template <typename Read>
+  void ExpectBadFormat(Read read, const std::string& what) {
+    try {
+      read();
+      ADD_FAILURE() << "no error, expected: " << what;
+    } catch (const Error& error) {
+      EXPECT_EQ(error.Number(), kBadFileFormat);
+      EXPECT_NE(error.Description().find(what), std::string::npos) << error.Description();
+    }
+  }
+
   testing::TempFolder folder_;
   const std::filesystem::path path_ = folder_.path() / "table.dat";
 };
@@ -73,52 +84,36 @@ TEST_F(BigValueTest, LongValuesRoundTripAndAreWrittenAsWholeValuesWere) {
   EXPECT_EQ(reader.Next(), Token::kEnd);
 }
 
-TEST_F(BigValueTest, LongValueIsTakenOnceAndPassedOverWhenNotTaken) {
-  WriteRow(LongText(), LongBytes());
+TEST_F(BigValueTest, FailureInsideLongValueIsCleanAndTheNextFieldStillReads) {
+  const std::vector<std::uint8_t> bytes = LongBytes();
+  WriteRow(LongText(), bytes);
   TableDataFileReader reader(path_, 3);
   ASSERT_EQ(reader.Next(), Token::kField);
-  std::vector<std::uint8_t> ignored;
-  EXPECT_THROW(reader.AppendBytes(ignored), Error);  // "\u4E2D" has no byte: fails in the first piece
-  ASSERT_EQ(reader.Next(), Token::kField);           // the rest of the text is passed over
-  reader.Bytes();
-  EXPECT_THROW(reader.Bytes(), Error);
+  std::vector<std::uint8_t> out = {1, 2};
+  EXPECT_THROW(reader.AppendBytes(out), Error);  // the text's "\u4E2D" has no byte
+  EXPECT_EQ(out, (std::vector<std::uint8_t>{1, 2}));
+  ASSERT_EQ(reader.Next(), Token::kField);  // past the rest of the text, which nobody took
+  EXPECT_EQ(reader.Bytes().size(), bytes.size());
+  EXPECT_THROW(reader.Bytes(), Error);  // a long value is taken once
   ASSERT_EQ(reader.Next(), Token::kField);
   EXPECT_EQ(reader.Text(), "end");
-}
 
-TEST_F(BigValueTest, FileCutOrUnmappableCharacterInsideLongValueFailsCleanly) {
-  std::vector<std::uint8_t> bytes = LongBytes();
-  WriteRow("", bytes);
-  std::filesystem::resize_file(path_, std::filesystem::file_size(path_) / 2);
+  // Cut inside the long value: refused before it is read.
+  std::filesystem::resize_file(path_, std::filesystem::file_size(path_) * 3 / 4);
   TableDataFileReader cut(path_, 3);
-  try {
-    while (cut.Next() != Token::kEnd) {
-    }
-    ADD_FAILURE() << "a cut value was read";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.Number(), kBadFileFormat);
-    EXPECT_NE(error.Description().find("runs past the end of the file"), std::string::npos);
-  }
+  cut.Next();
+  ExpectBadFormat([&] { cut.Next(); }, "runs past the end of the file");
 
-  // A character without byte in the third piece is named by its place in the whole value.
+  // A character without byte in the third piece, named by its place in the whole value.
   std::u16string units = text::BytesToText(bytes);
   units[2 * kPiece + 5] = u'\u4E2D';
   testing::WriteBytes(
       path_, Utf16Le(u"[1][1.B" + text::ToUtf16(std::to_string(units.size())) + u"]" + units + u"[2.1]x"));
-  TableDataFileReader reader(path_, 3);
-  ASSERT_EQ(reader.Next(), Token::kField);
-  std::vector<std::uint8_t> out = {1, 2};
-  try {
-    reader.AppendBytes(out);
-    ADD_FAILURE() << "an unmappable character was read";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.Number(), kBadFileFormat);
-    EXPECT_NE(error.Description().find("at position " + std::to_string(2 * kPiece + 5)), std::string::npos)
-        << error.Description();
-  }
-  EXPECT_EQ(out, (std::vector<std::uint8_t>{1, 2}));
-  ASSERT_EQ(reader.Next(), Token::kField);
-  EXPECT_EQ(reader.Text(), "x");
+  TableDataFileReader unmappable(path_, 3);
+  ASSERT_EQ(unmappable.Next(), Token::kField);
+  ExpectBadFormat([&] { unmappable.Bytes(); }, "at position " + std::to_string(2 * kPiece + 5));
+  ASSERT_EQ(unmappable.Next(), Token::kField);
+  EXPECT_EQ(unmappable.Text(), "x");
 }
 
 TEST_F(BigValueTest, ServerReplacesWhatItCannotStoreInEveryPieceOfLongText) {
