@@ -192,7 +192,10 @@ bool Saver::SaveData(const Table& table, Connection& connection, const std::stri
           else
             file.WriteBinary(index, value.AsBytes());
         } else if (IsTextType(type)) {
-          std::string text = value.AsText();
+          // A text goes as it is held, not copied: it may be the row's largest value.
+          std::string converted;
+          const std::string& text =
+              value.GetKind() == Value::Kind::Text ? value.TextRef() : (converted = value.AsText());
           if (!OnlyHashes(text)) suspect = false;
           file.WriteText(index, text);
         } else if (IsDateType(type)) {

@@ -1,5 +1,6 @@
 #include "backupfile/TableDataFile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <iterator>
@@ -112,20 +113,44 @@ void TableDataFileWriter::BeginField(std::uint32_t index, char16_t valueClass, s
   file_.Put(kClose);
 }
 
+// A short text is measured by its conversion; a long one is measured first and converted piece by piece.
+void TableDataFileWriter::WriteUtf8(std::uint32_t index, char16_t valueClass, std::string_view utf8) {
+  scratch_.clear();
+  if (utf8.size() <= kValuePiece) {
+    text::AppendUtf16(utf8, scratch_);
+    BeginField(index, valueClass, scratch_.size());
+    file_.Write(scratch_);
+    return;
+  }
+  BeginField(index, valueClass, text::Utf16Length(utf8));
+  while (!utf8.empty()) {
+    const std::size_t piece = text::Utf8PieceLength(utf8, kValuePiece);
+    scratch_.clear();
+    text::AppendUtf16(utf8.substr(0, piece), scratch_);
+    file_.Write(scratch_);
+    utf8.remove_prefix(piece);
+  }
+}
+
+void TableDataFileWriter::WriteBytes(std::uint32_t index, std::span<const std::uint8_t> bytes) {
+  BeginField(index, kBinaryFlag, bytes.size());
+  while (!bytes.empty()) {
+    const std::size_t piece = std::min(bytes.size(), kValuePiece);
+    scratch_.clear();
+    text::AppendBytesAsText(bytes.first(piece), scratch_);
+    file_.Write(scratch_);
+    bytes = bytes.subspan(piece);
+  }
+}
+
 void TableDataFileWriter::WriteText(std::uint32_t index, std::string_view utf8) {
   RequireRow(true, "WriteText");
-  scratch_.clear();
-  text::AppendUtf16(utf8, scratch_);
-  BeginField(index, 0, scratch_.size());
-  file_.Write(scratch_);
+  WriteUtf8(index, 0, utf8);
 }
 
 void TableDataFileWriter::WriteHeldText(std::uint32_t index, std::string_view utf8) {
   RequireRow(true, "WriteHeldText");
-  scratch_.clear();
-  text::AppendUtf16(utf8, scratch_);
-  BeginField(index, kTextClass, scratch_.size());
-  file_.Write(scratch_);
+  WriteUtf8(index, kTextClass, utf8);
 }
 
 void TableDataFileWriter::WriteNumber(std::uint32_t index, char16_t valueClass, std::string_view ascii) {
@@ -154,19 +179,12 @@ void TableDataFileWriter::WriteReal(std::uint32_t index, double value) {
 
 void TableDataFileWriter::WriteBinary(std::uint32_t index, std::span<const std::uint8_t> bytes) {
   RequireRow(true, "WriteBinary");
-  if (bytes.empty()) return;
-  scratch_.clear();
-  text::AppendBytesAsText(bytes, scratch_);
-  BeginField(index, kBinaryFlag, scratch_.size());
-  file_.Write(scratch_);
+  if (!bytes.empty()) WriteBytes(index, bytes);
 }
 
 void TableDataFileWriter::WriteHeldBinary(std::uint32_t index, std::span<const std::uint8_t> bytes) {
   RequireRow(true, "WriteHeldBinary");
-  scratch_.clear();
-  text::AppendBytesAsText(bytes, scratch_);
-  BeginField(index, kBinaryFlag, scratch_.size());
-  file_.Write(scratch_);
+  WriteBytes(index, bytes);
 }
 
 void TableDataFileWriter::EndRow(bool corrupted) {
@@ -242,6 +260,8 @@ std::uint32_t TableDataFileReader::TakeNumber(std::uint64_t position, const char
 
 TableDataFileReader::Token TableDataFileReader::Next() {
   startsRow_ = false;
+  while (pending_ > 0) NextPiece();  // what nobody took of a long value
+  taken_ = false;
   if (!hasRows_) return Token::kEnd;
   while (!file_.AtEnd()) {
     const std::uint64_t at = file_.Position();
@@ -273,10 +293,11 @@ TableDataFileReader::Token TableDataFileReader::Next() {
                     at);
         }
         valueStart_ = file_.Position();
+        length_ = pending_ = length;
         if (length == 0) {
           value_.clear();
         } else {
-          file_.Read(length, value_);
+          NextPiece();
         }
         inLength_ = false;
         trailerSeen_ = false;
@@ -336,14 +357,60 @@ TableDataFileReader::Token TableDataFileReader::Next() {
   return Token::kEnd;
 }
 
+std::size_t TableDataFileReader::NextPiece() const {
+  const std::size_t start = length_ - pending_;
+  const std::size_t piece = std::min(pending_, kValuePiece);
+  file_.Read(piece, value_);
+  pending_ -= piece;
+  return start;
+}
+
+void TableDataFileReader::RequireValue() const {
+  if (taken_) {
+    throw Error(kInvalidArgument, kSourceComponent,
+                "The long value of field " + std::to_string(index_) + " of the table data file " +
+                    Path().string() + " was taken already");
+  }
+}
+
+std::u16string_view TableDataFileReader::Units() const {
+  RequireValue();
+  if (pending_ > 0) {
+    std::u16string rest;
+    file_.Read(pending_, rest);
+    pending_ = 0;
+    value_ += rest;
+  }
+  return value_;
+}
+
 std::string TableDataFileReader::Text() const {
   std::string text;
-  text::AppendUtf8(value_, text);
+  AppendText(text);
   return text;
 }
 
 void TableDataFileReader::AppendText(std::string& out) const {
-  text::AppendUtf8(value_, out);
+  RequireValue();
+  if (pending_ == 0) {
+    text::AppendUtf8(value_, out);
+    return;
+  }
+  taken_ = true;
+  // UTF-8 takes at least one byte a unit: room for that at once, and more when a piece may not fit, at
+  // the rate of the pieces so far, so that the text does not end in a buffer twice its size.
+  const std::size_t start = out.size(), pieceRoom = 3 * (kValuePiece + 1);
+  out.reserve(start + length_ + pieceRoom);
+  text::Utf8Pieces pieces;
+  for (std::size_t done = 0;;) {
+    pieces.Append(value_, out);
+    done += value_.size();
+    if (pending_ == 0) break;
+    NextPiece();
+    if (out.size() + pieceRoom > out.capacity())
+      out.reserve(out.size() + (length_ - done) * (out.size() - start) / done + pieceRoom);
+  }
+  pieces.Finish(out);
 }
 
 std::vector<std::uint8_t> TableDataFileReader::Bytes() const {
@@ -353,12 +420,22 @@ std::vector<std::uint8_t> TableDataFileReader::Bytes() const {
 }
 
 void TableDataFileReader::AppendBytes(std::vector<std::uint8_t>& out) const {
-  try {
-    text::AppendTextAsBytes(value_, out);
-  } catch (const Error& error) {
-    Malformed(
-        "the binary value of field " + std::to_string(index_) + " starting here: " + error.Description(),
-        valueStart_);
+  RequireValue();
+  const std::size_t start = out.size();
+  if (pending_ > 0) {
+    taken_ = true;
+    out.reserve(start + length_);
+  }
+  for (std::size_t position = 0;; position = NextPiece()) {
+    try {
+      text::AppendTextAsBytes(value_, out, position);
+    } catch (const Error& error) {
+      out.resize(start);
+      Malformed(
+          "the binary value of field " + std::to_string(index_) + " starting here: " + error.Description(),
+          valueStart_);
+    }
+    if (pending_ == 0) return;
   }
 }
 
@@ -373,6 +450,7 @@ std::string TableDataFileReader::Place() const {
 }
 
 bool TableDataFileReader::Ascii(char* buffer, std::size_t size) const {
+  RequireValue();
   if (value_.size() > size) return false;
   for (std::size_t i = 0; i < value_.size(); ++i) {
     if (value_[i] > 0x7E) return false;

@@ -81,6 +81,10 @@ inline constexpr std::u16string_view kTrailer = u"[EOF]";
 // The longest value, in UTF-16 code units (bytes, for a binary value): 1 GiB, the most the server engine
 // stores in one value. A longer one is refused with the table, the row and the column it would fill.
 inline constexpr std::uint32_t kMaxFieldLength = std::uint32_t{1} << 30;
+// A longer value is never converted whole, neither by the writer nor by the reader: it goes between its
+// own form and the file in pieces of this many bytes or code units, so that memory follows the largest
+// value rather than a multiple of it.
+inline constexpr std::size_t kValuePiece = std::size_t{1} << 16;
 }  // namespace datafile
 
 // Where rows begin: the one place that decides it. The reader feeds it every token; the writer runs the
@@ -139,19 +143,24 @@ class TableDataFileWriter {
  private:
   void BeginField(std::uint32_t index, char16_t valueClass, std::size_t length);  // class 0: none
   void WriteNumber(std::uint32_t index, char16_t valueClass, std::string_view ascii);
+  void WriteUtf8(std::uint32_t index, char16_t valueClass, std::string_view utf8);
+  void WriteBytes(std::uint32_t index, std::span<const std::uint8_t> bytes);
   void PutNumber(std::uint64_t number);
   void RequireRow(bool inRow, const char* call) const;
 
   text::Utf16OutputFile file_;
   RowBoundary rows_;
-  std::u16string scratch_;  // the value in UTF-16, reused from field to field
+  std::u16string scratch_;  // the value, or a piece of a long one, in UTF-16; reused from field to field
   bool inRow_ = false;
   bool finished_ = false;
   bool rowHasField_ = false;
   std::uint32_t lastIndexInRow_ = 0;
 };
 
-// Reads one table data file token by token, never holding more than one value.
+// Reads one table data file token by token, never holding more than one value, and of a value longer than
+// datafile::kValuePiece only one piece: the rest stays in the file until the value is asked for, and goes
+// from the file straight into the buffer that asks for it (AppendText, AppendBytes, Text, Bytes). Such a
+// value can be taken once; Next() passes over what nobody asked for.
 //
 //   TableDataFileReader reader(path, columnCount);
 //   for (auto token = reader.Next(); token != Token::kEnd; token = reader.Next()) {
@@ -192,7 +201,10 @@ class TableDataFileReader {
   std::uint32_t FieldIndex() const noexcept { return index_; }
   ValueClass Class() const noexcept { return class_; }
   bool IsBinary() const noexcept { return class_ == ValueClass::kBinary; }
-  std::u16string_view Units() const noexcept { return value_; }
+  // The value's length in UTF-16 code units.
+  std::size_t Length() const noexcept { return length_; }
+  // The value's units; a long value is read whole into memory for this (tests, small tools).
+  std::u16string_view Units() const;
   std::string Text() const;                 // UTF-8 (platform/text/Utf16.h)
   void AppendText(std::string& out) const;  // the same, into a buffer the caller reuses
   std::vector<std::uint8_t> Bytes() const;  // through TextToBytes; a character outside the code page fails
@@ -217,8 +229,13 @@ class TableDataFileReader {
   bool Ascii(char* buffer, std::size_t size) const;
   // 'column "Name" (field 2) of row 7 of table "T"', for the field being read.
   std::string Place() const;
+  // Fails when the long value of the last field was taken already.
+  void RequireValue() const;
+  // The next piece of a long value into value_; returns where the piece starts within the value.
+  std::size_t NextPiece() const;
 
-  text::Utf16InputFile file_;
+  // The file and the value's pieces move on when a long value is taken, which does not change the token.
+  mutable text::Utf16InputFile file_;
   std::uint32_t columnCount_;
   std::string tableName_;                 // empty when not given
   std::vector<std::string> columnNames_;  // empty when not given
@@ -242,7 +259,12 @@ class TableDataFileReader {
   std::uint32_t index_ = 0;
   ValueClass class_ = ValueClass::kColumn;
   std::uint64_t valueStart_ = 0;
-  std::u16string value_;
+  std::size_t length_ = 0;
+  // The value, or the piece of a long one read last; `pending_` units of it are still in the file. A
+  // long value that was taken leaves `taken_` set and nothing to give again.
+  mutable std::u16string value_;
+  mutable std::size_t pending_ = 0;
+  mutable bool taken_ = false;
 };
 
 }  // namespace vela::backupfile

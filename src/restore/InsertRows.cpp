@@ -49,7 +49,7 @@ class InsertRows final : public RowTarget {
     given_[index] = true;
     Append(column);
     const int type = column.dataType;
-    const auto units = static_cast<std::int64_t>(field.Units().size());
+    const auto units = static_cast<std::int64_t>(field.Length());
     Parameter parameter = command_->CreateParameter(
         column.name, type, adParamInput, IsBinaryType(type) ? 99999999 : units + 1, std::move(value));
     if (type == adNumeric) {

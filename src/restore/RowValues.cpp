@@ -47,14 +47,9 @@ std::optional<std::string> ServerDate(const std::string& text) {
   return std::string(t);
 }
 
-// A text the server stores: it holds neither NUL nor bytes that are not UTF-8, each of which becomes the
-// replacement character U+FFFD. Returns what was replaced, empty when nothing was.
-std::string ServerText(std::string& text) {
-  bool plain = true;
-  for (char c : text) plain = plain && c != '\0' && static_cast<unsigned char>(c) < 0x80;
-  if (plain) return {};
-  std::u16string units = text::ToUtf16(text);
-  bool nul = false, bytes = false;
+// What the server does not store in a piece of UTF-16 becomes U+FFFD; says whether anything did.
+bool ReplaceForServer(std::u16string& units, bool& nul, bool& bytes) {
+  bool replaced = false;
   for (std::size_t i = 0; i < units.size(); ++i) {
     char16_t& unit = units[i];
     const bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
@@ -63,12 +58,43 @@ std::string ServerText(std::string& text) {
     } else if (unit == 0 || high || low) {
       (unit == 0 ? nul : bytes) = true;
       unit = 0xFFFD;
+      replaced = true;
     }
   }
-  if (!nul && !bytes) return {};
-  text = text::ToUtf8(units);
+  return replaced;
+}
+
+// A text the server stores: it holds neither NUL nor bytes that are not UTF-8, each of which becomes the
+// replacement character U+FFFD in `replaced`. Returns what was replaced, empty when nothing was (and
+// `replaced` is left alone). Looked at piece by piece: a long text is not converted whole, and copied only
+// when something in it changes.
+std::string ServerText(std::string_view text, std::string& replaced) {
+  bool plain = true;
+  for (char c : text) plain = plain && c != '\0' && static_cast<unsigned char>(c) < 0x80;
+  if (plain) return {};
+  bool nul = false, bytes = false, changed = false;
+  std::u16string units;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t piece = text::Utf8PieceLength(text.substr(at), backupfile::datafile::kValuePiece);
+    units.clear();
+    text::AppendUtf16(text.substr(at, piece), units);
+    if (ReplaceForServer(units, nul, bytes) && !changed) {
+      changed = true;
+      replaced.assign(text.substr(0, at));
+    }
+    if (changed) text::AppendUtf8(units, replaced);
+    at += piece;
+  }
+  if (!changed) return {};
   return std::string(nul ? "NUL" : "") + (nul && bytes ? " and " : "") +
          (bytes ? "bytes that are not UTF-8" : "") + " replaced by U+FFFD";
+}
+
+// A field's text as a value: a long one hands the value its buffer; a short one is copied, so that `text`
+// keeps its buffer for the next field.
+Value TextValue(std::string& text) {
+  if (text.size() > backupfile::datafile::kValuePiece) return Value(std::move(text));
+  return Value(text);
 }
 
 // The value of a field with a class letter, in that class.
@@ -84,7 +110,7 @@ Value HeldValue(const backupfile::TableDataFileReader& field, std::string& text)
     default:
       text.clear();
       field.AppendText(text);
-      return Value(text);
+      return TextValue(text);
   }
 }
 
@@ -127,9 +153,9 @@ Value ForServer(const ColumnInfo& column, Value held, std::string& how) {
   if ((type == adNumeric || type == adDecimal || type == adVarNumeric || type == adCurrency) &&
       !CanonicalDecimal(held.TextRef()))
     return refused("a number");
-  std::string text = held.TextRef();
-  how = ServerText(text);
-  return how.empty() ? held : Value(std::move(text));
+  std::string replaced;
+  how = ServerText(held.TextRef(), replaced);
+  return how.empty() ? held : Value(std::move(replaced));
 }
 
 // A value its server column holds: a text longer than a sized column is cut (there is no wider column once
@@ -215,8 +241,9 @@ Value ServerFieldValue(const ColumnInfo& column, const backupfile::TableDataFile
     how = "not a date, left empty";
     return Value::Null();
   }
-  how = ServerText(text);
-  return Value(text);
+  std::string replaced;
+  how = ServerText(text, replaced);
+  return how.empty() ? TextValue(text) : Value(std::move(replaced));
 }
 
 }  // namespace
@@ -244,7 +271,7 @@ Value FileValue(const ColumnInfo& column, const backupfile::TableDataFileReader&
     if (std::optional<std::int64_t> whole = ParseWholeNumber(text)) return Value(*whole);
     if (ParseNumber(text)) return Value(Value(text).AsInt());
   }
-  return Value(text);
+  return TextValue(text);
 }
 
 Value ServerValue(const ColumnInfo& column, const backupfile::TableDataFileReader& field,

@@ -83,7 +83,7 @@ std::u16string BytesToText(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-void AppendTextAsBytes(std::u16string_view text, std::vector<std::uint8_t>& out) {
+void AppendTextAsBytes(std::u16string_view text, std::vector<std::uint8_t>& out, std::size_t position) {
   const std::size_t start = out.size();
   out.resize(start + text.size());
   std::uint8_t* o = out.data() + start;
@@ -91,7 +91,7 @@ void AppendTextAsBytes(std::u16string_view text, std::vector<std::uint8_t>& out)
     const int b = UnitToByte(text[i]);
     if (b < 0) {
       out.resize(start);
-      Unmappable(text[i], i);
+      Unmappable(text[i], position + i);
     }
     o[i] = static_cast<std::uint8_t>(b);
   }

@@ -23,8 +23,9 @@ std::u16string BytesToText(std::span<const std::uint8_t> bytes);
 
 // One byte per unit, appended to `out`. A unit outside the code page (for example U+0080, or any character
 // of another script) throws vela::Error (kTypeMismatch) naming the character and its position in `text`:
-// dropping or replacing it would silently change the stored bytes.
-void AppendTextAsBytes(std::u16string_view text, std::vector<std::uint8_t>& out);
+// dropping or replacing it would silently change the stored bytes. A long value goes piece by piece:
+// `position` is where `text` starts within the whole value, for the message.
+void AppendTextAsBytes(std::u16string_view text, std::vector<std::uint8_t>& out, std::size_t position = 0);
 std::vector<std::uint8_t> TextToBytes(std::u16string_view text);
 
 }  // namespace vela::text

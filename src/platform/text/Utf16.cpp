@@ -12,6 +12,10 @@ bool IsContinuation(unsigned char c) {
   return (c & 0xC0) == 0x80;
 }
 
+bool IsHighSurrogate(char16_t u) {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
+
 // Decodes the well-formed multi-byte sequence at `p` (n >= 1 bytes available, p[0] >= 0x80) and returns its
 // length, or 0 when p[0] does not start one. Only the shortest forms of scalar values are well-formed, so
 // every byte string has exactly one reading and the way back reproduces it.
@@ -161,6 +165,41 @@ std::size_t Utf16Length(std::string_view utf8) {
     i += length == 0 ? 1 : length;
   }
   return units;
+}
+
+std::size_t Utf8PieceLength(std::string_view utf8, std::size_t most) {
+  if (utf8.size() <= most) return utf8.size();
+  // A sequence is at most four bytes, a lead and its continuations. A cut before a byte that is no
+  // continuation, or before the fourth of four continuations in a row, leaves every well-formed sequence
+  // whole on one side; a lead whose sequence the cut ends early fails in its piece as it fails within the
+  // whole text, where the byte after the cut is no continuation either.
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  for (std::size_t cut = most; cut + 4 > most && cut > 0; --cut)
+    if (!IsContinuation(p[cut])) return cut;
+  return most;
+}
+
+void Utf8Pieces::Append(std::u16string_view piece, std::string& out) {
+  if (piece.empty()) return;
+  if (held_ != 0) {
+    const char16_t pair[2] = {held_, piece.front()};
+    const bool joined = piece.front() >= 0xDC00 && piece.front() <= 0xDFFF;
+    AppendUtf8(std::u16string_view(pair, joined ? 2 : 1), out);
+    held_ = 0;
+    if (joined) piece.remove_prefix(1);
+    if (piece.empty()) return;
+  }
+  if (IsHighSurrogate(piece.back())) {
+    held_ = piece.back();
+    piece.remove_suffix(1);
+  }
+  AppendUtf8(piece, out);
+}
+
+void Utf8Pieces::Finish(std::string& out) {
+  if (held_ == 0) return;
+  AppendUtf8(std::u16string_view(&held_, 1), out);
+  held_ = 0;
 }
 
 }  // namespace vela::text

@@ -32,4 +32,22 @@ std::string ToUtf8(std::u16string_view utf16);
 // The number of UTF-16 code units ToUtf16 would produce, without producing them.
 std::size_t Utf16Length(std::string_view utf8);
 
+// Long texts go piece by piece, never converted whole; the pieces' conversions, one after the other, are
+// exactly the conversion of the whole.
+//
+// From UTF-8: the length of the first piece of `utf8` to convert, at most `most` bytes and, when `utf8`
+// is longer, at least `most` - 3: it never ends inside a character.
+std::size_t Utf8PieceLength(std::string_view utf8, std::size_t most);
+
+// To UTF-8: the pieces are handed over in order, as they come; a high surrogate that ends one piece waits
+// for the next, which may begin with its low half.
+class Utf8Pieces {
+ public:
+  void Append(std::u16string_view piece, std::string& out);
+  void Finish(std::string& out);  // after the last piece
+
+ private:
+  char16_t held_ = 0;  // a high surrogate that ended the piece before; 0 for none
+};
+
 }  // namespace vela::text
