@@ -123,8 +123,8 @@ bool Saver::SaveData(const Table& table, Connection& connection, const std::stri
     // The parameter row that lets new connections in is the live database's own switch, not data.
     std::string filter =
         text::EqualsNoCase(tableName, "VelaParams") ? " WHERE [ParamName]<>'AllowNewConnection'" : "";
-    const std::string decimal = utils.LocaleItem(kLocaleDecimalSeparator);
-    const std::string monetary = utils.LocaleItem(kLocaleMonetaryDecimalSeparator);
+    const std::string& decimal = m_DecimalSeparator;
+    const std::string& monetary = m_MonetaryDecimalSeparator;
 
     at();
     std::unique_ptr<Recordset> rows =

@@ -120,9 +120,11 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       at();
       // The document never records a password, whatever the provider calls it.
       document->connectionString = data::RemovePasswords(connection.ConnectionString());
-      document->decimalSeparator = utils.LocaleItem(kLocaleDecimalSeparator);
+      m_DecimalSeparator = utils.LocaleItem(kLocaleDecimalSeparator);
+      m_MonetaryDecimalSeparator = utils.LocaleItem(kLocaleMonetaryDecimalSeparator);
+      document->decimalSeparator = m_DecimalSeparator;
       document->thousandSeparator = utils.LocaleItem(kLocaleThousandSeparator);
-      document->monetaryDecimalSeparator = utils.LocaleItem(kLocaleMonetaryDecimalSeparator);
+      document->monetaryDecimalSeparator = m_MonetaryDecimalSeparator;
       document->monetaryThousandSeparator = utils.LocaleItem(kLocaleMonetaryThousandSeparator);
       std::vector<backupfile::TableEntry>& tables = document->groups.emplace_back();
 

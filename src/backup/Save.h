@@ -73,6 +73,9 @@ class Saver {
   BackupModeEnum& m_BackupMode;
   DataProvider m_Provider = dpUnknown;
   std::string m_ArchivePassword;
+  // The saving machine's separators, read once for all tables of a save: numbers are written with them.
+  std::string m_DecimalSeparator;
+  std::string m_MonetaryDecimalSeparator;
 };
 
 }  // namespace vela

@@ -108,11 +108,12 @@ bool IsWhole64(double d) {
   return d >= -9223372036854775808.0 && d < 9223372036854775808.0 && std::trunc(d) == d;
 }
 
-// An empty array is a value too, which a null pointer would bind as NULL.
+// An empty array is a value too, which a null pointer would bind as NULL. The bytes are the bound value's
+// own, which outlives the step (see BindValue), so the engine reads them where they are.
 int BindBytes(sqlite3_stmt* stmt, int index, const Bytes& bytes) {
   return bytes.empty()
              ? sqlite3_bind_zeroblob(stmt, index, 0)
-             : sqlite3_bind_blob(stmt, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+             : sqlite3_bind_blob(stmt, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
 }
 
 int BindDecimal(sqlite3_stmt* stmt, int index, const std::string& canonical) {
@@ -258,6 +259,11 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std:
   auto bindText = [&](const std::string& text) {
     check(sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
   };
+  // The value's own text is not copied: callers step the statement while they still hold the value, and
+  // bind every parameter again before the next step, so a long text is in memory once.
+  auto bindHeld = [&](const std::string& text) {
+    check(sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC));
+  };
   if (value.IsNullOrEmpty()) {
     check(sqlite3_bind_null(stmt, index));
     return;
@@ -283,10 +289,10 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std:
           check(BindDecimal(stmt, index, *text));
           return;
         }
-        bindText(value.TextRef());
+        bindHeld(value.TextRef());
         return;
       default:
-        bindText(value.TextRef());
+        bindHeld(value.TextRef());
         return;
     }
   }
@@ -353,7 +359,7 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std:
       default:
         // Texts bind straight from the value; only other kinds need their text made first.
         if (kind == Value::Kind::Text || kind == Value::Kind::Date || kind == Value::Kind::Decimal)
-          bindText(value.TextRef());
+          bindHeld(value.TextRef());
         else
           bindText(value.AsText());
         return;

@@ -38,6 +38,8 @@ namespace vela::data::sqlite {
 Value ReadValue(sqlite3_stmt* stmt, int column, int type, Value* held = nullptr);
 // Binds a value for a column of the given ADO type; a value that does not convert fails with
 // kTypeMismatch naming `context` (the table and column). adVariant binds every value in its own class.
+// A long text or byte array is bound where it is: `value` must stay unchanged until the statement has
+// stepped, and every parameter is bound again before the next step.
 void BindValue(sqlite3_stmt* stmt, int index, const Value& value, int type, std::string_view context);
 
 // The class a decimal's canonical text is stored in (see above), with the number in that class. Up to 15
