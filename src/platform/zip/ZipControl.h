@@ -83,8 +83,8 @@ enum class ZipOutcome { kCompleted, kStopped };
 // libdeflate effort used for a compression level (1..9). Measured with bench/compress on the 268 MB UTF-16
 // table data file of the million-row sample (figures in its README): zlib's level 9 takes 40 s of CPU;
 // effort 6 takes about 2 s (half that on two cores) for an archive 1.05 times `sqlite3 .dump | gzip -9`;
-// effort 7 reaches the gzipped dump's size for twice the time, efforts 8 and 9 go 2 % below it for four
-// and five times, effort 12 another 5 % for thirty. A save is meant to take well under a third of the
+// effort 7 reaches the gzipped dump's size for twice the time, efforts 8 and 9 go 2 % below it for three
+// to five times, effort 12 another 4.5 % for twenty. A save is meant to take well under a third of the
 // dump's time, which leaves compression about a second: so level 9, the best the component asks for, gets
 // effort 6, and the lower levels map one to one. Levels 10 to 12, beyond zlib's range, are libdeflate's own
 // slow efforts for the smallest archive, asked for by name only.
