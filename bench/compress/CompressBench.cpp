@@ -1,18 +1,26 @@
-// Packs one large table data file with each compressor under consideration and prints time, archive size
-// and peak memory, so that the zip control's choice (ZipControl.h, DeflateEffortFor) can be checked.
+// Packs one large table data file through the zip control at every compression level, and with each
+// compressor and chunking under consideration, and prints time, archive size and peak memory, so that the
+// zip control's choice (ZipControl.h: DeflateEffortFor, kDefaultChunkSize) can be checked.
 //
-//   bench_compress [rows = 1000000] [folder = <temporary folder>] [--all]
+//   bench_compress [rows = 1000000] [folder = <temporary folder>] [--file PATH] [--gzip BYTES]
+//                  [--pg-dump BYTES] [--levels] [--all]
 //
 // The input is made by the project's own table data file writer: a 1,000,000-row table of nine columns
 // (integer key, names with accented letters, decimals, dates, Booleans, integers, nullable notes, nullable
 // 16-byte binary values in their Windows-1252 character form, product codes), about 234 MB of UTF-16LE.
 // Every value is drawn from a seeded generator, so the file does not repeat itself the way a cycled sample
-// would, and every run sees the same bytes.
+// would, and every run sees the same bytes. --file packs a data file taken from a real backup instead
+// (bench/compress/run.sh takes the one of the host's sample database), which is left in place.
+//
+// The level curve packs the file at levels 0 to 12 as `velabackup save --level N` asks for them, and at
+// the level the compressed mode picks; --gzip and --pg-dump give the sizes of the peers' backups of the
+// same table (`sqlite3 .dump | gzip -9`, `pg_dump -Fc`) for the ratio columns. --levels prints the curve
+// only; --all adds the slow options (zlib 9 through libzip).
 //
 // Each option runs in a child process: "peak" is that child's maximum resident set, "cpu" its user plus
 // system time (above "wall" when several threads work). The archive is written beside the input and
 // removed after its size is taken; the zip control's archives are also read back in full through libzip
-// (not timed) to check the CRCs. --all adds the slow options (zlib 9 through libzip, libdeflate 12).
+// (not timed) to check the CRCs.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,7 +66,10 @@ void MakeDataFile(const fs::path& path, long rows) {
   for (long row = 1; row <= rows; ++row) {
     writer.BeginRow();
     writer.WriteText(0, std::to_string(row));
-    writer.WriteText(1, pick(first) + " " + pick(last));
+    std::string name = pick(first);
+    name += ' ';
+    name += pick(last);
+    writer.WriteText(1, name);
     std::snprintf(text, sizeof text, "%llu.%02llu", static_cast<unsigned long long>(random() % 100000),
                   static_cast<unsigned long long>(random() % 100));
     writer.WriteText(2, text);
@@ -101,6 +112,7 @@ void PackWithLibzip(const fs::path& input, const fs::path& archive, int level) {
     throw std::runtime_error(std::string("libzip: ") + zip_strerror(zip));
 }
 
+// effort, threads, chunk: 0 keeps the control's own choice.
 void PackWithControl(const fs::path& input, const fs::path& archive, int level, int effort, unsigned threads,
                      std::size_t chunk) {
   vela::zip::ZipControl control;
@@ -137,7 +149,20 @@ struct Option {
   bool ours;
 };
 
-void Run(const Option& option, const fs::path& input) {
+// The peers' sizes for the ratio columns; 0 when not given.
+struct Peers {
+  double gzip = 0;
+  double pgDump = 0;
+};
+
+std::string Ratio(std::uintmax_t size, double peer) {
+  if (peer <= 0) return "-";
+  char text[16];
+  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(size) / peer);
+  return text;
+}
+
+void Run(const Option& option, const fs::path& input, const Peers& peers) {
   const fs::path archive = input.parent_path() / "bench.zip";
   auto start = Clock::now();
   pid_t child = fork();
@@ -157,17 +182,23 @@ void Run(const Option& option, const fs::path& input) {
   double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::printf("%-34s failed\n", option.name.c_str());
+    std::printf("%-36s failed\n", option.name.c_str());
     return;
   }
   auto size = fs::file_size(archive);
   const char* check = option.ours ? (ReadsBack(archive) ? "ok" : "BAD") : "-";
-  std::printf("%-34s %7.2f %7.2f %12llu %6.1f %% %7.1f  %s\n", option.name.c_str(), wall, cpu,
+  std::printf("%-36s %7.2f %7.2f %12llu %6.1f %% %7s %7s %7.1f  %s\n", option.name.c_str(), wall, cpu,
               static_cast<unsigned long long>(size),
               100.0 * static_cast<double>(size) / static_cast<double>(fs::file_size(input)),
+              Ratio(size, peers.gzip).c_str(), Ratio(size, peers.pgDump).c_str(),
               static_cast<double>(usage.ru_maxrss) / 1024.0, check);
   std::fflush(stdout);
   fs::remove(archive);
+}
+
+void PrintHeading(const char* title) {
+  std::printf("\n%s\n%-36s %7s %7s %12s %8s %7s %7s %7s  %s\n", title, "option", "wall s", "cpu s",
+              "archive B", "of input", "x gzip", "x pg", "peak MB", "reads back");
 }
 
 }  // namespace
@@ -175,22 +206,44 @@ void Run(const Option& option, const fs::path& input) {
 int main(int argc, char** argv) {
   long rows = 1000000;
   fs::path folder = fs::temp_directory_path();
+  fs::path given;
+  Peers peers;
   bool all = false;
+  bool levelsOnly = false;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--all") == 0)
+    std::string argument = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (argument == "--all") {
       all = true;
-    else
-      positional.emplace_back(argv[i]);
+    } else if (argument == "--levels") {
+      levelsOnly = true;
+    } else if (argument == "--file" && hasValue) {
+      given = argv[++i];
+    } else if (argument == "--gzip" && hasValue) {
+      peers.gzip = std::atof(argv[++i]);
+    } else if (argument == "--pg-dump" && hasValue) {
+      peers.pgDump = std::atof(argv[++i]);
+    } else if (argument.starts_with("--")) {
+      std::fprintf(stderr, "bench_compress: unknown option %s\n", argument.c_str());
+      return 2;
+    } else {
+      positional.push_back(argument);
+    }
   }
   if (!positional.empty()) rows = std::atol(positional[0].c_str());
   if (positional.size() > 1) folder = positional[1];
-  const fs::path input = folder / "vela-compress-bench.dat";
+  const fs::path input = given.empty() ? folder / "vela-compress-bench.dat" : given;
 
   try {
     auto start = Clock::now();
-    MakeDataFile(input, rows);
-    std::printf("input: %ld rows, %llu bytes of UTF-16LE (made in %.1f s), %u hardware threads\n\n", rows,
+    if (given.empty()) {
+      MakeDataFile(input, rows);
+      std::printf("input: %ld rows, ", rows);
+    } else {
+      std::printf("input: %s, ", input.c_str());
+    }
+    std::printf("%llu bytes of UTF-16LE (made in %.1f s), %u hardware threads\n",
                 static_cast<unsigned long long>(fs::file_size(input)),
                 std::chrono::duration<double>(Clock::now() - start).count(),
                 std::thread::hardware_concurrency());
@@ -201,33 +254,37 @@ int main(int argc, char** argv) {
 
   using std::placeholders::_1;
   using std::placeholders::_2;
-  auto libzip = [](int level) {
-    return Option{"libzip + zlib " + std::to_string(level), std::bind(PackWithLibzip, _1, _2, level), false};
-  };
-  auto control = [](int effort, unsigned threads, std::size_t chunk, std::string note = "") {
-    std::string name = "libdeflate " + std::to_string(effort) + ", " + std::to_string(threads) + " thread" +
-                       (threads > 1 ? "s" : "") + ", " + std::to_string(chunk >> 10) + " KiB" + note;
-    return Option{name, std::bind(PackWithControl, _1, _2, 9, effort, threads, chunk), true};
-  };
-  std::vector<Option> options;
-  options.push_back({"stored (level 0)", std::bind(PackWithControl, _1, _2, 0, 0, 0, 0), true});
-  if (all) options.push_back(libzip(9));
-  options.push_back(libzip(6));
-  options.push_back(libzip(1));
-  for (int effort : {1, 4, 6, 9}) {
-    options.push_back(control(effort, 1, 1 << 20));
-    options.push_back(control(effort, 2, 1 << 20));
-  }
-  for (int effort : {5, 7, 8}) options.push_back(control(effort, 2, 1 << 20));
-  options.push_back(control(6, 2, 256 << 10));
-  options.push_back(control(6, 2, 4 << 20));
-  if (all) options.push_back(control(12, 2, 1 << 20));
-  options.push_back(
-      {"zip control at level 9 (defaults)", std::bind(PackWithControl, _1, _2, 9, 0, 0, 0), true});
+  PrintHeading("Levels, as `velabackup save --level N` asks for them (effort N), on the default threads");
+  for (int level = 0; level <= vela::zip::kMaxCompressionLevel; ++level)
+    Run({"level " + std::to_string(level), std::bind(PackWithControl, _1, _2, level, level, 0, 0), true},
+        input, peers);
+  Run({"compressed mode (level 9 = effort " + std::to_string(vela::zip::DeflateEffortFor(9)) + ")",
+       std::bind(PackWithControl, _1, _2, 9, 0, 0, 0), true},
+      input, peers);
 
-  std::printf("%-34s %7s %7s %12s %8s %7s  %s\n", "option", "wall s", "cpu s", "archive B", "ratio",
-              "peak MB", "reads back");
-  for (const Option& option : options) Run(option, input);
-  fs::remove(input);
+  if (!levelsOnly) {
+    auto libzip = [](int level) {
+      return Option{"libzip + zlib " + std::to_string(level), std::bind(PackWithLibzip, _1, _2, level),
+                    false};
+    };
+    auto control = [](int effort, unsigned threads, std::size_t chunk) {
+      std::string name = "libdeflate " + std::to_string(effort) + ", " + std::to_string(threads) + " thread" +
+                         (threads > 1 ? "s" : "") + ", " + std::to_string(chunk >> 10) + " KiB";
+      return Option{name, std::bind(PackWithControl, _1, _2, 9, effort, threads, chunk), true};
+    };
+    std::vector<Option> options;
+    if (all) options.push_back(libzip(9));
+    options.push_back(libzip(6));
+    options.push_back(libzip(1));
+    for (int effort : {6, 7}) {
+      options.push_back(control(effort, 1, vela::zip::kDefaultChunkSize));
+      for (std::size_t chunk :
+           {std::size_t{1} << 20, std::size_t{4} << 20, std::size_t{8} << 20, std::size_t{16} << 20})
+        options.push_back(control(effort, 2, chunk));
+    }
+    PrintHeading("Threads and chunk sizes");
+    for (const Option& option : options) Run(option, input, peers);
+  }
+  if (given.empty()) fs::remove(input);
   return 0;
 }

@@ -287,6 +287,10 @@ Bytes ChunkedDeflater::Next() {
 void ChunkedDeflater::Work(int effort) {
   std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
       libdeflate_alloc_compressor(effort), &libdeflate_free_compressor);
+  // libdeflate writes into room for the worst case; left uninitialised, only the pages it writes become
+  // resident, and each piece is copied out at its own size.
+  std::unique_ptr<std::uint8_t[]> scratch;
+  std::size_t room = 0;
   for (;;) {
     Job job;
     {
@@ -299,11 +303,18 @@ void ChunkedDeflater::Work(int effort) {
     try {
       if (!compressor)
         throw std::runtime_error("cannot create a deflate compressor at level " + std::to_string(effort));
-      Bytes out(libdeflate_deflate_compress_bound(compressor.get(), job.input.size()));
+      std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), job.input.size());
+      if (bound > room) {
+        scratch.reset(new std::uint8_t[bound]);
+        room = bound;
+      }
       std::size_t size = libdeflate_deflate_compress(compressor.get(), job.input.data(), job.input.size(),
-                                                     out.data(), out.size());
+                                                     scratch.get(), room);
       if (size == 0) throw std::runtime_error("deflate output exceeded its bound");
-      out.resize(size);
+      job.input = Bytes();
+      Bytes out;
+      out.reserve(size + 8);  // room for the empty stored block that ends a piece
+      out.assign(scratch.get(), scratch.get() + size);
       if (!job.last) EndDeflatePiece(out);
       job.result.set_value(std::move(out));
     } catch (...) {

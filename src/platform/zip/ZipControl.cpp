@@ -126,7 +126,6 @@ class MemberSource {
     read_ = consumed_ = 0;
     crc_ = 0;
     finished_ = inputEnded_ = false;
-    held_.reset();
     piece_.clear();
     position_ = 0;
     lengths_.clear();
@@ -182,28 +181,27 @@ class MemberSource {
     return static_cast<zip_int64_t>(count);
   }
 
-  Bytes ReadChunk() {
-    Bytes chunk(chunkSize_);
+  // Reads the next chunk, sized to what the file was planned to hold so that a small member costs no
+  // full-size buffer. A short read is the end of the file, and the chunk that has it is the last one: the
+  // one byte asked for beyond the planned size shows a file that grew meanwhile, which goes on in full
+  // chunks.
+  Bytes ReadChunk(bool& ended) {
+    std::size_t wanted = chunkSize_;
+    if (read_ <= size_ && size_ - read_ < chunkSize_) wanted = static_cast<std::size_t>(size_ - read_) + 1;
+    Bytes chunk(wanted);
     chunk.resize(ReadInto(chunk.data(), chunk.size()));
+    ended = chunk.size() < wanted;
     crc_ = libdeflate_crc32(crc_, chunk.data(), chunk.size());
     read_ += chunk.size();
     return chunk;
   }
 
-  // Keeps the workers busy. One chunk is read ahead, because only an empty read tells which chunk was the
-  // last, and the last one must keep its final block.
+  // Keeps the workers busy: the last chunk keeps its final block.
   void Feed() {
     while (!inputEnded_ && deflater_->Pending() < deflater_->Depth()) {
-      if (!held_) held_ = ReadChunk();
-      Bytes next = ReadChunk();
-      bool last = next.empty();
-      lengths_.push_back(held_->size());
-      deflater_->Submit(std::move(*held_), last);
-      held_.reset();
-      if (last)
-        inputEnded_ = true;
-      else
-        held_ = std::move(next);
+      Bytes chunk = ReadChunk(inputEnded_);
+      lengths_.push_back(chunk.size());
+      deflater_->Submit(std::move(chunk), inputEnded_);
     }
   }
 
@@ -222,7 +220,6 @@ class MemberSource {
   std::uint32_t crc_ = 0;
   bool finished_ = false;
   bool inputEnded_ = false;
-  std::optional<Bytes> held_;
   Bytes piece_;
   std::size_t position_ = 0;
   std::deque<std::size_t> lengths_;  // input length of each queued chunk

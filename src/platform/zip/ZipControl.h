@@ -17,7 +17,7 @@
 //   MajorStatus(item, progress, stop)   item = the member being packed, progress = percent of all the bytes
 //                                        to pack (0..100, rising); set stop non-zero to stop.
 //   MinorStatus(item, progress, stop)   the same with the percent of the current member. Both are raised at
-//                                        the start and end of each member and after every chunk (1 MiB) in
+//                                        the start and end of each member and after every chunk (8 MiB) in
 //                                        between, so a stop takes effect within a large member too.
 //   MessageCallback(message, style, number, reply)   disk prompts, see "Removable media" below.
 //   RenameCallback(storedName, path)    raised once per file before packing starts: storedName holds the
@@ -41,6 +41,7 @@
 // drive. After kMaxDiskPrompts prompts, or on a full fixed disk, packing fails with kDiskFull.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -79,15 +80,21 @@ class ZipEvents {
 
 enum class ZipOutcome { kCompleted, kStopped };
 
-// libdeflate effort used for a compression level (1..9). Measured with bench_compress (bench/compress) on a
-// 244 MB UTF-16 table data file: zlib's level 9 takes 40 s of CPU for 51.2 MB; effort 6 takes 4.3 s (2.2 s
-// on two cores) for 53.8 MB, 5 % more; effort 7 saves 3 % of that for 70 % more time, efforts 8 and 9 reach
-// zlib 9's size in 13 to 15 s. A million-row save is meant to beat `sqlite3 .dump | gzip -9` (about 8 s),
-// which leaves compression two or three seconds: so level 9, the best the component asks for, gets effort
-// 6, and the lower levels map one to one. Levels 10 to 12, beyond zlib's range, are libdeflate's own slow
-// efforts for the smallest archive, asked for by name only.
+// libdeflate effort used for a compression level (1..9). Measured with bench/compress on the 268 MB UTF-16
+// table data file of the million-row sample (figures in its README): zlib's level 9 takes 40 s of CPU;
+// effort 6 takes about 2 s (half that on two cores) for an archive 1.05 times `sqlite3 .dump | gzip -9`;
+// effort 7 reaches the gzipped dump's size for twice the time, efforts 8 and 9 go 2 % below it for three
+// to five times, effort 12 another 4.5 % for twenty. A save is meant to take well under a third of the
+// dump's time, which leaves compression about a second: so level 9, the best the component asks for, gets
+// effort 6, and the lower levels map one to one. Levels 10 to 12, beyond zlib's range, are libdeflate's own
+// slow efforts for the smallest archive, asked for by name only.
 inline constexpr int kMaxCompressionLevel = 12;
 int DeflateEffortFor(int level);
+
+// Chunks of a deflated member (ChunkedDeflate.h). Each chunk boundary costs about 1 KB, so 8 MiB chunks lose
+// 0.1 % of the size where 1 MiB ones lost 0.8 %; with one chunk per worker and one being read in flight,
+// that is 24 MiB of input on two cores.
+inline constexpr std::size_t kDefaultChunkSize = std::size_t{8} << 20;
 
 class ZipControl {
  public:
@@ -129,7 +136,7 @@ class ZipControl {
   int level_ = 9;
   std::optional<int> effort_;
   unsigned threads_;
-  std::size_t chunkSize_ = 1 << 20;
+  std::size_t chunkSize_ = kDefaultChunkSize;
   std::optional<bool> removable_;
   std::filesystem::path archivePath_;
   std::vector<std::filesystem::path> files_;
