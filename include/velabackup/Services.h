@@ -25,7 +25,8 @@ class FileWrites {
  public:
   virtual ~FileWrites() = default;
   // Asked before each write, sync and rename; an error fails that one as the disk would have (the data is
-  // not written).
+  // not written). A save also asks it from the thread that writes its backup file while the caller's
+  // thread reads the tables, so it must be safe to call from two threads at once.
   virtual std::error_code BeforeWrite() = 0;
 };
 

@@ -144,6 +144,21 @@ void Archive::UnzipMessageCallback(std::int32_t& message, std::int32_t& style, s
   });
 }
 
+namespace {
+
+void SetUpPacker(zip::ZipControl& packer, const std::string& archivePath, BackupModeEnum mode,
+                 bool compressedContent, const std::string& password, std::optional<std::int32_t> level) {
+  packer.SetCompressionLevel(mode == bmUncompressedTextFile || compressedContent ? 0 : 9);
+  if (level) {
+    packer.SetCompressionLevel(*level);
+    if (*level > 0) packer.SetDeflateEffort(*level);
+  }
+  packer.SetArchivePath(archivePath);
+  packer.SetPassword(password);
+}
+
+}  // namespace
+
 void Archive::ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode,
                        bool compressedContent, const std::string& password,
                        std::optional<std::int32_t> level) {
@@ -154,17 +169,62 @@ void Archive::ZipFiles(const std::string& archivePath, const std::string& fileLi
     at();
     ZipHandler handler(*this, operation_, caption, archivePath);
     zip::ZipControl packer(&handler, operation_.drive());
-    packer.SetCompressionLevel(mode == bmUncompressedTextFile || compressedContent ? 0 : 9);
-    if (level) {
-      packer.SetCompressionLevel(*level);
-      if (*level > 0) packer.SetDeflateEffort(*level);
-    }
-    packer.SetArchivePath(archivePath);
-    packer.SetPassword(password);
+    SetUpPacker(packer, archivePath, mode, compressedContent, password, level);
     at();
     packer.SetFileList(fileList);
     at();
     packer.Pack();
+  });
+}
+
+struct ArchivePacking::Parts {
+  Parts(Archive& archive, Operation& operation, std::string archivePath)
+      : operation(operation),
+        caption(GetMessageText(9)),
+        handler(archive, operation, caption, archivePath),
+        packer(&handler, operation.drive()) {}
+
+  Operation& operation;
+  std::string caption;
+  ZipHandler handler;
+  zip::ZipControl packer;
+  std::unique_ptr<zip::ZipWriting> writing;
+};
+
+ArchivePacking::ArchivePacking(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
+ArchivePacking::~ArchivePacking() = default;
+
+utils::ByteSink& ArchivePacking::Member(std::size_t index) {
+  return parts_->writing->Member(index);
+}
+
+void ArchivePacking::EndMember(std::size_t index) {
+  parts_->writing->EndMember(index);
+}
+
+void ArchivePacking::Finish() {
+  Trapped("ZipFiles", [&](Procedure& at) {
+    at();
+    parts_->operation.RaiseUpdateProgress(0, parts_->caption);
+    at();
+    parts_->writing->Finish();
+  });
+}
+
+std::unique_ptr<ArchivePacking> Archive::BeginZip(const std::string& archivePath, const std::string& fileList,
+                                                  const std::vector<std::string>& written,
+                                                  BackupModeEnum mode, const std::string& password,
+                                                  std::optional<std::int32_t> level) {
+  return Trapped("ZipFiles", [&](Procedure& at) -> std::unique_ptr<ArchivePacking> {
+    at();
+    auto parts = std::make_unique<ArchivePacking::Parts>(*this, operation_, archivePath);
+    SetUpPacker(parts->packer, archivePath, mode, false, password, level);
+    if (!parts->packer.CanPackWhileWriting()) return nullptr;
+    at();
+    parts->packer.SetFileList(fileList);
+    at();
+    parts->writing = parts->packer.Begin({written.begin(), written.end()});
+    return std::make_unique<ArchivePacking>(std::move(parts));
   });
 }
 

@@ -7,13 +7,36 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "component/Operation.h"
+#include "platform/utils/ByteSink.h"
 #include "velabackup/Enums.h"
 
 namespace vela {
+
+// A backup file being packed while its last members are written (Archive::BeginZip). The members are
+// written in order, each through Member(i) and ended with EndMember(i); Finish() then raises the packing's
+// progress as ZipFiles does and completes the backup file. Destroyed before that, it leaves no backup file.
+class ArchivePacking {
+ public:
+  ~ArchivePacking();
+  ArchivePacking(const ArchivePacking&) = delete;
+  ArchivePacking& operator=(const ArchivePacking&) = delete;
+
+  utils::ByteSink& Member(std::size_t index);
+  void EndMember(std::size_t index);
+  void Finish();
+
+  struct Parts;
+  explicit ArchivePacking(std::unique_ptr<Parts> parts);
+
+ private:
+  std::unique_ptr<Parts> parts_;
+};
 
 class Archive {
  public:
@@ -29,6 +52,13 @@ class Archive {
   void ZipFiles(const std::string& archivePath, const std::string& fileList, BackupModeEnum mode,
                 bool compressedContent = false, const std::string& password = {},
                 std::optional<std::int32_t> level = std::nullopt);
+  // The same packing, started before the last members exist: the files of `fileList`, then `written`,
+  // paths in the work folder that are never created, whose bytes the caller writes through the packing.
+  // Null when the destination is on removable media: there the files are written and packed by ZipFiles.
+  std::unique_ptr<ArchivePacking> BeginZip(const std::string& archivePath, const std::string& fileList,
+                                           const std::vector<std::string>& written, BackupModeEnum mode,
+                                           const std::string& password = {},
+                                           std::optional<std::int32_t> level = std::nullopt);
   // Unpacks the backup file into the work folder. Returns the folder that received the backup document or
   // the mode file (the restore folder), empty when the file holds neither: a file of an older layout, or a
   // readable file that is no zip archive at all. `unpacked` tells whether any member was unpacked,

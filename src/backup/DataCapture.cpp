@@ -9,6 +9,7 @@
 // held, since any text column turns a number into its text and any real column an integer into a real:
 // those go converted to the column's type and the host hears of them, once per table.
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 #include "backup/Save.h"
@@ -115,7 +116,7 @@ struct Widest {
 }  // namespace
 
 bool Saver::SaveData(const Table& table, Connection& connection, const std::string& dataFilePath,
-                     std::int32_t progress, backupfile::TableEntry& element) {
+                     utils::ByteSink* member, std::int32_t progress, backupfile::TableEntry& element) {
   return Trapped("SaveData", [&](Procedure& at) {
     at();
     const std::string& tableName = table.name;
@@ -146,7 +147,11 @@ bool Saver::SaveData(const Table& table, Connection& connection, const std::stri
                                       adOpenForwardOnly, adLockReadOnly, adUseServer);
     }
     at();
-    backupfile::TableDataFileWriter file(dataFilePath, static_cast<std::uint32_t>(recordCount));
+    const auto count = static_cast<std::uint32_t>(recordCount);
+    std::unique_ptr<backupfile::TableDataFileWriter> writer =
+        member != nullptr ? std::make_unique<backupfile::TableDataFileWriter>(*member, dataFilePath, count)
+                          : std::make_unique<backupfile::TableDataFileWriter>(dataFilePath, count);
+    backupfile::TableDataFileWriter& file = *writer;
 
     std::int64_t rowNumber = 0, corruptRows = 0;
     const std::size_t fieldCount = rows->FieldCount();

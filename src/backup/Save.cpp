@@ -2,6 +2,8 @@
 #include "backup/Save.h"
 
 #include <algorithm>
+#include <memory>
+#include <span>
 #include <variant>
 
 #include "archive/Archive.h"
@@ -77,8 +79,20 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       }
     }
 
+    // A text backup of a password-protected file database is encrypted with the database's password when
+    // the host gives none.
+    auto archivePassword = [&] {
+      std::string password = m_ArchivePassword;
+      if (password.empty() && m_Provider == dpAccess && m_BackupMode != bmDirectCopy)
+        password = utils.KeyValue(connection.LoginConnectionString(), "Jet OLEDB:Database Password", ";");
+      return password;
+    };
     std::optional<backupfile::BackupDocument> document;
     bool tableListed = false;  // a table entered the document, with or without its rows
+    // The backup file being packed while the tables' data files are written into it; none when the
+    // destination is on removable media, where the data files go to the work folder and are packed after.
+    std::unique_ptr<ArchivePacking> packing;
+    std::size_t nextMember = 0;  // the member written next
     at();
     backupfile::CheckChoiceFitsMode(m_Tables, m_BackupMode);
     if (m_BackupMode == bmDirectCopy) {
@@ -131,9 +145,28 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       at();
       std::vector<Catalog::Entry> entries = catalog->ListTables();
       const std::vector<std::string> leftOut = ChooseTables(entries);
+      // Each table's data file is named, and whether it holds rows decided, before the first is written:
+      // the packing takes the members in the order they come.
+      std::vector<std::string> dataFilePaths(entries.size());
+      std::vector<char> savesRows(entries.size(), 0);
+      std::vector<std::string> written;
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].type != "TABLE") continue;
+        at();
+        dataFilePaths[i] = utils.JoinPath(work.Get(), utils.UniqueName(false));
+        savesRows[i] = AllowDataSaving(entries[i].name, doNotSaveDataTables);
+        if (savesRows[i]) written.push_back(dataFilePaths[i]);
+      }
+      for (const char* member : {kDocumentMember, kModeMember, kProviderMember})
+        written.push_back(utils.JoinPath(work.Get(), member));
+      at();
+      packing = archive.BeginZip(destinationFilePath, fileList, written, m_BackupMode, archivePassword(),
+                                 m_CompressionLevel);
+
       const auto tableCount = static_cast<std::int64_t>(entries.size());
       std::int64_t tableCounter = 0;
-      for (const Catalog::Entry& entry : entries) {
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Catalog::Entry& entry = entries[i];
         if (operation_.Cancelled()) continue;
         ++tableCounter;
         if (entry.type != "TABLE") continue;
@@ -159,15 +192,19 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
         SaveKeys(element, table, connection);
 
         at();
-        std::string dataFilePath = utils.JoinPath(work.Get(), utils.UniqueName(false));
+        const std::string& dataFilePath = dataFilePaths[i];
         element.fileName = utils.NamePart(dataFilePath);
         at();
-        bool saved = AllowDataSaving(entry.name, doNotSaveDataTables);
-        if (saved) SaveData(table, connection, dataFilePath, progress, element);
+        const bool saved = savesRows[i] != 0;
+        if (saved) {
+          SaveData(table, connection, dataFilePath, packing ? &packing->Member(nextMember) : nullptr,
+                   progress, element);
+          if (packing && !operation_.Cancelled()) packing->EndMember(nextMember++);
+        }
         element.dataSaved = saved;
         if (!operation_.Cancelled()) {
           // A table whose rows are not saved has its file name in the document, but no file to pack.
-          if (saved) fileList += zip::QuoteFileListEntry(dataFilePath);
+          if (saved && !packing) fileList += zip::QuoteFileListEntry(dataFilePath);
           tableListed = true;
           tables.push_back(std::move(element));
         }
@@ -185,30 +222,47 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
 
     if (operation_.Cancelled()) {
       at();
+      packing.reset();
       operation_.RaiseUpdateProgress(100, GetMessageText(15));
     } else if (!fileList.empty() || tableListed) {
+      const std::string mode = std::to_string(static_cast<std::int32_t>(m_BackupMode));
+      const std::string provider = std::to_string(static_cast<std::int32_t>(m_Provider));
       if (document) {
         at();
         operation_.RaiseUpdateProgress(0, GetMessageText(16));
-        std::string documentPath = utils.JoinPath(work.Get(), kDocumentMember);
-        backupfile::WriteBackupDocument(*document, m_Provider, documentPath);
-        fileList += zip::QuoteFileListEntry(documentPath);
       }
-      at();
-      std::string modePath = utils.JoinPath(work.Get(), kModeMember);
-      utils.WriteTextFile(modePath, std::to_string(static_cast<std::int32_t>(m_BackupMode)));
-      fileList += zip::QuoteFileListEntry(modePath);
-      std::string providerPath = utils.JoinPath(work.Get(), kProviderMember);
-      utils.WriteTextFile(providerPath, std::to_string(static_cast<std::int32_t>(m_Provider)));
-      fileList += zip::QuoteFileListEntry(providerPath);
+      if (packing) {
+        // The document, mode and provider files never touch the work folder either.
+        auto pack = [&](const std::string& text) {
+          packing->Member(nextMember).Write(std::as_bytes(std::span(text.data(), text.size())));
+          packing->EndMember(nextMember++);
+        };
+        at();
+        pack(backupfile::BackupDocumentText(*document, m_Provider));
+        pack(mode);
+        pack(provider);
+        at();
+        packing->Finish();
+      } else {
+        if (document) {
+          at();
+          std::string documentPath = utils.JoinPath(work.Get(), kDocumentMember);
+          backupfile::WriteBackupDocument(*document, m_Provider, documentPath);
+          fileList += zip::QuoteFileListEntry(documentPath);
+        }
+        at();
+        std::string modePath = utils.JoinPath(work.Get(), kModeMember);
+        utils.WriteTextFile(modePath, mode);
+        fileList += zip::QuoteFileListEntry(modePath);
+        std::string providerPath = utils.JoinPath(work.Get(), kProviderMember);
+        utils.WriteTextFile(providerPath, provider);
+        fileList += zip::QuoteFileListEntry(providerPath);
 
-      at();
-      std::string password = m_ArchivePassword;
-      if (password.empty() && m_Provider == dpAccess && m_BackupMode != bmDirectCopy)
-        password = utils.KeyValue(connection.LoginConnectionString(), "Jet OLEDB:Database Password", ";");
-      archive.ZipFiles(destinationFilePath, fileList, m_BackupMode,
-                       m_BackupMode == bmDirectCopy && m_Provider == dpSQLServer, password,
-                       m_CompressionLevel);
+        at();
+        archive.ZipFiles(destinationFilePath, fileList, m_BackupMode,
+                         m_BackupMode == bmDirectCopy && m_Provider == dpSQLServer, archivePassword(),
+                         m_CompressionLevel);
+      }
       at();
       if (operation_.Cancelled()) {
         operation_.RaiseUpdateProgress(100, GetMessageText(15));
@@ -218,6 +272,7 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
       }
     }
     at();
+    packing.reset();
     work.Remove();
     return result;
   });

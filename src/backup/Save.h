@@ -14,6 +14,7 @@
 
 #include "backupfile/BackupDocument.h"
 #include "component/Operation.h"
+#include "platform/utils/ByteSink.h"
 #include "velabackup/Enums.h"
 #include "velabackup/TableChoice.h"
 
@@ -63,11 +64,12 @@ class Saver {
   void SaveIndexes(backupfile::TableEntry& entry, const data::Table& table, data::Connection& connection);
   void SaveKeys(backupfile::TableEntry& entry, const data::Table& table, data::Connection& connection);
   // Data capture: the table's rows into its table data file, with progress every 100 rows and a notice
-  // for rows that look corrupted.
+  // for rows that look corrupted. The file goes into `member` (its archive member, packed as it is
+  // written) when there is one, else to `dataFilePath`, which names it in both cases.
   // A file database's values may not fit their declared types: the widest are written into `element`'s
   // columns (MaxLength, MaxDigits, MaxScale) where they do not.
   bool SaveData(const data::Table& table, data::Connection& connection, const std::string& dataFilePath,
-                std::int32_t progress, backupfile::TableEntry& element);
+                utils::ByteSink* member, std::int32_t progress, backupfile::TableEntry& element);
 
   Operation& operation_;
   BackupModeEnum& m_BackupMode;

@@ -305,9 +305,7 @@ void WriteTable(xml::Element tables, const TableEntry& entry, DataProvider sourc
   for (const KeyEntry& key : entry.keys) WriteKey(keys, key);
 }
 
-}  // namespace
-
-void WriteBackupDocument(const BackupDocument& document, DataProvider source, const std::string& path) {
+xml::Document BuildBackupDocument(const BackupDocument& document, DataProvider source) {
   xml::Document xml;
   xml::Element root = xml.SetDocumentElement(xml.CreateElement(doc::kDatabase));
   SetIf(root, doc::kConnectionString, document.connectionString);
@@ -359,7 +357,17 @@ void WriteBackupDocument(const BackupDocument& document, DataProvider source, co
     element.SetAttribute(doc::kOriginMade, origin->made);
     element.SetAttribute(doc::kOriginTool, origin->tool);
   }
-  xml.Save(path);
+  return xml;
+}
+
+}  // namespace
+
+void WriteBackupDocument(const BackupDocument& document, DataProvider source, const std::string& path) {
+  BuildBackupDocument(document, source).Save(path);
+}
+
+std::string BackupDocumentText(const BackupDocument& document, DataProvider source) {
+  return BuildBackupDocument(document, source).Text();
 }
 
 std::string DescribeEngineObject(const data::EngineObject& object) {

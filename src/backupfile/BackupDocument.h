@@ -272,6 +272,8 @@ struct BackupDocument {
 // Writes `document` as the backup document at `path`, each group as a "Tables" element. `source` is the
 // provider the save read (see the Boolean forms above).
 void WriteBackupDocument(const BackupDocument& document, DataProvider source, const std::string& path);
+// What WriteBackupDocument writes, for a document packed without a file of its own.
+std::string BackupDocumentText(const BackupDocument& document, DataProvider source);
 
 // Reads a loaded document (xml::Document::Load fails on a file that is no well-formed XML); a malformed
 // value fails with kTypeMismatch (see above).

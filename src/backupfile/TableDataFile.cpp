@@ -49,6 +49,16 @@ constexpr std::uint64_t kMaxNumber = std::numeric_limits<std::uint32_t>::max();
 
 TableDataFileWriter::TableDataFileWriter(std::filesystem::path path, std::uint32_t recordCount)
     : file_(std::move(path)) {
+  PutHeader(recordCount);
+}
+
+TableDataFileWriter::TableDataFileWriter(utils::ByteSink& sink, std::filesystem::path name,
+                                         std::uint32_t recordCount)
+    : file_(sink, std::move(name)) {
+  PutHeader(recordCount);
+}
+
+void TableDataFileWriter::PutHeader(std::uint32_t recordCount) {
   file_.Put(kOpen);
   PutNumber(recordCount);
   file_.Put(kClose);

@@ -126,6 +126,9 @@ class TableDataFileWriter {
  public:
   // Creates the file (replacing one of that name) and writes the byte-order mark and the header.
   TableDataFileWriter(std::filesystem::path path, std::uint32_t recordCount);
+  // The same file written into `sink` (its archive member, packed as it is written); `name` is the file's
+  // name in messages. Finish() leaves the sink to its owner.
+  TableDataFileWriter(utils::ByteSink& sink, std::filesystem::path name, std::uint32_t recordCount);
 
   void BeginRow();
   void WriteText(std::uint32_t index, std::string_view utf8);
@@ -141,6 +144,7 @@ class TableDataFileWriter {
   const std::filesystem::path& Path() const noexcept { return file_.Path(); }
 
  private:
+  void PutHeader(std::uint32_t recordCount);
   void BeginField(std::uint32_t index, char16_t valueClass, std::size_t length);  // class 0: none
   void WriteNumber(std::uint32_t index, char16_t valueClass, std::string_view ascii);
   void WriteUtf8(std::uint32_t index, char16_t valueClass, std::string_view utf8);

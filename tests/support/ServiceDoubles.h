@@ -3,6 +3,7 @@
 // nth write failing).
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -13,7 +14,8 @@ namespace vela::testing {
 
 class ForwardingServices : public Services {
  public:
-  explicit ForwardingServices(std::shared_ptr<Services> target = SystemServices()) : target_(std::move(target)) {}
+  explicit ForwardingServices(std::shared_ptr<Services> target = SystemServices())
+      : target_(std::move(target)) {}
   const Utils& Utilities() const override { return target_->Utilities(); }
   const zip::Drive& Drive() const override { return target_->Drive(); }
   std::string MakeWorkFolder() const override { return target_->MakeWorkFolder(); }
@@ -44,12 +46,13 @@ class FaultCountingServices : public ForwardingServices, private FileWrites {
 
  private:
   std::error_code BeforeWrite() override {
-    if (++counted_ != failAt_) return {};
-    failAt_ = 0;
+    long expected = ++counted_;
+    // Only one write fails, whichever thread meets the count first.
+    if (!failAt_.compare_exchange_strong(expected, 0)) return {};
     return std::make_error_code(std::errc::no_space_on_device);
   }
-  long failAt_ = 0;
-  long counted_ = 0;
+  std::atomic<long> failAt_ = 0;
+  std::atomic<long> counted_ = 0;
 };
 
 }  // namespace vela::testing

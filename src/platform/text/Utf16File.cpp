@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <span>
 
 #include "velabackup/Error.h"
 
@@ -45,7 +46,16 @@ Utf16OutputFile::Utf16OutputFile(std::filesystem::path path)
   buffer_[fill_++] = u'\xFEFF';
 }
 
+Utf16OutputFile::Utf16OutputFile(utils::ByteSink& sink, std::filesystem::path name)
+    : path_(std::move(name)), sink_(&sink), buffer_(new char16_t[kCapacity]) {
+  buffer_[fill_++] = u'\xFEFF';
+}
+
 void Utf16OutputFile::WriteBytes(const void* data, std::size_t size) {
+  if (sink_ != nullptr && !closed_) {
+    sink_->Write(std::span(static_cast<const std::byte*>(data), size));
+    return;
+  }
   if (!fd_.IsOpen()) throw Error(kPathAccess, kSourceComponent, "The file " + path_.string() + " is closed");
   if (std::error_code error = fd_.WriteAll(data, size))
     Fail(kPathAccess, "Cannot write the file", path_, error.value());
@@ -70,6 +80,10 @@ void Utf16OutputFile::WriteLong(std::u16string_view units) {
 
 void Utf16OutputFile::Close() {
   Flush();
+  if (sink_ != nullptr) {
+    closed_ = true;
+    return;
+  }
   // An interrupted close has still given the descriptor up, and every write before it was complete.
   std::error_code error = fd_.Close();
   if (error && error.value() != EINTR) Fail(kPathAccess, "Cannot write the file", path_, error.value());

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/utils/ByteSink.h"
 #include "platform/utils/FileDescriptor.h"
 
 namespace vela::text {
@@ -24,6 +25,9 @@ class Utf16OutputFile {
  public:
   // Creates `path`, replacing a file of that name, and writes the byte-order mark.
   explicit Utf16OutputFile(std::filesystem::path path);
+  // The same stream into `sink` (an archive member being packed) instead of a file; `name` is what the
+  // messages call it. Close() writes what is buffered and leaves the sink to its owner.
+  Utf16OutputFile(utils::ByteSink& sink, std::filesystem::path name);
   Utf16OutputFile(const Utf16OutputFile&) = delete;
   Utf16OutputFile& operator=(const Utf16OutputFile&) = delete;
   ~Utf16OutputFile() = default;
@@ -56,6 +60,8 @@ class Utf16OutputFile {
 
   std::filesystem::path path_;
   utils::FileDescriptor fd_;
+  utils::ByteSink* sink_ = nullptr;
+  bool closed_ = false;
   std::unique_ptr<char16_t[]> buffer_;
   std::size_t fill_ = 0;
 };

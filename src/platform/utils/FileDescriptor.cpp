@@ -59,6 +59,10 @@ WritesScope::~WritesScope() {
   current = outer_;
 }
 
+FileWrites* CurrentWrites() noexcept {
+  return current;
+}
+
 std::error_code BeforeWrite() noexcept {
   if (!current) return {};
   try {

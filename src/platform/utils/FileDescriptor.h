@@ -65,6 +65,10 @@ class WritesScope {
   FileWrites* outer_;
 };
 
+// The FileWrites of the calling thread's scope (nullptr: none), for a thread that writes on its behalf to
+// install in a WritesScope of its own.
+FileWrites* CurrentWrites() noexcept;
+
 // What the calling thread's FileWrites says of the next write, sync or rename: no error when none is
 // installed. The database engine's own writes ask it too (data/sqlite/FaultVfs.h).
 std::error_code BeforeWrite() noexcept;

@@ -102,15 +102,20 @@ void Write(const pugi::xml_document& document, pugi::xml_writer& writer) {
 
 }  // namespace
 
-void Document::Save(const std::string& path) const {
-  // The document is held whole already; it is written in one piece, through the one file writer.
+std::string Document::Text() const {
   struct Text : pugi::xml_writer {
     void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
     std::string text;
   } out;
   Write(*document_, out);
+  return std::move(out.text);
+}
+
+void Document::Save(const std::string& path) const {
+  // The document is held whole already; it is written in one piece, through the one file writer.
+  const std::string text = Text();
   utils::FileDescriptor file = utils::FileDescriptor::CreateNew(path.c_str());
-  std::error_code error = file.IsOpen() ? file.WriteAll(out.text.data(), out.text.size())
+  std::error_code error = file.IsOpen() ? file.WriteAll(text.data(), text.size())
                                         : std::error_code(errno, std::generic_category());
   if (!error) error = file.Close();
   if (error)

@@ -65,6 +65,7 @@ class Document {
   Element DocumentElement() const;
 
   void Save(const std::string& path) const;
+  std::string Text() const;  // what Save writes
   static Document Load(const std::string& path);
 
  private:

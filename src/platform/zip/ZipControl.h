@@ -44,11 +44,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/utils/ByteSink.h"
 #include "platform/zip/Drive.h"
 #include "velabackup/Error.h"
 
@@ -96,6 +98,10 @@ int DeflateEffortFor(int level);
 // that is 24 MiB of input on two cores.
 inline constexpr std::size_t kDefaultChunkSize = std::size_t{8} << 20;
 
+class ZipWriting;
+struct Handoff;
+class MemberPipe;
+
 class ZipControl {
  public:
   explicit ZipControl(ZipEvents* events = nullptr, const Drive& drive = DefaultDrive());
@@ -119,17 +125,31 @@ class ZipControl {
 
   ZipOutcome Pack();
 
+  // Whether Begin() may be used: not on removable media, where a full disk has the whole archive written
+  // again on the next one, and a member written while it is packed cannot be read a second time.
+  bool CanPackWhileWriting() const;
+  // Starts packing the files set so far, followed by `written`: files that the caller writes while the
+  // archive is being packed, named like files (each member is named after the path's name part, and the
+  // rename event is raised for it; nothing is read from the path or written to it). See ZipWriting. The
+  // control must outlive the packing.
+  std::unique_ptr<ZipWriting> Begin(const std::vector<std::filesystem::path>& written);
+
  private:
+  friend class ZipWriting;
   struct Member {
     std::filesystem::path path;
     std::string name;
     std::uint64_t size = 0;
     std::int64_t mtime = 0;
+    bool written = false;  // the caller writes it while it is packed
   };
   enum class Attempt { kCompleted, kStopped, kDiskFull };
 
-  std::vector<Member> Plan();
-  Attempt PackOnce(const std::vector<Member>& members);
+  std::vector<Member> Plan(const std::vector<std::filesystem::path>& written = {});
+  // `handoff` and `pipes` (one per member, null for a file): a packing that runs while the caller writes.
+  Attempt PackOnce(const std::vector<Member>& members, Handoff* handoff = nullptr,
+                   const std::vector<MemberPipe*>& pipes = {});
+  Error DiskFull() const;
 
   ZipEvents* events_;
   const Drive& drive_;
@@ -141,6 +161,32 @@ class ZipControl {
   std::filesystem::path archivePath_;
   std::vector<std::filesystem::path> files_;
   std::string password_;
+};
+
+// A packing that runs while its last members are still being written, so that they never wait on disk: the
+// caller's thread writes each written member through Member(i), in the order Begin() named them, and ends
+// it with EndMember(i); a worker thread packs meanwhile, holding at most two chunks of the member being
+// written. Member(i).Write waits while the packing is behind, and throws the packing's failure (a full
+// disk: kDiskFull) when it has failed. Finish() raises every event of the packing on the caller's thread, in
+// the order and with the values Pack() raises them for the same bytes, and the archive replaces the
+// destination only when none of them asked to stop. Destroying the packing before Finish() completed it
+// discards the archive and keeps an earlier one at the destination.
+class ZipWriting {
+ public:
+  ~ZipWriting();
+  ZipWriting(const ZipWriting&) = delete;
+  ZipWriting& operator=(const ZipWriting&) = delete;
+
+  utils::ByteSink& Member(std::size_t index);
+  void EndMember(std::size_t index);
+  ZipOutcome Finish();
+
+  struct State;
+
+ private:
+  friend class ZipControl;
+  explicit ZipWriting(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace vela::zip

@@ -61,6 +61,22 @@ inline std::vector<std::string> Listing(const fs::path& folder) {
   return names;
 }
 
+// Only the archive holding `content` (or, for an empty `content`, nothing) may be left in `folder` beside
+// the inputs "in" and "out": no temporary file survives.
+inline void ExpectOnlyArchive(const fs::path& folder, const fs::path& archive, const std::string& content) {
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    std::string name = entry.path().filename().string();
+    if (name != "in" && name != "out") left.push_back(name);
+  }
+  if (content.empty()) {
+    EXPECT_TRUE(left.empty()) << left.front();
+  } else {
+    EXPECT_EQ(left, std::vector<std::string>{archive.filename().string()});
+    EXPECT_EQ(ReadFile(archive), content);
+  }
+}
+
 struct StatusEvent {
   bool major;
   std::string item;
