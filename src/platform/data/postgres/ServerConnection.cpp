@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -75,16 +76,18 @@ class ServerCatalog final : public Catalog {
 
 class ServerConnection;
 
-// A forward-only, read-only recordset streaming its rows one at a time (single-row mode).
+// A forward-only, read-only recordset streaming its rows one at a time. A single SELECT comes as the rows of
+// a COPY in text form, read a line at a time, after the same SELECT with no rows has told the columns;
+// any other statement comes in libpq's single-row mode, which builds a result of its own for every row.
 class StreamingRecordset final : public ResultRecordset {
  public:
   StreamingRecordset(ServerConnection& connection, std::string statement);
   ~StreamingRecordset() override { Close(); }
 
-  bool Eof() const override { return row_ == nullptr; }
+  bool Eof() const override { return !onRow_; }
   void MoveNext() override;
   const Value& GetValue(std::size_t index) const override {
-    if (row_ == nullptr) ThrowNoCurrentRow(kSource);
+    if (!onRow_) ThrowNoCurrentRow(kSource);
     if (index >= values_.size()) ThrowNoSuchField(kSource, index);
     return values_[index];
   }
@@ -97,13 +100,20 @@ class StreamingRecordset final : public ResultRecordset {
   void Close() override;
 
  private:
-  // Takes the next result: a row, or the end of the rows (then the stream is drained).
+  // Reads the columns from the empty result before the COPY, then enters the COPY.
+  void StartCopy(PGconn* conn);
+  // Takes the next row, or the end of the rows (then the stream is drained).
   void Fetch();
+  void FetchLine(PGconn* conn);
+  void ReadLine(char* line, int length);
   void Finish();
 
   ServerConnection* connection_;
   std::string statement_;
-  ResultHandle row_;
+  bool copy_ = false;    // the rows come as COPY lines
+  bool inCopy_ = false;  // and the server has lines still to send
+  std::vector<Oid> types_;
+  bool onRow_ = false;
   std::vector<Value> values_;
   bool streaming_ = true;
 };
@@ -540,24 +550,117 @@ class ServerConnection final : public Connection, public ServerSession {
   SchemaSnapshot schema_;
 };
 
+// Whether the statement is one SELECT that reads as a subquery and as the query of a COPY: no INTO, no
+// second statement.
+bool CopiesOut(const std::string& statement) {
+  std::vector<Token> tokens;
+  try {
+    tokens = Tokenize(statement, Brackets::Engine);
+  } catch (const Error&) {
+    return false;
+  }
+  if (tokens.empty() || !tokens.front().Is("SELECT")) return false;
+  for (const Token& token : tokens)
+    if (token.Is("INTO") || token.IsPunct(';')) return false;
+  return true;
+}
+
+// A field of a COPY line with its escapes read, in place; returns its length.
+std::size_t UnescapeCopyField(char* begin, char* end) {
+  char* in = static_cast<char*>(std::memchr(begin, '\\', static_cast<std::size_t>(end - begin)));
+  if (in == nullptr) return static_cast<std::size_t>(end - begin);
+  char* out = in;
+  while (in < end) {
+    if (*in != '\\') {
+      char* next = static_cast<char*>(std::memchr(in, '\\', static_cast<std::size_t>(end - in)));
+      if (next == nullptr) next = end;
+      std::memmove(out, in, static_cast<std::size_t>(next - in));
+      out += next - in;
+      in = next;
+      continue;
+    }
+    if (++in == end) break;
+    char c = *in++;
+    switch (c) {
+      case 'b':
+        c = '\b';
+        break;
+      case 'f':
+        c = '\f';
+        break;
+      case 'n':
+        c = '\n';
+        break;
+      case 'r':
+        c = '\r';
+        break;
+      case 't':
+        c = '\t';
+        break;
+      case 'v':
+        c = '\v';
+        break;
+      default:
+        if (c >= '0' && c <= '7') {
+          int value = c - '0';
+          for (int digits = 1; digits < 3 && in < end && *in >= '0' && *in <= '7'; ++digits)
+            value = value * 8 + (*in++ - '0');
+          c = static_cast<char>(value);
+        }
+        break;
+    }
+    *out++ = c;
+  }
+  return static_cast<std::size_t>(out - begin);
+}
+
 StreamingRecordset::StreamingRecordset(ServerConnection& connection, std::string statement)
     : connection_(&connection), statement_(std::move(statement)) {
   PGconn* conn = connection_->Ready(statement_);
-  if (!PQsendQueryParams(conn, statement_.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0))
-    ThrowConnectionError(conn, statement_);
+  copy_ = CopiesOut(statement_);
+  // Both statements go in one message: one exchange, and outside a transaction one snapshot for both.
+  const bool sent =
+      copy_ ? PQsendQuery(conn, ("SELECT * FROM (" + statement_ + ") AS vela_rows LIMIT 0; COPY (" +
+                                 statement_ + ") TO STDOUT")
+                                    .c_str())
+            : PQsendQueryParams(conn, statement_.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+  if (!sent) ThrowConnectionError(conn, statement_);
   connection_->SetStream(this);
-  if (!PQsetSingleRowMode(conn)) {
+  if (copy_) {
+    StartCopy(conn);
+  } else if (!PQsetSingleRowMode(conn)) {
     Finish();
     ThrowConnectionError(conn, statement_);
   }
   Fetch();
 }
 
+void StreamingRecordset::StartCopy(PGconn* conn) {
+  for (ExecStatusType expected : {PGRES_TUPLES_OK, PGRES_COPY_OUT}) {
+    ResultHandle result{PQgetResult(conn)};
+    if (result == nullptr) {
+      Finish();
+      ThrowConnectionError(conn, statement_);
+    }
+    if (PQresultStatus(result.get()) != expected) {
+      Finish();
+      ThrowResultError(result.get(), conn, statement_);
+    }
+    if (expected != PGRES_TUPLES_OK) continue;
+    for (int c = 0; c < PQnfields(result.get()); ++c) {
+      fields_.push_back(FieldFromResult(result.get(), c));
+      types_.push_back(PQftype(result.get(), c));
+    }
+  }
+  inCopy_ = true;
+}
+
 void StreamingRecordset::Fetch() {
-  row_.reset();
+  onRow_ = false;
   values_.clear();
   if (!streaming_) return;
   PGconn* conn = connection_->Handle();
+  if (copy_) return FetchLine(conn);
   ResultHandle result{PQgetResult(conn)};
   ExecStatusType status = result != nullptr ? PQresultStatus(result.get()) : PGRES_COMMAND_OK;
   if (result != nullptr && fields_.empty() && (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK)) {
@@ -568,7 +671,7 @@ void StreamingRecordset::Fetch() {
       values_.reserve(fields_.size());
       for (int c = 0; c < PQnfields(result.get()); ++c)
         values_.push_back(ValueFromResult(result.get(), 0, c));
-      row_ = std::move(result);
+      onRow_ = true;
       return;
     case PGRES_TUPLES_OK:
     case PGRES_COMMAND_OK:
@@ -581,21 +684,69 @@ void StreamingRecordset::Fetch() {
   }
 }
 
+void StreamingRecordset::FetchLine(PGconn* conn) {
+  char* line = nullptr;
+  const int length = PQgetCopyData(conn, &line, 0);
+  if (length > 0) {
+    std::unique_ptr<char, decltype(&PQfreemem)> held(line, &PQfreemem);
+    ReadLine(line, length);
+    onRow_ = true;
+    return;
+  }
+  // The rows are done (-1) or the connection failed (-2); the COPY's result tells which.
+  inCopy_ = false;
+  ResultHandle result{PQgetResult(conn)};
+  const ExecStatusType status = result != nullptr ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+  Finish();
+  if (status == PGRES_COMMAND_OK) return;
+  if (result == nullptr) ThrowConnectionError(conn, statement_);
+  ThrowResultError(result.get(), conn, statement_);
+}
+
+// One line of the COPY's text form: the fields apart by tabs, "\N" for NULL, the rest with its escapes. Every
+// field is read where it stands, its separator overwritten by the NUL a value's text ends with (the line
+// itself ends with one after its newline).
+void StreamingRecordset::ReadLine(char* line, int length) {
+  char* end = line + length;
+  if (end > line && end[-1] == '\n') --end;
+  values_.reserve(types_.size());
+  char* field = line;
+  for (std::size_t c = 0; c < types_.size(); ++c) {
+    char* stop = static_cast<char*>(std::memchr(field, '\t', static_cast<std::size_t>(end - field)));
+    if (stop == nullptr) stop = end;
+    if ((stop == end) != (c + 1 == types_.size()))
+      throw Error(kCommandError, kSource, "The server sent a row with another number of columns", {},
+                  statement_);
+    if (stop - field == 2 && field[0] == '\\' && field[1] == 'N') {
+      values_.push_back(Value::Null());
+    } else {
+      const std::size_t size = UnescapeCopyField(field, stop);
+      field[size] = '\0';
+      values_.push_back(ValueFromText(types_[c], field, static_cast<int>(size)));
+    }
+    field = stop + 1;
+  }
+}
+
 void StreamingRecordset::Finish() {
   if (!streaming_) return;
   streaming_ = false;
-  while (ResultHandle rest{PQgetResult(connection_->Handle())}) {
+  PGconn* conn = connection_->Handle();
+  char* line = nullptr;
+  while (inCopy_ && PQgetCopyData(conn, &line, 0) > 0) PQfreemem(line);
+  inCopy_ = false;
+  while (ResultHandle rest{PQgetResult(conn)}) {
   }
   connection_->SetStream(nullptr);
 }
 
 void StreamingRecordset::MoveNext() {
-  if (row_ == nullptr) ThrowNoCurrentRow(kSource);
+  if (!onRow_) ThrowNoCurrentRow(kSource);
   Fetch();
 }
 
 void StreamingRecordset::Close() {
-  row_.reset();
+  onRow_ = false;
   values_.clear();
   if (!streaming_) return;
   // Rows not read yet are not worth fetching: the server is asked to stop sending them, and what it sent

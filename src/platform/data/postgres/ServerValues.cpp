@@ -301,10 +301,13 @@ const FieldInfo& ResultRecordset::Field(std::size_t index) const {
 
 Value ValueFromResult(const PGresult* result, int row, int column) {
   if (PQgetisnull(result, row, column)) return Value::Null();
-  const char* text = PQgetvalue(result, row, column);
-  int length = PQgetlength(result, row, column);
+  return ValueFromText(PQftype(result, column), PQgetvalue(result, row, column),
+                       PQgetlength(result, row, column));
+}
+
+Value ValueFromText(Oid type, const char* text, int length) {
   std::string_view view(text, static_cast<std::size_t>(length));
-  switch (PQftype(result, column)) {
+  switch (type) {
     case kBool:
       return Value(view == "t");
     case kBpchar:

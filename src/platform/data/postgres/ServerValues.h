@@ -57,5 +57,8 @@ class ResultRecordset : public Recordset {
 };
 // One value of a result in text form, as the Value of the field's type.
 Value ValueFromResult(const PGresult* result, int row, int column);
+// A value that is not NULL, in the server's text form (`length` bytes, followed by a NUL), as the Value of
+// a column of `type`.
+Value ValueFromText(Oid type, const char* text, int length);
 
 }  // namespace vela::data::postgres
