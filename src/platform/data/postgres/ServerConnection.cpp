@@ -324,13 +324,25 @@ class ServerConnection final : public Connection, public ServerSession {
   }
   SchemaSnapshot* ReadSnapshot() override { return snapshot_ ? &schema_ : nullptr; }
   ResultHandle QueryServerSql(const std::string& sql, std::span<const std::string> parameters) override {
+    return QueryTexts(sql, parameters, false);
+  }
+  ResultHandle QueryPreparedServerSql(const std::string& sql,
+                                      std::span<const std::string> parameters) override {
+    return QueryTexts(sql, parameters, true);
+  }
+  ResultHandle QueryTexts(const std::string& sql, std::span<const std::string> parameters, bool prepared) {
     PGconn* conn = Ready(sql);
     std::vector<const char*> values;
     values.reserve(parameters.size());
     for (const std::string& parameter : parameters) values.push_back(parameter.c_str());
+    // The parameters' types are the server's to infer, which a statement prepared for typed ones is not.
+    const char* name = prepared ? Prepared("texts|" + sql, sql, 0, nullptr) : nullptr;
     ResultHandle result = InStep(sql, [&] {
-      return ResultHandle{PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                       values.data(), nullptr, nullptr, 0)};
+      const int count = static_cast<int>(values.size());
+      return ResultHandle{
+          name != nullptr
+              ? PQexecPrepared(conn, name, count, values.data(), nullptr, nullptr, 0)
+              : PQexecParams(conn, sql.c_str(), count, nullptr, values.data(), nullptr, nullptr, 0)};
     });
     if (result == nullptr) ThrowConnectionError(conn, sql);
     Check(result.get(), sql);
@@ -418,21 +430,9 @@ class ServerConnection final : public Connection, public ServerSession {
   ResultHandle Run(const std::string& statement, std::span<const Parameter> parameters, bool prepared) {
     PGconn* conn = Ready(statement);
     BoundParameters bound(parameters);
-    const char* preparedName = nullptr;
-    if (prepared) {
-      std::string key = bound.TypeKey() + "|" + statement;
-      auto found = prepared_.find(key);
-      if (found == prepared_.end()) {
-        std::string name = "vela_" + std::to_string(prepared_.size() + 1);
-        ResultHandle made = InStep(statement, [&] {
-          return ResultHandle{PQprepare(conn, name.c_str(), statement.c_str(), bound.Count(), bound.Types())};
-        });
-        if (made == nullptr) ThrowConnectionError(conn, statement);
-        Check(made.get(), statement);
-        found = prepared_.emplace(std::move(key), std::move(name)).first;
-      }
-      preparedName = found->second.c_str();
-    }
+    const char* preparedName =
+        prepared ? Prepared(bound.TypeKey() + "|" + statement, statement, bound.Count(), bound.Types())
+                 : nullptr;
     ResultHandle result = InStep(statement, [&] {
       return ResultHandle{preparedName != nullptr
                               ? PQexecPrepared(conn, preparedName, bound.Count(), bound.Values(),
@@ -444,12 +444,29 @@ class ServerConnection final : public Connection, public ServerSession {
     return result;
   }
 
+  // The name of the statement prepared under `key` (its parameters' types and text), prepared when first
+  // asked for.
+  const char* Prepared(std::string key, const std::string& statement, int count, const Oid* types) {
+    PGconn* conn = conn_.get();
+    auto found = prepared_.find(key);
+    if (found == prepared_.end()) {
+      std::string name = "vela_" + std::to_string(prepared_.size() + 1);
+      ResultHandle made = InStep(statement, [&] {
+        return ResultHandle{PQprepare(conn, name.c_str(), statement.c_str(), count, types)};
+      });
+      if (made == nullptr) ThrowConnectionError(conn, statement);
+      Check(made.get(), statement);
+      found = prepared_.emplace(std::move(key), std::move(name)).first;
+    }
+    return found->second.c_str();
+  }
+
   // Starts a run of rows into the table an INSERT names: a transaction of its own unless one is open, and
   // the COPY over the table's columns.
   void StartRun(const InsertShape& shape) {
     if (run_) EndRun();
     std::vector<RunColumn> columns;
-    ResultHandle read = QueryServerSql(
+    ResultHandle read = QueryPreparedServerSql(
         "SELECT a.attname, NOT (a.atthasdef OR a.attidentity <> '' OR a.attgenerated <> '') "
         "FROM pg_catalog.pg_attribute a WHERE a.attrelid = $1::regclass AND a.attnum > 0 "
         "AND NOT a.attisdropped ORDER BY a.attnum",

@@ -2,6 +2,7 @@
 // keys, and the COLUMNS schema rowset.
 #include "platform/data/postgres/ServerSchema.h"
 
+#include <array>
 #include <functional>
 #include <map>
 #include <optional>
@@ -108,7 +109,7 @@ std::optional<Relation> ServerSchema::FindRelation(std::string_view bracketed) {
   auto find = [&](const std::string& where, const std::string& table,
                   std::vector<std::string> parameters) -> std::optional<Relation> {
     parameters.insert(parameters.begin(), table);
-    ResultHandle result = session_.QueryServerSql(
+    ResultHandle result = session_.QueryPreparedServerSql(
         "SELECT c.oid, n.nspname, c.relname, c.relkind FROM pg_catalog.pg_class c JOIN "
         "pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE " +
             where + " AND lower(c.relname) = lower($1) ORDER BY c.relname COLLATE \"C\"",
@@ -171,51 +172,70 @@ std::map<std::string, std::pair<int, int>> RowsByRelation(const PGresult* r) {
 
 }  // namespace
 
+namespace {
+
+// The columns, the sequences behind identity and serial columns, the indexes and the keys of the relations
+// "@relations" stands for (a list or a query of relation oids), each ordered by relation.
+const std::array<const char*, 4> kPartQueries = {
+    "SELECT a.attrelid, a.attnum, a.attname, a.atttypid, a.atttypmod, a.attnotnull, a.attidentity, "
+    "a.attgenerated, t.typtype, t.typnotnull, pg_catalog.pg_get_expr(d.adbin, d.adrelid), "
+    "pg_catalog.col_description(a.attrelid, a.attnum), pg_catalog.format_type(a.atttypid, a.atttypmod) "
+    "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
+    "LEFT JOIN pg_catalog.pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
+    "WHERE a.attrelid IN (@relations) AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attrelid, "
+    "a.attnum",
+    // The sequences behind identity and serial columns.
+    "SELECT d.refobjid, d.refobjsubid, s.seqrelid, s.seqincrement, sn.nspname, sc.relname, "
+    "pg_catalog.has_schema_privilege(sn.oid, 'USAGE') AND "
+    "pg_catalog.has_sequence_privilege(s.seqrelid, 'SELECT') FROM pg_catalog.pg_depend d "
+    "JOIN pg_catalog.pg_sequence s ON s.seqrelid = d.objid "
+    "JOIN pg_catalog.pg_class sc ON sc.oid = s.seqrelid "
+    "JOIN pg_catalog.pg_namespace sn ON sn.oid = sc.relnamespace "
+    "WHERE d.classid = 'pg_catalog.pg_class'::pg_catalog.regclass "
+    "AND d.refclassid = 'pg_catalog.pg_class'::pg_catalog.regclass AND d.refobjid IN (@relations) "
+    "AND d.deptype IN ('a', 'i') ORDER BY d.refobjid",
+    "SELECT i.indrelid, i.indexrelid, ic.relname, i.indisunique, i.indisprimary, i.indisclustered, "
+    "pg_catalog.obj_description(i.indexrelid, 'pg_class'), a.attname "
+    "FROM pg_catalog.pg_index i JOIN pg_catalog.pg_class ic ON ic.oid = i.indexrelid "
+    "CROSS JOIN LATERAL unnest(i.indkey::pg_catalog.int2[]) WITH ORDINALITY AS k(attnum, n) "
+    "JOIN pg_catalog.pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = k.attnum "
+    "WHERE i.indrelid IN (@relations) AND i.indexprs IS NULL AND i.indpred IS NULL AND k.n <= "
+    "i.indnkeyatts "
+    // B-tree indexes of key columns alone, never an exclusion constraint's: the others are engine objects.
+    "AND i.indnatts = i.indnkeyatts AND ic.relam = (SELECT am.oid FROM pg_catalog.pg_am am WHERE "
+    "am.amname = 'btree') AND NOT EXISTS (SELECT 1 FROM pg_catalog.pg_constraint x WHERE x.conindid = "
+    "i.indexrelid AND x.conrelid = i.indrelid AND x.contype = 'x') "
+    "ORDER BY i.indrelid, i.indisprimary DESC, ic.relname COLLATE \"C\", i.indexrelid, k.n",
+    // A key's name the server could not keep is read from the comment of the key's index (primary and
+    // unique keys) or of the constraint (foreign keys).
+    "SELECT con.conrelid, con.oid, con.conname, con.contype, fr.relname, con.confdeltype, con.confupdtype, "
+    "CASE WHEN con.contype = 'f' THEN pg_catalog.obj_description(con.oid, 'pg_constraint') "
+    "ELSE pg_catalog.obj_description(con.conindid, 'pg_class') END, a.attname, fa.attname, fn.nspname "
+    "FROM pg_catalog.pg_constraint con "
+    "CROSS JOIN LATERAL unnest(con.conkey) WITH ORDINALITY AS k(attnum, n) "
+    "JOIN pg_catalog.pg_attribute a ON a.attrelid = con.conrelid AND a.attnum = k.attnum "
+    "LEFT JOIN pg_catalog.pg_class fr ON fr.oid = con.confrelid "
+    "LEFT JOIN pg_catalog.pg_namespace fn ON fn.oid = fr.relnamespace "
+    "LEFT JOIN pg_catalog.pg_attribute fa ON fa.attrelid = con.confrelid AND fa.attnum = con.confkey[k.n] "
+    "WHERE con.conrelid IN (@relations) AND con.contype IN ('p', 'u', 'f') ORDER BY con.conrelid, "
+    "con.contype = 'p' DESC, con.contype = 'u' DESC, con.conname COLLATE \"C\", con.oid, k.n",
+};
+
+}  // namespace
+
 std::map<std::string, RelationParts> ServerSchema::ReadParts(const std::string& oids, bool readable) {
-  std::vector<ResultHandle> results = session_.QueryServerSqlAll(text::ReplaceAll(
-      "SELECT a.attrelid, a.attnum, a.attname, a.atttypid, a.atttypmod, a.attnotnull, a.attidentity, "
-      "a.attgenerated, t.typtype, t.typnotnull, pg_catalog.pg_get_expr(d.adbin, d.adrelid), "
-      "pg_catalog.col_description(a.attrelid, a.attnum), pg_catalog.format_type(a.atttypid, a.atttypmod) "
-      "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
-      "LEFT JOIN pg_catalog.pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
-      "WHERE a.attrelid IN (@relations) AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attrelid, "
-      "a.attnum;\n"
-      // The sequences behind identity and serial columns.
-      "SELECT d.refobjid, d.refobjsubid, s.seqrelid, s.seqincrement, sn.nspname, sc.relname, "
-      "pg_catalog.has_schema_privilege(sn.oid, 'USAGE') AND "
-      "pg_catalog.has_sequence_privilege(s.seqrelid, 'SELECT') FROM pg_catalog.pg_depend d "
-      "JOIN pg_catalog.pg_sequence s ON s.seqrelid = d.objid "
-      "JOIN pg_catalog.pg_class sc ON sc.oid = s.seqrelid "
-      "JOIN pg_catalog.pg_namespace sn ON sn.oid = sc.relnamespace "
-      "WHERE d.classid = 'pg_catalog.pg_class'::pg_catalog.regclass "
-      "AND d.refclassid = 'pg_catalog.pg_class'::pg_catalog.regclass AND d.refobjid IN (@relations) "
-      "AND d.deptype IN ('a', 'i') ORDER BY d.refobjid;\n"
-      "SELECT i.indrelid, i.indexrelid, ic.relname, i.indisunique, i.indisprimary, i.indisclustered, "
-      "pg_catalog.obj_description(i.indexrelid, 'pg_class'), a.attname "
-      "FROM pg_catalog.pg_index i JOIN pg_catalog.pg_class ic ON ic.oid = i.indexrelid "
-      "CROSS JOIN LATERAL unnest(i.indkey::pg_catalog.int2[]) WITH ORDINALITY AS k(attnum, n) "
-      "JOIN pg_catalog.pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = k.attnum "
-      "WHERE i.indrelid IN (@relations) AND i.indexprs IS NULL AND i.indpred IS NULL AND k.n <= "
-      "i.indnkeyatts "
-      // B-tree indexes of key columns alone, never an exclusion constraint's: the others are engine objects.
-      "AND i.indnatts = i.indnkeyatts AND ic.relam = (SELECT am.oid FROM pg_catalog.pg_am am WHERE "
-      "am.amname = 'btree') AND NOT EXISTS (SELECT 1 FROM pg_catalog.pg_constraint x WHERE x.conindid = "
-      "i.indexrelid AND x.conrelid = i.indrelid AND x.contype = 'x') "
-      "ORDER BY i.indrelid, i.indisprimary DESC, ic.relname COLLATE \"C\", i.indexrelid, k.n;\n"
-      // A key's name the server could not keep is read from the comment of the key's index (primary and
-      // unique keys) or of the constraint (foreign keys).
-      "SELECT con.conrelid, con.oid, con.conname, con.contype, fr.relname, con.confdeltype, con.confupdtype, "
-      "CASE WHEN con.contype = 'f' THEN pg_catalog.obj_description(con.oid, 'pg_constraint') "
-      "ELSE pg_catalog.obj_description(con.conindid, 'pg_class') END, a.attname, fa.attname, fn.nspname "
-      "FROM pg_catalog.pg_constraint con "
-      "CROSS JOIN LATERAL unnest(con.conkey) WITH ORDINALITY AS k(attnum, n) "
-      "JOIN pg_catalog.pg_attribute a ON a.attrelid = con.conrelid AND a.attnum = k.attnum "
-      "LEFT JOIN pg_catalog.pg_class fr ON fr.oid = con.confrelid "
-      "LEFT JOIN pg_catalog.pg_namespace fn ON fn.oid = fr.relnamespace "
-      "LEFT JOIN pg_catalog.pg_attribute fa ON fa.attrelid = con.confrelid AND fa.attnum = con.confkey[k.n] "
-      "WHERE con.conrelid IN (@relations) AND con.contype IN ('p', 'u', 'f') ORDER BY con.conrelid, "
-      "con.contype = 'p' DESC, con.contype = 'u' DESC, con.conname COLLATE \"C\", con.oid, k.n",
-      "@relations", oids));
+  std::vector<ResultHandle> results;
+  if (oids.find_first_not_of("0123456789") == std::string::npos) {
+    // One relation, as a restore reads each table it made: every query prepared once, the oid its parameter.
+    const std::vector<std::string> relation{oids};
+    for (const char* query : kPartQueries)
+      results.push_back(
+          session_.QueryPreparedServerSql(text::ReplaceAll(query, "@relations", "$1"), relation));
+  } else {
+    std::string queries;
+    for (const char* query : kPartQueries) queries += text::ReplaceAll(query, "@relations", oids) + ";\n";
+    results = session_.QueryServerSqlAll(queries);
+  }
   if (results.size() != 4) throw Error(kCommandError, kSource, "The server gave no catalog to read");
   std::map<std::string, RelationParts> parts;
 

@@ -198,7 +198,7 @@ std::string ServerSchema::IndexSql(const std::string& tableSql, const Index& ind
 // and, in one exchange with the server, whether an index there has the table's name: nspname, whether, the
 // index's comment.
 ResultHandle ServerSchema::CreationSchema(const std::string& schema, const std::string& table) {
-  ResultHandle result = session_.QueryServerSql(
+  ResultHandle result = session_.QueryPreparedServerSql(
       "SELECT s.nspname, i.oid IS NOT NULL, pg_catalog.obj_description(i.oid, 'pg_class') "
       "FROM (SELECT COALESCE(NULLIF($1, ''), pg_catalog.current_schema()) AS nspname) s "
       "LEFT JOIN LATERAL (SELECT c.oid FROM pg_catalog.pg_class c "

@@ -27,6 +27,10 @@ class ServerSession {
   // result. A failure raises the server's error.
   virtual ResultHandle QueryServerSql(const std::string& sql,
                                       std::span<const std::string> parameters = {}) = 0;
+  // As QueryServerSql, the statement prepared once per session: for the catalog queries a restore repeats
+  // for every table, which the server then plans once.
+  virtual ResultHandle QueryPreparedServerSql(const std::string& sql,
+                                              std::span<const std::string> parameters) = 0;
   // Runs PostgreSQL queries as they stand, separated by ";", in one exchange with the server; the result of
   // each, in order. A failure raises the server's error.
   virtual std::vector<ResultHandle> QueryServerSqlAll(const std::string& sql) = 0;
