@@ -105,10 +105,11 @@ TEST_F(ServerRowsBatchTest, StreamedRowsEqualAWholeResultInAndOutOfASnapshot) {
   db_->BeginReadSnapshot();
   ExpectStreamedAsWhole(all);
   db_->EndReadSnapshot();
-  // Shapes beside a plain table: repeated names, no rows, no table, a statement no COPY takes.
+  // Shapes beside a plain table: repeated names, no rows, no table and a comment to the end of the line, a
+  // statement no COPY takes.
   ExpectStreamedAsWhole("SELECT [id], [id], [note] AS [id] FROM [t] WHERE [id] < 20 ORDER BY 1");
   ExpectStreamedAsWhole("SELECT * FROM [t] WHERE [id] < 0");
-  ExpectStreamedAsWhole("SELECT 1 AS [one], NULL AS [nothing], 'a\tb' AS [text]");
+  ExpectStreamedAsWhole("SELECT 1 AS [one], NULL AS [nothing], 'a\tb' AS [text] -- a closing comment");
   ExpectStreamedAsWhole("WITH w AS (SELECT [id] FROM [t] WHERE [id] <= 5) SELECT * FROM w ORDER BY 1");
 }
 

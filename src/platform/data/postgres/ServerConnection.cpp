@@ -635,10 +635,11 @@ StreamingRecordset::StreamingRecordset(ServerConnection& connection, std::string
     : connection_(&connection), statement_(std::move(statement)) {
   PGconn* conn = connection_->Ready(statement_);
   copy_ = CopiesOut(statement_);
-  // Both statements go in one message: one exchange, and outside a transaction one snapshot for both.
+  // Both statements go in one message: one exchange, and outside a transaction one snapshot for both. The
+  // statement ends on a line of its own, so that a comment at its end stays its own.
   const bool sent =
-      copy_ ? PQsendQuery(conn, ("SELECT * FROM (" + statement_ + ") AS vela_rows LIMIT 0; COPY (" +
-                                 statement_ + ") TO STDOUT")
+      copy_ ? PQsendQuery(conn, ("SELECT * FROM (" + statement_ + "\n) AS vela_rows LIMIT 0; COPY (" +
+                                 statement_ + "\n) TO STDOUT")
                                     .c_str())
             : PQsendQueryParams(conn, statement_.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
   if (!sent) ThrowConnectionError(conn, statement_);
