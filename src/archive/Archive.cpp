@@ -169,7 +169,8 @@ void Archive::ZipFiles(const std::string& archivePath, const std::string& fileLi
 }
 
 std::string Archive::UnzipFiles(const std::string& archivePath, bool& unpacked, const std::string& password,
-                                bool& encrypted) {
+                                bool& encrypted, const zip::LeavePacked& leavePacked,
+                                std::unique_ptr<zip::ArchiveReader>* packed) {
   return Trapped("UnzipFiles", [&](Procedure& at) {
     at();
     std::string caption = GetMessageText(33);
@@ -180,9 +181,11 @@ std::string Archive::UnzipFiles(const std::string& archivePath, bool& unpacked, 
     unpacker.SetDestination(operation_.workFolder().Get());
     unpacker.SetArchivePath(archivePath);
     unpacker.SetPassword(password);
+    unpacker.SetLeavePacked(leavePacked);
     try {
       at();
       unpacker.Unpack();
+      if (packed != nullptr) *packed = unpacker.TakeArchive();
     } catch (const Error& error) {
       // A readable file that is no zip archive at all holds nothing of the current layout.
       if (error.Number() != zip::kNotZipArchive) throw;
