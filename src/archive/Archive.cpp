@@ -229,7 +229,8 @@ std::unique_ptr<ArchivePacking> Archive::BeginZip(const std::string& archivePath
 }
 
 std::string Archive::UnzipFiles(const std::string& archivePath, bool& unpacked, const std::string& password,
-                                bool& encrypted) {
+                                bool& encrypted, const zip::LeavePacked& leavePacked,
+                                std::unique_ptr<zip::ArchiveReader>* packed) {
   return Trapped("UnzipFiles", [&](Procedure& at) {
     at();
     std::string caption = GetMessageText(33);
@@ -240,9 +241,11 @@ std::string Archive::UnzipFiles(const std::string& archivePath, bool& unpacked, 
     unpacker.SetDestination(operation_.workFolder().Get());
     unpacker.SetArchivePath(archivePath);
     unpacker.SetPassword(password);
+    unpacker.SetLeavePacked(leavePacked);
     try {
       at();
       unpacker.Unpack();
+      if (packed != nullptr) *packed = unpacker.TakeArchive();
     } catch (const Error& error) {
       // A readable file that is no zip archive at all holds nothing of the current layout.
       if (error.Number() != zip::kNotZipArchive) throw;

@@ -14,6 +14,8 @@
 
 #include "component/Operation.h"
 #include "platform/utils/ByteSink.h"
+#include "platform/zip/ArchiveReader.h"
+#include "platform/zip/UnzipControl.h"
 #include "velabackup/Enums.h"
 
 namespace vela {
@@ -63,9 +65,12 @@ class Archive {
   // the mode file (the restore folder), empty when the file holds neither: a file of an older layout, or a
   // readable file that is no zip archive at all. `unpacked` tells whether any member was unpacked,
   // `encrypted` whether the members were encrypted: they are read with `password`, and a backup file that
-  // needs one and was not given it, or was given a wrong one, fails with kArchivePassword.
+  // needs one and was not given it, or was given a wrong one, fails with kArchivePassword. The members
+  // `leavePacked` names stay in the backup file, which `packed` then receives still open for them to be read
+  // where they lie.
   std::string UnzipFiles(const std::string& archivePath, bool& unpacked, const std::string& password,
-                         bool& encrypted);
+                         bool& encrypted, const zip::LeavePacked& leavePacked = {},
+                         std::unique_ptr<zip::ArchiveReader>* packed = nullptr);
 
   // Native server backups, made by the engine's database-management component on this computer and copied
   // between its folder and ours. SaveSQLDatabaseToFile: true when the native backup file is now at

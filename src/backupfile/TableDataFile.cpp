@@ -229,8 +229,22 @@ TableDataFileReader::TableDataFileReader(std::filesystem::path path, std::string
   columnNames_ = std::move(columnNames);
 }
 
+TableDataFileReader::TableDataFileReader(std::unique_ptr<utils::ByteSource> source,
+                                         std::filesystem::path name, std::string tableName,
+                                         std::vector<std::string> columnNames)
+    : file_(std::move(source), std::move(name)),
+      columnCount_(static_cast<std::uint32_t>(columnNames.size())),
+      tableName_(std::move(tableName)),
+      columnNames_(std::move(columnNames)) {
+  ReadHeader();
+}
+
 TableDataFileReader::TableDataFileReader(std::filesystem::path path, std::uint32_t columnCount)
     : file_(std::move(path)), columnCount_(columnCount) {
+  ReadHeader();
+}
+
+void TableDataFileReader::ReadHeader() {
   if (file_.AtEnd() || file_.Get() != kOpen) return;
   while (!file_.AtEnd()) {
     const std::uint64_t at = file_.Position();

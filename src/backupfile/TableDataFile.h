@@ -57,12 +57,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/text/Utf16File.h"
+#include "platform/utils/ByteSource.h"
 
 namespace vela::backupfile {
 
@@ -191,6 +193,10 @@ class TableDataFileReader {
   // The same, with the table's name and its columns' names (in order) to name where a value is refused.
   TableDataFileReader(std::filesystem::path path, std::string tableName,
                       std::vector<std::string> columnNames);
+  // The same, reading the file from `source`: a member of the backup file read where it lies, whose
+  // failures (a damaged member) throw from the call that reads on. `name` stands for the path.
+  TableDataFileReader(std::unique_ptr<utils::ByteSource> source, std::filesystem::path name,
+                      std::string tableName, std::vector<std::string> columnNames);
 
   // False when the file is empty or does not start with "[": the table gets no rows, and Next() gives kEnd.
   bool HasRows() const noexcept { return hasRows_; }
@@ -224,6 +230,8 @@ class TableDataFileReader {
 
  private:
   static constexpr unsigned kNoMarker = 4;  // not inside a "[" + three letters + "]" marker
+
+  void ReadHeader();
 
   void AddDigit(char16_t digit, std::uint64_t position, const char* what);
   std::uint32_t TakeNumber(std::uint64_t position, const char* what);

@@ -4,6 +4,7 @@
 #include "component/Messages.h"
 #include "component/Procedure.h"
 #include "platform/data/SqlText.h"
+#include "platform/zip/ArchiveReader.h"
 #include "restore/Restore.h"
 #include "restore/RowTarget.h"
 #include "velabackup/data/Catalog.h"
@@ -60,8 +61,9 @@ std::unique_ptr<RowTarget> MakeRowTarget(DataProvider provider, Connection& conn
   return MakeInsertRows(connection, tableName, columns, separators, changed);
 }
 
-std::int64_t Restorer::RestoreData(const backupfile::TableEntry& tableEntry, const std::string& dataFilePath,
-                                   Connection& connection, const std::string& tableName, Catalog& catalog,
+std::int64_t Restorer::RestoreData(const backupfile::TableEntry& tableEntry,
+                                   const zip::MemberStat& dataMember, Connection& connection,
+                                   const std::string& tableName, Catalog& catalog,
                                    const Separators& separators, std::int32_t progress,
                                    ChangedValues& changed) {
   return Trapped("RestoreData [" + tableName + ".]", [&](Procedure& at) -> std::int64_t {
@@ -70,15 +72,13 @@ std::int64_t Restorer::RestoreData(const backupfile::TableEntry& tableEntry, con
       at();
       const std::string caption = GetMessageText(11, tableName);
       operation_.RaiseUpdateProgress(progress, caption);
-      if (!utils().FileExists(dataFilePath)) {
-        operation_.RaiseTableProgress(tableName, 0, 0);  // a table without rows
-        return 0;
-      }
       at();
       const std::vector<ColumnInfo> columns = ReadColumns(tableEntry);
       std::vector<std::string> columnNames;
       for (const ColumnInfo& column : columns) columnNames.push_back(column.name);
-      backupfile::TableDataFileReader reader(dataFilePath, tableName, std::move(columnNames));
+      // The file is read where it lies in the backup file, never written to the work folder.
+      backupfile::TableDataFileReader reader(m_Archive->Open(dataMember), m_Archive->Path() / dataMember.name,
+                                             tableName, std::move(columnNames));
       if (!reader.HasRows()) {
         operation_.RaiseTableProgress(tableName, 0, 0);  // a table without rows
         return 0;

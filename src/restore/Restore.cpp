@@ -7,8 +7,10 @@
 #include "component/ConnectionStrings.h"
 #include "component/Messages.h"
 #include "component/Procedure.h"
+#include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
 #include "platform/xml/Document.h"
+#include "platform/zip/ArchiveReader.h"
 #include "velabackup/BackupFile.h"
 #include "velabackup/MessageGuids.h"
 #include "velabackup/data/Catalog.h"
@@ -44,6 +46,48 @@ std::int32_t ReadNumberFile(const Utils& utils, const std::string& path) {
 
 }  // namespace
 
+std::unordered_set<std::string> Restorer::DataMembers(const zip::ArchiveReader& archive) const {
+  // The document the restore reads stands in the restore folder: that of the last document or mode member,
+  // as the unpacking decides it.
+  auto isFixed = [&](const std::string& name, bool all) {
+    const std::string part = utils().NamePart(name);
+    return text::EqualsNoCase(part, kDocumentMember) || text::EqualsNoCase(part, kModeMember) ||
+           (all &&
+            (text::EqualsNoCase(part, kProviderMember) || text::EqualsNoCase(part, kNativeBackupMember)));
+  };
+  std::string folder;
+  for (const zip::MemberStat& member : archive.Members())
+    if (!member.folder && isFixed(member.name, false))
+      folder = member.name.substr(0, member.name.rfind('/') + 1);
+  const std::string documentName = folder + kDocumentMember;
+  std::unordered_set<std::string> names;
+  for (const zip::MemberStat& member : archive.Members()) {
+    if (member.name != documentName) continue;
+    try {
+      std::string text;
+      archive.Read(member, [&](const char* data, std::size_t size) { text.append(data, size); });
+      const backupfile::BackupDocument document =
+          backupfile::ReadBackupDocument(xml::Document::Parse(text, member.name));
+      for (const std::vector<backupfile::TableEntry>& group : document.groups)
+        for (const backupfile::TableEntry& entry : group)
+          if (entry.IsTable() && entry.fileName) names.insert(folder + utils().NamePart(*entry.fileName));
+    } catch (const Error&) {
+      return {};  // unpacked whole: the restore fails on it as it did
+    }
+  }
+  // The files the unpacking hands over are always written, whatever the document says.
+  std::erase_if(names, [&](const std::string& name) { return isFixed(name, true); });
+  return names;
+}
+
+const zip::MemberStat* Restorer::DataMember(const backupfile::TableEntry& table) const {
+  if (!table.fileName) return nullptr;
+  const std::string name = m_DataFolder + utils().NamePart(*table.fileName);
+  if (m_RowsLeftOut.contains(name)) return nullptr;
+  const auto found = m_Members.find(name);
+  return found == m_Members.end() ? nullptr : found->second;
+}
+
 bool Restorer::Restore(const std::string& connectionString, const std::string& sourceFilePath,
                        bool intelligentTableStructure, const std::string& msAccessIgnoreRelations,
                        const std::string& msAccessDBPassword) {
@@ -54,6 +98,15 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
       Restorer& restorer;
       ~AsideRemover() { restorer.DropAside(); }
     } asideRemover{*this};
+    // The backup file stays open until the restore ends, however it ends.
+    struct ArchiveCloser {
+      Restorer& restorer;
+      ~ArchiveCloser() {
+        restorer.m_Members.clear();
+        restorer.m_RowsLeftOut.clear();
+        restorer.m_Archive.reset();
+      }
+    } archiveCloser{*this};
     m_Aside.clear();
     m_Placing = Placing::kAside;
     RestorationObjects objects;
@@ -79,7 +132,21 @@ bool Restorer::Restore(const std::string& connectionString, const std::string& s
       archivePassword = !msAccessDBPassword.empty()
                             ? msAccessDBPassword
                             : utils::KeyValue(connectionString, "Jet OLEDB:Database Password", ";");
-    m_RestoreFolder = Archive(operation_).UnzipFiles(sourceFilePath, unpacked, archivePassword, encrypted);
+    std::unique_ptr<zip::ArchiveReader> archive;
+    m_RestoreFolder =
+        Archive(operation_)
+            .UnzipFiles(
+                sourceFilePath, unpacked, archivePassword, encrypted,
+                [this](const zip::ArchiveReader& packed) { return DataMembers(packed); }, &archive);
+    m_Archive = std::move(archive);
+    if (m_Archive) {
+      // Of two members of one name, the later one is read, as it was the one unpacked last.
+      for (const zip::MemberStat& member : m_Archive->Members())
+        m_Members.insert_or_assign(member.name, &member);
+      const std::filesystem::path folder =
+          std::filesystem::path(m_RestoreFolder).lexically_relative(work.Get());
+      m_DataFolder = folder.empty() || folder == "." ? "" : folder.generic_string() + "/";
+    }
     if (operation_.Cancelled()) {
       // Cancelled while unpacking: the target has not been touched and stays so.
       at();

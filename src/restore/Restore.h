@@ -1,6 +1,7 @@
 // The restore: a backup file into a new database.
 //
-// The archive is unpacked into the work folder; a file of an older layout is handed to the user as a
+// The archive is unpacked into the work folder, but for the table data files, which are read where they lie
+// in it as each table is restored; a file of an older layout is handed to the user as a
 // folder; a text backup gets a new, empty target database that is rebuilt table by table (structure,
 // rows, defaults, indexes), then its foreign keys; a direct copy is put back whole. A cancelled restore, or
 // one whose foreign keys the target refuses, drops the partly built target and returns False. A failure
@@ -15,6 +16,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "backupfile/BackupDocument.h"
@@ -30,6 +33,10 @@ class Procedure;
 namespace backupfile {
 class MemberIndex;
 }  // namespace backupfile
+namespace zip {
+class ArchiveReader;
+struct MemberStat;
+}  // namespace zip
 namespace data {
 class Catalog;
 class Connection;
@@ -165,9 +172,14 @@ class Restorer {
   void SetColumnDefault(const std::string& tableName, const data::Column& column, const data::Value& value,
                         data::Connection& connection);
 
+  // The table data files the document names, which the unpacking leaves in the backup file.
+  std::unordered_set<std::string> DataMembers(const zip::ArchiveReader& archive) const;
+  // The member that holds the table's data file, read where it lies in the backup file; nullptr when there
+  // is none, or its rows were left out: the table is made without rows.
+  const zip::MemberStat* DataMember(const backupfile::TableEntry& table) const;
   // Data: the rows of one table data file into its freshly created table, through the row target of the
   // target engine (RowTarget.h). The number of rows handed to the table.
-  std::int64_t RestoreData(const backupfile::TableEntry& table, const std::string& dataFilePath,
+  std::int64_t RestoreData(const backupfile::TableEntry& table, const zip::MemberStat& dataMember,
                            data::Connection& connection, const std::string& tableName, data::Catalog& catalog,
                            const Separators& separators, std::int32_t progress, ChangedValues& changed);
 
@@ -203,8 +215,13 @@ class Restorer {
   BackupModeEnum& m_BackupMode;
   DataProvider m_Provider = dpUnknown;
   std::string m_RestoreFolder;
-  std::string m_Role;   // the role the server restore runs as; empty: the login's own
-  std::string m_Aside;  // the connection string of the database being built aside
+  // The backup file, open from the unpacking to the end of the restore, and its members by exact name.
+  std::shared_ptr<const zip::ArchiveReader> m_Archive;
+  std::unordered_map<std::string, const zip::MemberStat*> m_Members;
+  std::string m_DataFolder;             // the restore folder as a member name prefix: "" or "folder/"
+  std::set<std::string> m_RowsLeftOut;  // the data members of the tables made without rows
+  std::string m_Role;                   // the role the server restore runs as; empty: the login's own
+  std::string m_Aside;                  // the connection string of the database being built aside
   std::string m_ArchivePassword;
   bool m_CorruptionFound = false;
   bool m_IntelligentTableStructure = false;

@@ -18,7 +18,8 @@ void Restorer::ChooseTables(backupfile::BackupDocument& document, bool serverNam
     const std::vector<std::string> leftOut =
         m_Tables.ChoosesTables() ? backupfile::TablesLeftOut(m_Tables, tables, serverNames, "the backup")
                                  : std::vector<std::string>();
-    // A table whose data file is not there is made without rows; the files of the tables left out go too.
+    // A table whose data file is not there is made without rows; the files of the tables left out are not
+    // read either.
     for (const std::vector<backupfile::TableEntry>& group : document.groups)
       for (const backupfile::TableEntry& entry : group) {
         if (!entry.IsTable() || !entry.fileName) continue;
@@ -26,8 +27,7 @@ void Restorer::ChooseTables(backupfile::BackupDocument& document, bool serverNam
             std::find(leftOut.begin(), leftOut.end(), entry.QualifiedName()) == leftOut.end())
           continue;
         at();
-        const std::string dataFile = utils().JoinPath(m_RestoreFolder, utils().NamePart(*entry.fileName));
-        if (utils().FileExists(dataFile)) utils().DeleteFile(dataFile);
+        m_RowsLeftOut.insert(m_DataFolder + utils().NamePart(*entry.fileName));
       }
     at();
     backupfile::TellWhatWentWithTables(operation_,

@@ -183,12 +183,11 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
         if (!entry.fileName)
           throw Error(kBadFileFormat, kSourceComponent,
                       "The backup document gives table " + name + " no FileName");
-        std::string dataFile = utils().JoinPath(m_RestoreFolder, utils().NamePart(*entry.fileName));
         ChangedValues changed;
-        if (utils().FileExists(dataFile)) {
+        if (const zip::MemberStat* dataMember = DataMember(entry)) {
           at();
           const std::int64_t rows =
-              RestoreData(entry, dataFile, connection, name, catalog, separators, percent, changed);
+              RestoreData(entry, *dataMember, connection, name, catalog, separators, percent, changed);
           if (asWritten && !operation_.Cancelled() && CountRows(name, connection) != rows) {
             // The statement settles conflicts by dropping rows (ON CONFLICT IGNORE, REPLACE): the catalog
             // makes the table with every row, and the statement is named among what was left out.
@@ -197,9 +196,8 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
             m_MadeAsWritten.erase(text::ToLower(name));
             asWritten = false;
             RestoreTable(entry, catalog);
-            RestoreData(entry, dataFile, connection, name, catalog, separators, percent, changed);
+            RestoreData(entry, *dataMember, connection, name, catalog, separators, percent, changed);
           }
-          utils().DeleteFile(dataFile);
         }
         // What of the table another engine holds otherwise: a server column's type, its values.
         std::string otherwise;

@@ -50,7 +50,8 @@ class OverallProgress {
 };
 
 // The share of packing in a save's work, per mille: storing is a copy, deflating costs about as much as
-// reading the rows; unpacking in a restore's.
-inline constexpr std::int32_t kStoreShare = 100, kDeflateShare = 450, kUnpackShare = 200;
+// reading the rows; unpacking in a restore's, which writes the document and the host's files only (the
+// table data files are read from the backup file with their tables' rows).
+inline constexpr std::int32_t kStoreShare = 100, kDeflateShare = 450, kUnpackShare = 20;
 
 }  // namespace vela::cli

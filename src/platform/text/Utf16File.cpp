@@ -100,26 +100,52 @@ Utf16InputFile::Utf16InputFile(std::filesystem::path path)
   struct stat status;
   if (::fstat(fd_.Get(), &status) != 0) Fail(kPathAccess, "Cannot read the file", path_, errno);
   if (!S_ISREG(status.st_mode)) Fail(kPathAccess, "Cannot read the file", path_, EINVAL);
-  std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
+  Start(static_cast<std::uint64_t>(status.st_size));
+}
 
-  unsigned char start[2] = {0, 0};
-  if (size >= 2) {
-    ReadBytes(start, 2);
-    bom_ = start[0] == kByteOrderMark[0] && start[1] == kByteOrderMark[1];
-    if (bom_) {
-      size -= 2;
-    } else if (::lseek(fd_.Get(), 0, SEEK_SET) != 0) {
-      Fail(kPathAccess, "Cannot read the file", path_, errno);
-    }
-  }
+Utf16InputFile::Utf16InputFile(std::unique_ptr<utils::ByteSource> source, std::filesystem::path name)
+    : path_(std::move(name)), source_(std::move(source)), buffer_(new char16_t[kCapacity]) {
+  Start(source_->Size());
+}
+
+void Utf16InputFile::Start(std::uint64_t size) {
   total_ = remaining_ = size / 2;
+  oddByte_ = size % 2 != 0;
   next_ = end_ = buffer_.get();
+  if (size < 2) {
+    ReadTail();
+    return;
+  }
+  unsigned char start[2] = {0, 0};
+  ReadBytes(start, 2);
+  bom_ = start[0] == kByteOrderMark[0] && start[1] == kByteOrderMark[1];
+  if (bom_) {
+    total_ = --remaining_;
+  } else {
+    std::memcpy(buffer_.get(), start, 2);
+    ToLittleEndian(buffer_.get(), 1);
+    ++end_;
+  }
+  if (remaining_ == 0 || (!bom_ && remaining_ == 1)) ReadTail();
+}
+
+void Utf16InputFile::ReadTail() {
+  if (!oddByte_) return;
+  unsigned char last = 0;
+  ReadBytes(&last, 1);
+  oddByte_ = false;
 }
 
 void Utf16InputFile::ReadBytes(void* data, std::size_t size) {
-  std::error_code error;
-  const std::size_t got = fd_.ReadAll(data, size, error);
-  if (error) Fail(kPathAccess, "Cannot read the file", path_, error.value());
+  std::size_t got = 0;
+  if (source_) {
+    for (std::size_t count = 1; got < size && count != 0; got += count)
+      count = source_->Read(static_cast<unsigned char*>(data) + got, size - got);
+  } else {
+    std::error_code error;
+    got = fd_.ReadAll(data, size, error);
+    if (error) Fail(kPathAccess, "Cannot read the file", path_, error.value());
+  }
   if (got < size) {
     throw Error(kBadFileFormat, kSourceComponent,
                 "The file " + path_.string() + " ended while it was being read");
@@ -136,6 +162,7 @@ void Utf16InputFile::Refill() {
   ToLittleEndian(buffer_.get(), n);
   next_ = buffer_.get();
   end_ = next_ + n;
+  if (n == remaining_) ReadTail();
 }
 
 void Utf16InputFile::Read(std::size_t count, std::u16string& out) {
@@ -155,6 +182,7 @@ void Utf16InputFile::Read(std::size_t count, std::u16string& out) {
     ReadBytes(out.data() + buffered, rest * sizeof(char16_t));
     ToLittleEndian(out.data() + buffered, rest);
     remaining_ -= rest;
+    if (remaining_ == 0) ReadTail();
   }
 }
 

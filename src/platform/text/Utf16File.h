@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "platform/utils/ByteSink.h"
+#include "platform/utils/ByteSource.h"
 #include "platform/utils/FileDescriptor.h"
 
 namespace vela::text {
@@ -68,7 +69,7 @@ class Utf16OutputFile {
 
 // Reads a UTF-16LE file from its start. A leading byte-order mark FF FE is consumed; a file without one is
 // read as UTF-16LE from its first byte, as the Unicode text streams of the platform do, and
-// HasByteOrderMark() says so. A last odd byte is not a unit and is ignored.
+// HasByteOrderMark() says so. A last odd byte is not a unit: it is read with the last unit, and ignored.
 //
 // The stream knows how many units remain, so a reader can check a length it took from the file before it
 // allocates or reads anything.
@@ -76,6 +77,8 @@ class Utf16InputFile {
  public:
   // Opens `path`; a missing file throws kFileNotFound, any other failure kPathAccess.
   explicit Utf16InputFile(std::filesystem::path path);
+  // Reads the bytes of `source` (a member of an archive read where it lies); `name` stands for the path.
+  Utf16InputFile(std::unique_ptr<utils::ByteSource> source, std::filesystem::path name);
   Utf16InputFile(const Utf16InputFile&) = delete;
   Utf16InputFile& operator=(const Utf16InputFile&) = delete;
   ~Utf16InputFile() = default;
@@ -103,17 +106,23 @@ class Utf16InputFile {
  private:
   static constexpr std::size_t kCapacity = std::size_t{1} << 17;  // units: 256 KiB per read
 
+  // Reads the byte-order mark, or keeps the first unit when there is none.
+  void Start(std::uint64_t size);
   void Refill();
   void ReadBytes(void* data, std::size_t size);
+  // Once the last unit is read: the odd byte after it, so that a source sees its end.
+  void ReadTail();
 
   std::filesystem::path path_;
   utils::FileDescriptor fd_;
+  std::unique_ptr<utils::ByteSource> source_;  // when not reading fd_
   std::unique_ptr<char16_t[]> buffer_;
   const char16_t* next_ = nullptr;
   const char16_t* end_ = nullptr;
   std::uint64_t total_ = 0;
   std::uint64_t remaining_ = 0;
   bool bom_ = false;
+  bool oddByte_ = false;
 };
 
 }  // namespace vela::text

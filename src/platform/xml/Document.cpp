@@ -122,14 +122,29 @@ void Document::Save(const std::string& path) const {
     throw Error(kPathAccess, kSource, "Cannot write the backup document " + path + ": " + error.message());
 }
 
-Document Document::Load(const std::string& path) {
-  Document document;
-  pugi::xml_parse_result result = document.document_->load_file(
-      path.c_str(), pugi::parse_default & ~pugi::parse_doctype, pugi::encoding_auto);
+namespace {
+
+constexpr unsigned kParseOptions = pugi::parse_default & ~pugi::parse_doctype;
+
+void RequireParsed(const pugi::xml_parse_result& result, const std::string& name) {
   if (!result)
     throw Error(kBadFileFormat, kSource,
-                "The backup document " + path + " cannot be read: " + result.description() + " at offset " +
+                "The backup document " + name + " cannot be read: " + result.description() + " at offset " +
                     std::to_string(result.offset));
+}
+
+}  // namespace
+
+Document Document::Load(const std::string& path) {
+  Document document;
+  RequireParsed(document.document_->load_file(path.c_str(), kParseOptions, pugi::encoding_auto), path);
+  return document;
+}
+
+Document Document::Parse(std::string_view text, const std::string& name) {
+  Document document;
+  RequireParsed(document.document_->load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_auto),
+                name);
   return document;
 }
 

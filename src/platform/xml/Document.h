@@ -67,6 +67,8 @@ class Document {
   void Save(const std::string& path) const;
   std::string Text() const;  // what Save writes
   static Document Load(const std::string& path);
+  // The same from the document's text; `name` stands for the path in the failure.
+  static Document Parse(std::string_view text, const std::string& name);
 
  private:
   std::unique_ptr<pugi::xml_document> document_;

@@ -18,10 +18,6 @@ namespace {
 
 constexpr std::size_t kPieceSize = 1 << 20;
 
-struct CloseMember {
-  void operator()(zip_file_t* file) const { zip_fclose(file); }
-};
-
 [[noreturn]] void Damaged(const std::filesystem::path& archivePath, const std::string& what) {
   throw Error(kDamagedArchive, kSourceUnzip,
               "The backup file " + archivePath.string() + " is damaged: " + what);
@@ -140,52 +136,89 @@ Archive OpenArchive(const std::filesystem::path& archivePath, std::int32_t& numb
   return nullptr;
 }
 
+MemberStream::MemberStream(zip_t* archive, std::filesystem::path archivePath, zip_uint64_t index,
+                           std::string name, std::uint64_t size)
+    : file_(zip_fopen_index(archive, index, 0)),
+      archivePath_(std::move(archivePath)),
+      name_(std::move(name)),
+      size_(size) {
+  if (file_) return;
+  const int code = zip_error_code_zip(zip_get_error(archive));
+  if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD)
+    PasswordRefused(archivePath_, code == ZIP_ER_WRONGPASSWD);
+  Damaged(archivePath_, "member " + Quote(name_) + ": " + zip_strerror(archive));
+}
+
+void MemberStream::ReadFailed() {
+  if (zip_error_code_zip(zip_file_get_error(file_.get())) == ZIP_ER_CRC)
+    Damaged(archivePath_, "member " + Quote(name_) +
+                              " fails its CRC-32 check: its contents are not what the archive recorded");
+  Damaged(archivePath_, "member " + Quote(name_) + ": " + zip_file_strerror(file_.get()));
+}
+
+// Asking for one byte past the declared size shows a member that outgrows it before the excess is inflated
+// or handed on; finding the end lets libzip check the CRC-32.
+void MemberStream::ReadEnd() {
+  if (ended_) return;
+  char excess = 0;
+  const zip_int64_t count = zip_fread(file_.get(), &excess, 1);
+  if (count < 0) ReadFailed();
+  if (count > 0)
+    Damaged(archivePath_, "member " + Quote(name_) + " holds more than the " + std::to_string(size_) +
+                              " bytes it declares; unpacking stopped there");
+  ended_ = true;
+}
+
+std::size_t MemberStream::Read(void* data, std::size_t size) {
+  const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - done_));
+  if (wanted == 0) {
+    if (done_ == size_) ReadEnd();
+    return 0;
+  }
+  const zip_int64_t count = zip_fread(file_.get(), data, wanted);
+  if (count < 0) ReadFailed();
+  if (count == 0)
+    Damaged(archivePath_, "member " + Quote(name_) + " holds " + std::to_string(done_) + " bytes, not the " +
+                              std::to_string(size_) + " it declares");
+  done_ += static_cast<std::uint64_t>(count);
+  if (done_ == size_) ReadEnd();
+  return static_cast<std::size_t>(count);
+}
+
 std::uint64_t StreamMember(zip_t* archive, const std::filesystem::path& archivePath, zip_uint64_t index,
                            const std::string& name, std::uint64_t size, std::vector<char>& buffer,
                            const MemberSink& sink, std::optional<std::uint64_t> limit) {
   if (buffer.size() < kPieceSize) buffer.resize(kPieceSize);
-  std::unique_ptr<zip_file_t, CloseMember> data(zip_fopen_index(archive, index, 0));
-  if (!data) {
-    const int code = zip_error_code_zip(zip_get_error(archive));
-    if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD)
-      PasswordRefused(archivePath, code == ZIP_ER_WRONGPASSWD);
-    Damaged(archivePath, "member " + Quote(name) + ": " + zip_strerror(archive));
-  }
+  MemberStream stream(archive, archivePath, index, name, size);
+  // A read of nothing at the declared size checks the end of an empty member too.
   const bool partial = limit && *limit < size;
-  // Asking for one byte more than the member has left shows a member that outgrows its declared size
-  // before the excess is inflated or handed on. Reading to the end lets libzip check the CRC-32.
+  const std::uint64_t end = partial ? *limit : size;
   std::uint64_t done = 0;
   for (;;) {
-    std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), size - done + 1);
-    if (partial) wanted = std::min<std::uint64_t>(wanted, *limit - done);
-    if (wanted == 0) return done;
-    zip_int64_t count = zip_fread(data.get(), buffer.data(), wanted);
-    if (count < 0) {
-      if (zip_error_code_zip(zip_file_get_error(data.get())) == ZIP_ER_CRC)
-        Damaged(archivePath, "member " + Quote(name) +
-                                 " fails its CRC-32 check: its contents are not what the archive recorded");
-      Damaged(archivePath, "member " + Quote(name) + ": " + zip_file_strerror(data.get()));
-    }
-    if (count == 0) break;
-    if (static_cast<std::uint64_t>(count) > size - done)
-      Damaged(archivePath, "member " + Quote(name) + " holds more than the " + std::to_string(size) +
-                               " bytes it declares; unpacking stopped there");
-    sink(buffer.data(), static_cast<std::size_t>(count));
-    done += static_cast<std::uint64_t>(count);
+    if (partial && done == end) return done;
+    const std::size_t count = stream.Read(
+        buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - done)));
+    if (count == 0) return done;
+    sink(buffer.data(), count);
+    done += count;
   }
-  if (done != size)
-    Damaged(archivePath, "member " + Quote(name) + " holds " + std::to_string(done) + " bytes, not the " +
-                             std::to_string(size) + " it declares");
-  return done;
+}
+
+static Archive OpenOrFail(const std::filesystem::path& path) {
+  std::int32_t number = 0;
+  std::string why;
+  Archive archive = OpenArchive(path, number, why);
+  if (!archive) throw Error(number, kSourceUnzip, why);
+  return archive;
 }
 
 ArchiveReader::ArchiveReader(std::filesystem::path path, const UnpackLimits& limits,
                              const std::string& password)
-    : path_(std::move(path)) {
-  std::int32_t number = 0;
-  std::string why;
-  archive_ = OpenArchive(path_, number, why);
-  if (!archive_) throw Error(number, kSourceUnzip, why);
+    : ArchiveReader(path, OpenOrFail(path), limits, password) {}
+
+ArchiveReader::ArchiveReader(std::filesystem::path path, Archive archive, const UnpackLimits& limits,
+                             const std::string& password)
+    : path_(std::move(path)), archive_(std::move(archive)) {
   zip_int64_t count = zip_get_num_entries(archive_.get(), 0);
   if (count > 0 && static_cast<zip_uint64_t>(count) > limits.members)
     throw Error(kDamagedArchive, kSourceUnzip,
@@ -221,12 +254,21 @@ void ArchiveReader::RequirePassword() const {
   if (locked_) PasswordRefused(path_, false);
 }
 
-std::uint64_t ArchiveReader::Read(const MemberStat& member, const MemberSink& sink,
-                                  std::optional<std::uint64_t> limit) const {
+void ArchiveReader::CheckReadable(const MemberStat& member) const {
   if (member.encrypted) RequirePassword();
   if (!zip_compression_method_supported(member.method, 0))
     Damaged(path_, "member " + Quote(member.name) + " uses compression method " +
                        std::to_string(member.method) + ", which cannot be read");
+}
+
+std::unique_ptr<MemberStream> ArchiveReader::Open(const MemberStat& member) const {
+  CheckReadable(member);
+  return std::make_unique<MemberStream>(archive_.get(), path_, member.index, member.name, member.size);
+}
+
+std::uint64_t ArchiveReader::Read(const MemberStat& member, const MemberSink& sink,
+                                  std::optional<std::uint64_t> limit) const {
+  CheckReadable(member);
   return StreamMember(archive_.get(), path_, member.index, member.name, member.size, buffer_, sink, limit);
 }
 

@@ -17,12 +17,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/utils/ByteSource.h"
 #include "platform/zip/ControlCommon.h"
 #include "platform/zip/UnzipControl.h"
 
@@ -36,6 +38,38 @@ Archive OpenArchive(const std::filesystem::path& path, std::int32_t& number, std
 // Returns whether any member is encrypted. An encryption method libzip cannot read is kDamagedArchive.
 bool UsePassword(zip_t* archive, const std::filesystem::path& archivePath, const std::string& password,
                  bool passwordRequired = true);
+
+struct CloseMember {
+  void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+// One member read from its start: decrypted with the archive's password, inflated, and held to the size it
+// declares, which bounds what is ever inflated. The read that brings the member's last declared byte also
+// reads its end: a member that holds more than it declares, or fails its CRC-32 (or, encrypted, its
+// authentication code), throws kDamagedArchive there, naming the archive and the member; so does one that
+// ends early, on the read that finds it, and one that cannot be read. The archive must stay open while the
+// stream is read.
+class MemberStream final : public utils::ByteSource {
+ public:
+  // Opens member `index` (named `name`, declaring `size` bytes). A member the password does not open fails
+  // with kArchivePassword.
+  MemberStream(zip_t* archive, std::filesystem::path archivePath, zip_uint64_t index, std::string name,
+               std::uint64_t size);
+
+  std::size_t Read(void* data, std::size_t size) override;
+  std::uint64_t Size() const noexcept override { return size_; }
+
+ private:
+  void ReadEnd();
+  [[noreturn]] void ReadFailed();
+
+  std::unique_ptr<zip_file_t, CloseMember> file_;
+  std::filesystem::path archivePath_;
+  std::string name_;
+  std::uint64_t size_;
+  std::uint64_t done_ = 0;
+  bool ended_ = false;
+};
 
 // Receives the bytes of a member piece by piece.
 using MemberSink = std::function<void(const char* data, std::size_t size)>;
@@ -64,6 +98,9 @@ class ArchiveReader {
   // reading such a member then fails with kArchivePassword. A wrong password fails here.
   explicit ArchiveReader(std::filesystem::path path, const UnpackLimits& limits = {},
                          const std::string& password = {});
+  // Takes over `archive`, already open at `path`.
+  ArchiveReader(std::filesystem::path path, Archive archive, const UnpackLimits& limits,
+                const std::string& password);
 
   const std::filesystem::path& Path() const noexcept { return path_; }
   const std::vector<MemberStat>& Members() const noexcept { return members_; }
@@ -79,11 +116,16 @@ class ArchiveReader {
   // with kDamagedArchive; an encrypted one of a locked archive with kArchivePassword.
   std::uint64_t Read(const MemberStat& member, const MemberSink& sink,
                      std::optional<std::uint64_t> limit = std::nullopt) const;
+  // The member as a stream (MemberStream), failing as Read does before anything is read. The reader must
+  // outlive the stream.
+  std::unique_ptr<MemberStream> Open(const MemberStat& member) const;
   // Copies a member, or its first `limit` bytes, into a new private file at `target`.
   void Extract(const MemberStat& member, const std::filesystem::path& target,
                std::optional<std::uint64_t> limit = std::nullopt) const;
 
  private:
+  void CheckReadable(const MemberStat& member) const;
+
   std::filesystem::path path_;
   Archive archive_;
   std::vector<MemberStat> members_;

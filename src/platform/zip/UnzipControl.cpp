@@ -79,7 +79,7 @@ class Unpacker {
   }
 
   // Checks every member before anything is written: one bad name, or a count or sum of declared sizes
-  // beyond the limits or the free space, refuses the whole archive.
+  // beyond the limits, refuses the whole archive.
   std::vector<Member> Plan(zip_t* archive) const {
     zip_int64_t count = zip_get_num_entries(archive, 0);
     if (count > 0 && static_cast<zip_uint64_t>(count) > limits_.members) {
@@ -88,8 +88,7 @@ class Unpacker {
                                    std::to_string(limits_.members) + " a backup may hold (member " +
                                    Quote(name != nullptr ? name : "?") + " is one too many)");
     }
-    const std::optional<std::uint64_t> free = drive_.FreeSpace(destination_);
-    std::uint64_t declared = 0;  // never beyond the limit or the free space
+    std::uint64_t declared = 0;  // never beyond the limit
     std::vector<Member> members;
     for (zip_uint64_t index = 0; count > 0 && index < static_cast<zip_uint64_t>(count); ++index) {
       Member member;
@@ -124,15 +123,25 @@ class Unpacker {
         Refused(kDamagedArchive, "with the member " + Quote(member.name) + " its members declare more than " +
                                      std::to_string(limits_.bytes) +
                                      " bytes, the most a backup may unpack to");
-      if (free && member.size > *free - declared)
+      declared += member.size;
+      members.push_back(std::move(member));
+    }
+    return members;
+  }
+
+  // The members to be written must fit in the free space of the destination's file system.
+  void CheckFreeSpace(const std::vector<Member>& members) const {
+    const std::optional<std::uint64_t> free = drive_.FreeSpace(destination_);
+    if (!free) return;
+    std::uint64_t declared = 0;  // never beyond the free space
+    for (const Member& member : members) {
+      if (member.size > *free - declared)
         Refused(kDiskFull, "with the member " + Quote(member.name) + " its members declare " +
                                std::to_string(declared + member.size) + " bytes, more than the " +
                                std::to_string(*free) + " bytes free where " + destination_.string() +
                                " lies");
       declared += member.size;
-      members.push_back(std::move(member));
     }
-    return members;
   }
 
   void Unpack(zip_t* archive, const std::vector<Member>& members) {
@@ -254,6 +263,13 @@ void UnzipEvents::RenameCallback(std::string&) {}
 UnzipControl::UnzipControl(UnzipEvents* events, const Drive& drive)
     : events_(events != nullptr ? events : &NoEvents<UnzipEvents>()), drive_(drive) {}
 
+UnzipControl::UnzipControl(UnzipControl&&) noexcept = default;
+UnzipControl::~UnzipControl() = default;
+
+std::unique_ptr<ArchiveReader> UnzipControl::TakeArchive() {
+  return std::move(reader_);
+}
+
 UnzipOutcome UnzipControl::Unpack() {
   if (archivePath_.empty()) throw Error(kInvalidArgument, kSource, "No backup file was given to unpack");
   if (destination_.empty()) throw Error(kInvalidArgument, kSource, "No folder was given to unpack into");
@@ -272,8 +288,16 @@ UnzipOutcome UnzipControl::Unpack() {
   }
   encrypted_ = UsePassword(archive.get(), archivePath_, password_);
   std::vector<Member> members = unpacker.Plan(archive.get());
+  zip_t* const handle = archive.get();
+  reader_.reset();
+  if (leavePacked_) {
+    reader_ = std::make_unique<ArchiveReader>(archivePath_, std::move(archive), limits_, password_);
+    const std::unordered_set<std::string> packed = leavePacked_(*reader_);
+    std::erase_if(members, [&](const Member& member) { return packed.contains(member.name); });
+  }
+  unpacker.CheckFreeSpace(members);
   try {
-    unpacker.Unpack(archive.get(), members);
+    unpacker.Unpack(handle, members);
   } catch (const StopRequested&) {
     return UnzipOutcome::kStopped;
   }

@@ -31,13 +31,21 @@
 //   RenameCallback(targetPath)          before each member is written, with the full path it will get; the
 //                                        handler may change it to another place inside the destination.
 //
+// Members left packed (SetLeavePacked): once the archive is open, its password checked and every member name
+// checked, and before anything is written, the chooser names members that are not written; they count in
+// neither the progress nor the free space, and the archive stays open after Unpack for them to be read
+// where they lie (TakeArchive).
+//
 // Stop: Unpack returns kStopped and leaves what was written so far (the caller removes the folder).
 // Failures are vela::Error with the numbers below, naming the archive, the member or the file written.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "platform/zip/Drive.h"
 #include "platform/zip/ZipControl.h"
@@ -75,6 +83,10 @@ class UnzipEvents {
 
 enum class UnzipOutcome { kCompleted, kStopped };
 
+class ArchiveReader;
+// The exact names of the members to leave packed, chosen with the open archive at hand.
+using LeavePacked = std::function<std::unordered_set<std::string>(const ArchiveReader& archive)>;
+
 class UnzipControl {
  public:
   explicit UnzipControl(UnzipEvents* events = nullptr, const Drive& drive = DefaultDrive());
@@ -88,8 +100,14 @@ class UnzipControl {
   void SetPassword(std::string password) { password_ = std::move(password); }
   // After Unpack: whether the archive's members were encrypted.
   bool Encrypted() const { return encrypted_; }
+  void SetLeavePacked(LeavePacked choose) { leavePacked_ = std::move(choose); }
 
   UnzipOutcome Unpack();
+  // After an Unpack that had members left packed: the archive, still open; null otherwise.
+  std::unique_ptr<ArchiveReader> TakeArchive();
+
+  UnzipControl(UnzipControl&&) noexcept;
+  ~UnzipControl();
 
  private:
   UnzipEvents* events_;
@@ -99,6 +117,8 @@ class UnzipControl {
   UnpackLimits limits_;
   std::string password_;
   bool encrypted_ = false;
+  LeavePacked leavePacked_;
+  std::unique_ptr<ArchiveReader> reader_;
 };
 
 }  // namespace vela::zip
