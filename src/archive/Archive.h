@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "component/Operation.h"
-#include "platform/utils/ByteSink.h"
+#include "platform/utils/ByteStreams.h"
 #include "platform/zip/ArchiveReader.h"
 #include "platform/zip/UnzipControl.h"
 #include "velabackup/Enums.h"

@@ -14,7 +14,7 @@
 
 #include "backupfile/BackupDocument.h"
 #include "component/Operation.h"
-#include "platform/utils/ByteSink.h"
+#include "platform/utils/ByteStreams.h"
 #include "velabackup/Enums.h"
 #include "velabackup/TableChoice.h"
 

@@ -64,7 +64,7 @@
 #include <vector>
 
 #include "platform/text/Utf16File.h"
-#include "platform/utils/ByteSource.h"
+#include "platform/utils/ByteStreams.h"
 
 namespace vela::backupfile {
 

@@ -13,8 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/utils/ByteSink.h"
-#include "platform/utils/ByteSource.h"
+#include "platform/utils/ByteStreams.h"
 #include "platform/utils/FileDescriptor.h"
 
 namespace vela::text {

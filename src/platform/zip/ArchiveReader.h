@@ -24,7 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/utils/ByteSource.h"
+#include "platform/utils/ByteStreams.h"
 #include "platform/zip/ControlCommon.h"
 #include "platform/zip/UnzipControl.h"
 

@@ -50,7 +50,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/utils/ByteSink.h"
+#include "platform/utils/ByteStreams.h"
 #include "platform/zip/Drive.h"
 #include "velabackup/Error.h"
 
