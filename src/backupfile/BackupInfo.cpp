@@ -1,10 +1,13 @@
 // Reading a backup file without a database (velabackup/BackupInfo.h). Members are read straight from the
-// archive; the backup document and each table data file pass through a private work folder one at a time,
-// so that the document reader and the table data file reader of the restore read them as they are.
+// archive; the backup document and each table data file a check reads whole pass through a private work
+// folder one at a time, so that the document reader and the table data file reader of the restore read them
+// as they are. A table's row count is read from its data file's first bytes where they lie.
 #include "velabackup/BackupInfo.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <system_error>
 #include <unordered_map>
 
@@ -39,6 +42,25 @@ struct CheckFolder {
   WorkFolder folder{utils};
 
   fs::path File(const char* name) { return fs::path(folder.Get()) / name; }
+};
+
+// The first bytes of a member, read where it lies: what a table data file's header needs.
+class MemberHead final : public utils::ByteSource {
+ public:
+  MemberHead(std::unique_ptr<utils::ByteSource> member, std::uint64_t limit)
+      : member_(std::move(member)), size_(std::min(member_->Size(), limit)) {}
+  std::size_t Read(void* data, std::size_t size) override {
+    const std::size_t done =
+        member_->Read(data, static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - read_)));
+    read_ += done;
+    return done;
+  }
+  std::uint64_t Size() const noexcept override { return size_; }
+
+ private:
+  std::unique_ptr<utils::ByteSource> member_;
+  std::uint64_t size_;
+  std::uint64_t read_ = 0;
 };
 
 std::string SmallMember(const zip::ArchiveReader& reader, const zip::MemberStat* member) {
@@ -342,12 +364,13 @@ BackupInfo InspectBackup(const std::string& path, const std::string& password) {
   CheckFolder work;
   Contents contents;
   ReadContents(reader, work, contents);
-  const fs::path header = work.File("header");
   for (BackupTable& table : contents.info.tables) {
     if (!table.dataPresent) continue;
     try {
-      reader.Extract(*Find(reader, contents, table.fileName), header, kDataHeaderBytes);
-      backupfile::TableDataFileReader data(header, table.columns);
+      backupfile::TableDataFileReader data(
+          std::make_unique<MemberHead>(reader.Open(*Find(reader, contents, table.fileName)),
+                                       kDataHeaderBytes),
+          table.fileName, table.name, std::vector<std::string>(table.columns));
       table.headerCount = data.HasRows() ? data.RecordCount() : 0;
     } catch (const Error&) {
       // An unreadable header leaves the count unknown; VerifyBackup says why.
