@@ -9,8 +9,8 @@
 // - a restore: unpacking takes the first part, by the bytes unpacked; the rows of every table take the
 //   rest but a little, by the rows written out of all the rows of the backup (when the host could read
 //   them before the restore, else by the component's value); keys and engine objects take that little.
-// The shares are measured on a million-row save and restore (about half of a compressed save's time goes
-// to packing, a fifth of a restore's to unpacking).
+// The shares are measured on a million-row save and restore (a tenth of a compressed save's time comes
+// after its last table, packing what is still in flight).
 #pragma once
 
 #include <cstdint>
@@ -49,9 +49,10 @@ class OverallProgress {
   std::int64_t rowsDone_ = 0;
 };
 
-// The share of packing in a save's work, per mille: storing is a copy, deflating costs about as much as
-// reading the rows; unpacking in a restore's, which writes the document and the host's files only (the
-// table data files are read from the backup file with their tables' rows).
-inline constexpr std::int32_t kStoreShare = 100, kDeflateShare = 450, kUnpackShare = 20;
+// The share of packing in a save's work, per mille: the table data files are packed while they are written,
+// so what is left after the last table is the tail of the compression (a few chunks) and the document;
+// unpacking in a restore's, which writes the document and the host's files only (the table data files are
+// read from the backup file with their tables' rows).
+inline constexpr std::int32_t kStoreShare = 20, kDeflateShare = 100, kUnpackShare = 20;
 
 }  // namespace vela::cli
