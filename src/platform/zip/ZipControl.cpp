@@ -782,8 +782,10 @@ std::unique_ptr<ZipWriting> ZipControl::Begin(const std::vector<fs::path>& writt
         std::make_unique<MemberPipe>(state->handoff, chunkSize_, [&shared] { shared.Ended(); }));
     state->pipeOf[i] = state->pipes.back().get();
   }
-  state->worker = std::thread([&shared] { shared.Run(); });
-  return std::unique_ptr<ZipWriting>(new ZipWriting(std::move(state)));
+  // The packing owns the worker before it starts, so that nothing can leave the thread unjoined.
+  std::unique_ptr<ZipWriting> writing(new ZipWriting(std::move(state)));
+  shared.worker = std::thread([&shared] { shared.Run(); });
+  return writing;
 }
 
 ZipWriting::ZipWriting(std::unique_ptr<State> state) : state_(std::move(state)) {}
