@@ -649,15 +649,23 @@ Error ZipControl::DiskFull() const {
                "There is not enough space on the disk to write the archive " + archivePath_.string());
 }
 
-ZipControl::Attempt ZipControl::PackOnce(const std::vector<Member>& members, Handoff* handoff,
-                                         const std::vector<MemberPipe*>& pipes) {
-  const std::string archive = archivePath_.string();
+std::unique_ptr<ArchiveFile> ZipControl::CreateArchive(bool& diskFull) {
   std::error_code created;
   std::unique_ptr<ArchiveFile> file = drive_.CreateArchiveFile(archivePath_, created);
-  if (file == nullptr) {
-    if (IsDiskFull(created)) return Attempt::kDiskFull;
-    throw Error(kPathAccess, kSource, "Cannot create the archive " + archive + ": " + created.message());
-  }
+  diskFull = file == nullptr && IsDiskFull(created);
+  if (file == nullptr && !diskFull)
+    throw Error(kPathAccess, kSource,
+                "Cannot create the archive " + archivePath_.string() + ": " + created.message());
+  return file;
+}
+
+ZipControl::Attempt ZipControl::PackOnce(const std::vector<Member>& members, Handoff* handoff,
+                                         const std::vector<MemberPipe*>& pipes,
+                                         std::unique_ptr<ArchiveFile> file) {
+  const std::string archive = archivePath_.string();
+  bool diskFull = false;
+  if (file == nullptr) file = CreateArchive(diskFull);
+  if (diskFull) return Attempt::kDiskFull;
   // Declaration order is destruction order in reverse: the archive handle goes first, while the sources it
   // refers to still exist.
   ArchiveSink sink(std::move(file), handoff);
@@ -724,14 +732,17 @@ ZipControl::Attempt ZipControl::PackOnce(const std::vector<Member>& members, Han
 // Packing while the members are written
 
 struct ZipWriting::State {
-  State(ZipControl& control, std::vector<ZipControl::Member> members)
-      : control(control), members(std::move(members)), writes(utils::CurrentWrites()) {}
+  State(ZipControl& control, std::vector<ZipControl::Member> members, std::unique_ptr<ArchiveFile> file)
+      : control(control),
+        members(std::move(members)),
+        file(std::move(file)),
+        writes(utils::CurrentWrites()) {}
 
   // The worker: the archive's writes go through the caller's writes, as Pack() on the caller's thread would.
   void Run() {
     utils::WritesScope scope(writes);
     try {
-      attempt = control.PackOnce(members, &handoff, pipeOf);
+      attempt = control.PackOnce(members, &handoff, pipeOf, std::move(file));
     } catch (...) {
       failure = std::current_exception();
     }
@@ -756,6 +767,8 @@ struct ZipWriting::State {
 
   ZipControl& control;
   std::vector<ZipControl::Member> members;
+  std::unique_ptr<ArchiveFile>
+      file;  // made on the caller's thread, so that a destination refused fails Begin
   FileWrites* writes;
   Handoff handoff;
   std::vector<std::unique_ptr<MemberPipe>> pipes;  // the written members, in order
@@ -773,7 +786,11 @@ std::unique_ptr<ZipWriting> ZipControl::Begin(const std::vector<fs::path>& writt
     throw Error(
         kInvalidArgument, kSource,
         "The archive " + archivePath_.string() + " is on removable media: its members are packed from files");
-  auto state = std::make_unique<ZipWriting::State>(*this, Plan(written));
+  std::vector<Member> members = Plan(written);
+  bool diskFull = false;
+  std::unique_ptr<ArchiveFile> file = CreateArchive(diskFull);
+  if (diskFull) throw DiskFull();
+  auto state = std::make_unique<ZipWriting::State>(*this, std::move(members), std::move(file));
   state->firstWritten = files_.size();
   state->pipeOf.assign(state->members.size(), nullptr);
   ZipWriting::State& shared = *state;

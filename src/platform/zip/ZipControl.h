@@ -147,8 +147,11 @@ class ZipControl {
 
   std::vector<Member> Plan(const std::vector<std::filesystem::path>& written = {});
   // `handoff` and `pipes` (one per member, null for a file): a packing that runs while the caller writes.
+  // The archive file beside the destination; null with `diskFull` when the disk has no room for it.
+  std::unique_ptr<ArchiveFile> CreateArchive(bool& diskFull);
+  // `file`: the archive file made already, or null to make it here.
   Attempt PackOnce(const std::vector<Member>& members, Handoff* handoff = nullptr,
-                   const std::vector<MemberPipe*>& pipes = {});
+                   const std::vector<MemberPipe*>& pipes = {}, std::unique_ptr<ArchiveFile> file = nullptr);
   Error DiskFull() const;
 
   ZipEvents* events_;

@@ -153,7 +153,11 @@ TEST_F(ZipWritingTest, EveryEarlyEndKeepsTheEarlierArchive) {
   }
 }
 
-TEST_F(ZipWritingTest, RemovableMediaAndMembersOutOfOrderAreRefused) {
+TEST_F(ZipWritingTest, RemovableMediaAMissingFolderAndMembersOutOfOrderAreRefused) {
+  archive = folder.path() / "missing" / "backup.zip";  // refused before any member is written
+  EXPECT_EQ(Failure([&] { Control(nullptr, 9).Begin(written); }).Number(), kPathAccess);
+  archive = folder.path() / "backup.zip";
+
   FakeDrive drive;
   drive.removable = true;
   EXPECT_FALSE(Control(nullptr, 9, drive).CanPackWhileWriting());
