@@ -41,6 +41,7 @@ bool CBackup::Save(data::Connection& connection, const std::string& destinationF
     saver.SetArchivePassword(archivePassword_);
     saver.m_Tables = state_->m_Tables;
     saver.m_CompressionLevel = state_->m_CompressionLevel;
+    saver.m_Jobs = JobCount(state_->m_Jobs);
     return saver.Save(connection, destinationFilePath, doNotSaveDataTables);
   });
 }
@@ -98,6 +99,15 @@ void CBackup::SetCompressionLevel(std::int32_t level) {
     throw Error(kInvalidArgument, kSourceComponent,
                 "CompressionLevel " + std::to_string(level) + " is not between 0 and " +
                     std::to_string(zip::kMaxCompressionLevel));
+}
+
+std::int32_t CBackup::Jobs() const {
+  return state_->m_Jobs;
+}
+void CBackup::SetJobs(std::int32_t jobs) {
+  if (jobs < 0)
+    throw Error(kInvalidArgument, kSourceComponent, "Jobs " + std::to_string(jobs) + " is below 0");
+  state_->m_Jobs = jobs;
 }
 
 OperationOutcome CBackup::LastOutcome() const {

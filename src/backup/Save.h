@@ -47,6 +47,8 @@ class Saver {
   void SetArchivePassword(std::string password) { m_ArchivePassword = std::move(password); }
   // The members' compression level (CBackup::SetCompressionLevel); none: the mode's own.
   std::optional<std::int32_t> m_CompressionLevel;
+  // How many tables are read at once (CBackup::Jobs), each job on a connection of its own.
+  std::size_t m_Jobs = 1;
 
   // The tables the save takes, and whether with their rows (CBackup::Tables).
   TableChoice m_Tables;

@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "platform/data/EngineWrites.h"
 #include "platform/utils/FileDescriptor.h"
@@ -167,6 +169,11 @@ void Operation::RaiseRestoreAdditionalFiles(const std::string& sourcePath,
 
 void Operation::RaiseSelectFolder(const std::string& caption, std::string& folder) {
   if (events_) events_->SelectFolder(caption, folder);
+}
+
+std::size_t JobCount(std::int32_t jobs) {
+  if (jobs > 0) return static_cast<std::size_t>(jobs);
+  return std::max(1U, std::thread::hardware_concurrency());
 }
 
 ObjectState::ObjectState(std::shared_ptr<Services> services)

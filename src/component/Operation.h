@@ -25,6 +25,9 @@
 
 namespace vela {
 
+// The number of jobs an operation runs: `jobs`, or one per core of this machine for 0.
+std::size_t JobCount(std::int32_t jobs);
+
 // Rounds numerator / denominator to the nearest integer, halves to even (denominator > 0).
 std::int64_t RoundHalfEven(std::int64_t numerator, std::int64_t denominator);
 
@@ -142,6 +145,7 @@ struct ObjectState {
   bool m_ReplaceProtectedWithPlain = false;
   TableChoice m_Tables;
   std::optional<std::int32_t> m_CompressionLevel;  // none: the backup mode's own
+  std::int32_t m_Jobs = 0;                           // tables at once; 0: one per core
   bool m_Cancel = false;
   // The caption of the running native server backup or restore, for SetSQLBackupProgress.
   std::string m_NativeCaption;

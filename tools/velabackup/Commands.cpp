@@ -124,6 +124,7 @@ int RunSave(const SaveOptions& options) {
   else if (options.mode == "direct")
     backup.SetBackupMode(bmDirectCopy);
   if (options.level) backup.SetCompressionLevel(*options.level);
+  if (options.common.jobs) backup.SetJobs(*options.common.jobs);
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.additionalFiles = options.addFiles;
   const bool stored = options.level ? *options.level == 0 : options.mode == "uncompressed";
@@ -152,6 +153,7 @@ int RunRestore(const RestoreOptions& options) {
   backup.SetLanguageResources(Catalogue(options.common));
   backup.SetRestoreRole(options.role);
   backup.SetReplaceProtectedWithPlain(options.allowPlain);
+  if (options.common.jobs) backup.SetJobs(*options.common.jobs);
   backup.SetTables(Chosen(options.tables));
   HostOptions hostOptions = MakeHostOptions(options.common);
   hostOptions.selectFolder = options.selectFolder;

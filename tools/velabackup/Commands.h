@@ -22,7 +22,8 @@ struct CommonOptions {
   std::string events;
   bool quiet = false;
   std::string passwordFile;
-  std::string archivePasswordFile;  // the backup file's password
+  std::string archivePasswordFile;   // the backup file's password
+  std::optional<std::int32_t> jobs;  // tables at once; none: one per core
 };
 
 // The tables an operation takes: patterns (* and ?) to take and to leave out, and structure only.

@@ -69,6 +69,10 @@ void AddCommon(CLI::App& command, vela::cli::CommonOptions& common) {
   command.add_option("--events", common.events, "write every event as one JSON object per line (jsonl)")
       ->check(CLI::IsMember({"jsonl"}));
   command.add_flag("--quiet", common.quiet, "no progress bar");
+  command
+      .add_option("-j,--jobs", common.jobs,
+                  "tables worked on at once, each on a connection of its own (default: one per core)")
+      ->check(CLI::Range(1, 256));
   command.add_option("--password-file", common.passwordFile,
                      "the password, from the first line of a file (server databases: also PGPASSWORD)");
   AddArchivePassword(command, common.archivePasswordFile);
