@@ -10,6 +10,7 @@
 #include "backupfile/TableChoice.h"
 #include "component/ConnectionStrings.h"
 #include "component/Messages.h"
+#include "component/OrderedJobs.h"
 #include "component/Procedure.h"
 #include "platform/zip/ZipControl.h"
 #include "velabackup/BackupFile.h"
@@ -45,6 +46,31 @@ std::vector<std::string> Saver::ChooseTables(std::vector<Catalog::Entry>& entrie
     return entry.type == "TABLE" && std::find(leftOut.begin(), leftOut.end(), entry.name) != leftOut.end();
   });
   return leftOut;
+}
+
+void Saver::SaveTable(Procedure& at, const Catalog::Entry& entry, Catalog& catalog, Connection& connection,
+                      const std::string& dataFilePath, bool saved, utils::ByteSink* member,
+                      std::int32_t progress, backupfile::TableEntry& element) {
+  at();
+  Table table = catalog.GetTable(entry.name);
+  element.element = backupfile::doc::kTable;
+  // A table of another server schema than the default one is named in it, with its schema beside.
+  element.name = entry.name;
+  if (!entry.schema.empty()) {
+    element.schema = entry.schema;
+    element.name.erase(0, entry.schema.size() + 1);
+  }
+  at();
+  SaveColumns(element, table, connection);
+  at();
+  SaveIndexes(element, table, connection);
+  at();
+  SaveKeys(element, table, connection);
+  at();
+  element.fileName = operation_.utils().NamePart(dataFilePath);
+  at();
+  if (saved) SaveData(table, connection, dataFilePath, member, progress, element);
+  element.dataSaved = saved;
 }
 
 bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
@@ -165,50 +191,75 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
 
       const auto tableCount = static_cast<std::int64_t>(entries.size());
       std::int64_t tableCounter = 0;
+      // Further jobs read tables on connections of their own, in the same snapshot; without any, this
+      // thread reads them all.
+      std::vector<std::unique_ptr<Connection>> readers;
+      std::vector<std::unique_ptr<Catalog>> readerCatalogs;
+      std::vector<std::size_t> items(entries.size(), 0);  // each table's item among the tables
+      std::size_t tableItems = 0;
+      for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].type == "TABLE") items[i] = tableItems++;
+      at();
+      while (packing && tableItems > 1 && readers.size() + 1 < std::min(m_Jobs, tableItems)) {
+        std::unique_ptr<Connection> reader = connection.OpenSnapshotReader();
+        if (!reader) break;
+        readerCatalogs.push_back(reader->OpenCatalog());
+        readers.push_back(std::move(reader));
+      }
+      std::vector<backupfile::TableEntry> elements(readers.empty() ? 0 : tableItems);
+      std::vector<std::size_t> entryOf(tableItems);
+      std::vector<std::int32_t> progressOf(tableItems);
+      for (std::size_t i = 0, counter = 0; i < entries.size(); ++i) {
+        ++counter;
+        if (entries[i].type != "TABLE") continue;
+        entryOf[items[i]] = i;
+        progressOf[items[i]] =
+            static_cast<std::int32_t>(RoundHalfEven(static_cast<std::int64_t>(counter) * 100, tableCount));
+      }
+      std::optional<OrderedJobs> jobs;
+      if (!readers.empty())
+        jobs.emplace(operation_, tableItems, readers.size() + 1,
+                     [&](std::size_t item, std::size_t job, Operation& jobOperation, utils::ByteSink& bytes) {
+                       Saver saver(*this, jobOperation);
+                       const std::size_t i = entryOf[item];
+                       // The failure is the save's, which names where it was met.
+                       Procedure jobAt("Save", 0);
+                       saver.SaveTable(jobAt, entries[i], job == 0 ? *catalog : *readerCatalogs[job - 1],
+                                       job == 0 ? connection : *readers[job - 1], dataFilePaths[i],
+                                       savesRows[i] != 0, &bytes, progressOf[item], elements[item]);
+                     });
       for (std::size_t i = 0; i < entries.size(); ++i) {
         const Catalog::Entry& entry = entries[i];
         if (operation_.Cancelled()) continue;
         ++tableCounter;
         if (entry.type != "TABLE") continue;
         at();
-        const auto progress = static_cast<std::int32_t>(RoundHalfEven(tableCounter * 100, tableCount));
+        const std::int32_t progress = progressOf[items[i]];
         operation_.RaiseUpdateProgress(progress, GetMessageText(14, entry.name));
 
         at();
-        Table table = catalog->GetTable(entry.name);
-        backupfile::TableEntry element;
-        element.element = backupfile::doc::kTable;
-        // A table of another server schema than the default one is named in it, with its schema beside.
-        element.name = entry.name;
-        if (!entry.schema.empty()) {
-          element.schema = entry.schema;
-          element.name.erase(0, entry.schema.size() + 1);
-        }
-        at();
-        SaveColumns(element, table, connection);
-        at();
-        SaveIndexes(element, table, connection);
-        at();
-        SaveKeys(element, table, connection);
-
-        at();
-        const std::string& dataFilePath = dataFilePaths[i];
-        element.fileName = utils.NamePart(dataFilePath);
-        at();
         const bool saved = savesRows[i] != 0;
-        if (saved) {
-          SaveData(table, connection, dataFilePath, packing ? &packing->Member(nextMember) : nullptr,
-                   progress, element);
-          if (packing && !operation_.Cancelled()) packing->EndMember(nextMember++);
+        utils::ByteSink* member = saved && packing ? &packing->Member(nextMember) : nullptr;
+        backupfile::TableEntry element;
+        if (jobs) {
+          if (operation_.Cancelled()) continue;
+          jobs->Take(items[i], member);
+          element = std::move(elements[items[i]]);
+        } else {
+          SaveTable(at, entry, *catalog, connection, dataFilePaths[i], saved, member, progress, element);
         }
-        element.dataSaved = saved;
+        if (member != nullptr && !operation_.Cancelled()) packing->EndMember(nextMember++);
         if (!operation_.Cancelled()) {
           // A table whose rows are not saved has its file name in the document, but no file to pack.
-          if (saved && !packing) fileList += zip::QuoteFileListEntry(dataFilePath);
+          if (saved && !packing) fileList += zip::QuoteFileListEntry(dataFilePaths[i]);
           tableListed = true;
           tables.push_back(std::move(element));
         }
       }
+      // The connection is this thread's again once every job has ended.
+      jobs.reset();
+      readerCatalogs.clear();
+      readers.clear();
       // Views, triggers and what else the elements above cannot say travel in the engine's own SQL.
       if (!operation_.Cancelled()) {
         at();

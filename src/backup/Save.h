@@ -14,6 +14,7 @@
 
 #include "backupfile/BackupDocument.h"
 #include "component/Operation.h"
+#include "component/Procedure.h"
 #include "platform/utils/ByteStreams.h"
 #include "velabackup/Enums.h"
 #include "velabackup/TableChoice.h"
@@ -35,6 +36,15 @@ class Saver {
   // `mode` is the object's backup mode; a direct copy of a remote server the host agrees to save as text
   // changes it to the compressed text mode.
   Saver(Operation& operation, BackupModeEnum& mode) : operation_(operation), m_BackupMode(mode) {}
+  // A saver of the same save for a job that reads tables beside it, raising its events through `operation`.
+  Saver(const Saver& save, Operation& operation)
+      : m_CompressionLevel(save.m_CompressionLevel),
+        m_Tables(save.m_Tables),
+        operation_(operation),
+        m_BackupMode(save.m_BackupMode),
+        m_Provider(save.m_Provider),
+        m_DecimalSeparator(save.m_DecimalSeparator),
+        m_MonetaryDecimalSeparator(save.m_MonetaryDecimalSeparator) {}
 
   // True when the backup file was written; False when cancelled, refused or there was nothing to write.
   bool Save(data::Connection& connection, const std::string& destinationFilePath,
@@ -65,6 +75,11 @@ class Saver {
   // Index and key capture: primary keys and unique constraints travel as indexes, foreign keys as keys.
   void SaveIndexes(backupfile::TableEntry& entry, const data::Table& table, data::Connection& connection);
   void SaveKeys(backupfile::TableEntry& entry, const data::Table& table, data::Connection& connection);
+  // One table of the catalog into `element`: its columns, indexes and keys, and its rows when `saved`
+  // (see SaveData).
+  void SaveTable(Procedure& at, const data::Catalog::Entry& entry, data::Catalog& catalog,
+                 data::Connection& connection, const std::string& dataFilePath, bool saved,
+                 utils::ByteSink* member, std::int32_t progress, backupfile::TableEntry& element);
   // Data capture: the table's rows into its table data file, with progress every 100 rows and a notice
   // for rows that look corrupted. The file goes into `member` (its archive member, packed as it is
   // written) when there is one, else to `dataFilePath`, which names it in both cases.

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "component/Messages.h"
 #include "platform/utils/FileDescriptor.h"
 
 namespace vela {
@@ -117,11 +118,14 @@ OrderedJobs::OrderedJobs(Operation& operation, std::size_t count, std::size_t jo
     : operation_(operation), work_(std::move(work)), ahead_(std::max<std::size_t>(jobs, 1) * kAheadPerJob) {
   lanes_.reserve(count);
   for (std::size_t i = 0; i < count; ++i) lanes_.push_back(std::make_unique<Lane>());
+  // The jobs write and speak as this thread does: through its file writes, in its language.
   FileWrites* writes = utils::CurrentWrites();
+  std::shared_ptr<LanguageResources> language = GetLanguageResourcesHolder();
   try {
     for (std::size_t job = 0; job < std::max<std::size_t>(jobs, 1); ++job)
-      threads_.emplace_back([this, job, writes] {
+      threads_.emplace_back([this, job, writes, language] {
         utils::WritesScope scope(writes);
+        SetLanguageResourcesHolder(language);
         Run(job);
       });
   } catch (...) {

@@ -73,6 +73,7 @@ class ForwardingConnection : public data::Connection {
   void SnapshotTo(const std::filesystem::path& file) override { inner_->SnapshotTo(file); }
   void BeginReadSnapshot() override { inner_->BeginReadSnapshot(); }
   void EndReadSnapshot() override { inner_->EndReadSnapshot(); }
+  std::unique_ptr<Connection> OpenSnapshotReader() override { return inner_->OpenSnapshotReader(); }
   void BeginTrans() override { inner_->BeginTrans(); }
   void CommitTrans() override { inner_->CommitTrans(); }
 

@@ -140,6 +140,10 @@ class Connection {
   // it as it is, and EndReadSnapshot leaves it open.
   virtual void BeginReadSnapshot() {}
   virtual void EndReadSnapshot() {}
+  // Inside the read snapshot: another connection to the same database, with the same login, whose reads
+  // see the database as this one's do until it is closed, so that several tables can be read at once.
+  // nullptr where the engine cannot share the moment (or outside a snapshot): then one connection reads.
+  virtual std::unique_ptr<Connection> OpenSnapshotReader() { return nullptr; }
 
   // One transaction around everything the connection does from BeginTrans to CommitTrans, where the engine
   // changes tables and objects transactionally (a server): a statement the engine refuses inside it undoes

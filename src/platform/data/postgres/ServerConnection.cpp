@@ -275,12 +275,30 @@ class ServerConnection final : public Connection, public ServerSession {
   void EndReadSnapshot() override {
     if (!snapshot_) return;
     snapshot_ = false;
+    exported_.clear();
     Forget();
     if (stream_ != nullptr) stream_->Close();
     // Nothing was written: a transaction a failed read ended is closed the same way.
     if (conn_ != nullptr) ExecuteServerSql("COMMIT");
   }
   bool InReadSnapshot() const { return snapshot_; }
+  // A reader in the same snapshot: this transaction's snapshot, exported once, imported by a new session
+  // of the same login before it reads anything.
+  std::unique_ptr<Connection> OpenSnapshotReader() override {
+    if (!snapshot_) return nullptr;
+    if (exported_.empty()) {
+      ResultHandle result = QueryServerSql("SELECT pg_export_snapshot()", {});
+      exported_ = PQgetvalue(result.get(), 0, 0);
+    }
+    std::unique_ptr<Connection> opened = OpenServerConnection(LoginConnectionString());
+    auto& reader = static_cast<ServerConnection&>(*opened);
+    reader.dialect_.MakeSystemViews();
+    reader.ExecuteServerSql("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    reader.ExecuteServerSql("SET TRANSACTION SNAPSHOT " + QuoteText(exported_));
+    reader.Forget();
+    reader.snapshot_ = true;
+    return opened;
+  }
 
   // Within it every statement runs in a savepoint of its own (Guarded), so that one the server refuses
   // undoes itself and leaves the transaction usable, as a refused statement outside one would.
@@ -556,6 +574,7 @@ class ServerConnection final : public Connection, public ServerSession {
   bool runStep_ = false;   // the run has a savepoint of its own in the transaction BeginTrans began
   bool work_ = false;      // inside the transaction BeginTrans began
   bool snapshot_ = false;  // inside the read-only transaction BeginReadSnapshot began
+  std::string exported_;   // the snapshot's name, once another session was given it
   TsqlStatements dialect_{*this};
   // What a read snapshot read once: the system tables' rows, the catalog.
   SystemTableAnswers answers_{[this](const std::string& sql) {

@@ -6,6 +6,7 @@
 #include "platform/data/sqlite/JetRecordset.h"
 #include "platform/data/sqlite/JetStatements.h"
 #include "platform/data/sqlite/JetValues.h"
+#include "platform/text/Strings.h"
 #include "platform/utils/KeyValue.h"
 
 namespace vela::data::sqlite {
@@ -127,6 +128,36 @@ void JetConnection::EndReadSnapshot() {
   snapshot_ = false;
   CommitBatch();
   if (db_ && !sqlite3_get_autocommit(db_.get())) ExecAll(db_.get(), "COMMIT");
+}
+
+std::unique_ptr<Connection> JetConnection::OpenSnapshotReader() {
+  if (!snapshot_) return nullptr;
+  // A file in write-ahead mode lets writers commit while this connection reads: the reader opens the very
+  // state this one reads. In the other modes this connection's shared lock lets no writer commit, so a
+  // reader that begins while it is held reads the same state. A reader that cannot begin at once (a
+  // writer waits for the lock, the file is held exclusively) is none: one connection reads it all.
+  sqlite3_snapshot* moment = nullptr;
+  Statement journal(Db(), "PRAGMA journal_mode");
+  const bool wal = journal.Step() && text::EqualsNoCase(journal.Text(0), "wal");
+  journal = Statement();
+  if (wal && sqlite3_snapshot_get(Db(), "main", &moment) != SQLITE_OK) return nullptr;
+  std::unique_ptr<sqlite3_snapshot, decltype(&sqlite3_snapshot_free)> held(moment, &sqlite3_snapshot_free);
+  std::unique_ptr<Connection> opened;
+  try {
+    opened = Open(connectionString_);
+  } catch (const Error&) {
+    return nullptr;
+  }
+  auto& reader = static_cast<JetConnection&>(*opened);
+  sqlite3_busy_timeout(reader.Db(), 0);
+  ExecAll(reader.Db(), "BEGIN");
+  const bool began =
+      (moment == nullptr || sqlite3_snapshot_open(reader.Db(), "main", moment) == SQLITE_OK) &&
+      sqlite3_exec(reader.Db(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!began) return nullptr;
+  reader.snapshot_ = true;
+  reader.SetCommandTimeout(commandTimeout_);
+  return opened;
 }
 
 void JetConnection::SetCommandTimeout(int seconds) {

@@ -50,6 +50,7 @@ class JetConnection final : public Connection {
   void SnapshotTo(const std::filesystem::path& file) override;
   void BeginReadSnapshot() override;
   void EndReadSnapshot() override;
+  std::unique_ptr<Connection> OpenSnapshotReader() override;
 
   // For the provider's own objects.
   sqlite3* Db();
