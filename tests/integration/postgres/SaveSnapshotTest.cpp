@@ -60,6 +60,7 @@ TEST(SaveSnapshot, RowsWrittenDuringASaveAreInEveryTableOrInNone) {
 
   CBackup backup;
   backup.SetLanguageResources(LanguageResources::English());
+  backup.SetJobs(2);  // the lines are read on a session of their own, in the snapshot of the first
   bool saved = false;
   {
     std::unique_ptr<Connection> connection = OpenConnection(source);

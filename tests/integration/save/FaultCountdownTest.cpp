@@ -97,19 +97,25 @@ TEST_P(FaultCountdown, ASaveThatCannotWriteKeepsTheEarlierBackup) {
   { std::ofstream(archive) << "earlier backup"; }
   const std::set<std::string> before = Names(folder.path());
   std::unique_ptr<data::Connection> connection = data::OpenConnection(source);
-  const long points = EveryFault(
-      [&](CBackup& backup) {
-        backup.SetBackupMode(GetParam().mode);
-        return backup.Save(*connection, archive.string());
-      },
-      [&] {
-        EXPECT_EQ(ReadFile(archive), "earlier backup");
-        EXPECT_EQ(Names(folder.path()), before);
-      });
-  EXPECT_GT(points, 5);
-  EXPECT_NE(ReadFile(archive), "earlier backup");
-  EXPECT_EQ(zip::ArchiveReader(archive).Encrypted(), !GetParam().password.empty());
-  std::cout << "save: " << points << " fault points, each clean\n";
+  // One job, and two, whose second reads the tables ahead on a connection of its own.
+  for (std::int32_t jobs : {1, 2}) {
+    SCOPED_TRACE(std::to_string(jobs) + " jobs");
+    { std::ofstream(archive) << "earlier backup"; }
+    const long points = EveryFault(
+        [&](CBackup& backup) {
+          backup.SetBackupMode(GetParam().mode);
+          backup.SetJobs(jobs);
+          return backup.Save(*connection, archive.string());
+        },
+        [&] {
+          EXPECT_EQ(ReadFile(archive), "earlier backup");
+          EXPECT_EQ(Names(folder.path()), before);
+        });
+    EXPECT_GT(points, 5);
+    EXPECT_NE(ReadFile(archive), "earlier backup");
+    EXPECT_EQ(zip::ArchiveReader(archive).Encrypted(), !GetParam().password.empty());
+    std::cout << "save, " << jobs << " jobs: " << points << " fault points, each clean\n";
+  }
 }
 
 TEST_P(FaultCountdown, ARestoreThatCannotWriteKeepsTheTarget) {

@@ -199,18 +199,27 @@ TEST_F(Save, CancelAtEveryEventEndsFalseAndKeepsTheEarlierBackup) {
   MakeTable(*catalog_, "A", {{"ID", adInteger}});
   for (int i = 0; i < 250; ++i) AddRow(*connection_, "A", {i});
   MakeTable(*catalog_, "B", {{"ID", adInteger}});
-  ASSERT_TRUE(Run());
-  const std::size_t events = events_.progress.size();
-  auto size = std::filesystem::file_size(archive_);
-  for (std::size_t n = 1; n + 1 < events; ++n) {
+  MakeTable(*catalog_, "C", {{"ID", adInteger}});
+  for (int i = 0; i < 150; ++i) AddRow(*connection_, "C", {i});
+  // One job, and several that read the tables ahead: the same events, and a stop at any of them.
+  for (std::int32_t jobs : {1, 2, 3}) {
+    SCOPED_TRACE(std::to_string(jobs) + " jobs");
+    backup_.SetJobs(jobs);
     events_.progress.clear();
-    events_.CancelAt(backup_, static_cast<int>(n));
-    EXPECT_FALSE(Run()) << "cancel at event " << n;
-    EXPECT_EQ(events_.progress.back(),
-              std::make_pair(100, LanguageResources::English()->GetString(15, "Backup")))
-        << n;
-    EXPECT_EQ(std::filesystem::file_size(archive_), size) << n;
-    EXPECT_FALSE(std::filesystem::exists(services_->last)) << n;
+    events_.CancelAt(backup_, 0);
+    ASSERT_TRUE(Run());
+    const std::size_t events = events_.progress.size();
+    auto size = std::filesystem::file_size(archive_);
+    for (std::size_t n = 1; n + 1 < events; ++n) {
+      events_.progress.clear();
+      events_.CancelAt(backup_, static_cast<int>(n));
+      EXPECT_FALSE(Run()) << "cancel at event " << n;
+      EXPECT_EQ(events_.progress.back(),
+                std::make_pair(100, LanguageResources::English()->GetString(15, "Backup")))
+          << n;
+      EXPECT_EQ(std::filesystem::file_size(archive_), size) << n;
+      EXPECT_FALSE(std::filesystem::exists(services_->last)) << n;
+    }
   }
 }
 

@@ -290,7 +290,13 @@ class ServerConnection final : public Connection, public ServerSession {
       ResultHandle result = QueryServerSql("SELECT pg_export_snapshot()", {});
       exported_ = PQgetvalue(result.get(), 0, 0);
     }
-    std::unique_ptr<Connection> opened = OpenServerConnection(LoginConnectionString());
+    // A server that takes no more sessions (its connection limit reached) leaves the reading to this one.
+    std::unique_ptr<Connection> opened;
+    try {
+      opened = OpenServerConnection(LoginConnectionString());
+    } catch (const Error&) {
+      return nullptr;
+    }
     auto& reader = static_cast<ServerConnection&>(*opened);
     reader.dialect_.MakeSystemViews();
     reader.ExecuteServerSql("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
