@@ -64,7 +64,7 @@ plan() {
 host: ${BUILD_DIR:-build}/velabackup (built in Release when missing); $runs run(s) per pair
 single table: the sample of $rows_text rows, file and server: save, archive size, restore, restored size
 many tables: $many tables x 100 rows, file and server; the shop database (15 tables, 49,638 rows)
-jobs: 20 tables, $(thousands "$jobs_rows") rows, server, --jobs 1 and $cores against pg_dump -Fd -j, pg_restore -j
+jobs: 20 tables, $(thousands "$jobs_rows") rows, file and server, --jobs 1 and $cores against sqlite3, pg_dump -Fd -j, pg_restore -j
 large row: a $blob_mib MiB blob and a $text_mib MiB text, peak memory of save and restore, file and server
 work folder: at its fullest during save and restore: the sample (file), the 20 tables (file and server)
 server: $cluster
@@ -379,7 +379,26 @@ jobs_pair() {
   rm -rf "$d"
 }
 
+# The same with a file database, whose peer works alone: file_jobs_pair FILE N.
+file_jobs_pair() {
+  local d="$work/filejobs" n="$2"
+  mkdir -p "$d"
+  pair "rm -f $(q "$d/backup.vbk")" "$(vb save -c "$(jet "$1")" -f "$d/backup.vbk" --jobs "$n")" \
+    "rm -f $(q "$d/dump.sql.gz")" "sqlite3 $(q "$1") .dump | gzip -9 >$(q "$d/dump.sql.gz")"
+  time_row "file save, 20 tables, --jobs $n" '`sqlite3 .dump \| gzip -9`' "<= 1.00"
+  sqlite3 "$1" .dump >"$d/dump.sql"
+  pair "rm -f $(q "$d/restored.db")" "$(vb restore -c "$(jet "$d/restored.db")" -f "$d/backup.vbk" --jobs "$n")" \
+    "rm -f $(q "$d/loaded.db")" "sqlite3 $(q "$d/loaded.db") <$(q "$d/dump.sql")"
+  time_row "file restore, 20 tables, --jobs $n" '`sqlite3 new.db < dump.sql`' "<= 1.00"
+  rm -rf "$d"
+}
+
 jobs() {
+  section "jobs: 20 tables of $(thousands "$jobs_unit") to $(thousands $((400 * jobs_unit))) rows, file"
+  many_tables_sql 20 "i * i * $jobs_unit" | sqlite3 "$work/jobs.db"
+  file_jobs_pair "$work/jobs.db" 1
+  [ "$cores" -gt 1 ] && file_jobs_pair "$work/jobs.db" "$cores"
+  rm -f "$work/jobs.db"
   [ -n "$pg_bin" ] || return 0
   section "jobs: 20 tables of $(thousands "$jobs_unit") to $(thousands $((400 * jobs_unit))) rows, server"
   many_tables_sql 20 "i * i * $jobs_unit" | to_server_sql | pg_load vela_run_jobs
