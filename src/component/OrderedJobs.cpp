@@ -16,6 +16,7 @@ namespace {
 constexpr std::size_t kPieceBytes = std::size_t{1} << 20;  // bytes handed over at once
 constexpr std::size_t kLaneBytes = std::size_t{4} << 20;   // bytes an item may hold before its job waits
 constexpr std::size_t kAheadPerJob = 2;                    // items a job may start past the caller's
+constexpr std::size_t kSparePieces = 8;                    // pieces kept for reuse
 
 // What a job's work meets once the caller has stopped: it ends the item.
 struct Stopped {};
@@ -76,7 +77,7 @@ class OrderedJobs::LaneBytes final : public utils::ByteSink {
       throw Stopped{};
     }
     while (!bytes.empty()) {
-      if (piece_.capacity() == 0) piece_.reserve(kPieceBytes);
+      if (piece_.capacity() == 0) piece_ = jobs_.SparePiece();
       const std::size_t n = std::min(bytes.size(), kPieceBytes - piece_.size());
       piece_.insert(piece_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
       bytes = bytes.subspan(n);
@@ -185,6 +186,19 @@ void OrderedJobs::Run(std::size_t job) {
   }
 }
 
+std::vector<std::byte> OrderedJobs::SparePiece() {
+  std::vector<std::byte> piece;
+  {
+    std::lock_guard lock(mutex_);
+    if (!spare_.empty()) {
+      piece = std::move(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  piece.reserve(kPieceBytes);
+  return piece;
+}
+
 bool OrderedJobs::Take(std::size_t item, utils::ByteSink* out) {
   Lane& lane = *lanes_[item];
   for (;;) {
@@ -212,9 +226,15 @@ bool OrderedJobs::Take(std::size_t item, utils::ByteSink* out) {
     }
     using Kind = Lane::Entry::Kind;
     switch (entry->kind) {
-      case Kind::kBytes:
+      case Kind::kBytes: {
         if (out != nullptr) out->Write(entry->bytes);
+        // The piece's memory serves the next one a job fills, instead of being given back and faulted in
+        // again.
+        entry->bytes.clear();
+        std::lock_guard lock(mutex_);
+        if (spare_.size() < kSparePieces) spare_.push_back(std::move(entry->bytes));
         continue;
+      }
       case Kind::kProgress:
         operation_.RaiseUpdateProgress(entry->value, entry->text);
         break;

@@ -59,6 +59,8 @@ class OrderedJobs {
   class LaneBytes;
 
   void Run(std::size_t job);
+  // An empty piece with room for a whole one, from those the caller has handed over when there are any.
+  std::vector<std::byte> SparePiece();
 
   Operation& operation_;
   Work work_;
@@ -70,6 +72,7 @@ class OrderedJobs {
   std::size_t taken_ = 0;               // the items the caller is done with
   std::size_t ahead_;                   // how far past the caller's item a job may start one
   std::atomic<bool> stop_ = false;      // set under the mutex, read without it by a job's writes
+  std::vector<std::vector<std::byte>> spare_;
   std::vector<std::thread> threads_;
 };
 
