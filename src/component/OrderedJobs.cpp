@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "component/Messages.h"
 #include "platform/utils/FileDescriptor.h"
 
 namespace vela {
@@ -118,10 +119,12 @@ OrderedJobs::OrderedJobs(Operation& operation, std::size_t count, std::size_t jo
   lanes_.reserve(count);
   for (std::size_t i = 0; i < count; ++i) lanes_.push_back(std::make_unique<Lane>());
   FileWrites* writes = utils::CurrentWrites();
+  std::shared_ptr<LanguageResources> resources = GetLanguageResourcesHolder();  // the captions' language
   try {
     for (std::size_t job = 0; job < std::max<std::size_t>(jobs, 1); ++job)
-      threads_.emplace_back([this, job, writes] {
+      threads_.emplace_back([this, job, writes, resources] {
         utils::WritesScope scope(writes);
+        SetLanguageResourcesHolder(resources);
         Run(job);
       });
   } catch (...) {
