@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -164,9 +165,12 @@ class Restorer {
   };
   // What the restore of every table reads: the separators its rows were saved with, and the file tables
   // that travel with their own statement (by lower-case name).
+  // With several jobs, `making` has them make their tables one at a time: the server finds the names of a
+  // new table's schema and objects free by reading its catalog before it makes them.
   struct TableSettings {
     Separators separators;
     std::map<std::string, const data::EngineObject*> statements;
+    std::mutex* making = nullptr;
   };
   // Makes one entry's table, fills it and makes its defaults and indexes (`at`: RestoreTables' own).
   void RestoreEntry(Procedure& at, const backupfile::TableEntry& entry, std::int32_t percent,

@@ -3,6 +3,7 @@
 // built.
 #include <algorithm>
 #include <map>
+#include <mutex>
 
 #include "component/Messages.h"
 #include "component/Procedure.h"
@@ -205,8 +206,11 @@ void Restorer::RestoreEntry(Procedure& at, const TableEntry& entry, std::int32_t
   const bool made = m_MadeTables.contains(name);
   at();
   const auto statement = statements.find(text::ToLower(name));
+  std::unique_lock<std::mutex> making;
+  if (settings.making != nullptr) making = std::unique_lock(*settings.making);
   bool asWritten = !made && statement != statements.end() && MakeAsWritten(*statement->second, catalog);
   if (!made && !asWritten) RestoreTable(entry, catalog);
+  if (making) making.unlock();
   at();
   operation_.RaiseUpdateProgress(percent, GetMessageText(18, name));
   at();

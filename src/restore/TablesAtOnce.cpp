@@ -2,13 +2,15 @@
 // on a connection of its own to the database built aside. The database is dropped whole when the restore
 // fails or is cancelled, so tables committed on other connections leave nothing half-made behind; the
 // foreign keys and the engine objects that come after the tables see them all on the restore's own
-// connection.
+// connection. The jobs make their tables one at a time (the names of a table's schema and objects are
+// found free before they are taken), and fill and index them at once.
 //
 // Each entry is restored by a restorer of its own, on whichever job takes it. Its events are raised on the
 // caller's thread in the entries' order (OrderedJobs), and what it leaves to tell (indexes left out,
 // values held otherwise, damaged rows) is taken over in the same order, so the host hears the same as it
 // does from one job.
 #include <algorithm>
+#include <mutex>
 
 #include "component/OrderedJobs.h"
 #include "component/Procedure.h"
@@ -62,6 +64,9 @@ void Restorer::RestoreTablesAtOnce(Procedure& at, const std::vector<TableItem>& 
     std::unique_ptr<Restorer> restorer;
     Procedure at{"RestoreTables", 0};
   };
+  TableSettings shared = settings;
+  std::mutex making;
+  shared.making = &making;
   const std::size_t count = TablesAtOnce(items);
   std::vector<Job> jobs(count);
   std::vector<Done> done(items.size());
@@ -76,7 +81,7 @@ void Restorer::RestoreTablesAtOnce(Procedure& at, const std::vector<TableItem>& 
                      Done& entry = done[item];
                      entry.restorer.reset(new Restorer(*this, operation, own.archive));
                      entry.restorer->RestoreEntry(entry.at, *items[item].entry, items[item].percent, document,
-                                                  settings, *own.objects.connection, *own.objects.catalog);
+                                                  shared, *own.objects.connection, *own.objects.catalog);
                    });
   for (std::size_t item = 0; item < items.size(); ++item) {
     try {
