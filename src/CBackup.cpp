@@ -61,6 +61,7 @@ bool CBackup::Restore(const std::string& connectionString, const std::string& so
     restorer.m_ReplaceChosenTablesOnly = state_->m_Tables.ChoosesTables();
     restorer.SetArchivePassword(archivePassword_);
     restorer.m_Tables = state_->m_Tables;
+    restorer.m_Jobs = JobCount(state_->m_Jobs);
     return restorer.Restore(connectionString, sourceFilePath, intelligentTableStructure,
                             msAccessIgnoreRelations, msAccessDBPassword);
   });

@@ -37,7 +37,8 @@ class OrderedJobs {
       std::function<void(std::size_t item, std::size_t job, Operation& operation, utils::ByteSink& bytes)>;
 
   // Starts `jobs` threads for items 0 to count - 1. `operation` is the caller's: the jobs share its
-  // utilities; the file writes of this thread (utils::CurrentWrites) are theirs as well.
+  // utilities; the file writes of this thread (utils::CurrentWrites) and its message catalogue are theirs
+  // as well.
   OrderedJobs(Operation& operation, std::size_t count, std::size_t jobs, Work work);
   // Stops the jobs that still run and waits for them.
   ~OrderedJobs();

@@ -12,7 +12,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -59,6 +61,10 @@ class Restorer {
   bool m_ReplaceChosenTablesOnly = false;
   // The tables the restore brings back, and whether with their rows (CBackup::Tables).
   TableChoice m_Tables;
+  // How many tables a restore into a new server database makes and fills at once, each on a connection of
+  // its own; the file engine, which writes on one connection at a time, and a restore in place take them
+  // one by one. The events, the notices and the database made are the same whatever the number.
+  std::size_t m_Jobs = 1;
 
   // True when the restore ran to its end.
   bool Restore(const std::string& connectionString, const std::string& sourceFilePath,
@@ -152,6 +158,35 @@ class Restorer {
   // engine, its rows loaded, its stored defaults applied and its indexes built.
   void RestoreTables(const backupfile::BackupDocument& document, data::Connection& connection,
                      data::Catalog& catalog);
+  // One entry of the document, with the progress of its group.
+  struct TableItem {
+    const backupfile::TableEntry* entry;
+    std::int32_t percent;
+  };
+  // What the restore of every table reads: the separators its rows were saved with, and the file tables
+  // that travel with their own statement (by lower-case name).
+  // With several jobs, `making` has them make their tables one at a time: the server finds the names of a
+  // new table's schema and objects free by reading its catalog before it makes them.
+  struct TableSettings {
+    Separators separators;
+    std::map<std::string, const data::EngineObject*> statements;
+    std::mutex* making = nullptr;
+  };
+  // Makes one entry's table, fills it and makes its defaults and indexes (`at`: RestoreTables' own).
+  void RestoreEntry(Procedure& at, const backupfile::TableEntry& entry, std::int32_t percent,
+                    const backupfile::BackupDocument& document, const TableSettings& settings,
+                    data::Connection& connection, data::Catalog& catalog);
+  // Tables at once (TablesAtOnce.cpp): how many jobs the entries get, and their restore on that many
+  // connections to the database built aside. Each entry is restored by a restorer of its own on a job, its
+  // events raised here in the entries' order; what it leaves to tell is taken over in that order too.
+  std::size_t TablesAtOnce(const std::vector<TableItem>& items) const;
+  void RestoreTablesAtOnce(Procedure& at, const std::vector<TableItem>& items,
+                           const backupfile::BackupDocument& document, const TableSettings& settings);
+  // The restorer of one entry on a job: the settings of `main`, the events of `operation`, the backup file
+  // read through `archive` (the job's own), and nothing yet to tell.
+  Restorer(const Restorer& main, Operation& operation, std::shared_ptr<const zip::ArchiveReader> archive);
+  // What the restorer of one entry leaves to tell, after what this one has.
+  void TakeOver(const Restorer& entry);
   void RestoreTable(const backupfile::TableEntry& table, data::Catalog& catalog);
   // Makes a file table by the statement it was saved with; false, with the refusal recorded, when the
   // target refuses it (the catalog makes it then).

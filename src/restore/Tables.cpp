@@ -3,6 +3,7 @@
 // built.
 #include <algorithm>
 #include <map>
+#include <mutex>
 
 #include "component/Messages.h"
 #include "component/Procedure.h"
@@ -158,75 +159,22 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
       for (const EngineObject& object : document.engineObjects->objects)
         if (object.kind == "table") statements.emplace(text::ToLower(object.name), &object);
 
+    // The entries in their order, each with the progress of its group.
+    std::vector<TableItem> items;
     for (const std::vector<TableEntry>& group : document.groups) {
-      if (operation_.Cancelled()) continue;
       const auto count = static_cast<std::int64_t>(group.size());
-      std::int64_t index = 0;
-      for (const TableEntry& entry : group) {
-        if (operation_.Cancelled()) continue;
-        const auto percent = static_cast<std::int32_t>(RoundHalfEven(index * 100, count));
-        ++index;
-        const std::string& name = entry.name;
-        at();
-        operation_.RaiseUpdateProgress(percent, GetMessageText(1, name));
-        if (!entry.IsTable()) continue;
-
-        // A table its own statement made before the rows keeps the columns and defaults it has.
-        const bool made = m_MadeTables.contains(name);
-        at();
-        const auto statement = statements.find(text::ToLower(name));
-        bool asWritten = !made && statement != statements.end() && MakeAsWritten(*statement->second, catalog);
-        if (!made && !asWritten) RestoreTable(entry, catalog);
-        at();
-        operation_.RaiseUpdateProgress(percent, GetMessageText(18, name));
-        at();
-        if (!entry.fileName)
-          throw Error(kBadFileFormat, kSourceComponent,
-                      "The backup document gives table " + name + " no FileName");
-        ChangedValues changed;
-        if (const zip::MemberStat* dataMember = DataMember(entry)) {
-          at();
-          const std::int64_t rows =
-              RestoreData(entry, *dataMember, connection, name, catalog, separators, percent, changed);
-          if (asWritten && !operation_.Cancelled() && CountRows(name, connection) != rows) {
-            // The statement settles conflicts by dropping rows (ON CONFLICT IGNORE, REPLACE): the catalog
-            // makes the table with every row, and the statement is named among what was left out.
-            at();
-            connection.Execute("DROP TABLE " + BracketName(name));
-            m_MadeAsWritten.erase(text::ToLower(name));
-            asWritten = false;
-            RestoreTable(entry, catalog);
-            RestoreData(entry, *dataMember, connection, name, catalog, separators, percent, changed);
-          }
-        }
-        // What of the table another engine holds otherwise: a server column's type, its values.
-        std::string otherwise;
-        if (m_Provider == dpAccess)
-          for (const ColumnEntry& column : entry.columns)
-            if (std::string loses = column.serverType ? FileLosesOf(*column.serverType) : ""; !loses.empty())
-              otherwise += "\n  column " + column.name + " (" + *column.serverType + "): " + loses;
-        otherwise += changed.Lines();
-        if (!otherwise.empty()) m_HeldOtherwise += "\ntable " + name + ":" + otherwise;
-        at();
-        Table table = catalog.GetTable(m_Provider == dpSQLServer ? BracketName(name) : name);
-        if (!operation_.Cancelled() && asWritten) {
-          // Numbers given out and deleted before the save are not given again.
-          for (const ColumnEntry& stored : entry.columns) {
-            const Column* column = FindByName(table.columns, stored.name);
-            if (column == nullptr || !stored.seed.value || !column->properties["Autoincrement"].AsBool())
-              continue;
-            const Value& seed = column->properties["Seed"];
-            if (seed.IsNullOrEmpty() || seed.AsInt() < *stored.seed.value)
-              catalog.SetColumnProperty(table.name, column->name, "Seed", Value(*stored.seed.value));
-          }
-          at();
-          RestoreIndexes(IndexesBeyondStatement(entry, table, document), connection, table);
-        } else if (!operation_.Cancelled()) {
-          at();
-          if (!made) RestoreTableDefault(entry, table, connection);
-          at();
-          RestoreIndexes(entry, connection, table);
-        }
+      for (std::int64_t index = 0; index < count; ++index)
+        items.push_back({&group[static_cast<std::size_t>(index)],
+                         static_cast<std::int32_t>(RoundHalfEven(index * 100, count))});
+    }
+    const TableSettings settings{separators, std::move(statements)};
+    at();
+    if (TablesAtOnce(items) > 1) {
+      RestoreTablesAtOnce(at, items, document, settings);
+    } else {
+      for (const TableItem& item : items) {
+        if (operation_.Cancelled()) break;
+        RestoreEntry(at, *item.entry, item.percent, document, settings, connection, catalog);
       }
     }
     at();
@@ -242,6 +190,75 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
     }
     if (m_CorruptionFound && !operation_.Cancelled()) operation_.RaiseDatabaseCorruptionFound();
   });
+}
+
+void Restorer::RestoreEntry(Procedure& at, const TableEntry& entry, std::int32_t percent,
+                            const backupfile::BackupDocument& document, const TableSettings& settings,
+                            Connection& connection, Catalog& catalog) {
+  const Separators& separators = settings.separators;
+  const std::map<std::string, const EngineObject*>& statements = settings.statements;
+  const std::string& name = entry.name;
+  at();
+  operation_.RaiseUpdateProgress(percent, GetMessageText(1, name));
+  if (!entry.IsTable()) return;
+
+  // A table its own statement made before the rows keeps the columns and defaults it has.
+  const bool made = m_MadeTables.contains(name);
+  at();
+  const auto statement = statements.find(text::ToLower(name));
+  std::unique_lock<std::mutex> making;
+  if (settings.making != nullptr) making = std::unique_lock(*settings.making);
+  bool asWritten = !made && statement != statements.end() && MakeAsWritten(*statement->second, catalog);
+  if (!made && !asWritten) RestoreTable(entry, catalog);
+  if (making) making.unlock();
+  at();
+  operation_.RaiseUpdateProgress(percent, GetMessageText(18, name));
+  at();
+  if (!entry.fileName)
+    throw Error(kBadFileFormat, kSourceComponent, "The backup document gives table " + name + " no FileName");
+  ChangedValues changed;
+  if (const zip::MemberStat* dataMember = DataMember(entry)) {
+    at();
+    const std::int64_t rows =
+        RestoreData(entry, *dataMember, connection, name, catalog, separators, percent, changed);
+    if (asWritten && !operation_.Cancelled() && CountRows(name, connection) != rows) {
+      // The statement settles conflicts by dropping rows (ON CONFLICT IGNORE, REPLACE): the catalog
+      // makes the table with every row, and the statement is named among what was left out.
+      at();
+      connection.Execute("DROP TABLE " + BracketName(name));
+      m_MadeAsWritten.erase(text::ToLower(name));
+      asWritten = false;
+      RestoreTable(entry, catalog);
+      RestoreData(entry, *dataMember, connection, name, catalog, separators, percent, changed);
+    }
+  }
+  // What of the table another engine holds otherwise: a server column's type, its values.
+  std::string otherwise;
+  if (m_Provider == dpAccess)
+    for (const ColumnEntry& column : entry.columns)
+      if (std::string loses = column.serverType ? FileLosesOf(*column.serverType) : ""; !loses.empty())
+        otherwise += "\n  column " + column.name + " (" + *column.serverType + "): " + loses;
+  otherwise += changed.Lines();
+  if (!otherwise.empty()) m_HeldOtherwise += "\ntable " + name + ":" + otherwise;
+  at();
+  Table table = catalog.GetTable(m_Provider == dpSQLServer ? BracketName(name) : name);
+  if (!operation_.Cancelled() && asWritten) {
+    // Numbers given out and deleted before the save are not given again.
+    for (const ColumnEntry& stored : entry.columns) {
+      const Column* column = FindByName(table.columns, stored.name);
+      if (column == nullptr || !stored.seed.value || !column->properties["Autoincrement"].AsBool()) continue;
+      const Value& seed = column->properties["Seed"];
+      if (seed.IsNullOrEmpty() || seed.AsInt() < *stored.seed.value)
+        catalog.SetColumnProperty(table.name, column->name, "Seed", Value(*stored.seed.value));
+    }
+    at();
+    RestoreIndexes(IndexesBeyondStatement(entry, table, document), connection, table);
+  } else if (!operation_.Cancelled()) {
+    at();
+    if (!made) RestoreTableDefault(entry, table, connection);
+    at();
+    RestoreIndexes(entry, connection, table);
+  }
 }
 
 void Restorer::RestoreTable(const TableEntry& entry, Catalog& catalog) {

@@ -218,7 +218,7 @@ ArchiveReader::ArchiveReader(std::filesystem::path path, const UnpackLimits& lim
 
 ArchiveReader::ArchiveReader(std::filesystem::path path, Archive archive, const UnpackLimits& limits,
                              const std::string& password)
-    : path_(std::move(path)), archive_(std::move(archive)) {
+    : path_(std::move(path)), archive_(std::move(archive)), limits_(limits), password_(password) {
   zip_int64_t count = zip_get_num_entries(archive_.get(), 0);
   if (count > 0 && static_cast<zip_uint64_t>(count) > limits.members)
     throw Error(kDamagedArchive, kSourceUnzip,
@@ -264,6 +264,10 @@ void ArchiveReader::CheckReadable(const MemberStat& member) const {
 std::unique_ptr<MemberStream> ArchiveReader::Open(const MemberStat& member) const {
   CheckReadable(member);
   return std::make_unique<MemberStream>(archive_.get(), path_, member.index, member.name, member.size);
+}
+
+std::unique_ptr<ArchiveReader> ArchiveReader::Reopen() const {
+  return std::make_unique<ArchiveReader>(path_, limits_, password_);
 }
 
 std::uint64_t ArchiveReader::Read(const MemberStat& member, const MemberSink& sink,

@@ -119,6 +119,10 @@ class ArchiveReader {
   // The member as a stream (MemberStream), failing as Read does before anything is read. The reader must
   // outlive the stream.
   std::unique_ptr<MemberStream> Open(const MemberStat& member) const;
+  // Another reader of the same file, with the same limits and password. One reader's members are read on
+  // one thread at a time: a thread that reads beside another opens its own. A member found in this reader
+  // is read through the other as well.
+  std::unique_ptr<ArchiveReader> Reopen() const;
   // Copies a member, or its first `limit` bytes, into a new private file at `target`.
   void Extract(const MemberStat& member, const std::filesystem::path& target,
                std::optional<std::uint64_t> limit = std::nullopt) const;
@@ -128,6 +132,8 @@ class ArchiveReader {
 
   std::filesystem::path path_;
   Archive archive_;
+  UnpackLimits limits_;
+  std::string password_;
   std::vector<MemberStat> members_;
   std::unordered_map<std::string, std::size_t> byName_;  // upper-cased name -> first member of that name
   mutable std::vector<char> buffer_;

@@ -197,7 +197,8 @@ TEST(TableChoiceServerCli, SchemaQualifiedPatterns) {
     Result restore = Host(folder, {"restore", "-c", copy, "-f", backup, "--quiet"});
     EXPECT_EQ(restore.status, 0) << restore.err;
     return testing::Scalar(copy,
-                           "SELECT string_agg(table_schema || '.' || table_name, ',' ORDER BY 1) FROM "
+                           "SELECT string_agg(table_schema || '.' || table_name, ',' "
+                           "ORDER BY table_schema, table_name) FROM "
                            "information_schema.tables WHERE table_schema IN ('public', 'sales')")
         .AsText();
   };

@@ -62,6 +62,9 @@ void ThrowResultError(const PGresult* result, PGconn* conn, std::string_view sta
       message += " (" + Trimmed(context) + ")";
   }
   std::string sqlState = state != nullptr ? state : "";
+  // A failure without a state is libpq's own. One met on a connection that sat idle while the server went
+  // away may come before libpq marks the connection lost: reading what is left on it tells.
+  if (sqlState.empty() && conn != nullptr && PQstatus(conn) != CONNECTION_BAD) PQconsumeInput(conn);
   std::int32_t number = sqlState.empty() ? (PQstatus(conn) == CONNECTION_BAD ? kServerGone : kCommandError)
                                          : ErrorNumberFor(sqlState);
   throw Error(number, kSource, std::move(message), std::move(sqlState), std::string(statement));

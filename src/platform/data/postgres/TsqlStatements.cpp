@@ -533,27 +533,38 @@ void TsqlStatements::CreateIndex(const TsqlStatement& statement) {
       if (error.EngineCode() != "42P07" && error.EngineCode() != "42710") throw;
     }
   }
-  constexpr int kAttempts = 10000;
-  std::string name, schema;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    name = IndexNameCandidate(statement.name, attempt);
-    std::array<std::string, 2> parameters{statement.table, name};
-    ResultHandle taken = session_->QueryServerSql(kIndexNameTaken, parameters);
-    // No such table: the statement goes as it is, for the server to refuse.
-    if (PQntuples(taken.get()) == 0) break;
-    schema = PQgetvalue(taken.get(), 0, 0);
-    if (std::string_view(PQgetvalue(taken.get(), 0, 1)) != "t") break;
-    if (attempt + 1 == kAttempts)
-      throw Error(kCommandError, kSource, "No free name for the index \"" + statement.name + "\"", {},
-                  statement.text + QuoteName(statement.name) + statement.tail);
+  // Another session may take the free name found before this one makes its index (a restore's jobs make
+  // indexes at once): outside a transaction the next free name is looked for then.
+  constexpr int kAttempts = 10000, kRaces = 8;
+  for (int race = 0;; ++race) {
+    std::string name, schema;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      name = IndexNameCandidate(statement.name, attempt);
+      std::array<std::string, 2> parameters{statement.table, name};
+      ResultHandle taken = session_->QueryServerSql(kIndexNameTaken, parameters);
+      // No such table: the statement goes as it is, for the server to refuse.
+      if (PQntuples(taken.get()) == 0) break;
+      schema = PQgetvalue(taken.get(), 0, 0);
+      if (std::string_view(PQgetvalue(taken.get(), 0, 1)) != "t") break;
+      if (attempt + 1 == kAttempts)
+        throw Error(kCommandError, kSource, "No free name for the index \"" + statement.name + "\"", {},
+                    statement.text + QuoteName(statement.name) + statement.tail);
+    }
+    std::string sql = statement.text + QuoteName(name) + statement.tail;
+    if (name != statement.name && !schema.empty())
+      sql += "; COMMENT ON INDEX " + QuoteName(schema) + "." + QuoteName(name) + " IS " +
+             QuoteText(IndexNameComment(statement.name));
+    sql += clusterOn(name);
+    // One text: the server runs it as one transaction, so the index comes with its comment or not at all.
+    try {
+      session_->RunServerSql(sql);
+      return;
+    } catch (const Error& error) {
+      if ((error.EngineCode() != "42P07" && error.EngineCode() != "42710") || race + 1 == kRaces ||
+          session_->InTransaction())
+        throw;
+    }
   }
-  std::string sql = statement.text + QuoteName(name) + statement.tail;
-  if (name != statement.name && !schema.empty())
-    sql += "; COMMENT ON INDEX " + QuoteName(schema) + "." + QuoteName(name) + " IS " +
-           QuoteText(IndexNameComment(statement.name));
-  sql += clusterOn(name);
-  // One text: the server runs it as one transaction, so the index comes with its comment or not at all.
-  session_->RunServerSql(sql);
 }
 
 void TsqlStatements::DropDatabase(const TsqlStatement& statement) {
