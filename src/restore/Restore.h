@@ -179,8 +179,9 @@ class Restorer {
   // Tables at once (TablesAtOnce.cpp): how many jobs the entries get, and their restore on that many
   // connections to the database built aside. Each entry is restored by a restorer of its own on a job, its
   // events raised here in the entries' order; what it leaves to tell is taken over in that order too.
+  // RestoreTablesAtOnce is false, having done nothing, when the server takes no further session.
   std::size_t TablesAtOnce(const std::vector<TableItem>& items) const;
-  void RestoreTablesAtOnce(Procedure& at, const std::vector<TableItem>& items,
+  bool RestoreTablesAtOnce(Procedure& at, const std::vector<TableItem>& items,
                            const backupfile::BackupDocument& document, const TableSettings& settings);
   // The restorer of one entry on a job: the settings of `main`, the events of `operation`, the backup file
   // read through `archive` (the job's own), and nothing yet to tell.

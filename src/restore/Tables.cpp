@@ -169,9 +169,7 @@ void Restorer::RestoreTables(const backupfile::BackupDocument& document, Connect
     }
     const TableSettings settings{separators, std::move(statements)};
     at();
-    if (TablesAtOnce(items) > 1) {
-      RestoreTablesAtOnce(at, items, document, settings);
-    } else {
+    if (TablesAtOnce(items) <= 1 || !RestoreTablesAtOnce(at, items, document, settings)) {
       for (const TableItem& item : items) {
         if (operation_.Cancelled()) break;
         RestoreEntry(at, *item.entry, item.percent, document, settings, connection, catalog);

@@ -51,10 +51,10 @@ std::size_t Restorer::TablesAtOnce(const std::vector<TableItem>& items) const {
   return std::min(m_Jobs, tables);
 }
 
-void Restorer::RestoreTablesAtOnce(Procedure& at, const std::vector<TableItem>& items,
+bool Restorer::RestoreTablesAtOnce(Procedure& at, const std::vector<TableItem>& items,
                                    const backupfile::BackupDocument& document,
                                    const TableSettings& settings) {
-  // What a job works with, opened when it takes its first entry and closed once every job has stopped.
+  // What a job works with, opened before the jobs start and closed once every job has stopped.
   struct Job {
     std::shared_ptr<const zip::ArchiveReader> archive;
     RestorationObjects objects;
@@ -67,17 +67,33 @@ void Restorer::RestoreTablesAtOnce(Procedure& at, const std::vector<TableItem>& 
   TableSettings shared = settings;
   std::mutex making;
   shared.making = &making;
+  // A server that takes no more sessions (its connection limit reached) gets fewer jobs; with none, the
+  // restore's own connection makes the tables one by one.
   const std::size_t count = TablesAtOnce(items);
   std::vector<Job> jobs(count);
+  std::size_t opened = 0;
+  for (; opened < count; ++opened) {
+    try {
+      InitializeRestorationObjects(m_Aside, jobs[opened].objects);
+      jobs[opened].archive = m_Archive->Reopen();
+    } catch (const Error&) {
+      break;
+    }
+  }
+  auto close = [&] {
+    for (Job& job : jobs) {
+      job.objects.catalog.reset();
+      if (job.objects.connection) job.objects.connection->Close();
+    }
+  };
+  if (opened == 0) {
+    close();
+    return false;
+  }
   std::vector<Done> done(items.size());
-  const std::string aside = m_Aside;
-  OrderedJobs work(operation_, items.size(), count,
+  OrderedJobs work(operation_, items.size(), opened,
                    [&](std::size_t item, std::size_t job, Operation& operation, utils::ByteSink&) {
                      Job& own = jobs[job];
-                     if (!own.objects.connection) {
-                       own.archive = m_Archive->Reopen();
-                       InitializeRestorationObjects(aside, own.objects);
-                     }
                      Done& entry = done[item];
                      entry.restorer.reset(new Restorer(*this, operation, own.archive));
                      entry.restorer->RestoreEntry(entry.at, *items[item].entry, items[item].percent, document,
@@ -95,10 +111,8 @@ void Restorer::RestoreTablesAtOnce(Procedure& at, const std::vector<TableItem>& 
     done[item].restorer.reset();
   }
   work.Stop();
-  for (Job& job : jobs) {
-    job.objects.catalog.reset();
-    if (job.objects.connection) job.objects.connection->Close();
-  }
+  close();
+  return true;
 }
 
 }  // namespace vela
