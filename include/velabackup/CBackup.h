@@ -96,8 +96,9 @@ class CBackup {
   // How many tables a Save or Restore works on at once, each job on a connection of its own. 0 (the
   // default): one job per core of this machine. Events come on the calling thread and in the same order
   // whatever the number; a save reads every table in one snapshot of the database, and one whose engine
-  // cannot share its snapshot with another connection runs as one job. A negative value fails with
-  // kInvalidArgument.
+  // cannot share its snapshot with another connection runs as one job. A restore works on several tables
+  // at once only when it builds a new server database; into a file database, and in place on a server, it
+  // runs as one job. A negative value fails with kInvalidArgument.
   std::int32_t Jobs() const;
   void SetJobs(std::int32_t jobs);
   // How the last Save or Restore ended, and why when it returned False: done, cancelled, refused (with the
