@@ -169,6 +169,14 @@ class FailingConnection : public testing::ForwardingConnection {
       throw Error(kCommandError, "Test", "injected failure");
     return inner_->OpenRecordset(sql, type, lock, location);
   }
+  // A job that reads tables beside the save fails on the same statement.
+  std::unique_ptr<data::Connection> OpenSnapshotReader() override {
+    std::unique_ptr<data::Connection> reader = inner_->OpenSnapshotReader();
+    if (!reader) return nullptr;
+    auto failing = std::make_unique<FailingConnection>(std::move(reader));
+    failing->failOn = failOn;
+    return failing;
+  }
   const char* failOn = nullptr;
 };
 
