@@ -190,15 +190,22 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
                                  m_CompressionLevel);
 
       const auto tableCount = static_cast<std::int64_t>(entries.size());
-      std::int64_t tableCounter = 0;
       // Further jobs read tables on connections of their own, in the same snapshot; without any, this
       // thread reads them all.
       std::vector<std::unique_ptr<Connection>> readers;
       std::vector<std::unique_ptr<Catalog>> readerCatalogs;
-      std::vector<std::size_t> items(entries.size(), 0);  // each table's item among the tables
-      std::size_t tableItems = 0;
-      for (std::size_t i = 0; i < entries.size(); ++i)
-        if (entries[i].type == "TABLE") items[i] = tableItems++;
+      // Each table is an item of the jobs: its entry, and its progress among all entries.
+      std::vector<std::size_t> items(entries.size(), 0);  // each table's item
+      std::vector<std::size_t> entryOf;
+      std::vector<std::int32_t> progressOf;
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].type != "TABLE") continue;
+        items[i] = entryOf.size();
+        entryOf.push_back(i);
+        progressOf.push_back(
+            static_cast<std::int32_t>(RoundHalfEven(static_cast<std::int64_t>(i + 1) * 100, tableCount)));
+      }
+      const std::size_t tableItems = entryOf.size();
       at();
       while (packing && tableItems > 1 && readers.size() + 1 < std::min(m_Jobs, tableItems)) {
         std::unique_ptr<Connection> reader = connection.OpenSnapshotReader();
@@ -207,15 +214,6 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
         readers.push_back(std::move(reader));
       }
       std::vector<backupfile::TableEntry> elements(readers.empty() ? 0 : tableItems);
-      std::vector<std::size_t> entryOf(tableItems);
-      std::vector<std::int32_t> progressOf(tableItems);
-      for (std::size_t i = 0, counter = 0; i < entries.size(); ++i) {
-        ++counter;
-        if (entries[i].type != "TABLE") continue;
-        entryOf[items[i]] = i;
-        progressOf[items[i]] =
-            static_cast<std::int32_t>(RoundHalfEven(static_cast<std::int64_t>(counter) * 100, tableCount));
-      }
       std::optional<OrderedJobs> jobs;
       if (!readers.empty())
         jobs.emplace(operation_, tableItems, readers.size() + 1,
@@ -230,9 +228,7 @@ bool Saver::Save(Connection& connection, const std::string& destinationFilePath,
                      });
       for (std::size_t i = 0; i < entries.size(); ++i) {
         const Catalog::Entry& entry = entries[i];
-        if (operation_.Cancelled()) continue;
-        ++tableCounter;
-        if (entry.type != "TABLE") continue;
+        if (operation_.Cancelled() || entry.type != "TABLE") continue;
         at();
         const std::int32_t progress = progressOf[items[i]];
         operation_.RaiseUpdateProgress(progress, GetMessageText(14, entry.name));
