@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/data/SqlText.h"
@@ -301,6 +305,44 @@ TEST_F(ServerCatalogTest, IndexNamesTheServerKeepsOncePerSchemaComeBackAsGiven) 
   EXPECT_NE(badType.Description().find("Strange"), std::string::npos) << badType.Description();
   EXPECT_NE(badType.Description().find("Odd"), std::string::npos) << badType.Description();
   EXPECT_EQ(Failure([&] { catalog_->GetTable("Odd"); }).Number(), kItemNotFound);
+}
+
+// Two sessions making an index of one name in one schema at once: the later waits for the earlier, and is
+// refused as a duplicate in the server's list of relations once the earlier commits. The later takes another
+// name; a unique index the rows do not fit is still refused.
+TEST_F(ServerCatalogTest, AnIndexNameAnotherSessionTakesMeanwhileGivesAnotherName) {
+  Sql("CREATE TABLE a (x int); CREATE TABLE b (x int); INSERT INTO b VALUES (1), (1)");
+  auto other = OpenServerConnection(Cs(database_));
+  Server(*other).RunServerSql("BEGIN; CREATE INDEX \"Shared\" ON a (x)");
+  std::optional<Error> failed;
+  std::thread later([&] {
+    try {
+      db_->Execute("CREATE INDEX [Shared] ON [b] ([x])");
+    } catch (const Error& error) {
+      failed = error;
+    }
+  });
+  // The earlier commits only once the later waits for it.
+  bool waits = false;
+  for (int i = 0; i < 1000 && !waits; ++i) {
+    ResultHandle r = Server(*maintenance_)
+                         .QueryServerSql(
+                             "SELECT count(*) FROM pg_catalog.pg_stat_activity WHERE datname = $1 AND "
+                             "wait_event_type = 'Lock'",
+                             std::array<std::string, 1>{database_});
+    waits = std::string_view(PQgetvalue(r.get(), 0, 0)) != "0";
+    if (!waits) usleep(10000);
+  }
+  Server(*other).RunServerSql("COMMIT");
+  later.join();
+  ASSERT_TRUE(waits);
+  ASSERT_FALSE(failed) << failed->Description();
+  EXPECT_EQ(Describe(catalog_->GetTable("b")), (std::set<std::string>{"index Shared(x)"}));
+  EXPECT_EQ(Describe(catalog_->GetTable("a")), (std::set<std::string>{"index Shared(x)"}));
+
+  EXPECT_EQ(Failure([&] { db_->Execute("CREATE UNIQUE INDEX [Once] ON [b] ([x])"); }).Number(),
+            kIntegrityViolation);
+  EXPECT_EQ(Describe(catalog_->GetTable("b")), (std::set<std::string>{"index Shared(x)"}));
 }
 
 TEST_F(ServerCatalogTest, TheSeedIsTheNextAutomaticValueAndCanBeMoved) {

@@ -1,6 +1,8 @@
 #include "platform/data/postgres/TsqlStatements.h"
 
 #include <array>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/data/SqlText.h"
@@ -521,6 +523,25 @@ void TsqlStatements::CreateIndex(const TsqlStatement& statement) {
     return statement.clustered ? "; ALTER TABLE " + statement.table + " CLUSTER ON " + QuoteName(name)
                                : std::string();
   };
+  // Whether the name is taken: the schema the table is in, and whether a relation of that schema or a
+  // constraint of the table has the name. No such table gives nothing.
+  auto taken = [&](const std::string& name) -> std::optional<std::pair<std::string, bool>> {
+    std::array<std::string, 2> parameters{statement.table, name};
+    ResultHandle result = session_->QueryServerSql(kIndexNameTaken, parameters);
+    if (PQntuples(result.get()) == 0) return std::nullopt;
+    return std::pair{std::string(PQgetvalue(result.get(), 0, 0)),
+                     std::string_view(PQgetvalue(result.get(), 0, 1)) == "t"};
+  };
+  // Whether a refused statement lost its name to another. A name another session takes while this one makes
+  // its index (a restore's jobs make indexes at once) is refused as a duplicate in the server's own list of
+  // relations once the other commits: a duplicate that the name is now taken by tells it from a unique
+  // index the rows do not fit.
+  auto lostName = [&](const Error& error, const std::string& name) {
+    if (error.EngineCode() == "42P07" || error.EngineCode() == "42710") return true;
+    if (error.EngineCode() != "23505" || session_->InTransaction()) return false;
+    std::optional<std::pair<std::string, bool>> now = taken(name);
+    return now && now->second;
+  };
   // Most names are free: the index is made under its own name at once, and a free one is looked for only
   // when the server says the name is taken (by a relation of the schema, or a constraint of the table).
   // Inside a transaction begun by another, a refused statement would end it: the names are asked first.
@@ -530,22 +551,21 @@ void TsqlStatements::CreateIndex(const TsqlStatement& statement) {
                              clusterOn(statement.name));
       return;
     } catch (const Error& error) {
-      if (error.EngineCode() != "42P07" && error.EngineCode() != "42710") throw;
+      if (!lostName(error, statement.name)) throw;
     }
   }
-  // Another session may take the free name found before this one makes its index (a restore's jobs make
-  // indexes at once): outside a transaction the next free name is looked for then.
+  // Another session may also take the free name found before this one makes its index: outside a
+  // transaction the next free name is looked for then.
   constexpr int kAttempts = 10000, kRaces = 8;
   for (int race = 0;; ++race) {
     std::string name, schema;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
       name = IndexNameCandidate(statement.name, attempt);
-      std::array<std::string, 2> parameters{statement.table, name};
-      ResultHandle taken = session_->QueryServerSql(kIndexNameTaken, parameters);
+      std::optional<std::pair<std::string, bool>> now = taken(name);
       // No such table: the statement goes as it is, for the server to refuse.
-      if (PQntuples(taken.get()) == 0) break;
-      schema = PQgetvalue(taken.get(), 0, 0);
-      if (std::string_view(PQgetvalue(taken.get(), 0, 1)) != "t") break;
+      if (!now) break;
+      schema = now->first;
+      if (!now->second) break;
       if (attempt + 1 == kAttempts)
         throw Error(kCommandError, kSource, "No free name for the index \"" + statement.name + "\"", {},
                     statement.text + QuoteName(statement.name) + statement.tail);
@@ -560,9 +580,7 @@ void TsqlStatements::CreateIndex(const TsqlStatement& statement) {
       session_->RunServerSql(sql);
       return;
     } catch (const Error& error) {
-      if ((error.EngineCode() != "42P07" && error.EngineCode() != "42710") || race + 1 == kRaces ||
-          session_->InTransaction())
-        throw;
+      if (race + 1 == kRaces || session_->InTransaction() || !lostName(error, name)) throw;
     }
   }
 }
