@@ -83,9 +83,9 @@ class RestoreRole : public ::testing::Test {
 };
 
 TEST_F(RestoreRole, ADirectCopysProgramRunsForTheSuperuserAndNotUnderARole) {
-  // The server's own user writes the marker, where it may: the temporary folder.
-  const std::filesystem::path marker =
-      std::filesystem::temp_directory_path() / ("vela-program-ran-" + std::to_string(::getpid()));
+  // The server's own user writes the marker, where it may: the temporary folder every user shares (the
+  // tests' own temporary folder is private to them).
+  const std::filesystem::path marker = "/tmp/vela-program-ran-" + std::to_string(::getpid());
   std::filesystem::remove(marker);
   const std::string source = databases_->Add("role_source");
   CreateDatabase(source);
