@@ -1,13 +1,15 @@
 // A restore into a new server database with two jobs builds what one job builds: the same columns, keys,
 // indexes, sequences and rows, with the same events and notices in the same order. A cancel at any of its
 // events, or a table whose data file is damaged, leaves no database and no session behind, and fails as one
-// job fails.
+// job fails. A login the server gives few sessions restores and saves with as many jobs as it may have.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/data/SqlText.h"
 #include "platform/data/postgres/ServerSession.h"
 #include "support/Archives.h"
 #include "support/EventRecorder.h"
@@ -209,6 +211,51 @@ TEST_F(ServerRestoreJobs, ADamagedTableFailsAsWithOneJob) {
   }
   EXPECT_THAT(failures[0], HasSubstr("fails its CRC-32 check"));
   EXPECT_EQ(failures[1], failures[0]);
+}
+
+// A login the server gives few sessions (its connection limit) restores and saves with the jobs it can
+// have: fewer than asked, or none beyond the operation's own connection.
+TEST_F(ServerRestoreJobs, ALoginWithFewSessionsWorksWithTheJobsItMayHave) {
+  if (NotSetUp()) return;
+  // The sessions a restore holds before its jobs: the maintenance database's, to make the new database
+  // and put it in place, and the new database's own.
+  constexpr int kOwnSessions = 2;
+  const std::string login = testing::UniqueServerName("vela_few");
+  auto& server = dynamic_cast<postgres::ServerSession&>(*maintenance_);
+  server.RunServerSql("CREATE ROLE " + QuoteName(login) + " LOGIN CREATEDB");
+  std::vector<std::string> made;
+  struct Cleanup {
+    std::function<void()> run;
+    ~Cleanup() { run(); }
+  } cleanup{[&] {
+    try {
+      for (const std::string& name : made)
+        server.RunServerSql("DROP DATABASE IF EXISTS " + QuoteName(name) + " WITH (FORCE)");
+      server.RunServerSql("DROP ROLE IF EXISTS " + QuoteName(login));
+    } catch (const Error&) {
+    }
+  }};
+  const std::string rows = Rows(testing::ServerDatabase(database_));
+  for (int limit : {kOwnSessions, kOwnSessions + 1}) {
+    SCOPED_TRACE(limit);
+    server.RunServerSql("ALTER ROLE " + QuoteName(login) + " CONNECTION LIMIT " + std::to_string(limit));
+    made.push_back(testing::UniqueServerName("jobs_few"));
+    const std::string target = testing::ServerDatabase(made.back()) + ";User ID=" + login;
+    backup_.SetJobs(4);
+    ASSERT_TRUE(backup_.Restore(target, archive_));
+    EXPECT_EQ(Rows(target), rows);
+    EXPECT_EQ(Text(target, "SELECT current_user"), login);
+
+    const std::string again = folder_ / ("few" + std::to_string(limit) + ".vbk");
+    {
+      std::unique_ptr<Connection> connection = OpenConnection(target);
+      ASSERT_TRUE(backup_.Save(*connection, again));
+    }
+    const std::string back = targets_.Add("jobs_few_back");
+    backup_.SetJobs(1);
+    ASSERT_TRUE(backup_.Restore(back, again));
+    EXPECT_EQ(Rows(back), rows);
+  }
 }
 
 // What tables leave to tell comes in the tables' order with two jobs: values a file held that the server
